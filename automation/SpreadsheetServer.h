@@ -1,0 +1,120 @@
+// The program's view of a spreadsheet server: server, workbook, sheet and range objects with the
+// operations the sheet listing and the merge call. The embedded server implements it over the
+// engine; tests use a recording fake.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace gq::automation {
+
+// A failure reported by the server; the message is the server's description.
+class ServerError : public std::runtime_error {
+public:
+    explicit ServerError(const std::string& description);
+};
+
+// The server could not be created at all.
+class ServerUnavailable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Strips trailing blanks and full stops from a server's description, as messages show it.
+std::string CleanDescription(std::string description);
+
+class AutomationObject {
+public:
+    virtual ~AutomationObject() = default;
+    // Drops the reference that the caller held. The object must not be used afterwards.
+    virtual void Release() noexcept = 0;
+};
+
+// Owns one reference to a server object. Release() drops it explicitly; a Ref that still holds its
+// reference when it goes away drops it then, so clean-up happens on every path.
+template <class T>
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(T* object) : m_object(object) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& other) noexcept : m_object(std::exchange(other.m_object, nullptr)) {}
+    Ref& operator=(Ref&& other) noexcept
+    {
+        if (this != &other) {
+            Release();
+            m_object = std::exchange(other.m_object, nullptr);
+        }
+        return *this;
+    }
+    ~Ref() { Release(); }
+
+    void Release() noexcept
+    {
+        if (m_object != nullptr) {
+            std::exchange(m_object, nullptr)->Release();
+        }
+    }
+    T* operator->() const { return m_object; }
+    T& operator*() const { return *m_object; }
+    T* Get() const { return m_object; }
+    explicit operator bool() const { return m_object != nullptr; }
+
+private:
+    T* m_object = nullptr;
+};
+
+class Range : public AutomationObject {
+public:
+    virtual void Copy() = 0;         // held for the next paste
+    virtual void PasteSpecial() = 0; // pastes everything held, top-left at this range
+    virtual int32_t RowCount() = 0;
+    virtual int32_t ColumnCount() = 0;
+    // First row and column (1-based) of the range, for reports.
+    virtual int32_t FirstRow() = 0;
+};
+
+class Sheet : public AutomationObject {
+public:
+    virtual std::string Name() = 0;
+    virtual void SetName(const std::string& name) = 0;
+    virtual void Select() = 0;
+    virtual Ref<Range> UsedRange() = 0;
+    virtual Ref<Range> RangeAt(const std::string& address) = 0;
+};
+
+class Workbook : public AutomationObject {
+public:
+    virtual int32_t SheetCount() = 0;
+    virtual Ref<Sheet> SheetAt(int32_t index) = 0; // from 1
+    virtual Ref<Sheet> SheetByName(const std::string& name) = 0;
+    virtual Ref<Sheet> AddSheet() = 0; // before the active sheet, made active
+    virtual void SaveAs(const std::string& path) = 0;
+    virtual void Close() = 0;
+};
+
+class SpreadsheetServer : public AutomationObject {
+public:
+    virtual void SetDisplayAlerts(bool on) = 0;
+    virtual void SetScreenUpdating(bool on) = 0;
+    virtual void SetVisible(bool on) = 0;
+    virtual Ref<Workbook> AddWorkbook() = 0;
+    virtual Ref<Workbook> OpenWorkbook(const std::string& path) = 0; // made active
+    virtual Ref<Workbook> WorkbookAt(int32_t index) = 0;             // from 1
+    virtual void Quit() = 0;
+    // These act on the active workbook.
+    virtual int32_t SheetCount() = 0;
+    virtual Ref<Sheet> SheetAt(int32_t index) = 0;
+};
+
+// Creates server instances: CreateServer throws ServerUnavailable when no server can be started.
+class ServerFactory {
+public:
+    virtual ~ServerFactory() = default;
+    virtual Ref<SpreadsheetServer> CreateServer() = 0;
+};
+
+} // namespace gq::automation

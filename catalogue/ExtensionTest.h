@@ -1,0 +1,19 @@
+// Which dropped or found files are taken for workbooks: the extension test against a mask.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace gq::catalogue {
+
+// The extensions by which files are taken for workbooks; only its extensions are used.
+inline constexpr std::string_view ExcelFileMask = "*.xlsx;*.xls;";
+
+// The extension of a path without its dot, or empty: the text after the last "." when no "/"
+// follows it ("/a.b/file" has none, "/data/Book1.XLSX" has "XLSX", "name." has an empty one).
+std::string ExtensionOf(std::string_view path);
+
+// True when "." + the upper-cased extension + ";" occurs in the upper-cased mask.
+bool PassesExtensionTest(std::string_view path, std::string_view mask);
+
+} // namespace gq::catalogue

@@ -1,0 +1,71 @@
+// Typed failures of the spreadsheet engine. Every message names the file and the problem in words
+// a user understands; the part and byte offset help whoever debugs a broken file.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace gq::engine {
+
+class EngineError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The file is not what it claims to be, or is damaged. `part` names the zip part or compound-file
+// stream ("xl/workbook.xml", "Workbook"); `offset` is the byte offset inside it, or -1.
+class FormatError : public EngineError {
+public:
+    FormatError(const std::string& file, const std::string& problem, const std::string& part = {},
+                int64_t offset = -1)
+        : EngineError(Compose(file, problem, part, offset)), m_file(file), m_part(part), m_offset(offset)
+    {
+    }
+
+    const std::string& File() const { return m_file; }
+    const std::string& Part() const { return m_part; }
+    int64_t Offset() const { return m_offset; }
+
+    static std::string Compose(const std::string& file, const std::string& problem,
+                               const std::string& part, int64_t offset)
+    {
+        std::string text = file.empty() ? problem : "\"" + file + "\": " + problem;
+        if (!part.empty()) {
+            text += " (in " + part;
+            if (offset >= 0) {
+                text += " at byte " + std::to_string(offset);
+            }
+            text += ")";
+        }
+        return text;
+    }
+
+private:
+    std::string m_file;
+    std::string m_part;
+    int64_t m_offset;
+};
+
+// The file is valid but encrypted with a password we do not know.
+class PasswordProtectedError : public FormatError {
+public:
+    explicit PasswordProtectedError(const std::string& file)
+        : FormatError(file, "the workbook is password-protected and cannot be opened")
+    {
+    }
+};
+
+// Something exceeds one of the limits of Limits.h (a grid, a size, a count).
+class LimitError : public EngineError {
+public:
+    using EngineError::EngineError;
+};
+
+// An input/output failure: a file cannot be read, created, written or renamed.
+class IoError : public EngineError {
+public:
+    using EngineError::EngineError;
+};
+
+} // namespace gq::engine

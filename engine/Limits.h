@@ -1,0 +1,51 @@
+// Every limit the engine enforces, with the reason it is there. Readers check input against these
+// before they allocate; writers check the model against the target format's grid.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace gq::engine::limits {
+
+// Input files: nobody merges monthly reports larger than this, and a cap keeps a hostile file from
+// making us map or read without bound.
+inline constexpr uint64_t kMaxInputFileBytes = 2ull << 30; // 2 GiB
+
+// Zip packages (xlsx). Real workbooks have tens of parts; sheets of a few hundred MB inflate from a
+// few tens of MB. A part that claims more, or inflates more than the ratio, is a bomb.
+inline constexpr uint64_t kMaxZipEntries = 10000;
+inline constexpr uint64_t kMaxPartBytes = 2ull << 30;          // one inflated part
+inline constexpr uint64_t kMaxTotalInflatedBytes = 8ull << 30; // all parts read from one package
+inline constexpr uint64_t kMaxCompressionRatio = 1000;         // inflated / compressed, for parts over 1 MiB
+inline constexpr uint64_t kRatioCheckThreshold = 1ull << 20;
+
+// XML: deeper nesting than this does not occur in spreadsheet parts.
+inline constexpr int kMaxXmlDepth = 256;
+
+// The spreadsheet grids. xlsx: 1,048,576 x 16,384; xls (BIFF8): 65,536 x 256.
+inline constexpr uint32_t kXlsxMaxRows = 1048576;
+inline constexpr uint32_t kXlsxMaxCols = 16384;
+inline constexpr uint32_t kXlsMaxRows = 65536;
+inline constexpr uint32_t kXlsMaxCols = 256;
+
+// Text: both formats hold at most 32,767 characters in a cell.
+inline constexpr size_t kMaxCellChars = 32767;
+// Strings read from a file are bounded before they are stored (bytes of UTF-8).
+inline constexpr size_t kMaxStringBytes = 4 * 32767;
+
+// Distinct cell formats each format can hold.
+inline constexpr size_t kXlsxMaxCellFormats = 65430;
+inline constexpr size_t kXlsMaxCellFormats = 4000;
+
+// Sheet names: 31 characters in both formats; more sheets than this is not a real workbook.
+inline constexpr size_t kMaxSheetNameChars = 31;
+inline constexpr size_t kMaxSheets = 65535;
+
+// Merged ranges on one sheet and hyperlinks on one sheet.
+inline constexpr size_t kMaxMergedRanges = 1u << 20;
+inline constexpr size_t kMaxHyperlinks = 1u << 20;
+
+// BIFF: a record body is at most 8,224 bytes ([MS-XLS] 2.1.4).
+inline constexpr size_t kMaxBiffRecordBytes = 8224;
+
+} // namespace gq::engine::limits

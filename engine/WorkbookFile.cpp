@@ -1,0 +1,155 @@
+// Format recognition and the safe save: a temporary file in the target folder, renamed over the
+// target only once complete.
+#include "engine/WorkbookFile.h"
+
+#include "engine/Errors.h"
+#include "engine/xls/XlsReader.h"
+#include "engine/xls/XlsWriter.h"
+#include "engine/xlsx/XlsxReader.h"
+#include "engine/xlsx/XlsxWriter.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <filesystem>
+#include <unistd.h>
+
+namespace gq::engine {
+
+FileFormat DetectFormat(std::span<const uint8_t> head)
+{
+    static constexpr uint8_t kZip[] = {'P', 'K', 0x03, 0x04};
+    static constexpr uint8_t kEmptyZip[] = {'P', 'K', 0x05, 0x06};
+    static constexpr uint8_t kOle2[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    if (head.size() >= 4 && (std::memcmp(head.data(), kZip, 4) == 0 || std::memcmp(head.data(), kEmptyZip, 4) == 0)) {
+        return FileFormat::Xlsx;
+    }
+    if (head.size() >= 8 && std::memcmp(head.data(), kOle2, 8) == 0) {
+        return FileFormat::Xls;
+    }
+    return FileFormat::Unknown;
+}
+
+FileFormat FormatForOutputName(const std::string& path)
+{
+    std::string name = std::filesystem::path(path).filename().string();
+    if (name.size() >= 4) {
+        std::string ext = name.substr(name.size() - 4);
+        for (char& c : ext) {
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c - 'A' + 'a');
+            }
+        }
+        if (ext == ".xls") {
+            return FileFormat::Xls;
+        }
+    }
+    return FileFormat::Xlsx;
+}
+
+std::unique_ptr<Workbook> OpenWorkbookBytes(std::shared_ptr<const InputBytes> bytes)
+{
+    auto data = bytes->Data();
+    if (data.empty()) {
+        throw FormatError(bytes->Name(), "the file is empty");
+    }
+    switch (DetectFormat(data)) {
+    case FileFormat::Xlsx:
+        return ReadXlsx(std::move(bytes));
+    case FileFormat::Xls:
+        return ReadXls(std::move(bytes));
+    case FileFormat::Unknown:
+        break;
+    }
+    // Raw BIFF2-4 streams without a compound file begin with a BOF record: 0x0009, 0x0209 or 0x0409.
+    if (data.size() >= 2 && data[0] == 0x09 && (data[1] == 0x00 || data[1] == 0x02 || data[1] == 0x04)) {
+        return ReadXls(std::move(bytes));
+    }
+    throw FormatError(bytes->Name(), "the file is not an Excel workbook (neither xlsx nor xls)");
+}
+
+std::unique_ptr<Workbook> OpenWorkbookFile(const std::string& path)
+{
+    return OpenWorkbookBytes(InputBytes::MapFile(path));
+}
+
+void WriteWorkbook(Workbook& workbook, FileFormat format, ByteSink& sink)
+{
+    if (format == FileFormat::Xls) {
+        WriteXls(workbook, sink);
+    } else {
+        WriteXlsx(workbook, sink);
+    }
+}
+
+namespace {
+
+// mkstemp creates files readable by the owner only; the saved workbook gets the mode an ordinary
+// new file would get, or keeps the mode of the file it replaces.
+mode_t ModeForNewFile(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        return st.st_mode & 07777;
+    }
+    mode_t mask = 022;
+    if (FILE* f = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f) != nullptr) {
+            unsigned value = 0;
+            if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                mask = static_cast<mode_t>(value);
+                break;
+            }
+        }
+        std::fclose(f);
+    }
+    return 0666 & ~mask;
+}
+
+} // namespace
+
+void SaveWorkbookFile(Workbook& workbook, const std::string& path)
+{
+    namespace fs = std::filesystem;
+    fs::path target(path);
+    fs::path folder = target.parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        int err = errno;
+        throw IoError("\"" + path + "\": cannot create the file in its folder: " + std::strerror(err));
+    }
+    std::string temp(name.data());
+    try {
+        FileSink sink(fd, path);
+        WriteWorkbook(workbook, FormatForOutputName(path), sink);
+        sink.Finish();
+        ::fchmod(fd, ModeForNewFile(path));
+        if (::close(fd) != 0) {
+            fd = -1;
+            int err = errno;
+            throw IoError("\"" + path + "\": cannot write the file: " + std::strerror(err));
+        }
+        fd = -1;
+        if (std::rename(temp.c_str(), path.c_str()) != 0) {
+            int err = errno;
+            throw IoError("\"" + path + "\": cannot replace the file: " + std::strerror(err));
+        }
+    } catch (...) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        ::unlink(temp.c_str());
+        throw;
+    }
+}
+
+} // namespace gq::engine

@@ -1,0 +1,65 @@
+// Input bytes (a mapped file or a memory buffer) and output sinks (a file, a buffer, or a sink
+// that fails on purpose in tests).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace gq::engine {
+
+// Read-only bytes of one input file. Mapped from disk, so opening a large workbook to list its
+// sheets costs no read of the whole file.
+class InputBytes {
+public:
+    virtual ~InputBytes() = default;
+    virtual std::span<const uint8_t> Data() const = 0;
+    // The name used in messages (the file's path).
+    virtual const std::string& Name() const = 0;
+
+    // Maps a regular file; throws IoError (missing, unreadable, not a regular file) or LimitError.
+    static std::shared_ptr<const InputBytes> MapFile(const std::string& path);
+    static std::shared_ptr<const InputBytes> FromMemory(std::vector<uint8_t> bytes, std::string name);
+};
+
+// Where a writer puts its bytes.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // Throws IoError when the bytes cannot be written.
+    virtual void Write(const void* data, size_t size) = 0;
+    virtual uint64_t Written() const = 0;
+};
+
+class MemorySink : public ByteSink {
+public:
+    void Write(const void* data, size_t size) override;
+    uint64_t Written() const override { return m_bytes.size(); }
+    std::vector<uint8_t>& Bytes() { return m_bytes; }
+
+private:
+    std::vector<uint8_t> m_bytes;
+};
+
+// Writes to an open file descriptor through a buffer.
+class FileSink : public ByteSink {
+public:
+    FileSink(int fd, std::string name);
+    ~FileSink() override;
+    void Write(const void* data, size_t size) override;
+    uint64_t Written() const override { return m_written; }
+    // Writes out the buffer and syncs the file to disk; throws IoError.
+    void Finish();
+
+private:
+    void Drain();
+    int m_fd;
+    std::string m_name;
+    std::vector<uint8_t> m_buffer;
+    uint64_t m_written = 0;
+};
+
+} // namespace gq::engine

@@ -1,0 +1,286 @@
+// De-duplicated style tables and number-format helpers.
+#include "engine/model/Styles.h"
+
+#include "engine/Errors.h"
+
+#include <array>
+#include <cstring>
+
+namespace gq::engine {
+
+namespace {
+
+// FNV-1a over the bytes that define a value; the tables compare values on collisions.
+struct Hasher {
+    uint64_t h = 1469598103934665603ull;
+    void Bytes(const void* p, size_t n)
+    {
+        const auto* b = static_cast<const unsigned char*>(p);
+        for (size_t i = 0; i < n; ++i) {
+            h ^= b[i];
+            h *= 1099511628211ull;
+        }
+    }
+    template <class T>
+    void Add(const T& v)
+    {
+        Bytes(&v, sizeof v);
+    }
+    void Add(const std::string& s)
+    {
+        Add(s.size());
+        Bytes(s.data(), s.size());
+    }
+    void Add(const Color& c)
+    {
+        Add(static_cast<uint8_t>(c.kind));
+        Add(c.argb);
+    }
+};
+
+uint64_t HashOf(const Font& f)
+{
+    Hasher h;
+    h.Add(f.name);
+    h.Add(f.size);
+    h.Add(static_cast<uint8_t>(f.bold | (f.italic << 1) | (f.strike << 2)));
+    h.Add(static_cast<uint8_t>(f.underline));
+    h.Add(static_cast<uint8_t>(f.vertAlign));
+    h.Add(f.color);
+    h.Add(f.family);
+    h.Add(f.charset);
+    return h.h;
+}
+
+uint64_t HashOf(const Fill& f)
+{
+    Hasher h;
+    h.Add(static_cast<uint8_t>(f.pattern));
+    h.Add(f.fg);
+    h.Add(f.bg);
+    return h.h;
+}
+
+uint64_t HashOf(const Border& b)
+{
+    Hasher h;
+    for (const BorderLine* l : {&b.left, &b.right, &b.top, &b.bottom, &b.diagonal}) {
+        h.Add(static_cast<uint8_t>(l->style));
+        h.Add(l->color);
+    }
+    h.Add(static_cast<uint8_t>(b.diagonalUp | (b.diagonalDown << 1)));
+    return h.h;
+}
+
+uint64_t HashOf(const CellFormat& x)
+{
+    Hasher h;
+    h.Add(x.font);
+    h.Add(x.fill);
+    h.Add(x.border);
+    h.Add(x.numFmt);
+    h.Add(static_cast<uint8_t>(x.alignment.horizontal));
+    h.Add(static_cast<uint8_t>(x.alignment.vertical));
+    h.Add(static_cast<uint8_t>(x.alignment.wrap | (x.alignment.shrink << 1)));
+    h.Add(x.alignment.rotation);
+    h.Add(x.alignment.indent);
+    h.Add(static_cast<uint8_t>(x.protection.locked | (x.protection.hidden << 1)));
+    return h.h;
+}
+
+template <class T>
+uint32_t Intern(std::vector<T>& table, std::unordered_map<uint64_t, std::vector<uint32_t>>& index, const T& value)
+{
+    uint64_t h = HashOf(value);
+    auto& bucket = index[h];
+    for (uint32_t i : bucket) {
+        if (table[i] == value) {
+            return i;
+        }
+    }
+    if (table.size() >= UINT32_MAX) {
+        throw LimitError("too many distinct styles in one workbook");
+    }
+    auto i = static_cast<uint32_t>(table.size());
+    table.push_back(value);
+    bucket.push_back(i);
+    return i;
+}
+
+// Built-in number formats ([MS-XLS] 2.4.126 and ECMA-376 Part 1, 18.8.30), in the en-US locale.
+constexpr std::array<std::string_view, 50> kBuiltin{{
+    "General", "0", "0.00", "#,##0", "#,##0.00",
+    "\"$\"#,##0_);(\"$\"#,##0)", "\"$\"#,##0_);[Red](\"$\"#,##0)", "\"$\"#,##0.00_);(\"$\"#,##0.00)",
+    "\"$\"#,##0.00_);[Red](\"$\"#,##0.00)", "0%", "0.00%", "0.00E+00", "# ?/?", "# ?\?/??", "m/d/yyyy",
+    "d-mmm-yy", "d-mmm", "mmm-yy", "h:mm AM/PM", "h:mm:ss AM/PM", "h:mm", "h:mm:ss", "m/d/yyyy h:mm",
+    "", "", "", "", "", "", "", "", "", "", "", "", "", "",
+    "#,##0_);(#,##0)", "#,##0_);[Red](#,##0)", "#,##0.00_);(#,##0.00)", "#,##0.00_);[Red](#,##0.00)",
+    "_(* #,##0_);_(* \\(#,##0\\);_(* \"-\"_);_(@_)",
+    "_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"_);_(@_)",
+    "_(* #,##0.00_);_(* \\(#,##0.00\\);_(* \"-\"??_);_(@_)",
+    "_(\"$\"* #,##0.00_);_(\"$\"* \\(#,##0.00\\);_(\"$\"* \"-\"??_);_(@_)",
+    "mm:ss", "[h]:mm:ss", "mm:ss.0", "##0.0E+0", "@",
+}};
+
+} // namespace
+
+std::string_view BuiltinNumberFormat(uint32_t id)
+{
+    return id < kBuiltin.size() ? kBuiltin[id] : std::string_view{};
+}
+
+int BuiltinNumberFormatId(std::string_view code)
+{
+    for (size_t i = 0; i < kBuiltin.size(); ++i) {
+        if (!kBuiltin[i].empty() && kBuiltin[i] == code) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+bool IsDateFormatCode(std::string_view code)
+{
+    // Only the first section decides (positive numbers); text in quotes, escaped characters and
+    // bracketed parts other than elapsed-time markers are not date tokens.
+    bool inQuote = false;
+    for (size_t i = 0; i < code.size(); ++i) {
+        char c = code[i];
+        if (inQuote) {
+            if (c == '"') {
+                inQuote = false;
+            }
+            continue;
+        }
+        switch (c) {
+        case '"':
+            inQuote = true;
+            break;
+        case '\\':
+        case '_':
+        case '*':
+            ++i; // the next character is literal or padding
+            break;
+        case ';':
+            return false;
+        case '[': {
+            size_t close = code.find(']', i);
+            if (close == std::string_view::npos) {
+                return false;
+            }
+            std::string_view inner = code.substr(i + 1, close - i - 1);
+            if (!inner.empty()) {
+                char f = static_cast<char>(inner[0] | 0x20);
+                if (f == 'h' || f == 'm' || f == 's') {
+                    bool elapsed = true;
+                    for (char k : inner) {
+                        char l = static_cast<char>(k | 0x20);
+                        if (l != f) {
+                            elapsed = false;
+                        }
+                    }
+                    if (elapsed) {
+                        return true;
+                    }
+                }
+            }
+            i = close;
+            break;
+        }
+        case 'd': case 'D': case 'm': case 'M': case 'y': case 'Y':
+        case 'h': case 'H': case 's': case 'S': case 'e':
+            return true;
+        case 'g': case 'G':
+            // "General" is not a date format.
+            if (code.substr(i).size() >= 7) {
+                std::string lower(code.substr(i, 7));
+                for (char& k : lower) {
+                    k = static_cast<char>(k | 0x20);
+                }
+                if (lower == "general") {
+                    i += 6;
+                    break;
+                }
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+StyleTable::StyleTable() : StyleTable(Font{}) {}
+
+StyleTable::StyleTable(const Font& defaultFont)
+{
+    InternFont(defaultFont);
+    InternFill(Fill{});
+    InternBorder(Border{});
+    InternNumberFormat("General");
+    InternCellFormat(CellFormat{});
+}
+
+void StyleTable::SetDefaultFont(const Font& font)
+{
+    Font old = m_fonts[0];
+    m_fonts[0] = font;
+    // Re-key font 0 so that interning the new default finds it.
+    for (auto& [hash, bucket] : m_fontIndex) {
+        std::erase(bucket, 0u);
+    }
+    m_fontIndex[HashOf(font)].insert(m_fontIndex[HashOf(font)].begin(), 0u);
+    (void)old;
+}
+
+uint32_t StyleTable::InternFont(const Font& font) { return Intern(m_fonts, m_fontIndex, font); }
+uint32_t StyleTable::InternFill(const Fill& fill) { return Intern(m_fills, m_fillIndex, fill); }
+uint32_t StyleTable::InternBorder(const Border& border) { return Intern(m_borders, m_borderIndex, border); }
+uint32_t StyleTable::InternCellFormat(const CellFormat& format) { return Intern(m_xfs, m_xfIndex, format); }
+
+uint32_t StyleTable::InternNumberFormat(std::string_view code)
+{
+    std::string key(code);
+    auto it = m_numFmtIndex.find(key);
+    if (it != m_numFmtIndex.end()) {
+        return it->second;
+    }
+    auto i = static_cast<uint32_t>(m_numFmts.size());
+    m_numFmts.push_back(key);
+    m_numFmtIsDate.push_back(IsDateFormatCode(code) ? 1 : 0);
+    m_numFmtIndex.emplace(std::move(key), i);
+    return i;
+}
+
+uint32_t StyleTable::InternStyle(const ResolvedStyle& style)
+{
+    CellFormat x;
+    x.font = InternFont(style.font);
+    x.fill = InternFill(style.fill);
+    x.border = InternBorder(style.border);
+    x.numFmt = InternNumberFormat(style.numFmt);
+    x.alignment = style.alignment;
+    x.protection = style.protection;
+    return InternCellFormat(x);
+}
+
+ResolvedStyle StyleTable::Resolve(uint32_t xf) const
+{
+    const CellFormat& x = FormatAt(xf);
+    ResolvedStyle s;
+    s.font = x.font < m_fonts.size() ? m_fonts[x.font] : m_fonts[0];
+    s.fill = x.fill < m_fills.size() ? m_fills[x.fill] : m_fills[0];
+    s.border = x.border < m_borders.size() ? m_borders[x.border] : m_borders[0];
+    s.numFmt = x.numFmt < m_numFmts.size() ? m_numFmts[x.numFmt] : m_numFmts[0];
+    s.alignment = x.alignment;
+    s.protection = x.protection;
+    return s;
+}
+
+bool StyleTable::IsDateFormat(uint32_t xf) const
+{
+    const CellFormat& x = FormatAt(xf);
+    return x.numFmt < m_numFmtIsDate.size() && m_numFmtIsDate[x.numFmt] != 0;
+}
+
+} // namespace gq::engine

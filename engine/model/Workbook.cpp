@@ -1,0 +1,457 @@
+// The workbook model: rows, cells, string table and lazy sheet loading.
+#include "engine/model/Workbook.h"
+
+#include "engine/Errors.h"
+#include "engine/Limits.h"
+
+#include <algorithm>
+#include <array>
+
+namespace gq::engine {
+
+std::string ColumnName(uint32_t col)
+{
+    std::string name;
+    uint64_t n = static_cast<uint64_t>(col) + 1;
+    while (n > 0) {
+        uint64_t rem = (n - 1) % 26;
+        name.insert(name.begin(), static_cast<char>('A' + rem));
+        n = (n - 1) / 26;
+    }
+    return name;
+}
+
+std::string CellName(uint32_t row, uint32_t col)
+{
+    return ColumnName(col) + std::to_string(static_cast<uint64_t>(row) + 1);
+}
+
+std::string RangeName(const CellRange& range)
+{
+    std::string first = CellName(range.firstRow, range.firstCol);
+    if (range.firstRow == range.lastRow && range.firstCol == range.lastCol) {
+        return first;
+    }
+    return first + ":" + CellName(range.lastRow, range.lastCol);
+}
+
+bool ParseCellName(std::string_view text, CellRef& out)
+{
+    size_t i = 0;
+    if (i < text.size() && text[i] == '$') {
+        ++i;
+    }
+    uint64_t col = 0;
+    size_t letters = 0;
+    while (i < text.size()) {
+        char c = text[i];
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+        if (c < 'A' || c > 'Z') {
+            break;
+        }
+        col = col * 26 + static_cast<uint64_t>(c - 'A' + 1);
+        if (++letters > 3) {
+            return false;
+        }
+        ++i;
+    }
+    if (letters == 0) {
+        return false;
+    }
+    if (i < text.size() && text[i] == '$') {
+        ++i;
+    }
+    uint64_t row = 0;
+    size_t digits = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        row = row * 10 + static_cast<uint64_t>(text[i] - '0');
+        if (++digits > 7) {
+            return false;
+        }
+        ++i;
+    }
+    if (digits == 0 || i != text.size() || row == 0 || row > limits::kXlsxMaxRows || col > limits::kXlsxMaxCols) {
+        return false;
+    }
+    out.row = static_cast<uint32_t>(row - 1);
+    out.col = static_cast<uint32_t>(col - 1);
+    return true;
+}
+
+bool ParseRangeName(std::string_view text, CellRange& out)
+{
+    size_t colon = text.find(':');
+    CellRef a;
+    CellRef b;
+    if (colon == std::string_view::npos) {
+        if (!ParseCellName(text, a)) {
+            return false;
+        }
+        b = a;
+    } else if (!ParseCellName(text.substr(0, colon), a) || !ParseCellName(text.substr(colon + 1), b)) {
+        return false;
+    }
+    out.firstRow = std::min(a.row, b.row);
+    out.lastRow = std::max(a.row, b.row);
+    out.firstCol = std::min(a.col, b.col);
+    out.lastCol = std::max(a.col, b.col);
+    return true;
+}
+
+namespace {
+struct ErrorName {
+    ErrorCode code;
+    std::string_view text;
+};
+constexpr std::array<ErrorName, 8> kErrorNames{{
+    {ErrorCode::Null, "#NULL!"},
+    {ErrorCode::Div0, "#DIV/0!"},
+    {ErrorCode::Value, "#VALUE!"},
+    {ErrorCode::Ref, "#REF!"},
+    {ErrorCode::Name, "#NAME?"},
+    {ErrorCode::Num, "#NUM!"},
+    {ErrorCode::NA, "#N/A"},
+    {ErrorCode::GettingData, "#GETTING_DATA"},
+}};
+} // namespace
+
+std::string_view ErrorText(ErrorCode code)
+{
+    for (const auto& e : kErrorNames) {
+        if (e.code == code) {
+            return e.text;
+        }
+    }
+    return "#N/A";
+}
+
+std::optional<ErrorCode> ErrorFromText(std::string_view text)
+{
+    for (const auto& e : kErrorNames) {
+        if (e.text == text) {
+            return e.code;
+        }
+    }
+    return std::nullopt;
+}
+
+const Cell* Row::Find(uint32_t col) const
+{
+    auto it = std::lower_bound(cells.begin(), cells.end(), col,
+                               [](const Cell& c, uint32_t value) { return c.col < value; });
+    if (it != cells.end() && it->col == col) {
+        return &*it;
+    }
+    return nullptr;
+}
+
+Row& Worksheet::RowAt(uint32_t index)
+{
+    if (rows.empty() || rows.back().index < index) {
+        rows.emplace_back().index = index;
+        return rows.back();
+    }
+    auto it = std::lower_bound(rows.begin(), rows.end(), index,
+                               [](const Row& r, uint32_t value) { return r.index < value; });
+    if (it != rows.end() && it->index == index) {
+        return *it;
+    }
+    it = rows.insert(it, Row{});
+    it->index = index;
+    return *it;
+}
+
+const Row* Worksheet::FindRow(uint32_t index) const
+{
+    auto it = std::lower_bound(rows.begin(), rows.end(), index,
+                               [](const Row& r, uint32_t value) { return r.index < value; });
+    if (it != rows.end() && it->index == index) {
+        return &*it;
+    }
+    return nullptr;
+}
+
+Cell& Worksheet::CellAt(uint32_t row, uint32_t col)
+{
+    Row& r = RowAt(row);
+    if (r.cells.empty() || r.cells.back().col < col) {
+        r.cells.emplace_back().col = col;
+        return r.cells.back();
+    }
+    auto it = std::lower_bound(r.cells.begin(), r.cells.end(), col,
+                               [](const Cell& c, uint32_t value) { return c.col < value; });
+    if (it != r.cells.end() && it->col == col) {
+        return *it;
+    }
+    it = r.cells.insert(it, Cell{});
+    it->col = col;
+    return *it;
+}
+
+const Cell* Worksheet::FindCell(uint32_t row, uint32_t col) const
+{
+    const Row* r = FindRow(row);
+    return r != nullptr ? r->Find(col) : nullptr;
+}
+
+void Worksheet::SetNumber(uint32_t row, uint32_t col, double value, uint32_t style)
+{
+    Cell& c = CellAt(row, col);
+    c.type = CellType::Number;
+    c.formula = false;
+    c.style = style;
+    c.number = value;
+}
+
+void Worksheet::SetString(uint32_t row, uint32_t col, uint32_t textIndex, uint32_t style)
+{
+    Cell& c = CellAt(row, col);
+    c.type = CellType::String;
+    c.formula = false;
+    c.style = style;
+    c.text = textIndex;
+}
+
+void Worksheet::SetBoolean(uint32_t row, uint32_t col, bool value, uint32_t style)
+{
+    Cell& c = CellAt(row, col);
+    c.type = CellType::Boolean;
+    c.formula = false;
+    c.style = style;
+    c.boolean = value;
+}
+
+void Worksheet::SetError(uint32_t row, uint32_t col, ErrorCode value, uint32_t style)
+{
+    Cell& c = CellAt(row, col);
+    c.type = CellType::Error;
+    c.formula = false;
+    c.style = style;
+    c.error = value;
+}
+
+void Worksheet::SetBlank(uint32_t row, uint32_t col, uint32_t style)
+{
+    Cell& c = CellAt(row, col);
+    c.type = CellType::Blank;
+    c.formula = false;
+    c.style = style;
+    c.number = 0;
+}
+
+void Worksheet::Normalize()
+{
+    auto rowLess = [](const Row& a, const Row& b) { return a.index < b.index; };
+    if (!std::is_sorted(rows.begin(), rows.end(), rowLess)) {
+        std::stable_sort(rows.begin(), rows.end(), rowLess);
+    }
+    // Merge rows that occur twice: later cells win over earlier ones.
+    std::vector<Row> merged;
+    bool duplicates = false;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        if (rows[i].index == rows[i - 1].index) {
+            duplicates = true;
+            break;
+        }
+    }
+    if (duplicates) {
+        merged.reserve(rows.size());
+        for (auto& r : rows) {
+            if (!merged.empty() && merged.back().index == r.index) {
+                Row& into = merged.back();
+                into.cells.insert(into.cells.end(), r.cells.begin(), r.cells.end());
+                if (r.height != 0) {
+                    into.height = r.height;
+                    into.customHeight = r.customHeight;
+                }
+                into.hidden = into.hidden || r.hidden;
+            } else {
+                merged.push_back(std::move(r));
+            }
+        }
+        rows = std::move(merged);
+    }
+    auto cellLess = [](const Cell& a, const Cell& b) { return a.col < b.col; };
+    for (auto& r : rows) {
+        if (!std::is_sorted(r.cells.begin(), r.cells.end(), cellLess)) {
+            std::stable_sort(r.cells.begin(), r.cells.end(), cellLess);
+        }
+        // Keep the last of equal columns.
+        size_t out = 0;
+        for (size_t i = 0; i < r.cells.size(); ++i) {
+            if (out > 0 && r.cells[out - 1].col == r.cells[i].col) {
+                r.cells[out - 1] = r.cells[i];
+            } else {
+                r.cells[out++] = r.cells[i];
+            }
+        }
+        r.cells.resize(out);
+    }
+}
+
+std::optional<CellRange> Worksheet::UsedRange() const
+{
+    bool any = false;
+    CellRange box{};
+    auto extend = [&](uint32_t r0, uint32_t c0, uint32_t r1, uint32_t c1) {
+        if (!any) {
+            box = CellRange{r0, c0, r1, c1};
+            any = true;
+            return;
+        }
+        box.firstRow = std::min(box.firstRow, r0);
+        box.firstCol = std::min(box.firstCol, c0);
+        box.lastRow = std::max(box.lastRow, r1);
+        box.lastCol = std::max(box.lastCol, c1);
+    };
+    for (const Row& r : rows) {
+        for (const Cell& c : r.cells) {
+            if (c.type != CellType::Blank || c.style != 0) {
+                extend(r.index, c.col, r.index, c.col);
+            }
+        }
+    }
+    for (const CellRange& m : merges) {
+        extend(m.firstRow, m.firstCol, m.lastRow, m.lastCol);
+    }
+    if (!any) {
+        return std::nullopt;
+    }
+    return box;
+}
+
+size_t Worksheet::CellCount() const
+{
+    size_t n = 0;
+    for (const Row& r : rows) {
+        n += r.cells.size();
+    }
+    return n;
+}
+
+const ColumnInfo* Worksheet::FindColumn(uint32_t col) const
+{
+    auto it = std::lower_bound(columns.begin(), columns.end(), col,
+                               [](const ColumnInfo& c, uint32_t value) { return c.last < value; });
+    if (it != columns.end() && it->first <= col && col <= it->last) {
+        return &*it;
+    }
+    return nullptr;
+}
+
+void Worksheet::SetColumn(const ColumnInfo& info)
+{
+    std::vector<ColumnInfo> out;
+    out.reserve(columns.size() + 2);
+    bool placed = false;
+    for (const ColumnInfo& c : columns) {
+        if (c.last < info.first) {
+            out.push_back(c);
+            continue;
+        }
+        if (c.first > info.last) {
+            if (!placed) {
+                out.push_back(info);
+                placed = true;
+            }
+            out.push_back(c);
+            continue;
+        }
+        // Overlap: keep the parts of c outside info.
+        if (c.first < info.first) {
+            ColumnInfo left = c;
+            left.last = info.first - 1;
+            out.push_back(left);
+        }
+        if (!placed) {
+            out.push_back(info);
+            placed = true;
+        }
+        if (c.last > info.last) {
+            ColumnInfo right = c;
+            right.first = info.last + 1;
+            out.push_back(right);
+        }
+    }
+    if (!placed) {
+        out.push_back(info);
+    }
+    columns = std::move(out);
+}
+
+uint32_t StringTable::Intern(std::string_view text)
+{
+    auto it = m_index.find(text);
+    if (it != m_index.end()) {
+        return it->second;
+    }
+    if (m_strings.size() >= UINT32_MAX) {
+        throw LimitError("too many distinct texts in one workbook");
+    }
+    auto index = static_cast<uint32_t>(m_strings.size());
+    m_strings.emplace_back(text);
+    m_index.emplace(std::string_view(m_strings.back()), index);
+    return index;
+}
+
+const std::string& StringTable::At(uint32_t index) const
+{
+    static const std::string kEmpty;
+    return index < m_strings.size() ? m_strings[index] : kEmpty;
+}
+
+Workbook::Workbook() = default;
+
+Workbook::Workbook(const Font& defaultFont) : m_styles(defaultFont) {}
+
+Worksheet& Workbook::Sheet(size_t index)
+{
+    SheetInfo& info = m_sheets.at(index);
+    if (!info.data) {
+        auto data = std::make_unique<Worksheet>();
+        if (m_source) {
+            m_source->LoadSheet(*this, index, *data);
+        }
+        info.data = std::move(data);
+    }
+    return *info.data;
+}
+
+void Workbook::UnloadSheet(size_t index)
+{
+    if (m_source) {
+        m_sheets.at(index).data.reset();
+    }
+}
+
+size_t Workbook::InsertSheet(size_t position, std::string name, SheetState state)
+{
+    if (m_sheets.size() >= limits::kMaxSheets) {
+        throw LimitError("a workbook cannot hold more than " + std::to_string(limits::kMaxSheets) + " sheets");
+    }
+    position = std::min(position, m_sheets.size());
+    SheetInfo info;
+    info.name = std::move(name);
+    info.state = state;
+    info.data = std::make_unique<Worksheet>();
+    m_sheets.insert(m_sheets.begin() + static_cast<std::ptrdiff_t>(position), std::move(info));
+    if (m_sheets.size() > 1 && position <= m_active) {
+        ++m_active;
+    }
+    return position;
+}
+
+void Workbook::AddUnloadedSheet(std::string name, SheetState state)
+{
+    if (m_sheets.size() >= limits::kMaxSheets) {
+        throw LimitError("a workbook cannot hold more than " + std::to_string(limits::kMaxSheets) + " sheets");
+    }
+    SheetInfo info;
+    info.name = std::move(name);
+    info.state = state;
+    m_sheets.push_back(std::move(info));
+}
+
+} // namespace gq::engine

@@ -1,0 +1,237 @@
+// The workbook model that every reader fills and every writer writes: sheets in order, sparse
+// cells, one string table and one style table per workbook, merged ranges, column widths, row
+// heights and hyperlinks. Worksheets are loaded on first use.
+#pragma once
+
+#include "engine/model/Styles.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace gq::engine {
+
+// Zero-based cell coordinates.
+struct CellRef {
+    uint32_t row = 0;
+    uint32_t col = 0;
+    bool operator==(const CellRef&) const = default;
+};
+
+// An inclusive, zero-based rectangle of cells.
+struct CellRange {
+    uint32_t firstRow = 0;
+    uint32_t firstCol = 0;
+    uint32_t lastRow = 0;
+    uint32_t lastCol = 0;
+    bool operator==(const CellRange&) const = default;
+
+    uint32_t RowCount() const { return lastRow - firstRow + 1; }
+    uint32_t ColCount() const { return lastCol - firstCol + 1; }
+    bool Contains(uint32_t row, uint32_t col) const
+    {
+        return row >= firstRow && row <= lastRow && col >= firstCol && col <= lastCol;
+    }
+    bool Contains(const CellRange& other) const
+    {
+        return other.firstRow >= firstRow && other.lastRow <= lastRow && other.firstCol >= firstCol &&
+               other.lastCol <= lastCol;
+    }
+    bool Intersects(const CellRange& o) const
+    {
+        return !(o.lastRow < firstRow || o.firstRow > lastRow || o.lastCol < firstCol || o.firstCol > lastCol);
+    }
+};
+
+// "A1"-style text of a cell or range ("B3", "A1:C10"); column letters for a column index.
+std::string ColumnName(uint32_t col);
+std::string CellName(uint32_t row, uint32_t col);
+std::string RangeName(const CellRange& range);
+// Parses "A1", "$B$3" or "A1:C10" (without sheet names); false when the text is not an address
+// inside the xlsx grid.
+bool ParseCellName(std::string_view text, CellRef& out);
+bool ParseRangeName(std::string_view text, CellRange& out);
+
+enum class CellType : uint8_t { Blank, Number, String, Boolean, Error };
+
+// Error values, with their BIFF codes ([MS-XLS] 2.5.10 BErr).
+enum class ErrorCode : uint8_t {
+    Null = 0x00, Div0 = 0x07, Value = 0x0F, Ref = 0x17, Name = 0x1D, Num = 0x24, NA = 0x2A, GettingData = 0x2B
+};
+std::string_view ErrorText(ErrorCode code);           // "#DIV/0!"
+std::optional<ErrorCode> ErrorFromText(std::string_view text);
+
+// One cell: 24 bytes. Strings are indexes into the workbook's string table; a formula keeps only
+// its cached result (flag `formula` tells that it was one).
+struct Cell {
+    uint32_t col = 0;
+    uint32_t style = 0; // index into the workbook's cell formats
+    CellType type = CellType::Blank;
+    bool formula = false;
+    union {
+        double number;
+        uint32_t text; // string table index
+        bool boolean;
+        ErrorCode error;
+    };
+    Cell() : number(0) {}
+};
+static_assert(sizeof(Cell) <= 24, "cells must stay compact");
+
+struct Row {
+    uint32_t index = 0;
+    float height = 0;          // points; 0 means the sheet's default height
+    bool customHeight = false; // the height was set on purpose
+    bool hidden = false;
+    std::vector<Cell> cells;   // ascending by column, no duplicates
+
+    const Cell* Find(uint32_t col) const;
+};
+
+struct ColumnInfo {
+    uint32_t first = 0;
+    uint32_t last = 0;
+    double width = 0; // in characters of the default font's digit width, as xlsx stores it; 0: default
+    bool customWidth = false;
+    bool hidden = false;
+    uint32_t style = 0;
+};
+
+struct Hyperlink {
+    CellRange range;
+    std::string target;   // external address (URL, mailto:, file); empty for an internal link
+    std::string location; // place inside the workbook ("Sheet2!A1"), may be empty
+    std::string tooltip;
+    std::string display;
+};
+
+enum class SheetState : uint8_t { Visible, Hidden, VeryHidden };
+
+// The content of one worksheet.
+class Worksheet {
+public:
+    // The row with this index, created (empty, default height) when missing. Appending rows in
+    // ascending order is the fast path.
+    Row& RowAt(uint32_t index);
+    const Row* FindRow(uint32_t index) const;
+    // The cell at (row, col), created blank with style 0 when missing.
+    Cell& CellAt(uint32_t row, uint32_t col);
+    const Cell* FindCell(uint32_t row, uint32_t col) const;
+
+    void SetNumber(uint32_t row, uint32_t col, double value, uint32_t style = 0);
+    void SetString(uint32_t row, uint32_t col, uint32_t textIndex, uint32_t style = 0);
+    void SetBoolean(uint32_t row, uint32_t col, bool value, uint32_t style = 0);
+    void SetError(uint32_t row, uint32_t col, ErrorCode value, uint32_t style = 0);
+    void SetBlank(uint32_t row, uint32_t col, uint32_t style);
+
+    // Sorts rows and cells and drops duplicate cells (the last one wins); readers call it once
+    // after loading a sheet whose rows may have come out of order.
+    void Normalize();
+
+    // The bounding box of every cell that holds a value or a non-default format, extended by the
+    // merged ranges; nullopt for a sheet with none of them.
+    std::optional<CellRange> UsedRange() const;
+    // Number of stored cells.
+    size_t CellCount() const;
+
+    // Column information for one column (nullptr when the column has default settings).
+    const ColumnInfo* FindColumn(uint32_t col) const;
+    // Sets the width of columns [first, last], splitting existing entries as needed.
+    void SetColumn(const ColumnInfo& info);
+
+    std::vector<Row> rows;              // ascending by index
+    std::vector<CellRange> merges;      // never overlapping
+    std::vector<ColumnInfo> columns;    // ascending, non-overlapping
+    std::vector<Hyperlink> hyperlinks;
+    double defaultColWidth = 0;  // characters; 0: the format's default
+    double defaultRowHeight = 0; // points; 0: the format's default
+    uint32_t frozenRows = 0;     // rows above the frozen pane split, 0 for none
+    uint32_t frozenCols = 0;
+};
+
+// Workbook-wide text storage: each distinct text is stored once.
+class StringTable {
+public:
+    uint32_t Intern(std::string_view text);
+    const std::string& At(uint32_t index) const;
+    size_t Size() const { return m_strings.size(); }
+
+private:
+    std::deque<std::string> m_strings; // a deque keeps element addresses stable for the index
+    std::unordered_map<std::string_view, uint32_t> m_index;
+};
+
+class Workbook;
+
+// Loads worksheets on demand. A reader leaves one of these with the workbook it opens, holding
+// whatever it needs (the mapped file, the per-file style map).
+class SheetSource {
+public:
+    virtual ~SheetSource() = default;
+    virtual void LoadSheet(Workbook& workbook, size_t index, Worksheet& out) = 0;
+};
+
+struct SheetInfo {
+    std::string name;
+    SheetState state = SheetState::Visible;
+    std::unique_ptr<Worksheet> data; // null until loaded
+};
+
+class Workbook {
+public:
+    Workbook();
+    explicit Workbook(const Font& defaultFont);
+
+    size_t SheetCount() const { return m_sheets.size(); }
+    const std::string& SheetName(size_t index) const { return m_sheets.at(index).name; }
+    void SetSheetName(size_t index, std::string name) { m_sheets.at(index).name = std::move(name); }
+    SheetState SheetStateAt(size_t index) const { return m_sheets.at(index).state; }
+    void SetSheetState(size_t index, SheetState state) { m_sheets.at(index).state = state; }
+
+    // The sheet's content, loaded through the sheet source the first time it is asked for.
+    Worksheet& Sheet(size_t index);
+    bool IsSheetLoaded(size_t index) const { return m_sheets.at(index).data != nullptr; }
+    // Drops a loaded sheet's content; it is loaded again when next asked for.
+    void UnloadSheet(size_t index);
+
+    // Adds an empty, loaded sheet at `position` (SheetCount() appends) and gives its index.
+    size_t InsertSheet(size_t position, std::string name, SheetState state = SheetState::Visible);
+    // Adds a sheet whose content the sheet source loads later.
+    void AddUnloadedSheet(std::string name, SheetState state);
+
+    size_t ActiveSheet() const { return m_active; }
+    void SetActiveSheet(size_t index) { m_active = index; }
+
+    bool Date1904() const { return m_date1904; }
+    void SetDate1904(bool value) { m_date1904 = value; }
+
+    StringTable& Strings() { return m_strings; }
+    const StringTable& Strings() const { return m_strings; }
+    StyleTable& Styles() { return m_styles; }
+    const StyleTable& Styles() const { return m_styles; }
+
+    void SetSheetSource(std::unique_ptr<SheetSource> source) { m_source = std::move(source); }
+
+    // Where the workbook was read from (for messages); empty for a new workbook.
+    const std::string& SourcePath() const { return m_sourcePath; }
+    void SetSourcePath(std::string path) { m_sourcePath = std::move(path); }
+
+private:
+    std::vector<SheetInfo> m_sheets;
+    size_t m_active = 0;
+    bool m_date1904 = false;
+    StringTable m_strings;
+    StyleTable m_styles;
+    std::unique_ptr<SheetSource> m_source;
+    std::string m_sourcePath;
+};
+
+// Serial date numbers: the 1904 system counts 1,462 days fewer than the 1900 system.
+inline constexpr double kDate1904Offset = 1462.0;
+
+} // namespace gq::engine

@@ -1,0 +1,9 @@
+// Entry point of every test executable: GoogleTest with a QCoreApplication-free main; tests that
+// need Qt create their application object themselves.
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
