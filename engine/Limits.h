@@ -21,6 +21,15 @@ inline constexpr uint64_t kRatioCheckThreshold = 1ull << 20;
 
 // XML: deeper nesting than this does not occur in spreadsheet parts.
 inline constexpr int kMaxXmlDepth = 256;
+// One XML token (a start tag with its attributes, a comment) larger than this is not a real part;
+// expat re-scans an unfinished token on every chunk, so an unbounded one would cost quadratic time.
+inline constexpr uint64_t kMaxXmlTokenBytes = 32ull << 20;
+
+// Cells stored for one worksheet: about 1.6 GB of model at 24 bytes a cell. Real sheets that people
+// merge are far below; a hostile part of empty cells would otherwise grow without bound.
+inline constexpr uint64_t kMaxCellsPerSheet = 1ull << 26;
+// Column descriptions (<col> elements) on one sheet: one per column of the grid at most.
+inline constexpr size_t kMaxColumnInfos = 16384;
 
 // The spreadsheet grids. xlsx: 1,048,576 x 16,384; xls (BIFF8): 65,536 x 256.
 inline constexpr uint32_t kXlsxMaxRows = 1048576;
