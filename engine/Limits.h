@@ -57,4 +57,15 @@ inline constexpr size_t kMaxHyperlinks = 1u << 20;
 // BIFF: a record body is at most 8,224 bytes ([MS-XLS] 2.1.4).
 inline constexpr size_t kMaxBiffRecordBytes = 8224;
 
+// Compound files (.xls container, [MS-CFB]). Streams shorter than the mini-stream cutoff live in
+// the mini stream, which some readers mishandle, so the xls writer keeps its stream at least this
+// long. Version 3 files (512-byte sectors) keep stream sizes below 2 GB.
+inline constexpr size_t kCfbMiniStreamCutoff = 4096;
+inline constexpr uint64_t kCfbMaxStreamBytes = 0x7FFFFFFFull;
+
+// BIFF8 writing: a MergeCells record holds at most 1,026 ranges so that it stays within the record
+// size limit ([MS-XLS] 2.4.168); a number format code has at most 255 characters ([MS-XLS] 2.4.126).
+inline constexpr size_t kXlsMaxMergesPerRecord = 1026;
+inline constexpr size_t kXlsMaxFormatCodeChars = 255;
+
 } // namespace gq::engine::limits
