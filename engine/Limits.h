@@ -19,6 +19,10 @@ inline constexpr uint64_t kMaxTotalInflatedBytes = 8ull << 30; // all parts read
 inline constexpr uint64_t kMaxCompressionRatio = 1000;         // inflated / compressed, for parts over 1 MiB
 inline constexpr uint64_t kRatioCheckThreshold = 1ull << 20;
 
+// Package metadata read whole into memory (content types, relationships, the workbook part, the
+// theme): a workbook of 65,535 sheets has a workbook part of a few MB; more is not a real workbook.
+inline constexpr uint64_t kMaxMetadataPartBytes = 64ull << 20;
+
 // XML: deeper nesting than this does not occur in spreadsheet parts.
 inline constexpr int kMaxXmlDepth = 256;
 // One XML token (a start tag with its attributes, a comment) larger than this is not a real part;
