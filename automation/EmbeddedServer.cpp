@@ -1,0 +1,491 @@
+// The embedded spreadsheet server: server, workbook, sheet and range objects over the engine.
+#include "automation/EmbeddedServer.h"
+
+#include "automation/Paste.h"
+#include "automation/SheetNames.h"
+#include "automation/WorkbookCache.h"
+#include "engine/Limits.h"
+#include "engine/WorkbookFile.h"
+
+#include <new>
+#include <optional>
+#include <vector>
+
+namespace gq::automation {
+
+namespace {
+
+// Runs one operation and turns whatever it throws into the ServerError callers expect, with the
+// engine's own text (which names the file) as the description.
+template <class F>
+auto Guarded(F&& operation) -> decltype(operation())
+{
+    try {
+        return operation();
+    } catch (const ServerError&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw ServerError("There is not enough memory to complete the operation");
+    } catch (const std::exception& e) {
+        throw ServerError(e.what());
+    }
+}
+
+// A workbook as the caller sees it: one per OpenWorkbook or AddWorkbook, open until Close.
+struct OpenEntry {
+    std::shared_ptr<ServerBook> book; // reset by Close
+};
+
+// Everything one server instance holds. Handles share it, so a handle that outlives the server
+// object still fails cleanly instead of touching freed memory.
+struct ServerState {
+    bool running = true;
+    std::vector<std::shared_ptr<OpenEntry>> open; // in opening order; the last one is active
+    WorkbookCache cache;
+    struct Clipboard {
+        std::shared_ptr<ServerBook> book; // keeps the copied workbook alive after its Close
+        uint64_t sheetId = 0;
+        engine::CellRange range;
+    };
+    std::optional<Clipboard> clipboard;
+
+    void CheckRunning() const
+    {
+        if (!running) {
+            throw ServerError("The spreadsheet server has been shut down");
+        }
+    }
+
+    ServerBook& BookOf(const OpenEntry& entry) const
+    {
+        CheckRunning();
+        if (!entry.book) {
+            throw ServerError("The workbook has been closed");
+        }
+        return *entry.book;
+    }
+
+    void Close(const std::shared_ptr<OpenEntry>& entry)
+    {
+        std::erase(open, entry);
+        std::shared_ptr<ServerBook> book = std::move(entry->book);
+        entry->book.reset();
+        if (book && book->key) {
+            cache.Put(std::move(book));
+        }
+    }
+};
+
+using StatePtr = std::shared_ptr<ServerState>;
+using EntryPtr = std::shared_ptr<OpenEntry>;
+
+size_t SheetIndex(const ServerBook& book, uint64_t id)
+{
+    auto index = book.IndexOf(id);
+    if (!index) {
+        throw ServerError("The sheet no longer exists");
+    }
+    return *index;
+}
+
+std::vector<std::string> SheetNamesOf(const engine::Workbook& model)
+{
+    std::vector<std::string> names;
+    names.reserve(model.SheetCount());
+    for (size_t i = 0; i < model.SheetCount(); ++i) {
+        names.push_back(model.SheetName(i));
+    }
+    return names;
+}
+
+std::string Thousands(uint64_t n)
+{
+    std::string digits = std::to_string(n);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            out.push_back(',');
+        }
+        out.push_back(digits[i]);
+    }
+    return out;
+}
+
+// The Excel 97-2003 grid is much smaller than the xlsx one: say which sheet does not fit, before the
+// writer is started.
+void CheckFitsXls(engine::Workbook& model)
+{
+    using engine::limits::kXlsMaxCols;
+    using engine::limits::kXlsMaxRows;
+    for (size_t i = 0; i < model.SheetCount(); ++i) {
+        const engine::Worksheet& sheet = model.Sheet(i);
+        std::optional<engine::CellRange> used = sheet.UsedRange();
+        uint32_t lastRow = used ? used->lastRow : 0;
+        uint32_t lastCol = used ? used->lastCol : 0;
+        for (const auto& link : sheet.hyperlinks) {
+            lastRow = std::max(lastRow, link.range.lastRow);
+            lastCol = std::max(lastCol, link.range.lastCol);
+        }
+        if (lastRow >= kXlsMaxRows || lastCol >= kXlsMaxCols) {
+            throw ServerError("The sheet \"" + model.SheetName(i) +
+                              "\" is too large for the Excel 97-2003 format (.xls): its content reaches row " +
+                              Thousands(uint64_t{lastRow} + 1) + " and column " + engine::ColumnName(lastCol) +
+                              ", and an .xls sheet holds at most " + Thousands(kXlsMaxRows) + " rows and " +
+                              Thousands(kXlsMaxCols) + " columns (A to " + engine::ColumnName(kXlsMaxCols - 1) +
+                              "). Save it as .xlsx instead");
+        }
+    }
+}
+
+class RangeHandle : public Range {
+public:
+    RangeHandle(StatePtr state, EntryPtr entry, uint64_t sheetId, engine::CellRange range)
+        : m_state(std::move(state)), m_entry(std::move(entry)), m_sheetId(sheetId), m_range(range)
+    {
+    }
+
+    void Release() noexcept override { delete this; }
+
+    void Copy() override
+    {
+        Guarded([&] {
+            ServerBook& book = m_state->BookOf(*m_entry);
+            // Loading the sheet now makes a damaged sheet fail at the copy, not at the paste.
+            book.model->Sheet(SheetIndex(book, m_sheetId));
+            m_state->clipboard = ServerState::Clipboard{m_entry->book, m_sheetId, m_range};
+        });
+    }
+
+    void PasteSpecial() override
+    {
+        Guarded([&] {
+            ServerBook& target = m_state->BookOf(*m_entry);
+            size_t targetIndex = SheetIndex(target, m_sheetId);
+            if (!m_state->clipboard) {
+                throw ServerError("There is nothing to paste: no range has been copied");
+            }
+            ServerState::Clipboard& clip = *m_state->clipboard;
+            size_t sourceIndex = SheetIndex(*clip.book, clip.sheetId);
+            target.MarkModified();
+            m_state->cache.Forget(&target);
+            PasteBlock(*clip.book->model, sourceIndex, clip.range, *target.model, targetIndex,
+                       engine::CellRef{m_range.firstRow, m_range.firstCol});
+        });
+    }
+
+    int32_t RowCount() override
+    {
+        return Guarded([&] {
+            m_state->BookOf(*m_entry);
+            return static_cast<int32_t>(m_range.RowCount());
+        });
+    }
+
+    int32_t ColumnCount() override
+    {
+        return Guarded([&] {
+            m_state->BookOf(*m_entry);
+            return static_cast<int32_t>(m_range.ColCount());
+        });
+    }
+
+    int32_t FirstRow() override
+    {
+        return Guarded([&] {
+            m_state->BookOf(*m_entry);
+            return static_cast<int32_t>(m_range.firstRow + 1);
+        });
+    }
+
+private:
+    StatePtr m_state;
+    EntryPtr m_entry;
+    uint64_t m_sheetId;
+    engine::CellRange m_range;
+};
+
+class SheetHandle : public Sheet {
+public:
+    SheetHandle(StatePtr state, EntryPtr entry, uint64_t sheetId)
+        : m_state(std::move(state)), m_entry(std::move(entry)), m_sheetId(sheetId)
+    {
+    }
+
+    void Release() noexcept override { delete this; }
+
+    std::string Name() override
+    {
+        return Guarded([&] {
+            ServerBook& book = m_state->BookOf(*m_entry);
+            return book.model->SheetName(SheetIndex(book, m_sheetId));
+        });
+    }
+
+    void SetName(const std::string& name) override
+    {
+        Guarded([&] {
+            ServerBook& book = m_state->BookOf(*m_entry);
+            size_t index = SheetIndex(book, m_sheetId);
+            if (auto problem = SheetNameProblem(name, SheetNamesOf(*book.model), index)) {
+                throw ServerError(*problem);
+            }
+            if (book.model->SheetName(index) == name) {
+                return;
+            }
+            book.MarkModified();
+            m_state->cache.Forget(&book);
+            book.model->SetSheetName(index, name);
+        });
+    }
+
+    void Select() override
+    {
+        Guarded([&] {
+            ServerBook& book = m_state->BookOf(*m_entry);
+            book.model->SetActiveSheet(SheetIndex(book, m_sheetId));
+        });
+    }
+
+    Ref<Range> UsedRange() override
+    {
+        return Guarded([&] {
+            ServerBook& book = m_state->BookOf(*m_entry);
+            const engine::Worksheet& sheet = book.model->Sheet(SheetIndex(book, m_sheetId));
+            engine::CellRange range = sheet.UsedRange().value_or(engine::CellRange{});
+            return Ref<Range>(new RangeHandle(m_state, m_entry, m_sheetId, range));
+        });
+    }
+
+    Ref<Range> RangeAt(const std::string& address) override
+    {
+        return Guarded([&] {
+            ServerBook& book = m_state->BookOf(*m_entry);
+            SheetIndex(book, m_sheetId);
+            engine::CellRange range;
+            if (!engine::ParseRangeName(address, range)) {
+                throw ServerError("\"" + address + "\" is not a cell or range address of a sheet");
+            }
+            return Ref<Range>(new RangeHandle(m_state, m_entry, m_sheetId, range));
+        });
+    }
+
+private:
+    StatePtr m_state;
+    EntryPtr m_entry;
+    uint64_t m_sheetId;
+};
+
+Ref<Sheet> SheetAtIndex(const StatePtr& state, const EntryPtr& entry, int32_t index)
+{
+    ServerBook& book = state->BookOf(*entry);
+    if (index < 1 || static_cast<size_t>(index) > book.sheetIds.size()) {
+        throw ServerError("There is no sheet number " + std::to_string(index) + ": the workbook has " +
+                          std::to_string(book.sheetIds.size()) + " sheets");
+    }
+    return Ref<Sheet>(new SheetHandle(state, entry, book.sheetIds[static_cast<size_t>(index - 1)]));
+}
+
+class WorkbookHandle : public Workbook {
+public:
+    WorkbookHandle(StatePtr state, EntryPtr entry) : m_state(std::move(state)), m_entry(std::move(entry)) {}
+
+    void Release() noexcept override { delete this; }
+
+    int32_t SheetCount() override
+    {
+        return Guarded([&] { return static_cast<int32_t>(m_state->BookOf(*m_entry).sheetIds.size()); });
+    }
+
+    Ref<Sheet> SheetAt(int32_t index) override
+    {
+        return Guarded([&] { return SheetAtIndex(m_state, m_entry, index); });
+    }
+
+    Ref<Sheet> SheetByName(const std::string& name) override
+    {
+        return Guarded([&] {
+            ServerBook& book = m_state->BookOf(*m_entry);
+            std::string folded = FoldCase(name);
+            for (size_t i = 0; i < book.model->SheetCount(); ++i) {
+                if (FoldCase(book.model->SheetName(i)) == folded) {
+                    return Ref<Sheet>(new SheetHandle(m_state, m_entry, book.sheetIds[i]));
+                }
+            }
+            throw ServerError("There is no sheet named \"" + name + "\" in the workbook");
+        });
+    }
+
+    Ref<Sheet> AddSheet() override
+    {
+        return Guarded([&] {
+            ServerBook& book = m_state->BookOf(*m_entry);
+            engine::Workbook& model = *book.model;
+            std::string name = NextSheetName(SheetNamesOf(model));
+            size_t position = std::min(model.ActiveSheet(), model.SheetCount());
+            book.MarkModified();
+            m_state->cache.Forget(&book);
+            model.InsertSheet(position, name);
+            uint64_t id = book.nextSheetId++;
+            book.sheetIds.insert(book.sheetIds.begin() + static_cast<std::ptrdiff_t>(position), id);
+            model.SetActiveSheet(position);
+            return Ref<Sheet>(new SheetHandle(m_state, m_entry, id));
+        });
+    }
+
+    void SaveAs(const std::string& path) override
+    {
+        Guarded([&] {
+            ServerBook& book = m_state->BookOf(*m_entry);
+            if (engine::FormatForOutputName(path) == engine::FileFormat::Xls) {
+                CheckFitsXls(*book.model);
+            }
+            engine::SaveWorkbookFile(*book.model, path);
+        });
+    }
+
+    void Close() override
+    {
+        Guarded([&] {
+            m_state->BookOf(*m_entry);
+            m_state->Close(m_entry);
+        });
+    }
+
+    engine::Workbook* Model() const { return m_entry->book && m_state->running ? m_entry->book->model.get() : nullptr; }
+
+private:
+    StatePtr m_state;
+    EntryPtr m_entry;
+};
+
+class ServerHandle : public SpreadsheetServer {
+public:
+    ServerHandle() : m_state(std::make_shared<ServerState>()) {}
+
+    void Release() noexcept override { delete this; }
+
+    // Display settings mean nothing to a server without a window; they only have to be accepted.
+    void SetDisplayAlerts(bool) override { Guarded([&] { m_state->CheckRunning(); }); }
+    void SetScreenUpdating(bool) override { Guarded([&] { m_state->CheckRunning(); }); }
+    void SetVisible(bool) override { Guarded([&] { m_state->CheckRunning(); }); }
+
+    Ref<Workbook> AddWorkbook() override
+    {
+        return Guarded([&] {
+            m_state->CheckRunning();
+            auto model = std::make_shared<engine::Workbook>();
+            model->InsertSheet(0, "Sheet1");
+            model->SetActiveSheet(0);
+            return Adopt(std::make_shared<ServerBook>(std::move(model)));
+        });
+    }
+
+    Ref<Workbook> OpenWorkbook(const std::string& path) override
+    {
+        return Guarded([&] {
+            m_state->CheckRunning();
+            std::optional<FileKey> before = KeyOfFile(path);
+            if (before) {
+                if (std::shared_ptr<ServerBook> cached = m_state->cache.Find(*before)) {
+                    cached->model->SetActiveSheet(cached->initialActive);
+                    return Adopt(std::move(cached));
+                }
+            }
+            std::shared_ptr<engine::Workbook> model = engine::OpenWorkbookFile(path);
+            auto book = std::make_shared<ServerBook>(std::move(model));
+            // Only a file that did not change while it was read may be served again later.
+            std::optional<FileKey> after = KeyOfFile(path);
+            if (before && after && *before == *after) {
+                book->key = after;
+            }
+            return Adopt(std::move(book));
+        });
+    }
+
+    Ref<Workbook> WorkbookAt(int32_t index) override
+    {
+        return Guarded([&] {
+            m_state->CheckRunning();
+            if (index < 1 || static_cast<size_t>(index) > m_state->open.size()) {
+                throw ServerError("There is no workbook number " + std::to_string(index) + ": " +
+                                  std::to_string(m_state->open.size()) + " workbooks are open");
+            }
+            return Ref<Workbook>(new WorkbookHandle(m_state, m_state->open[static_cast<size_t>(index - 1)]));
+        });
+    }
+
+    void Quit() override
+    {
+        Guarded([&] {
+            m_state->CheckRunning();
+            for (auto& entry : m_state->open) {
+                entry->book.reset();
+            }
+            m_state->open.clear();
+            m_state->cache.Clear();
+            m_state->clipboard.reset();
+            m_state->running = false;
+        });
+    }
+
+    int32_t SheetCount() override
+    {
+        return Guarded([&] { return static_cast<int32_t>(m_state->BookOf(*Active()).sheetIds.size()); });
+    }
+
+    Ref<Sheet> SheetAt(int32_t index) override
+    {
+        return Guarded([&] { return SheetAtIndex(m_state, Active(), index); });
+    }
+
+    Ref<Workbook> Adopt(std::shared_ptr<ServerBook> book)
+    {
+        m_state->CheckRunning();
+        auto entry = std::make_shared<OpenEntry>();
+        entry->book = std::move(book);
+        m_state->open.push_back(entry);
+        return Ref<Workbook>(new WorkbookHandle(m_state, entry));
+    }
+
+private:
+    const EntryPtr& Active() const
+    {
+        m_state->CheckRunning();
+        if (m_state->open.empty()) {
+            throw ServerError("No workbook is open");
+        }
+        return m_state->open.back();
+    }
+
+    StatePtr m_state;
+};
+
+} // namespace
+
+Ref<SpreadsheetServer> EmbeddedServerFactory::CreateServer()
+{
+    try {
+        return Ref<SpreadsheetServer>(new ServerHandle());
+    } catch (const std::exception& e) {
+        throw ServerUnavailable(std::string("The embedded spreadsheet server cannot start: ") + e.what());
+    }
+}
+
+engine::Workbook* ModelOf(Workbook& workbook)
+{
+    auto* handle = dynamic_cast<WorkbookHandle*>(&workbook);
+    return handle != nullptr ? handle->Model() : nullptr;
+}
+
+Ref<Workbook> AdoptWorkbook(SpreadsheetServer& server, std::unique_ptr<engine::Workbook> model)
+{
+    auto* handle = dynamic_cast<ServerHandle*>(&server);
+    if (handle == nullptr) {
+        throw ServerError("Only an embedded server can take a workbook model");
+    }
+    return Guarded([&] {
+        return handle->Adopt(std::make_shared<ServerBook>(std::shared_ptr<engine::Workbook>(std::move(model))));
+    });
+}
+
+} // namespace gq::automation

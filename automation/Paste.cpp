@@ -1,0 +1,436 @@
+// Block copy between workbook models: cells, formats, texts, merges, hyperlinks, sizes and dates.
+#include "automation/Paste.h"
+
+#include "automation/SpreadsheetServer.h"
+#include "engine/Limits.h"
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+namespace gq::automation {
+
+using engine::Cell;
+using engine::CellRange;
+using engine::CellRef;
+using engine::CellType;
+using engine::ColumnInfo;
+using engine::Row;
+using engine::Worksheet;
+
+bool FormatHasDatePart(std::string_view code)
+{
+    // Only the first section counts, as for the date test itself. Quoted text, escaped and padding
+    // characters and every bracketed part ([h] elapsed time, colours, conditions, locales) are
+    // skipped: none of them is a calendar token.
+    bool month = false;
+    bool time = false;
+    for (size_t i = 0; i < code.size(); ++i) {
+        char c = code[i];
+        if (c == '"') {
+            size_t close = code.find('"', i + 1);
+            if (close == std::string_view::npos) {
+                break;
+            }
+            i = close;
+            continue;
+        }
+        if (c == '\\' || c == '_' || c == '*') {
+            ++i;
+            continue;
+        }
+        if (c == ';') {
+            break;
+        }
+        if (c == '[') {
+            size_t close = code.find(']', i);
+            if (close == std::string_view::npos) {
+                break;
+            }
+            i = close;
+            continue;
+        }
+        switch (c | 0x20) {
+        case 'd':
+        case 'y':
+        case 'e':
+            return true;
+        case 'm':
+            month = true;
+            break;
+        case 'h':
+        case 's':
+            time = true;
+            break;
+        default:
+            break;
+        }
+    }
+    // "m" next to hours or seconds means minutes; on its own it means the month.
+    return month && !time;
+}
+
+namespace {
+
+constexpr uint32_t kUnmapped = std::numeric_limits<uint32_t>::max();
+
+// Per-paste translation of source format and text indexes into the target's tables.
+class Translator {
+public:
+    Translator(const engine::Workbook& from, engine::Workbook& to) : m_from(from), m_to(to), m_same(&from == &to)
+    {
+        if (from.Date1904() != to.Date1904()) {
+            m_shift = from.Date1904() ? engine::kDate1904Offset : -engine::kDate1904Offset;
+        }
+        if (!m_same) {
+            m_xf.assign(from.Styles().CellFormats().size(), kUnmapped);
+            m_text.assign(from.Strings().Size(), kUnmapped);
+        }
+        m_dateXf.assign(from.Styles().CellFormats().size(), -1);
+    }
+
+    uint32_t Style(uint32_t xf)
+    {
+        if (xf >= m_from.Styles().CellFormats().size()) {
+            xf = 0; // a dangling index shows as the default format, as the style table resolves it
+        }
+        if (m_same) {
+            return xf;
+        }
+        uint32_t& mapped = m_xf[xf];
+        if (mapped == kUnmapped) {
+            mapped = m_to.Styles().InternStyle(m_from.Styles().Resolve(xf));
+        }
+        return mapped;
+    }
+
+    uint32_t Text(uint32_t index)
+    {
+        if (m_same) {
+            return index;
+        }
+        if (index >= m_text.size()) {
+            return m_to.Strings().Intern(m_from.Strings().At(index));
+        }
+        uint32_t& mapped = m_text[index];
+        if (mapped == kUnmapped) {
+            mapped = m_to.Strings().Intern(m_from.Strings().At(index));
+        }
+        return mapped;
+    }
+
+    double Number(uint32_t xf, double value)
+    {
+        if (m_shift == 0 || xf >= m_dateXf.size()) {
+            return value;
+        }
+        int8_t& isDate = m_dateXf[xf];
+        if (isDate < 0) {
+            const auto& styles = m_from.Styles();
+            isDate = (styles.IsDateFormat(xf) &&
+                      FormatHasDatePart(styles.NumberFormats().at(styles.FormatAt(xf).numFmt)))
+                         ? 1
+                         : 0;
+        }
+        if (isDate == 0) {
+            return value;
+        }
+        double moved = value + m_shift;
+        // The 1904 system has no days before 1904-01-01: such a 1900 date stays as it is.
+        return moved < 0 ? value : moved;
+    }
+
+private:
+    const engine::Workbook& m_from;
+    engine::Workbook& m_to;
+    bool m_same;
+    double m_shift = 0;
+    std::vector<uint32_t> m_xf;
+    std::vector<uint32_t> m_text;
+    std::vector<int8_t> m_dateXf;
+};
+
+struct Placement {
+    CellRange block; // in the source
+    uint32_t toRow;  // where the block's top-left lands
+    uint32_t toCol;
+    uint32_t ToRow(uint32_t row) const { return row - block.firstRow + toRow; }
+    uint32_t ToCol(uint32_t col) const { return col - block.firstCol + toCol; }
+    uint32_t LastRow() const { return ToRow(block.lastRow); }
+    uint32_t LastCol() const { return ToCol(block.lastCol); }
+};
+
+// Appends the block's cells of one source row, translated, to `out`.
+void AppendPastedCells(const Row& src, const Placement& p, Translator& tr, std::vector<Cell>& out)
+{
+    auto first = std::lower_bound(src.cells.begin(), src.cells.end(), p.block.firstCol,
+                                  [](const Cell& c, uint32_t col) { return c.col < col; });
+    for (auto it = first; it != src.cells.end() && it->col <= p.block.lastCol; ++it) {
+        const Cell& c = *it;
+        if (c.type == CellType::Blank && c.style == 0) {
+            continue;
+        }
+        Cell cell = c;
+        cell.col = p.ToCol(c.col);
+        cell.style = tr.Style(c.style);
+        if (c.type == CellType::String) {
+            cell.text = tr.Text(c.text);
+        } else if (c.type == CellType::Number) {
+            cell.number = tr.Number(c.style, c.number);
+        }
+        out.push_back(cell);
+    }
+}
+
+// The height a source row shows, or 0 for the format's default.
+float SourceHeight(const Row& src, const Worksheet& from)
+{
+    if (src.height > 0) {
+        return src.height;
+    }
+    return static_cast<float>(from.defaultRowHeight);
+}
+
+void ApplyHeight(Row& target, float height, const Worksheet& to)
+{
+    if (height <= 0 || target.height > 0 || target.customHeight) {
+        return;
+    }
+    if (to.defaultRowHeight > 0 && static_cast<float>(to.defaultRowHeight) == height) {
+        return;
+    }
+    target.height = height;
+    target.customHeight = true;
+}
+
+// A target row made from a source row, for a place where the target had no row.
+Row NewRow(const Row& src, const Placement& p, Translator& tr, const Worksheet& from, const Worksheet& to)
+{
+    Row row;
+    row.index = p.ToRow(src.index);
+    AppendPastedCells(src, p, tr, row.cells);
+    ApplyHeight(row, SourceHeight(src, from), to);
+    return row;
+}
+
+// Overwrites the pasted columns of an existing target row with the source row (or clears them when
+// the source has no row there).
+void MergeIntoRow(Row& target, const Row* src, const Placement& p, Translator& tr, const Worksheet& from,
+                  const Worksheet& to)
+{
+    uint32_t firstCol = p.toCol;
+    uint32_t lastCol = p.LastCol();
+    auto begin = std::lower_bound(target.cells.begin(), target.cells.end(), firstCol,
+                                  [](const Cell& c, uint32_t col) { return c.col < col; });
+    auto end = std::upper_bound(begin, target.cells.end(), lastCol,
+                                [](uint32_t col, const Cell& c) { return col < c.col; });
+    std::vector<Cell> pasted;
+    if (src != nullptr) {
+        AppendPastedCells(*src, p, tr, pasted);
+        ApplyHeight(target, SourceHeight(*src, from), to);
+    }
+    auto pos = target.cells.erase(begin, end);
+    target.cells.insert(pos, pasted.begin(), pasted.end());
+}
+
+void PasteRows(const Worksheet& from, Worksheet& to, const Placement& p, Translator& tr)
+{
+    auto srcBegin = std::lower_bound(from.rows.begin(), from.rows.end(), p.block.firstRow,
+                                     [](const Row& r, uint32_t index) { return r.index < index; });
+    auto srcEnd = std::upper_bound(srcBegin, from.rows.end(), p.block.lastRow,
+                                   [](uint32_t index, const Row& r) { return index < r.index; });
+    auto keep = [&](const Row& r) { return !r.cells.empty() || r.height > 0; };
+
+    auto dstBegin = std::lower_bound(to.rows.begin(), to.rows.end(), p.toRow,
+                                     [](const Row& r, uint32_t index) { return r.index < index; });
+    if (dstBegin == to.rows.end()) {
+        // The usual case: nothing at or below the paste position, so rows are only appended.
+        to.rows.reserve(to.rows.size() + static_cast<size_t>(srcEnd - srcBegin));
+        for (auto it = srcBegin; it != srcEnd; ++it) {
+            Row row = NewRow(*it, p, tr, from, to);
+            if (keep(row)) {
+                to.rows.push_back(std::move(row));
+            }
+        }
+        return;
+    }
+
+    // Otherwise the pasted rows are merged with the target's rows in one ordered pass.
+    size_t before = static_cast<size_t>(dstBegin - to.rows.begin());
+    auto dstEnd = std::upper_bound(dstBegin, to.rows.end(), p.LastRow(),
+                                   [](uint32_t index, const Row& r) { return index < r.index; });
+    std::vector<Row> merged;
+    merged.reserve(to.rows.size() + static_cast<size_t>(srcEnd - srcBegin));
+    for (size_t i = 0; i < before; ++i) {
+        merged.push_back(std::move(to.rows[i]));
+    }
+    auto s = srcBegin;
+    auto d = dstBegin;
+    while (s != srcEnd || d != dstEnd) {
+        uint32_t sIndex = s != srcEnd ? p.ToRow(s->index) : std::numeric_limits<uint32_t>::max();
+        uint32_t dIndex = d != dstEnd ? d->index : std::numeric_limits<uint32_t>::max();
+        if (sIndex < dIndex) {
+            Row row = NewRow(*s, p, tr, from, to);
+            if (keep(row)) {
+                merged.push_back(std::move(row));
+            }
+            ++s;
+        } else if (dIndex < sIndex) {
+            MergeIntoRow(*d, nullptr, p, tr, from, to);
+            merged.push_back(std::move(*d));
+            ++d;
+        } else {
+            MergeIntoRow(*d, &*s, p, tr, from, to);
+            merged.push_back(std::move(*d));
+            ++s;
+            ++d;
+        }
+    }
+    for (auto it = dstEnd; it != to.rows.end(); ++it) {
+        merged.push_back(std::move(*it));
+    }
+    to.rows = std::move(merged);
+}
+
+// The width a source column shows, or 0 for the format's default.
+double SourceWidth(const Worksheet& from, uint32_t col)
+{
+    const ColumnInfo* info = from.FindColumn(col);
+    if (info != nullptr && info->width > 0) {
+        return info->width;
+    }
+    return from.defaultColWidth;
+}
+
+void PasteColumnWidths(const Worksheet& from, Worksheet& to, const Placement& p)
+{
+    // Runs of neighbouring columns that get the same settings become one column entry.
+    bool open = false;
+    ColumnInfo run;
+    std::vector<ColumnInfo> pending;
+    for (uint32_t col = p.block.firstCol; col <= p.block.lastCol; ++col) {
+        uint32_t target = p.ToCol(col);
+        double width = SourceWidth(from, col);
+        const ColumnInfo* existing = to.FindColumn(target);
+        bool targetDefault = existing == nullptr || (existing->width <= 0 && !existing->customWidth);
+        if (width <= 0 || !targetDefault || (existing == nullptr && to.defaultColWidth == width)) {
+            if (open) {
+                pending.push_back(run);
+                open = false;
+            }
+            continue;
+        }
+        ColumnInfo info = existing != nullptr ? *existing : ColumnInfo{};
+        info.first = target;
+        info.last = target;
+        info.width = width;
+        info.customWidth = true;
+        if (open && run.last + 1 == target && run.width == info.width && run.hidden == info.hidden &&
+            run.style == info.style) {
+            run.last = target;
+            continue;
+        }
+        if (open) {
+            pending.push_back(run);
+        }
+        run = info;
+        open = true;
+    }
+    if (open) {
+        pending.push_back(run);
+    }
+    // Applied after the scan so that the scan reads the target's columns as they were.
+    for (const ColumnInfo& info : pending) {
+        to.SetColumn(info);
+    }
+}
+
+void PasteMerges(const Worksheet& from, Worksheet& to, const Placement& p, const CellRange& area)
+{
+    std::erase_if(to.merges, [&](const CellRange& m) { return m.Intersects(area); });
+    for (const CellRange& m : from.merges) {
+        if (p.block.Contains(m)) {
+            to.merges.push_back(CellRange{p.ToRow(m.firstRow), p.ToCol(m.firstCol), p.ToRow(m.lastRow),
+                                          p.ToCol(m.lastCol)});
+        }
+    }
+}
+
+void PasteHyperlinks(const Worksheet& from, Worksheet& to, const Placement& p, const CellRange& area)
+{
+    std::erase_if(to.hyperlinks, [&](const engine::Hyperlink& h) { return area.Contains(h.range); });
+    for (const engine::Hyperlink& h : from.hyperlinks) {
+        if (!p.block.Intersects(h.range)) {
+            continue;
+        }
+        engine::Hyperlink link = h;
+        CellRange r{std::max(h.range.firstRow, p.block.firstRow), std::max(h.range.firstCol, p.block.firstCol),
+                    std::min(h.range.lastRow, p.block.lastRow), std::min(h.range.lastCol, p.block.lastCol)};
+        link.range = CellRange{p.ToRow(r.firstRow), p.ToCol(r.firstCol), p.ToRow(r.lastRow), p.ToCol(r.lastCol)};
+        to.hyperlinks.push_back(std::move(link));
+    }
+}
+
+std::string Thousands(uint64_t n)
+{
+    std::string digits = std::to_string(n);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            out.push_back(',');
+        }
+        out.push_back(digits[i]);
+    }
+    return out;
+}
+
+} // namespace
+
+void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& block, engine::Workbook& to, size_t toSheet, CellRef at)
+{
+    using engine::limits::kXlsxMaxCols;
+    using engine::limits::kXlsxMaxRows;
+    if (block.lastRow >= kXlsxMaxRows || block.lastCol >= kXlsxMaxCols || block.firstRow > block.lastRow ||
+        block.firstCol > block.lastCol) {
+        throw ServerError("The copied range is not a range of the sheet");
+    }
+    uint64_t lastRow = uint64_t{at.row} + block.RowCount() - 1;
+    uint64_t lastCol = uint64_t{at.col} + block.ColCount() - 1;
+    if (lastRow >= kXlsxMaxRows || lastCol >= kXlsxMaxCols) {
+        throw ServerError("The copied range " + engine::RangeName(block) + " (" + Thousands(block.RowCount()) +
+                          " rows, " + Thousands(block.ColCount()) + " columns) does not fit when pasted at " +
+                          engine::CellName(at.row, at.col) + ": a sheet ends at row " + Thousands(kXlsxMaxRows) +
+                          " and column " + engine::ColumnName(kXlsxMaxCols - 1));
+    }
+
+    Worksheet& target = to.Sheet(toSheet);
+    // A paste of a sheet onto itself reads from a snapshot, since the pasted area may overlap the
+    // copied one.
+    Worksheet snapshot;
+    const Worksheet* source = &from.Sheet(fromSheet);
+    if (source == &target) {
+        snapshot = *source;
+        source = &snapshot;
+    }
+
+    Placement p{block, at.row, at.col};
+    CellRange area{at.row, at.col, static_cast<uint32_t>(lastRow), static_cast<uint32_t>(lastCol)};
+    bool targetWasEmpty = target.rows.empty() && target.merges.empty();
+
+    Translator tr(from, to);
+    PasteRows(*source, target, p, tr);
+    PasteColumnWidths(*source, target, p);
+    PasteMerges(*source, target, p, area);
+    PasteHyperlinks(*source, target, p, area);
+
+    if (targetWasEmpty && at.row == 0 && at.col == 0 && target.frozenRows == 0 && target.frozenCols == 0) {
+        target.frozenRows = source->frozenRows > block.firstRow
+                                ? std::min(source->frozenRows - block.firstRow, block.RowCount())
+                                : 0;
+        target.frozenCols = source->frozenCols > block.firstCol
+                                ? std::min(source->frozenCols - block.firstCol, block.ColCount())
+                                : 0;
+    }
+}
+
+} // namespace gq::automation

@@ -1,0 +1,36 @@
+// Copying a block of cells from one workbook model into another: the work behind Copy and
+// PasteSpecial of the embedded server.
+#pragma once
+
+#include "engine/model/Workbook.h"
+
+#include <string_view>
+
+namespace gq::automation {
+
+// Pastes `block` of sheet `fromSheet` of `from` into sheet `toSheet` of `to`, the block's top-left
+// at `at`. What is carried:
+//  - values and their types (formulas as their cached results), texts re-interned into the target's
+//    string table, cell formats re-made in the target's style table (one lookup per distinct source
+//    format per paste);
+//  - date and time values keep their calendar value across the 1900 and 1904 date systems: a number
+//    whose format shows a date moves by 1,462 days (time-only and elapsed-time formats do not
+//    move; a 1900 date before 1904 cannot be shown in a 1904 workbook and is left as it is);
+//  - merged ranges wholly inside the block (a merge only partly inside is dropped: a clipped merge
+//    would join cells the source never joined); merges and hyperlinks of the target that lie in the
+//    pasted area give way to the pasted ones;
+//  - hyperlinks, clipped to the block;
+//  - column widths and row heights, only where the target's column or row still has the default
+//    size;
+//  - the frozen pane, only when the block lands at A1 of a sheet that was empty before.
+// The pasted area is overwritten as a whole: target cells inside it that the block does not fill
+// are cleared. Blank source cells without a format are not copied. Throws ServerError, naming the
+// sizes, when the block would not fit the sheet's grid; nothing is pasted then.
+void PasteBlock(engine::Workbook& from, size_t fromSheet, const engine::CellRange& block, engine::Workbook& to,
+                size_t toSheet, engine::CellRef at);
+
+// True when a number format that shows dates or times has a calendar-date part (day, month or
+// year), so that its values depend on the date system. "h:mm" and "[h]:mm:ss" have none.
+bool FormatHasDatePart(std::string_view code);
+
+} // namespace gq::automation

@@ -1,0 +1,70 @@
+// The embedded server's record of a workbook it holds, and the small cache that serves a workbook
+// opened again from what was already parsed.
+#pragma once
+
+#include "engine/model/Workbook.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace gq::automation {
+
+// What identifies one version of a file on disk: a workbook rewritten in place changes its size or
+// its times, one replaced by rename changes its inode.
+struct FileKey {
+    std::string path;
+    uint64_t size = 0;
+    int64_t mtimeNs = 0;
+    int64_t ctimeNs = 0;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileKey&) const = default;
+};
+
+// The key of the regular file at `path`, or nullopt when it cannot be examined.
+std::optional<FileKey> KeyOfFile(const std::string& path);
+
+// A workbook model as the server holds it. Several open workbooks may share one (the same file
+// opened twice), and the cache and the clipboard keep it alive after Close.
+struct ServerBook {
+    std::shared_ptr<engine::Workbook> model;
+    std::optional<FileKey> key; // set for a workbook read from a file and not changed since
+    size_t initialActive = 0;   // the active sheet as the file had it
+    // Stable identities of the sheets, in sheet order: sheet handles keep an id, so that a sheet
+    // inserted in front of them does not make them point at another sheet.
+    std::vector<uint64_t> sheetIds;
+    uint64_t nextSheetId = 0;
+
+    explicit ServerBook(std::shared_ptr<engine::Workbook> workbook);
+    // The index of a sheet id, or nullopt when the workbook has no such sheet.
+    std::optional<size_t> IndexOf(uint64_t id) const;
+    // Called before anything changes the workbook: from then on it is no longer what its file holds.
+    void MarkModified() { key.reset(); }
+};
+
+// The last few unchanged workbooks that were closed, newest first.
+class WorkbookCache {
+public:
+    // Two workbooks: the merge opens each workbook once per entry, and entries of one workbook
+    // usually follow each other; more would only hold memory.
+    static constexpr size_t kCapacity = 2;
+    // A closed workbook keeps its loaded sheets only while they hold fewer cells than this (about
+    // 24 MB of cells): larger sheets are dropped and read again if asked for, so that the cache
+    // costs little next to the output sheet that is being built.
+    static constexpr size_t kMaxKeptCells = 1u << 20;
+
+    std::shared_ptr<ServerBook> Find(const FileKey& key) const;
+    void Put(std::shared_ptr<ServerBook> book);
+    void Forget(const ServerBook* book);
+    void Clear() { m_books.clear(); }
+    size_t Size() const { return m_books.size(); }
+
+private:
+    std::deque<std::shared_ptr<ServerBook>> m_books;
+};
+
+} // namespace gq::automation
