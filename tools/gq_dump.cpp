@@ -1,0 +1,370 @@
+// gq-dump: prints a workbook as canonical text (sheets, cells with types, values and formats,
+// merges, sizes, hyperlinks), the same text for the same content whatever the file format.
+#include "engine/WorkbookFile.h"
+#include "engine/model/Workbook.h"
+
+#include <charconv>
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using namespace gq::engine;
+
+// Shortest text that reads back as the same double.
+std::string Num(double value)
+{
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+std::string Num(float value)
+{
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+// A quoted string with control characters, quotes and backslashes escaped; other bytes as they are.
+std::string Quote(std::string_view text)
+{
+    std::string out = "\"";
+    for (char ch : text) {
+        auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                out += hex;
+            } else {
+                out.push_back(ch);
+            }
+        }
+    }
+    out += "\"";
+    return out;
+}
+
+std::string ColorText(const Color& color)
+{
+    switch (color.kind) {
+    case Color::Kind::None:
+        return "none";
+    case Color::Kind::Auto:
+        return "auto";
+    case Color::Kind::Rgb: {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%08X", color.argb);
+        return hex;
+    }
+    }
+    return "none";
+}
+
+constexpr const char* kPatterns[] = {"none",          "solid",        "mediumGray",    "darkGray",       "lightGray",
+                                     "darkHorizontal", "darkVertical", "darkDown",      "darkUp",         "darkGrid",
+                                     "darkTrellis",   "lightHorizontal", "lightVertical", "lightDown",    "lightUp",
+                                     "lightGrid",     "lightTrellis", "gray125",       "gray0625"};
+constexpr const char* kBorderStyles[] = {"none",         "thin",         "medium",          "dashed",
+                                         "dotted",       "thick",        "double",          "hair",
+                                         "mediumDashed", "dashDot",      "mediumDashDot",   "dashDotDot",
+                                         "mediumDashDotDot", "slantDashDot"};
+constexpr const char* kHAlign[] = {"general", "left", "center", "right", "fill", "justify", "centerContinuous",
+                                   "distributed"};
+constexpr const char* kVAlign[] = {"top", "center", "bottom", "justify", "distributed"};
+constexpr const char* kUnderline[] = {"none", "single", "double", "singleAccounting", "doubleAccounting"};
+
+template <size_t N>
+const char* NameOf(const char* const (&names)[N], uint8_t value)
+{
+    return value < N ? names[value] : "?";
+}
+
+// The parts of a cell's look that differ from a plain cell (General, Calibri 11, no fill, no
+// border, bottom-aligned, locked); empty for a plain cell. Comparing against fixed defaults rather
+// than the workbook's own keeps the text comparable between workbooks.
+std::string StyleText(const ResolvedStyle& s)
+{
+    static const ResolvedStyle kPlain;
+    std::vector<std::string> parts;
+    if (s.numFmt != kPlain.numFmt) {
+        parts.push_back("numfmt " + Quote(s.numFmt));
+    }
+    if (!(s.font == kPlain.font)) {
+        std::string f = "font " + Quote(s.font.name) + " " + Num(s.font.size);
+        if (s.font.bold) {
+            f += " bold";
+        }
+        if (s.font.italic) {
+            f += " italic";
+        }
+        if (s.font.strike) {
+            f += " strike";
+        }
+        if (s.font.underline != Underline::None) {
+            f += std::string(" underline=") + NameOf(kUnderline, static_cast<uint8_t>(s.font.underline));
+        }
+        if (s.font.vertAlign == VertAlign::Superscript) {
+            f += " superscript";
+        } else if (s.font.vertAlign == VertAlign::Subscript) {
+            f += " subscript";
+        }
+        if (s.font.color.kind != Color::Kind::None) {
+            f += " color=" + ColorText(s.font.color);
+        }
+        parts.push_back(f);
+    }
+    if (!(s.fill == kPlain.fill)) {
+        parts.push_back(std::string("fill ") + NameOf(kPatterns, static_cast<uint8_t>(s.fill.pattern)) +
+                        " fg=" + ColorText(s.fill.fg) + " bg=" + ColorText(s.fill.bg));
+    }
+    if (!(s.border == kPlain.border)) {
+        std::string b = "border";
+        auto line = [&](const char* side, const BorderLine& l) {
+            if (l.style != BorderStyle::None) {
+                b += std::string(" ") + side + "=" + NameOf(kBorderStyles, static_cast<uint8_t>(l.style)) + "/" +
+                     ColorText(l.color);
+            }
+        };
+        line("left", s.border.left);
+        line("right", s.border.right);
+        line("top", s.border.top);
+        line("bottom", s.border.bottom);
+        line("diagonal", s.border.diagonal);
+        if (s.border.diagonalUp) {
+            b += " up";
+        }
+        if (s.border.diagonalDown) {
+            b += " down";
+        }
+        parts.push_back(b);
+    }
+    if (!(s.alignment == kPlain.alignment)) {
+        std::string a = std::string("align ") + NameOf(kHAlign, static_cast<uint8_t>(s.alignment.horizontal)) + "/" +
+                        NameOf(kVAlign, static_cast<uint8_t>(s.alignment.vertical));
+        if (s.alignment.wrap) {
+            a += " wrap";
+        }
+        if (s.alignment.shrink) {
+            a += " shrink";
+        }
+        if (s.alignment.rotation != 0) {
+            a += " rotation=" + std::to_string(s.alignment.rotation);
+        }
+        if (s.alignment.indent != 0) {
+            a += " indent=" + std::to_string(s.alignment.indent);
+        }
+        parts.push_back(a);
+    }
+    if (!(s.protection == kPlain.protection)) {
+        parts.push_back(std::string("protection") + (s.protection.locked ? " locked" : " unlocked") +
+                        (s.protection.hidden ? " hidden" : ""));
+    }
+    std::string out;
+    for (const auto& p : parts) {
+        out += out.empty() ? "" : "; ";
+        out += p;
+    }
+    return out;
+}
+
+const char* StateText(SheetState state)
+{
+    switch (state) {
+    case SheetState::Visible:
+        return "visible";
+    case SheetState::Hidden:
+        return "hidden";
+    case SheetState::VeryHidden:
+        return "very-hidden";
+    }
+    return "visible";
+}
+
+struct Options {
+    bool styles = true;
+    std::string sheet; // only this sheet, when given
+    std::string path;
+};
+
+void DumpSheet(Workbook& book, size_t index, const Options& options, std::ostream& out)
+{
+    Worksheet& sheet = book.Sheet(index);
+    out << "sheet " << (index + 1) << " " << Quote(book.SheetName(index)) << " " << StateText(book.SheetStateAt(index))
+        << "\n";
+    auto used = sheet.UsedRange();
+    out << "  used " << (used ? RangeName(*used) : std::string("none")) << "\n";
+    if (sheet.defaultColWidth != 0) {
+        out << "  default-column-width " << Num(sheet.defaultColWidth) << "\n";
+    }
+    if (sheet.defaultRowHeight != 0) {
+        out << "  default-row-height " << Num(sheet.defaultRowHeight) << "\n";
+    }
+    if (sheet.frozenRows != 0 || sheet.frozenCols != 0) {
+        out << "  frozen rows=" << sheet.frozenRows << " columns=" << sheet.frozenCols << "\n";
+    }
+    for (const ColumnInfo& c : sheet.columns) {
+        out << "  column " << ColumnName(c.first) << ":" << ColumnName(c.last);
+        if (c.width != 0) {
+            out << " width=" << Num(c.width);
+        }
+        if (c.customWidth) {
+            out << " custom";
+        }
+        if (c.hidden) {
+            out << " hidden";
+        }
+        if (options.styles && c.style != 0) {
+            std::string style = StyleText(book.Styles().Resolve(c.style));
+            if (!style.empty()) {
+                out << " {" << style << "}";
+            }
+        }
+        out << "\n";
+    }
+    for (const Row& r : sheet.rows) {
+        if (r.height != 0 || r.customHeight || r.hidden) {
+            out << "  row " << (uint64_t{r.index} + 1);
+            if (r.height != 0) {
+                out << " height=" << Num(r.height);
+            }
+            if (r.customHeight) {
+                out << " custom";
+            }
+            if (r.hidden) {
+                out << " hidden";
+            }
+            out << "\n";
+        }
+        for (const Cell& c : r.cells) {
+            out << "  cell " << CellName(r.index, c.col) << " ";
+            switch (c.type) {
+            case CellType::Blank:
+                out << "blank";
+                break;
+            case CellType::Number:
+                out << "number " << Num(c.number);
+                if (book.Styles().IsDateFormat(c.style)) {
+                    out << " (date)";
+                }
+                break;
+            case CellType::String:
+                out << "string " << Quote(book.Strings().At(c.text));
+                break;
+            case CellType::Boolean:
+                out << "boolean " << (c.boolean ? "TRUE" : "FALSE");
+                break;
+            case CellType::Error:
+                out << "error " << ErrorText(c.error);
+                break;
+            }
+            if (c.formula) {
+                out << " formula";
+            }
+            if (options.styles) {
+                std::string style = StyleText(book.Styles().Resolve(c.style));
+                if (!style.empty()) {
+                    out << " {" << style << "}";
+                }
+            }
+            out << "\n";
+        }
+    }
+    for (const CellRange& m : sheet.merges) {
+        out << "  merge " << RangeName(m) << "\n";
+    }
+    for (const Hyperlink& h : sheet.hyperlinks) {
+        out << "  hyperlink " << RangeName(h.range);
+        if (!h.target.empty()) {
+            out << " target=" << Quote(h.target);
+        }
+        if (!h.location.empty()) {
+            out << " location=" << Quote(h.location);
+        }
+        if (!h.tooltip.empty()) {
+            out << " tooltip=" << Quote(h.tooltip);
+        }
+        if (!h.display.empty()) {
+            out << " display=" << Quote(h.display);
+        }
+        out << "\n";
+    }
+}
+
+int Usage()
+{
+    std::cerr << "usage: gq-dump [--no-styles] [--sheet NAME] WORKBOOK\n"
+                 "Prints the workbook (xlsx or xls) as canonical text.\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--no-styles") {
+            options.styles = false;
+        } else if (arg == "--sheet" && i + 1 < argc) {
+            options.sheet = argv[++i];
+        } else if (arg == "--help" || arg == "-h") {
+            Usage();
+            return 0;
+        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+            return Usage();
+        } else if (options.path.empty()) {
+            options.path = arg;
+        } else {
+            return Usage();
+        }
+    }
+    if (options.path.empty()) {
+        return Usage();
+    }
+    try {
+        std::unique_ptr<Workbook> book = OpenWorkbookFile(options.path);
+        std::ostream& out = std::cout;
+        out << "workbook date-system=" << (book->Date1904() ? "1904" : "1900") << " sheets=" << book->SheetCount()
+            << " active=" << (book->ActiveSheet() + 1) << "\n";
+        bool found = options.sheet.empty();
+        for (size_t i = 0; i < book->SheetCount(); ++i) {
+            if (!options.sheet.empty() && book->SheetName(i) != options.sheet) {
+                continue;
+            }
+            found = true;
+            DumpSheet(*book, i, options, out);
+        }
+        out.flush();
+        if (!found) {
+            std::cerr << "gq-dump: " << options.path << ": there is no sheet named " << Quote(options.sheet) << "\n";
+            return 1;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "gq-dump: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
