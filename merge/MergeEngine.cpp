@@ -1,0 +1,349 @@
+// The merge engine: set-up, the loop over the merge list from last to first, and the finishing
+// steps that save the new workbook and end the server.
+#include "merge/MergeEngine.h"
+
+#include "catalogue/SheetListing.h"
+#include "merge/OutputChoice.h"
+#include "merge/SheetExists.h"
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <optional>
+
+namespace gq::merge {
+
+using automation::Ref;
+
+namespace {
+
+// Row 65,535 and below are refused as a start row on an .xls sheet, as they always were.
+constexpr int32_t kXlsLastStartRow = 65534;
+
+std::string MessageOf(const std::exception_ptr& failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown failure";
+    }
+}
+
+std::string WithNumber(int64_t n)
+{
+    std::string digits = std::to_string(n);
+    std::string out;
+    int count = 0;
+    for (size_t i = digits.size(); i-- > 0;) {
+        out.insert(out.begin(), digits[i]);
+        if (++count % 3 == 0 && i > 0 && digits[i - 1] != '-') {
+            out.insert(out.begin(), ',');
+        }
+    }
+    return out;
+}
+
+std::string GridText(const OutputGrid& grid)
+{
+    return std::string(grid.xls ? "an .xls sheet" : "an .xlsx sheet") + " (" + WithNumber(grid.maxRows) +
+           " rows x " + WithNumber(grid.maxCols) + " columns)";
+}
+
+// What one entry was doing when it failed, so the report can say why in plain words.
+enum class Stage { Opening, FindingSheet, Copying, Adding, Pasting, Renaming, Closing };
+
+std::string ReasonFor(Stage stage, const std::string& message)
+{
+    switch (stage) {
+    case Stage::Opening:
+        return "the workbook could not be opened: " + message;
+    case Stage::FindingSheet:
+        return "the workbook has no sheet of that name (" + message + ")";
+    case Stage::Copying:
+        return "the sheet could not be copied: " + message;
+    case Stage::Adding:
+        return "no sheet could be added to the output: " + message;
+    case Stage::Pasting:
+        return "the paste was refused: " + message;
+    case Stage::Renaming:
+    case Stage::Closing:
+        break;
+    }
+    return message;
+}
+
+class Merger {
+public:
+    Merger(automation::SpreadsheetServer& server, automation::Workbook& book, automation::Sheet* target,
+           const OutputGrid& grid, MergeReport& report)
+        : m_server(server), m_book(book), m_target(target), m_grid(grid), m_report(report)
+    {
+    }
+
+    // Merges one entry; absorbs its failures. Only a failing close of its workbook while a
+    // failure is handled leaves this function.
+    void MergeEntry(size_t index, const catalogue::SheetEntry& entry)
+    {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(entry.FileName, ec)) {
+            Skip(index, entry, "the workbook file no longer exists");
+            return;
+        }
+        Ref<automation::Workbook> source;
+        Stage stage = Stage::Opening;
+        try {
+            source = m_server.OpenWorkbook(entry.FileName);
+            stage = Stage::FindingSheet;
+            {
+                Ref<automation::Sheet> sheet = source->SheetByName(entry.SheetName);
+                stage = Stage::Copying;
+                sheet->Select();
+            }
+            int32_t rows = 0;
+            int32_t cols = 0;
+            {
+                Ref<automation::Sheet> sheet = source->SheetByName(entry.SheetName);
+                Ref<automation::Range> used = sheet->UsedRange();
+                used->Copy();
+                rows = used->RowCount();
+                cols = used->ColumnCount();
+            }
+            if (m_target == nullptr) {
+                PasteAsNewSheet(index, entry, rows, cols, stage);
+            } else {
+                PasteBelow(index, entry, rows, cols, stage);
+            }
+            stage = Stage::Closing;
+            source->Close();
+            source.Release();
+        } catch (...) {
+            std::exception_ptr failure = std::current_exception();
+            if (stage != Stage::Closing && stage != Stage::Renaming) {
+                Skip(index, entry, ReasonFor(stage, MessageOf(failure)));
+            } else if (stage == Stage::Renaming) {
+                Skip(index, entry, m_renameReason + MessageOf(failure));
+            }
+            // Closed once more when the close itself failed; a failure now is not absorbed.
+            if (source) {
+                source->Close();
+            }
+        }
+    }
+
+private:
+    void PasteAsNewSheet(size_t index, const catalogue::SheetEntry& entry, int32_t rows, int32_t cols, Stage& stage)
+    {
+        if (rows > m_grid.maxRows || cols > m_grid.maxCols) {
+            Skip(index, entry, "its used range (" + WithNumber(rows) + " rows x " + WithNumber(cols) +
+                                   " columns) does not fit " + GridText(m_grid));
+            return;
+        }
+        stage = Stage::Adding;
+        Ref<automation::Sheet> sheet = m_book.AddSheet();
+        stage = Stage::Pasting;
+        {
+            Ref<automation::Range> cell = sheet->RangeAt("A1");
+            cell->PasteSpecial();
+        }
+        stage = Stage::Renaming;
+        std::string newName = entry.SheetName;
+        if (SheetExists(entry.SheetName, m_book)) {
+            newName = entry.SheetName + sheet->Name();
+        }
+        m_renameReason = "the sheet was merged, but the name \"" + newName + "\" was refused";
+        try {
+            sheet->SetName(newName);
+        } catch (...) {
+            // Say which name the sheet kept, when the server still answers.
+            try {
+                m_renameReason = "the sheet was merged under the name \"" + sheet->Name() + "\" because the name \"" +
+                                 newName + "\" was refused";
+            } catch (...) {
+            }
+            m_renameReason += ": ";
+            throw;
+        }
+    }
+
+    void PasteBelow(size_t index, const catalogue::SheetEntry& entry, int32_t rows, int32_t cols, Stage& stage)
+    {
+        stage = Stage::Pasting;
+        int32_t usedRows = 0;
+        int32_t usedFirst = 1;
+        {
+            Ref<automation::Range> used = m_target->UsedRange();
+            usedRows = used->RowCount();
+            usedFirst = used->FirstRow();
+        }
+        // The first block goes to A1, every later one to the row after the last used row, so a
+        // block never covers an earlier one.
+        const int64_t start = m_pastedAny ? static_cast<int64_t>(usedFirst) + usedRows : 1;
+        const int64_t last = start + rows - 1;
+        if ((m_grid.xls && start > kXlsLastStartRow) || last > m_grid.maxRows || cols > m_grid.maxCols) {
+            Skip(index, entry, "its used range (" + WithNumber(rows) + " rows x " + WithNumber(cols) +
+                                   " columns) does not fit below row " + WithNumber(start - 1) + " of " +
+                                   GridText(m_grid));
+            return;
+        }
+        Ref<automation::Range> cell = m_target->RangeAt("A" + std::to_string(start));
+        cell->PasteSpecial();
+        m_pastedAny = true;
+    }
+
+    void Skip(size_t index, const catalogue::SheetEntry& entry, std::string reason)
+    {
+        m_report.skipped.push_back(SkippedEntry{entry, std::move(reason)});
+        m_indexes.push_back(index);
+    }
+
+    automation::SpreadsheetServer& m_server;
+    automation::Workbook& m_book;
+    automation::Sheet* m_target;
+    OutputGrid m_grid;
+    MergeReport& m_report;
+    bool m_pastedAny = false;
+    std::string m_renameReason;
+
+public:
+    std::vector<size_t> m_indexes; // merge-list position of each skipped entry
+};
+
+} // namespace
+
+OutputGrid GridForOutput(const std::string& outputPath)
+{
+    std::string name = std::filesystem::path(outputPath).filename().string();
+    bool xls = false;
+    if (name.size() >= 4) {
+        std::string ext = name.substr(name.size() - 4);
+        std::transform(ext.begin(), ext.end(), ext.begin(),
+                       [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+        xls = ext == ".xls";
+    }
+    if (xls) {
+        return OutputGrid{65536, 256, true};
+    }
+    return OutputGrid{1048576, 16384, false};
+}
+
+MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, const std::string& outputPath,
+                        bool multiSheet, automation::ServerFactory& servers, UserPrompts& prompts)
+{
+    MergeReport report;
+    Ref<automation::SpreadsheetServer> server;
+    try {
+        server = servers.CreateServer();
+    } catch (const automation::ServerUnavailable&) {
+        prompts.ShowMessage(catalogue::kNoServerMessage);
+        report.serverMissing = true;
+        return report;
+    }
+
+    const OutputGrid grid = GridForOutput(outputPath);
+    Ref<automation::Workbook> book;
+    Ref<automation::Sheet> target;
+    std::optional<HourglassGuard> hourglass;
+    std::exception_ptr failure;
+    std::vector<size_t> indexes;
+    try {
+        server->SetDisplayAlerts(false);
+        server->SetScreenUpdating(false);
+        server->SetVisible(false);
+        book = server->AddWorkbook();
+        if (!multiSheet) {
+            target = book->AddSheet();
+        }
+        hourglass.emplace(prompts);
+        Merger merger(*server, *book, target.Get(), grid, report);
+        struct KeepIndexes {
+            Merger& merger;
+            std::vector<size_t>& out;
+            ~KeepIndexes() { out = merger.m_indexes; }
+        } keep{merger, indexes};
+        for (size_t i = mergeList.size(); i-- > 0;) {
+            merger.MergeEntry(i, mergeList[i]);
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    // Finishing: as far as the steps get; every reference is dropped on every path, and a failure
+    // here wins over an earlier one.
+    target.Release();
+    if (hourglass) {
+        hourglass->Restore();
+    }
+    server->SetScreenUpdating(true);
+    if (book) {
+        book->SaveAs(outputPath);
+        book->Close();
+        book.Release();
+    }
+    server->Quit();
+    server.Release();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+
+    // Report in merge-list order.
+    std::vector<size_t> order(report.skipped.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return indexes[a] < indexes[b]; });
+    std::vector<SkippedEntry> sorted;
+    sorted.reserve(order.size());
+    for (size_t i : order) {
+        sorted.push_back(std::move(report.skipped[i]));
+    }
+    report.skipped = std::move(sorted);
+    return report;
+}
+
+void ShowCompletion(UserPrompts& prompts, const MergeReport& report)
+{
+    if (report.skipped.empty()) {
+        prompts.ShowMessage(kMergeCompleted);
+        return;
+    }
+    constexpr size_t kShownInText = 8;
+    std::string details;
+    for (const SkippedEntry& s : report.skipped) {
+        details += "\"" + s.entry.SheetName + "\" in " + s.entry.FileName + ": " + s.reason + "\n";
+    }
+    const size_t n = report.skipped.size();
+    std::string text = std::string(kMergeCompleted) + "\n\n" +
+                       (n == 1 ? std::string("One sheet was not merged completely:")
+                               : WithNumber(static_cast<int64_t>(n)) + " sheets were not merged completely:") +
+                       "\n";
+    for (size_t i = 0; i < n && i < kShownInText; ++i) {
+        const SkippedEntry& s = report.skipped[i];
+        text += "\u2022 \"" + s.entry.SheetName + "\" in " + s.entry.FileName + ": " + s.reason + "\n";
+    }
+    if (n > kShownInText) {
+        text += "... and " + WithNumber(static_cast<int64_t>(n - kShownInText)) + " more (see the details).\n";
+    }
+    prompts.ShowMessage(text, details);
+}
+
+void MergeCommand(const std::vector<catalogue::SheetEntry>& mergeList, bool multiSheet,
+                  automation::ServerFactory& servers, UserPrompts& prompts, const MergeRunner& runMerge)
+{
+    if (mergeList.empty()) {
+        prompts.ShowMessage(kNothingToMerge);
+        return;
+    }
+    const std::string path = ChooseOutputFile(prompts, kOutputExtension, kOutputFilter, "");
+    if (path.empty()) {
+        return;
+    }
+    auto merge = [&] { return MergeSheets(mergeList, path, multiSheet, servers, prompts); };
+    const MergeReport report = runMerge ? runMerge(merge) : merge();
+    if (!report.serverMissing) {
+        ShowCompletion(prompts, report);
+    }
+}
+
+} // namespace gq::merge

@@ -1,0 +1,59 @@
+// The merge: one server instance builds a new workbook from the merge list's worksheets, in
+// multi-sheet mode (one worksheet per entry) or single-sheet mode (used ranges stacked), and saves it.
+#pragma once
+
+#include "automation/SpreadsheetServer.h"
+#include "catalogue/SheetEntry.h"
+#include "common/UserPrompts.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace gq::merge {
+
+inline constexpr const char* kNothingToMerge = "No File need to merge!";
+inline constexpr const char* kMergeCompleted = "Merge Completed!";
+inline constexpr const char* kOutputExtension = ".xls";
+inline constexpr const char* kOutputFilter = "EXCEL File|*.xls";
+
+// An entry that was skipped or only partly merged, and why, in words a user understands.
+struct SkippedEntry {
+    catalogue::SheetEntry entry;
+    std::string reason;
+};
+
+struct MergeReport {
+    // True when no server could be started: the user was told, nothing was created or saved.
+    bool serverMissing = false;
+    // In the order the entries were visited (last merge-list entry first).
+    std::vector<SkippedEntry> skipped;
+};
+
+// The grid the output format holds: ".xls" in any case is 65,536 x 256, anything else
+// 1,048,576 x 16,384.
+struct OutputGrid {
+    int32_t maxRows;
+    int32_t maxCols;
+    bool xls;
+};
+OutputGrid GridForOutput(const std::string& outputPath);
+
+// Builds and saves the merged workbook. Failures of one entry are absorbed and reported in the
+// result; a failure of the set-up or of a finishing step (or a failing close while an entry's
+// failure is handled) propagates after the finishing steps ran as far as they could.
+MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, const std::string& outputPath,
+                        bool multiSheet, automation::ServerFactory& servers, UserPrompts& prompts);
+
+// The completion message: "Merge Completed!" and, when entries were skipped, a list of them (the
+// first few in the text, all of them in the details).
+void ShowCompletion(UserPrompts& prompts, const MergeReport& report);
+
+// The merge command: checks the list, asks for the output file, merges and reports. `runMerge`
+// runs the merge itself (the window runs it off the GUI thread); by default it runs in place.
+using MergeRunner = std::function<MergeReport(const std::function<MergeReport()>&)>;
+void MergeCommand(const std::vector<catalogue::SheetEntry>& mergeList, bool multiSheet,
+                  automation::ServerFactory& servers, UserPrompts& prompts, const MergeRunner& runMerge = {});
+
+} // namespace gq::merge

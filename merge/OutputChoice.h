@@ -1,0 +1,20 @@
+// Asking where the merged workbook goes.
+#pragma once
+
+#include "common/UserPrompts.h"
+
+#include <string>
+
+namespace gq::merge {
+
+inline constexpr const char* kDeleteQuestion = "Are you sure to delete the file from disk?";
+inline constexpr const char* kDeleteCaption = "Warning";
+
+// Shows a fresh save dialog; when a file already exists at the chosen path, asks whether it may go.
+// Returns the chosen path, or empty when the user cancelled or answered No. An existing file is
+// NOT deleted here: the merged workbook replaces it only once it has been saved completely, so a
+// merge that fails or ends early leaves it as it was.
+std::string ChooseOutputFile(UserPrompts& prompts, const std::string& defaultExtension, const std::string& filter,
+                             const std::string& initialName);
+
+} // namespace gq::merge
