@@ -1,0 +1,41 @@
+// Connects the main window's drop and merge handlers to the drop intake and the merge engine.
+#include "app/Wiring.h"
+
+#include "app/BackgroundWork.h"
+#include "app/TfmMain.h"
+#include "catalogue/DropIntake.h"
+#include "merge/MergeEngine.h"
+
+#include <QRadioButton>
+
+namespace gq::app {
+
+void ConnectWork(TfmMain& window, automation::ServerFactory& servers)
+{
+    window.onDrop = [&window, &servers](const std::vector<std::string>& paths) {
+        GuiThreadPrompts prompts(window.Prompts());
+        GuiThreadSink sink(window.vtSrc->List());
+        catalogue::DropContext context{sink, servers, prompts};
+        RunWhileBlocked(&window, [&] { catalogue::ProcessDrop(paths, context); });
+    };
+
+    window.onMerge = [&window, &servers] {
+        // The merge reads the merge list as it stands when the button is pressed; nothing can
+        // change it meanwhile, since the window takes no input until the merge is over.
+        const catalogue::SheetList& list = window.vtDsc->List();
+        std::vector<catalogue::SheetEntry> entries;
+        entries.reserve(list.EntryCount());
+        for (catalogue::SheetRow row = list.FirstRow(); row; row = list.NextRow(row)) {
+            entries.push_back(list.EntryOf(row));
+        }
+        GuiThreadPrompts prompts(window.Prompts());
+        auto runner = [&window](const std::function<merge::MergeReport()>& merge) {
+            merge::MergeReport report;
+            RunWhileBlocked(&window, [&] { report = merge(); });
+            return report;
+        };
+        merge::MergeCommand(entries, window.rbMulty->isChecked(), servers, prompts, runner);
+    };
+}
+
+} // namespace gq::app
