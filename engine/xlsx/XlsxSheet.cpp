@@ -1,0 +1,836 @@
+// Worksheet and shared-strings parsing. The cell path is the hot one: no allocation per cell
+// (one reused value buffer), numbers through std::from_chars, strings interned once per text.
+#include "engine/xlsx/XlsxSheet.h"
+
+#include "engine/Errors.h"
+#include "engine/Limits.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <queue>
+
+namespace gq::engine {
+
+namespace {
+
+int Hex(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Reads "_xHHHH_" at text[i]; -1 when there is none.
+int EscapeAt(const std::string& text, size_t i)
+{
+    if (i + 7 > text.size() || text[i] != '_' || text[i + 1] != 'x' || text[i + 6] != '_') {
+        return -1;
+    }
+    int value = 0;
+    for (size_t k = i + 2; k < i + 6; ++k) {
+        int h = Hex(text[k]);
+        if (h < 0) {
+            return -1;
+        }
+        value = value * 16 + h;
+    }
+    return value;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp)
+{
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// "B12" -> row 11, col 1. Returns false for text that is not a cell reference; throws nothing.
+// `outOfGrid` tells a well-formed reference past the xlsx grid from malformed text.
+bool ParseRef(const char* s, uint32_t& row, uint32_t& col, bool& outOfGrid)
+{
+    outOfGrid = false;
+    uint64_t c = 0;
+    size_t letters = 0;
+    for (; (*s >= 'A' && *s <= 'Z') || (*s >= 'a' && *s <= 'z'); ++s) {
+        if (++letters > 4) {
+            outOfGrid = true;
+            return false;
+        }
+        c = c * 26 + static_cast<uint64_t>((*s | 0x20) - 'a' + 1);
+    }
+    uint64_t r = 0;
+    size_t digits = 0;
+    for (; *s >= '0' && *s <= '9'; ++s) {
+        if (++digits > 8) {
+            outOfGrid = true;
+            return false;
+        }
+        r = r * 10 + static_cast<uint64_t>(*s - '0');
+    }
+    if (*s != '\0' || letters == 0 || digits == 0) {
+        return false;
+    }
+    if (r == 0 || r > limits::kXlsxMaxRows || c > limits::kXlsxMaxCols) {
+        outOfGrid = r != 0;
+        return false;
+    }
+    row = static_cast<uint32_t>(r - 1);
+    col = static_cast<uint32_t>(c - 1);
+    return true;
+}
+
+std::string_view Trim(std::string_view v)
+{
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t' || v.front() == '\n' || v.front() == '\r')) {
+        v.remove_prefix(1);
+    }
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t' || v.back() == '\n' || v.back() == '\r')) {
+        v.remove_suffix(1);
+    }
+    return v;
+}
+
+bool ParseDouble(std::string_view text, double& out)
+{
+    text = Trim(text);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
+        return false;
+    }
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && end == text.data() + text.size() && std::isfinite(out);
+}
+
+template <class T>
+bool ParseUnsigned(const char* text, T& out)
+{
+    if (text == nullptr) {
+        return false;
+    }
+    std::string_view v = Trim(text);
+    auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
+    return ec == std::errc() && end == v.data() + v.size() && !v.empty();
+}
+
+bool ParseAttrDouble(const char* text, double& out) { return text != nullptr && ParseDouble(text, out); }
+
+// Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+bool Digits(std::string_view s, size_t pos, size_t n, int& out)
+{
+    if (pos + n > s.size()) {
+        return false;
+    }
+    out = 0;
+    for (size_t i = pos; i < pos + n; ++i) {
+        if (s[i] < '0' || s[i] > '9') {
+            return false;
+        }
+        out = out * 10 + (s[i] - '0');
+    }
+    return true;
+}
+
+// "HH:MM[:SS[.fff]]" at the start of s, as a fraction of a day; the rest (a zone) is ignored.
+bool ParseTime(std::string_view s, double& fraction)
+{
+    int h = 0;
+    int m = 0;
+    int sec = 0;
+    if (!Digits(s, 0, 2, h) || s.size() < 5 || s[2] != ':' || !Digits(s, 3, 2, m)) {
+        return false;
+    }
+    double frac = 0;
+    if (s.size() >= 8 && s[5] == ':') {
+        if (!Digits(s, 6, 2, sec)) {
+            return false;
+        }
+        if (s.size() > 8 && s[8] == '.') {
+            double scale = 0.1;
+            for (size_t i = 9; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+                frac += (s[i] - '0') * scale;
+                scale /= 10;
+            }
+        }
+    }
+    if (h > 24 || m > 59 || sec > 60) {
+        return false;
+    }
+    fraction = (h * 3600.0 + m * 60.0 + sec + frac) / 86400.0;
+    return true;
+}
+
+} // namespace
+
+void DecodeXstring(std::string& text)
+{
+    if (text.find("_x") == std::string::npos) {
+        return;
+    }
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        int unit = EscapeAt(text, i);
+        if (unit < 0) {
+            out.push_back(text[i++]);
+            continue;
+        }
+        i += 7;
+        auto cp = static_cast<uint32_t>(unit);
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            int low = EscapeAt(text, i);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<uint32_t>(low) - 0xDC00);
+                i += 7;
+            } else {
+                cp = 0xFFFD;
+            }
+        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        AppendUtf8(out, cp);
+    }
+    text = std::move(out);
+}
+
+std::optional<double> IsoToSerial(std::string_view text, bool date1904)
+{
+    text = Trim(text);
+    double fraction = 0;
+    if (text.size() >= 3 && text[2] == ':') {
+        if (!ParseTime(text, fraction)) {
+            return std::nullopt;
+        }
+        return fraction;
+    }
+    int y = 0;
+    int mo = 0;
+    int d = 0;
+    if (!Digits(text, 0, 4, y) || text.size() < 10 || text[4] != '-' || !Digits(text, 5, 2, mo) || text[7] != '-' ||
+        !Digits(text, 8, 2, d) || mo < 1 || mo > 12 || d < 1 || d > 31) {
+        return std::nullopt;
+    }
+    if (text.size() > 10) {
+        if ((text[10] != 'T' && text[10] != ' ') || !ParseTime(text.substr(11), fraction)) {
+            return std::nullopt;
+        }
+    }
+    int64_t days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+    double serial = 0;
+    if (date1904) {
+        serial = static_cast<double>(days - DaysFromCivil(1904, 1, 1));
+    } else {
+        // Serial 60 is the 1900-02-29 that never was: days before March 1900 count one fewer.
+        serial = static_cast<double>(days - DaysFromCivil(1899, 12, 30));
+        if (days < DaysFromCivil(1900, 3, 1)) {
+            serial -= 1;
+        }
+    }
+    if (serial < 0) {
+        return std::nullopt;
+    }
+    return serial + fraction;
+}
+
+// ---- shared strings ----
+
+SharedStringsParser::SharedStringsParser(StringTable& strings, const std::string& file, const std::string& part)
+    : m_strings(strings), m_parser(*this, file, part)
+{
+}
+
+void SharedStringsParser::StartElement(std::string_view name, const XmlAttributes& atts)
+{
+    if (name == "si") {
+        m_inItem = true;
+        m_text.clear();
+        m_phonetic = 0;
+    } else if (name == "t") {
+        m_parser.CaptureText(m_inItem && m_phonetic == 0);
+    } else if (name == "rPh") {
+        ++m_phonetic;
+    } else if (name == "sst") {
+        uint32_t unique = 0;
+        if (ParseUnsigned(atts.Get("uniqueCount"), unique)) {
+            // A hint only: bounded so that a lying count cannot make us allocate.
+            m_indexes.reserve(std::min<uint32_t>(unique, 1u << 20));
+        }
+    }
+}
+
+void SharedStringsParser::EndElement(std::string_view name)
+{
+    if (name == "t") {
+        m_parser.CaptureText(false);
+    } else if (name == "rPh") {
+        --m_phonetic;
+    } else if (name == "si" && m_inItem) {
+        m_inItem = false;
+        DecodeXstring(m_text);
+        m_indexes.push_back(m_strings.Intern(m_text));
+    }
+}
+
+void SharedStringsParser::Text(std::string_view text)
+{
+    if (m_text.size() + text.size() > limits::kMaxStringBytes) {
+        throw FormatError(m_parser.File(), "a shared string is longer than a cell can hold", m_parser.Part(),
+                          m_parser.Offset());
+    }
+    m_text.append(text);
+}
+
+// ---- worksheet ----
+
+WorksheetParser::WorksheetParser(Worksheet& out, const SheetContext& context, const std::string& file,
+                                 const std::string& part)
+    : m_out(out), m_context(context), m_file(file), m_part(part), m_parser(*this, file, part)
+{
+    m_value.reserve(64);
+}
+
+void WorksheetParser::Fail(const std::string& problem) const
+{
+    throw FormatError(m_file, problem, m_part, m_parser.Offset());
+}
+
+void WorksheetParser::Feed(const char* data, size_t size, bool last)
+{
+    m_parser.Feed(data, size, last);
+    if (last) {
+        Finish();
+    }
+}
+
+uint32_t WorksheetParser::MapStyle(const char* s) const
+{
+    uint32_t index = 0;
+    if (s == nullptr || m_context.xfMap == nullptr || !ParseUnsigned(s, index)) {
+        return 0;
+    }
+    // An index past the file's cell formats shows as the default format, as spreadsheet
+    // applications show it.
+    return index < m_context.xfMap->size() ? (*m_context.xfMap)[index] : 0;
+}
+
+uint32_t WorksheetParser::InternText(std::string& text)
+{
+    DecodeXstring(text);
+    return m_context.strings->Intern(text);
+}
+
+void WorksheetParser::StartElement(std::string_view name, const XmlAttributes& atts)
+{
+    if (m_inSheetData) {
+        switch (name.size()) {
+        case 1:
+            if (name[0] == 'c') {
+                StartCell(atts);
+            } else if (name[0] == 'v') {
+                m_value.clear();
+                m_parser.CaptureText(true);
+            } else if (name[0] == 'f') {
+                m_cellFormula = true;
+            } else if (name[0] == 't' && m_inInline && m_phonetic == 0) {
+                m_parser.CaptureText(true);
+            }
+            return;
+        case 2:
+            if (name == "is") {
+                m_inInline = true;
+                m_value.clear();
+            }
+            return;
+        case 3:
+            if (name == "row") {
+                StartRow(atts);
+            } else if (name == "rPh") {
+                ++m_phonetic;
+            }
+            return;
+        default:
+            return;
+        }
+    }
+    if (name == "sheetData") {
+        m_inSheetData = true;
+    } else if (name == "col" && m_inCols) {
+        AddColumn(atts);
+    } else if (name == "cols") {
+        m_inCols = true;
+    } else if (name == "mergeCell") {
+        AddMerge(atts);
+    } else if (name == "hyperlink") {
+        AddHyperlink(atts);
+    } else if (name == "sheetView") {
+        ++m_sheetViews;
+    } else if (name == "pane" && m_sheetViews == 1) {
+        ReadPane(atts);
+    } else if (name == "sheetFormatPr") {
+        double v = 0;
+        if (ParseAttrDouble(atts.Get("defaultRowHeight"), v) && v > 0 && v < 1000) {
+            m_out.defaultRowHeight = v;
+        }
+        if (ParseAttrDouble(atts.Get("defaultColWidth"), v) && v > 0 && v < 1000) {
+            m_out.defaultColWidth = v;
+        }
+    }
+}
+
+void WorksheetParser::EndElement(std::string_view name)
+{
+    if (m_inSheetData) {
+        switch (name.size()) {
+        case 1:
+            if (name[0] == 'c') {
+                EndCell();
+            } else if (name[0] == 'v') {
+                m_parser.CaptureText(false);
+                m_hasValue = true;
+            } else if (name[0] == 't' && m_inInline) {
+                m_parser.CaptureText(false);
+            }
+            return;
+        case 2:
+            if (name == "is") {
+                m_inInline = false;
+                m_hasValue = true;
+            }
+            return;
+        case 3:
+            if (name == "row") {
+                EndRow();
+            } else if (name == "rPh") {
+                --m_phonetic;
+            }
+            return;
+        default:
+            if (name == "sheetData") {
+                m_inSheetData = false;
+            }
+            return;
+        }
+    }
+    if (name == "cols") {
+        m_inCols = false;
+    }
+}
+
+void WorksheetParser::Text(std::string_view text)
+{
+    if (m_value.size() + text.size() > limits::kMaxStringBytes) {
+        Fail("a cell holds more text than a cell can hold");
+    }
+    m_value.append(text);
+}
+
+void WorksheetParser::StartRow(const XmlAttributes& atts)
+{
+    uint32_t index = 0;
+    const char* r = atts.Get("r");
+    if (r != nullptr) {
+        if (!ParseUnsigned(r, index) || index == 0) {
+            Fail(std::string("a row has an invalid number \"") + r + "\"");
+        }
+        if (index > limits::kXlsxMaxRows) {
+            Fail("row " + std::string(r) + " lies outside the sheet's grid of " +
+                 std::to_string(limits::kXlsxMaxRows) + " rows");
+        }
+        --index;
+    } else {
+        // Rows without a number follow the previous one.
+        index = static_cast<uint32_t>(m_lastRow + 1);
+        if (index >= limits::kXlsxMaxRows) {
+            Fail("the rows run past the sheet's grid");
+        }
+    }
+    if (static_cast<int64_t>(index) <= m_lastRow) {
+        m_unsorted = true;
+    }
+    m_lastRow = index;
+    m_rowIndex = index;
+    m_nextCol = 0;
+    m_inRow = true;
+    if (++m_cellCount > limits::kMaxCellsPerSheet) {
+        throw LimitError("\"" + m_file + "\": the sheet " + m_part + " holds more than " +
+                         std::to_string(limits::kMaxCellsPerSheet) + " cells");
+    }
+    Row& row = m_out.rows.emplace_back();
+    row.index = index;
+    double height = 0;
+    if (ParseAttrDouble(atts.Get("ht"), height) && height >= 0 && height <= 2000) {
+        row.height = static_cast<float>(height);
+    }
+    row.customHeight = XmlTrue(atts.Get("customHeight"));
+    row.hidden = XmlTrue(atts.Get("hidden"));
+}
+
+void WorksheetParser::EndRow()
+{
+    m_inRow = false;
+    Row& row = m_out.rows.back();
+    // A row element with neither cells nor a size or visibility of its own adds nothing.
+    if (row.cells.empty() && row.height == 0 && !row.hidden && !row.customHeight) {
+        m_out.rows.pop_back();
+    }
+}
+
+void WorksheetParser::StartCell(const XmlAttributes& atts)
+{
+    const char* r = nullptr;
+    const char* s = nullptr;
+    const char* t = nullptr;
+    for (const char** a = atts.Raw(); *a != nullptr; a += 2) {
+        const char* n = a[0];
+        if (n[0] != '\0' && n[1] == '\0') {
+            switch (n[0]) {
+            case 'r':
+                r = a[1];
+                break;
+            case 's':
+                s = a[1];
+                break;
+            case 't':
+                t = a[1];
+                break;
+            default:
+                break;
+            }
+        }
+    }
+    m_cellRow = m_rowIndex;
+    if (r != nullptr) {
+        bool outOfGrid = false;
+        if (!ParseRef(r, m_cellRow, m_cellCol, outOfGrid)) {
+            Fail(outOfGrid ? "cell " + std::string(r) + " lies outside the sheet's grid"
+                           : "a cell has an invalid reference \"" + std::string(r) + "\"");
+        }
+    } else {
+        // Cells without a reference follow the previous cell of their row.
+        if (m_nextCol >= limits::kXlsxMaxCols) {
+            Fail("the cells of a row run past the sheet's grid");
+        }
+        m_cellCol = m_nextCol;
+    }
+    m_nextCol = m_cellCol + 1;
+    m_cellStyle = s != nullptr ? MapStyle(s) : 0;
+    m_cellType = ValueType::Number;
+    if (t != nullptr) {
+        std::string_view type(t);
+        if (type == "s") {
+            m_cellType = ValueType::Shared;
+        } else if (type == "str") {
+            m_cellType = ValueType::Str;
+        } else if (type == "inlineStr") {
+            m_cellType = ValueType::Inline;
+        } else if (type == "b") {
+            m_cellType = ValueType::Boolean;
+        } else if (type == "e") {
+            m_cellType = ValueType::Error;
+        } else if (type == "d") {
+            m_cellType = ValueType::Date;
+        }
+    }
+    m_cellFormula = false;
+    m_hasValue = false;
+    m_inInline = false;
+    m_phonetic = 0;
+}
+
+void WorksheetParser::EndCell()
+{
+    Cell cell;
+    cell.col = m_cellCol;
+    cell.style = m_cellStyle;
+    cell.formula = m_cellFormula;
+    if (m_hasValue) {
+        switch (m_cellType) {
+        case ValueType::Number: {
+            double v = 0;
+            if (ParseDouble(m_value, v)) {
+                cell.type = CellType::Number;
+                cell.number = v;
+            } else if (!Trim(m_value).empty()) {
+                // Not a number after all: keep what the file shows rather than lose it.
+                cell.type = CellType::String;
+                cell.text = InternText(m_value);
+            }
+            break;
+        }
+        case ValueType::Shared: {
+            uint32_t index = 0;
+            std::string_view v = Trim(m_value);
+            auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), index);
+            const auto* sst = m_context.sharedStrings;
+            // An index past the shared strings leaves the cell blank, as spreadsheet applications
+            // that open such files show it.
+            if (ec == std::errc() && end == v.data() + v.size() && sst != nullptr && index < sst->size()) {
+                cell.type = CellType::String;
+                cell.text = (*sst)[index];
+            }
+            break;
+        }
+        case ValueType::Str:
+        case ValueType::Inline:
+            cell.type = CellType::String;
+            cell.text = InternText(m_value);
+            break;
+        case ValueType::Boolean: {
+            std::string_view v = Trim(m_value);
+            cell.type = CellType::Boolean;
+            cell.boolean = v == "1" || v == "true" || v == "TRUE";
+            break;
+        }
+        case ValueType::Error:
+            cell.type = CellType::Error;
+            cell.error = ErrorFromText(Trim(m_value)).value_or(ErrorCode::Value);
+            break;
+        case ValueType::Date:
+            if (auto serial = IsoToSerial(m_value, m_context.date1904)) {
+                cell.type = CellType::Number;
+                cell.number = *serial;
+            } else if (!Trim(m_value).empty()) {
+                cell.type = CellType::String;
+                cell.text = InternText(m_value);
+            }
+            break;
+        }
+    }
+    if (cell.type == CellType::Blank && cell.style == 0 && !cell.formula) {
+        return; // nothing to keep
+    }
+    if (++m_cellCount > limits::kMaxCellsPerSheet) {
+        throw LimitError("\"" + m_file + "\": the sheet " + m_part + " holds more than " +
+                         std::to_string(limits::kMaxCellsPerSheet) + " cells");
+    }
+    if (!m_inRow || m_cellRow != m_rowIndex) {
+        m_strayCells.emplace_back(m_cellRow, cell);
+        return;
+    }
+    auto& cells = m_out.rows.back().cells;
+    if (!cells.empty() && cells.back().col >= cell.col) {
+        m_unsorted = true;
+    }
+    cells.push_back(cell);
+}
+
+void WorksheetParser::AddColumn(const XmlAttributes& atts)
+{
+    uint32_t first = 0;
+    uint32_t last = 0;
+    if (!ParseUnsigned(atts.Get("min"), first) || !ParseUnsigned(atts.Get("max"), last) || first == 0 ||
+        last < first) {
+        return; // a column description without a valid span describes nothing
+    }
+    if (first > limits::kXlsxMaxCols) {
+        Fail("a column description lies outside the sheet's grid");
+    }
+    // LibreOffice and others describe "the rest of the sheet" with spans past the last column.
+    last = std::min(last, limits::kXlsxMaxCols);
+    if (m_columns.size() >= limits::kMaxColumnInfos) {
+        Fail("the sheet describes more columns than its grid has");
+    }
+    ColumnInfo info;
+    info.first = first - 1;
+    info.last = last - 1;
+    double width = 0;
+    if (ParseAttrDouble(atts.Get("width"), width) && width >= 0 && width <= 255) {
+        info.width = width;
+    }
+    info.customWidth = XmlTrue(atts.Get("customWidth"));
+    info.hidden = XmlTrue(atts.Get("hidden"));
+    info.style = MapStyle(atts.Get("style"));
+    m_columns.push_back(info);
+}
+
+void WorksheetParser::AddMerge(const XmlAttributes& atts)
+{
+    const char* ref = atts.Get("ref");
+    CellRange range;
+    if (ref == nullptr || !ParseRangeName(ref, range)) {
+        Fail("a merged range has an invalid reference");
+    }
+    if (m_out.merges.size() >= limits::kMaxMergedRanges) {
+        throw LimitError("\"" + m_file + "\": the sheet " + m_part + " holds more than " +
+                         std::to_string(limits::kMaxMergedRanges) + " merged ranges");
+    }
+    m_out.merges.push_back(range);
+}
+
+void WorksheetParser::AddHyperlink(const XmlAttributes& atts)
+{
+    const char* ref = atts.Get("ref");
+    CellRange range;
+    if (ref == nullptr || !ParseRangeName(ref, range)) {
+        return; // a link without a valid anchor cannot be placed; the cells keep their values
+    }
+    if (m_out.hyperlinks.size() >= limits::kMaxHyperlinks) {
+        throw LimitError("\"" + m_file + "\": the sheet " + m_part + " holds more than " +
+                         std::to_string(limits::kMaxHyperlinks) + " hyperlinks");
+    }
+    Hyperlink link;
+    link.range = range;
+    if (const char* v = atts.Get("location")) {
+        link.location = v;
+    }
+    if (const char* v = atts.Get("tooltip")) {
+        link.tooltip = v;
+    }
+    if (const char* v = atts.Get("display")) {
+        link.display = v;
+    }
+    // "r:id" names the relationship that holds the external target.
+    if (const char* id = atts.Get("id")) {
+        m_pending.push_back(PendingHyperlink{m_out.hyperlinks.size(), id});
+    }
+    m_out.hyperlinks.push_back(std::move(link));
+}
+
+void WorksheetParser::ReadPane(const XmlAttributes& atts)
+{
+    const char* state = atts.Get("state");
+    if (state == nullptr || (std::strcmp(state, "frozen") != 0 && std::strcmp(state, "frozenSplit") != 0)) {
+        return; // a split that is not frozen is a view setting, not a frozen pane
+    }
+    double x = 0;
+    double y = 0;
+    if (ParseAttrDouble(atts.Get("xSplit"), x) && x >= 1 && x < limits::kXlsxMaxCols) {
+        m_out.frozenCols = static_cast<uint32_t>(x);
+    }
+    if (ParseAttrDouble(atts.Get("ySplit"), y) && y >= 1 && y < limits::kXlsxMaxRows) {
+        m_out.frozenRows = static_cast<uint32_t>(y);
+    }
+}
+
+void WorksheetParser::Finish()
+{
+    if (m_unsorted) {
+        m_out.Normalize();
+    }
+    if (!m_strayCells.empty()) {
+        for (const auto& [row, cell] : m_strayCells) {
+            Cell& c = m_out.CellAt(row, cell.col);
+            c = cell;
+        }
+        m_strayCells.clear();
+    }
+    // Column descriptions in ascending, disjoint order (the usual case) are taken as they are;
+    // anything else goes through SetColumn, which splits and overrides in file order.
+    bool ordered = true;
+    for (size_t i = 1; i < m_columns.size(); ++i) {
+        if (m_columns[i].first <= m_columns[i - 1].last) {
+            ordered = false;
+            break;
+        }
+    }
+    if (ordered) {
+        m_out.columns = std::move(m_columns);
+    } else {
+        for (const ColumnInfo& info : m_columns) {
+            m_out.SetColumn(info);
+        }
+    }
+    DropOverlappingMerges(m_out.merges);
+}
+
+void DropOverlappingMerges(std::vector<CellRange>& merges)
+{
+    if (merges.size() < 2) {
+        return;
+    }
+    // Sweep by first row. Ranges still open at a row all contain that row, so the kept ones among
+    // them are disjoint in columns and can be kept ordered by first column.
+    std::vector<size_t> order(merges.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return merges[a].firstRow < merges[b].firstRow; });
+    std::vector<uint8_t> keep(merges.size(), 0);
+    std::map<uint32_t, size_t> open; // first column -> merge index, for kept ranges still open
+    using Expiry = std::pair<uint32_t, size_t>; // last row, merge index
+    std::priority_queue<Expiry, std::vector<Expiry>, std::greater<>> expiry;
+    bool conflict = false;
+    for (size_t idx : order) {
+        const CellRange& m = merges[idx];
+        while (!expiry.empty() && expiry.top().first < m.firstRow) {
+            size_t gone = expiry.top().second;
+            expiry.pop();
+            auto it = open.find(merges[gone].firstCol);
+            if (it != open.end() && it->second == gone) {
+                open.erase(it);
+            }
+        }
+        // The open ranges that overlap this one are neighbours in column order, ending with the
+        // last one that starts at or before this one's last column. The earlier in file order wins.
+        bool loses = false;
+        for (;;) {
+            auto it = open.upper_bound(m.lastCol);
+            if (it == open.begin()) {
+                break;
+            }
+            --it;
+            if (merges[it->second].lastCol < m.firstCol) {
+                break;
+            }
+            conflict = true;
+            if (it->second < idx) {
+                loses = true;
+                break;
+            }
+            keep[it->second] = 0;
+            open.erase(it);
+        }
+        if (loses) {
+            continue;
+        }
+        open[m.firstCol] = idx;
+        expiry.emplace(m.lastRow, idx);
+        keep[idx] = 1;
+    }
+    if (!conflict) {
+        return;
+    }
+    std::vector<CellRange> kept;
+    for (size_t i = 0; i < merges.size(); ++i) {
+        if (keep[i] != 0) {
+            kept.push_back(merges[i]);
+        }
+    }
+    merges = std::move(kept);
+}
+
+} // namespace gq::engine

@@ -1,0 +1,122 @@
+// Streaming parsers for an xlsx worksheet part and the shared-strings part (ECMA-376 Part 1, 18.3
+// and 18.4): fed chunk by chunk as the part inflates, never held whole.
+#pragma once
+
+#include "engine/model/Workbook.h"
+#include "engine/xlsx/XmlParser.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace gq::engine {
+
+// Decodes the _xHHHH_ escapes of ECMA-376 Part 1, 22.9.2.19 (ST_Xstring) in place: characters XML
+// cannot carry are written that way, and a literal "_x" is escaped as _x005F_.
+void DecodeXstring(std::string& text);
+
+// An ISO 8601 date, date-time or time ("2021-01-01", "2021-01-01T10:10:10.5Z", "10:10:10") as a
+// serial number in the 1900 or 1904 date system; nullopt when the text is not one.
+std::optional<double> IsoToSerial(std::string_view text, bool date1904);
+
+// Reads a shared-strings part: rich-text runs are flattened to their text, phonetic runs dropped,
+// every string interned into `strings`. Gives the model string index of each entry, by position.
+class SharedStringsParser : private XmlHandler {
+public:
+    SharedStringsParser(StringTable& strings, const std::string& file, const std::string& part);
+    void Feed(const char* data, size_t size, bool last) { m_parser.Feed(data, size, last); }
+    std::vector<uint32_t> Take() { return std::move(m_indexes); }
+
+private:
+    void StartElement(std::string_view name, const XmlAttributes& atts) override;
+    void EndElement(std::string_view name) override;
+    void Text(std::string_view text) override;
+
+    StringTable& m_strings;
+    XmlParser m_parser;
+    std::vector<uint32_t> m_indexes;
+    std::string m_text;
+    bool m_inItem = false;
+    int m_phonetic = 0;
+};
+
+// What a worksheet parse needs from its workbook.
+struct SheetContext {
+    StringTable* strings = nullptr;
+    const std::vector<uint32_t>* sharedStrings = nullptr; // file SST index -> model string index
+    const std::vector<uint32_t>* xfMap = nullptr;         // file xf index -> model cell format
+    bool date1904 = false;
+};
+
+// A hyperlink whose target lives in the sheet's relationships, to be resolved after the parse.
+struct PendingHyperlink {
+    size_t index; // into Worksheet::hyperlinks
+    std::string relationshipId;
+};
+
+class WorksheetParser : private XmlHandler {
+public:
+    WorksheetParser(Worksheet& out, const SheetContext& context, const std::string& file, const std::string& part);
+    void Feed(const char* data, size_t size, bool last);
+    // Hyperlinks that name a relationship id; valid after the last Feed.
+    const std::vector<PendingHyperlink>& PendingHyperlinks() const { return m_pending; }
+
+private:
+    enum class ValueType : uint8_t { Number, Shared, Boolean, Error, Str, Inline, Date };
+
+    void StartElement(std::string_view name, const XmlAttributes& atts) override;
+    void EndElement(std::string_view name) override;
+    void Text(std::string_view text) override;
+
+    void StartRow(const XmlAttributes& atts);
+    void StartCell(const XmlAttributes& atts);
+    void EndCell();
+    void EndRow();
+    void Finish();
+    void AddColumn(const XmlAttributes& atts);
+    void AddMerge(const XmlAttributes& atts);
+    void AddHyperlink(const XmlAttributes& atts);
+    void ReadPane(const XmlAttributes& atts);
+    [[noreturn]] void Fail(const std::string& problem) const;
+    uint32_t MapStyle(const char* s) const;
+    uint32_t InternText(std::string& text);
+
+    Worksheet& m_out;
+    SheetContext m_context;
+    const std::string& m_file;
+    const std::string& m_part;
+    XmlParser m_parser;
+
+    bool m_inSheetData = false;
+    bool m_inCols = false;
+    bool m_inRow = false;
+    bool m_inInline = false;
+    int m_phonetic = 0;
+    int m_sheetViews = 0;
+    bool m_unsorted = false;
+    uint32_t m_rowIndex = 0;
+    int64_t m_lastRow = -1;
+    uint32_t m_nextCol = 0;
+    uint64_t m_cellCount = 0;
+
+    // The cell being read.
+    uint32_t m_cellRow = 0;
+    uint32_t m_cellCol = 0;
+    uint32_t m_cellStyle = 0;
+    ValueType m_cellType = ValueType::Number;
+    bool m_cellFormula = false;
+    bool m_hasValue = false;
+    std::string m_value;
+
+    std::vector<std::pair<uint32_t, Cell>> m_strayCells; // cells whose reference names another row
+    std::vector<ColumnInfo> m_columns;
+    std::vector<PendingHyperlink> m_pending;
+};
+
+// Drops merged ranges that overlap an earlier one (office suites refuse such files; the first range
+// wins, as when the file is repaired). Runs in O(n log n).
+void DropOverlappingMerges(std::vector<CellRange>& merges);
+
+} // namespace gq::engine

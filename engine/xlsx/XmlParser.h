@@ -1,0 +1,91 @@
+// A streaming XML parser over expat for package parts: elements by local name (namespace prefixes
+// dropped, so that Strict and Transitional OOXML read alike), no DTD, no entities, bounded depth.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+
+struct XML_ParserStruct;
+
+namespace gq::engine {
+
+// Attributes of a start tag as expat gives them: name, value, name, value, ..., null.
+class XmlAttributes {
+public:
+    explicit XmlAttributes(const char** atts) : m_atts(atts) {}
+    // The value of the attribute with this local name, or null.
+    const char* Get(std::string_view localName) const;
+    const char** Raw() const { return m_atts; }
+
+private:
+    const char** m_atts;
+};
+
+class XmlHandler {
+public:
+    virtual ~XmlHandler() = default;
+    virtual void StartElement(std::string_view localName, const XmlAttributes& atts) = 0;
+    virtual void EndElement(std::string_view localName) = 0;
+    // Character data, in pieces; only delivered while the parser's text capture is on.
+    virtual void Text(std::string_view) {}
+};
+
+class XmlParser {
+public:
+    // `file` and `part` name the input in error messages.
+    XmlParser(XmlHandler& handler, std::string file, std::string part);
+    ~XmlParser();
+    XmlParser(const XmlParser&) = delete;
+    XmlParser& operator=(const XmlParser&) = delete;
+
+    // Parses the next piece; `last` marks the end of the document. Throws FormatError for XML that
+    // is not well formed or declares a DTD, LimitError past the depth or token limits, and passes
+    // on whatever the handler throws.
+    void Feed(const char* data, size_t size, bool last);
+    // Parses a whole document held in memory.
+    void ParseAll(std::string_view document);
+
+    // Character data is delivered to XmlHandler::Text only while this is on; leaving it off where
+    // no text is wanted saves a call per text run.
+    void CaptureText(bool on);
+    // Byte offset of the current event in the part, for error messages.
+    int64_t Offset() const;
+    const std::string& File() const { return m_file; }
+    const std::string& Part() const { return m_part; }
+
+    // Lets a handler stop the parse with an error; it is rethrown from Feed.
+    void Fail(std::exception_ptr error);
+
+private:
+    static void OnStart(void* self, const char* name, const char** atts);
+    static void OnEnd(void* self, const char* name);
+    static void OnText(void* self, const char* text, int length);
+    static void OnDoctype(void* self, const char* name, const char* sysid, const char* pubid, int hasInternalSubset);
+    static void OnEntityDecl(void* self, const char* name, int isParameter, const char* value, int length,
+                             const char* base, const char* systemId, const char* publicId, const char* notation);
+
+    XmlHandler& m_handler;
+    std::string m_file;
+    std::string m_part;
+    ::XML_ParserStruct* m_parser;
+    std::exception_ptr m_error;
+    int m_depth = 0;
+    uint64_t m_bytesSinceEvent = 0;
+    bool m_capture = false;
+};
+
+// The local part of a qualified name ("x:row" -> "row").
+inline std::string_view LocalName(const char* name)
+{
+    std::string_view n(name);
+    size_t colon = n.rfind(':');
+    return colon == std::string_view::npos ? n : n.substr(colon + 1);
+}
+
+// Attribute helpers: whether a value is an xsd:boolean true ("1", "true").
+bool XmlTrue(const char* value);
+
+} // namespace gq::engine

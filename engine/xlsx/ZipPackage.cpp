@@ -1,0 +1,224 @@
+// Zip package access through libzip over the mapped file: no copy of the archive is made, and
+// every part is inflated in bounded chunks under the limits of Limits.h.
+#include "engine/xlsx/ZipPackage.h"
+
+#include "engine/Errors.h"
+#include "engine/Limits.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace gq::engine {
+
+namespace {
+
+constexpr size_t kChunkBytes = 256 * 1024;
+
+std::string ZipProblem(int code)
+{
+    switch (code) {
+    case ZIP_ER_NOZIP:
+        return "the file is not a zip package (its central directory is missing)";
+    case ZIP_ER_INCONS:
+        return "the zip package is damaged (its directory contradicts its content)";
+    case ZIP_ER_EOF:
+        return "the zip package is truncated";
+    case ZIP_ER_CRC:
+        return "a part of the zip package is damaged (CRC check failed)";
+    case ZIP_ER_COMPNOTSUPP:
+        return "a part of the zip package uses an unsupported compression method";
+    case ZIP_ER_ENCRNOTSUPP:
+    case ZIP_ER_NOPASSWD:
+        return "a part of the zip package is encrypted";
+    case ZIP_ER_ZLIB:
+    case ZIP_ER_COMPRESSED_DATA:
+        return "a part of the zip package holds invalid compressed data";
+    case ZIP_ER_MULTIDISK:
+        return "multi-volume zip archives are not supported";
+    case ZIP_ER_MEMORY:
+        return "out of memory while reading the zip package";
+    default: {
+        zip_error_t error;
+        zip_error_init_with_code(&error, code);
+        std::string text = std::string("the zip package cannot be read: ") + zip_error_strerror(&error);
+        zip_error_fini(&error);
+        return text;
+    }
+    }
+}
+
+// Closes a part on every path out of Inflate.
+struct FileCloser {
+    zip_file_t* file;
+    ~FileCloser()
+    {
+        if (file != nullptr) {
+            zip_fclose(file);
+        }
+    }
+};
+
+} // namespace
+
+std::string ZipPackage::NormalizeName(std::string_view name)
+{
+    std::string out;
+    out.reserve(name.size());
+    for (char c : name) {
+        if (c == '\\') {
+            c = '/';
+        } else if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+        out.push_back(c);
+    }
+    size_t lead = out.find_first_not_of('/');
+    out.erase(0, lead == std::string::npos ? out.size() : lead);
+    return out;
+}
+
+ZipPackage::ZipPackage(std::shared_ptr<const InputBytes> bytes) : m_bytes(std::move(bytes))
+{
+    auto data = m_bytes->Data();
+    if (data.empty()) {
+        throw FormatError(FileName(), "the file is empty");
+    }
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_buffer_create(data.data(), data.size(), 0, &error);
+    if (source == nullptr) {
+        std::string problem = ZipProblem(zip_error_code_zip(&error));
+        zip_error_fini(&error);
+        throw FormatError(FileName(), problem);
+    }
+    m_zip = zip_open_from_source(source, ZIP_RDONLY, &error);
+    if (m_zip == nullptr) {
+        zip_source_free(source);
+        std::string problem = ZipProblem(zip_error_code_zip(&error));
+        zip_error_fini(&error);
+        throw FormatError(FileName(), problem);
+    }
+    zip_error_fini(&error);
+
+    zip_int64_t count = zip_get_num_entries(m_zip, 0);
+    if (count < 0 || static_cast<uint64_t>(count) > limits::kMaxZipEntries) {
+        zip_discard(m_zip);
+        m_zip = nullptr;
+        throw LimitError("\"" + FileName() + "\": the zip package holds more than " +
+                         std::to_string(limits::kMaxZipEntries) + " parts");
+    }
+    m_index.reserve(static_cast<size_t>(count));
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char* name = zip_get_name(m_zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+        if (name == nullptr) {
+            continue;
+        }
+        // The first entry of a name wins, as in readers that scan the central directory in order.
+        m_index.emplace(NormalizeName(name), static_cast<uint64_t>(i));
+    }
+}
+
+ZipPackage::~ZipPackage()
+{
+    if (m_zip != nullptr) {
+        zip_discard(m_zip);
+    }
+}
+
+int64_t ZipPackage::Find(std::string_view partName) const
+{
+    auto it = m_index.find(NormalizeName(partName));
+    return it == m_index.end() ? -1 : static_cast<int64_t>(it->second);
+}
+
+bool ZipPackage::Has(std::string_view partName) const { return Find(partName) >= 0; }
+
+uint64_t ZipPackage::DeclaredSize(std::string_view partName) const
+{
+    int64_t index = Find(partName);
+    zip_stat_t st;
+    if (index < 0 || zip_stat_index(m_zip, static_cast<zip_uint64_t>(index), 0, &st) != 0 ||
+        (st.valid & ZIP_STAT_SIZE) == 0) {
+        return 0;
+    }
+    return st.size;
+}
+
+std::string ZipPackage::ReadPart(std::string_view partName, uint64_t maxBytes)
+{
+    std::string out;
+    Inflate(partName, maxBytes, [&out](const char* data, size_t size) { out.append(data, size); });
+    return out;
+}
+
+void ZipPackage::StreamPart(std::string_view partName, const std::function<void(const char*, size_t)>& consume)
+{
+    Inflate(partName, limits::kMaxPartBytes, consume);
+}
+
+void ZipPackage::Inflate(std::string_view partName, uint64_t maxBytes,
+                         const std::function<void(const char*, size_t)>& consume)
+{
+    std::string part(partName);
+    int64_t index = Find(partName);
+    if (index < 0) {
+        throw FormatError(FileName(), "a part the package refers to is missing", part);
+    }
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(m_zip, static_cast<zip_uint64_t>(index), 0, &st) != 0 ||
+        (st.valid & (ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE)) != (ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE)) {
+        throw FormatError(FileName(), "the zip directory entry of a part is unreadable", part);
+    }
+    if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) != 0 && st.encryption_method != ZIP_EM_NONE) {
+        throw PasswordProtectedError(FileName());
+    }
+    // Every limit is checked against the declared sizes before a byte is inflated, and against the
+    // bytes actually produced while inflating, since the declared sizes may lie.
+    uint64_t limit = std::min<uint64_t>(maxBytes, limits::kMaxPartBytes);
+    if (st.size > limit) {
+        throw LimitError("\"" + FileName() + "\": the part " + part + " would inflate to " +
+                         std::to_string(st.size) + " bytes, more than the " + std::to_string(limit) +
+                         " this program accepts");
+    }
+    if (st.size > limits::kRatioCheckThreshold &&
+        st.size / std::max<uint64_t>(st.comp_size, 1) > limits::kMaxCompressionRatio) {
+        throw LimitError("\"" + FileName() + "\": the part " + part +
+                         " is compressed more than 1000 to 1; the file looks like a zip bomb");
+    }
+    if (m_totalInflated + st.size > limits::kMaxTotalInflatedBytes) {
+        throw LimitError("\"" + FileName() + "\": the package inflates to more than " +
+                         std::to_string(limits::kMaxTotalInflatedBytes >> 30) + " GB");
+    }
+    FileCloser closer{zip_fopen_index(m_zip, static_cast<zip_uint64_t>(index), 0)};
+    if (closer.file == nullptr) {
+        throw FormatError(FileName(), ZipProblem(zip_error_code_zip(zip_get_error(m_zip))), part);
+    }
+    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(kChunkBytes, std::max<uint64_t>(st.size, 1))));
+    uint64_t produced = 0;
+    for (;;) {
+        zip_int64_t n = zip_fread(closer.file, buffer.data(), buffer.size());
+        if (n < 0) {
+            throw FormatError(FileName(), ZipProblem(zip_error_code_zip(zip_file_get_error(closer.file))), part,
+                              static_cast<int64_t>(produced));
+        }
+        if (n == 0) {
+            break;
+        }
+        produced += static_cast<uint64_t>(n);
+        if (produced > st.size) {
+            throw FormatError(FileName(), "a part inflates to more bytes than the zip directory declares", part,
+                              static_cast<int64_t>(st.size));
+        }
+        m_totalInflated += static_cast<uint64_t>(n);
+        consume(buffer.data(), static_cast<size_t>(n));
+    }
+    if (produced != st.size) {
+        throw FormatError(FileName(), "a part inflates to fewer bytes than the zip directory declares", part,
+                          static_cast<int64_t>(produced));
+    }
+}
+
+} // namespace gq::engine

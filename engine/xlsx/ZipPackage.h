@@ -1,0 +1,56 @@
+// Read access to the parts of a zip package (an OPC package such as xlsx) over mapped bytes, with
+// the bomb limits of Limits.h checked before and while each part is inflated.
+#pragma once
+
+#include "engine/io/Bytes.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+struct zip;
+
+namespace gq::engine {
+
+class ZipPackage {
+public:
+    // Opens the package without copying it. Throws FormatError when the bytes are not a readable zip
+    // archive, LimitError when it holds more entries than kMaxZipEntries.
+    explicit ZipPackage(std::shared_ptr<const InputBytes> bytes);
+    ~ZipPackage();
+    ZipPackage(const ZipPackage&) = delete;
+    ZipPackage& operator=(const ZipPackage&) = delete;
+
+    // Part names have no leading slash ("xl/workbook.xml") and are matched without regard to ASCII
+    // case, as OPC part names are; entries stored with backslashes as separators are found under
+    // the forward-slash name.
+    bool Has(std::string_view partName) const;
+    size_t EntryCount() const { return m_index.size(); }
+    // Inflated size the zip directory declares for a part, or 0 when the part is missing.
+    uint64_t DeclaredSize(std::string_view partName) const;
+
+    // Inflates a whole part. Throws FormatError when it is missing or damaged (bad CRC, sizes that
+    // lie), LimitError when it is larger than `maxBytes` or the package limits allow.
+    std::string ReadPart(std::string_view partName, uint64_t maxBytes);
+    // Inflates a part chunk by chunk into `consume`, with the same checks as ReadPart.
+    void StreamPart(std::string_view partName, const std::function<void(const char*, size_t)>& consume);
+
+    const std::string& FileName() const { return m_bytes->Name(); }
+
+    // Lower-cased, forward-slash, no-leading-slash form used as the lookup key of a part name.
+    static std::string NormalizeName(std::string_view name);
+
+private:
+    int64_t Find(std::string_view partName) const;
+    void Inflate(std::string_view partName, uint64_t maxBytes, const std::function<void(const char*, size_t)>& consume);
+
+    std::shared_ptr<const InputBytes> m_bytes;
+    zip* m_zip = nullptr;
+    std::unordered_map<std::string, uint64_t> m_index; // normalized name -> entry index
+    uint64_t m_totalInflated = 0;
+};
+
+} // namespace gq::engine
