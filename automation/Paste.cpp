@@ -21,8 +21,8 @@ using engine::Worksheet;
 bool FormatHasDatePart(std::string_view code)
 {
     // Only the first section counts, as for the date test itself. Quoted text, escaped and padding
-    // characters and every bracketed part ([h] elapsed time, colours, conditions, locales) are
-    // skipped: none of them is a calendar token.
+    // characters and bracketed parts (elapsed time, colours, conditions, locales) are skipped: none
+    // of them is a calendar token.
     bool month = false;
     bool time = false;
     for (size_t i = 0; i < code.size(); ++i) {
@@ -47,13 +47,17 @@ bool FormatHasDatePart(std::string_view code)
             if (close == std::string_view::npos) {
                 break;
             }
+            // [h], [mm], [ss]: elapsed time, which makes a neighbouring "m" mean minutes.
+            char first = i + 1 < close ? static_cast<char>(code[i + 1] | 0x20) : '\0';
+            if (first == 'h' || first == 'm' || first == 's') {
+                time = true;
+            }
             i = close;
             continue;
         }
         switch (c | 0x20) {
         case 'd':
         case 'y':
-        case 'e':
             return true;
         case 'm':
             month = true;
