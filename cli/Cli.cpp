@@ -1,0 +1,397 @@
+// The gridquilt-merge command.
+#include "cli/Cli.h"
+
+#include "catalogue/DropIntake.h"
+#include "cli/ConsolePrompts.h"
+#include "cli/CountingServer.h"
+#include "cli/ListFormat.h"
+#include "cli/Progress.h"
+#include "merge/MergeEngine.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <fcntl.h>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <unistd.h>
+
+#ifndef GQ_VERSION
+#define GQ_VERSION "unknown"
+#endif
+
+namespace gq::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: gridquilt-merge list INPUT...\n"
+    "       gridquilt-merge merge [--single] -o OUTPUT [--force] [--list FILE|-] [INPUT...]\n"
+    "       gridquilt-merge --help | --version\n";
+
+constexpr const char* kHelp =
+    "Merges worksheets from .xlsx and .xls workbooks into one new workbook.\n"
+    "\n"
+    "Commands:\n"
+    "  list INPUT...      Print the sheet list that dropping INPUT... (workbooks and folders)\n"
+    "                     on the Gridquilt window builds, one worksheet a line:\n"
+    "                     \"sheet name<TAB>workbook path\". Folders are searched recursively,\n"
+    "                     for .xlsx and .xls files larger than 512 bytes.\n"
+    "  merge              Merge into OUTPUT, in order, the worksheets named by --list or,\n"
+    "                     without --list, every worksheet of the INPUTs in list order.\n"
+    "\n"
+    "Options of merge:\n"
+    "  -o, --output OUTPUT  The new workbook. A name ending in .xls (any letter case) gives\n"
+    "                       an Excel 97-2003 workbook, any other name an .xlsx workbook.\n"
+    "  -f, --force          Replace an existing OUTPUT, once the new file is complete.\n"
+    "  -l, --list FILE      Merge the entries listed in FILE (\"-\": standard input).\n"
+    "      --single         Stack every used range on one worksheet (default: one\n"
+    "                       worksheet per entry, renamed where names clash).\n"
+    "  -h, --help           Show this help.\n"
+    "  -V, --version        Show the version.\n"
+    "\n"
+    "List format: one entry a line, the sheet name, a tab, the workbook path. Inside a name\n"
+    "or path a backslash is written \\\\, a tab \\t, a line feed \\n and a carriage return\n"
+    "\\r; every other character stands as it is. Empty lines are ignored. For example:\n"
+    "  gridquilt-merge list reports/ | grep -v Summary | gridquilt-merge merge -o all.xlsx --list -\n"
+    "\n"
+    "Exit status: 0 when every entry was merged; 1 when entries were skipped (they are\n"
+    "listed on standard error; the output was written); 2 for usage errors and failures\n"
+    "(nothing was written).\n";
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Options {
+    std::string command;
+    bool help = false;
+    bool version = false;
+    bool single = false;
+    bool force = false;
+    std::optional<std::string> output;
+    std::optional<std::string> listFile;
+    std::vector<std::string> inputs;
+};
+
+// Options may stand anywhere among the operands; "--" ends them.
+Options ParseArguments(const std::vector<std::string>& args)
+{
+    Options options;
+    bool operandsOnly = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (operandsOnly || arg.size() < 2 || arg[0] != '-') {
+            if (options.command.empty() && !options.help && !options.version) {
+                options.command = arg;
+            } else {
+                options.inputs.push_back(arg);
+            }
+            continue;
+        }
+        if (arg == "--") {
+            operandsOnly = true;
+            continue;
+        }
+        std::string name = arg;
+        std::optional<std::string> value;
+        if (arg.rfind("--", 0) == 0) {
+            if (const size_t eq = arg.find('='); eq != std::string::npos) {
+                name = arg.substr(0, eq);
+                value = arg.substr(eq + 1);
+            }
+        } else if (arg.size() > 2) {
+            // "-oFILE": a short option with its value attached.
+            name = arg.substr(0, 2);
+            value = arg.substr(2);
+        }
+        auto takeValue = [&](std::optional<std::string>& target) {
+            if (target) {
+                throw UsageError("option " + name + " given twice");
+            }
+            if (!value) {
+                if (i + 1 >= args.size()) {
+                    throw UsageError("option " + name + " needs a value");
+                }
+                value = args[++i];
+            }
+            target = *value;
+        };
+        auto noValue = [&](bool& flag) {
+            if (value) {
+                throw UsageError("option " + name + " takes no value");
+            }
+            flag = true;
+        };
+        if (name == "-h" || name == "--help") {
+            noValue(options.help);
+        } else if (name == "-V" || name == "--version") {
+            noValue(options.version);
+        } else if (name == "--single") {
+            noValue(options.single);
+        } else if (name == "-f" || name == "--force") {
+            noValue(options.force);
+        } else if (name == "-o" || name == "--output") {
+            takeValue(options.output);
+        } else if (name == "-l" || name == "--list") {
+            takeValue(options.listFile);
+        } else {
+            throw UsageError("unknown option " + arg);
+        }
+    }
+    return options;
+}
+
+// Inputs must exist: a drop can only name what is there, and a mistyped name should not pass
+// silently as "no sheets".
+std::vector<std::string> CheckedInputs(const std::vector<std::string>& inputs)
+{
+    std::vector<std::string> paths;
+    for (const std::string& input : inputs) {
+        std::error_code ec;
+        if (input.empty() || !fs::exists(input, ec)) {
+            throw UsageError(input + ": no such file or folder");
+        }
+        paths.push_back(AbsoluteInputPath(input));
+    }
+    return paths;
+}
+
+std::vector<catalogue::SheetEntry> Catalogue(const std::vector<std::string>& paths, CliEnvironment& env,
+                                             UserPrompts& prompts, CollectingSink& sink)
+{
+    catalogue::DropContext context{sink, env.servers, prompts};
+    catalogue::ProcessDrop(paths, context);
+    return sink.entries;
+}
+
+int RunList(const Options& options, CliEnvironment& env)
+{
+    if (options.output || options.listFile || options.single || options.force) {
+        throw UsageError("list takes no options but --help");
+    }
+    if (options.inputs.empty()) {
+        throw UsageError("list needs at least one INPUT");
+    }
+    const std::vector<std::string> paths = CheckedInputs(options.inputs);
+    Progress progress(env.err, env.progress);
+    ConsolePrompts prompts(env.err, progress);
+    CollectingSink sink(progress);
+    std::exception_ptr failure;
+    try {
+        Catalogue(paths, env, prompts, sink);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    progress.Stop();
+    // What the drop listed before a failure stays in the list, as it stays in the window.
+    for (const catalogue::SheetEntry& entry : sink.entries) {
+        env.out << FormatEntry(entry) << '\n';
+    }
+    env.out.flush();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    return kExitMerged;
+}
+
+std::vector<catalogue::SheetEntry> ReadListFile(const std::string& file, CliEnvironment& env)
+{
+    if (file == "-") {
+        return ReadList(env.in);
+    }
+    std::error_code ec;
+    if (fs::is_directory(file, ec)) {
+        throw UsageError(file + ": is a folder, not a list file");
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        throw UsageError(file + ": cannot open the list: " + std::strerror(errno));
+    }
+    return ReadList(in);
+}
+
+// Removes the temporary output on every path but success.
+struct TemporaryFile {
+    std::string path;
+    bool keep = false;
+    ~TemporaryFile()
+    {
+        if (!keep && !path.empty()) {
+            std::error_code ec;
+            fs::remove(path, ec);
+        }
+    }
+};
+
+// Gives the complete temporary file the output's name. Without --force an output that appeared in
+// the meantime is not replaced either: the rename itself refuses to replace.
+void Publish(const std::string& temporary, const std::string& output, bool force)
+{
+    if (force) {
+        if (std::rename(temporary.c_str(), output.c_str()) != 0) {
+            throw std::runtime_error(output + ": cannot be replaced: " + std::strerror(errno));
+        }
+        return;
+    }
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, output.c_str(), RENAME_NOREPLACE) == 0) {
+        return;
+    }
+    if (errno == EEXIST) {
+        throw UsageError(output + ": already exists (use --force to replace it)");
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        throw std::runtime_error(output + ": cannot be written: " + std::strerror(errno));
+    }
+    // File systems without RENAME_NOREPLACE: a hard link also refuses an existing name.
+    if (::link(temporary.c_str(), output.c_str()) != 0) {
+        if (errno == EEXIST) {
+            throw UsageError(output + ": already exists (use --force to replace it)");
+        }
+        throw std::runtime_error(output + ": cannot be written: " + std::strerror(errno));
+    }
+    ::unlink(temporary.c_str());
+}
+
+int RunMerge(const Options& options, CliEnvironment& env)
+{
+    if (!options.output || options.output->empty()) {
+        throw UsageError("merge needs -o OUTPUT");
+    }
+    if (options.listFile && !options.inputs.empty()) {
+        throw UsageError("give either --list or INPUT paths, not both");
+    }
+    if (!options.listFile && options.inputs.empty()) {
+        throw UsageError("merge needs --list FILE or at least one INPUT");
+    }
+    const std::string& output = *options.output;
+    std::error_code ec;
+    const fs::file_status outputStatus = fs::symlink_status(output, ec);
+    if (fs::is_directory(fs::status(output, ec))) {
+        throw UsageError(output + ": is a folder");
+    }
+    if (fs::exists(outputStatus) && !options.force) {
+        throw UsageError(output + ": already exists (use --force to replace it)");
+    }
+    const fs::path folder = fs::path(output).parent_path();
+    if (!folder.empty() && !fs::is_directory(folder, ec)) {
+        throw UsageError(folder.string() + ": no such folder for the output");
+    }
+    if (options.listFile && *options.listFile == "-" && ::isatty(STDIN_FILENO) == 1 && &env.in == &std::cin) {
+        env.err << kProgramName << ": reading the list from the terminal (end it with Ctrl-D)\n";
+    }
+
+    Progress progress(env.err, env.progress);
+    ConsolePrompts prompts(env.err, progress);
+    std::vector<catalogue::SheetEntry> mergeList;
+    if (options.listFile) {
+        mergeList = ReadListFile(*options.listFile, env);
+    } else {
+        CollectingSink sink(progress);
+        mergeList = Catalogue(CheckedInputs(options.inputs), env, prompts, sink);
+    }
+    if (mergeList.empty()) {
+        progress.Stop();
+        env.err << kProgramName << ": " << merge::kNothingToMerge << " (the list has no entries)\n";
+        return kExitFailure;
+    }
+
+    static unsigned serial = 0;
+    TemporaryFile temporary{TemporaryOutputPath(output, ++serial)};
+    CountingServerFactory servers(env.servers, progress, mergeList.size(), output);
+    const merge::MergeReport report = merge::MergeSheets(mergeList, temporary.path, !options.single, servers, prompts);
+    if (report.serverMissing) {
+        progress.Stop();
+        return kExitFailure;
+    }
+    Publish(temporary.path, output, options.force);
+    temporary.keep = true;
+    progress.Stop();
+    merge::ShowCompletion(prompts, report);
+    return report.skipped.empty() ? kExitMerged : kExitSkipped;
+}
+
+} // namespace
+
+std::string AbsoluteInputPath(const std::string& path)
+{
+    std::string full = path;
+    if (full.empty() || full[0] != '/') {
+        std::error_code ec;
+        const fs::path cwd = fs::current_path(ec);
+        full = (ec ? std::string(".") : cwd.string()) + "/" + path;
+    }
+    std::string out;
+    out.reserve(full.size());
+    size_t i = 0;
+    while (i < full.size()) {
+        size_t next = full.find('/', i);
+        if (next == std::string::npos) {
+            next = full.size();
+        }
+        const std::string_view segment(full.data() + i, next - i);
+        if (!segment.empty() && segment != ".") {
+            out += '/';
+            out += segment;
+        }
+        i = next + 1;
+    }
+    const bool trailing = full.back() == '/' || full.ends_with("/.");
+    if (out.empty() || trailing) {
+        out += '/';
+    }
+    return out;
+}
+
+std::string TemporaryOutputPath(const std::string& output, unsigned serial)
+{
+    const fs::path target(output);
+    const std::string name = target.filename().string();
+    const size_t dot = name.rfind('.');
+    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    const std::string temporaryName =
+        ".gridquilt-merge-" + std::to_string(::getpid()) + "-" + std::to_string(serial) + extension;
+    return (target.parent_path() / temporaryName).string();
+}
+
+int RunCli(const std::vector<std::string>& args, CliEnvironment& env)
+{
+    try {
+        const Options options = ParseArguments(args);
+        if (options.help) {
+            env.out << kUsage << '\n' << kHelp;
+            return kExitMerged;
+        }
+        if (options.version) {
+            env.out << kProgramName << ' ' << GQ_VERSION << '\n';
+            return kExitMerged;
+        }
+        if (options.command == "list") {
+            return RunList(options, env);
+        }
+        if (options.command == "merge") {
+            return RunMerge(options, env);
+        }
+        if (options.command.empty()) {
+            throw UsageError("no command given");
+        }
+        throw UsageError("unknown command \"" + options.command + "\"");
+    } catch (const UsageError& e) {
+        env.err << kProgramName << ": " << e.what() << '\n' << "Try '" << kProgramName << " --help' for more information.\n";
+        return kExitFailure;
+    } catch (const std::exception& e) {
+        env.err << kProgramName << ": " << e.what() << '\n';
+        return kExitFailure;
+    } catch (...) {
+        env.err << kProgramName << ": unknown failure\n";
+        return kExitFailure;
+    }
+}
+
+} // namespace gq::cli

@@ -1,0 +1,50 @@
+// The console stand-in for the user.
+#include "cli/ConsolePrompts.h"
+
+#include "cli/ListFormat.h"
+
+#include <sstream>
+
+namespace gq::cli {
+
+void ConsolePrompts::ShowMessage(const std::string& text, const std::string& details)
+{
+    m_progress.Clear();
+    m_err << text;
+    if (text.empty() || text.back() != '\n') {
+        m_err << '\n';
+    }
+    bool detailsNeeded = false;
+    std::istringstream lines(details);
+    std::string line;
+    while (!detailsNeeded && std::getline(lines, line)) {
+        detailsNeeded = !line.empty() && text.find(line) == std::string::npos;
+    }
+    if (detailsNeeded) {
+        m_err << "\nDetails:\n" << details;
+        if (details.back() != '\n') {
+            m_err << '\n';
+        }
+    }
+    m_err.flush();
+}
+
+bool ConsolePrompts::AskYesNo(const std::string& text, const std::string& caption)
+{
+    m_progress.Clear();
+    m_err << caption << ": " << text << " (answered No: no one is there to ask)\n";
+    return false;
+}
+
+bool ConsolePrompts::ChooseSaveFile(const std::string&, const std::string&, const std::string&, std::string&)
+{
+    return false;
+}
+
+void CollectingSink::AppendEntry(const catalogue::SheetEntry& entry)
+{
+    entries.push_back(entry);
+    m_progress.Set("Listing: " + std::to_string(entries.size()) + " sheets, now " + EscapeField(entry.FileName));
+}
+
+} // namespace gq::cli

@@ -1,0 +1,119 @@
+// Escaping and parsing of the sheet list's text form.
+#include "cli/ListFormat.h"
+
+namespace gq::cli {
+
+ListFormatError::ListFormatError(size_t line, const std::string& problem)
+    : std::runtime_error("list line " + std::to_string(line) + ": " + problem), m_line(line)
+{
+}
+
+std::string EscapeField(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string UnescapeField(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (i + 1 == text.size()) {
+            throw std::invalid_argument("a backslash ends the field (write \\\\ for a backslash)");
+        }
+        switch (text[++i]) {
+        case '\\':
+            out += '\\';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        default:
+            throw std::invalid_argument(std::string("unknown escape \\") + text[i] +
+                                        " (only \\\\, \\t, \\n and \\r are known)");
+        }
+    }
+    return out;
+}
+
+std::string FormatEntry(const catalogue::SheetEntry& entry)
+{
+    return EscapeField(entry.SheetName) + '\t' + EscapeField(entry.FileName);
+}
+
+bool ParseEntry(std::string_view line, size_t lineNumber, catalogue::SheetEntry& entry)
+{
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    if (line.empty()) {
+        return false;
+    }
+    const size_t tab = line.find('\t');
+    if (tab == std::string_view::npos) {
+        throw ListFormatError(lineNumber, "expected \"sheet name<TAB>workbook path\", found no tab");
+    }
+    if (line.find('\t', tab + 1) != std::string_view::npos) {
+        throw ListFormatError(lineNumber, "more than one tab (a tab inside a name is written \\t)");
+    }
+    try {
+        entry.SheetName = UnescapeField(line.substr(0, tab));
+        entry.FileName = UnescapeField(line.substr(tab + 1));
+    } catch (const std::invalid_argument& e) {
+        throw ListFormatError(lineNumber, e.what());
+    }
+    if (entry.FileName.empty()) {
+        throw ListFormatError(lineNumber, "the workbook path is empty");
+    }
+    return true;
+}
+
+std::vector<catalogue::SheetEntry> ReadList(std::istream& in)
+{
+    std::vector<catalogue::SheetEntry> entries;
+    std::string line;
+    size_t lineNumber = 0;
+    while (std::getline(in, line)) {
+        ++lineNumber;
+        catalogue::SheetEntry entry;
+        if (ParseEntry(line, lineNumber, entry)) {
+            entries.push_back(std::move(entry));
+        }
+    }
+    if (in.bad()) {
+        throw std::runtime_error("the list could not be read");
+    }
+    return entries;
+}
+
+} // namespace gq::cli

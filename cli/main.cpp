@@ -1,0 +1,21 @@
+// Entry of the gridquilt-merge command.
+#include "automation/EmbeddedServer.h"
+#include "cli/Cli.h"
+
+#include <iostream>
+#include <unistd.h>
+
+int main(int argc, char** argv)
+{
+    std::ios::sync_with_stdio(false);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    gq::automation::EmbeddedServerFactory servers;
+    gq::cli::CliEnvironment env{std::cin, std::cout, std::cerr, servers, ::isatty(STDERR_FILENO) == 1};
+    const int status = gq::cli::RunCli(args, env);
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << gq::cli::kProgramName << ": cannot write to standard output\n";
+        return gq::cli::kExitFailure;
+    }
+    return status;
+}
