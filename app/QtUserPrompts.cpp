@@ -1,0 +1,91 @@
+// The user prompts of the application over Qt.
+#include "app/QtUserPrompts.h"
+
+#include "app/AppConventions.h"
+#include "app/uFunction.h"
+
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+
+namespace gq::app {
+
+QStringList QtNameFilters(const std::string& filter)
+{
+    const QStringList parts = QString::fromStdString(filter).split('|');
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString description = parts[i].trimmed();
+        QStringList patterns = parts[i + 1].split(';', Qt::SkipEmptyParts);
+        for (QString& pattern : patterns) {
+            pattern = pattern.trimmed();
+        }
+        const QString bracketed = "(" + patterns.join(' ') + ")";
+        // Qt reads the patterns from the last brackets, so a description that shows them already
+        // needs nothing more.
+        out << (description.endsWith(bracketed) ? description : (description + " " + bracketed).trimmed());
+    }
+    return out;
+}
+
+void QtUserPrompts::ShowMessage(const std::string& text, const std::string& details)
+{
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(ApplicationTitle()), QString::fromStdString(text),
+                    QMessageBox::Ok, m_owner);
+    if (!details.empty()) {
+        box.setDetailedText(QString::fromStdString(details));
+    }
+    box.exec();
+}
+
+bool QtUserPrompts::AskYesNo(const std::string& text, const std::string& caption)
+{
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::Yes | QMessageBox::No, m_owner);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool QtUserPrompts::ChooseSaveFile(const std::string& defaultExtension, const std::string& filter,
+                                   const std::string& initialName, std::string& chosenPath)
+{
+    // A fresh dialog for every call: nothing of an earlier choice carries over.
+    QFileDialog dialog(m_owner);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // The program asks its own question about an existing file.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    QString suffix = QString::fromStdString(defaultExtension);
+    if (suffix.startsWith('.')) {
+        suffix.remove(0, 1);
+    }
+    dialog.setDefaultSuffix(suffix);
+    const QStringList filters = QtNameFilters(filter);
+    if (!filters.isEmpty()) {
+        dialog.setNameFilters(filters);
+    }
+    if (!initialName.empty()) {
+        dialog.selectFile(QString::fromStdString(initialName));
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return false;
+    }
+    chosenPath = dialog.selectedFiles().constFirst().toStdString();
+    return true;
+}
+
+void QtUserPrompts::BeginHourglass()
+{
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void QtUserPrompts::EndHourglass()
+{
+    QGuiApplication::restoreOverrideCursor();
+}
+
+void QtUserPrompts::ShowBusy(bool show, bool cancelVisible)
+{
+    app::ShowBusy(show, cancelVisible);
+}
+
+} // namespace gq::app

@@ -1,0 +1,36 @@
+// The user prompts of the application over Qt: message boxes, the save-file dialog, the hourglass
+// and the busy window.
+#pragma once
+
+#include "common/UserPrompts.h"
+
+#include <QStringList>
+
+#include <string>
+
+class QWidget;
+
+namespace gq::app {
+
+// Turns a filter written as "Description|*.ext|Description|*.a;*.b" into Qt name filters
+// ("Description (*.ext)"); a description that already ends with its patterns in brackets is kept.
+QStringList QtNameFilters(const std::string& filter);
+
+class QtUserPrompts : public UserPrompts {
+public:
+    // `owner` parents the dialogs (may be null).
+    explicit QtUserPrompts(QWidget* owner = nullptr) : m_owner(owner) {}
+
+    void ShowMessage(const std::string& text, const std::string& details = {}) override;
+    bool AskYesNo(const std::string& text, const std::string& caption) override;
+    bool ChooseSaveFile(const std::string& defaultExtension, const std::string& filter,
+                        const std::string& initialName, std::string& chosenPath) override;
+    void BeginHourglass() override;
+    void EndHourglass() override;
+    void ShowBusy(bool show, bool cancelVisible) override;
+
+private:
+    QWidget* m_owner;
+};
+
+} // namespace gq::app

@@ -1,0 +1,18 @@
+// The application object: a QApplication whose event dispatch reports any failure that escapes
+// an event handler and then goes on with the next event.
+#pragma once
+
+#include <QApplication>
+
+namespace gq::app {
+
+class TApplication : public QApplication {
+    Q_OBJECT
+
+public:
+    TApplication(int& argc, char** argv);
+
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+} // namespace gq::app

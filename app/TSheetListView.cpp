@@ -1,0 +1,168 @@
+// The two-column list control of the main window.
+#include "app/TSheetListView.h"
+
+#include <QDragMoveEvent>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace gq::app {
+
+namespace {
+
+constexpr int kHeaderHeight = 17;
+constexpr int kSheetNameWidth = 120;
+constexpr int kFileNameWidth = 160;
+
+// QTreeView sizes its header from the header's size hint, so the fixed height goes there.
+class FixedHeightHeader : public QHeaderView {
+public:
+    explicit FixedHeightHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+    QSize sizeHint() const override
+    {
+        QSize hint = QHeaderView::sizeHint();
+        hint.setHeight(kHeaderHeight);
+        return hint;
+    }
+};
+
+// Draws each cell as usual, then its right and bottom grid lines.
+class GridDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        painter->setPen(option.palette.color(QPalette::Mid));
+        const QRect r = option.rect;
+        painter->drawLine(r.topRight(), r.bottomRight());
+        painter->drawLine(r.bottomLeft(), r.bottomRight());
+        painter->restore();
+    }
+};
+
+} // namespace
+
+TSheetListView::TSheetListView(QWidget* parent) : QTreeView(parent), m_list(new catalogue::SheetList(this))
+{
+    setHeader(new FixedHeightHeader(this));
+    setModel(m_list);
+    // The list's own selection model is the one source of selection and focus.
+    QItemSelectionModel* created = selectionModel();
+    setSelectionModel(m_list->SelectionModel());
+    if (created != m_list->SelectionModel()) {
+        delete created;
+    }
+
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setExpandsOnDoubleClick(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSortingEnabled(false);
+    setDragDropMode(QAbstractItemView::NoDragDrop);
+    setAcceptDrops(false);
+    viewport()->setAcceptDrops(false);
+    setFrameShape(QFrame::NoFrame);
+    setItemDelegate(new GridDelegate(this));
+
+    QHeaderView* head = header();
+    head->setStretchLastSection(false);
+    head->setSectionsMovable(true);
+    head->setFirstSectionMovable(true);
+    head->setSectionsClickable(false);
+    head->setSortIndicatorShown(false);
+    head->setSectionResizeMode(QHeaderView::Interactive);
+    head->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    head->setMinimumSectionSize(10);
+    head->resizeSection(0, kSheetNameWidth);
+    head->resizeSection(1, kFileNameWidth);
+    // QTreeView fits a column to its content when the header divider is double-clicked.
+
+    // Painting is held while a batch is open; closing the outermost batch updates the scroll
+    // range and repaints once.
+    connect(m_list, &catalogue::SheetList::BatchOpened, this, [this] { setUpdatesEnabled(false); });
+    connect(m_list, &catalogue::SheetList::BatchClosed, this, [this] {
+        setUpdatesEnabled(true);
+        updateGeometries();
+        viewport()->update();
+    });
+}
+
+void TSheetListView::SetBackgroundPicture(const QPixmap& picture)
+{
+    m_picture = picture;
+    viewport()->update();
+}
+
+void TSheetListView::SetRefusesDrops(bool refuse)
+{
+    if (refuse == m_refusesDrops) {
+        return;
+    }
+    m_refusesDrops = refuse;
+    // Taking the drag (and then refusing it) keeps it from passing on to the window behind.
+    setAcceptDrops(refuse);
+    viewport()->setAcceptDrops(refuse);
+    if (refuse) {
+        installEventFilter(this);
+        viewport()->installEventFilter(this);
+    } else {
+        removeEventFilter(this);
+        viewport()->removeEventFilter(this);
+    }
+}
+
+void TSheetListView::paintEvent(QPaintEvent* event)
+{
+    if (!m_picture.isNull()) {
+        QPainter painter(viewport());
+        painter.drawPixmap(0, 0, m_picture);
+    }
+    QTreeView::paintEvent(event);
+}
+
+void TSheetListView::scrollContentsBy(int dx, int dy)
+{
+    QTreeView::scrollContentsBy(dx, dy);
+    // Scrolling shifts the pixels on screen; the picture stays put, so everything is redrawn.
+    if (!m_picture.isNull()) {
+        viewport()->update();
+    }
+}
+
+void TSheetListView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QTreeView::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton) {
+        emit DoubleClicked();
+    }
+}
+
+bool TSheetListView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (m_refusesDrops && (watched == this || watched == viewport())) {
+        switch (event->type()) {
+        case QEvent::DragEnter:
+            event->accept();
+            return true;
+        case QEvent::DragMove:
+        case QEvent::Drop:
+            static_cast<QDropEvent*>(event)->setDropAction(Qt::IgnoreAction);
+            event->ignore();
+            return true;
+        default:
+            break;
+        }
+    }
+    return QTreeView::eventFilter(watched, event);
+}
+
+} // namespace gq::app

@@ -1,0 +1,46 @@
+// The two-column list control of the main window: a flat QTreeView over a SheetList, with grid
+// lines, a 17-pixel header, an optional fixed background picture and an optional drop refusal.
+#pragma once
+
+#include "catalogue/SheetList.h"
+
+#include <QPixmap>
+#include <QTreeView>
+
+namespace gq::app {
+
+class TSheetListView : public QTreeView {
+    Q_OBJECT
+
+public:
+    explicit TSheetListView(QWidget* parent = nullptr);
+
+    // The list this control shows; its selection model is the control's selection model.
+    catalogue::SheetList& List() { return *m_list; }
+    const catalogue::SheetList& List() const { return *m_list; }
+
+    // A picture painted at the top-left of the row area, under the rows, not scrolling.
+    void SetBackgroundPicture(const QPixmap& picture);
+    const QPixmap& BackgroundPicture() const { return m_picture; }
+
+    // A control that refuses drops shows the no-drop pointer and ignores what is released over
+    // it; one that does not take drops leaves them to the window behind it.
+    void SetRefusesDrops(bool refuse);
+
+signals:
+    // A double-click in the row area, on a row or on the empty space below the rows.
+    void DoubleClicked();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    catalogue::SheetList* m_list;
+    QPixmap m_picture;
+    bool m_refusesDrops = false;
+};
+
+} // namespace gq::app

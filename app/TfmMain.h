@@ -1,0 +1,104 @@
+// The main window: the source and merge lists, the list command buttons, the merge mode, the merge
+// button and the menu; every drop of files and folders arrives here.
+#pragma once
+
+#include "app/QtUserPrompts.h"
+#include "app/TSheetListView.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QAction;
+class QButtonGroup;
+class QFrame;
+class QLabel;
+class QMenuBar;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+
+namespace gq::app {
+
+// "MS Sans Serif", 11 pixels high (8 point at 96 pixels per inch), with fallbacks where the face
+// is not installed.
+QFont DefaultWindowFont();
+
+class TfmMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TfmMain(QWidget* parent = nullptr);
+    ~TfmMain() override;
+
+    // The controls, in the order of the window's fields.
+    QToolButton* btnAdd;
+    QToolButton* btnAddAll;
+    QToolButton* btnDelete;
+    QToolButton* btnDeleteAll;
+    QToolButton* btnUp;
+    QToolButton* btnDown;
+    QToolButton* btnTop;
+    QToolButton* btnBottom;
+    QPushButton* btnMerge;
+    QMenuBar* MainMenu;
+    QAction* m1;
+    QAction* Help1;
+    QFrame* Panel1;
+    TSheetListView* vtSrc;
+    QFrame* Panel2;
+    TSheetListView* vtDsc;
+    QLabel* Label1;
+    QRadioButton* rbMulty;
+    QRadioButton* rbSingle;
+
+    // What the drop intake and the merge plug in. Each drop of local files and folders on the
+    // window or on the source list calls onDrop once, through DropHandler; btnMergeClick calls
+    // onMerge. Both may throw: the failure report shows what they throw.
+    std::function<void(const std::vector<std::string>& paths)> onDrop;
+    std::function<void()> onMerge;
+
+    // The prompts through which handlers below the GUI talk to the user.
+    QtUserPrompts& Prompts() { return m_prompts; }
+
+    // Cell text of both lists: column 0 the sheet name, column 1 the file name, else nothing.
+    virtual QString vtSrcGetText(const catalogue::SheetList& list, catalogue::SheetRow row, int column) const;
+
+    // Event handlers.
+    void FormShow();
+    void DropHandler(const std::vector<std::string>& paths);
+    void btnAddAllClick();
+    void btnAddClick();
+    void btnDeleteClick();
+    void btnDeleteAllClick();
+    void btnTopClick();
+    void btnUpClick();
+    void btnDownClick();
+    void btnBottomClick();
+    void vtSrcDblClick();
+    void vtDscDblClick();
+    void btnMergeClick();
+    void m1Click();
+    void Help1Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    QToolButton* MakeSpeedButton(QWidget* parent, const QString& caption, int left, int top, int arrow);
+    TSheetListView* MakeList(QFrame* panel);
+
+    QButtonGroup* m_modeGroup;
+    QtUserPrompts m_prompts;
+    bool m_setUpDone = false;
+};
+
+// The one main window of the program.
+extern TfmMain* fmMain;
+
+} // namespace gq::app

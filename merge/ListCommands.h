@@ -1,0 +1,36 @@
+// The merge list commands: copying source entries into the merge list, removing merge entries and
+// moving the merge list's focused entry. GUI-free; the main window's handlers call these.
+#pragma once
+
+#include "catalogue/SheetList.h"
+
+namespace gq::merge {
+
+using catalogue::SheetList;
+using catalogue::SheetRow;
+
+// Appends a copy of the entry of `sourceRow` (if any) to the end of the merge list, in a batch.
+void CopyEntryToMergeList(const SheetList& source, SheetRow sourceRow, SheetList& mergeList);
+
+// ">>": every source entry, in source order, to the end of the merge list (one outer batch).
+void AddAll(const SheetList& source, SheetList& mergeList);
+// ">": every selected source entry, in source order (not selection order), to the end.
+void AddSelected(const SheetList& source, SheetList& mergeList);
+// "<": the selected merge entries are removed.
+void DeleteSelected(SheetList& mergeList);
+// "<<": the merge list is emptied.
+void DeleteAll(SheetList& mergeList);
+
+// The moves act on the merge list's focused row only and do nothing without one.
+void Top(SheetList& mergeList);
+void Up(SheetList& mergeList);
+// On the last row there is no next row, and a move after no row goes to the top.
+void Down(SheetList& mergeList);
+void Bottom(SheetList& mergeList);
+
+// Double-click in the source list: copies the source list's focused entry, if there is one.
+void SourceDoubleClick(const SheetList& source, SheetList& mergeList);
+// Double-click in the merge list: removes every selected merge entry, as "<" does.
+void MergeDoubleClick(SheetList& mergeList);
+
+} // namespace gq::merge
