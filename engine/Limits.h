@@ -61,6 +61,9 @@ inline constexpr size_t kMaxHyperlinks = 1u << 20;
 
 // BIFF: a record body is at most 8,224 bytes ([MS-XLS] 2.1.4).
 inline constexpr size_t kMaxBiffRecordBytes = 8224;
+// XF records in one .xls workbook: Excel writes at most 4,000 cell formats plus the style XFs; a
+// file with far more is not a workbook any office suite would write, and each costs a style lookup.
+inline constexpr size_t kMaxXlsXfRecords = 65536;
 
 // Compound files (.xls container, [MS-CFB]). Streams shorter than the mini-stream cutoff live in
 // the mini stream, which some readers mishandle, so the xls writer keeps its stream at least this
