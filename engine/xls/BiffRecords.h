@@ -1,0 +1,226 @@
+// BIFF record streams: the bounds-checked record reader, Continue reassembly and the string
+// readers that know where a Continue record began ([MS-XLS] 2.1.4, 2.5.294).
+#pragma once
+
+#include "engine/Errors.h"
+#include "engine/Limits.h"
+#include "engine/io/ByteReader.h"
+#include "engine/xls/BiffText.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace gq::engine::biff {
+
+// Record types this reader knows, named as [MS-XLS] 2.3 names them.
+enum RecordType : uint16_t {
+    kFormula = 0x0006,
+    kEof = 0x000A,
+    kCalcCount = 0x000C,
+    kFormat2 = 0x001E, // BIFF2-3 FORMAT without an index
+    kDate1904 = 0x0022,
+    kDefaultRowHeight2 = 0x0025,
+    kFilePass = 0x002F,
+    kFont = 0x0031,
+    kContinue = 0x003C,
+    kWindow1 = 0x003D,
+    kPane = 0x0041,
+    kCodePage = 0x0042,
+    kDefColWidth = 0x0055,
+    kColInfo = 0x007D,
+    kWsBool = 0x0081,
+    kBoundSheet8 = 0x0085,
+    kPalette = 0x0092,
+    kStandardWidth = 0x0099,
+    kMulRk = 0x00BD,
+    kMulBlank = 0x00BE,
+    kRString = 0x00D6,
+    kXf = 0x00E0,
+    kMergeCells = 0x00E5,
+    kSst = 0x00FC,
+    kLabelSst = 0x00FD,
+    kHLink = 0x01B8,
+    kDimensions = 0x0200,
+    kBlank = 0x0201,
+    kNumber = 0x0203,
+    kLabel = 0x0204,
+    kBoolErr = 0x0205,
+    kFormulaBiff3 = 0x0206,
+    kString = 0x0207,
+    kRow = 0x0208,
+    kBof2 = 0x0009,
+    kBof3 = 0x0209,
+    kBof4 = 0x0409,
+    kBof = 0x0809,
+    kWindow2 = 0x023E,
+    kRk = 0x027E,
+    kDefaultRowHeight = 0x0225,
+    kFormulaBiff4 = 0x0406,
+    kFormat = 0x041E,
+    kHLinkTooltip = 0x0800,
+};
+
+struct Record {
+    uint16_t type = 0;
+    std::span<const uint8_t> body;
+    size_t offset = 0; // of the record header in the stream
+};
+
+// Walks the records of one stream. A record's length is checked against the 8,224-byte limit
+// and against the bytes left in the stream before its body is handed out.
+class RecordReader {
+public:
+    RecordReader(std::span<const uint8_t> stream, const std::string* file, const char* part, size_t start = 0)
+        : m_stream(stream), m_file(file), m_part(part), m_pos(start)
+    {
+    }
+
+    // The next record, or false at the end of the stream. Throws FormatError for a record that
+    // runs past the end or is too long.
+    bool Next(Record& rec)
+    {
+        if (m_pos >= m_stream.size()) {
+            return false;
+        }
+        if (m_stream.size() - m_pos < 4) {
+            // A few stray bytes after the last record are padding, not a record.
+            m_pos = m_stream.size();
+            return false;
+        }
+        const uint8_t* p = m_stream.data() + m_pos;
+        uint16_t type = ByteReader::Le16(p);
+        uint16_t len = ByteReader::Le16(p + 2);
+        if (len > limits::kMaxBiffRecordBytes) {
+            Fail("a record is longer than the 8,224 bytes the format allows", m_pos);
+        }
+        if (len > m_stream.size() - m_pos - 4) {
+            Fail("a record runs past the end of the stream", m_pos);
+        }
+        rec.type = type;
+        rec.offset = m_pos;
+        rec.body = m_stream.subspan(m_pos + 4, len);
+        m_pos += 4 + static_cast<size_t>(len);
+        return true;
+    }
+
+    // The type of the next record without moving, or 0xFFFF at the end.
+    uint16_t PeekType() const
+    {
+        if (m_stream.size() - m_pos < 4 || m_pos >= m_stream.size()) {
+            return 0xFFFF;
+        }
+        return ByteReader::Le16(m_stream.data() + m_pos);
+    }
+
+    size_t Pos() const { return m_pos; }
+    void Seek(size_t pos) { m_pos = pos; }
+    std::span<const uint8_t> Stream() const { return m_stream; }
+    const std::string* File() const { return m_file; }
+    const char* Part() const { return m_part; }
+
+    [[noreturn]] void Fail(const std::string& problem, size_t offset) const
+    {
+        throw FormatError(m_file != nullptr ? *m_file : std::string(), problem, m_part, static_cast<int64_t>(offset));
+    }
+
+private:
+    std::span<const uint8_t> m_stream;
+    const std::string* m_file;
+    const char* m_part;
+    size_t m_pos;
+};
+
+// A record with the bodies of the Continue records after it appended, and where each of them
+// began: strings split over a Continue repeat their option byte there ([MS-XLS] 2.5.293).
+struct ContinuedRecord {
+    std::vector<uint8_t> bytes;
+    std::vector<size_t> boundaries; // offsets in `bytes` where a Continue body begins
+    size_t offset = 0;              // of the first record in the stream
+
+    void Assemble(RecordReader& reader, const Record& first)
+    {
+        bytes.assign(first.body.begin(), first.body.end());
+        boundaries.clear();
+        offset = first.offset;
+        Record next;
+        while (reader.PeekType() == kContinue && reader.Next(next)) {
+            boundaries.push_back(bytes.size());
+            bytes.insert(bytes.end(), next.body.begin(), next.body.end());
+        }
+    }
+};
+
+// Reads strings from a (possibly continued) record body.
+class StringReader {
+public:
+    StringReader(ByteReader& reader, const std::vector<size_t>* boundaries)
+        : m_r(reader), m_bounds(boundaries)
+    {
+    }
+
+    // `cch` characters of a BIFF8 string whose option byte said `highByte`; at each Continue
+    // boundary inside the characters a fresh option byte says how the rest is stored.
+    void Chars(uint32_t cch, bool highByte, std::string& out)
+    {
+        while (cch > 0) {
+            size_t pos = m_r.Pos();
+            size_t boundary = BoundaryAtOrAfter(pos);
+            if (boundary == pos && boundary < m_r.Size()) {
+                // The characters go on in a Continue record, which repeats the option byte.
+                highByte = (m_r.U8() & 0x01) != 0;
+                continue;
+            }
+            size_t width = highByte ? 2 : 1;
+            size_t take = std::min<size_t>((boundary - pos) / width, cch);
+            if (take == 0) {
+                // A character split across records, or text running past the record.
+                m_r.Fail("a string runs past the end of its record");
+            }
+            auto bytes = m_r.Bytes(take * width);
+            if (highByte) {
+                AppendUtf16(bytes, out);
+            } else {
+                AppendLatin1(bytes, out);
+            }
+            cch -= static_cast<uint32_t>(take);
+        }
+    }
+
+    // XLUnicodeString ([MS-XLS] 2.5.294): a 16-bit count, an option byte, the characters.
+    void XLUnicodeString(std::string& out)
+    {
+        uint16_t cch = m_r.U16();
+        uint8_t flags = m_r.U8();
+        Chars(cch, (flags & 0x01) != 0, out);
+    }
+    // ShortXLUnicodeString ([MS-XLS] 2.5.240): the count is 8 bits.
+    void ShortXLUnicodeString(std::string& out)
+    {
+        uint8_t cch = m_r.U8();
+        uint8_t flags = m_r.U8();
+        Chars(cch, (flags & 0x01) != 0, out);
+    }
+
+private:
+    // The first Continue boundary at or after `pos`, or the end of the data. The reader only
+    // moves forward, so the search resumes where it last stopped.
+    size_t BoundaryAtOrAfter(size_t pos)
+    {
+        if (m_bounds == nullptr) {
+            return m_r.Size();
+        }
+        while (m_next < m_bounds->size() && (*m_bounds)[m_next] < pos) {
+            ++m_next;
+        }
+        return m_next < m_bounds->size() ? std::min((*m_bounds)[m_next], m_r.Size()) : m_r.Size();
+    }
+
+    ByteReader& m_r;
+    const std::vector<size_t>* m_bounds;
+    size_t m_next = 0;
+};
+
+} // namespace gq::engine::biff

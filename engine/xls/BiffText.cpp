@@ -1,0 +1,158 @@
+// UTF-16, Latin-1 and code-page text to UTF-8.
+#include "engine/xls/BiffText.h"
+
+#include <iconv.h>
+
+namespace gq::engine {
+
+namespace {
+
+void AppendCodePoint(uint32_t u, std::string& out)
+{
+    if (u < 0x80) {
+        out.push_back(static_cast<char>(u));
+    } else if (u < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (u >> 6)));
+        out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    } else if (u < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (u >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (u >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((u >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    }
+}
+
+// The iconv name of a Windows or Macintosh code page number.
+std::string IconvName(uint16_t cp)
+{
+    switch (cp) {
+    case 367: return "ASCII";
+    case 10000: case 32768: return "MACINTOSH";
+    case 10006: return "MAC-GREEK";
+    case 10007: return "MAC-CYRILLIC";
+    case 10029: return "MAC-CENTRALEUROPE";
+    case 10079: return "MAC-IS";
+    case 10081: return "MAC-TURKISH";
+    case 32769: return "CP1252";
+    case 1200: return "CP1252"; // BIFF8 marks its UTF-16 text this way; 8-bit text there is Latin-1
+    default: return "CP" + std::to_string(cp);
+    }
+}
+
+} // namespace
+
+void AppendUtf16(std::span<const uint8_t> utf16le, std::string& out)
+{
+    size_t n = utf16le.size() / 2;
+    const uint8_t* p = utf16le.data();
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t u = static_cast<uint32_t>(p[2 * i] | (p[2 * i + 1] << 8));
+        if (u < 0x80) {
+            out.push_back(static_cast<char>(u));
+            continue;
+        }
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
+            uint32_t lo = static_cast<uint32_t>(p[2 * i + 2] | (p[2 * i + 3] << 8));
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                AppendCodePoint(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00), out);
+                ++i;
+                continue;
+            }
+        }
+        if (u >= 0xD800 && u <= 0xDFFF) {
+            u = 0xFFFD;
+        }
+        AppendCodePoint(u, out);
+    }
+}
+
+void AppendLatin1(std::span<const uint8_t> bytes, std::string& out)
+{
+    for (uint8_t b : bytes) {
+        if (b < 0x80) {
+            out.push_back(static_cast<char>(b));
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+            out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+        }
+    }
+}
+
+CodePageDecoder::~CodePageDecoder()
+{
+    if (m_iconv != nullptr) {
+        iconv_close(static_cast<iconv_t>(m_iconv));
+    }
+}
+
+void CodePageDecoder::SetCodePage(uint16_t codePage)
+{
+    if (codePage == m_codePage) {
+        return;
+    }
+    if (m_iconv != nullptr) {
+        iconv_close(static_cast<iconv_t>(m_iconv));
+        m_iconv = nullptr;
+    }
+    m_iconvTried = false;
+    m_codePage = codePage;
+}
+
+void CodePageDecoder::Append(std::span<const uint8_t> bytes, std::string& out)
+{
+    bool ascii = true;
+    for (uint8_t b : bytes) {
+        if (b >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii) {
+        out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return;
+    }
+    if (!m_iconvTried) {
+        m_iconvTried = true;
+        iconv_t cd = iconv_open("UTF-8", IconvName(m_codePage).c_str());
+        if (cd == reinterpret_cast<iconv_t>(-1)) {
+            cd = iconv_open("UTF-8", "CP1252");
+        }
+        m_iconv = cd == reinterpret_cast<iconv_t>(-1) ? nullptr : cd;
+    }
+    if (m_iconv == nullptr) {
+        AppendLatin1(bytes, out);
+        return;
+    }
+    auto cd = static_cast<iconv_t>(m_iconv);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    // One input byte gives at most four bytes of UTF-8 in every code page we map to.
+    size_t start = out.size();
+    out.resize(start + bytes.size() * 4 + 4);
+    char* in = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
+    size_t inLeft = bytes.size();
+    char* dst = out.data() + start;
+    size_t dstLeft = out.size() - start;
+    while (inLeft > 0) {
+        if (iconv(cd, &in, &inLeft, &dst, &dstLeft) != static_cast<size_t>(-1)) {
+            break;
+        }
+        // A byte the code page does not define: show U+FFFD and go on with the next byte.
+        if (dstLeft < 3) {
+            break;
+        }
+        *dst++ = static_cast<char>(0xEF);
+        *dst++ = static_cast<char>(0xBF);
+        *dst++ = static_cast<char>(0xBD);
+        dstLeft -= 3;
+        ++in;
+        --inLeft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    out.resize(static_cast<size_t>(dst - out.data()));
+}
+
+} // namespace gq::engine
