@@ -387,6 +387,9 @@ public:
             std::optional<FileKey> before = KeyOfFile(path);
             if (before) {
                 if (std::shared_ptr<ServerBook> cached = m_state->cache.Find(*before)) {
+                    // Taken out while open, so that two open copies of one file never share a model
+                    // that one of them might change; Close puts it back.
+                    m_state->cache.Forget(cached.get());
                     cached->model->SetActiveSheet(cached->initialActive);
                     return Adopt(std::move(cached));
                 }

@@ -169,7 +169,10 @@ void AppendPastedCells(const Row& src, const Placement& p, Translator& tr, std::
 {
     auto first = std::lower_bound(src.cells.begin(), src.cells.end(), p.block.firstCol,
                                   [](const Cell& c, uint32_t col) { return c.col < col; });
-    for (auto it = first; it != src.cells.end() && it->col <= p.block.lastCol; ++it) {
+    auto last = std::upper_bound(first, src.cells.end(), p.block.lastCol,
+                                 [](uint32_t col, const Cell& c) { return col < c.col; });
+    out.reserve(out.size() + static_cast<size_t>(last - first));
+    for (auto it = first; it != last; ++it) {
         const Cell& c = *it;
         if (c.type == CellType::Blank && c.style == 0) {
             continue;

@@ -28,8 +28,8 @@ struct FileKey {
 // The key of the regular file at `path`, or nullopt when it cannot be examined.
 std::optional<FileKey> KeyOfFile(const std::string& path);
 
-// A workbook model as the server holds it. Several open workbooks may share one (the same file
-// opened twice), and the cache and the clipboard keep it alive after Close.
+// A workbook model as the server holds it: owned by the open workbook, then by the cache after
+// Close; the clipboard keeps the copied one alive until the next Copy.
 struct ServerBook {
     std::shared_ptr<engine::Workbook> model;
     std::optional<FileKey> key; // set for a workbook read from a file and not changed since

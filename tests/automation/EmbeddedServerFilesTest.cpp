@@ -125,6 +125,17 @@ TEST_F(EmbeddedServerFiles, AChangedWorkbookIsNotServedAgain)
     EXPECT_EQ(Names(*second), std::vector<std::string>{"One"});
 }
 
+TEST_F(EmbeddedServerFiles, TwoOpenCopiesOfOneFileDoNotShareChanges)
+{
+    std::string path = MakeWorkbook("a.xlsx", {"One"});
+    m_server->OpenWorkbook(path)->Close();
+    Ref<Workbook> first = m_server->OpenWorkbook(path); // served from memory
+    Ref<Workbook> second = m_server->OpenWorkbook(path);
+    first->SheetAt(1)->SetName("Changed");
+    EXPECT_EQ(second->SheetAt(1)->Name(), "One");
+    EXPECT_EQ(m_server->WorkbookAt(1)->SheetAt(1)->Name(), "Changed");
+}
+
 TEST_F(EmbeddedServerFiles, TheCacheHoldsOnlyTheLastFewWorkbooks)
 {
     std::vector<std::string> paths;
