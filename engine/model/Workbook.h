@@ -160,6 +160,9 @@ public:
     uint32_t Intern(std::string_view text);
     const std::string& At(uint32_t index) const;
     size_t Size() const { return m_strings.size(); }
+    // Prepares the index for `count` more texts, so that a reader that knows how many are coming
+    // (a shared-string table) does not pay for rehashing as it grows.
+    void Reserve(size_t count) { m_index.reserve(m_index.size() + count); }
 
 private:
     std::deque<std::string> m_strings; // a deque keeps element addresses stable for the index
