@@ -658,9 +658,11 @@ void XlsBook::EnsureSst(Workbook& workbook)
     r.U32(); // total references, not needed
     uint32_t unique = r.U32();
     // Every string takes at least three bytes: do not reserve for more than can be there.
-    m_sst.reserve(std::min<size_t>(unique, r.Left() / 3));
+    size_t expected = std::min<size_t>(unique, r.Left() / 3);
+    m_sst.reserve(expected);
     StringReader strings(r, &rec.boundaries);
     StringTable& table = workbook.Strings();
+    table.Reserve(expected);
     std::string text;
     while (r.Left() >= 3) {
         try {
