@@ -175,6 +175,15 @@ std::string_view NameOf(const std::string_view (&names)[N], uint8_t value)
     return value < N ? names[value] : names[0];
 }
 
+unsigned DeflateThreads(int requested)
+{
+    if (requested >= 0) {
+        return static_cast<unsigned>(std::min(requested, 16));
+    }
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores <= 1 ? 0 : std::min(cores, 4u);
+}
+
 // One worksheet's hyperlink as it will be written, with its relationship when it leaves the file.
 struct LinkOut {
     const Hyperlink* link;
@@ -184,8 +193,8 @@ struct LinkOut {
 
 class XlsxWriter {
 public:
-    XlsxWriter(Workbook& workbook, ByteSink& sink)
-        : m_workbook(workbook), m_zip(sink, 1, std::thread::hardware_concurrency() > 1)
+    XlsxWriter(Workbook& workbook, ByteSink& sink, const XlsxWriteOptions& options)
+        : m_workbook(workbook), m_zip(sink, options.level, DeflateThreads(options.threads))
     {
     }
 
@@ -1120,9 +1129,11 @@ void XlsxWriter::Write()
 
 } // namespace
 
-void WriteXlsx(Workbook& workbook, ByteSink& sink)
+void WriteXlsx(Workbook& workbook, ByteSink& sink) { WriteXlsx(workbook, sink, XlsxWriteOptions{}); }
+
+void WriteXlsx(Workbook& workbook, ByteSink& sink, const XlsxWriteOptions& options)
 {
-    XlsxWriter writer(workbook, sink);
+    XlsxWriter writer(workbook, sink, options);
     writer.Write();
 }
 

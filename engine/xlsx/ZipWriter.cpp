@@ -15,9 +15,8 @@ namespace {
 // Largest value of the 32-bit size and offset fields; reaching it would need Zip64.
 constexpr uint64_t kMaxZip32 = 0xFFFFFFFFull;
 constexpr size_t kMaxEntries = 0xFFFF;
-constexpr size_t kOutBufferBytes = 256 * 1024;
-// Chunks waiting for the background deflater: enough to keep it busy, little memory.
-constexpr size_t kMaxQueuedChunks = 3;
+// The deflate window: each block is primed with this much of what came before it.
+constexpr size_t kWindowBytes = 32 * 1024;
 
 // MS-DOS date and time of 1980-01-01 00:00:00, the earliest a zip entry can carry.
 constexpr uint16_t kDosTime = 0;
@@ -61,27 +60,40 @@ struct ZipWriter::Deflater {
         }
     }
     ~Deflater() { deflateEnd(&stream); }
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
 };
 
-ZipWriter::ZipWriter(ByteSink& sink, int level, bool background)
-    : m_sink(sink), m_deflater(std::make_unique<Deflater>(level)), m_out(kOutBufferBytes),
-      m_background(background)
+ZipWriter::ZipWriter(ByteSink& sink, int level, unsigned threads)
+    : m_sink(sink), m_level(level), m_deflater(std::make_unique<Deflater>(level))
 {
-    if (m_background) {
-        m_thread = std::thread([this] { Worker(); });
+    // A few blocks in flight per worker keep every worker busy while the caller writes the next.
+    m_maxInFlight = threads == 0 ? 1 : 2 * static_cast<size_t>(threads) + 1;
+    try {
+        for (unsigned i = 0; i < threads; ++i) {
+            m_workers.emplace_back([this] { Worker(); });
+        }
+    } catch (...) {
+        StopWorkers();
+        throw;
     }
 }
 
-ZipWriter::~ZipWriter()
+ZipWriter::~ZipWriter() { StopWorkers(); }
+
+void ZipWriter::StopWorkers()
 {
-    if (m_thread.joinable()) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stop = true;
-        }
-        m_changed.notify_all();
-        m_thread.join();
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
     }
+    m_changed.notify_all();
+    for (std::thread& t : m_workers) {
+        if (t.joinable()) {
+            t.join();
+        }
+    }
+    m_workers.clear();
 }
 
 void ZipWriter::Emit(const void* data, size_t size)
@@ -138,6 +150,7 @@ void ZipWriter::AddPart(std::string_view name, std::string_view data)
     entry.crc = static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(data.data()), data.size()));
 
     z_stream& s = m_deflater->stream;
+    deflateReset(&s);
     std::vector<uint8_t> packed(deflateBound(&s, static_cast<uLong>(data.size())));
     s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     s.avail_in = static_cast<uInt>(data.size());
@@ -145,11 +158,9 @@ void ZipWriter::AddPart(std::string_view name, std::string_view data)
     s.avail_out = static_cast<uInt>(packed.size());
     int ret = deflate(&s, Z_FINISH);
     if (ret != Z_STREAM_END) {
-        deflateReset(&s);
         throw EngineError("deflate failed while writing " + entry.name);
     }
     entry.compressedSize = packed.size() - s.avail_out;
-    deflateReset(&s);
 
     WriteLocalHeader(entry);
     Emit(packed.data(), static_cast<size_t>(entry.compressedSize));
@@ -159,7 +170,6 @@ void ZipWriter::AddPart(std::string_view name, std::string_view data)
 void ZipWriter::BeginPart(std::string_view name)
 {
     CheckNewEntry(name);
-    RethrowWorkerError();
     Entry entry;
     entry.name = std::string(name);
     entry.offset = m_offset;
@@ -167,41 +177,9 @@ void ZipWriter::BeginPart(std::string_view name)
     WriteLocalHeader(entry);
     m_entries.push_back(std::move(entry));
     m_inPart = true;
-}
-
-void ZipWriter::DeflateChunk(const uint8_t* data, size_t size, bool finish)
-{
-    Entry& entry = m_entries.back();
-    z_stream& s = m_deflater->stream;
-    if (size > 0) {
-        entry.crc = static_cast<uint32_t>(crc32_z(entry.crc, data, size));
-        entry.size += size;
-        if (entry.size > kMaxZip32) {
-            TooLarge("part " + entry.name);
-        }
-    }
-    s.next_in = const_cast<Bytef*>(data);
-    s.avail_in = static_cast<uInt>(size);
-    int flush = finish ? Z_FINISH : Z_NO_FLUSH;
-    for (;;) {
-        s.next_out = m_out.data();
-        s.avail_out = static_cast<uInt>(m_out.size());
-        int ret = deflate(&s, flush);
-        if (ret == Z_STREAM_ERROR) {
-            throw EngineError("deflate failed while writing " + entry.name);
-        }
-        size_t produced = m_out.size() - s.avail_out;
-        if (produced > 0) {
-            entry.compressedSize += produced;
-            if (entry.compressedSize > kMaxZip32) {
-                TooLarge("part " + entry.name);
-            }
-            Emit(m_out.data(), produced);
-        }
-        if (finish ? ret == Z_STREAM_END : (s.avail_in == 0 && s.avail_out != 0)) {
-            break;
-        }
-    }
+    m_tail.clear();
+    m_block.clear();
+    m_block.reserve(kBlockBytes);
 }
 
 void ZipWriter::Write(const void* data, size_t size)
@@ -209,85 +187,170 @@ void ZipWriter::Write(const void* data, size_t size)
     if (!m_inPart) {
         throw EngineError("zip writer used out of order");
     }
-    if (size == 0) {
-        return;
-    }
     const auto* bytes = static_cast<const uint8_t*>(data);
-    if (!m_background) {
-        // zlib counts input in 32-bit units; feed very large writes in slices.
-        constexpr size_t kSlice = size_t{1} << 30;
-        for (size_t done = 0; done < size; done += kSlice) {
-            DeflateChunk(bytes + done, std::min(kSlice, size - done), false);
+    while (size > 0) {
+        size_t take = std::min(size, kBlockBytes - m_block.size());
+        m_block.insert(m_block.end(), bytes, bytes + take);
+        bytes += take;
+        size -= take;
+        if (m_block.size() == kBlockBytes) {
+            SubmitBlock();
         }
+    }
+}
+
+void ZipWriter::DeflateBlock(Deflater& deflater, Job& job)
+{
+    z_stream& s = deflater.stream;
+    deflateReset(&s);
+    if (!job.dictionary.empty() &&
+        deflateSetDictionary(&s, job.dictionary.data(), static_cast<uInt>(job.dictionary.size())) != Z_OK) {
+        throw EngineError("deflate failed");
+    }
+    job.crc = static_cast<uint32_t>(crc32_z(0, job.input.data(), job.input.size()));
+    // A sync flush ends the block on a byte boundary with no final-block bit, so the next block's
+    // output can follow it directly.
+    job.output.resize(deflateBound(&s, static_cast<uLong>(job.input.size())) + 16);
+    s.next_in = job.input.data();
+    s.avail_in = static_cast<uInt>(job.input.size());
+    size_t produced = 0;
+    for (;;) {
+        s.next_out = job.output.data() + produced;
+        s.avail_out = static_cast<uInt>(job.output.size() - produced);
+        if (deflate(&s, Z_SYNC_FLUSH) == Z_STREAM_ERROR) {
+            throw EngineError("deflate failed");
+        }
+        produced = job.output.size() - s.avail_out;
+        if (s.avail_in == 0 && s.avail_out != 0) {
+            break;
+        }
+        job.output.resize(job.output.size() * 2);
+    }
+    job.output.resize(produced);
+}
+
+void ZipWriter::SubmitBlock()
+{
+    if (m_block.empty()) {
         return;
     }
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_queue.size() < kMaxQueuedChunks || m_workerError; });
-    if (m_workerError) {
-        lock.unlock();
-        RethrowWorkerError();
+    Entry& entry = m_entries.back();
+    entry.size += m_block.size();
+    if (entry.size > kMaxZip32) {
+        TooLarge("part " + entry.name);
     }
-    std::vector<uint8_t> chunk;
-    if (!m_spare.empty()) {
-        chunk = std::move(m_spare.back());
-        m_spare.pop_back();
+    std::unique_ptr<Job> job;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_spare.empty()) {
+            job = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
     }
-    chunk.assign(bytes, bytes + size);
-    m_queue.push_back(std::move(chunk));
-    lock.unlock();
-    m_changed.notify_all();
+    if (!job) {
+        job = std::make_unique<Job>();
+    }
+    job->taken = false;
+    job->done = false;
+    job->error = nullptr;
+    job->dictionary.assign(m_tail.begin(), m_tail.end());
+    // The next block is primed with the last 32 KiB (the deflate window) of this one and of what
+    // came before it.
+    size_t keep = std::min(kWindowBytes, m_block.size());
+    if (keep < kWindowBytes) {
+        m_tail.insert(m_tail.end(), m_block.begin(), m_block.end());
+        if (m_tail.size() > kWindowBytes) {
+            m_tail.erase(m_tail.begin(), m_tail.end() - static_cast<std::ptrdiff_t>(kWindowBytes));
+        }
+    } else {
+        m_tail.assign(m_block.end() - static_cast<std::ptrdiff_t>(keep), m_block.end());
+    }
+    std::swap(job->input, m_block);
+    m_block.clear();
+    m_block.reserve(kBlockBytes);
+
+    if (m_workers.empty()) {
+        DeflateBlock(*m_deflater, *job);
+        job->done = true;
+        std::lock_guard lock(m_mutex);
+        m_jobs.push_back(std::move(job));
+    } else {
+        {
+            std::lock_guard lock(m_mutex);
+            m_jobs.push_back(std::move(job));
+        }
+        m_changed.notify_all();
+    }
+    EmitDone(true, m_maxInFlight - 1);
+}
+
+// Writes finished blocks from the front of the queue; with `wait`, waits until at most
+// `keepAtMost` blocks remain in flight.
+void ZipWriter::EmitDone(bool wait, size_t keepAtMost)
+{
+    Entry& entry = m_entries.back();
+    for (;;) {
+        std::unique_ptr<Job> job;
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_jobs.empty()) {
+                return;
+            }
+            if (!m_jobs.front()->done) {
+                if (!wait || m_jobs.size() <= keepAtMost) {
+                    return;
+                }
+                m_changed.wait(lock, [this] { return m_jobs.front()->done; });
+            }
+            job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+        }
+        if (job->error) {
+            std::rethrow_exception(job->error);
+        }
+        entry.crc = static_cast<uint32_t>(
+            crc32_combine(entry.crc, job->crc, static_cast<z_off_t>(job->input.size())));
+        entry.compressedSize += job->output.size();
+        if (entry.compressedSize > kMaxZip32) {
+            TooLarge("part " + entry.name);
+        }
+        Emit(job->output.data(), job->output.size());
+        std::lock_guard lock(m_mutex);
+        m_spare.push_back(std::move(job));
+    }
 }
 
 void ZipWriter::Worker()
 {
+    Deflater deflater(m_level);
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_changed.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+        Job* job = nullptr;
+        m_changed.wait(lock, [&] {
+            if (m_stop) {
+                return true;
+            }
+            for (auto& j : m_jobs) {
+                if (!j->taken) {
+                    job = j.get();
+                    return true;
+                }
+            }
+            return false;
+        });
         if (m_stop) {
             return;
         }
-        std::vector<uint8_t> chunk = std::move(m_queue.front());
-        m_queue.erase(m_queue.begin());
-        m_busy = true;
-        bool failed = m_workerError != nullptr;
+        job->taken = true;
         lock.unlock();
-        if (!failed) {
-            try {
-                DeflateChunk(chunk.data(), chunk.size(), false);
-            } catch (...) {
-                lock.lock();
-                m_workerError = std::current_exception();
-                lock.unlock();
-            }
+        try {
+            DeflateBlock(deflater, *job);
+        } catch (...) {
+            job->error = std::current_exception();
         }
         lock.lock();
-        m_busy = false;
-        m_spare.push_back(std::move(chunk));
+        job->done = true;
         m_changed.notify_all();
-    }
-}
-
-void ZipWriter::WaitIdle()
-{
-    if (!m_background) {
-        return;
-    }
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_queue.empty() && !m_busy; });
-}
-
-void ZipWriter::RethrowWorkerError()
-{
-    if (!m_background) {
-        return;
-    }
-    std::exception_ptr error;
-    {
-        std::lock_guard lock(m_mutex);
-        error = m_workerError;
-    }
-    if (error) {
-        std::rethrow_exception(error);
     }
 }
 
@@ -296,12 +359,27 @@ void ZipWriter::EndPart()
     if (!m_inPart) {
         throw EngineError("zip writer used out of order");
     }
-    WaitIdle();
-    RethrowWorkerError();
-    DeflateChunk(nullptr, 0, true);
-    deflateReset(&m_deflater->stream);
+    SubmitBlock();
+    EmitDone(true, 0);
+    // An empty final block closes the deflate stream.
+    z_stream& s = m_deflater->stream;
+    deflateReset(&s);
+    uint8_t end[16];
+    s.next_in = nullptr;
+    s.avail_in = 0;
+    s.next_out = end;
+    s.avail_out = sizeof end;
+    if (deflate(&s, Z_FINISH) != Z_STREAM_END) {
+        throw EngineError("deflate failed");
+    }
+    size_t endSize = sizeof end - s.avail_out;
+    Entry& entry = m_entries.back();
+    entry.compressedSize += endSize;
+    if (entry.compressedSize > kMaxZip32) {
+        TooLarge("part " + entry.name);
+    }
+    Emit(end, endSize);
     m_inPart = false;
-    const Entry& entry = m_entries.back();
     std::vector<uint8_t> d;
     Put32(d, kDataDescriptorSig);
     Put32(d, entry.crc);

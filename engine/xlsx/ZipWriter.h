@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -16,22 +17,27 @@
 
 namespace gq::engine {
 
-// Writes a zip archive ([APPNOTE] PKWARE's .ZIP File Format Specification, 6.3) part by part.
+// Writes a zip archive ([APPNOTE] PKWARE's .ZIP File Format Specification, 4.3) part by part.
 //
 // The sink cannot seek, so a part whose size is not known in advance (a worksheet) is written with
 // general-purpose flag bit 3: the local header carries zero sizes and a data descriptor with the
-// CRC and sizes follows the data. Parts given whole are deflated in memory first and get a local
-// header with their real sizes. Every entry is stamped 1980-01-01 00:00, so identical parts give
-// identical bytes.
+// CRC and sizes follows the data (APPNOTE 4.3.9). Parts given whole are deflated in memory first
+// and get a local header with their real sizes. Every entry is stamped 1980-01-01 00:00, so
+// identical parts give identical bytes.
+//
+// A streamed part is deflated in blocks of kBlockBytes, each primed with the 32 KiB before it and
+// ended with a sync flush, so that the blocks can be deflated on worker threads and still join into
+// one deflate stream (RFC 1951), as pigz does. The blocks and their bytes do not depend on the
+// number of threads: one thread or four give the same file.
 //
 // No Zip64: a part or an archive that reaches 4 GiB, or more than 65,535 parts, is refused with a
 // LimitError rather than written in a form some readers cannot open.
-//
-// With `background` set, streamed parts are deflated on a second thread while the caller produces
-// the next bytes; the output is the same bytes either way.
 class ZipWriter {
 public:
-    explicit ZipWriter(ByteSink& sink, int level = 1, bool background = false);
+    static constexpr size_t kBlockBytes = 1 << 20;
+
+    // `threads` deflate streamed parts in the background; 0 deflates on the caller's thread.
+    explicit ZipWriter(ByteSink& sink, int level = 1, unsigned threads = 0);
     ~ZipWriter();
     ZipWriter(const ZipWriter&) = delete;
     ZipWriter& operator=(const ZipWriter&) = delete;
@@ -60,33 +66,46 @@ private:
         bool dataDescriptor = false;
     };
     struct Deflater;
+    // One block of a streamed part on its way through a deflater.
+    struct Job {
+        std::vector<uint8_t> input;
+        std::vector<uint8_t> dictionary;
+        std::vector<uint8_t> output;
+        uint32_t crc = 0;
+        bool taken = false;
+        bool done = false;
+        std::exception_ptr error;
+    };
 
     void CheckNewEntry(std::string_view name);
     void WriteLocalHeader(const Entry& entry);
     void Emit(const void* data, size_t size);
-    void DeflateChunk(const uint8_t* data, size_t size, bool finish);
+    void SubmitBlock();
+    void EmitDone(bool wait, size_t keepAtMost);
+    static void DeflateBlock(Deflater& deflater, Job& job);
     void Worker();
-    void WaitIdle();
-    void RethrowWorkerError();
+    void StopWorkers();
 
     ByteSink& m_sink;
+    int m_level;
     uint64_t m_offset = 0;
     std::vector<Entry> m_entries;
     std::unique_ptr<Deflater> m_deflater;
-    std::vector<uint8_t> m_out;
     bool m_inPart = false;
     bool m_finished = false;
 
-    // Background deflate: chunks handed over in order through a short queue; buffers are reused.
-    bool m_background = false;
-    std::thread m_thread;
+    // The block being filled, and the 32 KiB that preceded it in the part.
+    std::vector<uint8_t> m_block;
+    std::vector<uint8_t> m_tail;
+
+    // Blocks in part order; workers take the oldest untaken one, the caller emits from the front.
+    std::vector<std::thread> m_workers;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::vector<std::vector<uint8_t>> m_queue; // chunks waiting, oldest first
-    std::vector<std::vector<uint8_t>> m_spare;
-    bool m_busy = false;
+    std::deque<std::unique_ptr<Job>> m_jobs;
+    std::vector<std::unique_ptr<Job>> m_spare;
+    size_t m_maxInFlight = 1;
     bool m_stop = false;
-    std::exception_ptr m_workerError;
 };
 
 } // namespace gq::engine
