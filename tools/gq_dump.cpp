@@ -66,11 +66,11 @@ std::string Quote(std::string_view text)
     return out;
 }
 
+// "No colour" and "automatic" mean the same (the window's colour); formats spell them differently.
 std::string ColorText(const Color& color)
 {
     switch (color.kind) {
     case Color::Kind::None:
-        return "none";
     case Color::Kind::Auto:
         return "auto";
     case Color::Kind::Rgb: {
@@ -104,9 +104,18 @@ const char* NameOf(const char* const (&names)[N], uint8_t value)
 // The parts of a cell's look that differ from a plain cell (General, Calibri 11, no fill, no
 // border, bottom-aligned, locked); empty for a plain cell. Comparing against fixed defaults rather
 // than the workbook's own keeps the text comparable between workbooks.
-std::string StyleText(const ResolvedStyle& s)
+std::string StyleText(ResolvedStyle s)
 {
     static const ResolvedStyle kPlain;
+    if (s.font.color.kind == Color::Kind::Auto) {
+        s.font.color = Color{};
+    }
+    // A solid fill shows only its pattern colour; a missing fill has no colours at all.
+    if (s.fill.pattern == PatternType::Solid) {
+        s.fill.bg = Color{};
+    } else if (s.fill.pattern == PatternType::None) {
+        s.fill = Fill{};
+    }
     std::vector<std::string> parts;
     if (s.numFmt != kPlain.numFmt) {
         parts.push_back("numfmt " + Quote(s.numFmt));
@@ -136,8 +145,12 @@ std::string StyleText(const ResolvedStyle& s)
         parts.push_back(f);
     }
     if (!(s.fill == kPlain.fill)) {
-        parts.push_back(std::string("fill ") + NameOf(kPatterns, static_cast<uint8_t>(s.fill.pattern)) +
-                        " fg=" + ColorText(s.fill.fg) + " bg=" + ColorText(s.fill.bg));
+        std::string f = std::string("fill ") + NameOf(kPatterns, static_cast<uint8_t>(s.fill.pattern)) +
+                        " fg=" + ColorText(s.fill.fg);
+        if (s.fill.pattern != PatternType::Solid) {
+            f += " bg=" + ColorText(s.fill.bg);
+        }
+        parts.push_back(f);
     }
     if (!(s.border == kPlain.border)) {
         std::string b = "border";

@@ -1,0 +1,101 @@
+// gq-dump: the canonical text of a workbook written by the engine, in both formats.
+#include "engine/WorkbookFile.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace gq::engine {
+namespace {
+
+const std::string kDump = std::string(GQ_BINARY_DIR) + "/tools/gq-dump";
+
+// A small workbook with one of everything gq-dump prints.
+Workbook Sample()
+{
+    Workbook book;
+    book.InsertSheet(0, "Data \"1\"");
+    book.InsertSheet(1, "Hidden", SheetState::Hidden);
+    Worksheet& s = book.Sheet(0);
+    ResolvedStyle style;
+    style.font.name = "Arial";
+    style.font.size = 12;
+    style.font.bold = true;
+    style.fill.pattern = PatternType::Solid;
+    style.fill.fg = Color::Rgb(0xFFFFFF00);
+    style.numFmt = "0.00";
+    uint32_t styled = book.Styles().InternStyle(style);
+    ResolvedStyle date;
+    date.numFmt = "yyyy-mm-dd";
+    s.SetString(0, 0, book.Strings().Intern("line\none\ttab"), styled);
+    s.SetNumber(0, 1, 0.1, styled);
+    s.SetNumber(1, 0, 45366, book.Styles().InternStyle(date));
+    s.SetBoolean(1, 1, true);
+    s.SetError(2, 0, ErrorCode::NA);
+    s.merges.push_back(CellRange{3, 0, 4, 1});
+    s.hyperlinks.push_back(Hyperlink{CellRange{0, 0, 0, 0}, "https://example.com/", "", "", ""});
+    s.SetColumn(ColumnInfo{0, 0, 20, true, false, 0});
+    s.RowAt(1).height = 30;
+    s.RowAt(1).customHeight = true;
+    s.frozenRows = 1;
+    return book;
+}
+
+TEST(GqDump, PrintsTheSameTextForBothFormats)
+{
+    test::TempDir dir;
+    Workbook book = Sample();
+    std::string outputs[2];
+    const char* names[2] = {"sample.xlsx", "sample.xls"};
+    for (int i = 0; i < 2; ++i) {
+        std::string path = dir.File(names[i]);
+        SaveWorkbookFile(book, path);
+        ASSERT_EQ(test::RunCommand(test::ShellQuote(kDump) + " " + test::ShellQuote(path), outputs[i]), 0)
+            << outputs[i];
+    }
+    const std::string& text = outputs[0];
+    const char* expected[] = {
+        "workbook date-system=1900 sheets=2 active=1\n",
+        "sheet 1 \"Data \\\"1\\\"\" visible\n",
+        "sheet 2 \"Hidden\" hidden\n",
+        "  used A1:B5\n",
+        "  cell A1 string \"line\\none\\ttab\" {numfmt \"0.00\"; font \"Arial\" 12 bold; fill solid fg=FFFFFF00",
+        "  cell B1 number 0.1 {",
+        "  cell A2 number 45366 (date) {numfmt \"yyyy-mm-dd\"}\n",
+        "  cell B2 boolean TRUE\n",
+        "  cell A3 error #N/A\n",
+        "  merge A4:B5\n",
+        "  hyperlink A1 target=\"https://example.com/\"\n",
+        "  row 2 height=30 custom\n",
+        "  frozen rows=1 columns=0\n",
+        "  column A:A width=20",
+    };
+    for (const char* line : expected) {
+        EXPECT_NE(text.find(line), std::string::npos) << "missing: " << line << "\nin:\n" << text;
+    }
+    // Cells and sheets come in a fixed order, so the xls reading prints the same cells.
+    auto cellLines = [](const std::string& dump) {
+        std::string out;
+        size_t pos = 0;
+        while ((pos = dump.find("  cell ", pos)) != std::string::npos) {
+            size_t end = dump.find('\n', pos);
+            out += dump.substr(pos, end - pos + 1);
+            pos = end;
+        }
+        return out;
+    };
+    EXPECT_EQ(cellLines(outputs[0]), cellLines(outputs[1]));
+}
+
+TEST(GqDump, FailsWithTheEngineMessage)
+{
+    test::TempDir dir;
+    std::string output;
+    std::string missing = dir.File("missing.xlsx");
+    EXPECT_EQ(test::RunCommand(test::ShellQuote(kDump) + " " + test::ShellQuote(missing), output), 1);
+    EXPECT_NE(output.find("missing.xlsx"), std::string::npos) << output;
+    EXPECT_EQ(test::RunCommand(test::ShellQuote(kDump), output), 2);
+    EXPECT_NE(output.find("usage"), std::string::npos) << output;
+}
+
+} // namespace
+} // namespace gq::engine
