@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,7 @@ TEST(SheetList, EmptyListGivesNoneAndIgnoresEveryOperation)
 
 struct MoveCase {
     const char* what;
+    friend void PrintTo(const MoveCase& c, std::ostream* os) { *os << c.what; }
     bool after;
     std::string row;
     std::string target; // empty: no target
@@ -168,6 +170,7 @@ TEST(SheetList, MoveWithRemovedRowOrTargetChangesNothing)
 
 struct CarryCase {
     const char* what;
+    friend void PrintTo(const CarryCase& c, std::ostream* os) { *os << c.what; }
     bool after;
     std::string row;
     std::string target;
@@ -212,6 +215,7 @@ INSTANTIATE_TEST_SUITE_P(FiveRows, SheetListMoveCarries,
 
 struct DeleteCase {
     const char* what;
+    friend void PrintTo(const DeleteCase& c, std::ostream* os) { *os << c.what; }
     Names selected;
     std::string focused; // empty: none
     Names remaining;
