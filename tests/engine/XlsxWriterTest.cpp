@@ -755,8 +755,9 @@ TEST(XlsxWriterOutsideReaders, LibreOfficeConvertsTheOutputToCsv)
     std::string path = dir.File("lo.xlsx");
     SaveWorkbookFile(book, path);
     std::string profile = "file://" + dir.File("profile");
+    // Filter options 44,34,76: comma, double quote, UTF-8.
     int rc = RunCommand("cd " + ShellQuote(dir.Path().string()) + " && timeout 180 libreoffice --headless -env:UserInstallation=" +
-                            ShellQuote(profile) + " --convert-to csv --outdir " + ShellQuote(dir.Path().string()) +
+                            ShellQuote(profile) + " --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76' --outdir " + ShellQuote(dir.Path().string()) +
                             " " + ShellQuote(path),
                         out);
     ASSERT_EQ(rc, 0) << out;
