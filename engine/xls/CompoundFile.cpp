@@ -173,6 +173,9 @@ std::vector<uint32_t> CompoundFile::Chain(const std::vector<uint32_t>& fat, uint
                                           uint64_t sectorLimit, const char* what, bool stopAtMax) const
 {
     std::vector<uint32_t> chain;
+    // A chain that comes back to a sector it has passed is a loop, even one shorter than the
+    // stream it claims to hold.
+    std::vector<uint8_t> seen(static_cast<size_t>(std::min<uint64_t>(fat.size(), sectorLimit)), 0);
     uint32_t s = start;
     while (s != kEndOfChain) {
         if (stopAtMax && chain.size() >= maxCount) {
@@ -187,6 +190,10 @@ std::vector<uint32_t> CompoundFile::Chain(const std::vector<uint32_t>& fat, uint
         if (chain.size() >= maxCount) {
             Fail("a sector chain loops or is longer than its stream", what, -1);
         }
+        if (seen[s] != 0) {
+            Fail("a sector chain loops", what, -1);
+        }
+        seen[s] = 1;
         chain.push_back(s);
         s = fat[s];
     }
