@@ -28,7 +28,7 @@ inline constexpr int kMaxXmlDepth = 256;
 // One XML token (a start tag with its attributes, a comment) larger than this is not a real part;
 // expat re-scans an unfinished token on every chunk, so an unbounded one would cost quadratic time.
 // Long texts are not tokens: cell text arrives in pieces and is bounded by kMaxStringBytes.
-inline constexpr uint64_t kMaxXmlTokenBytes = 4ull << 20;
+inline constexpr uint64_t kMaxXmlTokenBytes = 1ull << 20;
 
 // Cells stored for one worksheet: about 1.6 GB of model at 24 bytes a cell. Real sheets that people
 // merge are far below; a hostile part of empty cells would otherwise grow without bound.
