@@ -378,6 +378,19 @@ const std::set<std::pair<std::string, std::string>> kOracleDialogSheets = {
 // stream reads as a whole (the compound-file reader checks each chain, not their overlap).
 const std::set<std::string> kReadableDamage = {"xlrd__corrupted_error.xls"};
 
+// Text that only a correct decryption gives: files encrypted with the default password, as
+// LibreOffice shows them.
+struct DecryptedText {
+    size_t sheet;
+    uint32_t row;
+    uint32_t col;
+    std::string text;
+};
+const std::map<std::string, DecryptedText> kDecryptedText = {
+    {"phpss__pwtest3.xls", {0, 0, 0, "x"}},                                              // RC4 CryptoAPI
+    {"poi__60284.xls", {2, 1, 1, "PI PADS USING STANDARD VALUE RESISTORS "}},          // XOR, BIFF5
+};
+
 bool IsOldBiff(const ManifestRow& row) { return row.format.find("BIFF2") != std::string::npos ||
                                                 row.format.find("BIFF3") != std::string::npos ||
                                                 row.format.find("BIFF4") != std::string::npos; }
@@ -490,7 +503,17 @@ TEST_F(XlsCorpus, DamagedAndEncryptedFilesFailClearlyAndFast)
             // Only files that use the default password, or whose damage lies where this reader
             // does not look, may open.
             EXPECT_TRUE(defaultPassword || kReadableDamage.count(base) != 0) << "opened a damaged or encrypted file";
+            auto known = kDecryptedText.find(base);
+            if (known != kDecryptedText.end()) {
+                const DecryptedText& t = known->second;
+                ASSERT_GT(wb->SheetCount(), t.sheet);
+                const Cell* cell = wb->Sheet(t.sheet).FindCell(t.row, t.col);
+                ASSERT_NE(cell, nullptr);
+                ASSERT_EQ(cell->type, CellType::String);
+                EXPECT_EQ(wb->Strings().At(cell->text), t.text);
+            }
         } catch (const PasswordProtectedError&) {
+            EXPECT_FALSE(defaultPassword) << "the default password was not recognised";
             EXPECT_TRUE(encrypted) << "a damaged file reported as password-protected";
         } catch (const FormatError& e) {
             EXPECT_FALSE(encrypted) << e.what();
