@@ -107,7 +107,14 @@ void XmlParser::OnStart(void* self, const char* name, const char** atts)
             throw FormatError(p->m_file, "the XML nests elements deeper than " + std::to_string(limits::kMaxXmlDepth) +
                                              " levels", p->m_part, p->Offset());
         }
-        p->m_handler.StartElement(LocalName(name), XmlAttributes(atts));
+        std::string_view local = LocalName(name);
+        // Extension lists carry later versions' additions under the same local names as the main
+        // elements (x15:workbookPr beside workbookPr); none of them is read, so none may leak in.
+        if (p->m_skipDepth > 0 || local == "extLst") {
+            ++p->m_skipDepth;
+            return;
+        }
+        p->m_handler.StartElement(local, XmlAttributes(atts));
     } catch (...) {
         p->Fail(std::current_exception());
     }
@@ -121,6 +128,10 @@ void XmlParser::OnEnd(void* self, const char* name)
     }
     p->m_bytesSinceEvent = 0;
     --p->m_depth;
+    if (p->m_skipDepth > 0) {
+        --p->m_skipDepth;
+        return;
+    }
     try {
         p->m_handler.EndElement(LocalName(name));
     } catch (...) {
@@ -135,6 +146,9 @@ void XmlParser::OnText(void* self, const char* text, int length)
         return;
     }
     p->m_bytesSinceEvent = 0;
+    if (p->m_skipDepth > 0) {
+        return;
+    }
     try {
         p->m_handler.Text(std::string_view(text, static_cast<size_t>(length)));
     } catch (...) {

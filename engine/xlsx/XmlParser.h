@@ -1,5 +1,6 @@
 // A streaming XML parser over expat for package parts: elements by local name (namespace prefixes
-// dropped, so that Strict and Transitional OOXML read alike), no DTD, no entities, bounded depth.
+// dropped, so that Strict and Transitional OOXML read alike), extension lists skipped, no DTD, no
+// entities, bounded depth.
 #pragma once
 
 #include <cstddef>
@@ -73,6 +74,7 @@ private:
     ::XML_ParserStruct* m_parser;
     std::exception_ptr m_error;
     int m_depth = 0;
+    int m_skipDepth = 0; // inside an extLst: elements are not passed on
     uint64_t m_bytesSinceEvent = 0;
     bool m_capture = false;
 };
