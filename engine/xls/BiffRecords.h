@@ -17,6 +17,22 @@ namespace gq::engine::biff {
 
 // Record types this reader knows, named as [MS-XLS] 2.3 names them.
 enum RecordType : uint16_t {
+    // BIFF2 records (Excel 2.x), whose cells carry three attribute bytes instead of an XF index.
+    kDimensions2 = 0x0000,
+    kBlank2 = 0x0001,
+    kInteger2 = 0x0002,
+    kNumber2 = 0x0003,
+    kLabel2 = 0x0004,
+    kBoolErr2 = 0x0005,
+    kString2 = 0x0007,
+    kRow2 = 0x0008,
+    kColWidth2 = 0x0024,
+    kIxfe2 = 0x0044,
+    // BIFF3-4 records that BIFF5 replaced.
+    kFont3 = 0x0231,
+    kXf3 = 0x0243,
+    kXf4 = 0x0443,
+
     kFormula = 0x0006,
     kEof = 0x000A,
     kCalcCount = 0x000C,

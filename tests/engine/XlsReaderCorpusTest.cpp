@@ -391,10 +391,6 @@ const std::map<std::string, DecryptedText> kDecryptedText = {
     {"poi__60284.xls", {2, 1, 1, "PI PADS USING STANDARD VALUE RESISTORS "}},          // XOR, BIFF5
 };
 
-bool IsOldBiff(const ManifestRow& row) { return row.format.find("BIFF2") != std::string::npos ||
-                                                row.format.find("BIFF3") != std::string::npos ||
-                                                row.format.find("BIFF4") != std::string::npos; }
-
 class XlsCorpus : public ::testing::Test {
 protected:
     void SetUp() override
@@ -415,9 +411,6 @@ TEST_F(XlsCorpus, MatchesTheIndependentReader)
         auto oracle = m_corpus / "expected" / (base + ".json");
         if (!std::filesystem::exists(oracle)) {
             continue;
-        }
-        if (IsOldBiff(row)) {
-            continue; // checked by OldExcelFormatsAreRefusedClearly
         }
         SCOPED_TRACE(base);
         Json expected = ReadJson(oracle);
@@ -525,25 +518,6 @@ TEST_F(XlsCorpus, DamagedAndEncryptedFilesFailClearlyAndFast)
         EXPECT_LT(seconds, 1.0);
     }
     EXPECT_GT(checked, 5);
-}
-
-TEST_F(XlsCorpus, OldExcelFormatsAreRefusedClearly)
-{
-    int checked = 0;
-    for (const ManifestRow& row : XlsCorpusFiles(m_corpus)) {
-        if (!IsOldBiff(row)) {
-            continue;
-        }
-        SCOPED_TRACE(row.file);
-        ++checked;
-        try {
-            OpenWorkbookFile((m_corpus / row.file).string());
-            ADD_FAILURE() << "an Excel 2.x-4.0 file was accepted";
-        } catch (const FormatError& e) {
-            EXPECT_NE(std::string(e.what()).find("unsupported old Excel format"), std::string::npos) << e.what();
-        }
-    }
-    EXPECT_GT(checked, 2);
 }
 
 } // namespace

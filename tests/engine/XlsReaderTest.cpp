@@ -597,6 +597,14 @@ const std::vector<HostileCase>& HostileCases()
              return bytes;
          },
          Expect::Format, "header is missing or incomplete", false},
+        {"Excel 4.0 workbook (several sheets in one BIFF4 stream)",
+         [] {
+             Bytes b;
+             b.U16(0x0409).U16(6).U16(0x0400).U16(0x0100).U16(0);
+             b.U16(0x000A).U16(0);
+             return b.Data();
+         },
+         Expect::Format, "unsupported old Excel format", false},
         {"no workbook stream",
          [] { return tb::CompoundFile({{"Other", std::vector<uint8_t>(100, 0)}}).bytes; }, Expect::Format,
          "without a workbook stream", false},
