@@ -34,9 +34,11 @@ std::string ApplicationTitleFrom(std::string_view programPath)
     if (text.isEmpty()) {
         return {};
     }
-    // The first character stays as it is, a surrogate pair counting as one character.
+    // The first character is never lowered; it is raised so that the usual lower-case Linux
+    // executable "gridquilt" gets the title that "Gridquilt.exe" gets on Windows. A surrogate
+    // pair counts as one character.
     const qsizetype firstLength = (text.size() > 1 && text.at(0).isHighSurrogate()) ? 2 : 1;
-    return (text.left(firstLength) + text.mid(firstLength).toLower()).toStdString();
+    return (text.left(firstLength).toUpper() + text.mid(firstLength).toLower()).toStdString();
 }
 
 std::string ApplicationTitle()

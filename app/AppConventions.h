@@ -8,8 +8,8 @@
 namespace gq::app {
 
 // The title taken from a program file's path: the folder and everything from the first "." of the
-// file name are dropped, and every character but the first is lower-cased ("/usr/bin/gridquilt"
-// gives "Gridquilt", "GQ.Tool.bin" gives "Gq").
+// file name are dropped, every character but the first is lower-cased and the first is capitalised
+// ("/usr/bin/gridquilt" and "Gridquilt.exe" give "Gridquilt", "GQ.Tool.bin" gives "Gq").
 std::string ApplicationTitleFrom(std::string_view programPath);
 
 // The title of this running program, from its executable's file name.

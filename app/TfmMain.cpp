@@ -209,6 +209,10 @@ TfmMain::TfmMain(QWidget* parent)
 
 TfmMain::~TfmMain()
 {
+    // The lists outlive this object's own part of the destruction (QWidget's destructor hides
+    // and repaints them), so they must stop asking for text here.
+    vtSrc->List().SetTextProvider({});
+    vtDsc->List().SetTextProvider({});
     if (fmMain == this) {
         fmMain = nullptr;
     }

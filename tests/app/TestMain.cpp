@@ -1,6 +1,6 @@
 // Entry point of the application tests: the program's own application object (so that failures
-// escaping event handlers reach the failure report), then GoogleTest. Run with the offscreen
-// platform (QT_QPA_PLATFORM=offscreen) where there is no display.
+// escaping event handlers reach the failure report), then GoogleTest. Without a display (CI, and
+// the test listing at build time) the offscreen platform is used.
 #include "app/TApplication.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,10 @@
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     gq::app::TApplication application(argc, argv);
     return RUN_ALL_TESTS();
 }

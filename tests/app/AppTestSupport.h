@@ -1,0 +1,89 @@
+// Helpers of the application tests: acting on a modal dialog from inside its exec(), simulated
+// drops through the window system path, and mouse clicks.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
+#include <QWindow>
+
+#include <functional>
+
+namespace gq::app::test {
+
+// Runs `act` on the first modal widget of type W once it is up (polled from the event loop). When
+// none shows up in time, every modal widget is closed so that the test fails instead of hanging.
+template <class W>
+void WhenModal(std::function<void(W*)> act, int attemptsLeft = 200)
+{
+    QTimer::singleShot(10, [act, attemptsLeft] {
+        if (auto* widget = qobject_cast<W*>(QApplication::activeModalWidget())) {
+            act(widget);
+            return;
+        }
+        if (attemptsLeft > 0) {
+            WhenModal<W>(act, attemptsLeft - 1);
+            return;
+        }
+        ADD_FAILURE() << "no modal dialog of the expected kind appeared";
+        while (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->close();
+            QApplication::processEvents();
+        }
+    });
+}
+
+struct DropOutcome {
+    bool moveAccepted = false;
+};
+
+// Sends the enter, move and drop events of a drag of `urls` to the top-level window of `over`,
+// at `local` in `over`'s coordinates: the window picks the target widget as for a real drop.
+inline DropOutcome SimulateDrop(QWidget* over, QPoint local, const QList<QUrl>& urls)
+{
+    QWidget* window = over->window();
+    QWindow* handle = window->windowHandle();
+    const QPoint at = over->mapTo(window, local);
+    QMimeData mime;
+    mime.setUrls(urls);
+    const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    QDragEnterEvent enter(at, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &enter);
+    QDragMoveEvent move(at, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &move);
+    DropOutcome outcome;
+    outcome.moveAccepted = move.isAccepted() && move.dropAction() != Qt::IgnoreAction;
+    QDropEvent drop(QPointF(at), actions, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &drop);
+    // The window handles a drop right after it completes, from the event loop.
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    return outcome;
+}
+
+inline void SendMouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, QPointF(at), QPointF(widget->mapToGlobal(at)), Qt::LeftButton, held, modifiers);
+    QApplication::sendEvent(widget, &event);
+}
+
+inline void Click(QWidget* widget, QPoint at, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    SendMouse(widget, QEvent::MouseButtonPress, at, modifiers);
+    SendMouse(widget, QEvent::MouseButtonRelease, at, modifiers);
+}
+
+inline void DoubleClick(QWidget* widget, QPoint at)
+{
+    Click(widget, at);
+    SendMouse(widget, QEvent::MouseButtonDblClick, at);
+    SendMouse(widget, QEvent::MouseButtonRelease, at);
+}
+
+} // namespace gq::app::test
