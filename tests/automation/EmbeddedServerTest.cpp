@@ -358,6 +358,7 @@ TEST_F(EmbeddedServerTest, OpeningAMissingFileNamesIt)
     test::TempDir dir;
     std::string path = dir.File("missing workbook.xlsx");
     ExpectServerError([&] { m_server->OpenWorkbook(path); }, path);
+    ExpectServerError([&] { m_server->OpenWorkbook(dir.Path().string()); }, dir.Path().string());
     ExpectServerError([&] { m_server->SheetCount(); }, "No workbook is open");
 }
 
