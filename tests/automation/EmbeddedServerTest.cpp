@@ -236,6 +236,8 @@ TEST_F(EmbeddedServerTest, UsedRangeIsTheBoundingBoxOfWhatIsUsed)
         {"not anchored", {"C3", "E7"}, {}, {}, {}, 3, 5, 3},
         {"formats count", {"C3"}, {"H20"}, {}, {}, 3, 18, 6},
         {"plain blanks do not", {"C3"}, {}, {"H20"}, {}, 3, 1, 1},
+        {"plain blanks around a value", {"C3"}, {}, {"A3", "H3"}, {}, 3, 1, 1},
+        {"formats at a row's ends", {"C3"}, {"A4", "H4"}, {"Z4"}, {}, 3, 2, 8},
         {"merges extend", {"C3"}, {}, {}, {"B2:D9"}, 2, 8, 3},
         {"formats alone", {}, {"B5"}, {}, {}, 5, 1, 1},
     };
