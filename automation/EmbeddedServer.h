@@ -9,7 +9,12 @@
 
 namespace gq::automation {
 
-// Every CreateServer gives a fresh, independent server instance; it never fails.
+// Every CreateServer gives a fresh, independent server instance; it never fails. An instance is used
+// from one thread at a time. Its decisions: a new workbook has one sheet, "Sheet1", in the 1900 date
+// system; added sheets are named as NextSheetName says and renames are checked as SheetNameProblem
+// says (SheetNames.h); a paste carries what PasteBlock says (Paste.h); SaveAs to ".xls" first checks
+// that every sheet fits that grid; a workbook opened again, unchanged on disk, comes from the small
+// cache of WorkbookCache.h. Every failure reaches the caller as a ServerError with a clean text.
 class EmbeddedServerFactory : public ServerFactory {
 public:
     Ref<SpreadsheetServer> CreateServer() override;

@@ -17,8 +17,8 @@ namespace gq::automation {
 //    whose format shows a date moves by 1,462 days (time-only and elapsed-time formats do not
 //    move; a 1900 date before 1904 cannot be shown in a 1904 workbook and is left as it is);
 //  - merged ranges wholly inside the block (a merge only partly inside is dropped: a clipped merge
-//    would join cells the source never joined); merges and hyperlinks of the target that lie in the
-//    pasted area give way to the pasted ones;
+//    would join cells the source never joined); the target's merges that overlap the pasted area
+//    and its hyperlinks that lie inside it give way to the pasted ones;
 //  - hyperlinks, clipped to the block;
 //  - column widths and row heights, only where the target's column or row still has the default
 //    size;
