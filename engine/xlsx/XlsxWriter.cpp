@@ -560,7 +560,10 @@ void XlsxWriter::WriteSheet(size_t index)
     }
     head += " defaultRowHeight=\"";
     AppendNumber(head, sheet.defaultRowHeight > 0 ? sheet.defaultRowHeight : kDefaultRowHeight);
-    head += sheet.defaultRowHeight > 0 ? "\" customHeight=\"1\"/>" : "\"/>";
+    // Excel takes the default height from the default font unless customHeight says otherwise;
+    // a reader that stores the usual 15 points must not turn it into a custom height.
+    bool customDefault = sheet.defaultRowHeight > 0 && sheet.defaultRowHeight != kDefaultRowHeight;
+    head += customDefault ? "\" customHeight=\"1\"/>" : "\"/>";
 
     bool colsOpen = false;
     uint32_t nextFree = 0;

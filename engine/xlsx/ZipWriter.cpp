@@ -210,7 +210,11 @@ void ZipWriter::DeflateBlock(Deflater& deflater, Job& job)
     job.crc = static_cast<uint32_t>(crc32_z(0, job.input.data(), job.input.size()));
     // A sync flush ends the block on a byte boundary with no final-block bit, so the next block's
     // output can follow it directly.
-    job.output.resize(deflateBound(&s, static_cast<uLong>(job.input.size())) + 16);
+    // The output buffer only grows, so that reused jobs do not clear a megabyte per block.
+    size_t bound = deflateBound(&s, static_cast<uLong>(job.input.size())) + 16;
+    if (job.output.size() < bound) {
+        job.output.resize(bound);
+    }
     s.next_in = job.input.data();
     s.avail_in = static_cast<uInt>(job.input.size());
     size_t produced = 0;
@@ -226,7 +230,7 @@ void ZipWriter::DeflateBlock(Deflater& deflater, Job& job)
         }
         job.output.resize(job.output.size() * 2);
     }
-    job.output.resize(produced);
+    job.outputSize = produced;
 }
 
 void ZipWriter::SubmitBlock()
@@ -310,11 +314,11 @@ void ZipWriter::EmitDone(bool wait, size_t keepAtMost)
         }
         entry.crc = static_cast<uint32_t>(
             crc32_combine(entry.crc, job->crc, static_cast<z_off_t>(job->input.size())));
-        entry.compressedSize += job->output.size();
+        entry.compressedSize += job->outputSize;
         if (entry.compressedSize > kMaxZip32) {
             TooLarge("part " + entry.name);
         }
-        Emit(job->output.data(), job->output.size());
+        Emit(job->output.data(), job->outputSize);
         std::lock_guard lock(m_mutex);
         m_spare.push_back(std::move(job));
     }

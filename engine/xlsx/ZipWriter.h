@@ -71,6 +71,7 @@ private:
         std::vector<uint8_t> input;
         std::vector<uint8_t> dictionary;
         std::vector<uint8_t> output;
+        size_t outputSize = 0;
         uint32_t crc = 0;
         bool taken = false;
         bool done = false;

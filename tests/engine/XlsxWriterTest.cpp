@@ -655,6 +655,51 @@ TEST(XlsxWriterModel, UnusedStylesAreNotWrittenAndIndexesAreRemapped)
     EXPECT_LINE(view, Line({"font", 0, "A1", "Calibri", Bits(11), false, true, false, nullptr, nullptr, nullptr}));
 }
 
+TEST(XlsxWriterModel, IndexesPastTheTablesReadAsTheDefaults)
+{
+    // The model reads a string index past its table as empty text and a format index past its
+    // table as the default format; the file must say the same, not point past its own tables.
+    Workbook book;
+    Worksheet& sheet = book.Sheet(book.InsertSheet(0, "S"));
+    sheet.SetString(0, 0, 999);
+    sheet.SetNumber(0, 1, 5, 777);
+    ColumnInfo c;
+    c.first = 0;
+    c.last = 0;
+    c.width = 10;
+    c.customWidth = true;
+    c.style = 555;
+    sheet.SetColumn(c);
+    std::vector<uint8_t> bytes = WriteToMemory(book);
+    if (!HaveValidator()) {
+        GTEST_SKIP() << "the xlsx validator is not available";
+    }
+    TempDir dir;
+    SaveBytes(bytes, dir.File("i.xlsx"));
+    EXPECT_TRUE(PassesValidator(dir.File("i.xlsx")));
+    OpenpyxlView view = OpenpyxlDump(dir.File("i.xlsx"));
+    EXPECT_LINE(view, Line({"sst", 0, ""}));
+    EXPECT_LINE(view, Line({"cell", 0, "B1", "n", Bits(5)}));
+    EXPECT_LINE(view, Line({"numfmt", 0, "B1", "General"}));
+}
+
+TEST(XlsxWriterModel, SheetsLoadedOnlyToBeWrittenAreReleasedAgain)
+{
+    Workbook book;
+    Worksheet& sheet = book.Sheet(book.InsertSheet(0, "First"));
+    sheet.SetNumber(0, 0, 1);
+    book.Sheet(book.InsertSheet(1, "Second")).SetNumber(0, 0, 2);
+    std::vector<uint8_t> bytes = WriteToMemory(book);
+
+    std::unique_ptr<Workbook> opened = ReadXlsx(InputBytes::FromMemory(bytes, "lazy.xlsx"));
+    opened->Sheet(1); // the caller has this one in use
+    ASSERT_FALSE(opened->IsSheetLoaded(0));
+    std::vector<uint8_t> again = WriteToMemory(*opened);
+    EXPECT_FALSE(opened->IsSheetLoaded(0));
+    EXPECT_TRUE(opened->IsSheetLoaded(1));
+    EXPECT_TRUE(again == bytes) << "a workbook read and written again gives the same file";
+}
+
 // ---- Our own reader --------------------------------------------------------------------------------
 
 TEST(XlsxWriterRoundTrip, OurReaderReadsBackValuesStylesAndLayout)
