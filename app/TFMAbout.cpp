@@ -14,7 +14,7 @@ namespace {
 QFont AboutFont(int pixels, bool bold = false)
 {
     QFont font;
-    font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "DejaVu Sans"});
+    font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Nimbus Sans", "Arial", "DejaVu Sans"});
     font.setPixelSize(pixels);
     font.setBold(bold);
     return font;

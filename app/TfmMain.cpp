@@ -86,7 +86,7 @@ std::vector<std::string> LocalPaths(const QMimeData* mime)
 QFont DefaultWindowFont()
 {
     QFont font;
-    font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "DejaVu Sans"});
+    font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Nimbus Sans", "Arial", "DejaVu Sans"});
     font.setPixelSize(11);
     font.setWeight(QFont::Normal);
     return font;

@@ -272,6 +272,21 @@ TEST_F(MainWindowTest, MovedColumnKeepsItsText)
     EXPECT_EQ(view->model()->index(0, 0).data().toString(), "Sales");
 }
 
+TEST_F(MainWindowTest, DoubleClickOnAHeaderDividerFitsTheColumn)
+{
+    AddSource({"A sheet name far longer than one hundred and twenty pixels"});
+    QHeaderView* header = window->vtSrc->header();
+    const QPoint divider(header->sectionViewportPosition(0) + header->sectionSize(0) - 1, header->height() / 2);
+    test::SendMouse(header->viewport(), QEvent::MouseButtonPress, divider);
+    test::SendMouse(header->viewport(), QEvent::MouseButtonRelease, divider);
+    test::SendMouse(header->viewport(), QEvent::MouseButtonDblClick, divider);
+    test::SendMouse(header->viewport(), QEvent::MouseButtonRelease, divider);
+    EXPECT_GT(header->sectionSize(0), 200);
+    EXPECT_EQ(header->sectionSize(1), 160);
+    EXPECT_EQ(Order(window->vtSrc->List()).size(), 1u) << "a header gesture is no list command";
+    EXPECT_EQ(window->vtDsc->List().EntryCount(), 0u) << "nor a double-click on the rows";
+}
+
 TEST_F(MainWindowTest, DropsOnTheWindowAndTheSourceListReachDropHandlerOnce)
 {
     const QList<QUrl> urls{QUrl::fromLocalFile("/data/Book 1.xlsx"), QUrl::fromLocalFile("/data/folder")};
