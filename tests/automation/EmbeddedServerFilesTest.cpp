@@ -76,6 +76,11 @@ TEST_F(EmbeddedServerFiles, ListsTheWorksheetsOfTheOpenedWorkbook)
     EXPECT_EQ(m_server->SheetAt(1)->Name(), "Data");
     EXPECT_EQ(m_server->SheetAt(2)->Name(), "Summary 2024");
     EXPECT_EQ(m_server->SheetAt(3)->Name(), "\xC3\x89t\xC3\xA9");
+    // Listing names reads no worksheet.
+    Ref<Workbook> book = m_server->WorkbookAt(1);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_FALSE(ModelOf(*book)->IsSheetLoaded(i)) << i;
+    }
     m_server->WorkbookAt(1)->Close();
     EXPECT_THROW(m_server->SheetCount(), ServerError);
 }
