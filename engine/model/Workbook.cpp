@@ -306,12 +306,16 @@ std::optional<CellRange> Worksheet::UsedRange() const
         box.lastRow = std::max(box.lastRow, r1);
         box.lastCol = std::max(box.lastCol, c1);
     };
+    // Cells are ascending by column, so a row's first and last used cells bound it: the scan costs
+    // one or two cells a row instead of every cell (a single-sheet merge asks after every paste).
+    const auto used = [](const Cell& c) { return c.type != CellType::Blank || c.style != 0; };
     for (const Row& r : rows) {
-        for (const Cell& c : r.cells) {
-            if (c.type != CellType::Blank || c.style != 0) {
-                extend(r.index, c.col, r.index, c.col);
-            }
+        const auto first = std::find_if(r.cells.begin(), r.cells.end(), used);
+        if (first == r.cells.end()) {
+            continue;
         }
+        const auto last = std::find_if(r.cells.rbegin(), r.cells.rend(), used);
+        extend(r.index, first->col, r.index, last->col);
     }
     for (const CellRange& m : merges) {
         extend(m.firstRow, m.firstCol, m.lastRow, m.lastCol);
