@@ -1,0 +1,8 @@
+// libFuzzer harness for the xlsx reader: open, list, read every sheet.
+#include "fuzz/FuzzTargets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    gq::fuzz::ReadXlsxInput(std::span<const uint8_t>(data, size));
+    return 0;
+}
