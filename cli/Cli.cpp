@@ -9,6 +9,7 @@
 #include "merge/MergeEngine.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -217,12 +218,33 @@ std::vector<catalogue::SheetEntry> ReadListFile(const std::string& file, CliEnvi
     return ReadList(in);
 }
 
+// The temporary output of the merge in progress, for the signal handler (which may only read it).
+char g_temporaryForSignals[4096] = {};
+
+void OnSignal(int signalNumber)
+{
+    if (g_temporaryForSignals[0] != '\0') {
+        ::unlink(g_temporaryForSignals);
+    }
+    ::signal(signalNumber, SIG_DFL);
+    ::raise(signalNumber);
+}
+
 // Removes the temporary output on every path but success.
 struct TemporaryFile {
     std::string path;
     bool keep = false;
+    explicit TemporaryFile(std::string temporaryPath) : path(std::move(temporaryPath))
+    {
+        if (path.size() < sizeof g_temporaryForSignals) {
+            std::memcpy(g_temporaryForSignals, path.c_str(), path.size() + 1);
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile()
     {
+        g_temporaryForSignals[0] = '\0';
         if (!keep && !path.empty()) {
             std::error_code ec;
             fs::remove(path, ec);
@@ -303,7 +325,7 @@ int RunMerge(const Options& options, CliEnvironment& env)
     }
 
     static unsigned serial = 0;
-    TemporaryFile temporary{TemporaryOutputPath(output, ++serial)};
+    TemporaryFile temporary(TemporaryOutputPath(output, ++serial));
     CountingServerFactory servers(env.servers, progress, mergeList.size(), output);
     const merge::MergeReport report = merge::MergeSheets(mergeList, temporary.path, !options.single, servers, prompts);
     if (report.serverMissing) {
@@ -318,6 +340,13 @@ int RunMerge(const Options& options, CliEnvironment& env)
 }
 
 } // namespace
+
+void InstallSignalCleanup()
+{
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        ::signal(signalNumber, &OnSignal);
+    }
+}
 
 std::string AbsoluteInputPath(const std::string& path)
 {

@@ -29,6 +29,11 @@ struct CliEnvironment {
     bool progress = false;
 };
 
+// Makes an interrupt or termination remove the complete temporary output that is about to take the
+// output's name, before the program ends as the signal would have ended it. (A save cut short leaves
+// the engine's own partial file, ".<temporary name>.XXXXXX", beside it.) main calls it once.
+void InstallSignalCleanup();
+
 // Runs the command with `args` (without the program name) and gives the exit status.
 int RunCli(const std::vector<std::string>& args, CliEnvironment& env);
 

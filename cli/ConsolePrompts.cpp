@@ -3,6 +3,7 @@
 
 #include "cli/ListFormat.h"
 
+#include <filesystem>
 #include <sstream>
 
 namespace gq::cli {
@@ -44,7 +45,8 @@ bool ConsolePrompts::ChooseSaveFile(const std::string&, const std::string&, cons
 void CollectingSink::AppendEntry(const catalogue::SheetEntry& entry)
 {
     entries.push_back(entry);
-    m_progress.Set("Listing: " + std::to_string(entries.size()) + " sheets, now " + EscapeField(entry.FileName));
+    m_progress.Set("Listing: " + std::to_string(entries.size()) + " sheets, now " +
+                   EscapeField(std::filesystem::path(entry.FileName).filename().string()));
 }
 
 } // namespace gq::cli

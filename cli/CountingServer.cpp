@@ -3,6 +3,8 @@
 
 #include "cli/ListFormat.h"
 
+#include <filesystem>
+
 namespace gq::cli {
 
 using automation::Ref;
@@ -30,7 +32,8 @@ public:
     {
         ++m_owner.m_opened;
         m_owner.m_progress.Set("Merging sheet " + std::to_string(m_owner.m_opened) + " of " +
-                               std::to_string(m_owner.m_total) + ": " + EscapeField(path));
+                               std::to_string(m_owner.m_total) + ": " +
+                               EscapeField(std::filesystem::path(path).filename().string()));
         return m_inner->OpenWorkbook(path);
     }
     Ref<automation::Workbook> WorkbookAt(int32_t index) override { return m_inner->WorkbookAt(index); }

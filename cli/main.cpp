@@ -9,6 +9,7 @@ int main(int argc, char** argv)
 {
     std::ios::sync_with_stdio(false);
     std::vector<std::string> args(argv + 1, argv + argc);
+    gq::cli::InstallSignalCleanup();
     gq::automation::EmbeddedServerFactory servers;
     gq::cli::CliEnvironment env{std::cin, std::cout, std::cerr, servers, ::isatty(STDERR_FILENO) == 1};
     const int status = gq::cli::RunCli(args, env);
