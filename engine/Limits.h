@@ -65,6 +65,11 @@ inline constexpr size_t kMaxBiffRecordBytes = 8224;
 // file with far more is not a workbook any office suite would write, and each costs a style lookup.
 inline constexpr size_t kMaxXlsXfRecords = 65536;
 
+// Entries in one table of an xlsx styles part (fonts, fills, borders, cell formats): Excel keeps
+// at most 64,000 cell formats, so a part with more than this is not a real workbook, and each
+// entry costs memory before any cell uses it.
+inline constexpr size_t kMaxXlsxStyleRecords = 1u << 20;
+
 // Compound files (.xls container, [MS-CFB]). Streams shorter than the mini-stream cutoff live in
 // the mini stream, which some readers mishandle, so the xls writer keeps its stream at least this
 // long. Version 3 files (512-byte sectors) keep stream sizes below 2 GB.
