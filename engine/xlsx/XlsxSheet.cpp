@@ -320,6 +320,7 @@ WorksheetParser::WorksheetParser(Worksheet& out, const SheetContext& context, co
     : m_out(out), m_context(context), m_file(file), m_part(part), m_parser(*this, file, part)
 {
     m_value.reserve(64);
+    m_parser.ScanContentOf("sheetData");
 }
 
 void WorksheetParser::Fail(const std::string& problem) const

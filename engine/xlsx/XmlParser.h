@@ -8,6 +8,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct XML_ParserStruct;
 
@@ -60,10 +61,34 @@ public:
     // Lets a handler stop the parse with an error; it is rethrown from Feed.
     void Fail(std::exception_ptr error);
 
+    // Lets the content of the first element with this local name (a worksheet's sheetData) be read
+    // by the parser's own scanner instead of expat, for UTF-8 documents. That content is rows of
+    // tags with a few attributes, the cost of a sheet; the scanner reads it several times faster
+    // and holds it to the same rules (well-formed tags, matching end tags, only the predefined
+    // entities and character references, valid UTF-8, the depth and token limits). Expat parses
+    // what comes before and after it.
+    void ScanContentOf(std::string_view localName) { m_scanElement = localName; }
+    // Turns the scanner off for the whole process, so that tests can compare both ways of reading.
+    static void EnableScanner(bool on);
+
 private:
+    enum class Mode : uint8_t { Expat, Scanner, Tail };
+
+    void CreateExpat();
+    void FeedExpat(const char* data, size_t size, bool last);
+    void FeedScanner(const char* data, size_t size, bool last);
+    // Scans the buffered content; returns false when it needs more bytes.
+    void Scan(bool last);
+    bool ScanStartTag(size_t lt, size_t& next);
+    void DeliverText(size_t from, size_t to);
+    void DecodeInto(std::string& out, const char* p, size_t n, bool attribute);
+    void StartTail(size_t from);
+    [[noreturn]] void ScanError(const std::string& problem, size_t at) const;
+
     static void OnStart(void* self, const char* name, const char** atts);
     static void OnEnd(void* self, const char* name);
     static void OnText(void* self, const char* text, int length);
+    static void OnXmlDeclaration(void* self, const char* version, const char* encoding, int standalone);
     static void OnDoctype(void* self, const char* name, const char* sysid, const char* pubid, int hasInternalSubset);
     static void OnEntityDecl(void* self, const char* name, int isParameter, const char* value, int length,
                              const char* base, const char* systemId, const char* publicId, const char* notation);
@@ -71,7 +96,25 @@ private:
     XmlHandler& m_handler;
     std::string m_file;
     std::string m_part;
-    ::XML_ParserStruct* m_parser;
+    ::XML_ParserStruct* m_parser = nullptr;
+    Mode m_mode = Mode::Expat;
+    std::string m_scanElement;
+    bool m_notUtf8 = false;              // the document declares or starts with another encoding
+    bool m_firstBytes = true;
+    int64_t m_switchOffset = -1;         // byte after the scanned element's start tag
+    int m_scanBaseDepth = 0;             // depth of the scanned element
+    std::vector<std::string> m_open;     // qualified names of the open elements before the switch
+    std::vector<std::string> m_scanOpen; // qualified names opened inside the scanned element
+    std::string m_buffer;                // scanner input not yet consumed
+    size_t m_pos = 0;
+    int64_t m_bufferOffset = 0;          // part offset of m_buffer[0]
+    int64_t m_chunkOffset = 0;           // part offset of the data being fed
+    int64_t m_tailOffset = 0;            // part offset minus expat offset, after the switch back
+    bool m_replaying = false;            // feeding the synthetic ancestors of the tail
+    std::string m_text;
+    std::string m_attrStore;
+    std::vector<size_t> m_attrOffsets;
+    std::vector<const char*> m_attrPointers;
     std::exception_ptr m_error;
     int m_depth = 0;
     int m_skipDepth = 0; // inside an extLst: elements are not passed on

@@ -4,6 +4,7 @@
 #include "engine/Errors.h"
 #include "engine/WorkbookFile.h"
 #include "engine/xlsx/XlsxReader.h"
+#include "engine/xlsx/XmlParser.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -490,6 +491,77 @@ TEST_F(XlsxCorpus, ReadsLikeTheIndependentReader)
     }
     EXPECT_GT(compared, 30u);
     std::cout << "compared " << compared << " workbooks, " << cellsCompared << " cells\n";
+}
+
+// Everything a sheet holds, as text, for comparing two reads of the same file.
+std::string Describe(Workbook& wb, size_t index)
+{
+    std::ostringstream out;
+    Worksheet& ws = wb.Sheet(index);
+    out << wb.SheetName(index) << " " << static_cast<int>(wb.SheetStateAt(index)) << " fr" << ws.frozenRows << " fc"
+        << ws.frozenCols << " dw" << ws.defaultColWidth << " dh" << ws.defaultRowHeight << "\n";
+    for (const Row& r : ws.rows) {
+        out << "row " << r.index << " " << r.height << " " << r.customHeight << r.hidden << ":";
+        for (const Cell& c : r.cells) {
+            out << " " << c.col << "/" << static_cast<int>(c.type) << "/" << c.formula << "/";
+            auto style = wb.Styles().Resolve(c.style);
+            out << style.numFmt << "," << style.font.name << "," << style.font.bold << "," << style.fill.fg.argb << "/";
+            switch (c.type) {
+            case CellType::Number: out << c.number; break;
+            case CellType::String: out << wb.Strings().At(c.text); break;
+            case CellType::Boolean: out << c.boolean; break;
+            case CellType::Error: out << ErrorText(c.error); break;
+            case CellType::Blank: break;
+            }
+        }
+        out << "\n";
+    }
+    for (const CellRange& m : ws.merges) {
+        out << "merge " << RangeName(m) << "\n";
+    }
+    for (const ColumnInfo& c : ws.columns) {
+        out << "col " << c.first << "-" << c.last << " " << c.width << " " << c.customWidth << c.hidden << "\n";
+    }
+    for (const Hyperlink& h : ws.hyperlinks) {
+        out << "link " << RangeName(h.range) << " " << h.target << " " << h.location << " " << h.tooltip << "\n";
+    }
+    return out.str();
+}
+
+TEST_F(XlsxCorpus, ScannerAndExpatReadTheSame)
+{
+    size_t sheets = 0;
+    for (const ManifestRow& row : XlsxManifestRows(m_corpus)) {
+        if (row.category == "corrupt" || row.category == "encrypted") {
+            continue;
+        }
+        SCOPED_TRACE(row.file);
+        std::string path = (m_corpus / "files" / row.file).string();
+        std::vector<std::string> fast;
+        std::vector<std::string> plain;
+        try {
+            auto a = ReadXlsx(InputBytes::MapFile(path));
+            for (size_t i = 0; i < a->SheetCount(); ++i) {
+                fast.push_back(Describe(*a, i));
+            }
+            XmlParser::EnableScanner(false);
+            auto b = ReadXlsx(InputBytes::MapFile(path));
+            for (size_t i = 0; i < b->SheetCount(); ++i) {
+                plain.push_back(Describe(*b, i));
+            }
+            XmlParser::EnableScanner(true);
+        } catch (const std::exception& e) {
+            XmlParser::EnableScanner(true);
+            ADD_FAILURE() << e.what();
+            continue;
+        }
+        ASSERT_EQ(fast.size(), plain.size());
+        for (size_t i = 0; i < fast.size(); ++i) {
+            EXPECT_TRUE(fast[i] == plain[i]) << "sheet " << i << " differs";
+            ++sheets;
+        }
+    }
+    EXPECT_GT(sheets, 50u);
 }
 
 TEST_F(XlsxCorpus, DamagedAndEncryptedFailClearlyAndFast)
