@@ -45,7 +45,11 @@ public:
                 throw LimitError("a workbook cannot hold more than " + std::to_string(limits::kMaxSheets) + " sheets");
             }
         } else if (name == "workbookPr") {
-            date1904 = XmlTrue(atts.Get("date1904"));
+            // Excel 2013 and later also write an x15:workbookPr (same local name) in the extension
+            // list, without date1904: only an element that carries the attribute may set it.
+            if (const char* value = atts.Get("date1904")) {
+                date1904 = XmlTrue(value);
+            }
         } else if (name == "workbookView" && !m_seenView) {
             m_seenView = true;
             if (const char* tab = atts.Get("activeTab")) {
