@@ -144,5 +144,25 @@ TEST(EmbeddedServerCorpus, EveryOpenableSheetPastesFaithfullyAndSaves)
     std::printf("corpus: %zu workbooks opened, %zu sheets pasted, %zu cells compared\n", opened, sheets, cells);
 }
 
+// Excel's own 1904 workbook: its dates must move by 1,462 days when pasted into a new workbook.
+TEST(EmbeddedServerCorpus, A1904WorkbookFromExcelKeepsItsDates)
+{
+    fs::path file = test::CorpusDir() / "files" / "sheetjs__1904_1904.xlsx";
+    if (test::CorpusDir().empty() || !fs::exists(file)) {
+        GTEST_SKIP() << "the corpus is not there";
+    }
+    EmbeddedServerFactory factory;
+    Ref<SpreadsheetServer> server = factory.CreateServer();
+    Ref<Workbook> target = server->AddWorkbook();
+    Ref<Workbook> source = server->OpenWorkbook(file.string());
+    ASSERT_TRUE(ModelOf(*source)->Date1904());
+    source->SheetAt(1)->RangeAt("B1")->Copy();
+    target->SheetAt(1)->RangeAt("A1")->PasteSpecial();
+    const engine::Cell* pasted = ModelOf(*target)->Sheet(0).FindCell(0, 0);
+    ASSERT_NE(pasted, nullptr);
+    // B1 holds serial 1 with a date format: 1904-01-02, which is 1463 in the 1900 system.
+    EXPECT_EQ(pasted->number, 1463.0);
+}
+
 } // namespace
 } // namespace gq::automation
