@@ -27,7 +27,7 @@ enum RecordType : uint16_t {
     kCodePage = 0x0042, kWindow1 = 0x003D, kDate1904 = 0x0022, kPrecision = 0x000E, kBookBool = 0x00DA,
     kFont = 0x0031, kFormat = 0x041E, kXf = 0x00E0, kStyle = 0x0293, kPalette = 0x0092,
     kBoundSheet8 = 0x0085, kSst = 0x00FC, kContinue = 0x003C, kExtSst = 0x00FF,
-    kDefaultRowHeight = 0x0225, kDefColWidth = 0x0055, kColInfo = 0x007D, kDimensions = 0x0200,
+    kDefaultRowHeight = 0x0225, kDefColWidth = 0x0055, kStandardWidth = 0x0099, kColInfo = 0x007D, kDimensions = 0x0200,
     kRow = 0x0208, kNumber = 0x0203, kRk = 0x027E, kMulRk = 0x00BD, kLabelSst = 0x00FD,
     kBoolErr = 0x0205, kBlank = 0x0201, kMulBlank = 0x00BE, kWindow2 = 0x023E, kPane = 0x0041,
     kMergeCells = 0x00E5, kHLink = 0x01B8, kHLinkTooltip = 0x0800,
@@ -882,10 +882,17 @@ private:
             m_out.End(r);
         }
         if (sheet.defaultColWidth > 0) {
-            // DefColWidth, [MS-XLS] 2.4.89: whole characters.
-            WriteSimple(kDefColWidth, static_cast<uint32_t>(std::clamp(std::round(sheet.defaultColWidth), 0.0, 255.0)));
+            // DefColWidth, [MS-XLS] 2.4.89, counts whole characters without the cell padding of
+            // 5 pixels at the default 7-pixel digit; StandardWidth, 2.4.257, holds the exact
+            // padded width in 1/256 characters and wins where a reader knows it.
+            double unpadded = std::round(sheet.defaultColWidth - 5.0 / 7.0);
+            WriteSimple(kDefColWidth, static_cast<uint32_t>(std::clamp(unpadded, 0.0, 255.0)));
         }
         WriteColumns(sheet);
+        if (sheet.defaultColWidth > 0) {
+            WriteSimple(kStandardWidth,
+                        static_cast<uint32_t>(std::clamp(std::round(sheet.defaultColWidth * 256.0), 0.0, 65535.0)));
+        }
 
         // Dimensions, [MS-XLS] 2.4.90: first row, last row + 1, first column, last column + 1.
         uint32_t firstRow = UINT32_MAX, lastRow = 0, firstCol = UINT32_MAX, lastCol = 0;
