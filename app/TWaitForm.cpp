@@ -1,6 +1,7 @@
 // The busy window.
 #include "app/TWaitForm.h"
 
+#include "app/BusyAnimation.h"
 #include "app/TfmMain.h"
 
 #include <QLabel>
@@ -22,8 +23,8 @@ TWaitForm::TWaitForm(QWidget* mainWindow)
     setPalette(face);
     setAutoFillBackground(true);
 
-    // The box of the busy animation; the animation itself comes with the drop processing.
-    Animate1 = new QWidget(this);
+    // The busy animation starts as soon as the window exists and loops without end.
+    Animate1 = new TBusyAnimation(this);
     Animate1->setObjectName("Animate1");
     Animate1->setGeometry(8, 8, 80, 50);
 
