@@ -13,7 +13,7 @@ namespace gq::engine {
 namespace {
 
 // Largest value of the 32-bit size and offset fields; reaching it would need Zip64.
-constexpr uint64_t kMaxZip32 = 0xFFFFFFFFull;
+constexpr uint64_t kMaxZip32Field = 0xFFFFFFFFull;
 constexpr size_t kMaxEntries = 0xFFFF;
 // The deflate window: each block is primed with this much of what came before it.
 constexpr size_t kWindowBytes = 32 * 1024;
@@ -64,8 +64,9 @@ struct ZipWriter::Deflater {
     Deflater& operator=(const Deflater&) = delete;
 };
 
-ZipWriter::ZipWriter(ByteSink& sink, int level, unsigned threads)
-    : m_sink(sink), m_level(level), m_deflater(std::make_unique<Deflater>(level))
+ZipWriter::ZipWriter(ByteSink& sink, int level, unsigned threads, uint64_t maxField)
+    : m_sink(sink), m_level(level), m_maxField(std::min(maxField, kMaxZip32Field)),
+      m_deflater(std::make_unique<Deflater>(level))
 {
     // A few blocks in flight per worker keep every worker busy while the caller writes the next.
     m_maxInFlight = threads == 0 ? 1 : 2 * static_cast<size_t>(threads) + 1;
@@ -110,7 +111,7 @@ void ZipWriter::CheckNewEntry(std::string_view name)
     if (m_entries.size() >= kMaxEntries) {
         throw LimitError("the workbook has too many parts for an xlsx file (at most 65,535)");
     }
-    if (m_offset > kMaxZip32) {
+    if (m_offset > m_maxField) {
         TooLarge("the workbook");
     }
     if (name.empty() || name.size() > 0xFFFF) {
@@ -140,7 +141,7 @@ void ZipWriter::WriteLocalHeader(const Entry& entry)
 void ZipWriter::AddPart(std::string_view name, std::string_view data)
 {
     CheckNewEntry(name);
-    if (data.size() > kMaxZip32) {
+    if (data.size() > m_maxField) {
         TooLarge("part " + std::string(name));
     }
     Entry entry;
@@ -161,6 +162,9 @@ void ZipWriter::AddPart(std::string_view name, std::string_view data)
         throw EngineError("deflate failed while writing " + entry.name);
     }
     entry.compressedSize = packed.size() - s.avail_out;
+    if (entry.compressedSize > m_maxField) {
+        TooLarge("part " + entry.name);
+    }
 
     WriteLocalHeader(entry);
     Emit(packed.data(), static_cast<size_t>(entry.compressedSize));
@@ -240,7 +244,7 @@ void ZipWriter::SubmitBlock()
     }
     Entry& entry = m_entries.back();
     entry.size += m_block.size();
-    if (entry.size > kMaxZip32) {
+    if (entry.size > m_maxField) {
         TooLarge("part " + entry.name);
     }
     std::unique_ptr<Job> job;
@@ -315,7 +319,7 @@ void ZipWriter::EmitDone(bool wait, size_t keepAtMost)
         entry.crc = static_cast<uint32_t>(
             crc32_combine(entry.crc, job->crc, static_cast<z_off_t>(job->input.size())));
         entry.compressedSize += job->outputSize;
-        if (entry.compressedSize > kMaxZip32) {
+        if (entry.compressedSize > m_maxField) {
             TooLarge("part " + entry.name);
         }
         Emit(job->output.data(), job->outputSize);
@@ -379,7 +383,7 @@ void ZipWriter::EndPart()
     size_t endSize = sizeof end - s.avail_out;
     Entry& entry = m_entries.back();
     entry.compressedSize += endSize;
-    if (entry.compressedSize > kMaxZip32) {
+    if (entry.compressedSize > m_maxField) {
         TooLarge("part " + entry.name);
     }
     Emit(end, endSize);
@@ -419,7 +423,7 @@ void ZipWriter::Finish()
         Put32(cd, e.offset);
         cd.insert(cd.end(), e.name.begin(), e.name.end());
     }
-    if (directoryOffset > kMaxZip32 || cd.size() > kMaxZip32 - directoryOffset) {
+    if (directoryOffset > m_maxField || cd.size() > m_maxField - directoryOffset) {
         TooLarge("the workbook");
     }
     uint64_t directorySize = cd.size();

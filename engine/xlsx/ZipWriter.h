@@ -37,7 +37,8 @@ public:
     static constexpr size_t kBlockBytes = 1 << 20;
 
     // `threads` deflate streamed parts in the background; 0 deflates on the caller's thread.
-    explicit ZipWriter(ByteSink& sink, int level = 1, unsigned threads = 0);
+    // `maxField` is the largest size or offset written (tests lower it to reach the limit fast).
+    explicit ZipWriter(ByteSink& sink, int level = 1, unsigned threads = 0, uint64_t maxField = 0xFFFFFFFFull);
     ~ZipWriter();
     ZipWriter(const ZipWriter&) = delete;
     ZipWriter& operator=(const ZipWriter&) = delete;
@@ -89,6 +90,7 @@ private:
 
     ByteSink& m_sink;
     int m_level;
+    uint64_t m_maxField;
     uint64_t m_offset = 0;
     std::vector<Entry> m_entries;
     std::unique_ptr<Deflater> m_deflater;

@@ -155,6 +155,58 @@ TEST(ZipWriter, MisuseIsRefused)
     EXPECT_THROW(zip.AddPart("c", "x"), EngineError);
 }
 
+TEST(ZipWriter, SizesThatNeedZip64AreRefused)
+{
+    // The real limit is 4 GiB; the writer takes a lower one so that the checks can be reached here.
+    std::string block(ZipWriter::kBlockBytes, 'a');
+    for (unsigned threads : {0u, 2u}) {
+        SCOPED_TRACE(threads);
+        MemorySink sink;
+        ZipWriter zip(sink, 1, threads, 3 * ZipWriter::kBlockBytes);
+        zip.BeginPart("big.xml");
+        EXPECT_THROW(
+            {
+                for (int i = 0; i < 5; ++i) {
+                    zip.Write(block.data(), block.size());
+                }
+                zip.EndPart();
+            },
+            LimitError);
+    }
+    std::mt19937 rng(7);
+    std::string noise(600, '\0');
+    for (char& c : noise) {
+        c = static_cast<char>(rng());
+    }
+    {
+        MemorySink sink;
+        ZipWriter zip(sink, 1, 0, 500);
+        EXPECT_THROW(zip.AddPart("whole.bin", noise), LimitError);
+    }
+    {
+        // Each part fits, the archive does not.
+        MemorySink sink;
+        ZipWriter zip(sink, 1, 0, 1000);
+        EXPECT_THROW(
+            {
+                zip.AddPart("a.bin", noise.substr(0, 400));
+                zip.AddPart("b.bin", noise.substr(200, 400));
+                zip.AddPart("c.bin", noise.substr(100, 400));
+                zip.Finish();
+            },
+            LimitError);
+    }
+    {
+        MemorySink sink;
+        ZipWriter zip(sink);
+        for (int i = 0; i < 65535; ++i) {
+            zip.AddPart("p" + std::to_string(i), "");
+        }
+        EXPECT_THROW(zip.AddPart("one-too-many", ""), LimitError);
+        zip.Finish();
+    }
+}
+
 // A sink that fails once a number of bytes have gone through.
 class FailingSink : public ByteSink {
 public:
