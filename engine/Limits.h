@@ -81,4 +81,9 @@ inline constexpr uint64_t kCfbMaxStreamBytes = 0x7FFFFFFFull;
 inline constexpr size_t kXlsMaxMergesPerRecord = 1026;
 inline constexpr size_t kXlsMaxFormatCodeChars = 255;
 
+// Zip packages the xlsx writer writes carry 32-bit sizes and offsets and a 16-bit entry count
+// (APPNOTE 4.4): beyond these a package needs Zip64, which the writer refuses instead of writing.
+inline constexpr uint64_t kZipMaxWrittenBytes = 0xFFFFFFFFull;
+inline constexpr size_t kZipMaxWrittenEntries = 0xFFFF;
+
 } // namespace gq::engine::limits
