@@ -33,6 +33,14 @@ double CpuSeconds()
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
+// CPU time of the whole process, the inflating thread included.
+double ProcessCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 double WallSeconds()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -182,7 +190,7 @@ double ListingMs(const std::string& path, int runs)
 
 int main(int argc, char** argv)
 {
-    uint32_t rows = 250000;
+    uint32_t rows = 350000; // about 50 MB
     int runs = 3;
     bool keep = false;
     std::string dir = std::filesystem::temp_directory_path().string();
@@ -211,24 +219,30 @@ int main(int argc, char** argv)
                 ListingMs(large, 51));
 
     std::vector<double> cpu;
+    std::vector<double> processCpu;
     std::vector<double> wall;
     size_t cells = 0;
     for (int i = 0; i < runs; ++i) {
         double c0 = CpuSeconds();
+        double p0 = ProcessCpuSeconds();
         double w0 = WallSeconds();
         auto wb = ReadXlsx(InputBytes::MapFile(large));
         Worksheet& ws = wb->Sheet(0);
         cpu.push_back(CpuSeconds() - c0);
+        processCpu.push_back(ProcessCpuSeconds() - p0);
         wall.push_back(WallSeconds() - w0);
         cells = ws.CellCount();
     }
     double cpuMedian = Median(cpu);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("read whole sheet: %zu cells, median %.3f s CPU (%.3f s wall) = %.2f M cells/s on one core "
-                "(target >= 3), %.0f MB/s of file; peak RSS %.0f MiB\n",
-                cells, cpuMedian, Median(wall), static_cast<double>(cells) / cpuMedian / 1e6,
-                static_cast<double>(largeBytes) / cpuMedian / 1048576.0, usage.ru_maxrss / 1024.0);
+    double allCpu = Median(processCpu);
+    // The parsing thread's CPU time is the one-core figure (inflating runs beside it on a second
+    // thread); the process's CPU time counts both.
+    std::printf("read whole sheet: %zu cells; parsing thread %.3f s CPU = %.2f M cells/s on one core (target >= 3); "
+                "both threads %.3f s CPU = %.2f M cells per CPU second; wall %.3f s; peak RSS %.0f MiB\n",
+                cells, cpuMedian, static_cast<double>(cells) / cpuMedian / 1e6, allCpu,
+                static_cast<double>(cells) / allCpu / 1e6, Median(wall), usage.ru_maxrss / 1024.0);
     if (!keep) {
         std::filesystem::remove(small);
         std::filesystem::remove(large);

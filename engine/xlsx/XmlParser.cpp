@@ -77,6 +77,22 @@ bool ValidXmlUtf8(const unsigned char* p, size_t n)
     return true;
 }
 
+// Bytes that need no decoding or checking: printable ASCII other than '&' (and, in attribute
+// values, no whitespace to normalize). Nearly every value in a sheet is like that.
+bool Plain(const char* p, size_t n, bool attribute)
+{
+    for (size_t i = 0; i < n; ++i) {
+        auto c = static_cast<unsigned char>(p[i]);
+        if (c < 0x20 || c >= 0x80 || c == '&') {
+            if (!attribute && (c == '\n' || c == '\t')) {
+                continue;
+            }
+            return false;
+        }
+    }
+    return true;
+}
+
 bool EqualsIgnoreCase(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size()) {
@@ -381,7 +397,7 @@ void XmlParser::FeedScanner(const char* data, size_t size, bool last)
         m_pos = 0;
     }
     m_buffer.append(data, size);
-    Scan(last);
+    Scan();
     if (m_mode == Mode::Scanner) {
         if (last) {
             ScanError("the document ends inside an element", m_buffer.size());
@@ -395,6 +411,10 @@ void XmlParser::FeedScanner(const char* data, size_t size, bool last)
 
 void XmlParser::DecodeInto(std::string& out, const char* p, size_t n, bool attribute)
 {
+    if (Plain(p, n, attribute)) {
+        out.append(p, n);
+        return;
+    }
     size_t start = out.size();
     size_t i = 0;
     while (i < n) {
@@ -475,6 +495,10 @@ void XmlParser::DeliverText(size_t from, size_t to)
             m_text.clear();
             DecodeInto(m_text, p, n, false);
         }
+        return;
+    }
+    if (Plain(p, n, false)) {
+        m_handler.Text(std::string_view(p, n));
         return;
     }
     m_text.clear();
@@ -583,7 +607,8 @@ bool XmlParser::ScanStartTag(size_t lt, size_t& next)
     std::string_view qname(b.data() + nameStart, nameEnd - nameStart);
     size_t colon = qname.rfind(':');
     std::string_view local = colon == std::string_view::npos ? qname : qname.substr(colon + 1);
-    m_scanOpen.emplace_back(qname);
+    m_scanNames.append(qname);
+    m_scanNameEnds.push_back(m_scanNames.size());
     if (m_skipDepth > 0 || local == "extLst") {
         ++m_skipDepth;
     } else {
@@ -591,7 +616,7 @@ bool XmlParser::ScanStartTag(size_t lt, size_t& next)
     }
     if (empty) {
         --m_depth;
-        m_scanOpen.pop_back();
+        PopScanName();
         if (m_skipDepth > 0) {
             --m_skipDepth;
         } else {
@@ -601,9 +626,8 @@ bool XmlParser::ScanStartTag(size_t lt, size_t& next)
     return true;
 }
 
-void XmlParser::Scan(bool last)
+void XmlParser::Scan()
 {
-    (void)last;
     const std::string& b = m_buffer;
     while (m_mode == Mode::Scanner) {
         size_t lt = b.find('<', m_pos);
@@ -625,7 +649,7 @@ void XmlParser::Scan(bool last)
             while (!qname.empty() && IsSpace(qname.back())) {
                 qname.remove_suffix(1);
             }
-            if (m_scanOpen.empty()) {
+            if (m_scanNameEnds.empty()) {
                 // The end of the scanned element itself: expat takes over again.
                 if (qname != m_open.back()) {
                     ScanError("an end tag that matches no start tag", lt);
@@ -633,10 +657,10 @@ void XmlParser::Scan(bool last)
                 StartTail(lt);
                 return;
             }
-            if (qname != m_scanOpen.back()) {
+            if (qname != TopScanName()) {
                 ScanError("an end tag that matches no start tag", lt);
             }
-            m_scanOpen.pop_back();
+            PopScanName();
             --m_depth;
             m_pos = gt + 1;
             size_t colon = qname.rfind(':');
@@ -689,6 +713,19 @@ void XmlParser::Scan(bool last)
         }
         m_pos = next;
     }
+}
+
+std::string_view XmlParser::TopScanName() const
+{
+    size_t end = m_scanNameEnds.back();
+    size_t begin = m_scanNameEnds.size() > 1 ? m_scanNameEnds[m_scanNameEnds.size() - 2] : 0;
+    return std::string_view(m_scanNames).substr(begin, end - begin);
+}
+
+void XmlParser::PopScanName()
+{
+    m_scanNameEnds.pop_back();
+    m_scanNames.resize(m_scanNameEnds.empty() ? 0 : m_scanNameEnds.back());
 }
 
 void XmlParser::StartTail(size_t from)

@@ -77,8 +77,10 @@ private:
     void CreateExpat();
     void FeedExpat(const char* data, size_t size, bool last);
     void FeedScanner(const char* data, size_t size, bool last);
-    // Scans the buffered content; returns false when it needs more bytes.
-    void Scan(bool last);
+    // Scans the buffered content as far as it is complete.
+    void Scan();
+    std::string_view TopScanName() const;
+    void PopScanName();
     bool ScanStartTag(size_t lt, size_t& next);
     void DeliverText(size_t from, size_t to);
     void DecodeInto(std::string& out, const char* p, size_t n, bool attribute);
@@ -104,7 +106,8 @@ private:
     int64_t m_switchOffset = -1;         // byte after the scanned element's start tag
     int m_scanBaseDepth = 0;             // depth of the scanned element
     std::vector<std::string> m_open;     // qualified names of the open elements before the switch
-    std::vector<std::string> m_scanOpen; // qualified names opened inside the scanned element
+    std::string m_scanNames;             // qualified names opened inside the scanned element,
+    std::vector<size_t> m_scanNameEnds;  // one after the other, and where each ends
     std::string m_buffer;                // scanner input not yet consumed
     size_t m_pos = 0;
     int64_t m_bufferOffset = 0;          // part offset of m_buffer[0]

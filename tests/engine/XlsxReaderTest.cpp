@@ -32,6 +32,9 @@ std::unique_ptr<Workbook> Read(const std::map<std::string, std::string>& parts)
     return ReadXlsx(Bytes(Entries(parts)));
 }
 
+std::vector<ZipEntry> Poke(const std::map<std::string, std::string>& parts, const std::string& part,
+                           const std::function<void(ZipEntry&)>& poke);
+
 const std::string kStyles =
     R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)"
     R"(<numFmts count="1"><numFmt numFmtId="164" formatCode="yyyy\-mm\-dd"/></numFmts>)"
@@ -341,6 +344,30 @@ TEST(XlsxReader, OpeningReadsNoWorksheet)
     EXPECT_EQ(wb->SheetName(0), "Data");
     EXPECT_FALSE(wb->IsSheetLoaded(0));
     EXPECT_THROW(wb->Sheet(0), FormatError);
+}
+
+TEST(XlsxReader, LargeSheetsInflateBesideTheParser)
+{
+    // Parts over a few MB inflate on a second thread: the values, a damaged part's CRC error and a
+    // parse error early in the part must all come through as when everything runs on one thread.
+    std::string rows;
+    for (int i = 1; i <= 200000; ++i) {
+        rows += "<row><c><v>" + std::to_string(i) + "</v></c></row>";
+    }
+    auto parts = MinimalWorkbookParts(rows);
+    ASSERT_GT(parts["xl/worksheets/sheet1.xml"].size(), 4u << 20);
+    auto wb = Read(parts);
+    Worksheet& ws = wb->Sheet(0);
+    EXPECT_EQ(ws.CellCount(), 200000u);
+    EXPECT_DOUBLE_EQ(ws.FindCell(199999, 0)->number, 200000);
+
+    auto damaged = ReadXlsx(Bytes(Poke(parts, "xl/worksheets/sheet1.xml", [](ZipEntry& e) { e.badCrc = true; })));
+    EXPECT_THROW(damaged->Sheet(0), FormatError);
+
+    auto broken = parts;
+    broken["xl/worksheets/sheet1.xml"].replace(broken["xl/worksheets/sheet1.xml"].find("<row>"), 5, "<row r=\"0\">");
+    auto early = ReadXlsx(Bytes(Entries(broken)));
+    EXPECT_THROW(early->Sheet(0), FormatError);
 }
 
 TEST(XlsxReader, ReadsStrictNamespacesAndBackslashNames)
