@@ -663,6 +663,22 @@ private:
 
     // ---- Globals -------------------------------------------------------------------------------
 
+    // The sheet shown when the file opens. Office suites misbehave when that sheet is hidden, so a
+    // hidden active sheet gives way to the first visible one.
+    size_t ActiveSheet() const
+    {
+        size_t active = m_book.ActiveSheet() < m_book.SheetCount() ? m_book.ActiveSheet() : 0;
+        if (m_book.SheetStateAt(active) == SheetState::Visible) {
+            return active;
+        }
+        for (size_t i = 0; i < m_book.SheetCount(); ++i) {
+            if (m_book.SheetStateAt(i) == SheetState::Visible) {
+                return i;
+            }
+        }
+        return active;
+    }
+
     void WriteBof(uint16_t type)
     {
         // BOF, [MS-XLS] 2.4.21: BIFF8, build and year of Excel 97, lowest BIFF version 6.
@@ -692,7 +708,7 @@ private:
         WriteSimple(kCodePage, 1200); // all text is Unicode
 
         // Window1, [MS-XLS] 2.4.345: horizontal and vertical scroll bars and sheet tabs shown.
-        size_t active = m_book.ActiveSheet() < m_book.SheetCount() ? m_book.ActiveSheet() : 0;
+        const size_t active = ActiveSheet();
         size_t r = m_out.Begin(kWindow1);
         m_out.U16(0x0000);
         m_out.U16(0x0000);
@@ -1120,7 +1136,7 @@ private:
 
     void WriteWindow(const Worksheet& sheet, size_t index)
     {
-        const bool active = index == (m_book.ActiveSheet() < m_book.SheetCount() ? m_book.ActiveSheet() : 0);
+        const bool active = index == ActiveSheet();
         const uint32_t frozenRows = std::min<uint32_t>(sheet.frozenRows, limits::kXlsMaxRows - 1);
         const uint32_t frozenCols = std::min<uint32_t>(sheet.frozenCols, limits::kXlsMaxCols - 1);
         const bool frozen = frozenRows > 0 || frozenCols > 0;
@@ -1199,7 +1215,7 @@ private:
             }
             uint32_t flags = 0;
             if (!target.empty()) {
-                flags |= kHasMoniker | kIsAbsolute;
+                flags |= kHasMoniker | (IsAbsoluteTarget(target) ? kIsAbsolute : 0);
             }
             if (!location.empty()) {
                 flags |= kHasLocation;
@@ -1215,11 +1231,13 @@ private:
             if (!display.empty()) {
                 PutHyperlinkString(m_out, display);
             }
-            if (!target.empty()) {
+            if (!target.empty() && HasUrlScheme(target)) {
                 m_out.Raw(kUrlMonikerClsid, 16);
                 m_out.U32(static_cast<uint32_t>((target.size() + 1) * 2)); // URLMoniker, [MS-OSHARED] 2.3.7.6
                 PutChars(m_out, target, false);
                 m_out.U16(0);
+            } else if (!target.empty()) {
+                PutFileMoniker(target);
             }
             if (!location.empty()) {
                 PutHyperlinkString(m_out, location);
@@ -1244,6 +1262,66 @@ private:
                 m_out.U16(0);
                 m_out.End(r);
             }
+        }
+    }
+
+    // "https:", "mailto:" and the like: a scheme of two or more letters (one letter is a drive).
+    static bool HasUrlScheme(std::u16string_view target)
+    {
+        size_t colon = target.find(u':');
+        if (colon == std::u16string_view::npos || colon < 2) {
+            return false;
+        }
+        for (size_t i = 0; i < colon; ++i) {
+            char16_t c = target[i];
+            bool ok = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                      (i > 0 && ((c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.'));
+            if (!ok) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    static bool IsAbsoluteTarget(std::u16string_view target)
+    {
+        return HasUrlScheme(target) || (target.size() >= 2 && target[1] == u':') ||
+               target.starts_with(u"\\\\") || target.starts_with(u"/");
+    }
+
+    // FileMoniker, [MS-OSHARED] 2.3.7.8, for links to files by path ("../totals.xls",
+    // "C:\reports\q3.xls"): leading "../" become cAnti, the path follows as 8-bit text and, when
+    // it is not plain ASCII, again as UTF-16. Separators are kept as the model has them.
+    void PutFileMoniker(std::u16string_view target)
+    {
+        static constexpr uint8_t kFileMonikerClsid[16] = {0x03, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                                          0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+        uint16_t anti = 0;
+        // Only the "../" form is counted: readers give cAnti back as "../", and a path written
+        // with "..\\" keeps them in its text, which resolves the same.
+        while (anti < 0xFFFF && target.starts_with(u"../")) {
+            target.remove_prefix(3);
+            ++anti;
+        }
+        m_out.Raw(kFileMonikerClsid, 16);
+        m_out.U16(anti);
+        m_out.U32(static_cast<uint32_t>(target.size() + 1));
+        bool ascii = true;
+        for (char16_t c : target) {
+            ascii = ascii && c < 0x80;
+            m_out.U8(c < 0x80 ? c : u'?');
+        }
+        m_out.U8(0);
+        m_out.U16(0xFFFF); // endServer
+        m_out.U16(0xDEAD); // versionNumber
+        m_out.Zeros(16 + 4);
+        if (ascii) {
+            m_out.U32(0);
+        } else {
+            m_out.U32(static_cast<uint32_t>(6 + 2 * target.size())); // cbUnicodePathSize
+            m_out.U32(static_cast<uint32_t>(2 * target.size()));     // cbUnicodePathBytes
+            m_out.U16(3);                                            // usKeyValue
+            PutChars(m_out, target, false);
         }
     }
 

@@ -332,12 +332,16 @@ TEST(XlsWriterRoundTrip, BuiltModelComesBackThroughOurReader)
     layout.merges.push_back({20, 5, 20, 9});
     layout.hyperlinks.push_back({{0, 0, 0, 0}, "https://example.com/x", "", "tip", "shown"});
     layout.hyperlinks.push_back({{1, 0, 1, 1}, "", "Values!A1", "", ""});
+    layout.hyperlinks.push_back({{2, 0, 2, 0}, "../../totals/q3.xls", "", "", ""});
+    layout.hyperlinks.push_back({{3, 0, 3, 0}, "C:\\reports\\m\xC3\xA4rz.xlsx", "Sheet1!B2", "", ""});
+    book.SetActiveSheet(2); // hidden: the first visible sheet opens instead
     layout.frozenRows = 1;
     layout.frozenCols = 2;
 
     std::unique_ptr<Workbook> back;
     ASSERT_NO_THROW(back = ReadBack(book));
     EXPECT_EQ(CompareWorkbooks("built model", book, *back), 0u);
+    EXPECT_EQ(back->ActiveSheet(), 0u);
 }
 
 // Every xlsx workbook of the corpus that fits BIFF8 survives xlsx -> model -> xls -> model.

@@ -111,7 +111,10 @@ def main(path):
         for r, info in sorted(sh.rowinfo_map.items()):
             out("row", name, r, info.height, bool(info.height_mismatch), bool(info.hidden))
         for h in sh.hyperlink_list:
-            out("link", name, rng(h.frowx, h.lrowx + 1, h.fcolx, h.lcolx + 1), h.url_or_path or "",
+            target = h.url_or_path or ""
+            if isinstance(target, bytes):  # xlrd gives a file moniker's 8-bit path as bytes
+                target = target.decode("latin-1")
+            out("link", name, rng(h.frowx, h.lrowx + 1, h.fcolx, h.lcolx + 1), target,
                 h.textmark or "", h.desc or "", h.quicktip or "")
         if sh.panes_are_frozen:
             out("freeze", name, sh.horz_split_pos, sh.vert_split_pos)
