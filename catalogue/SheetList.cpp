@@ -9,11 +9,23 @@ namespace {
 
 const SheetEntry kNoEntry{};
 
+// Beyond this many separate runs of selected rows, the rows are removed with one model reset.
+constexpr std::size_t kMaxSeparateRemovals = 16;
+
 } // namespace
 
 SheetList::SheetList(QObject* parent)
     : QAbstractTableModel(parent), m_selection(new QItemSelectionModel(this, this))
 {
+    // Connected after the selection model's own connections, so it has caught up when these run.
+    auto stale = [this] { m_selectedAtValid = false; };
+    connect(m_selection, &QItemSelectionModel::selectionChanged, this, stale);
+    connect(m_selection, &QItemSelectionModel::modelChanged, this, stale);
+    connect(this, &QAbstractItemModel::rowsInserted, this, stale);
+    connect(this, &QAbstractItemModel::rowsRemoved, this, stale);
+    connect(this, &QAbstractItemModel::rowsMoved, this, stale);
+    connect(this, &QAbstractItemModel::modelReset, this, stale);
+    connect(this, &QAbstractItemModel::layoutChanged, this, stale);
 }
 
 SheetList::~SheetList() = default;
@@ -68,7 +80,26 @@ bool SheetList::IsRowSelected(SheetRow row) const
     const int position = PositionOf(row);
     // Any selected cell selects its row: the views select whole rows, and a row whose cell alone
     // was selected by code is still a row the user sees highlighted.
-    return position >= 0 && m_selection->rowIntersectsSelection(position, QModelIndex());
+    return position >= 0 && SelectedAt(position);
+}
+
+bool SheetList::SelectedAt(int position) const
+{
+    if (!m_selectedAtValid) {
+        m_selectedAt.assign(m_rows.size(), 0);
+        const int rows = static_cast<int>(m_rows.size());
+        for (const QItemSelectionRange& range : m_selection->selection()) {
+            if (!range.isValid() || range.parent().isValid()) {
+                continue;
+            }
+            for (int r = std::max(range.top(), 0); r <= std::min(range.bottom(), rows - 1); ++r) {
+                m_selectedAt[static_cast<std::size_t>(r)] = 1;
+            }
+        }
+        m_selectedAtValid = true;
+    }
+    return position >= 0 && position < static_cast<int>(m_selectedAt.size()) &&
+           m_selectedAt[static_cast<std::size_t>(position)] != 0;
 }
 
 SheetRow SheetList::FocusedRow() const
@@ -136,7 +167,7 @@ void SheetList::DeleteSelectedRows()
 {
     std::vector<int> doomed;
     for (int position = 0; position < static_cast<int>(m_rows.size()); ++position) {
-        if (m_selection->rowIntersectsSelection(position, QModelIndex())) {
+        if (SelectedAt(position)) {
             doomed.push_back(position);
         }
     }
@@ -148,6 +179,18 @@ void SheetList::DeleteSelectedRows()
     // row; the list has no focused row after its focused row is removed.
     if (IsRowSelected(FocusedRow())) {
         m_selection->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    }
+    // The selected rows are exactly the rows about to go, so no row is selected afterwards.
+    // Clearing the selection first spares the selection model from splitting its ranges at every
+    // removal, which costs quadratic time when many separate rows are selected.
+    m_selection->clearSelection();
+    std::size_t runs = 1;
+    for (std::size_t i = 1; i < doomed.size(); ++i) {
+        runs += doomed[i - 1] + 1 == doomed[i] ? 0 : 1;
+    }
+    if (runs > kMaxSeparateRemovals) {
+        RemoveByReset(doomed);
+        return;
     }
     // Remove runs of neighbouring rows from the bottom up, so that positions below stay right.
     std::size_t end = doomed.size();
@@ -168,6 +211,32 @@ void SheetList::DeleteSelectedRows()
     }
     // Positions of the rows below the first removed one changed; nothing above it did.
     Reindex(doomed.front(), static_cast<int>(m_rows.size()) - 1);
+}
+
+void SheetList::RemoveByReset(const std::vector<int>& doomed)
+{
+    // One reset instead of thousands of removals: a view lays itself out again at every removal,
+    // which makes many separate removals quadratic. No remaining row is selected (the selected
+    // rows are the ones that go) and the focus, if it survives, is put back.
+    const SheetRow focused = FocusedRow();
+    beginResetModel();
+    std::vector<Row> kept;
+    kept.reserve(m_rows.size() - doomed.size());
+    std::size_t next = 0;
+    for (int position = 0; position < static_cast<int>(m_rows.size()); ++position) {
+        if (next < doomed.size() && doomed[next] == position) {
+            ++next;
+        } else {
+            kept.push_back(std::move(m_rows[static_cast<std::size_t>(position)]));
+        }
+    }
+    m_rows = std::move(kept);
+    m_positions.clear();
+    Reindex(0, static_cast<int>(m_rows.size()) - 1);
+    endResetModel();
+    if (focused) {
+        m_selection->setCurrentIndex(IndexOf(focused), QItemSelectionModel::NoUpdate);
+    }
 }
 
 void SheetList::ClearRows()

@@ -266,6 +266,38 @@ TEST(SheetList, RemovingDoesNotDisturbOtherSelectedRowsAfterAMove)
     EXPECT_EQ(f.Focused(), "(none)");
 }
 
+// Many separate runs of selected rows are removed in one go; the result must be the same.
+TEST(SheetList, ManySeparateSelectedRunsKeepOrderFocusAndHandles)
+{
+    for (const bool focusSelected : {false, true}) {
+        SCOPED_TRACE(focusSelected ? "focused row removed" : "focused row kept");
+        Names names;
+        for (int i = 0; i < 90; ++i) {
+            names.push_back("R" + std::to_string(i));
+        }
+        Fixture f(names);
+        Names expected;
+        for (int i = 0; i < 90; ++i) {
+            if (i % 3 == 0) {
+                f.Select(names[static_cast<std::size_t>(i)]); // 30 separate runs
+            } else {
+                expected.push_back(names[static_cast<std::size_t>(i)]);
+            }
+        }
+        f.Focus(focusSelected ? "R42" : "R43");
+        SignalCounter closed(&f.list, &SheetList::BatchClosed);
+        f.list.DeleteSelectedRows();
+        EXPECT_EQ(f.Order(), expected);
+        EXPECT_EQ(f.Focused(), focusSelected ? "(none)" : "R43");
+        EXPECT_TRUE(f.Selected().empty());
+        EXPECT_EQ(closed.count(), 1);
+        EXPECT_EQ(f.list.EntryOf(f["R44"]).SheetName, "R44");
+        EXPECT_EQ(f.list.EntryOf(f["R45"]), SheetEntry{});
+        EXPECT_EQ(f.list.NextRow(f["R43"]), f["R44"]);
+        EXPECT_EQ(f.list.NextRow(f["R44"]), f["R46"]);
+    }
+}
+
 TEST(SheetList, ClearRowsRemovesEverythingAndTheFocus)
 {
     Fixture f({"A", "B", "C"});
