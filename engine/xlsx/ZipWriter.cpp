@@ -2,6 +2,7 @@
 #include "engine/xlsx/ZipWriter.h"
 
 #include "engine/Errors.h"
+#include "engine/Limits.h"
 
 #include <zlib.h>
 
@@ -12,9 +13,8 @@ namespace gq::engine {
 
 namespace {
 
-// Largest value of the 32-bit size and offset fields; reaching it would need Zip64.
-constexpr uint64_t kMaxZip32Field = 0xFFFFFFFFull;
-constexpr size_t kMaxEntries = 0xFFFF;
+constexpr uint64_t kMaxZip32Field = limits::kZipMaxWrittenBytes;
+constexpr size_t kMaxEntries = limits::kZipMaxWrittenEntries;
 // The deflate window: each block is primed with this much of what came before it.
 constexpr size_t kWindowBytes = 32 * 1024;
 
