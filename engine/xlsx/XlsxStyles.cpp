@@ -29,8 +29,7 @@ constexpr std::array<uint32_t, 64> kDefaultPalette{{
     0x003366, 0x339966, 0x003300, 0x333300, 0x993300, 0x993366, 0x333399, 0x333333,
 }};
 
-// Cell formats in one styles part: more than this is no real workbook (Excel keeps 64,000).
-constexpr size_t kMaxStyleRecords = 1u << 20;
+constexpr size_t kMaxStyleRecords = limits::kMaxXlsxStyleRecords;
 
 std::optional<uint32_t> ParseHexColor(const char* text)
 {
