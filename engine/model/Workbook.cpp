@@ -415,8 +415,8 @@ Worksheet& Workbook::Sheet(size_t index)
     SheetInfo& info = m_sheets.at(index);
     if (!info.data) {
         auto data = std::make_unique<Worksheet>();
-        if (m_source) {
-            m_source->LoadSheet(*this, index, *data);
+        if (m_source && info.sourceIndex != SIZE_MAX) {
+            m_source->LoadSheet(*this, info.sourceIndex, *data);
         }
         info.data = std::move(data);
     }
@@ -425,7 +425,7 @@ Worksheet& Workbook::Sheet(size_t index)
 
 void Workbook::UnloadSheet(size_t index)
 {
-    if (m_source) {
+    if (m_source && m_sheets.at(index).sourceIndex != SIZE_MAX) {
         m_sheets.at(index).data.reset();
     }
 }
@@ -455,6 +455,7 @@ void Workbook::AddUnloadedSheet(std::string name, SheetState state)
     SheetInfo info;
     info.name = std::move(name);
     info.state = state;
+    info.sourceIndex = m_sheets.size();
     m_sheets.push_back(std::move(info));
 }
 

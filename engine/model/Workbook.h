@@ -5,6 +5,7 @@
 
 #include "engine/model/Styles.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -183,6 +184,9 @@ struct SheetInfo {
     std::string name;
     SheetState state = SheetState::Visible;
     std::unique_ptr<Worksheet> data; // null until loaded
+    // The sheet's index for the sheet source (its position when the reader added it), which
+    // stays right when sheets are inserted before it; SIZE_MAX for a sheet that no source holds.
+    size_t sourceIndex = SIZE_MAX;
 };
 
 class Workbook {
@@ -199,7 +203,8 @@ public:
     // The sheet's content, loaded through the sheet source the first time it is asked for.
     Worksheet& Sheet(size_t index);
     bool IsSheetLoaded(size_t index) const { return m_sheets.at(index).data != nullptr; }
-    // Drops a loaded sheet's content; it is loaded again when next asked for.
+    // Drops a loaded sheet's content; it is loaded again when next asked for. Sheets that no
+    // source holds (inserted ones) keep their content.
     void UnloadSheet(size_t index);
 
     // Adds an empty, loaded sheet at `position` (SheetCount() appends) and gives its index.
