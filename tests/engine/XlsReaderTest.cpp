@@ -345,6 +345,23 @@ TEST(XlsReader, ListingDoesNotParseWorksheets)
     EXPECT_EQ(book->Sheet(1).FindCell(0, 0)->number, 7.0);
 }
 
+// Sheets inserted into an opened workbook do not shift which stored sheet a later load reads.
+TEST(XlsReader, InsertedSheetsDoNotShiftLazyLoads)
+{
+    tb::WorkbookStream wb = BasicBook();
+    wb.sheets.push_back(SheetWith("First", {Number(0, 0, 1)}));
+    wb.sheets.push_back(SheetWith("Second", {Number(0, 0, 2)}));
+    auto book = Open(wb);
+    book->InsertSheet(0, "New");
+    book->Sheet(0).SetNumber(0, 0, 99);
+    EXPECT_EQ(book->Sheet(2).FindCell(0, 0)->number, 2.0);
+    EXPECT_EQ(book->Sheet(1).FindCell(0, 0)->number, 1.0);
+    book->UnloadSheet(0);
+    book->UnloadSheet(2);
+    EXPECT_EQ(book->Sheet(0).FindCell(0, 0)->number, 99.0) << "an inserted sheet has no source to reload from";
+    EXPECT_EQ(book->Sheet(2).FindCell(0, 0)->number, 2.0);
+}
+
 TEST(XlsReader, ReadsSheetLayout)
 {
     tb::WorkbookStream wb = BasicBook();
