@@ -72,7 +72,13 @@ void AppendUtf16(std::span<const uint8_t> utf16le, std::string& out)
 
 void AppendLatin1(std::span<const uint8_t> bytes, std::string& out)
 {
-    for (uint8_t b : bytes) {
+    // Most text is ASCII, which is the same in UTF-8: one append instead of a byte at a time.
+    size_t ascii = 0;
+    while (ascii < bytes.size() && bytes[ascii] < 0x80) {
+        ++ascii;
+    }
+    out.append(reinterpret_cast<const char*>(bytes.data()), ascii);
+    for (uint8_t b : bytes.subspan(ascii)) {
         if (b < 0x80) {
             out.push_back(static_cast<char>(b));
         } else {
