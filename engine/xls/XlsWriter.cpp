@@ -1298,7 +1298,7 @@ private:
                                                           0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
         uint16_t anti = 0;
         // Only the "../" form is counted: readers give cAnti back as "../", and a path written
-        // with "..\\" keeps them in its text, which resolves the same.
+        // with "..\" keeps them in its text, which resolves the same.
         while (anti < 0xFFFF && target.starts_with(u"../")) {
             target.remove_prefix(3);
             ++anti;
