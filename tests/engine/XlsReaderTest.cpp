@@ -29,7 +29,7 @@ std::vector<uint8_t> FontRecord(const std::string& name, uint16_t twips, uint16_
 }
 
 // A BIFF8 XF record. `used` is the fAtr* byte already shifted (bits 2-7).
-struct XfSpec {
+struct XfFields {
     uint16_t font = 0;
     uint16_t format = 0;
     bool style = false;
@@ -44,7 +44,7 @@ struct XfSpec {
     bool locked = true;
 };
 
-std::vector<uint8_t> XfRecord(const XfSpec& x)
+std::vector<uint8_t> XfRecord(const XfFields& x)
 {
     Bytes b;
     uint16_t typeProt = static_cast<uint16_t>((x.locked ? 1 : 0) | (x.style ? 4 : 0) | (x.parent << 4));
@@ -90,21 +90,21 @@ tb::WorkbookStream BasicBook()
     Append(wb.globals, FontRecord("Times New Roman", 240, 0x0002, 10, 700, 1));
     Append(wb.globals, Record(0x041E, Bytes().U16(164).XLString("0.000")));
     for (int i = 0; i < 15; ++i) {
-        XfSpec s;
+        XfFields s;
         s.style = true;
         s.parent = 0xFFF;
         s.used = 0;
         Append(wb.globals, XfRecord(s));
     }
-    Append(wb.globals, XfRecord(XfSpec{}));
-    XfSpec date;
+    Append(wb.globals, XfRecord(XfFields{}));
+    XfFields date;
     date.format = 14;
     Append(wb.globals, XfRecord(date));
-    XfSpec fancy;
+    XfFields fancy;
     fancy.font = 5;
     fancy.format = 164;
     Append(wb.globals, XfRecord(fancy));
-    XfSpec filled;
+    XfFields filled;
     filled.align = 0x02 | 0x08 | 0x10; // centre, wrap, vertical centre
     filled.rotation = 45;
     filled.indent = 2;
@@ -282,10 +282,10 @@ TEST(XlsReader, MapsStylesThroughThePalette)
 TEST(XlsReader, OutOfRangeStyleIndexesFallBack)
 {
     tb::WorkbookStream wb = BasicBook();
-    XfSpec badFont;
+    XfFields badFont;
     badFont.font = 4; // font 4 does not exist
     Append(wb.globals, XfRecord(badFont)); // XF 19
-    XfSpec farFont;
+    XfFields farFont;
     farFont.font = 999;
     farFont.format = 300; // no FORMAT record, not built in
     Append(wb.globals, XfRecord(farFont)); // XF 20
