@@ -109,11 +109,25 @@ public:
 private:
     bool AtEnd() const { return m_pos >= m_data.size(); }
     uint8_t Byte() { return AtEnd() ? 0 : m_data[m_pos++]; }
-    uint32_t U16() { return Byte() | (uint32_t(Byte()) << 8); }
-    uint32_t U32() { return U16() | (U16() << 16); }
+    // Every value is consumed in its own statement: the order in which a compiler evaluates the
+    // operands of one expression is unspecified, and a saved input must replay the same everywhere.
+    uint32_t U16()
+    {
+        uint32_t low = Byte();
+        uint32_t high = Byte();
+        return low | (high << 8);
+    }
+    uint32_t U32()
+    {
+        uint32_t low = U16();
+        uint32_t high = U16();
+        return low | (high << 16);
+    }
     double Number()
     {
-        uint64_t raw = uint64_t(U32()) | (uint64_t(U32()) << 32);
+        uint64_t low = U32();
+        uint64_t high = U32();
+        uint64_t raw = low | (high << 32);
         double value;
         std::memcpy(&value, &raw, sizeof value);
         // Neither format stores NaN or infinity as a number, and no reader gives them.
@@ -228,17 +242,20 @@ private:
             break;
         case 1: {
             uint32_t row = RowIndex(), col = ColIndex();
-            sheet.SetNumber(row, col, Number(), AnyStyle(workbook));
+            double value = Number();
+            sheet.SetNumber(row, col, value, AnyStyle(workbook));
             break;
         }
         case 2: {
             uint32_t row = RowIndex(), col = ColIndex();
-            sheet.SetString(row, col, workbook.Strings().Intern(Text(255)), AnyStyle(workbook));
+            uint32_t text = workbook.Strings().Intern(Text(255));
+            sheet.SetString(row, col, text, AnyStyle(workbook));
             break;
         }
         case 3: {
             uint32_t row = RowIndex(), col = ColIndex();
-            sheet.SetBoolean(row, col, Byte() & 1, AnyStyle(workbook));
+            bool value = Byte() & 1;
+            sheet.SetBoolean(row, col, value, AnyStyle(workbook));
             break;
         }
         case 4: {
@@ -246,7 +263,8 @@ private:
                 engine::ErrorCode::Null, engine::ErrorCode::Div0, engine::ErrorCode::Value, engine::ErrorCode::Ref,
                 engine::ErrorCode::Name, engine::ErrorCode::Num,  engine::ErrorCode::NA};
             uint32_t row = RowIndex(), col = ColIndex();
-            sheet.SetError(row, col, kErrors[Byte() % 7], AnyStyle(workbook));
+            engine::ErrorCode value = kErrors[Byte() % 7];
+            sheet.SetError(row, col, value, AnyStyle(workbook));
             break;
         }
         case 5: {
@@ -305,9 +323,11 @@ private:
         case 12:
             workbook.SetDate1904(Byte() & 1);
             break;
-        default:
-            workbook.SetSheetState(Byte() % workbook.SheetCount(), engine::SheetState(Byte() % 3));
+        default: {
+            size_t index = Byte() % workbook.SheetCount();
+            workbook.SetSheetState(index, engine::SheetState(Byte() % 3));
             break;
+        }
         }
     }
 
