@@ -290,14 +290,14 @@ void ZipPackage::Inflate(std::string_view partName, uint64_t maxBytes,
         }
         produced += static_cast<uint64_t>(n);
         if (produced > st.size) {
-            throw FormatError(FileName(), "a part inflates to more bytes than the zip directory declares", part,
+            throw FormatError(FileName(), "the zip package is damaged: a part inflates to more bytes than its directory declares", part,
                               static_cast<int64_t>(st.size));
         }
         m_totalInflated += static_cast<uint64_t>(n);
         consume(buffer.data(), static_cast<size_t>(n));
     }
     if (produced != st.size) {
-        throw FormatError(FileName(), "a part inflates to fewer bytes than the zip directory declares", part,
+        throw FormatError(FileName(), "the zip package is damaged: a part inflates to fewer bytes than its directory declares", part,
                           static_cast<int64_t>(produced));
     }
 }
