@@ -357,7 +357,7 @@ public:
         return Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
             engine::Workbook& model = *book.model;
-            std::string name = NextSheetName(SheetNamesOf(model));
+            std::string name = NextSheetName(SheetNamesOf(model), book.lastAddedSheetNumber);
             size_t position = std::min(model.ActiveSheet(), model.SheetCount());
             book.MarkModified();
             m_state->cache.Forget(&book);

@@ -3,6 +3,7 @@
 
 #include "engine/Limits.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <unordered_set>
 
@@ -208,16 +209,25 @@ std::optional<std::string> SheetNameProblem(std::string_view name, const std::ve
     return std::nullopt;
 }
 
-std::string NextSheetName(const std::vector<std::string>& existing)
+std::string NextSheetName(const std::vector<std::string>& existing, uint64_t& lastNumber)
 {
     std::unordered_set<std::string> taken;
+    uint64_t highest = lastNumber;
     for (const auto& name : existing) {
-        taken.insert(FoldCase(name));
+        std::string folded = FoldCase(name);
+        taken.insert(folded);
+        // "sheet<digits>" without leading zeros, the form this function hands out.
+        if (folded.size() > 5 && folded.size() <= 5 + 18 && folded.compare(0, 5, "sheet") == 0 && folded[5] != '0' &&
+            folded.find_first_not_of("0123456789", 5) == std::string::npos) {
+            highest = std::max<uint64_t>(highest, std::stoull(folded.substr(5)));
+        }
     }
-    // At most existing.size() numbers are taken, so the loop ends by existing.size() + 1.
-    for (size_t n = 1;; ++n) {
+    // `highest` is at least every number in use, so the first candidate is free unless a name
+    // equal to it but in another form exists; the loop ends within existing.size() + 1 rounds.
+    for (uint64_t n = highest + 1;; ++n) {
         std::string candidate = "Sheet" + std::to_string(n);
         if (taken.count(FoldCase(candidate)) == 0) {
+            lastNumber = n;
             return candidate;
         }
     }

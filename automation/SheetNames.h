@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,9 +25,11 @@ bool SameSheetName(std::string_view a, std::string_view b);
 std::optional<std::string> SheetNameProblem(std::string_view name, const std::vector<std::string>& existing,
                                             size_t self);
 
-// The name for an added sheet: "Sheet<N>" with the smallest N >= 1 that no sheet of the workbook
-// carries (compared without regard to case). Office suites count up from the highest number in use;
-// taking the smallest free number instead keeps names short after renames and never collides.
-std::string NextSheetName(const std::vector<std::string>& existing);
+// The name for an added sheet: "Sheet<N>" with the next number not yet used in the workbook, as
+// office suites do: N counts up from the highest "Sheet<N>" in use and from the last number handed
+// out (`lastNumber`, updated), so a number is not handed out again after its sheet was renamed.
+// Reusing freed numbers would let a merge join a clashing name with the same number twice
+// ("DataSheet2" for two entries) and have the second rename refused.
+std::string NextSheetName(const std::vector<std::string>& existing, uint64_t& lastNumber);
 
 } // namespace gq::automation

@@ -38,6 +38,7 @@ struct ServerBook {
     // inserted in front of them does not make them point at another sheet.
     std::vector<uint64_t> sheetIds;
     uint64_t nextSheetId = 0;
+    uint64_t lastAddedSheetNumber = 0; // the N of the last "Sheet<N>" that AddSheet handed out
 
     explicit ServerBook(std::shared_ptr<engine::Workbook> workbook);
     // The index of a sheet id, or nullopt when the workbook has no such sheet.

@@ -93,21 +93,26 @@ TEST(EmbeddedServerNames, RefusesBadNames)
     }
 }
 
-TEST(EmbeddedServerNames, AddedSheetsTakeTheSmallestFreeNumber)
+TEST(EmbeddedServerNames, AddedSheetsCountUpAndNeverReuseANumber)
 {
     const struct {
         std::vector<std::string> existing;
+        uint64_t lastNumber;
         const char* next;
     } cases[] = {
-        {{}, "Sheet1"},
-        {{"Sheet1"}, "Sheet2"},
-        {{"Sheet2"}, "Sheet1"},
-        {{"sheet1", "SHEET2"}, "Sheet3"},
-        {{"Sheet1", "Sheet3"}, "Sheet2"},
-        {{"Sheet1", "Data", "Sheet01"}, "Sheet2"},
+        {{}, 0, "Sheet1"},
+        {{"Sheet1"}, 0, "Sheet2"},
+        {{"Sheet2"}, 0, "Sheet3"},             // counts up from the highest in use
+        {{"sheet1", "SHEET2"}, 0, "Sheet3"},   // without regard to case
+        {{"Sheet1", "Sheet3"}, 0, "Sheet4"},
+        {{"Sheet1", "Data", "Sheet01"}, 0, "Sheet2"}, // "Sheet01" is not a number this hands out
+        {{"Data", "Sheet1"}, 2, "Sheet3"},     // Sheet2 was handed out and renamed: not again
+        {{"Sheet99999999999999999999"}, 0, "Sheet1"}, // too long to be a counter
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(NextSheetName(c.existing), c.next);
+        uint64_t last = c.lastNumber;
+        EXPECT_EQ(NextSheetName(c.existing, last), c.next);
+        EXPECT_EQ("Sheet" + std::to_string(last), c.next);
     }
 }
 

@@ -89,15 +89,15 @@ TEST_F(EmbeddedServerTest, AddSheetInsertsBeforeTheActiveSheetAndActivatesIt)
     }
 }
 
-TEST_F(EmbeddedServerTest, AddedSheetsReuseTheSmallestFreeNumberAfterRenames)
+TEST_F(EmbeddedServerTest, AddedSheetsNeverReuseANumberAfterRenames)
 {
     Ref<Workbook> book = m_server->AddWorkbook();
     Ref<Sheet> second = book->AddSheet();
     second->SetName("Data");
-    EXPECT_EQ(book->AddSheet()->Name(), "Sheet2");
-    book->SheetByName("Sheet1")->SetName("sheet3");
-    EXPECT_EQ(book->AddSheet()->Name(), "Sheet1");
-    EXPECT_EQ(book->AddSheet()->Name(), "Sheet4");
+    EXPECT_EQ(book->AddSheet()->Name(), "Sheet3");
+    book->SheetByName("Sheet1")->SetName("sheet7");
+    EXPECT_EQ(book->AddSheet()->Name(), "Sheet8");
+    EXPECT_EQ(book->AddSheet()->Name(), "Sheet9");
 }
 
 TEST_F(EmbeddedServerTest, SheetHandlesFollowTheirSheetWhenOthersAreInserted)
