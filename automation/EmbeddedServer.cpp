@@ -376,6 +376,9 @@ public:
             if (engine::FormatForOutputName(path) == engine::FileFormat::Xls) {
                 CheckFitsXls(*book.model);
             }
+            // Saving ends the copy, as in office suites: a copied block of a closed workbook would
+            // otherwise stay in memory through the whole save of a merge's large output.
+            m_state->clipboard.reset();
             engine::SaveWorkbookFile(*book.model, path);
         });
     }

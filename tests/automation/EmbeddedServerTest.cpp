@@ -345,6 +345,16 @@ TEST_F(EmbeddedServerTest, ACopyOutlivesTheClosedSourceWorkbook)
     EXPECT_EQ(c->number, 5);
 }
 
+TEST_F(EmbeddedServerTest, SavingEndsTheCopy)
+{
+    test::TempDir dir;
+    Ref<Workbook> book = m_server->AddWorkbook();
+    Ref<Sheet> sheet = book->SheetAt(1);
+    sheet->RangeAt("A1:B2")->Copy();
+    book->SaveAs(dir.File("saved.xlsx"));
+    ExpectServerError([&] { sheet->RangeAt("D4")->PasteSpecial(); }, "nothing to paste");
+}
+
 TEST_F(EmbeddedServerTest, PasteFailsClearly)
 {
     Ref<Workbook> target = m_server->AddWorkbook();
