@@ -99,42 +99,6 @@ std::vector<std::string> SheetNamesOf(const engine::Workbook& model)
     return names;
 }
 
-// The same box as Worksheet::UsedRange, found from the ends of each row: the merge asks for the
-// used range of a growing target sheet once per entry, and a row's first and last used cells are
-// almost always its first and last stored cells.
-std::optional<engine::CellRange> UsedRangeOf(const engine::Worksheet& sheet)
-{
-    auto used = [](const engine::Cell& c) { return c.type != engine::CellType::Blank || c.style != 0; };
-    bool any = false;
-    engine::CellRange box{};
-    auto extend = [&](uint32_t r0, uint32_t c0, uint32_t r1, uint32_t c1) {
-        if (!any) {
-            box = engine::CellRange{r0, c0, r1, c1};
-            any = true;
-            return;
-        }
-        box.firstRow = std::min(box.firstRow, r0);
-        box.firstCol = std::min(box.firstCol, c0);
-        box.lastRow = std::max(box.lastRow, r1);
-        box.lastCol = std::max(box.lastCol, c1);
-    };
-    for (const engine::Row& row : sheet.rows) {
-        auto first = std::find_if(row.cells.begin(), row.cells.end(), used);
-        if (first == row.cells.end()) {
-            continue;
-        }
-        auto last = std::find_if(row.cells.rbegin(), row.cells.rend(), used);
-        extend(row.index, first->col, row.index, last->col);
-    }
-    for (const engine::CellRange& m : sheet.merges) {
-        extend(m.firstRow, m.firstCol, m.lastRow, m.lastCol);
-    }
-    if (!any) {
-        return std::nullopt;
-    }
-    return box;
-}
-
 std::string Thousands(uint64_t n)
 {
     std::string digits = std::to_string(n);
@@ -156,7 +120,7 @@ void CheckFitsXls(engine::Workbook& model)
     using engine::limits::kXlsMaxRows;
     for (size_t i = 0; i < model.SheetCount(); ++i) {
         const engine::Worksheet& sheet = model.Sheet(i);
-        std::optional<engine::CellRange> used = UsedRangeOf(sheet);
+        std::optional<engine::CellRange> used = sheet.UsedRange();
         uint32_t lastRow = used ? used->lastRow : 0;
         uint32_t lastCol = used ? used->lastCol : 0;
         for (const auto& link : sheet.hyperlinks) {
@@ -288,7 +252,7 @@ public:
         return Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
             const engine::Worksheet& sheet = book.model->Sheet(SheetIndex(book, m_sheetId));
-            engine::CellRange range = UsedRangeOf(sheet).value_or(engine::CellRange{});
+            engine::CellRange range = sheet.UsedRange().value_or(engine::CellRange{});
             return Ref<Range>(new RangeHandle(m_state, m_entry, m_sheetId, range));
         });
     }

@@ -17,7 +17,7 @@
 
 namespace gq::engine {
 
-// Writes a zip archive ([APPNOTE] PKWARE's .ZIP File Format Specification, 4.3) part by part.
+// Writes a zip archive (PKWARE APPNOTE.TXT, .ZIP file format, section 4.3) part by part.
 //
 // The sink cannot seek, so a part whose size is not known in advance (a worksheet) is written with
 // general-purpose flag bit 3: the local header carries zero sizes and a data descriptor with the
