@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Runs the tests under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz harness for a
+# short, bounded time on top of its saved regression inputs. Needs what tools/check.sh installs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$PWD"
+bash tools/install-deps.sh
+
+# Sanitizers. A lean build: no GUI (tools/check.sh runs its tests), -O1, and without the conversions through
+# LibreOffice and Gnumeric, which exercise those programs far more than ours and take minutes.
+echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+start=$(date +%s)
+cmake -S . -B build-check-asan -G Ninja -DGQ_SANITIZE=ON -DGQ_BUILD_GUI=OFF -DCMAKE_BUILD_TYPE=Debug \
+  "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1" "-DCMAKE_C_FLAGS_DEBUG=-O1 -g1"
+cmake --build build-check-asan
+(cd build-check-asan &&
+  ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:check_initialization_order=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --output-on-failure --timeout 1800 -j2 -E 'OutsideReaders')
+echo "== sanitizer build and tests took $(( $(date +%s) - start )) s"
+
+# Fuzzing: each harness for 20 s, seeded with its regression inputs and, where present, the real
+# workbooks of the shared corpus. Seeds and findings go to a scratch folder outside the checkout.
+echo "== fuzz harnesses"
+CC=clang CXX=clang++ cmake -S . -B build-check-fuzz -G Ninja -DGQ_FUZZ=ON -DGQ_BUILD_GUI=OFF -DGQ_BUILD_TESTS=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build-check-fuzz --target fuzz_xlsx_read fuzz_xls_read fuzz_write_roundtrip
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+corpus="$root/../shared/corpus/files"
+for harness in xlsx_read xls_read write_roundtrip; do
+  mkdir -p "$work/$harness/seeds" "$work/$harness/new" "$work/$harness/findings"
+  cp "$root/fuzz/regressions/$harness/"* "$work/$harness/seeds/" 2>/dev/null || true
+  dict=()
+  case $harness in
+    xlsx_read)
+      dict=(-dict="$root/fuzz/xlsx.dict")
+      [ -d "$corpus" ] && find "$corpus" -maxdepth 1 \( -iname '*.xlsx' -o -iname '*.xlsm' \) -size -300k \
+        -exec cp {} "$work/$harness/seeds/" \;
+      ;;
+    xls_read)
+      dict=(-dict="$root/fuzz/xls.dict")
+      [ -d "$corpus" ] && find "$corpus" -maxdepth 1 -iname '*.xls' -size -300k -exec cp {} "$work/$harness/seeds/" \;
+      ;;
+    write_roundtrip)
+      # Any bytes are a model-building program; a fixed ramp starts it beyond the first few steps.
+      python3 -c 'import sys; sys.stdout.buffer.write(bytes(range(256)) * 8)' > "$work/$harness/seeds/ramp"
+      ;;
+  esac
+  echo "-- fuzz_$harness"
+  "build-check-fuzz/fuzz/fuzz_$harness" -max_total_time=20 -timeout=5 -rss_limit_mb=2048 "${dict[@]}" \
+    -artifact_prefix="$work/$harness/findings/" -print_final_stats=1 \
+    "$work/$harness/new" "$work/$harness/seeds" 2>&1 | tail -n 15 || {
+    echo "fuzz_$harness found a failing input; it is kept in $root/build-check-fuzz/findings-$harness:"
+    mkdir -p "build-check-fuzz/findings-$harness"
+    cp "$work/$harness/findings/"* "build-check-fuzz/findings-$harness/" 2>/dev/null || true
+    ls "build-check-fuzz/findings-$harness"
+    exit 1
+  }
+done
+echo "== all checks passed"
