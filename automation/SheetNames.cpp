@@ -2,12 +2,15 @@
 #include "automation/SheetNames.h"
 
 #include "engine/Limits.h"
+#include "engine/text/Utf8.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <unordered_set>
 
 namespace gq::automation {
+
+using engine::AppendUtf8;
 
 namespace {
 
@@ -57,25 +60,6 @@ std::optional<char32_t> DecodeOne(std::string_view text, size_t& pos)
     }
     pos += len;
     return cp;
-}
-
-void AppendUtf8(std::string& out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 // Simple one-to-one lower-case mapping for the scripts sheet names are written in here.
