@@ -28,7 +28,12 @@ SheetList::SheetList(QObject* parent)
     connect(this, &QAbstractItemModel::layoutChanged, this, stale);
 }
 
-SheetList::~SheetList() = default;
+SheetList::~SheetList()
+{
+    // The selection model is a child that ~QObject destroys after this class's part is gone; the
+    // signals it sends then must not reach the handlers above.
+    disconnect(m_selection, nullptr, this, nullptr);
+}
 
 SheetRow SheetList::AppendEntry(const SheetEntry& entry)
 {
