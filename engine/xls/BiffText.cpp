@@ -1,30 +1,15 @@
 // UTF-16, Latin-1 and code-page text to UTF-8.
 #include "engine/xls/BiffText.h"
 
+#include "engine/text/Utf8.h"
+
 #include <iconv.h>
 
 namespace gq::engine {
 
 namespace {
 
-void AppendCodePoint(uint32_t u, std::string& out)
-{
-    if (u < 0x80) {
-        out.push_back(static_cast<char>(u));
-    } else if (u < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-        out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    } else if (u < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (u >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((u >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    }
-}
+void AppendCodePoint(uint32_t u, std::string& out) { AppendUtf8(out, u); }
 
 // The iconv name of a Windows or Macintosh code page number.
 std::string IconvName(uint16_t cp)

@@ -2,6 +2,7 @@
 // compound file ([MS-CFB]). Formulas are written as their cached values.
 #include "engine/xls/XlsWriter.h"
 
+#include "engine/xls/XlsPalette.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/xls/CfbWriter.h"
@@ -43,15 +44,13 @@ constexpr uint32_t kRowsPerBlock = 32;     // Excel groups ROW records and their
 
 // The default BIFF8 palette, indexes 8-63 ([MS-XLS] 2.5.161 Icv; the colours every reader assumes
 // when a file has no PALETTE record).
-constexpr std::array<uint32_t, 56> kDefaultPalette{
-    0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF,
-    0x800000, 0x008000, 0x000080, 0x808000, 0x800080, 0x008080, 0xC0C0C0, 0x808080,
-    0x9999FF, 0x993366, 0xFFFFCC, 0xCCFFFF, 0x660066, 0xFF8080, 0x0066CC, 0xCCCCFF,
-    0x000080, 0xFF00FF, 0xFFFF00, 0x00FFFF, 0x800080, 0x800000, 0x008080, 0x0000FF,
-    0x00CCFF, 0xCCFFFF, 0xCCFFCC, 0xFFFF99, 0x99CCFF, 0xFF99CC, 0xCC99FF, 0xFFCC99,
-    0x3366FF, 0x33CCCC, 0x99CC00, 0xFFCC00, 0xFF9900, 0xFF6600, 0x666699, 0x969696,
-    0x003366, 0x339966, 0x003300, 0x333300, 0x993300, 0x993366, 0x333399, 0x333333,
-};
+constexpr std::array<uint32_t, 56> kDefaultPalette = [] {
+    std::array<uint32_t, 56> entries{};
+    for (size_t i = 0; i < entries.size(); ++i) {
+        entries[i] = biff::kDefaultPalette[i + 8];
+    }
+    return entries;
+}();
 
 inline void Put16(uint8_t* p, uint32_t v)
 {
