@@ -49,7 +49,9 @@ FileFormat FormatForOutputName(const std::string& path)
     return FileFormat::Xlsx;
 }
 
-std::unique_ptr<Workbook> OpenWorkbookBytes(std::shared_ptr<const InputBytes> bytes)
+namespace {
+
+std::unique_ptr<Workbook> ReadWorkbookBytes(std::shared_ptr<const InputBytes> bytes)
 {
     auto data = bytes->Data();
     if (data.empty()) {
@@ -68,6 +70,21 @@ std::unique_ptr<Workbook> OpenWorkbookBytes(std::shared_ptr<const InputBytes> by
         return ReadXls(std::move(bytes));
     }
     throw FormatError(bytes->Name(), "the file is not an Excel workbook (neither xlsx nor xls)");
+}
+
+} // namespace
+
+std::unique_ptr<Workbook> OpenWorkbookBytes(std::shared_ptr<const InputBytes> bytes)
+{
+    std::unique_ptr<Workbook> workbook;
+    try {
+        workbook = ReadWorkbookBytes(bytes);
+    } catch (const EngineError&) {
+        bytes->CheckUnchanged();
+        throw;
+    }
+    bytes->CheckUnchanged();
+    return workbook;
 }
 
 std::unique_ptr<Workbook> OpenWorkbookFile(const std::string& path)

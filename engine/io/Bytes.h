@@ -12,13 +12,20 @@
 namespace gq::engine {
 
 // Read-only bytes of one input file. Mapped from disk, so opening a large workbook to list its
-// sheets costs no read of the whole file.
+// sheets costs no read of the whole file. Another program may cut the file short while it is
+// mapped; reading a page past the new end then raises SIGBUS. A process-wide handler puts zero
+// pages in place of what was cut, so the read goes on (a reader sees a damaged file, which it
+// handles like any other), and CheckUnchanged reports the change as what it is.
 class InputBytes {
 public:
     virtual ~InputBytes() = default;
     virtual std::span<const uint8_t> Data() const = 0;
     // The name used in messages (the file's path).
     virtual const std::string& Name() const = 0;
+    // Throws IoError when the file behind these bytes was cut short or rewritten since it was
+    // opened: what was read from it may then be neither the old nor the new content. Readers
+    // call it before a lazy read and when they fail or finish. Memory buffers never change.
+    virtual void CheckUnchanged() const {}
 
     // Maps a regular file; throws IoError (missing, unreadable, not a regular file) or LimitError.
     static std::shared_ptr<const InputBytes> MapFile(const std::string& path);

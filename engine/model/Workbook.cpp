@@ -416,7 +416,16 @@ Worksheet& Workbook::Sheet(size_t index)
     if (!info.data) {
         auto data = std::make_unique<Worksheet>();
         if (m_source && info.sourceIndex != SIZE_MAX) {
-            m_source->LoadSheet(*this, info.sourceIndex, *data);
+            // A file changed under the reader gives a clear error, not a damaged sheet or a
+            // misleading complaint about the file's format.
+            m_source->CheckInput();
+            try {
+                m_source->LoadSheet(*this, info.sourceIndex, *data);
+            } catch (const EngineError&) {
+                m_source->CheckInput();
+                throw;
+            }
+            m_source->CheckInput();
         }
         info.data = std::move(data);
     }

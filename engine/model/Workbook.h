@@ -178,6 +178,8 @@ class SheetSource {
 public:
     virtual ~SheetSource() = default;
     virtual void LoadSheet(Workbook& workbook, size_t index, Worksheet& out) = 0;
+    // Throws IoError when the file the sheets come from has changed since it was opened.
+    virtual void CheckInput() const {}
 };
 
 struct SheetInfo {

@@ -197,6 +197,7 @@ public:
 
     std::unique_ptr<Workbook> Open();
     void LoadSheet(Workbook& workbook, size_t index, Worksheet& out) override;
+    void CheckInput() const override { m_bytes->CheckUnchanged(); }
 
 private:
     [[noreturn]] void Fail(const std::string& problem, size_t offset) const
@@ -394,7 +395,14 @@ std::unique_ptr<Workbook> XlsBook::ReadGlobals()
         if (i == activeTab) {
             active = m_sheetOffsets.size();
         }
-        workbook->AddUnloadedSheet(m_biff >= 8 ? p.name : DecodeText(p.rawName), p.state);
+        std::string name = m_biff >= 8 ? p.name : DecodeText(p.rawName);
+        // No program can show, type or save such a name (xlsx cannot hold the character at all),
+        // and cutting it at the NUL could make two sheets share one name and merge the wrong one.
+        if (name.find('\0') != std::string::npos) {
+            throw FormatError(m_name, "the name of sheet " + std::to_string(workbook->SheetCount() + 1) +
+                                          " holds a NUL character");
+        }
+        workbook->AddUnloadedSheet(std::move(name), p.state);
         m_sheetOffsets.push_back(p.offset);
     }
     if (active < workbook->SheetCount()) {

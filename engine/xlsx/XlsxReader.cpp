@@ -105,6 +105,8 @@ public:
     {
     }
 
+    void CheckInput() const override { m_package->Zip().Bytes().CheckUnchanged(); }
+
     void LoadSheet(Workbook& workbook, size_t index, Worksheet& out) override
     {
         if (index >= m_sheetParts.size()) {

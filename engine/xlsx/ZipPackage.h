@@ -39,6 +39,7 @@ public:
     void StreamPart(std::string_view partName, const std::function<void(const char*, size_t)>& consume);
 
     const std::string& FileName() const { return m_bytes->Name(); }
+    const InputBytes& Bytes() const { return *m_bytes; }
 
     // Lower-cased, forward-slash, no-leading-slash form used as the lookup key of a part name.
     static std::string NormalizeName(std::string_view name);
