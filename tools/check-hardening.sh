@@ -19,36 +19,29 @@ cmake --build build-check-asan
   ctest --output-on-failure --timeout 1800 -j2 -E 'OutsideReaders')
 echo "== sanitizer build and tests took $(( $(date +%s) - start )) s"
 
-# Fuzzing: each harness for 20 s, seeded with its regression inputs and, where present, the real
-# workbooks of the shared corpus. Seeds and findings go to a scratch folder outside the checkout.
+# Fuzzing: each harness for a bounded time (GQ_FUZZ_SECONDS, 60 by default), seeded with its
+# regression inputs, fuzz/make_seeds.py's inputs and, where present, the real workbooks of the shared
+# corpus. Seeds and findings go to a scratch folder outside the checkout.
 echo "== fuzz harnesses"
+seconds=${GQ_FUZZ_SECONDS:-60}
+harnesses=(xlsx_read xlsx_parts xls_read write_roundtrip)
 CC=clang CXX=clang++ cmake -S . -B build-check-fuzz -G Ninja -DGQ_FUZZ=ON -DGQ_BUILD_GUI=OFF -DGQ_BUILD_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build-check-fuzz --target fuzz_xlsx_read fuzz_xls_read fuzz_write_roundtrip
+cmake --build build-check-fuzz --target "${harnesses[@]/#/fuzz_}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 corpus="$root/../shared/corpus/files"
-for harness in xlsx_read xls_read write_roundtrip; do
+for harness in "${harnesses[@]}"; do
   mkdir -p "$work/$harness/seeds" "$work/$harness/new" "$work/$harness/findings"
   cp "$root/fuzz/regressions/$harness/"* "$work/$harness/seeds/" 2>/dev/null || true
+  python3 fuzz/make_seeds.py "$harness" "$work/$harness/seeds" "$corpus"
   dict=()
   case $harness in
-    xlsx_read)
-      dict=(-dict="$root/fuzz/xlsx.dict")
-      [ -d "$corpus" ] && find "$corpus" -maxdepth 1 \( -iname '*.xlsx' -o -iname '*.xlsm' \) -size -300k \
-        -exec cp {} "$work/$harness/seeds/" \;
-      ;;
-    xls_read)
-      dict=(-dict="$root/fuzz/xls.dict")
-      [ -d "$corpus" ] && find "$corpus" -maxdepth 1 -iname '*.xls' -size -300k -exec cp {} "$work/$harness/seeds/" \;
-      ;;
-    write_roundtrip)
-      # Any bytes are a model-building program; a fixed ramp starts it beyond the first few steps.
-      python3 -c 'import sys; sys.stdout.buffer.write(bytes(range(256)) * 8)' > "$work/$harness/seeds/ramp"
-      ;;
+    xlsx_*) dict=(-dict="$root/fuzz/xlsx.dict") ;;
+    xls_read) dict=(-dict="$root/fuzz/xls.dict") ;;
   esac
   echo "-- fuzz_$harness"
-  "build-check-fuzz/fuzz/fuzz_$harness" -max_total_time=20 -timeout=5 -rss_limit_mb=2048 "${dict[@]}" \
+  "build-check-fuzz/fuzz/fuzz_$harness" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 "${dict[@]}" \
     -artifact_prefix="$work/$harness/findings/" -print_final_stats=1 \
     "$work/$harness/new" "$work/$harness/seeds" 2>&1 | tail -n 15 || {
     echo "fuzz_$harness found a failing input; it is kept in $root/build-check-fuzz/findings-$harness:"

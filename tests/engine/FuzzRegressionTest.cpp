@@ -21,6 +21,7 @@ struct Harness {
 
 const Harness kHarnesses[] = {
     {"xlsx_read", gq::fuzz::ReadXlsxInput},
+    {"xlsx_parts", gq::fuzz::ReadXlsxPartsInput},
     {"xls_read", gq::fuzz::ReadXlsInput},
     {"write_roundtrip", gq::fuzz::WriteRoundTripInput},
 };

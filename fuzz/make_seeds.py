@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""Writes the starting inputs of one fuzz harness into a folder.
+
+    make_seeds.py HARNESS OUT_DIR [CORPUS_DIR]
+
+xlsx_read and xls_read start from the real workbooks of CORPUS_DIR (small ones: large inputs slow
+every run); xlsx_parts from the XML parts of those xlsx files, joined the way the harness splits
+them; write_roundtrip from a fixed ramp of bytes. A built-in minimal input keeps each harness
+going where no corpus is present.
+"""
+import io
+import os
+import re
+import sys
+import zipfile
+
+SEPARATOR = b"\n=PART=\n"
+MAX_SEED = 300 * 1024
+
+MINIMAL_PARTS = [
+    b'<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+    b'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
+    b'<workbookPr date1904="1"/><sheets><sheet name="S&amp;1" sheetId="1" r:id="rId1"/></sheets></workbook>',
+    b'<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+    b'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
+    b'<sheetPr/><dimension ref="A1:C3"/><sheetViews><sheetView workbookViewId="0"><pane xSplit="1" ySplit="1" '
+    b'topLeftCell="B2" state="frozen"/></sheetView></sheetViews><cols><col min="1" max="2" width="12.5" '
+    b'customWidth="1" style="1"/></cols><sheetData><row r="1" ht="20" customHeight="1"><c r="A1" t="s"><v>0</v></c>'
+    b'<c r="B1" s="1"><v>1.5E+3</v></c><c r="C1" t="b"><v>1</v></c></row><row r="3"><c r="A3" t="e"><v>#N/A</v></c>'
+    b'<c r="B3" t="inlineStr"><is><t xml:space="preserve"> x_x0041_ </t></is></c><c r="C3" t="str"><f>1+1</f>'
+    b'<v>2</v></c></row></sheetData><mergeCells count="1"><mergeCell ref="A2:B2"/></mergeCells>'
+    b'<hyperlinks><hyperlink ref="A1" r:id="rId1" tooltip="t"/><hyperlink ref="B1" location="S!A1"/></hyperlinks>'
+    b'</worksheet>',
+    b'<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><numFmts count="1">'
+    b'<numFmt numFmtId="164" formatCode="0.00%"/></numFmts><fonts count="2"><font><sz val="11"/><name val="Calibri"/>'
+    b'</font><font><b/><i/><u val="double"/><color theme="1" tint="-0.25"/><sz val="9"/><name val="Arial"/></font>'
+    b'</fonts><fills count="3"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="gray125"/>'
+    b'</fill><fill><patternFill patternType="solid"><fgColor indexed="10"/><bgColor rgb="FF00FF00"/></patternFill>'
+    b'</fill></fills><borders count="2"><border/><border diagonalUp="1"><left style="thin"><color auto="1"/></left>'
+    b'<diagonal style="dashDot"/></border></borders><cellStyleXfs count="1"><xf/></cellStyleXfs><cellXfs count="2">'
+    b'<xf/><xf numFmtId="164" fontId="1" fillId="2" borderId="1" applyAlignment="1"><alignment horizontal="center" '
+    b'vertical="top" textRotation="45" wrapText="1" indent="2"/><protection locked="0"/></xf></cellXfs>'
+    b'<colors><indexedColors><rgbColor rgb="FF000000"/></indexedColors></colors></styleSheet>',
+    b'<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count="2" uniqueCount="2">'
+    b'<si><t>plain &lt;&amp;&gt;</t></si><si><r><rPr><b/></rPr><t>rich</t></r><r><t> text</t></r><rPh><t>x</t></rPh>'
+    b'</si></sst>',
+    b'<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" '
+    b'Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink" '
+    b'Target="https://example.org/a?b=1" TargetMode="External"/></Relationships>',
+    b'<a:theme xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main" name="T"><a:themeElements>'
+    b'<a:clrScheme name="C"><a:dk1><a:sysClr val="windowText" lastClr="000000"/></a:dk1><a:lt1><a:srgbClr '
+    b'val="FFFFFF"/></a:lt1></a:clrScheme></a:themeElements></a:theme>',
+]
+
+MAIN = "application/vnd.openxmlformats-officedocument.spreadsheetml."
+CONTENT_TYPES = (
+    '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+    '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+    '<Default Extension="xml" ContentType="application/xml"/>'
+    f'<Override PartName="/xl/workbook.xml" ContentType="{MAIN}sheet.main+xml"/>'
+    f'<Override PartName="/xl/worksheets/sheet1.xml" ContentType="{MAIN}worksheet+xml"/>'
+    f'<Override PartName="/xl/styles.xml" ContentType="{MAIN}styles+xml"/>'
+    f'<Override PartName="/xl/sharedStrings.xml" ContentType="{MAIN}sharedStrings+xml"/></Types>')
+REL = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+PACKAGE_RELS = (
+    '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+    f'<Relationship Id="rId1" Type="{REL}officeDocument" Target="xl/workbook.xml"/></Relationships>')
+WORKBOOK_RELS = (
+    '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+    f'<Relationship Id="rId1" Type="{REL}worksheet" Target="worksheets/sheet1.xml"/>'
+    f'<Relationship Id="rId2" Type="{REL}styles" Target="styles.xml"/>'
+    f'<Relationship Id="rId3" Type="{REL}sharedStrings" Target="sharedStrings.xml"/>'
+    f'<Relationship Id="rId4" Type="{REL}theme" Target="theme/theme1.xml"/></Relationships>')
+
+
+def corpus_files(corpus, extensions):
+    if not corpus or not os.path.isdir(corpus):
+        return []
+    found = []
+    for name in sorted(os.listdir(corpus)):
+        path = os.path.join(corpus, name)
+        if name.lower().endswith(extensions) and os.path.isfile(path) and os.path.getsize(path) <= MAX_SEED:
+            found.append(path)
+    return found
+
+
+def parts_of(path):
+    """The harness's pieces taken from a real xlsx, or None when it has none to give."""
+    try:
+        with zipfile.ZipFile(path) as z:
+            names = {n.lower(): n for n in z.namelist()}
+
+            def read(name):
+                real = names.get(name.lower())
+                return z.read(real) if real else b""
+
+            workbook = read("xl/workbook.xml")
+            sheets = sorted(n for n in names if re.fullmatch(r"xl/worksheets/sheet\d+\.xml", n))
+            if not workbook or not sheets:
+                return None
+            sheet = sheets[0]
+            # The harness's workbook relationships give the one worksheet the id rId1.
+            workbook = re.sub(rb'(r:id|relationships["\']?:id)="[^"]*"', rb'\1="rId1"', workbook)
+            rels = read(sheet.replace("worksheets/", "worksheets/_rels/") + ".rels")
+            pieces = [workbook, read(names[sheet]), read("xl/styles.xml"), read("xl/sharedStrings.xml"), rels,
+                      read("xl/theme/theme1.xml")]
+    except (zipfile.BadZipFile, OSError, KeyError, ValueError, NotImplementedError, RuntimeError):
+        return None
+    seed = SEPARATOR.join(pieces)
+    return seed if len(seed) <= MAX_SEED else None
+
+
+def main():
+    if len(sys.argv) < 3:
+        sys.exit(__doc__)
+    harness, out = sys.argv[1], sys.argv[2]
+    corpus = sys.argv[3] if len(sys.argv) > 3 else None
+    os.makedirs(out, exist_ok=True)
+    written = 0
+
+    def write(name, data):
+        nonlocal written
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
+        written += 1
+
+    if harness == "xlsx_read":
+        buffer = io.BytesIO()
+        names = ["xl/workbook.xml", "xl/worksheets/sheet1.xml", "xl/styles.xml", "xl/sharedStrings.xml",
+                 "xl/worksheets/_rels/sheet1.xml.rels", "xl/theme/theme1.xml"]
+        with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("[Content_Types].xml", CONTENT_TYPES)
+            z.writestr("_rels/.rels", PACKAGE_RELS)
+            z.writestr("xl/_rels/workbook.xml.rels", WORKBOOK_RELS)
+            for name, data in zip(names, MINIMAL_PARTS):
+                z.writestr(name, data)
+        write("minimal.xlsx", buffer.getvalue())
+        for path in corpus_files(corpus, (".xlsx", ".xlsm")):
+            with open(path, "rb") as f:
+                write(os.path.basename(path), f.read())
+    elif harness == "xls_read":
+        for path in corpus_files(corpus, (".xls",)):
+            with open(path, "rb") as f:
+                write(os.path.basename(path), f.read())
+    elif harness == "xlsx_parts":
+        write("minimal", SEPARATOR.join(MINIMAL_PARTS))
+        for path in corpus_files(corpus, (".xlsx", ".xlsm")):
+            seed = parts_of(path)
+            if seed:
+                write(os.path.basename(path) + ".parts", seed)
+    elif harness == "write_roundtrip":
+        # Any bytes are a model-building program; a fixed ramp starts it beyond the first few steps.
+        write("ramp", bytes(range(256)) * 8)
+    else:
+        sys.exit("unknown harness: " + harness)
+    print(f"{harness}: {written} seeds", file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()
