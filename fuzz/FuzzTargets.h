@@ -6,6 +6,7 @@
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
 #include "engine/xls/XlsReader.h"
+#include "engine/xls/CfbWriter.h"
 #include "engine/xls/XlsWriter.h"
 #include "engine/xlsx/XlsxReader.h"
 #include "engine/xlsx/XlsxWriter.h"
@@ -164,6 +165,23 @@ inline void ReadXlsInput(std::span<const uint8_t> data)
         WalkWorkbook(*workbook);
     } catch (const engine::EngineError&) {
     }
+}
+
+// The BIFF records past the compound file: the input is the workbook stream itself, padded to the
+// container's smallest stream and wrapped in a valid compound file.
+inline void ReadXlsStreamInput(std::span<const uint8_t> data)
+{
+    std::vector<uint8_t> stream(data.begin(), data.end());
+    if (stream.size() < 4096) {
+        stream.resize(4096);
+    }
+    engine::MemorySink sink;
+    try {
+        engine::WriteCompoundFile(u"Workbook", stream, sink);
+    } catch (const engine::EngineError&) {
+        return; // more than the container takes; not a reader input
+    }
+    ReadXlsInput(sink.Bytes());
 }
 
 // Consumes fuzz input as a little program that builds a workbook model.

@@ -5,7 +5,8 @@
 
 xlsx_read and xls_read start from the real workbooks of CORPUS_DIR (small ones: large inputs slow
 every run); xlsx_parts from the XML parts of those xlsx files, joined the way the harness splits
-them; write_roundtrip from a fixed ramp of bytes. A built-in minimal input keeps each harness
+them; xls_stream from the workbook streams of those xls files; write_roundtrip from a fixed ramp
+of bytes. A built-in minimal input keeps each harness
 going where no corpus is present.
 """
 import io
@@ -142,6 +143,21 @@ def main():
         for path in corpus_files(corpus, (".xls",)):
             with open(path, "rb") as f:
                 write(os.path.basename(path), f.read())
+    elif harness == "xls_stream":
+        try:
+            import xlrd.compdoc  # Debian's python3-xlrd
+        except ImportError:
+            xlrd = None
+        for path in corpus_files(corpus, (".xls",)) if xlrd else []:
+            with open(path, "rb") as f:
+                data = f.read()
+            try:
+                doc = xlrd.compdoc.CompDoc(data, logfile=io.StringIO())
+                stream = doc.get_named_stream("Workbook") or doc.get_named_stream("Book")
+            except Exception:  # damaged containers are the other harness's business
+                continue
+            if stream:
+                write(os.path.basename(path) + ".stream", stream)
     elif harness == "xlsx_parts":
         write("minimal", SEPARATOR.join(MINIMAL_PARTS))
         for path in corpus_files(corpus, (".xlsx", ".xlsm")):

@@ -24,7 +24,7 @@ echo "== sanitizer build and tests took $(( $(date +%s) - start )) s"
 # corpus. Seeds and findings go to a scratch folder outside the checkout.
 echo "== fuzz harnesses"
 seconds=${GQ_FUZZ_SECONDS:-60}
-harnesses=(xlsx_read xlsx_parts xls_read write_roundtrip)
+harnesses=(xlsx_read xlsx_parts xls_read xls_stream write_roundtrip)
 CC=clang CXX=clang++ cmake -S . -B build-check-fuzz -G Ninja -DGQ_FUZZ=ON -DGQ_BUILD_GUI=OFF -DGQ_BUILD_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-check-fuzz --target "${harnesses[@]/#/fuzz_}"
@@ -34,11 +34,11 @@ corpus="$root/../shared/corpus/files"
 for harness in "${harnesses[@]}"; do
   mkdir -p "$work/$harness/seeds" "$work/$harness/new" "$work/$harness/findings"
   cp "$root/fuzz/regressions/$harness/"* "$work/$harness/seeds/" 2>/dev/null || true
-  python3 fuzz/make_seeds.py "$harness" "$work/$harness/seeds" "$corpus"
+  /usr/bin/python3 fuzz/make_seeds.py "$harness" "$work/$harness/seeds" "$corpus"
   dict=()
   case $harness in
     xlsx_*) dict=(-dict="$root/fuzz/xlsx.dict") ;;
-    xls_read) dict=(-dict="$root/fuzz/xls.dict") ;;
+    xls_*) dict=(-dict="$root/fuzz/xls.dict") ;;
   esac
   echo "-- fuzz_$harness"
   "build-check-fuzz/fuzz/fuzz_$harness" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 "${dict[@]}" \

@@ -23,6 +23,7 @@ const Harness kHarnesses[] = {
     {"xlsx_read", gq::fuzz::ReadXlsxInput},
     {"xlsx_parts", gq::fuzz::ReadXlsxPartsInput},
     {"xls_read", gq::fuzz::ReadXlsInput},
+    {"xls_stream", gq::fuzz::ReadXlsStreamInput},
     {"write_roundtrip", gq::fuzz::WriteRoundTripInput},
 };
 
