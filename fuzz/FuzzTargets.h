@@ -5,8 +5,8 @@
 #include "engine/Errors.h"
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
-#include "engine/xls/XlsReader.h"
 #include "engine/xls/CfbWriter.h"
+#include "engine/xls/XlsReader.h"
 #include "engine/xls/XlsWriter.h"
 #include "engine/xlsx/XlsxReader.h"
 #include "engine/xlsx/XlsxWriter.h"
@@ -86,9 +86,12 @@ inline constexpr std::string_view kPartSeparator = "\n=PART=\n";
 
 inline std::vector<uint8_t> PackageXlsxParts(std::span<const uint8_t> data)
 {
-    static const char* const kParts[] = {"xl/workbook.xml",    "xl/worksheets/sheet1.xml",
-                                         "xl/styles.xml",      "xl/sharedStrings.xml",
-                                         "xl/worksheets/_rels/sheet1.xml.rels", "xl/theme/theme1.xml"};
+    static const char* const kParts[] = {"xl/workbook.xml",
+                                         "xl/worksheets/sheet1.xml",
+                                         "xl/styles.xml",
+                                         "xl/sharedStrings.xml",
+                                         "xl/worksheets/_rels/sheet1.xml.rels",
+                                         "xl/theme/theme1.xml"};
     std::string_view rest(reinterpret_cast<const char*>(data.data()), data.size());
     std::vector<std::string_view> pieces;
     while (pieces.size() < std::size(kParts)) {
@@ -251,9 +254,33 @@ private:
     // "_xHHHH_" look-alikes, spaces at the ends, and characters outside the BMP.
     std::string Text(size_t maxChars)
     {
-        static const char* const kPieces[] = {"&", "<", ">", "\"", "'", " ", "_x0041_", "_x", "\t", "\n", "\r",
-                                              "\x01", "\x1f", "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80",
-                                              "\xef\xbf\xbe", "[", "]", ":", "*", "?", "/", "\\", "a", "Z", "0"};
+        static const char* const kPieces[] = {"&",
+                                              "<",
+                                              ">",
+                                              "\"",
+                                              "'",
+                                              " ",
+                                              "_x0041_",
+                                              "_x",
+                                              "\t",
+                                              "\n",
+                                              "\r",
+                                              "\x01",
+                                              "\x1f",
+                                              "\xc3\xa9",
+                                              "\xe2\x82\xac",
+                                              "\xf0\x9f\x98\x80",
+                                              "\xef\xbf\xbe",
+                                              "[",
+                                              "]",
+                                              ":",
+                                              "*",
+                                              "?",
+                                              "/",
+                                              "\\",
+                                              "a",
+                                              "Z",
+                                              "0"};
         std::string text;
         size_t count = Byte() % (maxChars + 1);
         if (count == maxChars && maxChars > 64) {
@@ -450,8 +477,8 @@ inline void CompareValues(engine::Workbook& original, engine::Workbook& readBack
                 if (cell.type == engine::CellType::Blank) {
                     continue;
                 }
-                std::string where = std::string(format) + " sheet " + std::to_string(i) + " " +
-                                    engine::CellName(row.index, cell.col);
+                std::string where =
+                    std::string(format) + " sheet " + std::to_string(i) + " " + engine::CellName(row.index, cell.col);
                 const engine::Cell* back = after.FindCell(row.index, cell.col);
                 if (cell.type == engine::CellType::String && original.Strings().At(cell.text).empty()) {
                     continue; // an empty text may come back as a blank cell

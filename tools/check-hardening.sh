@@ -20,14 +20,15 @@ cmake --build build-check-asan
 echo "== sanitizer build and tests took $(( $(date +%s) - start )) s"
 
 # Fuzzing: each harness for a bounded time (GQ_FUZZ_SECONDS, 60 by default), seeded with its
-# regression inputs, fuzz/make_seeds.py's inputs and, where present, the real workbooks of the shared
-# corpus. Seeds and findings go to a scratch folder outside the checkout.
+# regression inputs, workbooks our writers make (fuzz_seed_writer) and, where present, the real
+# workbooks of the shared corpus (fuzz/make_seeds.py). Seeds and findings go to a scratch folder
+# outside the checkout.
 echo "== fuzz harnesses"
 seconds=${GQ_FUZZ_SECONDS:-60}
 harnesses=(xlsx_read xlsx_parts xls_read xls_stream write_roundtrip)
 CC=clang CXX=clang++ cmake -S . -B build-check-fuzz -G Ninja -DGQ_FUZZ=ON -DGQ_BUILD_GUI=OFF -DGQ_BUILD_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build-check-fuzz --target "${harnesses[@]/#/fuzz_}"
+cmake --build build-check-fuzz --target "${harnesses[@]/#/fuzz_}" fuzz_seed_writer
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 corpus="$root/../shared/corpus/files"
@@ -35,6 +36,7 @@ for harness in "${harnesses[@]}"; do
   mkdir -p "$work/$harness/seeds" "$work/$harness/new" "$work/$harness/findings"
   cp "$root/fuzz/regressions/$harness/"* "$work/$harness/seeds/" 2>/dev/null || true
   /usr/bin/python3 fuzz/make_seeds.py "$harness" "$work/$harness/seeds" "$corpus"
+  build-check-fuzz/fuzz/fuzz_seed_writer "$harness" "$work/$harness/seeds"
   dict=()
   case $harness in
     xlsx_*) dict=(-dict="$root/fuzz/xlsx.dict") ;;

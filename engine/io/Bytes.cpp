@@ -18,7 +18,10 @@ namespace gq::engine {
 
 namespace {
 
-std::string ErrnoText(int err) { return std::strerror(err); }
+std::string ErrnoText(int err)
+{
+    return std::strerror(err);
+}
 
 // The mapped ranges the SIGBUS handler may repair. A signal handler can take no lock, so the table
 // is fixed and read with atomics: a range is published by storing its end, then its begin, and
@@ -71,8 +74,8 @@ void OnSigbus(int signal, siginfo_t* info, void* context)
         // removes them with the rest.
         uintptr_t from = address & ~(g_pageSize - 1);
         uintptr_t to = (end + g_pageSize - 1) & ~(g_pageSize - 1);
-        void* zero = mmap(reinterpret_cast<void*>(from), to - from, PROT_READ,
-                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+        void* zero =
+            mmap(reinterpret_cast<void*>(from), to - from, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
         if (zero != MAP_FAILED) {
             range.cut.store(true, std::memory_order_release);
             errno = savedErrno;
@@ -140,10 +143,7 @@ public:
         munmap(m_base, m_size);
         ::close(m_fd);
     }
-    std::span<const uint8_t> Data() const override
-    {
-        return {static_cast<const uint8_t*>(m_base), m_size};
-    }
+    std::span<const uint8_t> Data() const override { return {static_cast<const uint8_t*>(m_base), m_size}; }
     const std::string& Name() const override { return m_name; }
     void CheckUnchanged() const override
     {
@@ -265,7 +265,10 @@ void MemorySink::Write(const void* data, size_t size)
     m_bytes.insert(m_bytes.end(), p, p + size);
 }
 
-FileSink::FileSink(int fd, std::string name) : m_fd(fd), m_name(std::move(name)) { m_buffer.reserve(1 << 20); }
+FileSink::FileSink(int fd, std::string name) : m_fd(fd), m_name(std::move(name))
+{
+    m_buffer.reserve(1 << 20);
+}
 
 FileSink::~FileSink() = default;
 
