@@ -14,8 +14,8 @@ namespace {
 
 // Special sector numbers, [MS-CFB] 2.1.
 constexpr uint32_t kMaxRegSect = 0xFFFFFFFA;
-constexpr uint32_t kDifSect = 0xFFFFFFFC;
-constexpr uint32_t kFatSect = 0xFFFFFFFD;
+[[maybe_unused]] constexpr uint32_t kDifSect = 0xFFFFFFFC; // DIFAT and FAT sectors are found through
+[[maybe_unused]] constexpr uint32_t kFatSect = 0xFFFFFFFD; // the header, not by these marks
 constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
 constexpr uint32_t kFreeSect = 0xFFFFFFFF;
 constexpr uint32_t kNoStream = 0xFFFFFFFF;
