@@ -53,11 +53,24 @@ size_t DecodeMultibyte(const unsigned char* s, size_t n, uint32_t& cp)
 
 bool IsHex(unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-// "_xHHHH_" at position i: what readers decode as an escaped character.
+// True when the character at i is written as an escape, which begins with '_': control
+// characters other than tab and line feed, U+FFFE and U+FFFF.
+bool WrittenAsEscape(const unsigned char* s, size_t n, size_t i)
+{
+    unsigned char c = s[i];
+    if (c < 0x20) {
+        return c != '\t' && c != '\n';
+    }
+    return c == 0xEF && i + 2 < n && s[i + 1] == 0xBF && (s[i + 2] == 0xBE || s[i + 2] == 0xBF);
+}
+
+// "_xHHHH_" at position i, as readers will see it: what they decode as an escaped character. The
+// closing '_' may also be the start of the escape the next character is written as ("_x0041"
+// followed by a control character).
 bool LooksEscaped(const unsigned char* s, size_t n, size_t i)
 {
     return i + 6 < n && s[i + 1] == 'x' && IsHex(s[i + 2]) && IsHex(s[i + 3]) && IsHex(s[i + 4]) &&
-           IsHex(s[i + 5]) && s[i + 6] == '_';
+           IsHex(s[i + 5]) && (s[i + 6] == '_' || WrittenAsEscape(s, n, i + 6));
 }
 
 char* PutHexEscape(char* p, uint32_t cp)

@@ -132,6 +132,10 @@ TEST_F(XlsxWriterOpenpyxl, AwkwardTextsSurviveExactly)
         {"literal escape of underscore", "_x005F_", false},
         {"lower-case literal escape", "a_x00e9_b", false},
         {"not an escape", "a_x12_b _x_ x0041_", true},
+        // The escape a control character is written as supplies the closing '_' of a lookalike.
+        {"lookalike closed by a control character", std::string("B_xEF20\x1b\x1c"), false},
+        {"lookalike closed by a carriage return", "_x0041\r\n", false},
+        {"lookalike closed by U+FFFF", "_x0041\xEF\xBF\xBF", false},
         {"XML specials", "<a href=\"x\">&amp;</a> ]]> 'q'", true},
         {"non-BMP", "emoji \xF0\x9F\x98\x80 clef \xF0\x9D\x84\x9E", true},
         {"BMP non-ASCII", "\xC3\xA9\xE2\x82\xAC\xE4\xB8\xAD\xE6\x96\x87", true},
