@@ -139,26 +139,10 @@ std::vector<uint8_t> RawZip(const std::vector<RawEntry>& entries)
     return out;
 }
 
-// Raw deflate at level 1: the large test parts are built fast.
-std::string Deflate(const std::string& data)
-{
-    z_stream z{};
-    deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, data.size()), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-}
-
 RawEntry Deflated(const std::string& name, const std::string& data)
 {
     RawEntry e = Stored(name, data);
-    e.body = Deflate(data);
+    e.body = test::RawDeflate(data, 1);
     e.method = 8;
     return e;
 }

@@ -22,10 +22,11 @@ struct ZipEntry {
     int64_t declaredSizeDelta = 0;
 };
 
-inline std::string RawDeflate(const std::string& data)
+// Raw deflate (no zlib header), as zip entries hold it; large parts are built faster at level 1.
+inline std::string RawDeflate(const std::string& data, int level = 9)
 {
     z_stream z{};
-    if (deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
+    if (deflateInit2(&z, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw std::runtime_error("deflateInit2");
     }
     std::string out(deflateBound(&z, data.size()), '\0');
