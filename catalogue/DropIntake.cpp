@@ -8,6 +8,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <utility>
+#include <vector>
 
 namespace gq::catalogue {
 
@@ -31,33 +32,52 @@ struct Walk {
         return entered.insert({st.st_dev, st.st_ino}).second;
     }
 
-    void ScanFolder(const std::string& folder)
+    // Depth first, each folder's entries in the order the file system gives them, with an
+    // explicit stack of open folders rather than recursion: a deep tree of folders (or of links to
+    // them) cannot exhaust the thread's stack.
+    void ScanFolder(const std::string& top)
     {
-        if (!Enter(folder)) {
-            return;
-        }
-        std::error_code ec;
-        fs::directory_iterator it(folder, ec);
-        if (ec) {
-            return; // empty, missing or unreadable: contributes nothing
-        }
-        for (; it != fs::directory_iterator(); it.increment(ec)) {
-            if (ec) {
-                break;
+        struct Open {
+            std::string folder;
+            fs::directory_iterator it;
+        };
+        std::vector<Open> stack;
+        auto enter = [&](const std::string& folder) {
+            if (!Enter(folder)) {
+                return;
             }
-            const std::string name = it->path().filename().string();
+            std::error_code ec;
+            fs::directory_iterator it(folder, ec);
+            if (!ec) { // empty, missing or unreadable: contributes nothing
+                stack.push_back(Open{folder, std::move(it)});
+            }
+        };
+        enter(top);
+        while (!stack.empty()) {
+            Open& open = stack.back();
+            if (open.it == fs::directory_iterator()) {
+                stack.pop_back();
+                continue;
+            }
+            const fs::directory_entry entry = *open.it;
+            const std::string path = open.folder + entry.path().filename().string();
+            std::error_code ec;
+            open.it.increment(ec);
+            if (ec) {
+                open.it = fs::directory_iterator();
+            }
+            const std::string name = entry.path().filename().string();
             if (name == "." || name == "..") {
                 continue;
             }
-            const std::string path = folder + name;
             try {
                 std::error_code statError;
                 // Links to folders are followed like folders; the entered set ends cycles.
-                if (fs::is_directory(it->status(statError))) {
-                    ScanFolder(path + "/");
+                if (fs::is_directory(entry.status(statError))) {
+                    enter(path + "/"); // `open` may move: not used after this
                 } else if (PassesExtensionTest(path, mask)) {
                     std::error_code sizeError;
-                    const uintmax_t size = fs::file_size(it->path(), sizeError);
+                    const uintmax_t size = fs::file_size(entry.path(), sizeError);
                     if (!sizeError && size > kMinFolderWorkbookBytes) {
                         AddWorkbookSheets(context.list, context.servers, context.prompts, path);
                     }

@@ -249,6 +249,7 @@ private:
     std::vector<PendingSheet> m_pending;
     std::vector<size_t> m_sheetOffsets; // per listed worksheet
     size_t m_sstOffset = SIZE_MAX;
+    bool m_decrypted = false; // the stream was decrypted with the default password
     bool m_sstLoaded = false;
     std::vector<uint32_t> m_sst; // SST index -> model string index
     std::vector<std::string> m_oldFormats;   // BIFF2-4: FORMAT records in order, their index
@@ -328,10 +329,17 @@ std::unique_ptr<Workbook> XlsBook::ReadGlobals()
             sawEof = true;
             break;
         case kFilePass:
+            // The stream is decrypted once; a FILEPASS record in the decrypted stream is damage, not
+            // a reason to start over again (a file repeating it would otherwise never finish).
+            if (m_decrypted) {
+                Fail("the workbook stream holds more than one FILEPASS record", rec.offset);
+            }
             if (!DecryptWithDefaultPassword(m_streamStorage, m_stream, rec.offset, m_biff, m_name)) {
                 throw PasswordProtectedError(m_name);
             }
-            // The stream was replaced by its decrypted copy: read the globals again from the start.
+            // The stream was replaced by its decrypted copy: read the globals again from the start,
+            // once.
+            m_decrypted = true;
             m_fonts.clear();
             m_formats.clear();
             m_xfs.clear();

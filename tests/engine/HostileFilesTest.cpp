@@ -479,6 +479,25 @@ std::shared_ptr<const InputBytes> XlsBytes(const tb::WorkbookStream& wb)
     return InputBytes::FromMemory(tb::XlsFile(wb).bytes, "hostile.xls");
 }
 
+TEST(HostileXls, ARepeatedFilePassRecordIsDamageNotAReasonToStartOver)
+{
+    // 20,000 copies of the FILEPASS record of the default password (XOR method, its key and
+    // verifier) right after the BOF: the first decrypts the stream, the second is damage.
+    tb::WorkbookStream wb = Book({XfRecord(0, 0)}, "Data", NumberCell(0, 0, 15, 1));
+    const auto filePass = tb::Record(0x002F, tb::Bytes().U16(0).U16(0xB359).U16(0x9A0A));
+    std::vector<uint8_t> copies;
+    for (int i = 0; i < 20000; ++i) {
+        copies.insert(copies.end(), filePass.begin(), filePass.end());
+    }
+    wb.globals.insert(wb.globals.begin(), copies.begin(), copies.end());
+    auto bytes = XlsBytes(wb);
+    Bounded(1.0, 64, [&] {
+        std::string message = ErrorOf<FormatError>([&] { ReadXls(bytes); });
+        EXPECT_NE(message.find("hostile.xls"), std::string::npos) << message;
+        EXPECT_NE(message.find("more than one FILEPASS"), std::string::npos) << message;
+    });
+}
+
 TEST(HostileXls, FontFormatAndXfIndexesOutOfRangeFallBackToDefaults)
 {
     std::vector<uint8_t> cells;
