@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
 
@@ -59,7 +60,12 @@ TEST(Workflow, DropAddAllMergeAndSave)
     ASSERT_EQ(window.vtDsc->List().EntryCount(), 3u);
 
     test::WhenModal<QFileDialog>([&](QFileDialog* dialog) {
-        dialog->selectFile(QString::fromStdString(output));
+        // Typed into the name field as a user would: selectFile() leaves that field alone while it
+        // has the keyboard focus, which depends on window activation.
+        dialog->setDirectory(QString::fromStdString(dir.Path().string()));
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name, nullptr);
+        name->setText("merged.xlsx");
         static_cast<QDialog*>(dialog)->accept();
     });
     QString completion;
