@@ -79,6 +79,9 @@ std::unique_ptr<Workbook> OpenWorkbookBytes(std::shared_ptr<const InputBytes> by
     std::unique_ptr<Workbook> workbook;
     try {
         workbook = ReadWorkbookBytes(bytes);
+        // Sheets are found by name: two sheets whose names differ only in case (or not at all)
+        // would make one of them unreachable, so later ones get distinct names.
+        workbook->MakeSheetNamesDistinct();
     } catch (const EngineError&) {
         bytes->CheckUnchanged();
         throw;

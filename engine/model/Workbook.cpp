@@ -3,9 +3,12 @@
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/text/SheetNames.h"
 
 #include <algorithm>
 #include <array>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace gq::engine {
 
@@ -437,6 +440,47 @@ void Workbook::UnloadSheet(size_t index)
     if (m_source && m_sheets.at(index).sourceIndex != SIZE_MAX) {
         m_sheets.at(index).data.reset();
     }
+}
+
+void Workbook::CheckSheetNames() const
+{
+    std::unordered_map<std::string, size_t> seen;
+    seen.reserve(m_sheets.size());
+    for (size_t i = 0; i < m_sheets.size(); ++i) {
+        const std::string& name = m_sheets[i].name;
+        if (auto problem = SheetNameProblem(name)) {
+            throw LimitError("sheet \"" + name + "\": " + *problem);
+        }
+        auto [at, fresh] = seen.emplace(FoldCase(name), i);
+        if (!fresh) {
+            throw LimitError("sheet \"" + name + "\": the name is the same as that of sheet \"" +
+                             m_sheets[at->second].name + "\" (letter case aside); sheet names must differ");
+        }
+    }
+}
+
+size_t Workbook::MakeSheetNamesDistinct()
+{
+    std::unordered_set<std::string> taken;
+    for (const SheetInfo& sheet : m_sheets) {
+        taken.insert(FoldCase(sheet.name));
+    }
+    if (taken.size() == m_sheets.size()) {
+        return 0;
+    }
+    // The first sheet of each name keeps it; later ones get a number no sheet uses.
+    std::unordered_set<std::string> kept;
+    size_t renamed = 0;
+    for (SheetInfo& sheet : m_sheets) {
+        if (kept.insert(FoldCase(sheet.name)).second) {
+            continue;
+        }
+        sheet.name = DistinctSheetName(sheet.name, taken);
+        taken.insert(FoldCase(sheet.name));
+        kept.insert(FoldCase(sheet.name));
+        ++renamed;
+    }
+    return renamed;
 }
 
 size_t Workbook::InsertSheet(size_t position, std::string name, SheetState state)

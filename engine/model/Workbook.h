@@ -199,6 +199,12 @@ public:
     size_t SheetCount() const { return m_sheets.size(); }
     const std::string& SheetName(size_t index) const { return m_sheets.at(index).name; }
     void SetSheetName(size_t index, std::string name) { m_sheets.at(index).name = std::move(name); }
+    // Throws LimitError naming the first sheet whose name breaks the sheet-name rule or equals an
+    // earlier sheet's name without regard to case: both writers refuse such a workbook.
+    void CheckSheetNames() const;
+    // Renames every sheet whose name equals an earlier one's without regard to case to a distinct
+    // name ("Data (2)"), so that every sheet can be found by its name; gives how many were renamed.
+    size_t MakeSheetNamesDistinct();
     SheetState SheetStateAt(size_t index) const { return m_sheets.at(index).state; }
     void SetSheetState(size_t index, SheetState state) { m_sheets.at(index).state = state; }
 

@@ -4,6 +4,7 @@
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/io/ByteReader.h"
+#include "engine/text/Utf8.h"
 
 #include <algorithm>
 #include <cstring>
@@ -48,19 +49,7 @@ std::string EntryName(std::span<const uint8_t> raw, uint16_t byteLength)
         if (u == 0) {
             break;
         }
-        if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
-        } else if (u < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        } else {
-            if (u >= 0xD800 && u <= 0xDFFF) {
-                u = 0xFFFD;
-            }
-            out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        }
+        AppendUtf8(out, u >= 0xD800 && u <= 0xDFFF ? 0xFFFD : u);
     }
     return out;
 }

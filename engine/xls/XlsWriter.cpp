@@ -5,6 +5,7 @@
 #include "engine/xls/XlsPalette.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/text/Utf8.h"
 #include "engine/xls/CfbWriter.h"
 
 #include <algorithm>
@@ -149,44 +150,23 @@ void ToUtf16(std::string_view text, std::u16string& out)
 {
     out.clear();
     out.reserve(text.size());
-    size_t i = 0;
-    const size_t n = text.size();
-    while (i < n) {
+    for (size_t i = 0; i < text.size();) {
         auto c = static_cast<uint8_t>(text[i]);
         if (c < 0x80) {
             out.push_back(c);
             ++i;
             continue;
         }
-        uint32_t cp = 0;
-        size_t len = 0;
-        uint32_t min = 0;
-        if ((c & 0xE0) == 0xC0) {
-            cp = c & 0x1F, len = 2, min = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            cp = c & 0x0F, len = 3, min = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            cp = c & 0x07, len = 4, min = 0x10000;
-        }
-        bool ok = len != 0 && len <= n - i;
-        for (size_t k = 1; ok && k < len; ++k) {
-            auto cc = static_cast<uint8_t>(text[i + k]);
-            ok = (cc & 0xC0) == 0x80;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (!ok || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        char32_t cp = DecodeUtf8(text, i);
+        if (cp == kNotUtf8) {
             out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        if (cp >= 0x10000) {
+        } else if (cp >= 0x10000) {
             cp -= 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
             out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
         } else {
             out.push_back(static_cast<char16_t>(cp));
         }
-        i += len;
     }
 }
 
@@ -320,13 +300,10 @@ private:
         m_xfUsed.assign(xfCount, 0);
         m_sstIndex.assign(m_book.Strings().Size(), UINT32_MAX);
         UseXf(0);
+        m_book.CheckSheetNames();
         std::u16string scratch;
         for (size_t s = 0; s < m_book.SheetCount(); ++s) {
             const std::string& name = m_book.SheetName(s);
-            ToUtf16(name, scratch);
-            if (scratch.empty() || scratch.size() > limits::kMaxSheetNameChars) {
-                throw LimitError("sheet \"" + name + "\": an Excel 97-2003 sheet name has 1 to 31 characters");
-            }
             const Worksheet& sheet = m_book.Sheet(s);
             for (const Row& row : sheet.rows) {
                 if (row.cells.empty()) {

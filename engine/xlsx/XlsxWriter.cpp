@@ -4,6 +4,7 @@
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/text/Utf8.h"
 #include "engine/xlsx/XlsxWriterText.h"
 #include "engine/xlsx/ZipWriter.h"
 
@@ -258,7 +259,7 @@ uint32_t XlsxWriter::MapString(uint32_t text, uint32_t row, uint32_t col)
     uint32_t* slot = text < m_sstMap.size() ? &m_sstMap[text] : &m_emptySst;
     if (*slot == kUnmapped) {
         const std::string& value = m_workbook.Strings().At(text);
-        size_t units = xlsxout::Utf16Length(value);
+        size_t units = Utf16Length(value);
         if (units > limits::kMaxCellChars) {
             throw LimitError(Where(row, col) + ": the text is " + std::to_string(units) +
                              " characters long; an xlsx cell holds at most 32,767");
@@ -275,22 +276,9 @@ void XlsxWriter::CheckSheets()
     if (count == 0) {
         throw EngineError("a workbook needs at least one sheet to be saved");
     }
-    std::vector<std::u32string> folded;
-    folded.reserve(count);
+    m_workbook.CheckSheetNames();
     bool anyVisible = false;
     for (size_t i = 0; i < count; ++i) {
-        const std::string& name = m_workbook.SheetName(i);
-        std::string problem = xlsxout::SheetNameProblem(name);
-        if (!problem.empty()) {
-            throw LimitError("sheet \"" + name + "\": " + problem);
-        }
-        folded.push_back(xlsxout::FoldCase(name));
-        for (size_t j = 0; j < i; ++j) {
-            if (folded[j] == folded[i]) {
-                throw LimitError("sheet \"" + name + "\": the name is the same as that of sheet \"" +
-                                 m_workbook.SheetName(j) + "\" (letter case aside); sheet names must differ");
-            }
-        }
         m_states.push_back(m_workbook.SheetStateAt(i));
         anyVisible = anyVisible || m_states.back() == SheetState::Visible;
     }

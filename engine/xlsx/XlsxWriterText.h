@@ -27,15 +27,4 @@ bool NeedsPreserve(std::string_view text);
 // references so that attribute normalisation keeps them.
 void AppendAttribute(std::string& out, std::string_view text);
 
-// Length in UTF-16 code units, as Excel counts characters (an invalid byte counts as one).
-size_t Utf16Length(std::string_view text);
-
-// Why Excel would refuse `name` as a sheet name, or empty when it is fine: empty, longer than 31
-// characters, one of [ ] : * ? / \, an apostrophe first or last, or a control character.
-std::string SheetNameProblem(std::string_view name);
-
-// The name's code points upper-cased one by one, for comparing sheet names as Excel does
-// (without regard to case).
-std::u32string FoldCase(std::string_view name);
-
 } // namespace gq::engine::xlsxout

@@ -30,31 +30,11 @@ bool IsXmlChar(uint32_t cp)
 // Whether bytes are well-formed UTF-8 of XML characters (the rules expat applies to its input).
 bool ValidXmlUtf8(const unsigned char* p, size_t n)
 {
-    size_t i = 0;
-    while (i < n) {
-        unsigned char c = p[i];
-        if (c < 0x80) {
-            if (c < 0x20 && c != 0x9 && c != 0xA && c != 0xD) {
-                return false;
-            }
-            ++i;
-            continue;
-        }
-        size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-        if (len == 0 || c > 0xF4 || i + len > n) {
+    for (size_t i = 0; i < n;) {
+        char32_t cp = DecodeUtf8(p, n, i);
+        if (cp == kNotUtf8 || !IsXmlChar(cp)) {
             return false;
         }
-        uint32_t cp = c & (0x7F >> len);
-        for (size_t k = 1; k < len; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80) {
-                return false;
-            }
-            cp = (cp << 6) | (p[i + k] & 0x3F);
-        }
-        if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || !IsXmlChar(cp)) {
-            return false;
-        }
-        i += len;
     }
     return true;
 }
