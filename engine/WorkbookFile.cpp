@@ -9,11 +9,13 @@
 #include "engine/xlsx/XlsxWriter.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <filesystem>
+#include <random>
 #include <unistd.h>
 
 namespace gq::engine {
@@ -131,7 +133,123 @@ mode_t ModeForNewFile(const std::string& path)
 
 } // namespace
 
-void SaveWorkbookFile(Workbook& workbook, const std::string& path)
+namespace {
+
+std::string TempPattern(const std::filesystem::path& folder, const std::filesystem::path& target)
+{
+    return (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+}
+
+// The temporary file of a save in progress on a file system without O_TMPFILE, for the signal
+// handler below: a fixed buffer, because a handler may only read memory and call unlink.
+char g_pendingTemp[4096];
+volatile sig_atomic_t g_pendingSet = 0;
+struct sigaction g_previous[3];
+constexpr int kCleanupSignals[3] = {SIGTERM, SIGINT, SIGHUP};
+
+void RemovePendingAndReraise(int signal)
+{
+    if (g_pendingSet != 0) {
+        ::unlink(g_pendingTemp);
+        g_pendingSet = 0;
+    }
+    for (size_t i = 0; i < 3; ++i) {
+        if (kCleanupSignals[i] == signal) {
+            ::sigaction(signal, &g_previous[i], nullptr);
+        }
+    }
+    ::raise(signal);
+}
+
+// While it lives, a SIGTERM, SIGINT or SIGHUP removes the named temporary file before the
+// signal takes its usual course.
+class TempFileGuard {
+public:
+    explicit TempFileGuard(const std::string& name)
+    {
+        if (name.size() >= sizeof g_pendingTemp) {
+            return;
+        }
+        std::memcpy(g_pendingTemp, name.c_str(), name.size() + 1);
+        g_pendingSet = 1;
+        struct sigaction action {};
+        action.sa_handler = RemovePendingAndReraise;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < 3; ++i) {
+            ::sigaction(kCleanupSignals[i], &action, &g_previous[i]);
+        }
+        m_installed = true;
+    }
+    ~TempFileGuard()
+    {
+        if (m_installed) {
+            for (size_t i = 0; i < 3; ++i) {
+                ::sigaction(kCleanupSignals[i], &g_previous[i], nullptr);
+            }
+            g_pendingSet = 0;
+        }
+    }
+    TempFileGuard(const TempFileGuard&) = delete;
+    TempFileGuard& operator=(const TempFileGuard&) = delete;
+
+private:
+    bool m_installed = false;
+};
+
+[[noreturn]] void FailSave(const std::string& path, const char* what, int err)
+{
+    throw IoError("\"" + path + "\": " + what + ": " + std::strerror(err));
+}
+
+void WriteAndSync(Workbook& workbook, int fd, const std::string& path)
+{
+    FileSink sink(fd, path);
+    WriteWorkbook(workbook, FormatForOutputName(path), sink);
+    sink.Finish();
+    ::fchmod(fd, ModeForNewFile(path));
+}
+
+// Gives the complete, unnamed file at `fd` a name: the target's own when no file has it, otherwise
+// a temporary name that is renamed over the target at once.
+void NameTheFile(int fd, const std::string& path, const std::filesystem::path& folder,
+                 const std::filesystem::path& target)
+{
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        return;
+    }
+    if (errno != EEXIST) {
+        FailSave(path, "cannot create the file in its folder", errno);
+    }
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device random;
+    for (int attempt = 0;; ++attempt) {
+        // A name of the same form as a mkstemp file's; linkat refuses it if another file has it.
+        std::string candidate = TempPattern(folder, target);
+        for (size_t i = candidate.size() - 6; i < candidate.size(); ++i) {
+            candidate[i] = kLetters[random() % (sizeof kLetters - 1)];
+        }
+        std::vector<char> name(candidate.begin(), candidate.end());
+        name.push_back('\0');
+        if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.data(), AT_SYMLINK_FOLLOW) != 0) {
+            if (errno == EEXIST && attempt < 100) {
+                continue;
+            }
+            FailSave(path, "cannot create the file in its folder", errno);
+        }
+        TempFileGuard guard(name.data());
+        if (std::rename(name.data(), path.c_str()) != 0) {
+            int err = errno;
+            ::unlink(name.data());
+            FailSave(path, "cannot replace the file", err);
+        }
+        return;
+    }
+}
+
+} // namespace
+
+void SaveWorkbookFile(Workbook& workbook, const std::string& path, bool unnamedFirst)
 {
     namespace fs = std::filesystem;
     fs::path target(path);
@@ -139,29 +257,46 @@ void SaveWorkbookFile(Workbook& workbook, const std::string& path)
     if (folder.empty()) {
         folder = ".";
     }
-    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    // An unnamed file in the target's folder gets a name only once it is complete, so that nothing
+    // half-written is ever left behind, whatever ends the program.
+    int fd = unnamedFirst ? ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1;
+    if (fd >= 0) {
+        try {
+            WriteAndSync(workbook, fd, path);
+            NameTheFile(fd, path, folder, target);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+        if (::close(fd) != 0) {
+            FailSave(path, "cannot write the file", errno);
+        }
+        return;
+    }
+    if (unnamedFirst && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        FailSave(path, "cannot create the file in its folder", errno);
+    }
+
+    // File systems without unnamed files: a hidden temporary file that a failure or a terminating
+    // signal removes.
+    std::string pattern = TempPattern(folder, target);
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    int fd = ::mkstemp(name.data());
+    fd = ::mkstemp(name.data());
     if (fd < 0) {
-        int err = errno;
-        throw IoError("\"" + path + "\": cannot create the file in its folder: " + std::strerror(err));
+        FailSave(path, "cannot create the file in its folder", errno);
     }
     std::string temp(name.data());
+    TempFileGuard guard(temp);
     try {
-        FileSink sink(fd, path);
-        WriteWorkbook(workbook, FormatForOutputName(path), sink);
-        sink.Finish();
-        ::fchmod(fd, ModeForNewFile(path));
+        WriteAndSync(workbook, fd, path);
         if (::close(fd) != 0) {
             fd = -1;
-            int err = errno;
-            throw IoError("\"" + path + "\": cannot write the file: " + std::strerror(err));
+            FailSave(path, "cannot write the file", errno);
         }
         fd = -1;
         if (std::rename(temp.c_str(), path.c_str()) != 0) {
-            int err = errno;
-            throw IoError("\"" + path + "\": cannot replace the file: " + std::strerror(err));
+            FailSave(path, "cannot replace the file", errno);
         }
     } catch (...) {
         if (fd >= 0) {

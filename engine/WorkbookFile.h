@@ -30,6 +30,9 @@ void WriteWorkbook(Workbook& workbook, FileFormat format, ByteSink& sink);
 // Saves under `path` in the format its extension names. The bytes go to a temporary file in the
 // same folder that replaces `path` only once it is complete; on failure nothing is left behind and
 // an earlier file at `path` is untouched.
-void SaveWorkbookFile(Workbook& workbook, const std::string& path);
+// The file is created unnamed (O_TMPFILE) and named once complete where the file system allows;
+// elsewhere, or with `unnamedFirst` false, it is a hidden temporary file that a failure or a
+// SIGTERM, SIGINT or SIGHUP removes.
+void SaveWorkbookFile(Workbook& workbook, const std::string& path, bool unnamedFirst = true);
 
 } // namespace gq::engine

@@ -9,6 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <algorithm>
 #include <filesystem>
@@ -191,6 +197,34 @@ TEST(SaveFaults, ReadOnlyFolderLeavesTheEarlierFileAndReportsClearly)
     }
     EXPECT_EQ(Content(target), "earlier content");
     EXPECT_EQ(FilesIn(dir.Path() / "ro"), std::vector<std::string>{"out.xlsx"});
+}
+
+TEST(SaveFaults, ATerminatingSignalDuringTheSaveLeavesNoPartialFile)
+{
+    auto wb = SizeableWorkbook();
+    for (bool unnamedFirst : {true, false}) {
+        for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            SCOPED_TRACE(std::string(unnamedFirst ? "unnamed file, " : "hidden temporary file, ") + strsignal(signal));
+            test::TempDir dir;
+            const std::string target = dir.File("out.xlsx");
+            std::ofstream(target) << "earlier content";
+            pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                for (;;) { // saves until the signal ends it
+                    SaveWorkbookFile(*wb, target, unnamedFirst);
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            ::kill(child, signal);
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
+            EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"out.xlsx"}) << "no temporary file may stay";
+            const std::string content = Content(target);
+            EXPECT_TRUE(content == "earlier content" || content.rfind("PK", 0) == 0) << "the target is whole";
+        }
+    }
 }
 
 TEST(SaveFaults, VanishedFolderReportsClearlyAndCreatesNothing)
