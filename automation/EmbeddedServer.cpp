@@ -46,6 +46,7 @@ struct ServerState {
     struct Clipboard {
         std::shared_ptr<ServerBook> book; // keeps the copied workbook alive after its Close
         uint64_t sheetId = 0;
+        size_t sheetHint = SIZE_MAX;
         engine::CellRange range;
     };
     std::optional<Clipboard> clipboard;
@@ -80,23 +81,15 @@ struct ServerState {
 using StatePtr = std::shared_ptr<ServerState>;
 using EntryPtr = std::shared_ptr<OpenEntry>;
 
-size_t SheetIndex(const ServerBook& book, uint64_t id)
+// The index of the sheet `id`; `hint` is where it was found last and is updated.
+size_t SheetIndex(const ServerBook& book, uint64_t id, size_t& hint)
 {
-    auto index = book.IndexOf(id);
+    auto index = book.IndexOf(id, hint);
     if (!index) {
         throw ServerError("The sheet no longer exists");
     }
+    hint = *index;
     return *index;
-}
-
-std::vector<std::string> SheetNamesOf(const engine::Workbook& model)
-{
-    std::vector<std::string> names;
-    names.reserve(model.SheetCount());
-    for (size_t i = 0; i < model.SheetCount(); ++i) {
-        names.push_back(model.SheetName(i));
-    }
-    return names;
 }
 
 std::string Thousands(uint64_t n)
@@ -140,8 +133,8 @@ void CheckFitsXls(engine::Workbook& model)
 
 class RangeHandle : public Range {
 public:
-    RangeHandle(StatePtr state, EntryPtr entry, uint64_t sheetId, engine::CellRange range)
-        : m_state(std::move(state)), m_entry(std::move(entry)), m_sheetId(sheetId), m_range(range)
+    RangeHandle(StatePtr state, EntryPtr entry, uint64_t sheetId, size_t hint, engine::CellRange range)
+        : m_state(std::move(state)), m_entry(std::move(entry)), m_sheetId(sheetId), m_hint(hint), m_range(range)
     {
     }
 
@@ -152,8 +145,8 @@ public:
         Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
             // Loading the sheet now makes a damaged sheet fail at the copy, not at the paste.
-            book.model->Sheet(SheetIndex(book, m_sheetId));
-            m_state->clipboard = ServerState::Clipboard{m_entry->book, m_sheetId, m_range};
+            book.model->Sheet(SheetIndex(book, m_sheetId, m_hint));
+            m_state->clipboard = ServerState::Clipboard{m_entry->book, m_sheetId, m_hint, m_range};
         });
     }
 
@@ -161,12 +154,12 @@ public:
     {
         Guarded([&] {
             ServerBook& target = m_state->BookOf(*m_entry);
-            size_t targetIndex = SheetIndex(target, m_sheetId);
+            size_t targetIndex = SheetIndex(target, m_sheetId, m_hint);
             if (!m_state->clipboard) {
                 throw ServerError("There is nothing to paste: no range has been copied");
             }
             ServerState::Clipboard& clip = *m_state->clipboard;
-            size_t sourceIndex = SheetIndex(*clip.book, clip.sheetId);
+            size_t sourceIndex = SheetIndex(*clip.book, clip.sheetId, clip.sheetHint);
             target.MarkModified();
             m_state->cache.Forget(&target);
             PasteBlock(*clip.book->model, sourceIndex, clip.range, *target.model, targetIndex,
@@ -202,13 +195,14 @@ private:
     StatePtr m_state;
     EntryPtr m_entry;
     uint64_t m_sheetId;
+    size_t m_hint;
     engine::CellRange m_range;
 };
 
 class SheetHandle : public Sheet {
 public:
-    SheetHandle(StatePtr state, EntryPtr entry, uint64_t sheetId)
-        : m_state(std::move(state)), m_entry(std::move(entry)), m_sheetId(sheetId)
+    SheetHandle(StatePtr state, EntryPtr entry, uint64_t sheetId, size_t hint)
+        : m_state(std::move(state)), m_entry(std::move(entry)), m_sheetId(sheetId), m_hint(hint)
     {
     }
 
@@ -218,7 +212,7 @@ public:
     {
         return Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
-            return book.model->SheetName(SheetIndex(book, m_sheetId));
+            return book.model->SheetName(SheetIndex(book, m_sheetId, m_hint));
         });
     }
 
@@ -226,8 +220,8 @@ public:
     {
         Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
-            size_t index = SheetIndex(book, m_sheetId);
-            if (auto problem = SheetNameProblem(name, SheetNamesOf(*book.model), index)) {
+            size_t index = SheetIndex(book, m_sheetId, m_hint);
+            if (auto problem = SheetNameProblem(name, book.names, m_sheetId)) {
                 throw ServerError(*problem);
             }
             if (book.model->SheetName(index) == name) {
@@ -235,7 +229,7 @@ public:
             }
             book.MarkModified();
             m_state->cache.Forget(&book);
-            book.model->SetSheetName(index, name);
+            book.RenameSheet(index, name);
         });
     }
 
@@ -243,7 +237,7 @@ public:
     {
         Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
-            book.model->SetActiveSheet(SheetIndex(book, m_sheetId));
+            book.model->SetActiveSheet(SheetIndex(book, m_sheetId, m_hint));
         });
     }
 
@@ -251,9 +245,9 @@ public:
     {
         return Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
-            const engine::Worksheet& sheet = book.model->Sheet(SheetIndex(book, m_sheetId));
+            const engine::Worksheet& sheet = book.model->Sheet(SheetIndex(book, m_sheetId, m_hint));
             engine::CellRange range = sheet.UsedRange().value_or(engine::CellRange{});
-            return Ref<Range>(new RangeHandle(m_state, m_entry, m_sheetId, range));
+            return Ref<Range>(new RangeHandle(m_state, m_entry, m_sheetId, m_hint, range));
         });
     }
 
@@ -261,12 +255,12 @@ public:
     {
         return Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
-            SheetIndex(book, m_sheetId);
+            SheetIndex(book, m_sheetId, m_hint);
             engine::CellRange range;
             if (!engine::ParseRangeName(address, range)) {
                 throw ServerError("\"" + address + "\" is not a cell or range address of a sheet");
             }
-            return Ref<Range>(new RangeHandle(m_state, m_entry, m_sheetId, range));
+            return Ref<Range>(new RangeHandle(m_state, m_entry, m_sheetId, m_hint, range));
         });
     }
 
@@ -274,6 +268,7 @@ private:
     StatePtr m_state;
     EntryPtr m_entry;
     uint64_t m_sheetId;
+    size_t m_hint;
 };
 
 Ref<Sheet> SheetAtIndex(const StatePtr& state, const EntryPtr& entry, int32_t index)
@@ -283,7 +278,8 @@ Ref<Sheet> SheetAtIndex(const StatePtr& state, const EntryPtr& entry, int32_t in
         throw ServerError("There is no sheet number " + std::to_string(index) + ": the workbook has " +
                           std::to_string(book.sheetIds.size()) + " sheets");
     }
-    return Ref<Sheet>(new SheetHandle(state, entry, book.sheetIds[static_cast<size_t>(index - 1)]));
+    const auto at = static_cast<size_t>(index - 1);
+    return Ref<Sheet>(new SheetHandle(state, entry, book.sheetIds[at], at));
 }
 
 class WorkbookHandle : public Workbook {
@@ -306,11 +302,9 @@ public:
     {
         return Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
-            std::string folded = FoldCase(name);
-            for (size_t i = 0; i < book.model->SheetCount(); ++i) {
-                if (FoldCase(book.model->SheetName(i)) == folded) {
-                    return Ref<Sheet>(new SheetHandle(m_state, m_entry, book.sheetIds[i]));
-                }
+            if (const SheetNameIndex::Entry* found = book.names.Find(name)) {
+                size_t index = SheetIndex(book, found->id, found->position);
+                return Ref<Sheet>(new SheetHandle(m_state, m_entry, found->id, index));
             }
             throw ServerError("There is no sheet named \"" + name + "\" in the workbook");
         });
@@ -321,15 +315,16 @@ public:
         return Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
             engine::Workbook& model = *book.model;
-            std::string name = NextSheetName(SheetNamesOf(model), book.lastAddedSheetNumber);
+            std::string name = NextSheetName(book.names, book.lastAddedSheetNumber);
             size_t position = std::min(model.ActiveSheet(), model.SheetCount());
             book.MarkModified();
             m_state->cache.Forget(&book);
             model.InsertSheet(position, name);
             uint64_t id = book.nextSheetId++;
             book.sheetIds.insert(book.sheetIds.begin() + static_cast<std::ptrdiff_t>(position), id);
+            book.names.Add(name, id);
             model.SetActiveSheet(position);
-            return Ref<Sheet>(new SheetHandle(m_state, m_entry, id));
+            return Ref<Sheet>(new SheetHandle(m_state, m_entry, id, position));
         });
     }
 

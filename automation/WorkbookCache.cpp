@@ -27,18 +27,29 @@ ServerBook::ServerBook(std::shared_ptr<engine::Workbook> workbook) : model(std::
     size_t count = model->SheetCount();
     sheetIds.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-        sheetIds.push_back(nextSheetId++);
+        sheetIds.push_back(nextSheetId);
+        names.Add(model->SheetName(i), nextSheetId++);
     }
     initialActive = model->ActiveSheet();
 }
 
-std::optional<size_t> ServerBook::IndexOf(uint64_t id) const
+std::optional<size_t> ServerBook::IndexOf(uint64_t id, size_t hint) const
 {
+    if (hint < sheetIds.size() && sheetIds[hint] == id) {
+        return hint;
+    }
     auto it = std::find(sheetIds.begin(), sheetIds.end(), id);
     if (it == sheetIds.end()) {
         return std::nullopt;
     }
     return static_cast<size_t>(it - sheetIds.begin());
+}
+
+void ServerBook::RenameSheet(size_t index, const std::string& name)
+{
+    names.Remove(model->SheetName(index), sheetIds[index]);
+    model->SetSheetName(index, name);
+    names.Add(name, sheetIds[index]);
 }
 
 std::shared_ptr<ServerBook> WorkbookCache::Find(const FileKey& key) const

@@ -2,6 +2,7 @@
 // opened again from what was already parsed.
 #pragma once
 
+#include "automation/SheetNames.h"
 #include "engine/model/Workbook.h"
 
 #include <cstdint>
@@ -39,10 +40,15 @@ struct ServerBook {
     std::vector<uint64_t> sheetIds;
     uint64_t nextSheetId = 0;
     uint64_t lastAddedSheetNumber = 0; // the N of the last "Sheet<N>" that AddSheet handed out
+    SheetNameIndex names;              // kept in step with the model's sheet names
 
     explicit ServerBook(std::shared_ptr<engine::Workbook> workbook);
-    // The index of a sheet id, or nullopt when the workbook has no such sheet.
-    std::optional<size_t> IndexOf(uint64_t id) const;
+    // The index of a sheet id, or nullopt when the workbook has no such sheet. `hint` is where the
+    // caller last found it: sheets are only ever inserted, so it is checked first, which makes the
+    // lookups of a merge constant time.
+    std::optional<size_t> IndexOf(uint64_t id, size_t hint = SIZE_MAX) const;
+    // Renames the sheet at `index`, keeping the name index in step.
+    void RenameSheet(size_t index, const std::string& name);
     // Called before anything changes the workbook: from then on it is no longer what its file holds.
     void MarkModified() { key.reset(); }
 };

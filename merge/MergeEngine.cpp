@@ -141,7 +141,10 @@ private:
             return;
         }
         stage = Stage::Adding;
+        OutputSheetNames& names = Names();
         Ref<automation::Sheet> sheet = m_book.AddSheet();
+        const std::string addedName = sheet->Name();
+        names.Add(addedName);
         stage = Stage::Pasting;
         {
             Ref<automation::Range> cell = sheet->RangeAt("A1");
@@ -149,12 +152,14 @@ private:
         }
         stage = Stage::Renaming;
         std::string newName = entry.SheetName;
-        if (SheetExists(entry.SheetName, m_book)) {
-            newName = entry.SheetName + sheet->Name();
+        if (names.Exists(entry.SheetName)) {
+            newName = entry.SheetName + addedName;
         }
         m_renameReason = "the sheet was merged, but the name \"" + newName + "\" was refused";
         try {
             sheet->SetName(newName);
+            names.Remove(addedName);
+            names.Add(newName);
         } catch (...) {
             // Say which name the sheet kept, when the server still answers.
             try {
@@ -198,8 +203,18 @@ private:
         m_indexes.push_back(index);
     }
 
+    // The output's sheet names, read before the first sheet is added.
+    OutputSheetNames& Names()
+    {
+        if (!m_names) {
+            m_names.emplace(m_book);
+        }
+        return *m_names;
+    }
+
     automation::SpreadsheetServer& m_server;
     automation::Workbook& m_book;
+    std::optional<OutputSheetNames> m_names;
     automation::Sheet* m_target;
     OutputGrid m_grid;
     MergeReport& m_report;

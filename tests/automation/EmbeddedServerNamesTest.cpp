@@ -172,8 +172,12 @@ TEST(SheetNameRule, AddedSheetsCountUpAndNeverReuseANumber)
         {{"Sheet99999999999999999999"}, 0, "Sheet1"}, // too long to be a counter
     };
     for (const auto& c : cases) {
+        SheetNameIndex index;
+        for (size_t i = 0; i < c.existing.size(); ++i) {
+            index.Add(c.existing[i], i);
+        }
         uint64_t last = c.lastNumber;
-        EXPECT_EQ(NextSheetName(c.existing, last), c.next);
+        EXPECT_EQ(NextSheetName(index, last), c.next);
         EXPECT_EQ("Sheet" + std::to_string(last), c.next);
     }
 }
