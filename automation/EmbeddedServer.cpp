@@ -32,6 +32,32 @@ auto Guarded(F&& operation) -> decltype(operation())
     }
 }
 
+// As Guarded, for reading the file at `path`: a failure whose text does not name the file gets the
+// file's name in front, so that every refusal says which file it is about.
+template <class F>
+auto GuardedFile(const std::string& path, F&& operation) -> decltype(operation())
+{
+    auto named = [&](const std::string& text) {
+        if (path.empty() || text.find(path) != std::string::npos) {
+            return text;
+        }
+        return "\"" + path + "\": " + text;
+    };
+    try {
+        return operation();
+    } catch (const std::bad_alloc&) {
+        throw ServerError(named("there is not enough memory to read the workbook"));
+    } catch (const std::exception& e) {
+        throw ServerError(named(e.what()));
+    }
+}
+
+// The sheet's content, read now if it was not yet.
+const engine::Worksheet& LoadedSheet(ServerBook& book, size_t index)
+{
+    return GuardedFile(book.model->SourcePath(), [&]() -> const engine::Worksheet& { return book.model->Sheet(index); });
+}
+
 // A workbook as the caller sees it: one per OpenWorkbook or AddWorkbook, open until Close.
 struct OpenEntry {
     std::shared_ptr<ServerBook> book; // reset by Close
@@ -145,7 +171,7 @@ public:
         Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
             // Loading the sheet now makes a damaged sheet fail at the copy, not at the paste.
-            book.model->Sheet(SheetIndex(book, m_sheetId, m_hint));
+            LoadedSheet(book, SheetIndex(book, m_sheetId, m_hint));
             m_state->clipboard = ServerState::Clipboard{m_entry->book, m_sheetId, m_hint, m_range};
         });
     }
@@ -245,7 +271,7 @@ public:
     {
         return Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
-            const engine::Worksheet& sheet = book.model->Sheet(SheetIndex(book, m_sheetId, m_hint));
+            const engine::Worksheet& sheet = LoadedSheet(book, SheetIndex(book, m_sheetId, m_hint));
             engine::CellRange range = sheet.UsedRange().value_or(engine::CellRange{});
             return Ref<Range>(new RangeHandle(m_state, m_entry, m_sheetId, m_hint, range));
         });
@@ -381,7 +407,7 @@ public:
 
     Ref<Workbook> OpenWorkbook(const std::string& path) override
     {
-        return Guarded([&] {
+        return GuardedFile(path, [&] {
             m_state->CheckRunning();
             std::optional<FileKey> before = KeyOfFile(path);
             if (before) {

@@ -157,6 +157,10 @@ std::vector<std::string> CheckedInputs(const std::vector<std::string>& inputs)
     for (const std::string& input : inputs) {
         std::error_code ec;
         if (input.empty() || !fs::exists(input, ec)) {
+            if (ec && ec != std::errc::no_such_file_or_directory) {
+                // A loop of symbolic links, a folder without search permission: say which.
+                throw UsageError(input + ": cannot be reached: " + ec.message());
+            }
             throw UsageError(input + ": no such file or folder");
         }
         paths.push_back(AbsoluteInputPath(input));

@@ -88,7 +88,10 @@ public:
     {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(entry.FileName, ec)) {
-            Skip(index, entry, "the workbook file no longer exists");
+            Skip(index, entry,
+                 ec && ec != std::errc::no_such_file_or_directory
+                     ? "the workbook file cannot be reached: " + ec.message()
+                     : std::string("the workbook file no longer exists"));
             return;
         }
         Ref<automation::Workbook> source;

@@ -85,6 +85,37 @@ TEST_F(EmbeddedServerFiles, ListsTheWorksheetsOfTheOpenedWorkbook)
     EXPECT_THROW(m_server->SheetCount(), ServerError);
 }
 
+TEST_F(EmbeddedServerFiles, EveryRefusalToOpenNamesTheFile)
+{
+    const std::string good = MakeWorkbook("good.xlsx", {"Data"});
+    const std::string bytes = ReadAll(good);
+    const struct {
+        const char* file;
+        std::string content; // written as the file's bytes; "->x" makes a symbolic link to x
+    } cases[] = {
+        {"empty.xlsx", ""},
+        {"text.xlsx", "just some text, not a workbook"},
+        {"cut.xlsx", bytes.substr(0, bytes.size() / 2)},
+        {"ole.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0')},
+        {"loop.xlsx", "->loop.xlsx"},
+        {"folder.xlsx", "->."},
+    };
+    for (const auto& c : cases) {
+        const std::string path = m_dir.File(c.file);
+        if (c.content.rfind("->", 0) == 0) {
+            fs::create_symlink(c.content.substr(2), path);
+        } else {
+            std::ofstream(path, std::ios::binary) << c.content;
+        }
+        try {
+            m_server->OpenWorkbook(path);
+            ADD_FAILURE() << c.file << " was opened";
+        } catch (const ServerError& e) {
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+        }
+    }
+}
+
 TEST_F(EmbeddedServerFiles, AWorkbookOpenedAgainComesFromWhatWasParsed)
 {
     std::string path = MakeWorkbook("a.xlsx", {"One", "Two"});
