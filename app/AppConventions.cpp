@@ -1,8 +1,6 @@
 // Program-wide conventions of the application: its title and the failure report.
 #include "app/AppConventions.h"
 
-#include "common/SilentAbort.h"
-
 #include <QApplication>
 #include <QMessageBox>
 #include <QString>
@@ -62,8 +60,8 @@ void ShowFailureReport(const std::string& message)
         Sink()(title, text);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, QString::fromStdString(title), QString::fromStdString(text),
-                    QMessageBox::Ok, QApplication::activeWindow());
+    QMessageBox box(QMessageBox::Critical, QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok,
+                    QApplication::activeWindow());
     box.exec();
 }
 
@@ -79,8 +77,6 @@ void ReportCurrentException() noexcept
     try {
         try {
             throw;
-        } catch (const SilentAbort&) {
-            // Ends the command without a word.
         } catch (const std::exception& failure) {
             ShowFailureReport(failure.what());
         } catch (...) {

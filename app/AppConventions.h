@@ -27,8 +27,7 @@ void ShowFailureReport(const std::string& message);
 using FailureReportSink = std::function<void(const std::string& title, const std::string& text)>;
 FailureReportSink SetFailureReportSink(FailureReportSink sink);
 
-// Reports the exception being handled (call only inside a catch block): a SilentAbort shows
-// nothing, anything else the failure report.
+// Reports the exception being handled (call only inside a catch block) with the failure report.
 void ReportCurrentException() noexcept;
 
 // Runs one event handler so that no exception leaves it: a failure is reported and the program

@@ -76,9 +76,13 @@ void GuiThreadSink::BeginBatch()
     RunOnGuiThread([&] { m_list.BeginBatch(); });
 }
 
-void GuiThreadSink::AppendEntry(const catalogue::SheetEntry& entry)
+void GuiThreadSink::AppendEntries(const std::vector<catalogue::SheetEntry>& entries)
 {
-    RunOnGuiThread([&] { m_list.AppendEntry(entry); });
+    RunOnGuiThread([&] {
+        for (const catalogue::SheetEntry& entry : entries) {
+            m_list.AppendEntry(entry);
+        }
+    });
 }
 
 void GuiThreadSink::EndBatch()

@@ -3,11 +3,12 @@
 // is carried out on the GUI thread, in the order the worker makes it.
 #pragma once
 
-#include "catalogue/SheetList.h"
+#include "app/SheetList.h"
 #include "catalogue/SheetSink.h"
 #include "common/UserPrompts.h"
 
 #include <functional>
+#include <vector>
 
 class QWidget;
 
@@ -36,13 +37,13 @@ private:
 // A sheet list whose batches and appends happen on the GUI thread.
 class GuiThreadSink : public catalogue::SheetSink {
 public:
-    explicit GuiThreadSink(catalogue::SheetList& list) : m_list(list) {}
+    explicit GuiThreadSink(SheetList& list) : m_list(list) {}
     void BeginBatch() override;
-    void AppendEntry(const catalogue::SheetEntry& entry) override;
+    void AppendEntries(const std::vector<catalogue::SheetEntry>& entries) override;
     void EndBatch() override;
 
 private:
-    catalogue::SheetList& m_list;
+    SheetList& m_list;
 };
 
 // Runs `work` on a worker thread. Until it ends, user input to `window` (and to the windows it

@@ -47,7 +47,7 @@ public:
 
 } // namespace
 
-TSheetListView::TSheetListView(QWidget* parent) : QTreeView(parent), m_list(new catalogue::SheetList(this))
+TSheetListView::TSheetListView(QWidget* parent) : QTreeView(parent), m_list(new SheetList(this))
 {
     setHeader(new FixedHeightHeader(this));
     setModel(m_list);
@@ -88,8 +88,8 @@ TSheetListView::TSheetListView(QWidget* parent) : QTreeView(parent), m_list(new 
 
     // Painting is held while a batch is open; closing the outermost batch updates the scroll
     // range and repaints once.
-    connect(m_list, &catalogue::SheetList::BatchOpened, this, [this] { setUpdatesEnabled(false); });
-    connect(m_list, &catalogue::SheetList::BatchClosed, this, [this] {
+    connect(m_list, &SheetList::BatchOpened, this, [this] { setUpdatesEnabled(false); });
+    connect(m_list, &SheetList::BatchClosed, this, [this] {
         setUpdatesEnabled(true);
         updateGeometries();
         viewport()->update();

@@ -2,7 +2,7 @@
 // lines, a 17-pixel header, an optional fixed background picture and an optional drop refusal.
 #pragma once
 
-#include "catalogue/SheetList.h"
+#include "app/SheetList.h"
 
 #include <QPixmap>
 #include <QTreeView>
@@ -16,8 +16,8 @@ public:
     explicit TSheetListView(QWidget* parent = nullptr);
 
     // The list this control shows; its selection model is the control's selection model.
-    catalogue::SheetList& List() { return *m_list; }
-    const catalogue::SheetList& List() const { return *m_list; }
+    SheetList& List() { return *m_list; }
+    const SheetList& List() const { return *m_list; }
 
     // A picture painted at the top-left of the row area, under the rows, not scrolling.
     void SetBackgroundPicture(const QPixmap& picture);
@@ -38,7 +38,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    catalogue::SheetList* m_list;
+    SheetList* m_list;
     QPixmap m_picture;
     bool m_refusesDrops = false;
 };

@@ -2,9 +2,9 @@
 #include "app/TfmMain.h"
 
 #include "app/AppConventions.h"
+#include "app/ListCommands.h"
 #include "app/TFMAbout.h"
 #include "app/uFunction.h"
-#include "merge/ListCommands.h"
 
 #include <QButtonGroup>
 #include <QDragEnterEvent>
@@ -86,7 +86,8 @@ std::vector<std::string> LocalPaths(const QMimeData* mime)
 QFont DefaultWindowFont()
 {
     QFont font;
-    font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Nimbus Sans", "Arial", "DejaVu Sans"});
+    font.setFamilies(
+        {"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Nimbus Sans", "Arial", "DejaVu Sans"});
     font.setPixelSize(11);
     font.setWeight(QFont::Normal);
     return font;
@@ -191,7 +192,9 @@ TfmMain::TfmMain(QWidget* parent)
     // Fixed size: the client area plus the menu bar above it.
     setFixedSize(kClientWidth, kClientHeight + MainMenu->sizeHint().height());
 
-    auto guarded = [this](void (TfmMain::*handler)()) { return [this, handler] { RunGuarded([&] { (this->*handler)(); }); }; };
+    auto guarded = [this](void (TfmMain::*handler)()) {
+        return [this, handler] { RunGuarded([&] { (this->*handler)(); }); };
+    };
     connect(btnAddAll, &QToolButton::clicked, this, guarded(&TfmMain::btnAddAllClick));
     connect(btnAdd, &QToolButton::clicked, this, guarded(&TfmMain::btnAddClick));
     connect(btnDelete, &QToolButton::clicked, this, guarded(&TfmMain::btnDeleteClick));
@@ -236,13 +239,12 @@ TSheetListView* TfmMain::MakeList(QFrame* panel)
     auto* list = new TSheetListView(panel);
     list->setGeometry(2, 2, 294, 333);
     // One text provider serves both lists.
-    list->List().SetTextProvider([this](const catalogue::SheetList& sheets, catalogue::SheetRow row, int column) {
-        return vtSrcGetText(sheets, row, column);
-    });
+    list->List().SetTextProvider(
+        [this](const SheetList& sheets, SheetRow row, int column) { return vtSrcGetText(sheets, row, column); });
     return list;
 }
 
-QString TfmMain::vtSrcGetText(const catalogue::SheetList& list, catalogue::SheetRow row, int column) const
+QString TfmMain::vtSrcGetText(const SheetList& list, SheetRow row, int column) const
 {
     const catalogue::SheetEntry& entry = list.EntryOf(row);
     switch (column) {
@@ -318,52 +320,52 @@ void TfmMain::DropHandler(const std::vector<std::string>& paths)
 
 void TfmMain::btnAddAllClick()
 {
-    merge::AddAll(vtSrc->List(), vtDsc->List());
+    app::AddAll(vtSrc->List(), vtDsc->List());
 }
 
 void TfmMain::btnAddClick()
 {
-    merge::AddSelected(vtSrc->List(), vtDsc->List());
+    app::AddSelected(vtSrc->List(), vtDsc->List());
 }
 
 void TfmMain::btnDeleteClick()
 {
-    merge::DeleteSelected(vtDsc->List());
+    app::DeleteSelected(vtDsc->List());
 }
 
 void TfmMain::btnDeleteAllClick()
 {
-    merge::DeleteAll(vtDsc->List());
+    app::DeleteAll(vtDsc->List());
 }
 
 void TfmMain::btnTopClick()
 {
-    merge::Top(vtDsc->List());
+    app::Top(vtDsc->List());
 }
 
 void TfmMain::btnUpClick()
 {
-    merge::Up(vtDsc->List());
+    app::Up(vtDsc->List());
 }
 
 void TfmMain::btnDownClick()
 {
-    merge::Down(vtDsc->List());
+    app::Down(vtDsc->List());
 }
 
 void TfmMain::btnBottomClick()
 {
-    merge::Bottom(vtDsc->List());
+    app::Bottom(vtDsc->List());
 }
 
 void TfmMain::vtSrcDblClick()
 {
-    merge::SourceDoubleClick(vtSrc->List(), vtDsc->List());
+    app::SourceDoubleClick(vtSrc->List(), vtDsc->List());
 }
 
 void TfmMain::vtDscDblClick()
 {
-    merge::MergeDoubleClick(vtDsc->List());
+    app::MergeDoubleClick(vtDsc->List());
 }
 
 void TfmMain::btnMergeClick()

@@ -64,7 +64,7 @@ public:
     QtUserPrompts& Prompts() { return m_prompts; }
 
     // Cell text of both lists: column 0 the sheet name, column 1 the file name, else nothing.
-    virtual QString vtSrcGetText(const catalogue::SheetList& list, catalogue::SheetRow row, int column) const;
+    virtual QString vtSrcGetText(const SheetList& list, SheetRow row, int column) const;
 
     // Event handlers.
     void FormShow();

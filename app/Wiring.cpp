@@ -22,10 +22,10 @@ void ConnectWork(TfmMain& window, automation::ServerFactory& servers)
     window.onMerge = [&window, &servers] {
         // The merge reads the merge list as it stands when the button is pressed; nothing can
         // change it meanwhile, since the window takes no input until the merge is over.
-        const catalogue::SheetList& list = window.vtDsc->List();
+        const SheetList& list = window.vtDsc->List();
         std::vector<catalogue::SheetEntry> entries;
         entries.reserve(list.EntryCount());
-        for (catalogue::SheetRow row = list.FirstRow(); row; row = list.NextRow(row)) {
+        for (SheetRow row = list.FirstRow(); row; row = list.NextRow(row)) {
             entries.push_back(list.EntryOf(row));
         }
         GuiThreadPrompts prompts(window.Prompts());

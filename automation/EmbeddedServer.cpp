@@ -4,7 +4,6 @@
 #include "automation/Paste.h"
 #include "automation/SheetNames.h"
 #include "automation/WorkbookCache.h"
-#include "engine/Limits.h"
 #include "engine/WorkbookFile.h"
 
 #include <algorithm>
@@ -66,7 +65,10 @@ struct OpenEntry {
 // Everything one server instance holds. Handles share it, so a handle that outlives the server
 // object still fails cleanly instead of touching freed memory.
 struct ServerState {
+    explicit ServerState(SaveTarget target) : saveTarget(target) {}
+
     bool running = true;
+    SaveTarget saveTarget;
     std::vector<std::shared_ptr<OpenEntry>> open; // in opening order; the last one is active
     WorkbookCache cache;
     struct Clipboard {
@@ -133,10 +135,8 @@ std::string Thousands(uint64_t n)
 
 // The Excel 97-2003 grid is much smaller than the xlsx one: say which sheet does not fit, before the
 // writer is started.
-void CheckFitsXls(engine::Workbook& model)
+void CheckFitsXls(engine::Workbook& model, const engine::SheetGrid& grid)
 {
-    using engine::limits::kXlsMaxCols;
-    using engine::limits::kXlsMaxRows;
     for (size_t i = 0; i < model.SheetCount(); ++i) {
         const engine::Worksheet& sheet = model.Sheet(i);
         std::optional<engine::CellRange> used = sheet.UsedRange();
@@ -146,12 +146,12 @@ void CheckFitsXls(engine::Workbook& model)
             lastRow = std::max(lastRow, link.range.lastRow);
             lastCol = std::max(lastCol, link.range.lastCol);
         }
-        if (lastRow >= kXlsMaxRows || lastCol >= kXlsMaxCols) {
+        if (lastRow >= grid.rows || lastCol >= grid.columns) {
             throw ServerError("The sheet \"" + model.SheetName(i) +
                               "\" is too large for the Excel 97-2003 format (.xls): its content reaches row " +
                               Thousands(uint64_t{lastRow} + 1) + " and column " + engine::ColumnName(lastCol) +
-                              ", and an .xls sheet holds at most " + Thousands(kXlsMaxRows) + " rows and " +
-                              Thousands(kXlsMaxCols) + " columns (A to " + engine::ColumnName(kXlsMaxCols - 1) +
+                              ", and an .xls sheet holds at most " + Thousands(grid.rows) + " rows and " +
+                              Thousands(grid.columns) + " columns (A to " + engine::ColumnName(grid.columns - 1) +
                               "). Save it as .xlsx instead");
         }
     }
@@ -358,13 +358,18 @@ public:
     {
         Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
-            if (engine::FormatForOutputName(path) == engine::FileFormat::Xls) {
-                CheckFitsXls(*book.model);
+            const engine::OutputFormat output = engine::OutputFormatFor(path);
+            if (output.format == engine::FileFormat::Xls) {
+                CheckFitsXls(*book.model, output.grid);
             }
             // Saving ends the copy, as in office suites: a copied block of a closed workbook would
             // otherwise stay in memory through the whole save of a merge's large output.
             m_state->clipboard.reset();
-            engine::SaveWorkbookFile(*book.model, path);
+            if (m_state->saveTarget == SaveTarget::NewFile) {
+                engine::WriteNewWorkbookFile(*book.model, path);
+            } else {
+                engine::SaveWorkbookFile(*book.model, path);
+            }
         });
     }
 
@@ -385,14 +390,23 @@ private:
 
 class ServerHandle : public SpreadsheetServer {
 public:
-    ServerHandle() : m_state(std::make_shared<ServerState>()) {}
+    explicit ServerHandle(SaveTarget saveTarget) : m_state(std::make_shared<ServerState>(saveTarget)) {}
 
     void Release() noexcept override { delete this; }
 
     // Display settings mean nothing to a server without a window; they only have to be accepted.
-    void SetDisplayAlerts(bool) override { Guarded([&] { m_state->CheckRunning(); }); }
-    void SetScreenUpdating(bool) override { Guarded([&] { m_state->CheckRunning(); }); }
-    void SetVisible(bool) override { Guarded([&] { m_state->CheckRunning(); }); }
+    void SetDisplayAlerts(bool) override
+    {
+        Guarded([&] { m_state->CheckRunning(); });
+    }
+    void SetScreenUpdating(bool) override
+    {
+        Guarded([&] { m_state->CheckRunning(); });
+    }
+    void SetVisible(bool) override
+    {
+        Guarded([&] { m_state->CheckRunning(); });
+    }
 
     Ref<Workbook> AddWorkbook() override
     {
@@ -493,7 +507,7 @@ private:
 Ref<SpreadsheetServer> EmbeddedServerFactory::CreateServer()
 {
     try {
-        return Ref<SpreadsheetServer>(new ServerHandle());
+        return Ref<SpreadsheetServer>(new ServerHandle(m_saveTarget));
     } catch (const std::exception& e) {
         throw ServerUnavailable(std::string("The embedded spreadsheet server cannot start: ") + e.what());
     }

@@ -9,15 +9,29 @@
 
 namespace gq::automation {
 
+// How SaveAs puts the file at its path. ReplaceWhenComplete: through a temporary file beside it that
+// replaces it once complete, so a failed save leaves an earlier file untouched. NewFile: straight
+// into the path, which must not exist yet, removed again on failure; for a caller that saves under
+// a fresh temporary name of its own and puts the file in place itself (the command line), so that
+// one temporary file is written instead of a temporary file inside another.
+enum class SaveTarget { ReplaceWhenComplete, NewFile };
+
 // Every CreateServer gives a fresh, independent server instance; it never fails. An instance is used
 // from one thread at a time. Its decisions: a new workbook has one sheet, "Sheet1", in the 1900 date
 // system; added sheets are named as NextSheetName says and renames are checked as SheetNameProblem
-// says (SheetNames.h); a paste carries what PasteBlock says (Paste.h); SaveAs to ".xls" first checks
-// that every sheet fits that grid; a workbook opened again, unchanged on disk, comes from the small
-// cache of WorkbookCache.h. Every failure reaches the caller as a ServerError with a clean text.
+// says (SheetNames.h); a paste carries what PasteBlock says (Paste.h); SaveAs writes the format
+// engine::OutputFormatFor gives for the path, and to ".xls" first checks that every sheet fits that
+// grid; a workbook opened again, unchanged on disk, comes from the small cache of WorkbookCache.h.
+// Every failure reaches the caller as a ServerError with a clean text.
 class EmbeddedServerFactory : public ServerFactory {
 public:
+    explicit EmbeddedServerFactory(SaveTarget saveTarget = SaveTarget::ReplaceWhenComplete) : m_saveTarget(saveTarget)
+    {
+    }
     Ref<SpreadsheetServer> CreateServer() override;
+
+private:
+    SaveTarget m_saveTarget;
 };
 
 // The model behind a workbook of the embedded server, or nullptr for a workbook of another server

@@ -60,9 +60,15 @@ void AddWorkbookSheets(SheetSink& list, automation::ServerFactory& servers, User
     std::vector<std::string> names;
     SinkBatch batch(list);
     ListWorkbookSheets(servers, prompts, path, names);
-    for (const std::string& name : names) {
-        list.AppendEntry(SheetEntry{name, path});
+    if (names.empty()) {
+        return;
     }
+    std::vector<SheetEntry> entries;
+    entries.reserve(names.size());
+    for (std::string& name : names) {
+        entries.push_back(SheetEntry{std::move(name), path});
+    }
+    list.AppendEntries(entries);
 }
 
 } // namespace gq::catalogue

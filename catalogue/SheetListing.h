@@ -20,8 +20,8 @@ inline constexpr const char* kNoServerMessage = "You must intall MS Excel first!
 void ListWorkbookSheets(automation::ServerFactory& servers, UserPrompts& prompts, const std::string& path,
                         std::vector<std::string>& names);
 
-// Appends one entry per worksheet of the workbook at `path` to `list`, all of them or none, inside
-// one batch that is closed on every path. `FileName` is `path` exactly as passed.
+// Appends one entry per worksheet of the workbook at `path` to `list` in one call, all of them or
+// none, inside one batch that is closed on every path. `FileName` is `path` exactly as passed.
 void AddWorkbookSheets(SheetSink& list, automation::ServerFactory& servers, UserPrompts& prompts,
                        const std::string& path);
 

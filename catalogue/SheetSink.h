@@ -1,8 +1,11 @@
-// What the sheet listing needs of a list: batches and appending entries. The sheet list offers it
-// directly; the window offers an adapter that performs each call on the GUI thread.
+// What the sheet listing needs of a list: batches, and appending one workbook's entries in one call.
+// The window offers an adapter that performs each call on the GUI thread, so one call per workbook
+// rather than one per sheet keeps the trips to that thread few.
 #pragma once
 
 #include "catalogue/SheetEntry.h"
+
+#include <vector>
 
 namespace gq::catalogue {
 
@@ -10,7 +13,8 @@ class SheetSink {
 public:
     virtual ~SheetSink() = default;
     virtual void BeginBatch() = 0;
-    virtual void AppendEntry(const SheetEntry& entry) = 0;
+    // Appends `entries` in their order, as new last rows.
+    virtual void AppendEntries(const std::vector<SheetEntry>& entries) = 0;
     virtual void EndBatch() = 0;
 };
 

@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -234,12 +234,17 @@ void OnSignal(int signalNumber)
     ::raise(signalNumber);
 }
 
-// Removes the temporary output on every path but success.
+// Removes the temporary output on every path but success. It is the only temporary file of the
+// save: the merge writes it directly (see CliEnvironment::servers), and Publish renames it.
 struct TemporaryFile {
     std::string path;
     bool keep = false;
     explicit TemporaryFile(std::string temporaryPath) : path(std::move(temporaryPath))
     {
+        // The name holds this process's id, so a file there is a leftover of an earlier process
+        // that was killed; the save writes a new file and must find the name free.
+        std::error_code ec;
+        fs::remove(path, ec);
         if (path.size() < sizeof g_temporaryForSignals) {
             std::memcpy(g_temporaryForSignals, path.c_str(), path.size() + 1);
         }
@@ -416,7 +421,8 @@ int RunCli(const std::vector<std::string>& args, CliEnvironment& env)
         }
         throw UsageError("unknown command \"" + options.command + "\"");
     } catch (const UsageError& e) {
-        env.err << kProgramName << ": " << e.what() << '\n' << "Try '" << kProgramName << " --help' for more information.\n";
+        env.err << kProgramName << ": " << e.what() << '\n'
+                << "Try '" << kProgramName << " --help' for more information.\n";
         return kExitFailure;
     } catch (const std::exception& e) {
         env.err << kProgramName << ": " << e.what() << '\n';

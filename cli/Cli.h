@@ -24,14 +24,16 @@ struct CliEnvironment {
     std::istream& in;
     std::ostream& out;
     std::ostream& err;
+    // The merge saves to a fresh temporary name that the command then gives the output's name, so
+    // servers that write a new file straight into its path (automation::SaveTarget::NewFile) need no
+    // temporary file of their own; main hands out such servers.
     automation::ServerFactory& servers;
     // Show the progress line on `err` (main passes whether standard error is a terminal).
     bool progress = false;
 };
 
-// Makes an interrupt or termination remove the complete temporary output that is about to take the
-// output's name, before the program ends as the signal would have ended it. (A save cut short leaves
-// the engine's own partial file, ".<temporary name>.XXXXXX", beside it.) main calls it once.
+// Makes an interrupt or termination remove the temporary output, complete or still being written,
+// before the program ends as the signal would have ended it. main calls it once.
 void InstallSignalCleanup();
 
 // Runs the command with `args` (without the program name) and gives the exit status.

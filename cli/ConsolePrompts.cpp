@@ -42,11 +42,13 @@ bool ConsolePrompts::ChooseSaveFile(const std::string&, const std::string&, cons
     return false;
 }
 
-void CollectingSink::AppendEntry(const catalogue::SheetEntry& entry)
+void CollectingSink::AppendEntries(const std::vector<catalogue::SheetEntry>& added)
 {
-    entries.push_back(entry);
-    m_progress.Set("Listing: " + std::to_string(entries.size()) + " sheets, now " +
-                   EscapeField(std::filesystem::path(entry.FileName).filename().string()));
+    entries.insert(entries.end(), added.begin(), added.end());
+    if (!added.empty()) {
+        m_progress.Set("Listing: " + std::to_string(entries.size()) + " sheets, now " +
+                       EscapeField(std::filesystem::path(added.back().FileName).filename().string()));
+    }
 }
 
 } // namespace gq::cli

@@ -21,8 +21,8 @@ public:
     void ShowMessage(const std::string& text, const std::string& details = {}) override;
     // No one is there to answer: every question is answered No, every dialog cancelled.
     bool AskYesNo(const std::string& text, const std::string& caption) override;
-    bool ChooseSaveFile(const std::string& defaultExtension, const std::string& filter,
-                        const std::string& initialName, std::string& chosenPath) override;
+    bool ChooseSaveFile(const std::string& defaultExtension, const std::string& filter, const std::string& initialName,
+                        std::string& chosenPath) override;
     void BeginHourglass() override {}
     void EndHourglass() override {}
     void ShowBusy(bool, bool) override {}
@@ -37,7 +37,7 @@ class CollectingSink : public catalogue::SheetSink {
 public:
     explicit CollectingSink(Progress& progress) : m_progress(progress) {}
     void BeginBatch() override {}
-    void AppendEntry(const catalogue::SheetEntry& entry) override;
+    void AppendEntries(const std::vector<catalogue::SheetEntry>& added) override;
     void EndBatch() override {}
 
     std::vector<catalogue::SheetEntry> entries;

@@ -10,7 +10,8 @@ int main(int argc, char** argv)
     std::ios::sync_with_stdio(false);
     std::vector<std::string> args(argv + 1, argv + argc);
     gq::cli::InstallSignalCleanup();
-    gq::automation::EmbeddedServerFactory servers;
+    // The command saves under a temporary name of its own and publishes that file itself.
+    gq::automation::EmbeddedServerFactory servers(gq::automation::SaveTarget::NewFile);
     gq::cli::CliEnvironment env{std::cin, std::cout, std::cerr, servers, ::isatty(STDERR_FILENO) == 1};
     const int status = gq::cli::RunCli(args, env);
     std::cout.flush();

@@ -1,8 +1,10 @@
-// Format recognition and the safe save: a temporary file in the target folder, renamed over the
-// target only once complete.
+// Format recognition, the output format an output name means, and the two ways of saving: the
+// safe save (a temporary file in the target folder, renamed over the target only once complete)
+// and the direct write of a new file.
 #include "engine/WorkbookFile.h"
 
 #include "engine/Errors.h"
+#include "engine/Limits.h"
 #include "engine/xls/XlsReader.h"
 #include "engine/xls/XlsWriter.h"
 #include "engine/xlsx/XlsxReader.h"
@@ -13,9 +15,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <filesystem>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace gq::engine {
@@ -34,7 +36,7 @@ FileFormat DetectFormat(std::span<const uint8_t> head)
     return FileFormat::Unknown;
 }
 
-FileFormat FormatForOutputName(const std::string& path)
+OutputFormat OutputFormatFor(const std::string& path)
 {
     std::string name = std::filesystem::path(path).filename().string();
     if (name.size() >= 4) {
@@ -45,10 +47,10 @@ FileFormat FormatForOutputName(const std::string& path)
             }
         }
         if (ext == ".xls") {
-            return FileFormat::Xls;
+            return OutputFormat{FileFormat::Xls, SheetGrid{limits::kXlsMaxRows, limits::kXlsMaxCols}};
         }
     }
-    return FileFormat::Xlsx;
+    return OutputFormat{FileFormat::Xlsx, SheetGrid{limits::kXlsxMaxRows, limits::kXlsxMaxCols}};
 }
 
 namespace {
@@ -204,7 +206,7 @@ private:
 void WriteAndSync(Workbook& workbook, int fd, const std::string& path)
 {
     FileSink sink(fd, path);
-    WriteWorkbook(workbook, FormatForOutputName(path), sink);
+    WriteWorkbook(workbook, OutputFormatFor(path).format, sink);
     sink.Finish();
     ::fchmod(fd, ModeForNewFile(path));
 }
@@ -303,6 +305,34 @@ void SaveWorkbookFile(Workbook& workbook, const std::string& path, bool unnamedF
             ::close(fd);
         }
         ::unlink(temp.c_str());
+        throw;
+    }
+}
+
+void WriteNewWorkbookFile(Workbook& workbook, const std::string& path)
+{
+    // O_EXCL: a file that is already there is never written over or removed. The mode is 0666
+    // less the umask, the mode the safe save gives a new file.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        int err = errno;
+        throw IoError("\"" + path + "\": cannot create the file: " + std::strerror(err));
+    }
+    try {
+        FileSink sink(fd, path);
+        WriteWorkbook(workbook, OutputFormatFor(path).format, sink);
+        sink.Finish();
+        if (::close(fd) != 0) {
+            fd = -1;
+            int err = errno;
+            throw IoError("\"" + path + "\": cannot write the file: " + std::strerror(err));
+        }
+        fd = -1;
+    } catch (...) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        ::unlink(path.c_str());
         throw;
     }
 }

@@ -3,6 +3,7 @@
 #include "merge/MergeEngine.h"
 
 #include "catalogue/SheetListing.h"
+#include "engine/WorkbookFile.h"
 #include "merge/OutputChoice.h"
 #include "merge/SheetExists.h"
 
@@ -45,10 +46,10 @@ std::string WithNumber(int64_t n)
     return out;
 }
 
-std::string GridText(const OutputGrid& grid)
+std::string GridText(const engine::OutputFormat& output)
 {
-    return std::string(grid.xls ? "an .xls sheet" : "an .xlsx sheet") + " (" + WithNumber(grid.maxRows) +
-           " rows x " + WithNumber(grid.maxCols) + " columns)";
+    return std::string(output.format == engine::FileFormat::Xls ? "an .xls sheet" : "an .xlsx sheet") + " (" +
+           WithNumber(output.grid.rows) + " rows x " + WithNumber(output.grid.columns) + " columns)";
 }
 
 // What one entry was doing when it failed, so the report can say why in plain words.
@@ -77,8 +78,8 @@ std::string ReasonFor(Stage stage, const std::string& message)
 class Merger {
 public:
     Merger(automation::SpreadsheetServer& server, automation::Workbook& book, automation::Sheet* target,
-           const OutputGrid& grid, MergeReport& report)
-        : m_server(server), m_book(book), m_target(target), m_grid(grid), m_report(report)
+           const engine::OutputFormat& output, MergeReport& report)
+        : m_server(server), m_book(book), m_target(target), m_output(output), m_report(report)
     {
     }
 
@@ -138,9 +139,10 @@ public:
 private:
     void PasteAsNewSheet(size_t index, const catalogue::SheetEntry& entry, int32_t rows, int32_t cols, Stage& stage)
     {
-        if (rows > m_grid.maxRows || cols > m_grid.maxCols) {
-            Skip(index, entry, "its used range (" + WithNumber(rows) + " rows x " + WithNumber(cols) +
-                                   " columns) does not fit " + GridText(m_grid));
+        if (rows > MaxRows() || cols > MaxColumns()) {
+            Skip(index, entry,
+                 "its used range (" + WithNumber(rows) + " rows x " + WithNumber(cols) + " columns) does not fit " +
+                     GridText(m_output));
             return;
         }
         stage = Stage::Adding;
@@ -189,16 +191,20 @@ private:
         // block never covers an earlier one.
         const int64_t start = m_pastedAny ? static_cast<int64_t>(usedFirst) + usedRows : 1;
         const int64_t last = start + rows - 1;
-        if ((m_grid.xls && start > kXlsLastStartRow) || last > m_grid.maxRows || cols > m_grid.maxCols) {
-            Skip(index, entry, "its used range (" + WithNumber(rows) + " rows x " + WithNumber(cols) +
-                                   " columns) does not fit below row " + WithNumber(start - 1) + " of " +
-                                   GridText(m_grid));
+        const bool xls = m_output.format == engine::FileFormat::Xls;
+        if ((xls && start > kXlsLastStartRow) || last > MaxRows() || cols > MaxColumns()) {
+            Skip(index, entry,
+                 "its used range (" + WithNumber(rows) + " rows x " + WithNumber(cols) +
+                     " columns) does not fit below row " + WithNumber(start - 1) + " of " + GridText(m_output));
             return;
         }
         Ref<automation::Range> cell = m_target->RangeAt("A" + std::to_string(start));
         cell->PasteSpecial();
         m_pastedAny = true;
     }
+
+    int64_t MaxRows() const { return m_output.grid.rows; }
+    int64_t MaxColumns() const { return m_output.grid.columns; }
 
     void Skip(size_t index, const catalogue::SheetEntry& entry, std::string reason)
     {
@@ -219,7 +225,7 @@ private:
     automation::Workbook& m_book;
     std::optional<OutputSheetNames> m_names;
     automation::Sheet* m_target;
-    OutputGrid m_grid;
+    engine::OutputFormat m_output;
     MergeReport& m_report;
     bool m_pastedAny = false;
     std::string m_renameReason;
@@ -229,22 +235,6 @@ public:
 };
 
 } // namespace
-
-OutputGrid GridForOutput(const std::string& outputPath)
-{
-    std::string name = std::filesystem::path(outputPath).filename().string();
-    bool xls = false;
-    if (name.size() >= 4) {
-        std::string ext = name.substr(name.size() - 4);
-        std::transform(ext.begin(), ext.end(), ext.begin(),
-                       [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
-        xls = ext == ".xls";
-    }
-    if (xls) {
-        return OutputGrid{65536, 256, true};
-    }
-    return OutputGrid{1048576, 16384, false};
-}
 
 MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, const std::string& outputPath,
                         bool multiSheet, automation::ServerFactory& servers, UserPrompts& prompts)
@@ -259,7 +249,7 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
         return report;
     }
 
-    const OutputGrid grid = GridForOutput(outputPath);
+    const engine::OutputFormat output = engine::OutputFormatFor(outputPath);
     Ref<automation::Workbook> book;
     Ref<automation::Sheet> target;
     std::optional<HourglassGuard> hourglass;
@@ -274,7 +264,7 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
             target = book->AddSheet();
         }
         hourglass.emplace(prompts);
-        Merger merger(*server, *book, target.Get(), grid, report);
+        Merger merger(*server, *book, target.Get(), output, report);
         struct KeepIndexes {
             Merger& merger;
             std::vector<size_t>& out;

@@ -31,17 +31,9 @@ struct MergeReport {
     std::vector<SkippedEntry> skipped;
 };
 
-// The grid the output format holds: ".xls" in any case is 65,536 x 256, anything else
-// 1,048,576 x 16,384.
-struct OutputGrid {
-    int32_t maxRows;
-    int32_t maxCols;
-    bool xls;
-};
-OutputGrid GridForOutput(const std::string& outputPath);
-
-// Builds and saves the merged workbook. Failures of one entry are absorbed and reported in the
-// result; a failure of the set-up or of a finishing step (or a failing close while an entry's
+// Builds and saves the merged workbook. An entry whose used range does not fit the grid of the
+// output's format (engine::OutputFormatFor) is skipped. Failures of one entry are absorbed and
+// reported in the result; a failure of the set-up or of a finishing step (or a failing close while an entry's
 // failure is handled) propagates after the finishing steps ran as far as they could.
 MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, const std::string& outputPath,
                         bool multiSheet, automation::ServerFactory& servers, UserPrompts& prompts);

@@ -20,18 +20,16 @@ namespace {
 
 TEST(BackgroundWork, ListCallsArriveOnTheGuiThreadInOrder)
 {
-    catalogue::SheetList list;
+    SheetList list;
     std::vector<bool> onGuiThread;
-    QObject::connect(&list, &QAbstractItemModel::rowsInserted, [&] {
-        onGuiThread.push_back(QThread::currentThread() == qApp->thread());
-    });
+    QObject::connect(&list, &QAbstractItemModel::rowsInserted,
+                     [&] { onGuiThread.push_back(QThread::currentThread() == qApp->thread()); });
     GuiThreadSink sink(list);
     QThread* workThread = nullptr;
     RunWhileBlocked(nullptr, [&] {
         workThread = QThread::currentThread();
         catalogue::SinkBatch batch(sink);
-        sink.AppendEntry({"One", "/a.xlsx"});
-        sink.AppendEntry({"Two", "/a.xlsx"});
+        sink.AppendEntries({{"One", "/a.xlsx"}, {"Two", "/a.xlsx"}});
     });
     EXPECT_NE(workThread, qApp->thread());
     ASSERT_EQ(list.EntryCount(), 2u);

@@ -1,7 +1,7 @@
 // The list commands on long lists shown in the window: results stay exact, and each command
 // repaints once (its time is printed for the record, not checked).
+#include "app/ListCommands.h"
 #include "app/TfmMain.h"
-#include "merge/ListCommands.h"
 
 #include <gtest/gtest.h>
 
@@ -23,16 +23,16 @@ TEST(LargeLists, AddAllAndRemoveEveryOtherRowInTheWindow)
     TfmMain window;
     window.show();
     QApplication::processEvents();
-    catalogue::SheetList& source = window.vtSrc->List();
-    catalogue::SheetList& merge = window.vtDsc->List();
+    SheetList& source = window.vtSrc->List();
+    SheetList& merge = window.vtDsc->List();
     {
-        catalogue::SheetListBatch batch(source);
+        SheetListBatch batch(source);
         for (int i = 0; i < kRows; ++i) {
             source.AppendEntry({"Sheet" + std::to_string(i), "/data/book" + std::to_string(i / 10) + ".xlsx"});
         }
     }
     int repaints = 0;
-    QObject::connect(&merge, &catalogue::SheetList::BatchClosed, [&repaints] { ++repaints; });
+    QObject::connect(&merge, &SheetList::BatchClosed, [&repaints] { ++repaints; });
 
     QElapsedTimer timer;
     timer.start();
@@ -57,7 +57,7 @@ TEST(LargeLists, AddAllAndRemoveEveryOtherRowInTheWindow)
     ASSERT_EQ(merge.EntryCount(), static_cast<std::size_t>(kRows / 2));
     EXPECT_EQ(repaints, 2);
     int expected = 1;
-    for (catalogue::SheetRow r = merge.FirstRow(); r; r = merge.NextRow(r), expected += 2) {
+    for (SheetRow r = merge.FirstRow(); r; r = merge.NextRow(r), expected += 2) {
         ASSERT_EQ(merge.EntryOf(r).SheetName, "Sheet" + std::to_string(expected));
     }
     EXPECT_EQ(merge.EntryOf(merge.FocusedRow()).SheetName, "Sheet" + std::to_string(kRows - 1));
@@ -75,9 +75,8 @@ TEST(LargeLists, AddAllAndRemoveEveryOtherRowInTheWindow)
     QApplication::processEvents();
     const qint64 movesMs = timer.elapsed();
     EXPECT_EQ(merge.EntryOf(merge.LastRow()).SheetName, "Sheet" + std::to_string(kRows - 1));
-    std::printf("[ figures  ] %d rows: add all %lld ms, remove every other row %lld ms, 2000 moves %lld ms\n",
-                kRows, static_cast<long long>(addAllMs), static_cast<long long>(deleteMs),
-                static_cast<long long>(movesMs));
+    std::printf("[ figures  ] %d rows: add all %lld ms, remove every other row %lld ms, 2000 moves %lld ms\n", kRows,
+                static_cast<long long>(addAllMs), static_cast<long long>(deleteMs), static_cast<long long>(movesMs));
 }
 
 } // namespace

@@ -85,7 +85,8 @@ std::vector<std::string> SheetNamesOf(const std::string& path)
 
 struct Cli : testing::Test {
     test::TempDir dir;
-    automation::EmbeddedServerFactory servers;
+    // As main makes them: the command's temporary output is the save's only temporary file.
+    automation::EmbeddedServerFactory servers{automation::SaveTarget::NewFile};
     std::string reports;
     std::string east;
     std::string west;
@@ -204,7 +205,7 @@ TEST_F(Cli, MergingTheListEqualsMergingTheInputs)
             ASSERT_EQ(second.status, kExitMerged) << second.err;
             // The writers are deterministic: the same merge gives the same bytes.
             EXPECT_EQ(ReadAll(direct), ReadAll(viaList)) << mode << extension;
-            EXPECT_EQ(engine::FormatForOutputName(direct) == engine::FileFormat::Xls, extension == ".xls");
+            EXPECT_EQ(engine::OutputFormatFor(direct).format == engine::FileFormat::Xls, extension == ".xls");
         }
     }
 }
@@ -298,7 +299,7 @@ private:
     private:
         Ref<automation::SpreadsheetServer> m_inner;
     };
-    automation::EmbeddedServerFactory m_inner;
+    automation::EmbeddedServerFactory m_inner{automation::SaveTarget::NewFile};
 };
 
 TEST_F(Cli, AFailedMergeLeavesNoOutputAndNoTemporaryFile)
@@ -333,12 +334,8 @@ TEST(CliPaths, InputsBecomeAbsoluteWithoutDotSegments)
     const std::string cwd = fs::current_path().string();
     const std::string root = cwd == "/" ? "" : cwd;
     const std::vector<PathCase> cases = {
-        {"/a/./b//c/", "/a/b/c/"},
-        {"/a/../b.xlsx", "/a/../b.xlsx"},
-        {"/", "/"},
-        {"book.xlsx", "$/book.xlsx"},
-        {"./reports/", "$/reports/"},
-        {".", "$/"},
+        {"/a/./b//c/", "/a/b/c/"},    {"/a/../b.xlsx", "/a/../b.xlsx"}, {"/", "/"},
+        {"book.xlsx", "$/book.xlsx"}, {"./reports/", "$/reports/"},     {".", "$/"},
         {"reports/.", "$/reports/"},
     };
     for (const PathCase& c : cases) {
@@ -352,11 +349,11 @@ TEST(CliPaths, InputsBecomeAbsoluteWithoutDotSegments)
 
 TEST(CliPaths, TheTemporaryOutputIsBesideTheOutputInTheSameFormat)
 {
-    for (const std::string output : {"/o/all.xlsx", "/o/ALL.XLS", "/o/all.Xls", "/o/all", "/o/v1.2/all", "all.xls",
-                                     "/o/all.xls.bak"}) {
+    for (const std::string output :
+         {"/o/all.xlsx", "/o/ALL.XLS", "/o/all.Xls", "/o/all", "/o/v1.2/all", "all.xls", "/o/all.xls.bak"}) {
         const std::string temporary = TemporaryOutputPath(output, 3);
         EXPECT_EQ(fs::path(temporary).parent_path(), fs::path(output).parent_path()) << output;
-        EXPECT_EQ(engine::FormatForOutputName(temporary), engine::FormatForOutputName(output)) << output;
+        EXPECT_EQ(engine::OutputFormatFor(temporary).format, engine::OutputFormatFor(output).format) << output;
         EXPECT_NE(temporary, TemporaryOutputPath(output, 4));
         EXPECT_EQ(fs::path(temporary).filename().string()[0], '.') << "hidden while it is written";
     }

@@ -91,10 +91,12 @@ public:
         ++depth;
         calls.push_back("begin");
     }
-    void AppendEntry(const catalogue::SheetEntry& entry) override
+    void AppendEntries(const std::vector<catalogue::SheetEntry>& added) override
     {
-        entries.push_back(entry);
-        calls.push_back("append " + entry.SheetName);
+        for (const catalogue::SheetEntry& entry : added) {
+            entries.push_back(entry);
+            calls.push_back("append " + entry.SheetName);
+        }
     }
     void EndBatch() override
     {

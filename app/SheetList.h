@@ -13,7 +13,9 @@
 #include <unordered_map>
 #include <vector>
 
-namespace gq::catalogue {
+namespace gq::app {
+
+using catalogue::SheetEntry;
 
 // Identifies one row of one SheetList. It survives moves of the row and becomes stale once the row
 // is removed (every operation then treats it as no row). A default-constructed SheetRow is "none".
@@ -124,4 +126,4 @@ private:
     SheetList& m_list;
 };
 
-} // namespace gq::catalogue
+} // namespace gq::app

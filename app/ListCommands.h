@@ -1,13 +1,11 @@
 // The merge list commands: copying source entries into the merge list, removing merge entries and
-// moving the merge list's focused entry. GUI-free; the main window's handlers call these.
+// moving the merge list's focused entry. They work on the list models alone, without widgets, so
+// tests need no window; the main window's handlers call these.
 #pragma once
 
-#include "catalogue/SheetList.h"
+#include "app/SheetList.h"
 
-namespace gq::merge {
-
-using catalogue::SheetList;
-using catalogue::SheetRow;
+namespace gq::app {
 
 // Appends a copy of the entry of `sourceRow` (if any) to the end of the merge list, in a batch.
 void CopyEntryToMergeList(const SheetList& source, SheetRow sourceRow, SheetList& mergeList);
@@ -33,4 +31,4 @@ void SourceDoubleClick(const SheetList& source, SheetList& mergeList);
 // Double-click in the merge list: removes every selected merge entry, as "<" does.
 void MergeDoubleClick(SheetList& mergeList);
 
-} // namespace gq::merge
+} // namespace gq::app

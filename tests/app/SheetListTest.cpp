@@ -1,5 +1,5 @@
 // Tests of the sheet list model: order, moves, selection and focus across changes, batches.
-#include "catalogue/SheetList.h"
+#include "app/SheetList.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace gq::catalogue {
+namespace gq::app {
 namespace {
 
 // A list with one row per name (FileName "/w/<name>.xlsx") and the rows by name.
@@ -410,4 +410,4 @@ TEST(SheetList, CellTextComesFromTheProviderWithTheLogicalColumn)
 }
 
 } // namespace
-} // namespace gq::catalogue
+} // namespace gq::app

@@ -1,6 +1,6 @@
 // Tests of the merge list commands on two sheet lists: adds, removals, the four moves and the
 // double-clicks, including the edge cases of an empty list, no focus and the last row.
-#include "merge/ListCommands.h"
+#include "app/ListCommands.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace gq::merge {
+namespace gq::app {
 namespace {
 
 using catalogue::SheetEntry;
@@ -99,7 +99,9 @@ INSTANTIATE_TEST_SUITE_P(
                     MoveCase{"Up with one entry", {"Only"}, 0, Up, {"Only"}},
                     MoveCase{"Down with one entry", {"Only"}, 0, Down, {"Only"}},
                     MoveCase{"Bottom with one entry", {"Only"}, 0, Bottom, {"Only"}},
-                    MoveCase{"Moves on an empty list", {}, -1,
+                    MoveCase{"Moves on an empty list",
+                             {},
+                             -1,
                              [](SheetList& l) {
                                  Top(l);
                                  Up(l);
@@ -107,13 +109,17 @@ INSTANTIATE_TEST_SUITE_P(
                                  Bottom(l);
                              },
                              {}},
-                    MoveCase{"Down twice from the first", {"A", "B", "C", "D"}, 0,
+                    MoveCase{"Down twice from the first",
+                             {"A", "B", "C", "D"},
+                             0,
                              [](SheetList& l) {
                                  Down(l);
                                  Down(l);
                              },
                              {"B", "C", "A", "D"}},
-                    MoveCase{"Up three times from the last", {"A", "B", "C", "D"}, 3,
+                    MoveCase{"Up three times from the last",
+                             {"A", "B", "C", "D"},
+                             3,
                              [](SheetList& l) {
                                  Up(l);
                                  Up(l);
@@ -179,14 +185,20 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(AddCase{"add all from an empty source", {}, {}, -1, AddAll, {}},
                     AddCase{"add selected with nothing selected", kFive, {}, 2, AddSelected, {}},
                     AddCase{"add all", kFive, {1}, -1, AddAll, kFive},
-                    AddCase{"add all twice", {"A", "B"}, {}, -1,
+                    AddCase{"add all twice",
+                            {"A", "B"},
+                            {},
+                            -1,
                             [](const SheetList& s, SheetList& m) {
                                 AddAll(s, m);
                                 AddAll(s, m);
                             },
                             {"A", "B", "A", "B"}},
                     AddCase{"Four clicked before Two", kFive, {3, 1}, 3, AddSelected, {"Two", "Four"}},
-                    AddCase{"add selected twice", kFive, {0}, -1,
+                    AddCase{"add selected twice",
+                            kFive,
+                            {0},
+                            -1,
                             [](const SheetList& s, SheetList& m) {
                                 AddSelected(s, m);
                                 AddSelected(s, m);
@@ -265,11 +277,12 @@ TEST_P(MergeListRemoves, RemoveAndSettleFocus)
 
 INSTANTIATE_TEST_SUITE_P(
     Removes, MergeListRemoves,
-    testing::Values(RemoveCase{"delete selected with focus among them", {1, 3}, 3, DeleteSelected, {"A", "C"}, "(none)"},
-                    RemoveCase{"delete selected keeps an unselected focus", {0, 1}, 2, DeleteSelected, {"C", "D"}, "C"},
-                    RemoveCase{"delete with nothing selected", {}, 1, DeleteSelected, {"A", "B", "C", "D"}, "B"},
-                    RemoveCase{"double-click removes all selected", {0, 2}, 2, MergeDoubleClick, {"B", "D"}, "(none)"},
-                    RemoveCase{"delete all", {1}, 1, DeleteAll, {}, "(none)"}));
+    testing::Values(
+        RemoveCase{"delete selected with focus among them", {1, 3}, 3, DeleteSelected, {"A", "C"}, "(none)"},
+        RemoveCase{"delete selected keeps an unselected focus", {0, 1}, 2, DeleteSelected, {"C", "D"}, "C"},
+        RemoveCase{"delete with nothing selected", {}, 1, DeleteSelected, {"A", "B", "C", "D"}, "B"},
+        RemoveCase{"double-click removes all selected", {0, 2}, 2, MergeDoubleClick, {"B", "D"}, "(none)"},
+        RemoveCase{"delete all", {1}, 1, DeleteAll, {}, "(none)"}));
 
 TEST(MergeListCommands, DeleteAllOnAnEmptyListChangesNothing)
 {
@@ -300,4 +313,4 @@ TEST(MergeListCommands, CopiesAreIndependentOfTheSource)
 }
 
 } // namespace
-} // namespace gq::merge
+} // namespace gq::app

@@ -1,9 +1,7 @@
 // The merge list commands.
-#include "merge/ListCommands.h"
+#include "app/ListCommands.h"
 
-namespace gq::merge {
-
-using catalogue::SheetListBatch;
+namespace gq::app {
 
 void CopyEntryToMergeList(const SheetList& source, SheetRow sourceRow, SheetList& mergeList)
 {
@@ -80,4 +78,4 @@ void MergeDoubleClick(SheetList& mergeList)
     mergeList.DeleteSelectedRows();
 }
 
-} // namespace gq::merge
+} // namespace gq::app

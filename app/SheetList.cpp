@@ -1,9 +1,9 @@
 // The list model behind the source and merge lists.
-#include "catalogue/SheetList.h"
+#include "app/SheetList.h"
 
 #include <algorithm>
 
-namespace gq::catalogue {
+namespace gq::app {
 
 namespace {
 
@@ -14,8 +14,7 @@ constexpr std::size_t kMaxSeparateRemovals = 16;
 
 } // namespace
 
-SheetList::SheetList(QObject* parent)
-    : QAbstractTableModel(parent), m_selection(new QItemSelectionModel(this, this))
+SheetList::SheetList(QObject* parent) : QAbstractTableModel(parent), m_selection(new QItemSelectionModel(this, this))
 {
     // Connected after the selection model's own connections, so it has caught up when these run.
     auto stale = [this] { m_selectedAtValid = false; };
@@ -364,4 +363,4 @@ void SheetList::Reindex(int first, int last)
     }
 }
 
-} // namespace gq::catalogue
+} // namespace gq::app
