@@ -5,12 +5,13 @@
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/cfb/CfbReader.h"
 #include "engine/io/ByteReader.h"
+#include "engine/io/LittleEndian.h"
+#include "engine/model/Palette.h"
 #include "engine/xls/BiffRecords.h"
 #include "engine/xls/BiffText.h"
-#include "engine/xls/CompoundFile.h"
 #include "engine/xls/XlsCrypto.h"
-#include "engine/xls/XlsPalette.h"
 
 #include <algorithm>
 #include <array>
@@ -25,10 +26,6 @@ namespace {
 using namespace biff;
 
 constexpr const char* kWorkbookPart = "Workbook stream";
-
-// BOF substream types, [MS-XLS] 2.4.21.
-constexpr uint16_t kBofGlobals = 0x0005;
-constexpr uint16_t kBofWorksheet = 0x0010;
 
 // The columns of a BIFF8 sheet are 0-255; the model holds up to the xlsx grid, which is what we
 // accept from writers that go past IV.
@@ -307,11 +304,11 @@ std::unique_ptr<Workbook> XlsBook::ReadGlobals()
         }
         Fail("the workbook stream does not begin with a BOF record", 0);
     }
-    uint16_t version = ByteReader::Le16(rec.body.data());
-    uint16_t kind = ByteReader::Le16(rec.body.data() + 2);
-    if (version == 0x0600) {
+    uint16_t version = le::Load16(rec.body.data());
+    uint16_t kind = le::Load16(rec.body.data() + 2);
+    if (version == kBofVersionBiff8) {
         m_biff = 8;
-    } else if (version == 0x0500) {
+    } else if (version == kBofVersionBiff5) {
         m_biff = 5;
     } // otherwise keep what the stream's name suggested
     if (kind != kBofGlobals) {
@@ -429,7 +426,7 @@ std::unique_ptr<Workbook> XlsBook::ReadOldGlobals()
     if (!reader.Next(rec) || rec.body.size() < 4) {
         Fail("the file does not begin with a BOF record", 0);
     }
-    uint16_t kind = ByteReader::Le16(rec.body.data() + 2);
+    uint16_t kind = le::Load16(rec.body.data() + 2);
     if (kind != kBofWorksheet) {
         throw FormatError(m_name, "unsupported old Excel format (an Excel 4.0 workbook or a sheet other than a worksheet)");
     }
@@ -603,8 +600,8 @@ bool XlsBook::ReadBiff2Cell(Workbook& workbook, const Record& rec, SheetBuilder&
     case kBoolErr2:
     case kFormula: {
         head(7);
-        uint32_t row = ByteReader::Le16(p);
-        uint32_t col = ByteReader::Le16(p + 2);
+        uint32_t row = le::Load16(p);
+        uint32_t col = le::Load16(p + 2);
         if (col >= kMaxReadCols) {
             Fail("a cell lies beyond the last column of the grid", rec.offset);
         }
@@ -614,7 +611,7 @@ bool XlsBook::ReadBiff2Cell(Workbook& workbook, const Record& rec, SheetBuilder&
         if (rec.type == kInteger2) {
             head(9);
             c.type = CellType::Number;
-            c.number = ByteReader::Le16(p + 7);
+            c.number = le::Load16(p + 7);
         } else if (rec.type == kNumber2) {
             head(15);
             c.type = CellType::Number;
@@ -690,7 +687,7 @@ bool XlsBook::ReadBiff2Cell(Workbook& workbook, const Record& rec, SheetBuilder&
             ColumnInfo info;
             info.first = p[0];
             info.last = p[1];
-            info.width = ByteReader::Le16(p + 2) / 256.0;
+            info.width = le::Load16(p + 2) / 256.0;
             info.customWidth = true;
             out.SetColumn(info);
         }
@@ -698,7 +695,7 @@ bool XlsBook::ReadBiff2Cell(Workbook& workbook, const Record& rec, SheetBuilder&
     }
     case kIxfe2:
         if (n >= 2) {
-            m_biff2Ixfe = ByteReader::Le16(p);
+            m_biff2Ixfe = le::Load16(p);
         }
         return true;
     default:
@@ -871,7 +868,7 @@ bool XlsBook::IsDialogOrOtherSheet(size_t offset) const
         if (!reader.Next(rec) || rec.type != kBof || rec.body.size() < 4) {
             return false;
         }
-        uint16_t kind = ByteReader::Le16(rec.body.data() + 2);
+        uint16_t kind = le::Load16(rec.body.data() + 2);
         if (kind != kBofWorksheet) {
             return true;
         }
@@ -1107,7 +1104,7 @@ void XlsBook::ReadHLink(std::span<const uint8_t> body, size_t offset, Worksheet&
                 auto raw = r.Bytes(length);
                 size_t units = raw.size() / 2;
                 for (size_t i = 0; i < units; ++i) {
-                    if (ByteReader::Le16(raw.data() + 2 * i) == 0) {
+                    if (le::Load16(raw.data() + 2 * i) == 0) {
                         units = i;
                         break;
                     }
@@ -1206,10 +1203,10 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             if (n < 14) {
                 Fail("a NUMBER record is too short", rec.offset);
             }
-            uint32_t col = ByteReader::Le16(p + 2);
+            uint32_t col = le::Load16(p + 2);
             checkCell(col, rec.offset);
-            Cell& c = builder.At(ByteReader::Le16(p), col);
-            c.style = CellStyle(ByteReader::Le16(p + 4));
+            Cell& c = builder.At(le::Load16(p), col);
+            c.style = CellStyle(le::Load16(p + 4));
             c.type = CellType::Number;
             std::memcpy(&c.number, p + 6, 8);
             break;
@@ -1218,12 +1215,12 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             if (n < 10) {
                 Fail("an RK record is too short", rec.offset);
             }
-            uint32_t col = ByteReader::Le16(p + 2);
+            uint32_t col = le::Load16(p + 2);
             checkCell(col, rec.offset);
-            Cell& c = builder.At(ByteReader::Le16(p), col);
-            c.style = CellStyle(ByteReader::Le16(p + 4));
+            Cell& c = builder.At(le::Load16(p), col);
+            c.style = CellStyle(le::Load16(p + 4));
             c.type = CellType::Number;
-            c.number = DecodeRk(ByteReader::Le32(p + 6));
+            c.number = DecodeRk(le::Load32(p + 6));
             break;
         }
         case kMulRk: {
@@ -1231,16 +1228,16 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             if (n < 6 || (n - 6) % 6 != 0) {
                 Fail("a MULRK record has a wrong length", rec.offset);
             }
-            uint32_t row = ByteReader::Le16(p);
-            uint32_t col = ByteReader::Le16(p + 2);
+            uint32_t row = le::Load16(p);
+            uint32_t col = le::Load16(p + 2);
             size_t count = (n - 6) / 6;
             checkCell(col + static_cast<uint32_t>(count) - 1, rec.offset);
             for (size_t i = 0; i < count; ++i) {
                 const uint8_t* e = p + 4 + 6 * i;
                 Cell& c = builder.At(row, col + static_cast<uint32_t>(i));
-                c.style = CellStyle(ByteReader::Le16(e));
+                c.style = CellStyle(le::Load16(e));
                 c.type = CellType::Number;
-                c.number = DecodeRk(ByteReader::Le32(e + 2));
+                c.number = DecodeRk(le::Load32(e + 2));
             }
             break;
         }
@@ -1248,16 +1245,16 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             if (n < 10) {
                 Fail("a LABELSST record is too short", rec.offset);
             }
-            uint32_t col = ByteReader::Le16(p + 2);
+            uint32_t col = le::Load16(p + 2);
             checkCell(col, rec.offset);
-            uint32_t isst = ByteReader::Le32(p + 6);
+            uint32_t isst = le::Load32(p + 6);
             if (isst >= m_sst.size()) {
                 Fail("a cell refers to shared string " + std::to_string(isst) + ", but the table holds " +
                          std::to_string(m_sst.size()),
                      rec.offset);
             }
-            Cell& c = builder.At(ByteReader::Le16(p), col);
-            c.style = CellStyle(ByteReader::Le16(p + 4));
+            Cell& c = builder.At(le::Load16(p), col);
+            c.style = CellStyle(le::Load16(p + 4));
             c.type = CellType::String;
             c.text = m_sst[isst];
             break;
@@ -1294,10 +1291,10 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             if (n < 8) {
                 Fail("a BOOLERR record is too short", rec.offset);
             }
-            uint32_t col = ByteReader::Le16(p + 2);
+            uint32_t col = le::Load16(p + 2);
             checkCell(col, rec.offset);
-            Cell& c = builder.At(ByteReader::Le16(p), col);
-            c.style = CellStyle(ByteReader::Le16(p + 4));
+            Cell& c = builder.At(le::Load16(p), col);
+            c.style = CellStyle(le::Load16(p + 4));
             if (p[7] != 0) {
                 c.type = CellType::Error;
                 c.error = ErrorFromBiff(p[6]);
@@ -1311,23 +1308,23 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             if (n < 6) {
                 Fail("a BLANK record is too short", rec.offset);
             }
-            uint32_t col = ByteReader::Le16(p + 2);
+            uint32_t col = le::Load16(p + 2);
             checkCell(col, rec.offset);
-            Cell& c = builder.At(ByteReader::Le16(p), col);
-            c.style = CellStyle(ByteReader::Le16(p + 4));
+            Cell& c = builder.At(le::Load16(p), col);
+            c.style = CellStyle(le::Load16(p + 4));
             break;
         }
         case kMulBlank: {
             if (n < 6 || (n - 6) % 2 != 0) {
                 Fail("a MULBLANK record has a wrong length", rec.offset);
             }
-            uint32_t row = ByteReader::Le16(p);
-            uint32_t col = ByteReader::Le16(p + 2);
+            uint32_t row = le::Load16(p);
+            uint32_t col = le::Load16(p + 2);
             size_t count = (n - 6) / 2;
             checkCell(col + static_cast<uint32_t>(count) - 1, rec.offset);
             for (size_t i = 0; i < count; ++i) {
                 Cell& c = builder.At(row, col + static_cast<uint32_t>(i));
-                c.style = CellStyle(ByteReader::Le16(p + 4 + 2 * i));
+                c.style = CellStyle(le::Load16(p + 4 + 2 * i));
             }
             break;
         }
@@ -1339,11 +1336,11 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             if (n < 16) {
                 Fail("a FORMULA record is too short", rec.offset);
             }
-            uint32_t row = ByteReader::Le16(p);
-            uint32_t col = ByteReader::Le16(p + 2);
+            uint32_t row = le::Load16(p);
+            uint32_t col = le::Load16(p + 2);
             checkCell(col, rec.offset);
             Cell& c = builder.At(row, col);
-            c.style = CellStyle(ByteReader::Le16(p + 4));
+            c.style = CellStyle(le::Load16(p + 4));
             c.formula = true;
             if (p[12] == 0xFF && p[13] == 0xFF) {
                 switch (p[6]) {
@@ -1404,11 +1401,11 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             if (n < 16) {
                 Fail("a ROW record is too short", rec.offset);
             }
-            uint16_t colMic = ByteReader::Le16(p + 2);
-            uint16_t colMac = ByteReader::Le16(p + 4);
-            uint16_t miyRw = ByteReader::Le16(p + 6) & 0x7FFF;
-            uint32_t flags = ByteReader::Le32(p + 12);
-            Row& row = builder.RowAt(ByteReader::Le16(p));
+            uint16_t colMic = le::Load16(p + 2);
+            uint16_t colMac = le::Load16(p + 4);
+            uint16_t miyRw = le::Load16(p + 6) & 0x7FFF;
+            uint32_t flags = le::Load32(p + 12);
+            Row& row = builder.RowAt(le::Load16(p));
             row.customHeight = (flags & 0x40) != 0; // fUnsynced
             row.hidden = (flags & 0x20) != 0;       // fDyZero
             if (row.customHeight || row.hidden) {
@@ -1426,11 +1423,11 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             if (n < 10) {
                 Fail("a COLINFO record is too short", rec.offset);
             }
-            uint32_t first = ByteReader::Le16(p);
-            uint32_t last = ByteReader::Le16(p + 2);
-            uint16_t coldx = ByteReader::Le16(p + 4);
-            uint16_t ixfe = ByteReader::Le16(p + 6);
-            uint16_t flags = ByteReader::Le16(p + 8);
+            uint32_t first = le::Load16(p);
+            uint32_t last = le::Load16(p + 2);
+            uint16_t coldx = le::Load16(p + 4);
+            uint16_t ixfe = le::Load16(p + 6);
+            uint16_t flags = le::Load16(p + 8);
             // Excel writes 256 as the last column of a range that runs to the end of the grid.
             uint32_t maxCol = m_biff >= 8 ? limits::kXlsMaxCols - 1 : 255;
             last = std::min(last, maxCol);
@@ -1452,7 +1449,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             // that is chars * 7 + 5 pixels at the default 7-pixel digit, rounded up to a multiple
             // of 8 pixels, in 1/256 characters.
             if (n >= 2 && !standardWidth) {
-                double px = ByteReader::Le16(p) * 7.0 + 5.0;
+                double px = le::Load16(p) * 7.0 + 5.0;
                 px = std::ceil(px / 8.0) * 8.0;
                 out.defaultColWidth = std::floor(px / 7.0 * 256.0) / 256.0;
             }
@@ -1462,14 +1459,14 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             // StandardWidth, [MS-XLS] 2.4.257: the default width in 1/256 characters, padding
             // included; it wins over DefColWidth.
             if (n >= 2) {
-                out.defaultColWidth = ByteReader::Le16(p) / 256.0;
+                out.defaultColWidth = le::Load16(p) / 256.0;
                 standardWidth = true;
             }
             break;
         case kDefaultRowHeight:
             // DefaultRowHeight, [MS-XLS] 2.4.87: flags, then the height in twips.
             if (n >= 4) {
-                out.defaultRowHeight = ByteReader::Le16(p + 2) / 20.0;
+                out.defaultRowHeight = le::Load16(p + 2) / 20.0;
             }
             break;
         case kMergeCells: {
@@ -1506,7 +1503,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                 auto raw = rec.body.subspan(10);
                 size_t units = raw.size() / 2;
                 for (size_t i = 0; i < units; ++i) {
-                    if (ByteReader::Le16(raw.data() + 2 * i) == 0) {
+                    if (le::Load16(raw.data() + 2 * i) == 0) {
                         units = i;
                         break;
                     }
@@ -1519,14 +1516,14 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
         case kWindow2:
             // Window2, [MS-XLS] 2.4.346: fFrozen is bit 3 of the options.
             if (n >= 2) {
-                frozen = (ByteReader::Le16(p) & 0x0008) != 0;
+                frozen = (le::Load16(p) & 0x0008) != 0;
             }
             break;
         case kPane:
             // Pane, [MS-XLS] 2.4.189: with frozen panes, x and y count the frozen columns and rows.
             if (n >= 4) {
-                paneCols = ByteReader::Le16(p);
-                paneRows = ByteReader::Le16(p + 2);
+                paneCols = le::Load16(p);
+                paneRows = le::Load16(p + 2);
             }
             break;
         case kBof:

@@ -2,11 +2,13 @@
 // compound file ([MS-CFB]). Formulas are written as their cached values.
 #include "engine/xls/XlsWriter.h"
 
-#include "engine/xls/XlsPalette.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/cfb/CfbWriter.h"
+#include "engine/io/LittleEndian.h"
+#include "engine/model/Palette.h"
 #include "engine/text/Utf8.h"
-#include "engine/xls/CfbWriter.h"
+#include "engine/xls/BiffRecords.h"
 
 #include <algorithm>
 #include <array>
@@ -23,17 +25,7 @@ namespace gq::engine {
 
 namespace {
 
-// Record types, [MS-XLS] 2.3.
-enum RecordType : uint16_t {
-    kBof = 0x0809, kEof = 0x000A, kInterfaceHdr = 0x00E1, kMms = 0x00C1, kInterfaceEnd = 0x00E2,
-    kCodePage = 0x0042, kWindow1 = 0x003D, kDate1904 = 0x0022, kPrecision = 0x000E, kBookBool = 0x00DA,
-    kFont = 0x0031, kFormat = 0x041E, kXf = 0x00E0, kStyle = 0x0293, kPalette = 0x0092,
-    kBoundSheet8 = 0x0085, kSst = 0x00FC, kContinue = 0x003C, kExtSst = 0x00FF,
-    kDefaultRowHeight = 0x0225, kDefColWidth = 0x0055, kStandardWidth = 0x0099, kColInfo = 0x007D, kDimensions = 0x0200,
-    kRow = 0x0208, kNumber = 0x0203, kRk = 0x027E, kMulRk = 0x00BD, kLabelSst = 0x00FD,
-    kBoolErr = 0x0205, kBlank = 0x0201, kMulBlank = 0x00BE, kWindow2 = 0x023E, kPane = 0x0041,
-    kMergeCells = 0x00E5, kHLink = 0x01B8, kHLinkTooltip = 0x0800,
-};
+using namespace biff;
 
 constexpr size_t kMaxRecordBody = limits::kMaxBiffRecordBytes;
 constexpr uint16_t kFirstCellXf = 15;      // 15 style XFs come first; XF 15 is the default cell format
@@ -45,27 +37,13 @@ constexpr uint32_t kRowsPerBlock = 32;     // Excel groups ROW records and their
 
 // The default BIFF8 palette, indexes 8-63 ([MS-XLS] 2.5.161 Icv; the colours every reader assumes
 // when a file has no PALETTE record).
-constexpr std::array<uint32_t, 56> kDefaultPalette = [] {
+constexpr std::array<uint32_t, 56> kReplaceablePalette = [] {
     std::array<uint32_t, 56> entries{};
     for (size_t i = 0; i < entries.size(); ++i) {
-        entries[i] = biff::kDefaultPalette[i + 8];
+        entries[i] = kDefaultPalette[i + kFirstCustomColorIndex];
     }
     return entries;
 }();
-
-inline void Put16(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-inline void Put32(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 // The Workbook stream under construction. The whole stream is built in memory because BoundSheet8
 // and ExtSST hold absolute stream offsets that are known only once later records are written. It
@@ -103,14 +81,9 @@ public:
         return p;
     }
     void U8(uint32_t v) { *Grow(1) = static_cast<uint8_t>(v); }
-    void U16(uint32_t v) { Put16(Grow(2), v); }
-    void U32(uint32_t v) { Put32(Grow(4), v); }
-    void F64(double v)
-    {
-        uint64_t bits = std::bit_cast<uint64_t>(v);
-        Put32(Grow(4), static_cast<uint32_t>(bits));
-        Put32(Grow(4), static_cast<uint32_t>(bits >> 32));
-    }
+    void U16(uint32_t v) { le::Store16(Grow(2), static_cast<uint16_t>(v)); }
+    void U32(uint32_t v) { le::Store32(Grow(4), v); }
+    void F64(double v) { le::StoreF64(Grow(8), v); }
     void Raw(const void* data, size_t n)
     {
         if (n) {
@@ -124,8 +97,8 @@ public:
     {
         size_t at = m_size;
         uint8_t* p = Grow(4);
-        Put16(p, type);
-        Put16(p + 2, 0);
+        le::Store16(p, type);
+        le::Store16(p + 2, 0);
         return at;
     }
     size_t BodySize(size_t at) const { return m_size - at - 4; }
@@ -136,7 +109,7 @@ public:
             // Every caller splits or bounds its records; reaching this is a bug in this writer.
             throw EngineError("internal error: a BIFF record outgrew 8,224 bytes");
         }
-        Put16(At(at + 2), static_cast<uint32_t>(len));
+        le::Store16(At(at + 2), static_cast<uint32_t>(len));
     }
 
 private:
@@ -280,7 +253,7 @@ public:
         m_out.Reserve(static_cast<size_t>(m_cellCount) * 14 + m_sstBytes + 65536);
         WriteGlobals();
         for (size_t i = 0; i < m_book.SheetCount(); ++i) {
-            Put32(m_out.At(m_boundSheetPos[i] + 4), static_cast<uint32_t>(m_out.Size()));
+            le::Store32(m_out.At(m_boundSheetPos[i] + 4), static_cast<uint32_t>(m_out.Size()));
             WriteSheet(i);
         }
         // Readers have been known to insist that the Workbook stream lives in regular sectors, so
@@ -420,13 +393,13 @@ private:
             want(m_styles.Fonts()[0].color);
         }
 
-        m_palette = kDefaultPalette;
+        m_palette = kReplaceablePalette;
         std::array<bool, 56> taken{};
         std::vector<uint32_t> missing;
         for (uint32_t rgb : wanted) {
-            auto it = std::find(kDefaultPalette.begin(), kDefaultPalette.end(), rgb);
-            if (it != kDefaultPalette.end()) {
-                auto slot = static_cast<size_t>(it - kDefaultPalette.begin());
+            auto it = std::find(kReplaceablePalette.begin(), kReplaceablePalette.end(), rgb);
+            if (it != kReplaceablePalette.end()) {
+                auto slot = static_cast<size_t>(it - kReplaceablePalette.begin());
                 taken[slot] = true;
                 m_colorIndex[rgb] = static_cast<uint16_t>(8 + slot);
             } else {
@@ -577,10 +550,10 @@ private:
     std::array<uint8_t, 20> CellXfBody(const CellFormat& format) const
     {
         std::array<uint8_t, 20> x{};
-        Put16(&x[0], format.font < m_fontMap.size() ? m_fontMap[format.font] : 0);
-        Put16(&x[2], format.numFmt < m_numFmtMap.size() ? m_numFmtMap[format.numFmt] : 0);
+        le::Store16(&x[0], format.font < m_fontMap.size() ? m_fontMap[format.font] : 0);
+        le::Store16(&x[2], format.numFmt < m_numFmtMap.size() ? m_numFmtMap[format.numFmt] : 0);
         // fLocked, fHidden; fStyle 0; ixfParent 0 (the Normal style).
-        Put16(&x[4], (format.protection.locked ? 0x01u : 0u) | (format.protection.hidden ? 0x02u : 0u));
+        le::Store16(&x[4], (format.protection.locked ? 0x01u : 0u) | (format.protection.hidden ? 0x02u : 0u));
         const Alignment& a = format.alignment;
         x[6] = static_cast<uint8_t>((static_cast<uint32_t>(a.horizontal) & 7) | (a.wrap ? 0x08u : 0u) |
                                     ((static_cast<uint32_t>(a.vertical) & 7) << 4));
@@ -600,18 +573,18 @@ private:
         uint32_t diag = (border.diagonalDown ? 1u : 0u) | (border.diagonalUp ? 2u : 0u);
         const BorderLine noLine;
         const BorderLine& diagonal = diag ? border.diagonal : noLine;
-        Put32(&x[10], dg(border.left) | (dg(border.right) << 4) | (dg(border.top) << 8) | (dg(border.bottom) << 12) |
+        le::Store32(&x[10], dg(border.left) | (dg(border.right) << 4) | (dg(border.top) << 8) | (dg(border.bottom) << 12) |
                           (icv(border.left) << 16) | (icv(border.right) << 23) | (diag << 30));
         Fill fill;
         if (format.fill < m_styles.Fills().size()) {
             fill = m_styles.Fills()[format.fill];
         }
         auto fls = static_cast<uint32_t>(fill.pattern);
-        Put32(&x[14], icv(border.top) | (icv(border.bottom) << 7) | (icv(diagonal) << 14) | (dg(diagonal) << 21) |
+        le::Store32(&x[14], icv(border.top) | (icv(border.bottom) << 7) | (icv(diagonal) << 14) | (dg(diagonal) << 21) |
                           (fls << 26));
         uint32_t fore = fls ? Icv(fill.fg, kIcvAutoFore) : kIcvAutoFore;
         uint32_t back = fls ? Icv(fill.bg, kIcvAutoBack) : kIcvAutoBack;
-        Put16(&x[18], fore | (back << 7));
+        le::Store16(&x[18], fore | (back << 7));
         return x;
     }
 
@@ -659,7 +632,7 @@ private:
     {
         // BOF, [MS-XLS] 2.4.21: BIFF8, build and year of Excel 97, lowest BIFF version 6.
         size_t r = m_out.Begin(kBof);
-        m_out.U16(0x0600);
+        m_out.U16(kBofVersionBiff8);
         m_out.U16(type);
         m_out.U16(0x0DBB);
         m_out.U16(0x07CC);
@@ -677,7 +650,7 @@ private:
 
     void WriteGlobals()
     {
-        WriteBof(0x0005);
+        WriteBof(kBofGlobals);
         WriteSimple(kInterfaceHdr, 1200);
         WriteSimple(kMms, 0);
         m_out.End(m_out.Begin(kInterfaceEnd));
@@ -862,7 +835,7 @@ private:
     void WriteSheet(size_t index)
     {
         const Worksheet& sheet = m_book.Sheet(index);
-        WriteBof(0x0010);
+        WriteBof(kBofWorksheet);
 
         uint32_t defaultRowTwips = 255; // 12.75 points, what BIFF readers assume without the record
         if (sheet.defaultRowHeight > 0) {
@@ -971,17 +944,17 @@ private:
     {
         // Row, [MS-XLS] 2.4.221.
         uint8_t* p = m_out.Grow(20);
-        Put16(p, kRow);
-        Put16(p + 2, 16);
-        Put16(p + 4, row.index);
-        Put16(p + 6, row.cells.empty() ? 0 : row.cells.front().col);
-        Put16(p + 8, row.cells.empty() ? 0 : row.cells.back().col + 1);
-        Put16(p + 10, row.height > 0 ? Twips(row.height) : defaultRowTwips);
-        Put32(p + 12, 0);
+        le::Store16(p, kRow);
+        le::Store16(p + 2, 16);
+        le::Store16(p + 4, row.index);
+        le::Store16(p + 6, row.cells.empty() ? 0 : row.cells.front().col);
+        le::Store16(p + 8, row.cells.empty() ? 0 : row.cells.back().col + 1);
+        le::Store16(p + 10, row.height > 0 ? Twips(row.height) : defaultRowTwips);
+        le::Store32(p + 12, 0);
         // fDyZero (hidden), fUnsynced (height set on purpose); the reserved byte that must be 1;
         // ixfe 15 in the second word.
-        Put16(p + 16, (row.hidden ? 0x20u : 0u) | (row.customHeight ? 0x40u : 0u) | 0x0100u);
-        Put16(p + 18, kFirstCellXf);
+        le::Store16(p + 16, (row.hidden ? 0x20u : 0u) | (row.customHeight ? 0x40u : 0u) | 0x0100u);
+        le::Store16(p + 18, kFirstCellXf);
     }
 
     void WriteRowCells(const Row& row)
@@ -1006,25 +979,25 @@ private:
                 }
                 if (j - i == 1) {
                     uint8_t* p = m_out.Grow(14); // RK, 2.4.220
-                    Put16(p, kRk);
-                    Put16(p + 2, 10);
-                    Put16(p + 4, rw);
-                    Put16(p + 6, cell.col);
-                    Put16(p + 8, MapXf(cell.style));
-                    Put32(p + 10, rk);
+                    le::Store16(p, kRk);
+                    le::Store16(p + 2, 10);
+                    le::Store16(p + 4, rw);
+                    le::Store16(p + 6, cell.col);
+                    le::Store16(p + 8, MapXf(cell.style));
+                    le::Store32(p + 10, rk);
                 } else {
                     const size_t count = j - i;
                     uint8_t* p = m_out.Grow(4 + 6 + 6 * count);
-                    Put16(p, kMulRk);
-                    Put16(p + 2, static_cast<uint32_t>(6 + 6 * count));
-                    Put16(p + 4, rw);
-                    Put16(p + 6, cell.col);
+                    le::Store16(p, kMulRk);
+                    le::Store16(p + 2, static_cast<uint32_t>(6 + 6 * count));
+                    le::Store16(p + 4, rw);
+                    le::Store16(p + 6, cell.col);
                     p += 8;
                     for (size_t k = 0; k < count; ++k, p += 6) {
-                        Put16(p, MapXf(cells[i + k].style));
-                        Put32(p + 2, m_rkRun[k]);
+                        le::Store16(p, MapXf(cells[i + k].style));
+                        le::Store32(p + 2, m_rkRun[k]);
                     }
-                    Put16(p, cells[j - 1].col);
+                    le::Store16(p, cells[j - 1].col);
                 }
                 i = j;
                 continue;
@@ -1037,23 +1010,23 @@ private:
                 }
                 if (j - i == 1) {
                     uint8_t* p = m_out.Grow(10); // Blank, 2.4.20
-                    Put16(p, kBlank);
-                    Put16(p + 2, 6);
-                    Put16(p + 4, rw);
-                    Put16(p + 6, cell.col);
-                    Put16(p + 8, MapXf(cell.style));
+                    le::Store16(p, kBlank);
+                    le::Store16(p + 2, 6);
+                    le::Store16(p + 4, rw);
+                    le::Store16(p + 6, cell.col);
+                    le::Store16(p + 8, MapXf(cell.style));
                 } else {
                     const size_t count = j - i;
                     uint8_t* p = m_out.Grow(4 + 6 + 2 * count);
-                    Put16(p, kMulBlank);
-                    Put16(p + 2, static_cast<uint32_t>(6 + 2 * count));
-                    Put16(p + 4, rw);
-                    Put16(p + 6, cell.col);
+                    le::Store16(p, kMulBlank);
+                    le::Store16(p + 2, static_cast<uint32_t>(6 + 2 * count));
+                    le::Store16(p + 4, rw);
+                    le::Store16(p + 6, cell.col);
                     p += 8;
                     for (size_t k = 0; k < count; ++k, p += 2) {
-                        Put16(p, MapXf(cells[i + k].style));
+                        le::Store16(p, MapXf(cells[i + k].style));
                     }
-                    Put16(p, cells[j - 1].col);
+                    le::Store16(p, cells[j - 1].col);
                 }
                 i = j;
                 continue;
@@ -1062,14 +1035,14 @@ private:
             case CellType::Number:
                 if (std::isfinite(cell.number)) {
                     uint8_t* p = m_out.Grow(18); // Number, 2.4.180
-                    Put16(p, kNumber);
-                    Put16(p + 2, 14);
-                    Put16(p + 4, rw);
-                    Put16(p + 6, cell.col);
-                    Put16(p + 8, MapXf(cell.style));
+                    le::Store16(p, kNumber);
+                    le::Store16(p + 2, 14);
+                    le::Store16(p + 4, rw);
+                    le::Store16(p + 6, cell.col);
+                    le::Store16(p + 8, MapXf(cell.style));
                     uint64_t bits = std::bit_cast<uint64_t>(cell.number);
-                    Put32(p + 10, static_cast<uint32_t>(bits));
-                    Put32(p + 14, static_cast<uint32_t>(bits >> 32));
+                    le::Store32(p + 10, static_cast<uint32_t>(bits));
+                    le::Store32(p + 14, static_cast<uint32_t>(bits >> 32));
                 } else {
                     // BIFF has no infinities or NaNs; a spreadsheet shows them as #NUM!.
                     WriteBoolErr(rw, cell, static_cast<uint8_t>(ErrorCode::Num), true);
@@ -1077,12 +1050,12 @@ private:
                 break;
             case CellType::String: {
                 uint8_t* p = m_out.Grow(14); // LabelSst, 2.4.149
-                Put16(p, kLabelSst);
-                Put16(p + 2, 10);
-                Put16(p + 4, rw);
-                Put16(p + 6, cell.col);
-                Put16(p + 8, MapXf(cell.style));
-                Put32(p + 10, m_sstIndex[cell.text]);
+                le::Store16(p, kLabelSst);
+                le::Store16(p + 2, 10);
+                le::Store16(p + 4, rw);
+                le::Store16(p + 6, cell.col);
+                le::Store16(p + 8, MapXf(cell.style));
+                le::Store32(p + 10, m_sstIndex[cell.text]);
                 break;
             }
             case CellType::Boolean:
@@ -1101,11 +1074,11 @@ private:
     void WriteBoolErr(uint32_t rw, const Cell& cell, uint8_t value, bool isError)
     {
         uint8_t* p = m_out.Grow(12); // BoolErr, 2.4.24
-        Put16(p, kBoolErr);
-        Put16(p + 2, 8);
-        Put16(p + 4, rw);
-        Put16(p + 6, cell.col);
-        Put16(p + 8, MapXf(cell.style));
+        le::Store16(p, kBoolErr);
+        le::Store16(p + 2, 8);
+        le::Store16(p + 4, rw);
+        le::Store16(p + 6, cell.col);
+        le::Store16(p + 8, MapXf(cell.style));
         p[10] = value;
         p[11] = isError ? 1 : 0;
     }
