@@ -116,14 +116,14 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
     const uint32_t emptyText = strings.Intern("");
     std::string text;
     ContinuedRecord continued;
-    PendingString pending; // the formula whose text result the next STRING record holds
+    PendingString pending;    // the formula whose text result the next STRING record holds
+    PendingString pendingOld; // the same for BIFF2's own FORMULA and STRING records
     bool frozen = false;
     uint32_t paneRows = 0;
     uint32_t paneCols = 0;
     bool standardWidth = false;
     int depth = 1;
 
-    PendingString pendingOld;
     while (depth > 0 && reader.Next(rec)) {
         const uint8_t* p = rec.body.data();
         const size_t n = rec.body.size();
