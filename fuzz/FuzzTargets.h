@@ -5,7 +5,7 @@
 #include "engine/Errors.h"
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
-#include "engine/xls/CfbWriter.h"
+#include "engine/cfb/CfbWriter.h"
 #include "engine/xls/XlsReader.h"
 #include "engine/xls/XlsWriter.h"
 #include "engine/xlsx/XlsxReader.h"

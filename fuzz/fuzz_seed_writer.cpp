@@ -6,7 +6,7 @@
 //     fuzz_seed_writer HARNESS OUT_DIR
 #include "fuzz/FuzzTargets.h"
 
-#include "engine/xls/CompoundFile.h"
+#include "engine/cfb/CfbReader.h"
 #include "engine/xlsx/ZipPackage.h"
 
 #include <filesystem>

@@ -2,7 +2,9 @@
 #pragma once
 
 #include "engine/Errors.h"
+#include "engine/io/LittleEndian.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -51,31 +53,25 @@ public:
     uint16_t U16()
     {
         Need(2);
-        uint16_t v = static_cast<uint16_t>(m_data[m_pos] | (m_data[m_pos + 1] << 8));
+        uint16_t v = le::Load16(m_data.data() + m_pos);
         m_pos += 2;
         return v;
     }
     uint32_t U32()
     {
         Need(4);
-        uint32_t v = Le32(m_data.data() + m_pos);
+        uint32_t v = le::Load32(m_data.data() + m_pos);
         m_pos += 4;
         return v;
     }
     uint64_t U64()
     {
         Need(8);
-        uint64_t v = Le32(m_data.data() + m_pos) | (static_cast<uint64_t>(Le32(m_data.data() + m_pos + 4)) << 32);
+        uint64_t v = le::Load64(m_data.data() + m_pos);
         m_pos += 8;
         return v;
     }
-    double F64()
-    {
-        uint64_t bits = U64();
-        double v;
-        std::memcpy(&v, &bits, sizeof v);
-        return v;
-    }
+    double F64() { return std::bit_cast<double>(U64()); }
     // The next `len` bytes, without copying.
     std::span<const uint8_t> Bytes(size_t len)
     {
@@ -93,12 +89,10 @@ public:
     }
     [[noreturn]] void Fail(const std::string& problem) const { Fail(problem, m_pos); }
 
-    static uint32_t Le32(const uint8_t* p)
-    {
-        return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-               (static_cast<uint32_t>(p[3]) << 24);
-    }
-    static uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+    // Kept for callers that read a fixed layout after checking its length; new code calls the
+    // loads of LittleEndian.h directly.
+    static uint32_t Le32(const uint8_t* p) { return le::Load32(p); }
+    static uint16_t Le16(const uint8_t* p) { return le::Load16(p); }
 
 private:
     void Need(size_t len) const

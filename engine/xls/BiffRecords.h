@@ -5,6 +5,7 @@
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/io/ByteReader.h"
+#include "engine/io/LittleEndian.h"
 #include "engine/xls/BiffText.h"
 
 #include <algorithm>
@@ -15,7 +16,8 @@
 
 namespace gq::engine::biff {
 
-// Record types this reader knows, named as [MS-XLS] 2.3 names them.
+// Record types the reader and the writer know, named as [MS-XLS] 2.3 names them; declared here
+// once for both.
 enum RecordType : uint16_t {
     // BIFF2 records (Excel 2.x), whose cells carry three attribute bytes instead of an XF index.
     kDimensions2 = 0x0000,
@@ -36,6 +38,7 @@ enum RecordType : uint16_t {
     kFormula = 0x0006,
     kEof = 0x000A,
     kCalcCount = 0x000C,
+    kPrecision = 0x000E,
     kFormat2 = 0x001E, // BIFF2-3 FORMAT without an index
     kDate1904 = 0x0022,
     kDefaultRowHeight2 = 0x0025,
@@ -53,11 +56,20 @@ enum RecordType : uint16_t {
     kStandardWidth = 0x0099,
     kMulRk = 0x00BD,
     kMulBlank = 0x00BE,
+    kMms = 0x00C1,
     kRString = 0x00D6,
+    kBookBool = 0x00DA,
     kXf = 0x00E0,
+    kInterfaceHdr = 0x00E1,
+    kInterfaceEnd = 0x00E2,
     kMergeCells = 0x00E5,
     kSst = 0x00FC,
     kLabelSst = 0x00FD,
+    kExtSst = 0x00FF,
+    kRrdHead = 0x0138,
+    kUsrExcl = 0x0194,
+    kFileLock = 0x0195,
+    kRrdInfo = 0x0196,
     kHLink = 0x01B8,
     kDimensions = 0x0200,
     kBlank = 0x0201,
@@ -73,11 +85,18 @@ enum RecordType : uint16_t {
     kBof = 0x0809,
     kWindow2 = 0x023E,
     kRk = 0x027E,
+    kStyle = 0x0293,
     kDefaultRowHeight = 0x0225,
     kFormulaBiff4 = 0x0406,
     kFormat = 0x041E,
     kHLinkTooltip = 0x0800,
 };
+
+// BOF fields, [MS-XLS] 2.4.21: the version of the stream and the kind of substream it opens.
+constexpr uint16_t kBofVersionBiff8 = 0x0600;
+constexpr uint16_t kBofVersionBiff5 = 0x0500;
+constexpr uint16_t kBofGlobals = 0x0005;
+constexpr uint16_t kBofWorksheet = 0x0010;
 
 struct Record {
     uint16_t type = 0;
@@ -107,8 +126,8 @@ public:
             return false;
         }
         const uint8_t* p = m_stream.data() + m_pos;
-        uint16_t type = ByteReader::Le16(p);
-        uint16_t len = ByteReader::Le16(p + 2);
+        uint16_t type = le::Load16(p);
+        uint16_t len = le::Load16(p + 2);
         if (len > limits::kMaxBiffRecordBytes) {
             Fail("a record is longer than the 8,224 bytes the format allows", m_pos);
         }
@@ -128,7 +147,7 @@ public:
         if (m_stream.size() - m_pos < 4 || m_pos >= m_stream.size()) {
             return 0xFFFF;
         }
-        return ByteReader::Le16(m_stream.data() + m_pos);
+        return le::Load16(m_stream.data() + m_pos);
     }
 
     size_t Pos() const { return m_pos; }

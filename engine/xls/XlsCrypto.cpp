@@ -5,6 +5,7 @@
 
 #include "engine/Errors.h"
 #include "engine/io/ByteReader.h"
+#include "engine/io/LittleEndian.h"
 #include "engine/xls/BiffRecords.h"
 
 #include <glib.h>
@@ -230,7 +231,8 @@ std::array<uint8_t, 16> XorArray(const std::string& password)
 bool NeverEncrypted(uint16_t type)
 {
     switch (type) {
-    case biff::kBof: case biff::kFilePass: case 0x0194: case 0x0195: case 0x00E1: case 0x0196: case 0x0138:
+    case biff::kBof: case biff::kFilePass: case biff::kUsrExcl: case biff::kFileLock: case biff::kInterfaceHdr:
+    case biff::kRrdInfo: case biff::kRrdHead:
         return true;
     default:
         return false;
@@ -322,7 +324,7 @@ bool DecryptWithDefaultPassword(std::vector<uint8_t>& storage, std::span<const u
                 r.Fail("the encryption header has a wrong size");
             }
             auto header = r.Bytes(headerSize);
-            uint32_t keyBits = ByteReader::Le32(header.data() + 16);
+            uint32_t keyBits = le::Load32(header.data() + 16);
             if (keyBits == 0) {
                 keyBits = 40;
             }

@@ -2,9 +2,9 @@
 // styles.xml), then resolved to plain-RGB styles and interned.
 #include "engine/xlsx/XlsxStyles.h"
 
-#include "engine/xls/XlsPalette.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/model/Palette.h"
 #include "engine/xlsx/XmlParser.h"
 
 #include <algorithm>
@@ -17,9 +17,6 @@
 namespace gq::engine {
 
 namespace {
-
-// The default palette: ECMA-376 Part 1, 18.8.27 indexedColors is the BIFF one.
-using biff::kDefaultPalette;
 
 constexpr size_t kMaxStyleRecords = limits::kMaxXlsxStyleRecords;
 

@@ -2,7 +2,7 @@
 // boundary (sector, FAT sector, the 109 FAT sectors the header holds, a second DIFAT sector),
 // read back by our strict reader and by xlrd's compound-file reader.
 #include "engine/Errors.h"
-#include "engine/xls/CfbWriter.h"
+#include "engine/cfb/CfbWriter.h"
 #include "tests/engine/XlsWriterTestUtil.h"
 
 namespace gq::test::xls {

@@ -1,9 +1,10 @@
 // The OLE2 compound file reader: header, DIFAT, FAT, mini FAT, directory and stream chains.
-#include "engine/xls/CompoundFile.h"
+#include "engine/cfb/CfbReader.h"
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/io/ByteReader.h"
+#include "engine/io/LittleEndian.h"
 #include "engine/text/Utf8.h"
 
 #include <algorithm>
@@ -45,7 +46,7 @@ std::string EntryName(std::span<const uint8_t> raw, uint16_t byteLength)
     std::string out;
     size_t chars = std::min<size_t>(byteLength / 2, 32);
     for (size_t i = 0; i < chars; ++i) {
-        uint32_t u = ByteReader::Le16(raw.data() + 2 * i);
+        uint32_t u = le::Load16(raw.data() + 2 * i);
         if (u == 0) {
             break;
         }
@@ -116,7 +117,7 @@ void CompoundFile::LoadFat()
     std::vector<uint32_t> fatLocations;
     fatLocations.reserve(fatSectors);
     for (uint32_t i = 0; i < 109 && fatLocations.size() < fatSectors; ++i) {
-        uint32_t s = ByteReader::Le32(m_file.data() + 76 + 4 * i);
+        uint32_t s = le::Load32(m_file.data() + 76 + 4 * i);
         if (s == kFreeSect || s == kEndOfChain) {
             break;
         }
@@ -135,13 +136,13 @@ void CompoundFile::LoadFat()
             Fail("a DIFAT sector is cut short by the end of the file", "DIFAT", -1);
         }
         for (uint32_t i = 0; i < perSector && fatLocations.size() < fatSectors; ++i) {
-            uint32_t s = ByteReader::Le32(sector.data() + 4 * i);
+            uint32_t s = le::Load32(sector.data() + 4 * i);
             if (s == kFreeSect || s == kEndOfChain) {
                 continue;
             }
             fatLocations.push_back(s);
         }
-        next = ByteReader::Le32(sector.data() + 4 * perSector);
+        next = le::Load32(sector.data() + 4 * perSector);
     }
     if (fatLocations.empty()) {
         Fail("the compound file has no sector allocation table", "FAT", -1);
@@ -153,7 +154,7 @@ void CompoundFile::LoadFat()
         }
         auto sector = Sector(loc, "FAT");
         for (size_t i = 0; i + 4 <= sector.size(); i += 4) {
-            m_fat.push_back(ByteReader::Le32(sector.data() + i));
+            m_fat.push_back(le::Load32(sector.data() + i));
         }
     }
 }
@@ -218,15 +219,15 @@ void CompoundFile::LoadDirectory()
         const uint8_t* e = dir.data() + i * 128;
         Entry& entry = m_entries[i];
         entry.type = e[66];
-        entry.name = EntryName({e, 64}, ByteReader::Le16(e + 64));
-        left[i] = ByteReader::Le32(e + 68);
-        right[i] = ByteReader::Le32(e + 72);
-        child[i] = ByteReader::Le32(e + 76);
-        entry.start = ByteReader::Le32(e + 116);
+        entry.name = EntryName({e, 64}, le::Load16(e + 64));
+        left[i] = le::Load32(e + 68);
+        right[i] = le::Load32(e + 72);
+        child[i] = le::Load32(e + 76);
+        entry.start = le::Load32(e + 116);
         // Version 3 files may leave garbage in the high half of the size, [MS-CFB] 2.6.3.
-        entry.size = ByteReader::Le32(e + 120);
+        entry.size = le::Load32(e + 120);
         if (m_sectorShift == 12) {
-            entry.size |= static_cast<uint64_t>(ByteReader::Le32(e + 124)) << 32;
+            entry.size |= static_cast<uint64_t>(le::Load32(e + 124)) << 32;
         }
     }
     if (count == 0 || m_entries[0].type != 5) {
@@ -266,7 +267,7 @@ void CompoundFile::LoadDirectory()
         for (uint32_t s : chain) {
             auto sector = Sector(s, "mini FAT");
             for (size_t i = 0; i + 4 <= sector.size(); i += 4) {
-                m_miniFat.push_back(ByteReader::Le32(sector.data() + i));
+                m_miniFat.push_back(le::Load32(sector.data() + i));
             }
         }
         if (m_entries[0].start != kEndOfChain) {

@@ -1,8 +1,9 @@
 // Deterministic OLE2 compound-file writer ([MS-CFB] version 3, 512-byte sectors) for one stream.
-#include "engine/xls/CfbWriter.h"
+#include "engine/cfb/CfbWriter.h"
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/io/LittleEndian.h"
 
 #include <array>
 #include <cstring>
@@ -22,44 +23,31 @@ constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
 constexpr uint32_t kFreeSect = 0xFFFFFFFF;
 constexpr uint32_t kNoStream = 0xFFFFFFFF;
 
-void Put16(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
-
 // Directory entry, [MS-CFB] 2.6.1. Timestamps and class ids stay zero so output is reproducible.
 void PutDirectoryEntry(uint8_t* p, std::u16string_view name, uint8_t type, uint32_t child, uint32_t start,
                        uint64_t size)
 {
     std::memset(p, 0, 128);
     for (size_t i = 0; i < name.size(); ++i) {
-        Put16(p + 2 * i, name[i]);
+        le::Store16(p + 2 * i, name[i]);
     }
-    Put16(p + 64, static_cast<uint16_t>((name.size() + 1) * 2)); // bytes, with the terminating null
+    le::Store16(p + 64, static_cast<uint16_t>((name.size() + 1) * 2)); // bytes, with the terminating null
     p[66] = type;
     p[67] = 1; // black: a tree of one node per level is a valid red-black tree
-    Put32(p + 68, kNoStream);
-    Put32(p + 72, kNoStream);
-    Put32(p + 76, child);
-    Put32(p + 116, start);
-    Put32(p + 120, static_cast<uint32_t>(size));
-    Put32(p + 124, static_cast<uint32_t>(size >> 32));
+    le::Store32(p + 68, kNoStream);
+    le::Store32(p + 72, kNoStream);
+    le::Store32(p + 76, child);
+    le::Store32(p + 116, start);
+    le::Store32(p + 120, static_cast<uint32_t>(size));
+    le::Store32(p + 124, static_cast<uint32_t>(size >> 32));
 }
 
 void PutEmptyDirectoryEntry(uint8_t* p)
 {
     std::memset(p, 0, 128);
-    Put32(p + 68, kNoStream);
-    Put32(p + 72, kNoStream);
-    Put32(p + 76, kNoStream);
+    le::Store32(p + 68, kNoStream);
+    le::Store32(p + 72, kNoStream);
+    le::Store32(p + 76, kNoStream);
 }
 
 } // namespace
@@ -100,22 +88,22 @@ void WriteCompoundFile(std::u16string_view streamName, std::span<const uint8_t> 
     std::array<uint8_t, kSectorSize> header{};
     static constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     std::memcpy(header.data(), kSignature, 8);
-    Put16(&header[24], 0x003E); // minor version
-    Put16(&header[26], 0x0003); // major version 3: 512-byte sectors
-    Put16(&header[28], 0xFFFE); // little-endian
-    Put16(&header[30], 9);      // sector shift: 2^9 = 512
-    Put16(&header[32], 6);      // mini sector shift: 2^6 = 64
-    Put32(&header[40], 0);      // directory sector count: must be 0 in version 3
-    Put32(&header[44], fatSectors);
-    Put32(&header[48], dirSector);
-    Put32(&header[52], 0);
-    Put32(&header[56], static_cast<uint32_t>(limits::kCfbMiniStreamCutoff));
-    Put32(&header[60], kEndOfChain); // no mini FAT
-    Put32(&header[64], 0);
-    Put32(&header[68], difatSectors ? firstDifat : kEndOfChain);
-    Put32(&header[72], difatSectors);
+    le::Store16(&header[24], 0x003E); // minor version
+    le::Store16(&header[26], 0x0003); // major version 3: 512-byte sectors
+    le::Store16(&header[28], 0xFFFE); // little-endian
+    le::Store16(&header[30], 9);      // sector shift: 2^9 = 512
+    le::Store16(&header[32], 6);      // mini sector shift: 2^6 = 64
+    le::Store32(&header[40], 0);      // directory sector count: must be 0 in version 3
+    le::Store32(&header[44], fatSectors);
+    le::Store32(&header[48], dirSector);
+    le::Store32(&header[52], 0);
+    le::Store32(&header[56], static_cast<uint32_t>(limits::kCfbMiniStreamCutoff));
+    le::Store32(&header[60], kEndOfChain); // no mini FAT
+    le::Store32(&header[64], 0);
+    le::Store32(&header[68], difatSectors ? firstDifat : kEndOfChain);
+    le::Store32(&header[72], difatSectors);
     for (uint32_t i = 0; i < kHeaderDifatEntries; ++i) {
-        Put32(&header[76 + 4 * i], i < fatSectors ? firstFat + i : kFreeSect);
+        le::Store32(&header[76 + 4 * i], i < fatSectors ? firstFat + i : kFreeSect);
     }
     sink.Write(header.data(), header.size());
 
@@ -147,7 +135,7 @@ void WriteCompoundFile(std::u16string_view streamName, std::span<const uint8_t> 
         } else if (i >= firstDifat && i < firstDifat + difatSectors) {
             value = kDifSect;
         }
-        Put32(&fat[4 * static_cast<size_t>(i)], value);
+        le::Store32(&fat[4 * static_cast<size_t>(i)], value);
     }
     sink.Write(fat.data(), fat.size());
 
@@ -155,10 +143,10 @@ void WriteCompoundFile(std::u16string_view streamName, std::span<const uint8_t> 
     uint32_t nextFat = kHeaderDifatEntries;
     for (uint32_t d = 0; d < difatSectors; ++d) {
         for (uint32_t i = 0; i < kIdsPerSector - 1; ++i) {
-            Put32(&sector[4 * i], nextFat < fatSectors ? firstFat + nextFat : kFreeSect);
+            le::Store32(&sector[4 * i], nextFat < fatSectors ? firstFat + nextFat : kFreeSect);
             ++nextFat;
         }
-        Put32(&sector[4 * (kIdsPerSector - 1)], d + 1 < difatSectors ? firstDifat + d + 1 : kEndOfChain);
+        le::Store32(&sector[4 * (kIdsPerSector - 1)], d + 1 < difatSectors ? firstDifat + d + 1 : kEndOfChain);
         sink.Write(sector.data(), sector.size());
     }
 }

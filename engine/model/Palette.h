@@ -1,13 +1,14 @@
-// The colour palette of BIFF files: indexes 0-7 are fixed, 8-63 default to Excel's standard
-// palette and may be replaced by a PALETTE record ([MS-XLS] 2.4.188, 2.5.161 Icv).
+// The default palette of indexed colours: BIFF's ([MS-XLS] 2.5.161 Icv), which xlsx's indexedColors default to.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
-namespace gq::engine::biff {
+namespace gq::engine {
 
-// 0x00RRGGBB for indexes 0-63.
+// Indexes 0-7 are fixed; 8-63 default to these colours and may be replaced by a file's own palette
+// (a PALETTE record in .xls, [MS-XLS] 2.4.188; <indexedColors> in xlsx). 0x00RRGGBB for indexes
+// 0-63.
 inline constexpr std::array<uint32_t, 64> kDefaultPalette = {
     0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF, // 0-7, fixed
     0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF, // 8-15
@@ -19,9 +20,12 @@ inline constexpr std::array<uint32_t, 64> kDefaultPalette = {
     0x003366, 0x339966, 0x003300, 0x333300, 0x993300, 0x993366, 0x333399, 0x333333, // 56-63
 };
 
+// The first index a file's own palette can replace.
+inline constexpr uint32_t kFirstCustomColorIndex = 8;
+
 // Indexes that mean "the system's colour" rather than a palette entry: 64 window text
 // (foreground), 65 window background, 0x7FFF the automatic font colour, and a few more that
 // charts and comments use.
 inline constexpr bool IsSystemColorIndex(uint32_t icv) { return icv >= 64; }
 
-} // namespace gq::engine::biff
+} // namespace gq::engine

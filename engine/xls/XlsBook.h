@@ -1,0 +1,237 @@
+// The .xls reader's own class, shared by the files that read each part of the format.
+#pragma once
+
+#include "engine/Errors.h"
+#include "engine/Limits.h"
+#include "engine/io/Bytes.h"
+#include "engine/io/LittleEndian.h"
+#include "engine/model/Palette.h"
+#include "engine/model/Workbook.h"
+#include "engine/xls/BiffRecords.h"
+#include "engine/xls/BiffText.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace gq::engine::biff {
+
+inline constexpr const char* kWorkbookPart = "Workbook stream";
+
+// The columns of a BIFF8 sheet are 0-255; the model holds up to the xlsx grid, which is what we
+// accept from writers that go past IV.
+inline constexpr uint32_t kMaxReadCols = limits::kXlsxMaxCols;
+
+struct RawFont {
+    uint16_t height = 200; // twips
+    uint16_t grbit = 0;
+    uint16_t icv = 0x7FFF;
+    uint16_t bls = 400;
+    uint16_t sss = 0;
+    uint8_t uls = 0;
+    uint8_t family = 0;
+    uint8_t charset = 0;
+    std::string name;
+};
+
+// One XF record with its fields unpacked ([MS-XLS] 2.4.353 for BIFF8; BIFF5 packs the same
+// attributes differently).
+struct RawXf {
+    uint16_t font = 0;
+    uint16_t format = 0;
+    bool isStyle = false;
+    uint16_t parent = 0;
+    uint8_t used = 0x3F; // bit 0 number format, 1 font, 2 alignment, 3 border, 4 fill, 5 protection
+    Alignment alignment;
+    Protection protection;
+    uint8_t lineLeft = 0, lineRight = 0, lineTop = 0, lineBottom = 0, lineDiag = 0;
+    uint16_t icvLeft = 0, icvRight = 0, icvTop = 0, icvBottom = 0, icvDiag = 0;
+    bool diagUp = false, diagDown = false;
+    uint8_t pattern = 0;
+    uint16_t icvFore = 64, icvBack = 65;
+};
+
+struct PendingSheet {
+    std::string name;                 // BIFF8: UTF-16 or Latin-1, decoded at once
+    std::span<const uint8_t> rawName; // BIFF5: code-page bytes, decoded once the code page is known
+    SheetState state = SheetState::Visible;
+    size_t offset = 0;
+};
+
+// The start of every cell record: row, column and XF index ([MS-XLS] 2.5.13 Cell). BIFF2 cells
+// put three attribute bytes where the XF index is; their readers ignore `ixfe`.
+struct CellHeader {
+    uint32_t row = 0;
+    uint32_t col = 0;
+    uint16_t ixfe = 0;
+};
+
+// A formula whose result is text is followed by a STRING record with that text.
+struct PendingString {
+    bool active = false;
+    uint32_t row = 0;
+    uint32_t col = 0;
+};
+
+inline ErrorCode ErrorFromBiff(uint8_t code)
+{
+    switch (code) {
+    case 0x00: return ErrorCode::Null;
+    case 0x07: return ErrorCode::Div0;
+    case 0x0F: return ErrorCode::Value;
+    case 0x17: return ErrorCode::Ref;
+    case 0x1D: return ErrorCode::Name;
+    case 0x24: return ErrorCode::Num;
+    case 0x2B: return ErrorCode::GettingData;
+    default: return ErrorCode::NA;
+    }
+}
+
+// Appends cells to a worksheet, keeping the row being filled at hand: BIFF writes the cells of a
+// row together and in column order, so nearly every cell is an append to the current row.
+class SheetBuilder {
+public:
+    explicit SheetBuilder(Worksheet& ws) : m_ws(ws) {}
+
+    Row& RowAt(uint32_t index)
+    {
+        if (m_row == nullptr || m_rowIndex != index) {
+            m_row = &m_ws.RowAt(index);
+            m_rowIndex = index;
+        }
+        return *m_row;
+    }
+
+    Cell& At(uint32_t row, uint32_t col)
+    {
+        Row& r = RowAt(row);
+        if (r.cells.empty() || r.cells.back().col < col) {
+            Cell& c = r.cells.emplace_back();
+            c.col = col;
+            return c;
+        }
+        auto it = std::lower_bound(r.cells.begin(), r.cells.end(), col,
+                                   [](const Cell& c, uint32_t value) { return c.col < value; });
+        if (it != r.cells.end() && it->col == col) {
+            *it = Cell{};
+            it->col = col;
+            return *it;
+        }
+        it = r.cells.insert(it, Cell{});
+        it->col = col;
+        return *it;
+    }
+
+private:
+    Worksheet& m_ws;
+    Row* m_row = nullptr;
+    uint32_t m_rowIndex = 0;
+};
+
+// The whole .xls file: kept with the workbook as its sheet source. Its members are defined by part
+// of the format: XlsReader.cpp (finding the stream, the globals, the SST), XlsReaderStyles.cpp,
+// XlsReaderSheet.cpp (the worksheet substream) and XlsReaderOld.cpp (Excel 2.x-4.0).
+class XlsBook : public SheetSource {
+public:
+    explicit XlsBook(std::shared_ptr<const InputBytes> bytes) : m_bytes(std::move(bytes)), m_name(m_bytes->Name()) {}
+
+    std::unique_ptr<Workbook> Open();
+    void LoadSheet(Workbook& workbook, size_t index, Worksheet& out) override;
+    void CheckInput() const override { m_bytes->CheckUnchanged(); }
+
+private:
+    [[noreturn]] void Fail(const std::string& problem, size_t offset) const
+    {
+        throw FormatError(m_name, problem, kWorkbookPart, static_cast<int64_t>(offset));
+    }
+
+    // Globals and the SST.
+    void FindWorkbookStream();
+    std::unique_ptr<Workbook> ReadGlobals();
+    void ReadBoundSheet(const Record& rec);
+    bool IsDialogOrOtherSheet(size_t offset) const;
+    std::string DecodeText(std::span<const uint8_t> raw);
+    void EnsureSst(Workbook& workbook);
+
+    // Styles.
+    void ReadFont(const Record& rec);
+    void ReadFormat(const Record& rec);
+    void ReadXf(const Record& rec);
+    void ReadPalette(const Record& rec);
+    void AddXf(const RawXf& xf);
+    Font ModelFont(size_t fontIndex) const;
+    Color PaletteColor(uint32_t icv) const;
+    void BuildStyles(Workbook& workbook);
+    uint32_t CellStyle(uint16_t ixfe) const { return ixfe < m_xfMap.size() ? m_xfMap[ixfe] : 0; }
+
+    // The worksheet substream.
+    void ReadHLink(std::span<const uint8_t> body, size_t offset, Worksheet& out);
+
+    // The row, column and XF index of a cell record whose fixed part takes `minSize` bytes, which
+    // are checked here once so that the value after the header can be read without further checks.
+    CellHeader ReadCellHeader(const Record& rec, size_t minSize, const char* tooShort) const
+    {
+        if (rec.body.size() < minSize) {
+            Fail(tooShort, rec.offset);
+        }
+        const uint8_t* p = rec.body.data();
+        CellHeader h{le::Load16(p), le::Load16(p + 2), le::Load16(p + 4)};
+        CheckColumn(h.col, rec.offset);
+        return h;
+    }
+    // The same for a record of variable length (LABEL, RSTRING), read through its ByteReader.
+    CellHeader ReadCellHeader(ByteReader& r, size_t recordOffset) const
+    {
+        CellHeader h;
+        h.row = r.U16();
+        h.col = r.U16();
+        h.ixfe = r.U16();
+        CheckColumn(h.col, recordOffset);
+        return h;
+    }
+    void CheckColumn(uint32_t col, size_t recordOffset) const
+    {
+        if (col >= kMaxReadCols) {
+            Fail("a cell lies beyond the last column of the grid", recordOffset);
+        }
+    }
+
+    // Excel 2.x-4.0.
+    std::unique_ptr<Workbook> ReadOldGlobals();
+    void ReadOldFont(const Record& rec);
+    void ReadOldFormat(const Record& rec);
+    void ReadOldXf(const Record& rec);
+    uint32_t Biff2CellStyle(Workbook& workbook, const uint8_t* rgbAttr);
+    bool ReadBiff2Cell(Workbook& workbook, const Record& rec, SheetBuilder& builder, std::string& text,
+                       PendingString& pending, Worksheet& out);
+
+    std::shared_ptr<const InputBytes> m_bytes;
+    std::string m_name;
+    std::vector<uint8_t> m_streamStorage;
+    std::span<const uint8_t> m_stream;
+    int m_biff = 8;
+    CodePageDecoder m_codePage;
+
+    std::vector<RawFont> m_fonts;
+    std::unordered_map<uint16_t, std::string> m_formats;
+    std::vector<RawXf> m_xfs;
+    std::array<uint32_t, 64> m_palette = kDefaultPalette;
+    std::vector<uint32_t> m_xfMap; // file XF index -> model cell format
+
+    std::vector<PendingSheet> m_pending;
+    std::vector<size_t> m_sheetOffsets; // per listed worksheet
+    size_t m_sstOffset = SIZE_MAX;
+    bool m_decrypted = false; // the stream was decrypted with the default password
+    bool m_sstLoaded = false;
+    std::vector<uint32_t> m_sst; // SST index -> model string index
+    std::vector<std::string> m_oldFormats;     // BIFF2-4: FORMAT records in order, their index
+    std::array<uint32_t, 256> m_biff2Styles{}; // BIFF2: cell attribute byte 1 -> model format + 1
+    uint16_t m_biff2Ixfe = 0;                  // BIFF2: the XF index an IXFE record gave
+};
+
+} // namespace gq::engine::biff

@@ -1,0 +1,111 @@
+// The .xls writer's own class, shared by the files that write each part of the workbook.
+#pragma once
+
+#include "engine/io/Bytes.h"
+#include "engine/model/Palette.h"
+#include "engine/model/Workbook.h"
+#include "engine/xls/BiffRecords.h"
+#include "engine/xls/BiffStream.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace gq::engine::biff {
+
+inline constexpr uint16_t kFirstCellXf = 15; // 15 style XFs come first; XF 15 is the default cell format
+inline constexpr uint16_t kFirstCustomFormat = 164;
+inline constexpr uint16_t kIcvAutoFore = 64;     // system window text colour
+inline constexpr uint16_t kIcvAutoBack = 65;     // system window background colour
+inline constexpr uint16_t kIcvFontAuto = 0x7FFF; // automatic font colour
+inline constexpr uint32_t kRowsPerBlock = 32;    // Excel groups ROW records and their cells in blocks of 32
+
+// The default palette's indexes 8-63, the part a PALETTE record replaces ([MS-XLS] 2.4.188; the
+// colours every reader assumes when a file has none).
+inline constexpr std::array<uint32_t, 56> kReplaceablePalette = [] {
+    std::array<uint32_t, 56> entries{};
+    for (size_t i = 0; i < entries.size(); ++i) {
+        entries[i] = kDefaultPalette[i + kFirstCustomColorIndex];
+    }
+    return entries;
+}();
+
+// Writes one workbook. Its members are defined by part: XlsWriter.cpp (the first pass over the
+// workbook, the globals and the assembly of the file), XlsWriterStyles.cpp (palette, fonts, number
+// formats, XFs) and XlsWriterSheet.cpp (each worksheet's records).
+class XlsBookWriter {
+public:
+    explicit XlsBookWriter(Workbook& book) : m_book(book), m_styles(book.Styles()) {}
+
+    void Write(ByteSink& sink);
+
+private:
+    // First pass: grid limits, used cell formats and shared strings.
+    void Scan();
+    void CheckRange(const std::string& sheet, const CellRange& range, const char* what);
+    void UseXf(uint32_t xf);
+    void UseString(uint32_t index, const std::string& sheet, uint32_t row, uint32_t col, std::u16string& scratch);
+
+    // Palette, fonts, number formats, cell XFs.
+    void BuildPalette();
+    size_t NearestSlot(uint32_t rgb) const;
+    uint16_t Icv(const Color& color, uint16_t automatic) const;
+    void BuildFontsAndFormats();
+    std::vector<uint8_t> FontBody(const Font& font) const;
+    void AddFont(uint32_t modelFont);
+    void AddNumberFormat(uint32_t index);
+    std::array<uint8_t, 20> CellXfBody(const CellFormat& format) const;
+    void BuildCellXfs();
+    uint16_t MapXf(uint32_t xf) const { return xf < m_xfMap.size() ? m_xfMap[xf] : kFirstCellXf; }
+    void WriteStyles();
+    void WriteFormat(uint16_t id, std::u16string_view text);
+
+    // Globals.
+    size_t ActiveSheet() const;
+    void WriteBof(uint16_t type);
+    void WriteSimple(uint16_t type, uint32_t value16);
+    void WriteGlobals();
+    void WriteSst();
+
+    // Worksheets.
+    void WriteSheet(size_t index);
+    void WriteColumns(const Worksheet& sheet);
+    void WriteCells(const Worksheet& sheet, uint32_t defaultRowTwips);
+    void WriteRowRecord(const Row& row, uint32_t defaultRowTwips);
+    void WriteRowCells(const Row& row);
+    void WriteBoolErr(uint32_t rw, const Cell& cell, uint8_t value, bool isError);
+    void WriteWindow(const Worksheet& sheet, size_t index);
+    void WriteMerges(const Worksheet& sheet);
+    void WriteHyperlinks(const Worksheet& sheet, const std::string& sheetName);
+
+    Workbook& m_book;
+    const StyleTable& m_styles;
+    BiffStream m_out;
+
+    std::vector<uint8_t> m_xfUsed;     // per model cell format
+    std::vector<uint32_t> m_xfOrder;   // used model cell formats, in order of first use
+    std::vector<uint16_t> m_xfMap;     // model cell format -> BIFF XF index
+    std::vector<std::array<uint8_t, 20>> m_cellXfs;
+    std::vector<uint16_t> m_fontMap;   // model font -> BIFF font index
+    std::vector<std::vector<uint8_t>> m_fontBodies;
+    std::vector<uint16_t> m_numFmtMap; // model number format -> BIFF format id
+    std::vector<std::pair<uint16_t, std::u16string>> m_customFormats;
+    std::array<uint32_t, 56> m_palette{};
+    bool m_customPalette = false;
+    std::unordered_map<uint32_t, uint16_t> m_colorIndex; // RGB -> palette index
+
+    std::vector<uint32_t> m_sstIndex; // model string -> SST index, UINT32_MAX when unused
+    std::vector<uint32_t> m_sstOrder; // SST index -> model string
+    uint32_t m_sstTotal = 0;
+    uint64_t m_cellCount = 0;
+    size_t m_sstBytes = 0; // an upper bound of the SST's size
+
+    std::vector<size_t> m_boundSheetPos;
+    std::vector<uint32_t> m_rkRun;
+};
+
+} // namespace gq::engine::biff

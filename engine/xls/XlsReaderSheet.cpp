@@ -1,0 +1,450 @@
+// The .xls reader's worksheet substream: cells, rows, columns, merged ranges, hyperlinks and panes.
+#include "engine/io/ByteReader.h"
+#include "engine/xls/Hyperlinks.h"
+#include "engine/xls/XlsBook.h"
+
+#include <bit>
+#include <cmath>
+
+namespace gq::engine::biff {
+
+namespace {
+
+// RkNumber, [MS-XLS] 2.5.217: a 30-bit integer or the high 30 bits of a double, optionally / 100.
+inline double DecodeRk(uint32_t rk)
+{
+    double v;
+    if ((rk & 0x02) != 0) {
+        v = static_cast<double>(static_cast<int32_t>(rk) >> 2);
+    } else {
+        v = std::bit_cast<double>(static_cast<uint64_t>(rk & 0xFFFFFFFCu) << 32);
+    }
+    if ((rk & 0x01) != 0) {
+        v /= 100.0;
+    }
+    return v;
+}
+
+// The model's merged ranges never overlap; Excel never writes overlapping ones, but a damaged
+// file may. Of two overlapping ranges the one that starts higher (then further left) is kept.
+// Kept ranges that contain a given row have disjoint columns, so each range is compared with at
+// most a grid's width of others.
+void DropOverlappingMerges(std::vector<CellRange>& merges)
+{
+    if (merges.size() < 2) {
+        return;
+    }
+    std::vector<size_t> order(merges.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return merges[a].firstRow != merges[b].firstRow ? merges[a].firstRow < merges[b].firstRow
+                                                        : merges[a].firstCol < merges[b].firstCol;
+    });
+    std::vector<uint8_t> keep(merges.size(), 0);
+    std::vector<size_t> active; // kept ranges that reach the current row
+    bool dropped = false;
+    for (size_t index : order) {
+        const CellRange& m = merges[index];
+        size_t out = 0;
+        for (size_t a : active) {
+            if (merges[a].lastRow >= m.firstRow) {
+                active[out++] = a;
+            }
+        }
+        active.resize(out);
+        bool overlaps = std::any_of(active.begin(), active.end(), [&](size_t a) { return merges[a].Intersects(m); });
+        if (overlaps) {
+            dropped = true;
+        } else {
+            keep[index] = 1;
+            active.push_back(index);
+        }
+    }
+    if (!dropped) {
+        return;
+    }
+    std::vector<CellRange> kept;
+    for (size_t i = 0; i < merges.size(); ++i) {
+        if (keep[i] != 0) {
+            kept.push_back(merges[i]);
+        }
+    }
+    merges = std::move(kept);
+}
+
+} // namespace
+
+// HLink, [MS-XLS] 2.4.140: the cells a link covers, then its hyperlink object (Hyperlinks.h).
+void XlsBook::ReadHLink(std::span<const uint8_t> body, size_t offset, Worksheet& out)
+{
+    ByteReader r(body, &m_name, kWorkbookPart, offset + 4);
+    Hyperlink link;
+    uint16_t rwFirst = r.U16();
+    uint16_t rwLast = r.U16();
+    uint16_t colFirst = r.U16();
+    uint16_t colLast = r.U16();
+    if (rwLast < rwFirst || colLast < colFirst || colLast >= kMaxReadCols) {
+        return; // a link on no cells is dropped
+    }
+    link.range = CellRange{rwFirst, colFirst, rwLast, colLast};
+    if (!ReadHyperlinkObject(r, m_codePage, link)) {
+        return; // another moniker kind: nothing a user could follow
+    }
+    if (out.hyperlinks.size() >= limits::kMaxHyperlinks) {
+        throw LimitError("\"" + m_name + "\": a sheet holds more hyperlinks than the reader accepts");
+    }
+    out.hyperlinks.push_back(std::move(link));
+}
+
+void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
+{
+    EnsureSst(workbook);
+    size_t offset = m_sheetOffsets.at(index);
+    if (offset >= m_stream.size()) {
+        Fail("a sheet's position lies beyond the end of the workbook stream", offset);
+    }
+    RecordReader reader(m_stream, &m_name, kWorkbookPart, offset);
+    Record rec;
+    if (!reader.Next(rec) || !(rec.type == kBof || (m_biff < 5 && (rec.type == kBof2 || rec.type == kBof3 || rec.type == kBof4))) ||
+        rec.body.size() < 4) {
+        Fail("a sheet does not begin with a BOF record", offset);
+    }
+    SheetBuilder builder(out);
+    StringTable& strings = workbook.Strings();
+    const uint32_t emptyText = strings.Intern("");
+    std::string text;
+    ContinuedRecord continued;
+    PendingString pending;    // the formula whose text result the next STRING record holds
+    PendingString pendingOld; // the same for BIFF2's own FORMULA and STRING records
+    bool frozen = false;
+    uint32_t paneRows = 0;
+    uint32_t paneCols = 0;
+    bool standardWidth = false;
+    int depth = 1;
+
+    while (depth > 0 && reader.Next(rec)) {
+        const uint8_t* p = rec.body.data();
+        const size_t n = rec.body.size();
+        if (m_biff == 2 && depth == 1 && ReadBiff2Cell(workbook, rec, builder, text, pendingOld, out)) {
+            continue;
+        }
+        if (depth > 1) {
+            // An embedded chart's substream: skipped with its nested BOF/EOF pairs.
+            if (rec.type == kBof) {
+                ++depth;
+            } else if (rec.type == kEof) {
+                --depth;
+            }
+            continue;
+        }
+        switch (rec.type) {
+        case kNumber: {
+            CellHeader h = ReadCellHeader(rec, 14, "a NUMBER record is too short");
+            Cell& c = builder.At(h.row, h.col);
+            c.style = CellStyle(h.ixfe);
+            c.type = CellType::Number;
+            c.number = le::LoadF64(p + 6);
+            break;
+        }
+        case kRk: {
+            CellHeader h = ReadCellHeader(rec, 10, "an RK record is too short");
+            Cell& c = builder.At(h.row, h.col);
+            c.style = CellStyle(h.ixfe);
+            c.type = CellType::Number;
+            c.number = DecodeRk(le::Load32(p + 6));
+            break;
+        }
+        case kMulRk: {
+            // MulRk, [MS-XLS] 2.4.175: row, first column, (XF, RK) pairs, last column.
+            if (n < 6 || (n - 6) % 6 != 0) {
+                Fail("a MULRK record has a wrong length", rec.offset);
+            }
+            uint32_t row = le::Load16(p);
+            uint32_t col = le::Load16(p + 2);
+            size_t count = (n - 6) / 6;
+            CheckColumn(col + static_cast<uint32_t>(count) - 1, rec.offset);
+            for (size_t i = 0; i < count; ++i) {
+                const uint8_t* e = p + 4 + 6 * i;
+                Cell& c = builder.At(row, col + static_cast<uint32_t>(i));
+                c.style = CellStyle(le::Load16(e));
+                c.type = CellType::Number;
+                c.number = DecodeRk(le::Load32(e + 2));
+            }
+            break;
+        }
+        case kLabelSst: {
+            CellHeader h = ReadCellHeader(rec, 10, "a LABELSST record is too short");
+            uint32_t isst = le::Load32(p + 6);
+            if (isst >= m_sst.size()) {
+                Fail("a cell refers to shared string " + std::to_string(isst) + ", but the table holds " +
+                         std::to_string(m_sst.size()),
+                     rec.offset);
+            }
+            Cell& c = builder.At(h.row, h.col);
+            c.style = CellStyle(h.ixfe);
+            c.type = CellType::String;
+            c.text = m_sst[isst];
+            break;
+        }
+        case kLabel:
+        case kRString: {
+            // Label, [MS-XLS] 2.4.148; RString (rich text, runs not kept) has the same start.
+            std::span<const uint8_t> body = rec.body;
+            const std::vector<size_t>* bounds = nullptr;
+            if (reader.PeekType() == kContinue) {
+                continued.Assemble(reader, rec);
+                body = continued.bytes;
+                bounds = &continued.boundaries;
+            }
+            ByteReader r(body, &m_name, kWorkbookPart, rec.offset + 4);
+            CellHeader h = ReadCellHeader(r, rec.offset);
+            text.clear();
+            if (m_biff >= 8) {
+                StringReader(r, bounds).XLUnicodeString(text);
+            } else {
+                uint16_t cch = r.U16();
+                m_codePage.Append(r.Bytes(cch), text);
+            }
+            Cell& c = builder.At(h.row, h.col);
+            c.style = CellStyle(h.ixfe);
+            c.type = CellType::String;
+            c.text = strings.Intern(text);
+            break;
+        }
+        case kBoolErr: {
+            CellHeader h = ReadCellHeader(rec, 8, "a BOOLERR record is too short");
+            Cell& c = builder.At(h.row, h.col);
+            c.style = CellStyle(h.ixfe);
+            if (p[7] != 0) {
+                c.type = CellType::Error;
+                c.error = ErrorFromBiff(p[6]);
+            } else {
+                c.type = CellType::Boolean;
+                c.boolean = p[6] != 0;
+            }
+            break;
+        }
+        case kBlank: {
+            CellHeader h = ReadCellHeader(rec, 6, "a BLANK record is too short");
+            Cell& c = builder.At(h.row, h.col);
+            c.style = CellStyle(h.ixfe);
+            break;
+        }
+        case kMulBlank: {
+            if (n < 6 || (n - 6) % 2 != 0) {
+                Fail("a MULBLANK record has a wrong length", rec.offset);
+            }
+            uint32_t row = le::Load16(p);
+            uint32_t col = le::Load16(p + 2);
+            size_t count = (n - 6) / 2;
+            CheckColumn(col + static_cast<uint32_t>(count) - 1, rec.offset);
+            for (size_t i = 0; i < count; ++i) {
+                Cell& c = builder.At(row, col + static_cast<uint32_t>(i));
+                c.style = CellStyle(le::Load16(p + 4 + 2 * i));
+            }
+            break;
+        }
+        case kFormula:
+        case kFormulaBiff3:
+        case kFormulaBiff4: {
+            // Formula, [MS-XLS] 2.4.127 (BIFF3-4 used other record numbers for the same start):
+            // the cached result is kept, not the formula.
+            CellHeader h = ReadCellHeader(rec, 16, "a FORMULA record is too short");
+            Cell& c = builder.At(h.row, h.col);
+            c.style = CellStyle(h.ixfe);
+            c.formula = true;
+            if (p[12] == 0xFF && p[13] == 0xFF) {
+                switch (p[6]) {
+                case 0: // text, in the STRING record that follows
+                    c.type = CellType::String;
+                    c.text = emptyText;
+                    pending = PendingString{true, h.row, h.col};
+                    break;
+                case 1:
+                    c.type = CellType::Boolean;
+                    c.boolean = p[8] != 0;
+                    break;
+                case 2:
+                    c.type = CellType::Error;
+                    c.error = ErrorFromBiff(p[8]);
+                    break;
+                default: // 3: the empty string
+                    c.type = CellType::String;
+                    c.text = emptyText;
+                    break;
+                }
+            } else {
+                c.type = CellType::Number;
+                c.number = le::LoadF64(p + 6);
+            }
+            break;
+        }
+        case kString: {
+            if (!pending.active) {
+                break;
+            }
+            pending.active = false;
+            std::span<const uint8_t> body = rec.body;
+            const std::vector<size_t>* bounds = nullptr;
+            if (reader.PeekType() == kContinue) {
+                continued.Assemble(reader, rec);
+                body = continued.bytes;
+                bounds = &continued.boundaries;
+            }
+            ByteReader r(body, &m_name, kWorkbookPart, rec.offset + 4);
+            text.clear();
+            if (m_biff >= 8) {
+                StringReader(r, bounds).XLUnicodeString(text);
+            } else {
+                uint16_t cch = r.U16();
+                m_codePage.Append(r.Bytes(cch), text);
+            }
+            Cell& c = builder.At(pending.row, pending.col);
+            c.formula = true;
+            c.type = CellType::String;
+            c.text = strings.Intern(text);
+            break;
+        }
+        case kRow: {
+            // Row, [MS-XLS] 2.4.221.
+            if (n < 16) {
+                Fail("a ROW record is too short", rec.offset);
+            }
+            uint16_t colMic = le::Load16(p + 2);
+            uint16_t colMac = le::Load16(p + 4);
+            uint16_t miyRw = le::Load16(p + 6) & 0x7FFF;
+            uint32_t flags = le::Load32(p + 12);
+            Row& row = builder.RowAt(le::Load16(p));
+            row.customHeight = (flags & 0x40) != 0; // fUnsynced
+            row.hidden = (flags & 0x20) != 0;       // fDyZero
+            if (row.customHeight || row.hidden) {
+                row.height = static_cast<float>(miyRw / 20.0);
+            }
+            if (row.cells.empty() && colMac > colMic && colMac - colMic <= 256) {
+                row.cells.reserve(colMac - colMic);
+            }
+            break;
+        }
+        case kColInfo: {
+            // ColInfo, [MS-XLS] 2.4.53. The width is in 1/256 of the width of the default font's
+            // '0' character including the cell padding, which is exactly the unit of xlsx's
+            // <col width>: width = coldx / 256.
+            if (n < 10) {
+                Fail("a COLINFO record is too short", rec.offset);
+            }
+            uint32_t first = le::Load16(p);
+            uint32_t last = le::Load16(p + 2);
+            uint16_t coldx = le::Load16(p + 4);
+            uint16_t ixfe = le::Load16(p + 6);
+            uint16_t flags = le::Load16(p + 8);
+            // Excel writes 256 as the last column of a range that runs to the end of the grid.
+            uint32_t maxCol = m_biff >= 8 ? limits::kXlsMaxCols - 1 : 255;
+            last = std::min(last, maxCol);
+            if (first > last) {
+                break;
+            }
+            ColumnInfo info;
+            info.first = first;
+            info.last = last;
+            info.width = coldx / 256.0;
+            info.customWidth = true; // a stored width must stay what the file says in any format
+            info.hidden = (flags & 0x0001) != 0;
+            info.style = CellStyle(ixfe);
+            out.SetColumn(info);
+            break;
+        }
+        case kDefColWidth: {
+            // DefColWidth, [MS-XLS] 2.4.89: in characters without padding. As a column width
+            // that is chars * 7 + 5 pixels at the default 7-pixel digit, rounded up to a multiple
+            // of 8 pixels, in 1/256 characters.
+            if (n >= 2 && !standardWidth) {
+                double px = le::Load16(p) * 7.0 + 5.0;
+                px = std::ceil(px / 8.0) * 8.0;
+                out.defaultColWidth = std::floor(px / 7.0 * 256.0) / 256.0;
+            }
+            break;
+        }
+        case kStandardWidth:
+            // StandardWidth, [MS-XLS] 2.4.257: the default width in 1/256 characters, padding
+            // included; it wins over DefColWidth.
+            if (n >= 2) {
+                out.defaultColWidth = le::Load16(p) / 256.0;
+                standardWidth = true;
+            }
+            break;
+        case kDefaultRowHeight:
+            // DefaultRowHeight, [MS-XLS] 2.4.87: flags, then the height in twips.
+            if (n >= 4) {
+                out.defaultRowHeight = le::Load16(p + 2) / 20.0;
+            }
+            break;
+        case kMergeCells: {
+            // MergeCells, [MS-XLS] 2.4.168: a count and that many Ref8.
+            ByteReader r(rec.body, &m_name, kWorkbookPart, rec.offset + 4);
+            uint16_t count = r.U16();
+            if (static_cast<size_t>(count) * 8 > r.Left()) {
+                Fail("a MERGECELLS record holds fewer ranges than it claims", rec.offset);
+            }
+            for (uint16_t i = 0; i < count; ++i) {
+                CellRange m;
+                m.firstRow = r.U16();
+                m.lastRow = r.U16();
+                m.firstCol = r.U16();
+                m.lastCol = r.U16();
+                if (m.lastRow < m.firstRow || m.lastCol < m.firstCol || m.lastCol >= kMaxReadCols) {
+                    continue; // an impossible range merges nothing
+                }
+                if (out.merges.size() >= limits::kMaxMergedRanges) {
+                    throw LimitError("\"" + m_name + "\": a sheet holds more merged ranges than the reader accepts");
+                }
+                out.merges.push_back(m);
+            }
+            break;
+        }
+        case kHLink:
+            if (m_biff >= 8) {
+                ReadHLink(rec.body, rec.offset, out);
+            }
+            break;
+        case kHLinkTooltip: {
+            // HLinkTooltip, [MS-XLS] 2.4.141: the tip of the link just read, NUL-terminated UTF-16.
+            if (n > 10 && !out.hyperlinks.empty()) {
+                out.hyperlinks.back().tooltip.clear();
+                AppendUtf16UntilNul(rec.body.subspan(10), out.hyperlinks.back().tooltip);
+            }
+            break;
+        }
+        case kWindow2:
+            // Window2, [MS-XLS] 2.4.346: fFrozen is bit 3 of the options.
+            if (n >= 2) {
+                frozen = (le::Load16(p) & 0x0008) != 0;
+            }
+            break;
+        case kPane:
+            // Pane, [MS-XLS] 2.4.189: with frozen panes, x and y count the frozen columns and rows.
+            if (n >= 4) {
+                paneCols = le::Load16(p);
+                paneRows = le::Load16(p + 2);
+            }
+            break;
+        case kBof:
+            ++depth;
+            break;
+        case kEof:
+            --depth;
+            break;
+        default:
+            break;
+        }
+    }
+    DropOverlappingMerges(out.merges);
+    if (frozen) {
+        out.frozenRows = std::min<uint32_t>(paneRows, limits::kXlsMaxRows);
+        out.frozenCols = std::min<uint32_t>(paneCols, limits::kXlsMaxCols);
+    }
+    out.Normalize();
+}
+
+} // namespace gq::engine::biff
