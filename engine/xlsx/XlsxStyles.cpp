@@ -5,7 +5,7 @@
 #include "engine/xls/XlsPalette.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"
-#include "engine/xlsx/XmlParser.h"
+#include "engine/xml/XmlParser.h"
 
 #include <algorithm>
 #include <charconv>

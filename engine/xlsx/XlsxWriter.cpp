@@ -6,7 +6,7 @@
 #include "engine/Limits.h"
 #include "engine/text/Utf8.h"
 #include "engine/xlsx/XlsxWriterText.h"
-#include "engine/xlsx/ZipWriter.h"
+#include "engine/zip/ZipWriter.h"
 
 #include <algorithm>
 #include <charconv>
