@@ -5,7 +5,7 @@
 //     gq_bench_xlsx_read [--rows N] [--runs N] [--dir DIR] [--keep 1]
 #include "engine/io/Bytes.h"
 #include "engine/xlsx/XlsxReader.h"
-#include "engine/xlsx/ZipWriter.h"
+#include "engine/zip/ZipWriter.h"
 
 #include <algorithm>
 #include <chrono>

@@ -10,7 +10,7 @@
 #include "engine/xls/XlsWriter.h"
 #include "engine/xlsx/XlsxReader.h"
 #include "engine/xlsx/XlsxWriter.h"
-#include "engine/xlsx/ZipWriter.h"
+#include "engine/zip/ZipWriter.h"
 
 #include <cmath>
 #include <cstdint>

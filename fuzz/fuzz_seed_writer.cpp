@@ -7,7 +7,7 @@
 #include "fuzz/FuzzTargets.h"
 
 #include "engine/cfb/CfbReader.h"
-#include "engine/xlsx/ZipPackage.h"
+#include "engine/zip/ZipReader.h"
 
 #include <filesystem>
 #include <fstream>
@@ -184,7 +184,7 @@ std::vector<uint8_t> WorkbookStream(const std::vector<uint8_t>& file)
 // The pieces fuzz_xlsx_parts expects, taken from one of our xlsx files.
 std::vector<uint8_t> Parts(const std::vector<uint8_t>& file)
 {
-    engine::ZipPackage zip(engine::InputBytes::FromMemory(file, "seed.xlsx"));
+    engine::ZipReader zip(engine::InputBytes::FromMemory(file, "seed.xlsx"));
     auto read = [&zip](const char* name) { return zip.Has(name) ? zip.ReadPart(name, 1u << 26) : std::string(); };
     // The harness's workbook relationships give the worksheet the id rId1.
     std::string workbook =

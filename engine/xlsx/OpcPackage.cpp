@@ -3,7 +3,7 @@
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
-#include "engine/xlsx/XmlParser.h"
+#include "engine/xml/XmlParser.h"
 
 namespace gq::engine {
 
@@ -72,7 +72,7 @@ public:
             const char* part = atts.Get("PartName");
             const char* type = atts.Get("ContentType");
             if (part != nullptr && type != nullptr) {
-                m_overrides.emplace(ZipPackage::NormalizeName(part), type);
+                m_overrides.emplace(ZipReader::NormalizeName(part), type);
             }
         }
     }
@@ -194,7 +194,7 @@ std::string RelationshipsPartName(std::string_view sourcePart)
     return std::string(sourcePart.substr(0, slash + 1)) + "_rels/" + std::string(sourcePart.substr(slash + 1)) + ".rels";
 }
 
-OpcPackage::OpcPackage(std::shared_ptr<ZipPackage> zip) : m_zip(std::move(zip))
+OpcPackage::OpcPackage(std::shared_ptr<ZipReader> zip) : m_zip(std::move(zip))
 {
     static constexpr std::string_view kContentTypes = "[Content_Types].xml";
     if (!m_zip->Has(kContentTypes)) {
@@ -226,7 +226,7 @@ std::string OpcPackage::FindPart(std::string_view partName) const
 
 std::string OpcPackage::ContentType(std::string_view partName) const
 {
-    auto it = m_overrides.find(ZipPackage::NormalizeName(partName));
+    auto it = m_overrides.find(ZipReader::NormalizeName(partName));
     if (it != m_overrides.end()) {
         return it->second;
     }

@@ -2,7 +2,7 @@
 // and the resolution of relationship targets to part names.
 #pragma once
 
-#include "engine/xlsx/ZipPackage.h"
+#include "engine/zip/ZipReader.h"
 
 #include <string>
 #include <string_view>
@@ -42,10 +42,10 @@ std::string RelationshipsPartName(std::string_view sourcePart);
 class OpcPackage {
 public:
     // Reads [Content_Types].xml. Throws FormatError when it is missing or broken.
-    explicit OpcPackage(std::shared_ptr<ZipPackage> zip);
+    explicit OpcPackage(std::shared_ptr<ZipReader> zip);
 
-    ZipPackage& Zip() { return *m_zip; }
-    const std::shared_ptr<ZipPackage>& ZipShared() const { return m_zip; }
+    ZipReader& Zip() { return *m_zip; }
+    const std::shared_ptr<ZipReader>& ZipShared() const { return m_zip; }
     const std::string& FileName() const { return m_zip->FileName(); }
 
     // Finds a part by name; where it is missing, the same name with percent escapes decoded (some
@@ -57,7 +57,7 @@ public:
     OpcRelationships Relationships(std::string_view sourcePart);
 
 private:
-    std::shared_ptr<ZipPackage> m_zip;
+    std::shared_ptr<ZipReader> m_zip;
     std::unordered_map<std::string, std::string> m_defaults;  // lower-case extension -> type
     std::unordered_map<std::string, std::string> m_overrides; // normalized part name -> type
 };

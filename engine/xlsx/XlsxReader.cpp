@@ -7,7 +7,7 @@
 #include "engine/xlsx/OpcPackage.h"
 #include "engine/xlsx/XlsxSheet.h"
 #include "engine/xlsx/XlsxStyles.h"
-#include "engine/xlsx/XmlParser.h"
+#include "engine/xml/XmlParser.h"
 
 #include <charconv>
 #include <cstring>
@@ -146,7 +146,7 @@ private:
             return;
         }
         const std::string& file = m_package->FileName();
-        ZipPackage& zip = m_package->Zip();
+        ZipReader& zip = m_package->Zip();
         ThemeColors theme = DefaultThemeColors();
         if (!m_themePart.empty()) {
             theme = ReadThemeColors(zip.ReadPart(m_themePart, limits::kMaxMetadataPartBytes), file, m_themePart);
@@ -186,7 +186,7 @@ private:
 std::unique_ptr<Workbook> ReadXlsx(std::shared_ptr<const InputBytes> bytes)
 {
     const std::string fileName = bytes->Name();
-    auto package = std::make_shared<OpcPackage>(std::make_shared<ZipPackage>(std::move(bytes)));
+    auto package = std::make_shared<OpcPackage>(std::make_shared<ZipReader>(std::move(bytes)));
 
     // The package relationships name the main part; its name is never guessed.
     OpcRelationships packageRels = package->Relationships("");

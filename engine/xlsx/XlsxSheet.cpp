@@ -1,5 +1,7 @@
 // Worksheet and shared-strings parsing. The cell path is the hot one: no allocation per cell
 // (one reused value buffer), numbers through std::from_chars, strings interned once per text.
+// Kept in one file past 700 lines: the cell path inlines the reference, number and date parsers
+// above it, which another translation unit would turn into calls for every cell.
 #include "engine/xlsx/XlsxSheet.h"
 
 #include "engine/Errors.h"

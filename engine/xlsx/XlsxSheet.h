@@ -3,7 +3,7 @@
 #pragma once
 
 #include "engine/model/Workbook.h"
-#include "engine/xlsx/XmlParser.h"
+#include "engine/xml/XmlParser.h"
 
 #include <memory>
 #include <optional>

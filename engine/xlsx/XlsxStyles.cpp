@@ -5,7 +5,7 @@
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/model/Palette.h"
-#include "engine/xlsx/XmlParser.h"
+#include "engine/xml/XmlParser.h"
 
 #include <algorithm>
 #include <charconv>

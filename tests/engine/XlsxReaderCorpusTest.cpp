@@ -4,7 +4,7 @@
 #include "engine/Errors.h"
 #include "engine/WorkbookFile.h"
 #include "engine/xlsx/XlsxReader.h"
-#include "engine/xlsx/XmlParser.h"
+#include "engine/xml/XmlParser.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -15,14 +15,14 @@ struct zip;
 
 namespace gq::engine {
 
-class ZipPackage {
+class ZipReader {
 public:
     // Opens the package without copying it. Throws FormatError when the bytes are not a readable zip
     // archive, LimitError when it holds more entries than kMaxZipEntries.
-    explicit ZipPackage(std::shared_ptr<const InputBytes> bytes);
-    ~ZipPackage();
-    ZipPackage(const ZipPackage&) = delete;
-    ZipPackage& operator=(const ZipPackage&) = delete;
+    explicit ZipReader(std::shared_ptr<const InputBytes> bytes);
+    ~ZipReader();
+    ZipReader(const ZipReader&) = delete;
+    ZipReader& operator=(const ZipReader&) = delete;
 
     // Part names have no leading slash ("xl/workbook.xml") and are matched without regard to ASCII
     // case, as OPC part names are; entries stored with backslashes as separators are found under

@@ -1,6 +1,6 @@
 // Zip package access through libzip over the mapped file: no copy of the archive is made, and
 // every part is inflated in bounded chunks under the limits of Limits.h.
-#include "engine/xlsx/ZipPackage.h"
+#include "engine/zip/ZipReader.h"
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
@@ -68,7 +68,7 @@ struct FileCloser {
 
 } // namespace
 
-std::string ZipPackage::NormalizeName(std::string_view name)
+std::string ZipReader::NormalizeName(std::string_view name)
 {
     std::string out;
     out.reserve(name.size());
@@ -85,7 +85,7 @@ std::string ZipPackage::NormalizeName(std::string_view name)
     return out;
 }
 
-ZipPackage::ZipPackage(std::shared_ptr<const InputBytes> bytes) : m_bytes(std::move(bytes))
+ZipReader::ZipReader(std::shared_ptr<const InputBytes> bytes) : m_bytes(std::move(bytes))
 {
     auto data = m_bytes->Data();
     if (data.empty()) {
@@ -126,22 +126,22 @@ ZipPackage::ZipPackage(std::shared_ptr<const InputBytes> bytes) : m_bytes(std::m
     }
 }
 
-ZipPackage::~ZipPackage()
+ZipReader::~ZipReader()
 {
     if (m_zip != nullptr) {
         zip_discard(m_zip);
     }
 }
 
-int64_t ZipPackage::Find(std::string_view partName) const
+int64_t ZipReader::Find(std::string_view partName) const
 {
     auto it = m_index.find(NormalizeName(partName));
     return it == m_index.end() ? -1 : static_cast<int64_t>(it->second);
 }
 
-bool ZipPackage::Has(std::string_view partName) const { return Find(partName) >= 0; }
+bool ZipReader::Has(std::string_view partName) const { return Find(partName) >= 0; }
 
-uint64_t ZipPackage::DeclaredSize(std::string_view partName) const
+uint64_t ZipReader::DeclaredSize(std::string_view partName) const
 {
     int64_t index = Find(partName);
     zip_stat_t st;
@@ -152,14 +152,14 @@ uint64_t ZipPackage::DeclaredSize(std::string_view partName) const
     return st.size;
 }
 
-std::string ZipPackage::ReadPart(std::string_view partName, uint64_t maxBytes)
+std::string ZipReader::ReadPart(std::string_view partName, uint64_t maxBytes)
 {
     std::string out;
     Inflate(partName, maxBytes, [&out](const char* data, size_t size) { out.append(data, size); });
     return out;
 }
 
-void ZipPackage::StreamPart(std::string_view partName, const std::function<void(const char*, size_t)>& consume)
+void ZipReader::StreamPart(std::string_view partName, const std::function<void(const char*, size_t)>& consume)
 {
     // Large parts (worksheets) inflate on a second thread while this one parses: inflating is a
     // fifth of the cost of reading a sheet, and the machines we run on have a second core.
@@ -239,8 +239,8 @@ void ZipPackage::StreamPart(std::string_view partName, const std::function<void(
     }
 }
 
-void ZipPackage::Inflate(std::string_view partName, uint64_t maxBytes,
-                         const std::function<void(const char*, size_t)>& consume)
+void ZipReader::Inflate(std::string_view partName, uint64_t maxBytes,
+                        const std::function<void(const char*, size_t)>& consume)
 {
     std::string part(partName);
     int64_t index = Find(partName);

@@ -1,7 +1,7 @@
 // The XML parser's own scanner against expat: the same events for the same documents, however the
 // bytes are split into pieces, and the same refusals for documents that are not well formed.
 #include "engine/Errors.h"
-#include "engine/xlsx/XmlParser.h"
+#include "engine/xml/XmlParser.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Tests of the streaming zip writer: parts of awkward sizes read back by Python's zipfile (which
 // checks every CRC) and by libzip, equal bytes for any number of threads, and sink failures.
 #include "engine/Errors.h"
-#include "engine/xlsx/ZipWriter.h"
+#include "engine/zip/ZipWriter.h"
 #include "tests/engine/XlsxWriterTestUtil.h"
 
 #include <zip.h>

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,8 @@
 struct XML_ParserStruct;
 
 namespace gq::engine {
+
+class SheetDataScanner;
 
 // Attributes of a start tag as expat gives them: name, value, name, value, ..., null.
 class XmlAttributes {
@@ -62,7 +65,7 @@ public:
     void Fail(std::exception_ptr error);
 
     // Lets the content of the first element with this local name (a worksheet's sheetData) be read
-    // by the parser's own scanner instead of expat, for UTF-8 documents. That content is rows of
+    // by our own SheetDataScanner instead of expat, for UTF-8 documents. That content is rows of
     // tags with a few attributes, the cost of a sheet; the scanner reads it several times faster
     // and holds it to the same rules (well-formed tags, matching end tags, only the predefined
     // entities and character references, valid UTF-8, the depth and token limits). Expat parses
@@ -77,15 +80,8 @@ private:
     void CreateExpat();
     void FeedExpat(const char* data, size_t size, bool last);
     void FeedScanner(const char* data, size_t size, bool last);
-    // Scans the buffered content as far as it is complete.
-    void Scan();
-    std::string_view TopScanName() const;
-    void PopScanName();
-    bool ScanStartTag(size_t lt, size_t& next);
-    void DeliverText(size_t from, size_t to);
-    void DecodeInto(std::string& out, const char* p, size_t n, bool attribute);
-    void StartTail(size_t from);
-    [[noreturn]] void ScanError(const std::string& problem, size_t at) const;
+    // Hands the rest of the part back to a fresh expat parser once the scanned element has ended.
+    void StartTail();
 
     static void OnStart(void* self, const char* name, const char** atts);
     static void OnEnd(void* self, const char* name);
@@ -106,18 +102,10 @@ private:
     int64_t m_switchOffset = -1;         // byte after the scanned element's start tag
     int m_scanBaseDepth = 0;             // depth of the scanned element
     std::vector<std::string> m_open;     // qualified names of the open elements before the switch
-    std::string m_scanNames;             // qualified names opened inside the scanned element,
-    std::vector<size_t> m_scanNameEnds;  // one after the other, and where each ends
-    std::string m_buffer;                // scanner input not yet consumed
-    size_t m_pos = 0;
-    int64_t m_bufferOffset = 0;          // part offset of m_buffer[0]
+    std::unique_ptr<SheetDataScanner> m_scanner; // while the scanned element's content is read
     int64_t m_chunkOffset = 0;           // part offset of the data being fed
     int64_t m_tailOffset = 0;            // part offset minus expat offset, after the switch back
     bool m_replaying = false;            // feeding the synthetic ancestors of the tail
-    std::string m_text;
-    std::string m_attrStore;
-    std::vector<size_t> m_attrOffsets;
-    std::vector<const char*> m_attrPointers;
     std::exception_ptr m_error;
     int m_depth = 0;
     int m_skipDepth = 0; // inside an extLst: elements are not passed on

@@ -1,5 +1,5 @@
 // The deterministic streaming zip writer behind the xlsx writer.
-#include "engine/xlsx/ZipWriter.h"
+#include "engine/zip/ZipWriter.h"
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"

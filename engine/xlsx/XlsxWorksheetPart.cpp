@@ -1,0 +1,416 @@
+// The worksheet parts of an xlsx package (xl/worksheets/sheetN.xml), streamed through the zip
+// writer so that no sheet is ever held as XML in memory. The cells are the hot path of the whole
+// writer and are written by hand into the part buffer; the rest of the part goes through XmlBuilder.
+#include "engine/Errors.h"
+#include "engine/Limits.h"
+#include "engine/text/Utf8.h"
+#include "engine/xlsx/XlsxWriterParts.h"
+#include "engine/xlsx/XlsxWriterXml.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace gq::engine::xlsxout {
+
+OutputTables::OutputTables(const Workbook& workbook) : m_workbook(workbook)
+{
+    // Cell format 0 is the default and stays the first.
+    m_xfMap.assign(m_workbook.Styles().CellFormats().size(), kUnmapped);
+    m_xfMap[0] = 0;
+    m_usedXfs.push_back(0);
+}
+
+void OutputTables::BeginSheet(const std::string& sheetName)
+{
+    m_sheetName = sheetName;
+    m_xfMap.resize(m_workbook.Styles().CellFormats().size(), kUnmapped);
+    m_sstMap.resize(m_workbook.Strings().Size(), kUnmapped);
+}
+
+std::string OutputTables::Where(uint32_t row, uint32_t col) const
+{
+    return "sheet \"" + m_sheetName + "\", cell " + CellName(row, col);
+}
+
+uint32_t OutputTables::MapXf(uint32_t xf, uint32_t row, uint32_t col)
+{
+    if (xf >= m_xfMap.size()) {
+        return 0; // the model reads an unknown format as the default one
+    }
+    uint32_t& mapped = m_xfMap[xf];
+    if (mapped == kUnmapped) {
+        if (m_usedXfs.size() >= limits::kXlsxMaxCellFormats) {
+            throw LimitError(Where(row, col) + ": the workbook uses more than 65,430 distinct cell formats, the most "
+                                               "an xlsx file can hold");
+        }
+        mapped = static_cast<uint32_t>(m_usedXfs.size());
+        m_usedXfs.push_back(xf);
+    }
+    return mapped;
+}
+
+uint32_t OutputTables::MapString(uint32_t text, uint32_t row, uint32_t col)
+{
+    ++m_stringRefs;
+    uint32_t* slot = text < m_sstMap.size() ? &m_sstMap[text] : &m_emptySst;
+    if (*slot == kUnmapped) {
+        const std::string& value = m_workbook.Strings().At(text);
+        size_t units = Utf16Length(value);
+        if (units > limits::kMaxCellChars) {
+            throw LimitError(Where(row, col) + ": the text is " + std::to_string(units) +
+                             " characters long; an xlsx cell holds at most 32,767");
+        }
+        *slot = static_cast<uint32_t>(m_usedStrings.size());
+        m_usedStrings.push_back(text < m_sstMap.size() ? text : kUnmapped);
+    }
+    return *slot;
+}
+
+namespace {
+
+// Excel's defaults for a Calibri 11 workbook: 15 points a row, 8.43 digits plus padding a column.
+constexpr double kDefaultRowHeight = 15.0;
+constexpr double kDefaultColumnWidth = 9.140625;
+
+bool InOrder(const Worksheet& sheet)
+{
+    for (size_t i = 0; i < sheet.rows.size(); ++i) {
+        if (i > 0 && sheet.rows[i - 1].index >= sheet.rows[i].index) {
+            return false;
+        }
+        const auto& cells = sheet.rows[i].cells;
+        for (size_t j = 1; j < cells.size(); ++j) {
+            if (cells[j - 1].col >= cells[j].col) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool InGrid(const CellRange& r)
+{
+    return r.firstRow <= r.lastRow && r.firstCol <= r.lastCol && r.lastRow < limits::kXlsxMaxRows &&
+           r.lastCol < limits::kXlsxMaxCols;
+}
+
+void WriteSheetData(PartStream& out, const Worksheet& sheet, OutputTables& tables)
+{
+    for (const Row& row : sheet.rows) {
+        char rowNumber[24];
+        size_t rowDigits = static_cast<size_t>(PutUint(rowNumber, uint64_t{row.index} + 1) - rowNumber);
+        std::string_view rowText(rowNumber, rowDigits);
+        bool hasHeight = row.height > 0 && std::isfinite(row.height);
+        bool open = false;
+        auto rowStart = [&](char* p) {
+            p = Put(p, "<row r=\"");
+            p = Put(p, rowText);
+            *p++ = '"';
+            if (hasHeight) {
+                p = Put(p, " ht=\"");
+                p = std::to_chars(p, p + 24, row.height).ptr;
+                *p++ = '"';
+                if (row.customHeight) {
+                    p = Put(p, " customHeight=\"1\"");
+                }
+            }
+            if (row.hidden) {
+                p = Put(p, " hidden=\"1\"");
+            }
+            return p;
+        };
+        for (const Cell& cell : row.cells) {
+            if (cell.type == CellType::Blank && cell.style == 0) {
+                continue; // an empty cell with the default format says nothing
+            }
+            if (cell.col >= limits::kXlsxMaxCols) {
+                throw LimitError(tables.Where(row.index, cell.col) +
+                                 ": the cell lies outside the xlsx grid (at most 16,384 columns, A to XFD)");
+            }
+            char* p = out.Reserve(kCellRoom * 2);
+            if (!open) {
+                p = rowStart(p);
+                *p++ = '>';
+                open = true;
+            }
+            p = Put(p, "<c r=\"");
+            p = PutColumn(p, cell.col);
+            p = Put(p, rowText);
+            *p++ = '"';
+            uint32_t style = cell.style == 0 ? 0 : tables.MapXf(cell.style, row.index, cell.col);
+            if (style != 0) {
+                p = Put(p, " s=\"");
+                p = PutUint(p, style);
+                *p++ = '"';
+            }
+            switch (cell.type) {
+            case CellType::Blank:
+                p = Put(p, "/>");
+                break;
+            case CellType::Number:
+                if (std::isfinite(cell.number)) {
+                    p = Put(p, "><v>");
+                    p = PutNumber(p, cell.number);
+                    p = Put(p, "</v></c>");
+                } else {
+                    // xlsx has no infinities or NaN; Excel shows such a result as #NUM!.
+                    p = Put(p, " t=\"e\"><v>#NUM!</v></c>");
+                }
+                break;
+            case CellType::String:
+                p = Put(p, " t=\"s\"><v>");
+                p = PutUint(p, tables.MapString(cell.text, row.index, cell.col));
+                p = Put(p, "</v></c>");
+                break;
+            case CellType::Boolean:
+                p = Put(p, cell.boolean ? " t=\"b\"><v>1</v></c>" : " t=\"b\"><v>0</v></c>");
+                break;
+            case CellType::Error:
+                p = Put(p, " t=\"e\"><v>");
+                p = Put(p, ErrorText(cell.error));
+                p = Put(p, "</v></c>");
+                break;
+            }
+            out.Commit(p);
+        }
+        if (open) {
+            out.Append("</row>");
+        } else if (hasHeight || row.hidden) {
+            char* p = rowStart(out.Reserve(kCellRoom));
+            p = Put(p, "/>");
+            out.Commit(p);
+        }
+    }
+}
+
+// Everything of a worksheet before its cells: dimension, view, default sizes and column settings.
+std::string SheetHead(const Worksheet& sheet, bool active, const std::vector<CellRange>& merges,
+                      const std::vector<ColumnInfo>& columns, OutputTables& tables)
+{
+    std::string head(kXmlDecl);
+    XmlBuilder xml(head);
+    xml.Start("worksheet").Attribute("xmlns", kMainNs).Attribute("xmlns:r", kRelNs).EndStart();
+    // The dimension covers the stored rows and merged ranges; readers take it as a hint only.
+    std::optional<CellRange> box;
+    auto extend = [&box](const CellRange& r) {
+        if (!box) {
+            box = r;
+            return;
+        }
+        box->firstRow = std::min(box->firstRow, r.firstRow);
+        box->firstCol = std::min(box->firstCol, r.firstCol);
+        box->lastRow = std::max(box->lastRow, r.lastRow);
+        box->lastCol = std::max(box->lastCol, r.lastCol);
+    };
+    for (const Row& r : sheet.rows) {
+        if (!r.cells.empty()) {
+            extend(CellRange{r.index, r.cells.front().col, r.index,
+                             std::min(r.cells.back().col, limits::kXlsxMaxCols - 1)});
+        }
+    }
+    for (const CellRange& m : merges) {
+        extend(m);
+    }
+    xml.Start("dimension").Attribute("ref", box ? RangeName(*box) : std::string("A1")).EndEmpty();
+
+    xml.Start("sheetViews").EndStart();
+    xml.Start("sheetView");
+    if (active) {
+        xml.Attribute("tabSelected", "1");
+    }
+    xml.Attribute("workbookViewId", "0");
+    if (sheet.frozenRows > 0 || sheet.frozenCols > 0) {
+        std::string_view pane = sheet.frozenRows == 0 ? "topRight"
+                                : sheet.frozenCols == 0 ? "bottomLeft"
+                                                        : "bottomRight";
+        xml.EndStart();
+        xml.Start("pane");
+        if (sheet.frozenCols > 0) {
+            xml.Attribute("xSplit", sheet.frozenCols);
+        }
+        if (sheet.frozenRows > 0) {
+            xml.Attribute("ySplit", sheet.frozenRows);
+        }
+        xml.Attribute("topLeftCell", CellName(sheet.frozenRows, sheet.frozenCols))
+            .Attribute("activePane", pane)
+            .Attribute("state", "frozen")
+            .EndEmpty();
+        xml.Start("selection").Attribute("pane", pane).EndEmpty();
+        xml.End("sheetView");
+    } else {
+        xml.EndEmpty();
+    }
+    xml.End("sheetViews");
+
+    xml.Start("sheetFormatPr");
+    if (sheet.defaultColWidth > 0) {
+        xml.NumberAttribute("defaultColWidth", sheet.defaultColWidth);
+    }
+    xml.NumberAttribute("defaultRowHeight", sheet.defaultRowHeight > 0 ? sheet.defaultRowHeight : kDefaultRowHeight);
+    // Excel takes the default height from the default font unless customHeight says otherwise;
+    // a reader that stores the usual 15 points must not turn it into a custom height.
+    if (sheet.defaultRowHeight > 0 && sheet.defaultRowHeight != kDefaultRowHeight) {
+        xml.Attribute("customHeight", "1");
+    }
+    xml.EndEmpty();
+
+    bool colsOpen = false;
+    uint32_t nextFree = 0;
+    for (ColumnInfo c : columns) {
+        // Overlapping entries cannot be written; an earlier entry keeps the columns it names.
+        if (c.last < nextFree) {
+            continue;
+        }
+        c.first = std::max(c.first, nextFree);
+        nextFree = c.last + 1;
+        if (c.width <= 0 && !c.customWidth && !c.hidden && c.style == 0) {
+            continue;
+        }
+        if (!colsOpen) {
+            xml.Start("cols").EndStart();
+            colsOpen = true;
+        }
+        double width = c.width > 0                  ? c.width
+                       : sheet.defaultColWidth > 0 ? sheet.defaultColWidth
+                                                   : kDefaultColumnWidth;
+        xml.Start("col").Attribute("min", c.first + 1).Attribute("max", c.last + 1).NumberAttribute("width", width);
+        uint32_t style = tables.MapXf(c.style, 0, c.first);
+        if (style != 0) {
+            xml.Attribute("style", style);
+        }
+        if (c.hidden) {
+            xml.Attribute("hidden", "1");
+        }
+        if (c.customWidth) {
+            xml.Attribute("customWidth", "1");
+        }
+        xml.EndEmpty();
+    }
+    if (colsOpen) {
+        xml.End("cols");
+    }
+    xml.Start("sheetData").EndStart();
+    return head;
+}
+
+// Everything of a worksheet after its cells: merged ranges and hyperlinks, handed on in chunks
+// since a sheet may have many.
+void WriteSheetTail(PartStream& out, const std::vector<CellRange>& merges, const std::vector<LinkOut>& links)
+{
+    std::string tail;
+    XmlBuilder xml(tail);
+    xml.End("sheetData");
+    if (!merges.empty()) {
+        xml.Start("mergeCells").Attribute("count", merges.size()).EndStart();
+        for (const CellRange& m : merges) {
+            xml.Start("mergeCell").Attribute("ref", RangeName(m)).EndEmpty();
+            if (tail.size() > kChunkBytes) {
+                out.Append(tail);
+                tail.clear();
+            }
+        }
+        xml.End("mergeCells");
+    }
+    if (!links.empty()) {
+        xml.Start("hyperlinks").EndStart();
+        for (const LinkOut& l : links) {
+            xml.Start("hyperlink").Attribute("ref", RangeName(l.range));
+            if (l.relId != 0) {
+                xml.Attribute("r:id", "rId" + std::to_string(l.relId));
+            }
+            if (!l.link->location.empty()) {
+                xml.Attribute("location", l.link->location);
+            }
+            if (!l.link->tooltip.empty()) {
+                xml.Attribute("tooltip", l.link->tooltip);
+            }
+            if (!l.link->display.empty()) {
+                xml.Attribute("display", l.link->display);
+            }
+            xml.EndEmpty();
+            if (tail.size() > kChunkBytes) {
+                out.Append(tail);
+                tail.clear();
+            }
+        }
+        xml.End("hyperlinks");
+    }
+    xml.End("worksheet");
+    out.Append(tail);
+}
+
+} // namespace
+
+void WriteWorksheetPart(ZipWriter& zip, Workbook& workbook, size_t index, bool active, OutputTables& tables)
+{
+    bool wasLoaded = workbook.IsSheetLoaded(index);
+    Worksheet& sheet = workbook.Sheet(index);
+    const std::string& sheetName = workbook.SheetName(index);
+    tables.BeginSheet(sheetName);
+    if (!InOrder(sheet)) {
+        sheet.Normalize();
+    }
+
+    // Everything outside sheetData is checked before the part is begun.
+    std::vector<CellRange> merges;
+    merges.reserve(sheet.merges.size());
+    for (const CellRange& m : sheet.merges) {
+        if (!InGrid(m)) {
+            throw LimitError("sheet \"" + sheetName + "\": the merged range " + RangeName(m) +
+                             " lies outside the xlsx grid");
+        }
+        if (m.firstRow != m.lastRow || m.firstCol != m.lastCol) {
+            merges.push_back(m); // a merge of one cell means nothing and Excel rejects it
+        }
+    }
+    std::vector<LinkOut> links;
+    uint32_t relCount = 0;
+    for (const Hyperlink& h : sheet.hyperlinks) {
+        if (!InGrid(h.range)) {
+            throw LimitError("sheet \"" + sheetName + "\": the hyperlink at " + RangeName(h.range) +
+                             " lies outside the xlsx grid");
+        }
+        if (h.target.empty() && h.location.empty()) {
+            continue; // points nowhere
+        }
+        links.push_back({&h, h.range, h.target.empty() ? 0 : ++relCount});
+    }
+    std::vector<ColumnInfo> columns = sheet.columns;
+    std::stable_sort(columns.begin(), columns.end(),
+                     [](const ColumnInfo& a, const ColumnInfo& b) { return a.first < b.first; });
+    for (const ColumnInfo& c : columns) {
+        if (c.first > c.last || c.last >= limits::kXlsxMaxCols) {
+            throw LimitError("sheet \"" + sheetName + "\": column settings for " + ColumnName(c.first) + ":" +
+                             ColumnName(c.last) + " lie outside the xlsx grid");
+        }
+    }
+    if (sheet.frozenRows >= limits::kXlsxMaxRows || sheet.frozenCols >= limits::kXlsxMaxCols) {
+        throw LimitError("sheet \"" + sheetName + "\": the frozen panes lie outside the xlsx grid");
+    }
+    if (!sheet.rows.empty() && sheet.rows.back().index >= limits::kXlsxMaxRows) {
+        const Row& last = sheet.rows.back();
+        throw LimitError(tables.Where(last.index, last.cells.empty() ? 0 : last.cells.front().col) +
+                         ": the row lies outside the xlsx grid (at most 1,048,576 rows)");
+    }
+
+    zip.BeginPart("xl/worksheets/sheet" + std::to_string(index + 1) + ".xml");
+    PartStream out(zip);
+    out.Append(SheetHead(sheet, active, merges, columns, tables));
+    WriteSheetData(out, sheet, tables);
+    WriteSheetTail(out, merges, links);
+    out.Flush();
+    zip.EndPart();
+
+    if (relCount > 0) {
+        zip.AddPart("xl/worksheets/_rels/sheet" + std::to_string(index + 1) + ".xml.rels",
+                    WorksheetRelationshipsPart(links));
+    }
+
+    // A sheet read only to be written goes back to its source, so that saving a large workbook
+    // holds one sheet at a time.
+    if (!wasLoaded) {
+        workbook.UnloadSheet(index);
+    }
+}
+
+} // namespace gq::engine::xlsxout
