@@ -56,16 +56,33 @@ public:
     }
 };
 
-// Something exceeds one of the limits of Limits.h (a grid, a size, a count).
-class LimitError : public EngineError {
+// A failure about one file: the file is a field, and the message names it in front of the problem
+// ("\"q1.xls\": the file is larger than 2048 MB"). `file` may be empty for failures about no file
+// (a workbook being written, say), whose message is the problem alone.
+class FileError : public EngineError {
 public:
-    using EngineError::EngineError;
+    FileError(const std::string& file, const std::string& problem)
+        : EngineError(file.empty() ? problem : "\"" + file + "\": " + problem), m_file(file)
+    {
+    }
+    const std::string& File() const { return m_file; }
+
+private:
+    std::string m_file;
+};
+
+// Something exceeds one of the limits of Limits.h (a grid, a size, a count).
+class LimitError : public FileError {
+public:
+    LimitError(const std::string& file, const std::string& problem) : FileError(file, problem) {}
+    // A limit of what is being written, which no input file is to blame for.
+    explicit LimitError(const std::string& problem) : FileError({}, problem) {}
 };
 
 // An input/output failure: a file cannot be read, created, written or renamed.
-class IoError : public EngineError {
+class IoError : public FileError {
 public:
-    using EngineError::EngineError;
+    IoError(const std::string& file, const std::string& problem) : FileError(file, problem) {}
 };
 
 } // namespace gq::engine

@@ -200,7 +200,7 @@ private:
 
 [[noreturn]] void FailSave(const std::string& path, const char* what, int err)
 {
-    throw IoError("\"" + path + "\": " + what + ": " + std::strerror(err));
+    throw IoError(path, std::string(what) + ": " + std::strerror(err));
 }
 
 void WriteAndSync(Workbook& workbook, int fd, const std::string& path)
@@ -316,7 +316,7 @@ void WriteNewWorkbookFile(Workbook& workbook, const std::string& path)
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         int err = errno;
-        throw IoError("\"" + path + "\": cannot create the file: " + std::strerror(err));
+        throw IoError(path, std::string("cannot create the file: ") + std::strerror(err));
     }
     try {
         FileSink sink(fd, path);
@@ -325,7 +325,7 @@ void WriteNewWorkbookFile(Workbook& workbook, const std::string& path)
         if (::close(fd) != 0) {
             fd = -1;
             int err = errno;
-            throw IoError("\"" + path + "\": cannot write the file: " + std::strerror(err));
+            throw IoError(path, std::string("cannot write the file: ") + std::strerror(err));
         }
         fd = -1;
     } catch (...) {

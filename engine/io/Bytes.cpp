@@ -148,15 +148,15 @@ public:
     void CheckUnchanged() const override
     {
         if (m_guard->cut.load(std::memory_order_acquire)) {
-            throw IoError("\"" + m_name + "\": the file was cut short by another program while it was being read");
+            throw IoError(m_name, "the file was cut short by another program while it was being read");
         }
         struct stat st {};
         if (fstat(m_fd, &st) != 0) {
             int err = errno;
-            throw IoError("\"" + m_name + "\": cannot read the file: " + ErrnoText(err));
+            throw IoError(m_name, "cannot read the file: " + ErrnoText(err));
         }
         if (static_cast<uint64_t>(st.st_size) != m_size || !SameTime(st.st_mtim, m_mtime)) {
-            throw IoError("\"" + m_name + "\": the file was changed by another program after it was opened");
+            throw IoError(m_name, "the file was changed by another program after it was opened");
         }
     }
 
@@ -192,10 +192,10 @@ std::vector<uint8_t> ReadWhole(int fd, size_t size, const std::string& path)
         }
         if (n < 0) {
             int err = errno;
-            throw IoError("\"" + path + "\": cannot read the file: " + ErrnoText(err));
+            throw IoError(path, "cannot read the file: " + ErrnoText(err));
         }
         if (n == 0) {
-            throw IoError("\"" + path + "\": the file was cut short by another program while it was being read");
+            throw IoError(path, "the file was cut short by another program while it was being read");
         }
         done += static_cast<size_t>(n);
     }
@@ -210,21 +210,21 @@ std::shared_ptr<const InputBytes> InputBytes::MapFile(const std::string& path)
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         int err = errno;
-        throw IoError("\"" + path + "\": cannot open the file: " + ErrnoText(err));
+        throw IoError(path, "cannot open the file: " + ErrnoText(err));
     }
     struct stat st {};
     if (fstat(fd, &st) != 0) {
         int err = errno;
         ::close(fd);
-        throw IoError("\"" + path + "\": cannot read the file: " + ErrnoText(err));
+        throw IoError(path, "cannot read the file: " + ErrnoText(err));
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        throw IoError("\"" + path + "\": not a regular file");
+        throw IoError(path, "not a regular file");
     }
     if (static_cast<uint64_t>(st.st_size) > limits::kMaxInputFileBytes) {
         ::close(fd);
-        throw LimitError("\"" + path + "\": the file is larger than " +
+        throw LimitError(path, "the file is larger than " +
                          std::to_string(limits::kMaxInputFileBytes >> 20) + " MB");
     }
     auto size = static_cast<size_t>(st.st_size);
@@ -236,7 +236,7 @@ std::shared_ptr<const InputBytes> InputBytes::MapFile(const std::string& path)
     if (base == MAP_FAILED) {
         int err = errno;
         ::close(fd);
-        throw IoError("\"" + path + "\": cannot read the file: " + ErrnoText(err));
+        throw IoError(path, "cannot read the file: " + ErrnoText(err));
     }
     GuardedRange* guard = GuardRange(base, size);
     if (guard == nullptr) {
@@ -287,7 +287,7 @@ void FileSink::Write(const void* data, size_t size)
                     continue;
                 }
                 int err = errno;
-                throw IoError("\"" + m_name + "\": cannot write the file: " + ErrnoText(err));
+                throw IoError(m_name, "cannot write the file: " + ErrnoText(err));
             }
             done += static_cast<size_t>(n);
         }
@@ -308,7 +308,7 @@ void FileSink::Drain()
             }
             int err = errno;
             m_buffer.clear();
-            throw IoError("\"" + m_name + "\": cannot write the file: " + ErrnoText(err));
+            throw IoError(m_name, "cannot write the file: " + ErrnoText(err));
         }
         done += static_cast<size_t>(n);
     }
@@ -320,7 +320,7 @@ void FileSink::Finish()
     Drain();
     if (::fsync(m_fd) != 0) {
         int err = errno;
-        throw IoError("\"" + m_name + "\": cannot write the file: " + ErrnoText(err));
+        throw IoError(m_name, "cannot write the file: " + ErrnoText(err));
     }
 }
 

@@ -196,7 +196,7 @@ void XlsBook::ReadBoundSheet(const Record& rec)
     }
     p.offset = (dt == 0 && !IsDialogOrOtherSheet(position)) ? position : SIZE_MAX;
     if (m_pending.size() >= limits::kMaxSheets) {
-        throw LimitError("\"" + m_name + "\": the workbook lists more sheets than a workbook can hold");
+        throw LimitError(m_name, "the workbook lists more sheets than a workbook can hold");
     }
     m_pending.push_back(std::move(p));
 }

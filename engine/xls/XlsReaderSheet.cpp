@@ -93,7 +93,7 @@ void XlsBook::ReadHLink(std::span<const uint8_t> body, size_t offset, Worksheet&
         return; // another moniker kind: nothing a user could follow
     }
     if (out.hyperlinks.size() >= limits::kMaxHyperlinks) {
-        throw LimitError("\"" + m_name + "\": a sheet holds more hyperlinks than the reader accepts");
+        throw LimitError(m_name, "a sheet holds more hyperlinks than the reader accepts");
     }
     out.hyperlinks.push_back(std::move(link));
 }
@@ -397,7 +397,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                     continue; // an impossible range merges nothing
                 }
                 if (out.merges.size() >= limits::kMaxMergedRanges) {
-                    throw LimitError("\"" + m_name + "\": a sheet holds more merged ranges than the reader accepts");
+                    throw LimitError(m_name, "a sheet holds more merged ranges than the reader accepts");
                 }
                 out.merges.push_back(m);
             }

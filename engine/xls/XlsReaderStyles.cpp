@@ -111,7 +111,7 @@ void XlsBook::ReadXf(const Record& rec)
 void XlsBook::AddXf(const RawXf& xf)
 {
     if (m_xfs.size() >= limits::kMaxXlsXfRecords) {
-        throw LimitError("\"" + m_name + "\": the workbook defines more than " +
+        throw LimitError(m_name, "the workbook defines more than " +
                          std::to_string(limits::kMaxXlsXfRecords) + " cell formats");
     }
     m_xfs.push_back(xf);

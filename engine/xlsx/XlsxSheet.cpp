@@ -470,7 +470,7 @@ void WorksheetParser::StartRow(const XmlAttributes& atts)
     m_nextCol = 0;
     m_inRow = true;
     if (++m_cellCount > limits::kMaxCellsPerSheet) {
-        throw LimitError("\"" + m_file + "\": the sheet " + m_part + " holds more than " +
+        throw LimitError(m_file, "the sheet " + m_part + " holds more than " +
                          std::to_string(limits::kMaxCellsPerSheet) + " cells");
     }
     Row& row = m_out.rows.emplace_back();
@@ -618,7 +618,7 @@ void WorksheetParser::EndCell()
         return; // nothing to keep
     }
     if (++m_cellCount > limits::kMaxCellsPerSheet) {
-        throw LimitError("\"" + m_file + "\": the sheet " + m_part + " holds more than " +
+        throw LimitError(m_file, "the sheet " + m_part + " holds more than " +
                          std::to_string(limits::kMaxCellsPerSheet) + " cells");
     }
     if (!m_inRow || m_cellRow != m_rowIndex) {
@@ -669,7 +669,7 @@ void WorksheetParser::AddMerge(const XmlAttributes& atts)
         Fail("a merged range has an invalid reference");
     }
     if (m_out.merges.size() >= limits::kMaxMergedRanges) {
-        throw LimitError("\"" + m_file + "\": the sheet " + m_part + " holds more than " +
+        throw LimitError(m_file, "the sheet " + m_part + " holds more than " +
                          std::to_string(limits::kMaxMergedRanges) + " merged ranges");
     }
     m_out.merges.push_back(range);
@@ -683,7 +683,7 @@ void WorksheetParser::AddHyperlink(const XmlAttributes& atts)
         return; // a link without a valid anchor cannot be placed; the cells keep their values
     }
     if (m_out.hyperlinks.size() >= limits::kMaxHyperlinks) {
-        throw LimitError("\"" + m_file + "\": the sheet " + m_part + " holds more than " +
+        throw LimitError(m_file, "the sheet " + m_part + " holds more than " +
                          std::to_string(limits::kMaxHyperlinks) + " hyperlinks");
     }
     Hyperlink link;

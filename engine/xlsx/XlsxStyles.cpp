@@ -254,7 +254,7 @@ private:
     void CheckCount(size_t n) const
     {
         if (n > kMaxStyleRecords) {
-            throw LimitError("\"" + m_file + "\": the styles part " + m_part + " holds more than " +
+            throw LimitError(m_file, "the styles part " + m_part + " holds more than " +
                              std::to_string(kMaxStyleRecords) + " entries in one table");
         }
     }

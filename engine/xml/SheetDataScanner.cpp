@@ -79,7 +79,7 @@ bool SheetDataScanner::Feed(const char* data, size_t size, bool last)
             ScanError("the document ends inside an element", m_buffer.size());
         }
         if (m_buffer.size() - m_pos > limits::kMaxXmlTokenBytes) {
-            throw LimitError("\"" + m_file + "\": the part " + m_part + " holds an XML token larger than " +
+            throw LimitError(m_file, "the part " + m_part + " holds an XML token larger than " +
                              std::to_string(limits::kMaxXmlTokenBytes >> 20) + " MB");
         }
     }

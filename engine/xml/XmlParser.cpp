@@ -194,7 +194,7 @@ void XmlParser::FeedExpat(const char* data, size_t size, bool last)
         }
         m_bytesSinceEvent += piece;
         if (m_bytesSinceEvent > limits::kMaxXmlTokenBytes) {
-            throw LimitError("\"" + m_file + "\": the part " + m_part + " holds an XML token larger than " +
+            throw LimitError(m_file, "the part " + m_part + " holds an XML token larger than " +
                              std::to_string(limits::kMaxXmlTokenBytes >> 20) + " MB");
         }
         data += piece;

@@ -112,7 +112,7 @@ ZipReader::ZipReader(std::shared_ptr<const InputBytes> bytes) : m_bytes(std::mov
     if (count < 0 || static_cast<uint64_t>(count) > limits::kMaxZipEntries) {
         zip_discard(m_zip);
         m_zip = nullptr;
-        throw LimitError("\"" + FileName() + "\": the zip package holds more than " +
+        throw LimitError(FileName(), "the zip package holds more than " +
                          std::to_string(limits::kMaxZipEntries) + " parts");
     }
     m_index.reserve(static_cast<size_t>(count));
@@ -260,17 +260,17 @@ void ZipReader::Inflate(std::string_view partName, uint64_t maxBytes,
     // bytes actually produced while inflating, since the declared sizes may lie.
     uint64_t limit = std::min<uint64_t>(maxBytes, limits::kMaxPartBytes);
     if (st.size > limit) {
-        throw LimitError("\"" + FileName() + "\": the part " + part + " would inflate to " +
+        throw LimitError(FileName(), "the part " + part + " would inflate to " +
                          std::to_string(st.size) + " bytes, more than the " + std::to_string(limit) +
                          " this program accepts");
     }
     if (st.size > limits::kRatioCheckThreshold &&
         st.size / std::max<uint64_t>(st.comp_size, 1) > limits::kMaxCompressionRatio) {
-        throw LimitError("\"" + FileName() + "\": the part " + part +
+        throw LimitError(FileName(), "the part " + part +
                          " is compressed more than 1000 to 1; the file looks like a zip bomb");
     }
     if (m_totalInflated + st.size > limits::kMaxTotalInflatedBytes) {
-        throw LimitError("\"" + FileName() + "\": the package inflates to more than " +
+        throw LimitError(FileName(), "the package inflates to more than " +
                          std::to_string(limits::kMaxTotalInflatedBytes >> 30) + " GB");
     }
     FileCloser closer{zip_fopen_index(m_zip, static_cast<zip_uint64_t>(index), 0)};

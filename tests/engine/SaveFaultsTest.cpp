@@ -33,7 +33,7 @@ public:
     void Write(const void* data, size_t size) override
     {
         if (m_written + size > m_limit) {
-            throw IoError("\"out\": cannot write the file: No space left on device");
+            throw IoError("out", "cannot write the file: No space left on device");
         }
         m_bytes.insert(m_bytes.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
         m_written += size;

@@ -214,7 +214,7 @@ public:
     void Write(const void*, size_t size) override
     {
         if (m_written + size > m_failAt) {
-            throw IoError("disk full");
+            throw IoError("out.xlsx", "disk full");
         }
         m_written += size;
     }
