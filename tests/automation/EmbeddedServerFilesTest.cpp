@@ -17,16 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Runs a Python script (with openpyxl) that writes fixtures; false when Python is unusable.
-bool RunPython(const std::string& script, std::string& output)
-{
-    return test::RunCommand("/usr/bin/python3 -c " + test::ShellQuote(script), output) == 0;
-}
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using test::ReadAll;
 
 size_t FileCount(const fs::path& folder)
 {
@@ -91,19 +82,20 @@ TEST_F(EmbeddedServerFiles, EveryRefusalToOpenNamesTheFile)
     const std::string bytes = ReadAll(good);
     const struct {
         const char* file;
-        std::string content; // written as the file's bytes; "->x" makes a symbolic link to x
+        std::string content; // written as the file's bytes
+        const char* linkTo;  // when set, the file is a symbolic link to this instead
     } cases[] = {
-        {"empty.xlsx", ""},
-        {"text.xlsx", "just some text, not a workbook"},
-        {"cut.xlsx", bytes.substr(0, bytes.size() / 2)},
-        {"ole.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0')},
-        {"loop.xlsx", "->loop.xlsx"},
-        {"folder.xlsx", "->."},
+        {"empty.xlsx", "", nullptr},
+        {"text.xlsx", "just some text, not a workbook", nullptr},
+        {"cut.xlsx", bytes.substr(0, bytes.size() / 2), nullptr},
+        {"ole.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0'), nullptr},
+        {"loop.xlsx", "", "loop.xlsx"},
+        {"folder.xlsx", "", "."},
     };
     for (const auto& c : cases) {
         const std::string path = m_dir.File(c.file);
-        if (c.content.rfind("->", 0) == 0) {
-            fs::create_symlink(c.content.substr(2), path);
+        if (c.linkTo != nullptr) {
+            fs::create_symlink(c.linkTo, path);
         } else {
             std::ofstream(path, std::ios::binary) << c.content;
         }
@@ -268,10 +260,10 @@ ws.row_dimensions[3].height = 30
 ws.freeze_panes = 'B3'
 wb.save(')" + src + "')\n";
     std::string out;
-    if (!RunPython("import openpyxl", out)) {
+    if (test::RunPython("import openpyxl", {}, out) != 0) {
         GTEST_SKIP() << "python3 with openpyxl is not available: " << out;
     }
-    ASSERT_TRUE(RunPython(script, out)) << out;
+    ASSERT_EQ(test::RunPython(script, {}, out), 0) << out;
 
     Ref<Workbook> target = m_server->AddWorkbook();
     Ref<Workbook> source = m_server->OpenWorkbook(src);

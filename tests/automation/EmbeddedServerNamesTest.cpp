@@ -5,9 +5,9 @@
 #include "engine/Errors.h"
 #include "engine/WorkbookFile.h"
 #include "engine/io/Bytes.h"
-#include "tests/engine/XlsxTestPackage.h"
 #include "tests/support/BiffTestBuilder.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/XlsxTestPackage.h"
 
 #include <gtest/gtest.h>
 

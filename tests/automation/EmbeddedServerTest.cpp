@@ -404,9 +404,7 @@ TEST_F(EmbeddedServerTest, SaveAsXlsRefusesSheetsBeyondItsGridAndLeavesTheEarlie
         ModelOf(*book)->Sheet(0).rows.clear();
         ModelOf(*book)->Sheet(0).SetNumber(0, 0, 1);
     }
-    std::ifstream in(path);
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(content, "earlier content");
+    EXPECT_EQ(test::ReadAll(path), "earlier content");
     size_t files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
         (void)entry;

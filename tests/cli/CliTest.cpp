@@ -20,6 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using automation::Ref;
+using test::ReadAll;
 using test::RunCommand;
 using test::ShellQuote;
 
@@ -56,12 +57,6 @@ void MakeBook(const std::string& path, const std::string& label, const std::vect
         }
     }
     engine::SaveWorkbookFile(book, path);
-}
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::set<std::string> FilesIn(const fs::path& folder)
@@ -362,8 +357,7 @@ TEST(CliPaths, TheTemporaryOutputIsBesideTheOutputInTheSameFormat)
 // The independent readers see what the command wrote.
 TEST_F(Cli, EndToEndMultiSheetXlsxReadByOpenpyxl)
 {
-    std::string probe;
-    if (RunCommand("/usr/bin/python3 -c 'import openpyxl'", probe) != 0) {
+    if (!test::HavePython("openpyxl")) {
         GTEST_SKIP() << "openpyxl is not installed";
     }
     const std::string output = dir.File("multi.xlsx");
@@ -374,7 +368,7 @@ TEST_F(Cli, EndToEndMultiSheetXlsxReadByOpenpyxl)
                                "for ws in wb.worksheets:\n"
                                "    print(ws.title, ws.max_row, ws['A1'].value, ws.cell(ws.max_row, 2).value)\n";
     std::string out;
-    ASSERT_EQ(RunCommand("/usr/bin/python3 -c " + ShellQuote(script) + " " + ShellQuote(output), out), 0) << out;
+    ASSERT_EQ(test::RunPython(script, {output}, out), 0) << out;
     EXPECT_EQ(out, "Sales 3 east Sales 1 30\n"
                    "Summary 3 east Summary 1 30\n"
                    "Costs 4 west Costs 1 40\n"
@@ -384,8 +378,7 @@ TEST_F(Cli, EndToEndMultiSheetXlsxReadByOpenpyxl)
 
 TEST_F(Cli, EndToEndSingleSheetXlsReadByXlrd)
 {
-    std::string probe;
-    if (RunCommand("/usr/bin/python3 -c 'import xlrd'", probe) != 0) {
+    if (!test::HavePython("xlrd")) {
         GTEST_SKIP() << "xlrd is not installed";
     }
     const std::string output = dir.File("single.xls");
@@ -398,7 +391,7 @@ TEST_F(Cli, EndToEndSingleSheetXlsReadByXlrd)
                                "    for r in range(sh.nrows):\n"
                                "        print(' ', sh.cell_value(r, 0), int(sh.cell_value(r, 1)))\n";
     std::string out;
-    ASSERT_EQ(RunCommand("/usr/bin/python3 -c " + ShellQuote(script) + " " + ShellQuote(output), out), 0) << out;
+    ASSERT_EQ(test::RunPython(script, {output}, out), 0) << out;
     // The merge visits the list from its end, and each block goes below the rows already there.
     EXPECT_EQ(out, "Sheet2 8\n"
                    "  north Plan 1 10\n  north Plan 2 20\n"

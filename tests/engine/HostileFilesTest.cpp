@@ -4,10 +4,11 @@
 // fast and with bounded memory.
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/text/Utf8.h"
 #include "engine/xls/XlsReader.h"
 #include "engine/xlsx/XlsxReader.h"
-#include "tests/engine/XlsxTestPackage.h"
 #include "tests/support/BiffTestBuilder.h"
+#include "tests/support/XlsxTestPackage.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -548,6 +549,7 @@ TEST(HostileXls, LongNamesAndBrokenUtf16GiveValidUtf8AndANulIsAClearError)
     struct NameCase {
         const char* label;
         std::vector<uint8_t> nameField; // ShortXLUnicodeString: cch, options, characters
+        const char* refusal;            // what the error says of a refused name; nullptr: the name is read
     };
     tb::Bytes longName;
     longName.U8(255).U8(0).Ascii(std::string(255, 'L'));
@@ -557,10 +559,10 @@ TEST(HostileXls, LongNamesAndBrokenUtf16GiveValidUtf8AndANulIsAClearError)
     loneSurrogate.U8(3).U8(1).U16('a').U16(0xD800).U16('b');
     tb::Bytes reversedPair;
     reversedPair.U8(2).U8(1).U16(0xDC00).U16(0xD800);
-    const NameCase cases[] = {{"255 characters", longName.Data()},
-                              {"NUL inside", nul.Data()},
-                              {"lone surrogate", loneSurrogate.Data()},
-                              {"reversed surrogate pair", reversedPair.Data()}};
+    const NameCase cases[] = {{"255 characters", longName.Data(), nullptr},
+                              {"NUL inside", nul.Data(), "NUL"},
+                              {"lone surrogate", loneSurrogate.Data(), nullptr},
+                              {"reversed surrogate pair", reversedPair.Data(), nullptr}};
     for (const NameCase& c : cases) {
         SCOPED_TRACE(c.label);
         tb::WorkbookStream wb = Book({XfRecord(0, 0)}, "PLACEHOLDER", NumberCell(0, 0, 15, 1));
@@ -582,14 +584,14 @@ TEST(HostileXls, LongNamesAndBrokenUtf16GiveValidUtf8AndANulIsAClearError)
         position += static_cast<uint32_t>(c.nameField.size()) - static_cast<uint32_t>(placeholder.size());
         std::memcpy(&stream[recordAt + 4], &position, 4);
         auto bytes = InputBytes::FromMemory(tb::CompoundFile({{"Workbook", stream}}).bytes, "hostile.xls");
-        if (std::string_view(c.label) == "NUL inside") {
+        if (c.refusal != nullptr) {
             Bounded(1.0, 64, [&] {
                 try {
                     ReadXls(bytes);
-                    ADD_FAILURE() << "a sheet name with a NUL was accepted";
+                    ADD_FAILURE() << "the sheet name was accepted";
                 } catch (const FormatError& e) {
                     EXPECT_NE(std::string(e.what()).find("hostile.xls"), std::string::npos) << e.what();
-                    EXPECT_NE(std::string(e.what()).find("NUL"), std::string::npos) << e.what();
+                    EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
                 }
             });
             continue;
@@ -600,18 +602,9 @@ TEST(HostileXls, LongNamesAndBrokenUtf16GiveValidUtf8AndANulIsAClearError)
                 ASSERT_EQ(book->SheetCount(), 1u);
                 const std::string& name = book->SheetName(0);
                 // Valid UTF-8: every lead byte has its continuation bytes and no surrogate is encoded.
-                for (size_t i = 0; i < name.size();) {
-                    auto b = static_cast<uint8_t>(name[i]);
-                    size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-                    ASSERT_NE(n, 0u) << "bad lead byte at " << i;
-                    ASSERT_LE(i + n, name.size());
-                    for (size_t k = 1; k < n; ++k) {
-                        ASSERT_EQ(static_cast<uint8_t>(name[i + k]) >> 6, 2u);
-                    }
-                    if (n == 3) {
-                        EXPECT_FALSE(b == 0xED && static_cast<uint8_t>(name[i + 1]) >= 0xA0) << "encoded surrogate";
-                    }
-                    i += n;
+                for (size_t pos = 0; pos < name.size();) {
+                    const size_t at = pos;
+                    ASSERT_NE(DecodeUtf8(name, pos), kNotUtf8) << "not UTF-8 at " << at;
                 }
                 const Cell* cell = book->Sheet(0).FindCell(0, 0);
                 ASSERT_NE(cell, nullptr);

@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace gq::engine {
 namespace {
@@ -70,14 +69,6 @@ std::unique_ptr<Workbook> SizeableWorkbook()
         sheet.merges.push_back({2100, 0, 2101, 3});
     }
     return wb;
-}
-
-std::string Content(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 std::vector<std::string> FilesIn(const fs::path& folder)
@@ -168,7 +159,7 @@ TEST(SaveFaults, FullFileSystemLeavesTheEarlierFileAndNoPartialFile)
             EXPECT_NE(message.find(target), std::string::npos) << message;
             EXPECT_NE(message.find("No space left"), std::string::npos) << message;
         }
-        EXPECT_EQ(Content(target), "earlier content");
+        EXPECT_EQ(test::ReadAll(target), "earlier content");
         EXPECT_EQ(FilesIn(dir.Path() / "small"), std::vector<std::string>{name}) << "no temporary file may stay";
         fs::remove(target);
     }
@@ -195,7 +186,7 @@ TEST(SaveFaults, ReadOnlyFolderLeavesTheEarlierFileAndReportsClearly)
         EXPECT_NE(message.find(target), std::string::npos) << message;
         EXPECT_NE(message.find("Read-only"), std::string::npos) << message;
     }
-    EXPECT_EQ(Content(target), "earlier content");
+    EXPECT_EQ(test::ReadAll(target), "earlier content");
     EXPECT_EQ(FilesIn(dir.Path() / "ro"), std::vector<std::string>{"out.xlsx"});
 }
 
@@ -221,7 +212,7 @@ TEST(SaveFaults, ATerminatingSignalDuringTheSaveLeavesNoPartialFile)
             ASSERT_EQ(::waitpid(child, &status, 0), child);
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
             EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"out.xlsx"}) << "no temporary file may stay";
-            const std::string content = Content(target);
+            const std::string content = test::ReadAll(target);
             EXPECT_TRUE(content == "earlier content" || content.rfind("PK", 0) == 0) << "the target is whole";
         }
     }

@@ -9,215 +9,17 @@
 
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
 #include <sstream>
-#include <variant>
 
 namespace gq::engine {
 namespace {
 
-// ---- A small JSON reader for the oracle files ------------------------------------------------
-
-struct Json;
-using JsonArray = std::vector<Json>;
-using JsonObject = std::map<std::string, Json>;
-struct Json {
-    std::variant<std::nullptr_t, bool, int64_t, double, std::string, JsonArray, JsonObject> v;
-    bool IsNull() const { return std::holds_alternative<std::nullptr_t>(v); }
-    const Json& operator[](const std::string& key) const
-    {
-        static const Json kNull;
-        const auto* o = std::get_if<JsonObject>(&v);
-        if (o == nullptr) {
-            return kNull;
-        }
-        auto it = o->find(key);
-        return it == o->end() ? kNull : it->second;
-    }
-    const JsonArray& Array() const
-    {
-        static const JsonArray kEmpty;
-        const auto* a = std::get_if<JsonArray>(&v);
-        return a != nullptr ? *a : kEmpty;
-    }
-    std::string Str() const
-    {
-        const auto* s = std::get_if<std::string>(&v);
-        return s != nullptr ? *s : std::string();
-    }
-};
-
-class JsonParser {
-public:
-    explicit JsonParser(std::string text) : m_t(std::move(text)) {}
-    Json Parse()
-    {
-        Json j = Value();
-        return j;
-    }
-
-private:
-    void Ws()
-    {
-        while (m_i < m_t.size() && (m_t[m_i] == ' ' || m_t[m_i] == '\n' || m_t[m_i] == '\r' || m_t[m_i] == '\t')) {
-            ++m_i;
-        }
-    }
-    Json Value()
-    {
-        Ws();
-        if (m_i >= m_t.size()) {
-            throw std::runtime_error("json: unexpected end");
-        }
-        char c = m_t[m_i];
-        Json j;
-        if (c == '{') {
-            ++m_i;
-            JsonObject o;
-            Ws();
-            if (m_t[m_i] == '}') {
-                ++m_i;
-                j.v = std::move(o);
-                return j;
-            }
-            while (true) {
-                Ws();
-                std::string key = String();
-                Ws();
-                ++m_i; // ':'
-                o[key] = Value();
-                Ws();
-                if (m_t[m_i++] == '}') {
-                    break;
-                }
-            }
-            j.v = std::move(o);
-        } else if (c == '[') {
-            ++m_i;
-            JsonArray a;
-            Ws();
-            if (m_t[m_i] == ']') {
-                ++m_i;
-                j.v = std::move(a);
-                return j;
-            }
-            while (true) {
-                a.push_back(Value());
-                Ws();
-                if (m_t[m_i++] == ']') {
-                    break;
-                }
-            }
-            j.v = std::move(a);
-        } else if (c == '"') {
-            j.v = String();
-        } else if (m_t.compare(m_i, 4, "null") == 0) {
-            m_i += 4;
-        } else if (m_t.compare(m_i, 4, "true") == 0) {
-            m_i += 4;
-            j.v = true;
-        } else if (m_t.compare(m_i, 5, "false") == 0) {
-            m_i += 5;
-            j.v = false;
-        } else {
-            size_t start = m_i;
-            bool real = false;
-            while (m_i < m_t.size() && std::string_view("+-0123456789.eE").find(m_t[m_i]) != std::string_view::npos) {
-                real = real || m_t[m_i] == '.' || m_t[m_i] == 'e' || m_t[m_i] == 'E';
-                ++m_i;
-            }
-            std::string num = m_t.substr(start, m_i - start);
-            if (real) {
-                j.v = std::stod(num);
-            } else {
-                j.v = static_cast<int64_t>(std::stoll(num));
-            }
-        }
-        return j;
-    }
-    void Utf8(uint32_t u, std::string& out)
-    {
-        if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
-        } else if (u < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        } else if (u < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (u >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((u >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
-        }
-    }
-    std::string String()
-    {
-        std::string out;
-        ++m_i; // opening quote
-        while (m_i < m_t.size() && m_t[m_i] != '"') {
-            char c = m_t[m_i++];
-            if (c != '\\') {
-                out.push_back(c);
-                continue;
-            }
-            char e = m_t[m_i++];
-            switch (e) {
-            case 'n': out.push_back('\n'); break;
-            case 't': out.push_back('\t'); break;
-            case 'r': out.push_back('\r'); break;
-            case 'b': out.push_back('\b'); break;
-            case 'f': out.push_back('\f'); break;
-            case 'u': {
-                uint32_t u = static_cast<uint32_t>(std::stoul(m_t.substr(m_i, 4), nullptr, 16));
-                m_i += 4;
-                if (u >= 0xD800 && u <= 0xDBFF && m_t.compare(m_i, 2, "\\u") == 0) {
-                    uint32_t lo = static_cast<uint32_t>(std::stoul(m_t.substr(m_i + 2, 4), nullptr, 16));
-                    m_i += 6;
-                    u = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
-                }
-                Utf8(u, out);
-                break;
-            }
-            default: out.push_back(e); break;
-            }
-        }
-        ++m_i;
-        return out;
-    }
-    std::string m_t;
-    size_t m_i = 0;
-};
-
-Json ReadJson(const std::filesystem::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return JsonParser(ss.str()).Parse();
-}
+using test::Json;
 
 // ---- Our reading, in the oracle's terms --------------------------------------------------------
-
-// Days since 1970-01-01 to a civil date (proleptic Gregorian).
-void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d)
-{
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    y = static_cast<int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y += m <= 2 ? 1 : 0;
-}
 
 // A serial date as the oracle writes it: a time of day for serials in [0, 1), a date and time
 // otherwise; the 1900 system counts from 1899-12-31 below serial 60 and from 1899-12-30 above.
@@ -246,7 +48,7 @@ std::string IsoFromSerial(double serial, bool date1904)
     }
     int64_t y;
     unsigned m, d;
-    CivilFromDays(epoch + days, y, m, d);
+    test::CivilFromDays(epoch + days, y, m, d);
     char dateText[32];
     std::snprintf(dateText, sizeof dateText, "%04d-%02u-%02u", static_cast<int>(y), m, d);
     return std::string(dateText) + "T" + time;
@@ -258,15 +60,15 @@ std::string OracleText(const Json& j)
     if (j.IsNull()) {
         return "null";
     }
-    if (const auto* b = std::get_if<bool>(&j.v)) {
-        return *b ? "true" : "false";
+    if (j.IsBool()) {
+        return j.Bool() ? "true" : "false";
     }
-    if (const auto* i = std::get_if<int64_t>(&j.v)) {
-        return std::to_string(*i);
+    if (j.IsInteger()) {
+        return std::to_string(j.Integer());
     }
-    if (const auto* r = std::get_if<double>(&j.v)) {
+    if (j.IsNumber()) {
         char buf[64];
-        std::snprintf(buf, sizeof buf, "%.15g", *r);
+        std::snprintf(buf, sizeof buf, "%.15g", j.Number());
         return buf;
     }
     return "\"" + j.Str() + "\"";
@@ -348,16 +150,7 @@ struct ManifestRow {
 std::vector<ManifestRow> XlsCorpusFiles(const std::filesystem::path& corpus)
 {
     std::vector<ManifestRow> rows;
-    std::ifstream in(corpus / "MANIFEST.tsv");
-    std::string line;
-    std::getline(in, line); // header
-    while (std::getline(in, line)) {
-        std::vector<std::string> f;
-        std::stringstream ss(line);
-        std::string field;
-        while (std::getline(ss, field, '\t')) {
-            f.push_back(field);
-        }
+    for (const std::vector<std::string>& f : test::CorpusManifest(corpus)) {
         if (f.size() < 9) {
             continue;
         }
@@ -413,7 +206,7 @@ TEST_F(XlsCorpus, MatchesTheIndependentReader)
             continue;
         }
         SCOPED_TRACE(base);
-        Json expected = ReadJson(oracle);
+        Json expected = Json::ReadFile(oracle);
         std::unique_ptr<Workbook> wb;
         try {
             wb = OpenWorkbookFile((m_corpus / row.file).string());
@@ -422,9 +215,9 @@ TEST_F(XlsCorpus, MatchesTheIndependentReader)
             continue;
         }
         ++compared;
-        EXPECT_EQ(wb->Date1904(), std::get<bool>(expected["date1904"].v));
+        EXPECT_EQ(wb->Date1904(), expected["date1904"].Bool());
         std::vector<const Json*> sheets;
-        for (const Json& s : expected["worksheets"].Array()) {
+        for (const Json& s : expected["worksheets"].Items()) {
             if (kOracleDialogSheets.count({base, s["name"].Str()}) == 0) {
                 sheets.push_back(&s);
             }
@@ -441,9 +234,9 @@ TEST_F(XlsCorpus, MatchesTheIndependentReader)
             if (!s["first_rows_origin"].IsNull()) {
                 CellRef origin;
                 ASSERT_TRUE(ParseCellName(s["first_rows_origin"].Str(), origin));
-                const JsonArray& rows = s["first_rows"].Array();
+                const Json::Array& rows = s["first_rows"].Items();
                 for (size_t r = 0; r < rows.size(); ++r) {
-                    const JsonArray& cells = rows[r].Array();
+                    const Json::Array& cells = rows[r].Items();
                     for (size_t c = 0; c < cells.size(); ++c) {
                         auto rr = static_cast<uint32_t>(origin.row + r);
                         auto cc = static_cast<uint32_t>(origin.col + c);
@@ -457,12 +250,12 @@ TEST_F(XlsCorpus, MatchesTheIndependentReader)
                     ours.push_back(CellName(m.firstRow, m.firstCol) + ":" + CellName(m.lastRow, m.lastCol));
                 }
                 std::sort(ours.begin(), ours.end());
-                EXPECT_EQ(static_cast<int64_t>(ours.size()), std::get<int64_t>(s["merged_count"].v));
+                EXPECT_EQ(static_cast<int64_t>(ours.size()), s["merged_count"].Integer());
                 if (ours.size() > 100) {
                     ours.resize(100);
                 }
                 std::vector<std::string> theirs;
-                for (const Json& m : s["merged"].Array()) {
+                for (const Json& m : s["merged"].Items()) {
                     theirs.push_back(m.Str());
                 }
                 EXPECT_EQ(ours, theirs);
@@ -478,6 +271,8 @@ TEST_F(XlsCorpus, DamagedAndEncryptedFilesFailClearlyAndFast)
 {
     int checked = 0;
     for (const ManifestRow& row : XlsCorpusFiles(m_corpus)) {
+        // The manifest's notes are the only place the corpus says which files are damaged or
+        // encrypted, and with which password: the notes text is matched for those facts.
         bool corrupt = row.notes.find("category: corrupt") != std::string::npos;
         bool encrypted = row.notes.find("category: encrypted") != std::string::npos;
         std::string base = std::filesystem::path(row.file).filename().string();

@@ -130,7 +130,7 @@ TEST(XlsWriterLarge, WorkbookNeedingDifatSectorsReadsBack)
                          "s=b.sheet_by_index(0)\n"
                          "bad=sum(1 for r in range(s.nrows) for c in range(s.ncols) if s.cell_value(r,c)!=r+c/3.0+0.1)\n"
                          "print(s.nrows, s.ncols, bad)\n";
-    int rc = RunCommand("/usr/bin/python3 -c " + ShellQuote(script) + " " + ShellQuote(path), out);
+    int rc = RunPython(script, {path}, out);
     EXPECT_EQ(rc, 0) << out;
     EXPECT_EQ(out, "45000 10 0\n");
 }

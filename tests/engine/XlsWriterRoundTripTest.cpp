@@ -5,6 +5,7 @@
 #include "engine/xls/XlsReader.h"
 #include "tests/engine/XlsWriterTestUtil.h"
 
+#include <bit>
 #include <cmath>
 #include <filesystem>
 #include <map>

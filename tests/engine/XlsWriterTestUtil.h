@@ -1,18 +1,16 @@
-// Helpers for the .xls writer's tests: writing a model to a file, xlrd's view of it as JSON lines,
+// Helpers for the .xls writer's tests: writing a model to memory, xlrd's view of it as JSON lines,
 // and a strict little reader of our own compound files and BIFF record streams.
 #pragma once
 
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
 #include "engine/xls/XlsWriter.h"
+#include "tests/support/Json.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
-#include <cstdio>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -25,65 +23,6 @@ inline std::vector<uint8_t> WriteToMemory(engine::Workbook& book)
     engine::MemorySink sink;
     engine::WriteXls(book, sink);
     return std::move(sink.Bytes());
-}
-
-inline void SaveBytes(const std::vector<uint8_t>& bytes, const std::string& path)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
-
-// One field of a JSON line as tests/engine/xls_dump.py prints it (json.dumps, ensure_ascii=False).
-struct Field {
-    std::string json;
-    Field(const char* text) : Field(std::string(text)) {}
-    Field(const std::string& text)
-    {
-        json = "\"";
-        for (unsigned char c : text) {
-            switch (c) {
-            case '"': json += "\\\""; break;
-            case '\\': json += "\\\\"; break;
-            case '\n': json += "\\n"; break;
-            case '\r': json += "\\r"; break;
-            case '\t': json += "\\t"; break;
-            case '\b': json += "\\b"; break;
-            case '\f': json += "\\f"; break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    json += buf;
-                } else {
-                    json += static_cast<char>(c);
-                }
-            }
-        }
-        json += "\"";
-    }
-    Field(int value) : json(std::to_string(value)) {}
-    Field(bool value) : json(value ? "true" : "false") {}
-};
-
-inline std::string Line(std::initializer_list<Field> fields)
-{
-    std::string out = "[";
-    for (const Field& f : fields) {
-        if (out.size() > 1) {
-            out += ",";
-        }
-        out += f.json;
-    }
-    return out + "]";
-}
-
-// The bits of a double as the dumper prints numbers.
-inline std::string Bits(double value)
-{
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(std::bit_cast<uint64_t>(value)));
-    return buf;
 }
 
 // What xlrd saw: the JSON lines, and anything else it printed (warnings), which should be nothing.
@@ -103,8 +42,7 @@ inline std::string DumperPath() { return std::string(GQ_SOURCE_DIR) + "/tests/en
 
 inline bool HaveXlrd()
 {
-    std::string out;
-    return RunCommand("/usr/bin/python3 -c 'import xlrd'", out) == 0;
+    return HavePython("xlrd");
 }
 
 inline XlrdView RunDumper(const std::string& args)

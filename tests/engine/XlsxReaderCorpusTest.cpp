@@ -20,203 +20,13 @@
 #include <map>
 #include <set>
 #include <sstream>
-#include <variant>
 
 namespace gq::engine {
 namespace {
 
-// ---- the oracle's JSON ----
-
-struct JValue;
-using JArray = std::vector<JValue>;
-using JObject = std::map<std::string, JValue>;
-struct JValue {
-    std::variant<std::nullptr_t, bool, double, std::string, JArray, JObject> v;
-    bool isInteger = false; // written without fraction or exponent
-    const JValue& operator[](const std::string& key) const
-    {
-        static const JValue kNull;
-        const auto* o = std::get_if<JObject>(&v);
-        if (o == nullptr) {
-            return kNull;
-        }
-        auto it = o->find(key);
-        return it == o->end() ? kNull : it->second;
-    }
-    const JArray& Items() const
-    {
-        static const JArray kEmpty;
-        const auto* a = std::get_if<JArray>(&v);
-        return a != nullptr ? *a : kEmpty;
-    }
-    std::string Str() const
-    {
-        const auto* s = std::get_if<std::string>(&v);
-        return s != nullptr ? *s : std::string();
-    }
-    bool IsNull() const { return std::holds_alternative<std::nullptr_t>(v); }
-};
-
-class JReader {
-public:
-    explicit JReader(const std::string& text) : m_t(text) {}
-    JValue Parse()
-    {
-        JValue v = Value();
-        Skip();
-        if (m_i != m_t.size()) {
-            throw std::runtime_error("json: trailing text");
-        }
-        return v;
-    }
-
-private:
-    void Skip()
-    {
-        while (m_i < m_t.size() && std::isspace(static_cast<unsigned char>(m_t[m_i]))) {
-            ++m_i;
-        }
-    }
-    char Peek()
-    {
-        Skip();
-        if (m_i >= m_t.size()) {
-            throw std::runtime_error("json: unexpected end");
-        }
-        return m_t[m_i];
-    }
-    void Expect(char c)
-    {
-        if (Peek() != c) {
-            throw std::runtime_error(std::string("json: expected ") + c);
-        }
-        ++m_i;
-    }
-    JValue Value()
-    {
-        JValue out;
-        char c = Peek();
-        if (c == '{') {
-            ++m_i;
-            JObject o;
-            if (Peek() != '}') {
-                do {
-                    std::string key = String();
-                    Expect(':');
-                    o[key] = Value();
-                } while (Peek() == ',' && ++m_i);
-            }
-            Expect('}');
-            out.v = std::move(o);
-        } else if (c == '[') {
-            ++m_i;
-            JArray a;
-            if (Peek() != ']') {
-                do {
-                    a.push_back(Value());
-                } while (Peek() == ',' && ++m_i);
-            }
-            Expect(']');
-            out.v = std::move(a);
-        } else if (c == '"') {
-            out.v = String();
-        } else if (m_t.compare(m_i, 4, "true") == 0) {
-            m_i += 4;
-            out.v = true;
-        } else if (m_t.compare(m_i, 5, "false") == 0) {
-            m_i += 5;
-            out.v = false;
-        } else if (m_t.compare(m_i, 4, "null") == 0) {
-            m_i += 4;
-        } else {
-            size_t start = m_i;
-            while (m_i < m_t.size() && std::strchr("+-0123456789.eE", m_t[m_i]) != nullptr) {
-                ++m_i;
-            }
-            std::string number = m_t.substr(start, m_i - start);
-            if (number.empty()) {
-                throw std::runtime_error("json: bad value");
-            }
-            out.v = std::stod(number);
-            out.isInteger = number.find_first_of(".eE") == std::string::npos;
-        }
-        return out;
-    }
-    static void Utf8(std::string& out, uint32_t cp)
-    {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    uint32_t Hex4()
-    {
-        uint32_t v = static_cast<uint32_t>(std::stoul(m_t.substr(m_i, 4), nullptr, 16));
-        m_i += 4;
-        return v;
-    }
-    std::string String()
-    {
-        Expect('"');
-        std::string s;
-        while (m_i < m_t.size() && m_t[m_i] != '"') {
-            char c = m_t[m_i++];
-            if (c != '\\') {
-                s += c;
-                continue;
-            }
-            char e = m_t[m_i++];
-            switch (e) {
-            case 'n': s += '\n'; break;
-            case 't': s += '\t'; break;
-            case 'r': s += '\r'; break;
-            case 'b': s += '\b'; break;
-            case 'f': s += '\f'; break;
-            case 'u': {
-                uint32_t cp = Hex4();
-                if (cp >= 0xD800 && cp <= 0xDBFF && m_t.compare(m_i, 2, "\\u") == 0) {
-                    m_i += 2;
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (Hex4() - 0xDC00);
-                }
-                Utf8(s, cp);
-                break;
-            }
-            default: s += e; break;
-            }
-        }
-        Expect('"');
-        return s;
-    }
-    const std::string& m_t;
-    size_t m_i = 0;
-};
+using test::Json;
 
 // ---- our values in the oracle's terms ----
-
-void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d)
-{
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    y = static_cast<int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y += m <= 2;
-}
 
 // A serial date as the oracle writes it: its reader rounds to the millisecond, gives a time of day
 // for serials below 1, and moves serials before 1900-03-01 by a day (the 1900 leap-year quirk).
@@ -249,7 +59,7 @@ std::string SerialToIso(double serial, bool date1904)
     int64_t y = 0;
     unsigned m = 0;
     unsigned d = 0;
-    CivilFromDays(days, y, m, d);
+    test::CivilFromDays(days, y, m, d);
     std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT", static_cast<long long>(y), m, d);
     std::string date = buf;
     return date + timeText(ms);
@@ -291,15 +101,7 @@ struct ManifestRow {
 std::vector<ManifestRow> XlsxManifestRows(const std::filesystem::path& corpus)
 {
     std::vector<ManifestRow> rows;
-    std::ifstream in(corpus / "MANIFEST.tsv");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::stringstream ss(line);
-        std::string f;
-        while (std::getline(ss, f, '\t')) {
-            fields.push_back(f);
-        }
+    for (const std::vector<std::string>& fields : test::CorpusManifest(corpus)) {
         if (fields.size() < 9 || fields[1].rfind("files/", 0) != 0) {
             continue;
         }
@@ -311,22 +113,15 @@ std::vector<ManifestRow> XlsxManifestRows(const std::filesystem::path& corpus)
         if (!(lower.ends_with(".xlsx") || lower.ends_with(".xlsm"))) {
             continue;
         }
+        // The category (damaged, encrypted) is written only in the manifest's notes.
         size_t cat = fields[8].find("category: ");
         rows.push_back({name, cat == std::string::npos ? std::string() : fields[8].substr(cat + 10)});
     }
     return rows;
 }
 
-std::string ReadText(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // Compares one cell of ours with the oracle's; empty when equal, else a description.
-std::string CompareCell(Workbook& wb, const Cell* cell, const JValue& want)
+std::string CompareCell(Workbook& wb, const Cell* cell, const Json& want)
 {
     std::ostringstream got;
     if (cell == nullptr || cell->type == CellType::Blank) {
@@ -343,9 +138,9 @@ std::string CompareCell(Workbook& wb, const Cell* cell, const JValue& want)
             }
             return "date " + iso;
         }
-        const double* n = std::get_if<double>(&want.v);
-        if (n != nullptr && (want.isInteger ? *n == cell->number
-                                            : std::fabs(*n - cell->number) <= 1e-12 * std::max(1.0, std::fabs(*n)))) {
+        if (want.IsNumber() && (want.IsInteger() ? want.Number() == cell->number
+                                                 : std::fabs(want.Number() - cell->number) <=
+                                                       1e-12 * std::max(1.0, std::fabs(want.Number())))) {
             return {};
         }
         got << "number " << cell->number;
@@ -353,11 +148,12 @@ std::string CompareCell(Workbook& wb, const Cell* cell, const JValue& want)
     }
     case CellType::String: {
         const std::string& s = wb.Strings().At(cell->text);
-        return want.Str() == s && std::holds_alternative<std::string>(want.v) ? std::string() : "string \"" + s + "\"";
+        return want.Str() == s && want.IsString() ? std::string() : "string \"" + s + "\"";
     }
     case CellType::Boolean: {
-        const bool* b = std::get_if<bool>(&want.v);
-        return b != nullptr && *b == cell->boolean ? std::string() : std::string("boolean ") + (cell->boolean ? "true" : "false");
+        return want.IsBool() && want.Bool() == cell->boolean
+                   ? std::string()
+                   : std::string("boolean ") + (cell->boolean ? "true" : "false");
     }
     case CellType::Error:
         return want.Str() == ErrorText(cell->error) ? std::string() : "error " + std::string(ErrorText(cell->error));
@@ -422,21 +218,21 @@ TEST_F(XlsxCorpus, ReadsLikeTheIndependentReader)
         if (!std::filesystem::exists(oraclePath)) {
             continue; // no independent opinion (the other readers fail on it); reading is the test
         }
-        JValue oracle = JReader(ReadText(oraclePath)).Parse();
+        Json oracle = Json::ReadFile(oraclePath);
         if (oracle["library"].Str().rfind("openpyxl", 0) != 0) {
             continue;
         }
         ++compared;
-        EXPECT_EQ(wb->Date1904(), std::get_if<bool>(&oracle["date1904"].v) != nullptr && std::get<bool>(oracle["date1904"].v));
-        std::vector<const JValue*> sheets;
-        for (const JValue& s : oracle["worksheets"].Items()) {
+        EXPECT_EQ(wb->Date1904(), oracle["date1904"].IsBool() && oracle["date1904"].Bool());
+        std::vector<const Json*> sheets;
+        for (const Json& s : oracle["worksheets"].Items()) {
             if (!IsKnownDifference(row.file, s["name"].Str())) {
                 sheets.push_back(&s);
             }
         }
         ASSERT_EQ(wb->SheetCount(), sheets.size());
         for (size_t i = 0; i < sheets.size(); ++i) {
-            const JValue& want = *sheets[i];
+            const Json& want = *sheets[i];
             SCOPED_TRACE(want["name"].Str());
             EXPECT_EQ(wb->SheetName(i), want["name"].Str());
             static const char* kStates[] = {"visible", "hidden", "veryHidden"};
@@ -456,24 +252,24 @@ TEST_F(XlsxCorpus, ReadsLikeTheIndependentReader)
                 merged.resize(100);
             }
             std::vector<std::string> wantMerged;
-            for (const JValue& m : want["merged"].Items()) {
+            for (const Json& m : want["merged"].Items()) {
                 std::string s = m.Str();
                 wantMerged.push_back(s.find(':') == std::string::npos ? s + ":" + s : s);
             }
             EXPECT_EQ(merged, wantMerged);
-            EXPECT_EQ(ws.merges.size(), static_cast<size_t>(std::get<double>(want["merged_count"].v)));
+            EXPECT_EQ(ws.merges.size(), static_cast<size_t>(want["merged_count"].Number()));
 
             CellRef origin;
             if (want["first_rows_origin"].IsNull() || !ParseCellName(want["first_rows_origin"].Str(), origin)) {
                 continue;
             }
-            const JArray& rows = want["first_rows"].Items();
+            const Json::Array& rows = want["first_rows"].Items();
             for (size_t r = 0; r < rows.size(); ++r) {
-                const JArray& cells = rows[r].Items();
+                const Json::Array& cells = rows[r].Items();
                 for (size_t c = 0; c < cells.size(); ++c) {
                     auto rowIndex = static_cast<uint32_t>(origin.row + r);
                     auto colIndex = static_cast<uint32_t>(origin.col + c);
-                    const JValue& cellWant = cells[c];
+                    const Json& cellWant = cells[c];
                     // Elapsed-time formats come out of the oracle as durations ("P0DT3600.0S"),
                     // which have no counterpart in a cell value.
                     if (cellWant.Str().rfind("P", 0) == 0 && cellWant.Str().find("DT") != std::string::npos) {

@@ -6,7 +6,7 @@
 #include "engine/xlsx/XlsxReader.h"
 #include "engine/xlsx/XlsxSheet.h"
 #include "engine/xlsx/XlsxStyles.h"
-#include "tests/engine/XlsxTestPackage.h"
+#include "tests/support/XlsxTestPackage.h"
 
 #include <gtest/gtest.h>
 

@@ -810,9 +810,7 @@ TEST(XlsxWriterOutsideReaders, LibreOfficeConvertsTheOutputToCsv)
                             " " + ShellQuote(path),
                         out);
     ASSERT_EQ(rc, 0) << out;
-    std::ifstream csv(dir.File("lo.csv"));
-    std::string text((std::istreambuf_iterator<char>(csv)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "name,value\ncaf\xC3\xA9 & co,2.5\n,TRUE\n,1234567\n");
+    EXPECT_EQ(ReadAll(dir.File("lo.csv")), "name,value\ncaf\xC3\xA9 & co,2.5\n,TRUE\n,1234567\n");
 }
 
 } // namespace

@@ -1,17 +1,16 @@
-// Helpers for the xlsx writer's tests: writing a model to a file, the schema validator, and the
+// Helpers for the xlsx writer's tests: writing a model to memory, the schema validator, and the
 // view of an output that openpyxl (an independent reader) has, as JSON lines from xlsx_dump.py.
 #pragma once
 
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
 #include "engine/xlsx/XlsxWriter.h"
+#include "tests/support/Json.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,16 +24,9 @@ inline std::vector<uint8_t> WriteToMemory(engine::Workbook& book, const engine::
     return std::move(sink.Bytes());
 }
 
-inline void SaveBytes(const std::vector<uint8_t>& bytes, const std::string& path)
-{
-    std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 inline bool HaveOpenpyxl()
 {
-    std::string out;
-    return RunCommand("/usr/bin/python3 -c 'import openpyxl, lxml'", out) == 0;
+    return HavePython("openpyxl, lxml");
 }
 
 inline bool HaveValidator()
@@ -109,64 +101,6 @@ inline ::testing::AssertionResult HasLine(const OpenpyxlView& view, const std::s
     size_t cut = line.find(',', line.find(',') + 1);
     cut = line.find(',', cut + 1);
     return ::testing::AssertionFailure() << "missing " << line << "\nnear:\n" << view.Near(line.substr(0, cut));
-}
-
-// JSON text of one value as Python's json.dumps(ensure_ascii=False) writes it.
-struct J {
-    std::string text;
-    J(const char* s) : J(std::string(s)) {}
-    J(const std::string& s)
-    {
-        text = "\"";
-        for (unsigned char c : s) {
-            switch (c) {
-            case '"': text += "\\\""; break;
-            case '\\': text += "\\\\"; break;
-            case '\n': text += "\\n"; break;
-            case '\r': text += "\\r"; break;
-            case '\t': text += "\\t"; break;
-            case '\b': text += "\\b"; break;
-            case '\f': text += "\\f"; break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    text += buf;
-                } else {
-                    text += static_cast<char>(c);
-                }
-            }
-        }
-        text += "\"";
-    }
-    J(int v) : text(std::to_string(v)) {}
-    J(size_t v) : text(std::to_string(v)) {}
-    J(bool v) : text(v ? "true" : "false") {}
-    J(std::nullptr_t) : text("null") {}
-};
-
-// A double as the dump writes it: the hex digits of its bits, quoted.
-inline J Bits(double v)
-{
-    uint64_t b = 0;
-    std::memcpy(&b, &v, sizeof b);
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(b));
-    return J(std::string(buf));
-}
-
-inline std::string Line(std::initializer_list<J> fields)
-{
-    std::string s = "[";
-    bool first = true;
-    for (const J& f : fields) {
-        if (!first) {
-            s += ",";
-        }
-        first = false;
-        s += f.text;
-    }
-    return s + "]";
 }
 
 } // namespace gq::test::xlsxw

@@ -10,7 +10,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace gq::merge {
 namespace {
@@ -101,10 +100,7 @@ TEST_F(EndToEnd, FailedSaveLeavesTheEarlierFileIntact)
         std::ofstream(output) << "earlier content";
     }
     EXPECT_ANY_THROW(MergeSheets(entries, output, true, servers, prompts));
-    std::ifstream in(output);
-    std::stringstream content;
-    content << in.rdbuf();
-    EXPECT_EQ(content.str(), "earlier content");
+    EXPECT_EQ(test::ReadAll(output), "earlier content");
     size_t files = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.Path())) {
         ++files;

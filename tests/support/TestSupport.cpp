@@ -1,10 +1,15 @@
 // Helpers shared by the tests.
 #include "tests/support/TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <sstream>
 #include <sys/wait.h>
 
 namespace gq::test {
@@ -46,6 +51,53 @@ std::filesystem::path CorpusDir()
     return {};
 }
 
+std::vector<std::vector<std::string>> CorpusManifest(const std::filesystem::path& corpus)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::ifstream in(corpus / "MANIFEST.tsv");
+    std::string line;
+    std::getline(in, line); // the header
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields;
+        std::stringstream ss(line);
+        std::string field;
+        while (std::getline(ss, field, '\t')) {
+            fields.push_back(field);
+        }
+        rows.push_back(std::move(fields));
+    }
+    return rows;
+}
+
+std::string ReadAll(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void SaveBytes(const std::vector<uint8_t>& bytes, const std::string& path)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+// Howard Hinnant's civil_from_days: whole 400-year eras, then the day within the era, counting
+// years from March so that the leap day falls at the end.
+void CivilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day)
+{
+    int64_t z = days + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    year = static_cast<int64_t>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    day = doy - (153 * mp + 2) / 5 + 1;
+    month = mp < 10 ? mp + 3 : mp - 9;
+    year += month <= 2 ? 1 : 0;
+}
+
 int RunCommand(const std::string& command, std::string& output)
 {
     output.clear();
@@ -73,6 +125,21 @@ std::string ShellQuote(const std::string& text)
         }
     }
     return out + "'";
+}
+
+int RunPython(const std::string& script, const std::vector<std::string>& args, std::string& output)
+{
+    std::string command = "/usr/bin/python3 -c " + ShellQuote(script);
+    for (const std::string& arg : args) {
+        command += " " + ShellQuote(arg);
+    }
+    return RunCommand(command, output);
+}
+
+bool HavePython(const std::string& modules)
+{
+    std::string output;
+    return RunPython("import " + modules, {}, output) == 0;
 }
 
 } // namespace gq::test

@@ -1,8 +1,13 @@
-// Helpers shared by the tests: a scratch folder, the corpus location, running outside readers.
+// Helpers shared by the tests: a scratch folder, the corpus location, whole files, running outside readers.
 #pragma once
 
+// The corpus's oracle files are JSON; every corpus test reads them with Json.
+#include "tests/support/Json.h"
+
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace gq::test {
 
@@ -23,10 +28,31 @@ private:
 // The real-workbook corpus folder, or an empty path when it is not there (tests then skip).
 std::filesystem::path CorpusDir();
 
+// The lines of the corpus's MANIFEST.tsv after its header, each split at tabs into its fields:
+// set, file, source_repo, source_path, licence, producer, format, sheets, notes.
+std::vector<std::vector<std::string>> CorpusManifest(const std::filesystem::path& corpus);
+
+// The bytes of a file, or nothing when it cannot be read (tests then fail on its content).
+std::string ReadAll(const std::filesystem::path& path);
+
+// Writes `bytes` as the whole file at `path`; a failed write is a test failure.
+void SaveBytes(const std::vector<uint8_t>& bytes, const std::string& path);
+
+// The proleptic Gregorian date `days` days after 1970-01-01 (before it when negative), for writing
+// serial dates as the outside readers do.
+void CivilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day);
+
 // Runs a shell command, returns its exit status and puts standard output (and error) in `output`.
 int RunCommand(const std::string& command, std::string& output);
 
 // Quotes a string for the shell.
 std::string ShellQuote(const std::string& text);
+
+// Runs Debian's python3 on the program text `script` with `args` as its arguments; returns the exit
+// status and puts what it printed in `output`.
+int RunPython(const std::string& script, const std::vector<std::string>& args, std::string& output);
+
+// Whether Debian's python3 can import `modules` (as an import statement names them: "openpyxl, lxml").
+bool HavePython(const std::string& modules);
 
 } // namespace gq::test

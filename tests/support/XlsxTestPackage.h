@@ -1,4 +1,4 @@
-// Builds small xlsx packages in memory for the reader's tests: a minimal zip writer (stored or
+// Builds small xlsx packages in memory for the tests: a minimal zip writer (stored or
 // deflated entries) whose every header field can be poked, and a valid one-sheet workbook to start from.
 #pragma once
 
