@@ -603,8 +603,8 @@ TEST(HostileXls, LongNamesAndBrokenUtf16GiveValidUtf8AndANulIsAClearError)
                 const std::string& name = book->SheetName(0);
                 // Valid UTF-8: every lead byte has its continuation bytes and no surrogate is encoded.
                 for (size_t pos = 0; pos < name.size();) {
-                    const size_t at = pos;
-                    ASSERT_NE(DecodeUtf8(name, pos), kNotUtf8) << "not UTF-8 at " << at;
+                    const size_t start = pos;
+                    ASSERT_NE(DecodeUtf8(name, pos), kNotUtf8) << "not UTF-8 at " << start;
                 }
                 const Cell* cell = book->Sheet(0).FindCell(0, 0);
                 ASSERT_NE(cell, nullptr);
