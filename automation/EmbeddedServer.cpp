@@ -140,12 +140,11 @@ void CheckFitsXls(engine::Workbook& model, const engine::SheetGrid& grid)
     for (size_t i = 0; i < model.SheetCount(); ++i) {
         const engine::Worksheet& sheet = model.Sheet(i);
         std::optional<engine::CellRange> used = sheet.UsedRange();
-        uint32_t lastRow = used ? used->lastRow : 0;
-        uint32_t lastCol = used ? used->lastCol : 0;
         for (const auto& link : sheet.hyperlinks) {
-            lastRow = std::max(lastRow, link.range.lastRow);
-            lastCol = std::max(lastCol, link.range.lastCol);
+            engine::ExtendRange(used, link.range);
         }
+        const uint32_t lastRow = used ? used->lastRow : 0;
+        const uint32_t lastCol = used ? used->lastCol : 0;
         if (lastRow >= grid.rows || lastCol >= grid.columns) {
             throw ServerError("The sheet \"" + model.SheetName(i) +
                               "\" is too large for the Excel 97-2003 format (.xls): its content reaches row " +

@@ -45,7 +45,7 @@ inline constexpr uint32_t kXlsMaxCols = 256;
 // Text: both formats hold at most 32,767 characters in a cell.
 inline constexpr size_t kMaxCellChars = 32767;
 // Strings read from a file are bounded before they are stored (bytes of UTF-8).
-inline constexpr size_t kMaxStringBytes = 4 * 32767;
+inline constexpr size_t kMaxStringBytes = size_t{4} * 32767;
 
 // Distinct cell formats each format can hold.
 inline constexpr size_t kXlsxMaxCellFormats = 65430;

@@ -78,7 +78,7 @@ std::unique_ptr<Workbook> ReadWorkbookBytes(std::shared_ptr<const InputBytes> by
 
 } // namespace
 
-std::unique_ptr<Workbook> OpenWorkbookBytes(std::shared_ptr<const InputBytes> bytes)
+std::unique_ptr<Workbook> OpenWorkbookBytes(const std::shared_ptr<const InputBytes>& bytes)
 {
     std::unique_ptr<Workbook> workbook;
     try {

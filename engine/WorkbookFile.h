@@ -36,7 +36,7 @@ OutputFormat OutputFormatFor(const std::string& path);
 // Opens a workbook: reads the sheet list and styles, leaves the worksheets to be loaded on first
 // use. Throws FormatError, PasswordProtectedError, IoError or LimitError naming the file.
 std::unique_ptr<Workbook> OpenWorkbookFile(const std::string& path);
-std::unique_ptr<Workbook> OpenWorkbookBytes(std::shared_ptr<const InputBytes> bytes);
+std::unique_ptr<Workbook> OpenWorkbookBytes(const std::shared_ptr<const InputBytes>& bytes);
 
 // Writes the workbook in the given format to a sink. Throws LimitError when the content does not
 // fit the format (grid, cell formats, text length), IoError when the sink fails.

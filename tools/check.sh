@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, checks the formatting of the C++ files this change
-# touched, builds everything with warnings as errors and runs every test, then the sanitizer run and
-# the fuzz harnesses of tools/check-hardening.sh.
+# touched, builds everything with warnings as errors, runs clang-tidy on the engine and every test,
+# then the sanitizer run and the fuzz harnesses of tools/check-hardening.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
@@ -40,6 +40,11 @@ fi
 
 cmake -S . -B build-check -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGQ_WERROR=ON
 cmake --build build-check
+
+# The small clang-tidy profile of .clang-tidy (likely bugs, needless copies) on the engine, with
+# the compile commands of the build above; any finding fails the check.
+find engine -name '*.cpp' -print0 | sort -z | xargs -0 -P2 -n8 clang-tidy -p build-check --quiet
+
 (cd build-check && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 900 -j2)
 
 # The suite again under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz harness

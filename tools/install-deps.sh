@@ -11,7 +11,7 @@ packages=(
   python3 python3-openpyxl python3-xlrd python3-lxml
   libreoffice-calc-nogui gnumeric
   xvfb xauth fonts-dejavu-core
-  clang clang-format libclang-rt-14-dev
+  clang clang-format clang-tidy libclang-rt-14-dev
 )
 
 missing=()

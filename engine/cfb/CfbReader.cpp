@@ -117,7 +117,7 @@ void CompoundFile::LoadFat()
     std::vector<uint32_t> fatLocations;
     fatLocations.reserve(fatSectors);
     for (uint32_t i = 0; i < 109 && fatLocations.size() < fatSectors; ++i) {
-        uint32_t s = le::Load32(m_file.data() + 76 + 4 * i);
+        uint32_t s = le::Load32(m_file.data() + 76 + size_t{4} * i);
         if (s == kFreeSect || s == kEndOfChain) {
             break;
         }
@@ -136,13 +136,13 @@ void CompoundFile::LoadFat()
             Fail("a DIFAT sector is cut short by the end of the file", "DIFAT", -1);
         }
         for (uint32_t i = 0; i < perSector && fatLocations.size() < fatSectors; ++i) {
-            uint32_t s = le::Load32(sector.data() + 4 * i);
+            uint32_t s = le::Load32(sector.data() + size_t{4} * i);
             if (s == kFreeSect || s == kEndOfChain) {
                 continue;
             }
             fatLocations.push_back(s);
         }
-        next = le::Load32(sector.data() + 4 * perSector);
+        next = le::Load32(sector.data() + size_t{4} * perSector);
     }
     if (fatLocations.empty()) {
         Fail("the compound file has no sector allocation table", "FAT", -1);

@@ -143,10 +143,10 @@ void WriteCompoundFile(std::u16string_view streamName, std::span<const uint8_t> 
     uint32_t nextFat = kHeaderDifatEntries;
     for (uint32_t d = 0; d < difatSectors; ++d) {
         for (uint32_t i = 0; i < kIdsPerSector - 1; ++i) {
-            le::Store32(&sector[4 * i], nextFat < fatSectors ? firstFat + nextFat : kFreeSect);
+            le::Store32(&sector[size_t{4} * i], nextFat < fatSectors ? firstFat + nextFat : kFreeSect);
             ++nextFat;
         }
-        le::Store32(&sector[4 * (kIdsPerSector - 1)], d + 1 < difatSectors ? firstDifat + d + 1 : kEndOfChain);
+        le::Store32(&sector[size_t{4} * (kIdsPerSector - 1)], d + 1 < difatSectors ? firstDifat + d + 1 : kEndOfChain);
         sink.Write(sector.data(), sector.size());
     }
 }

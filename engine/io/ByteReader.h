@@ -89,11 +89,6 @@ public:
     }
     [[noreturn]] void Fail(const std::string& problem) const { Fail(problem, m_pos); }
 
-    // Kept for callers that read a fixed layout after checking its length; new code calls the
-    // loads of LittleEndian.h directly.
-    static uint32_t Le32(const uint8_t* p) { return le::Load32(p); }
-    static uint16_t Le16(const uint8_t* p) { return le::Load16(p); }
-
 private:
     void Need(size_t len) const
     {

@@ -6,6 +6,8 @@
 #include "engine/text/SheetNames.h"
 
 #include <algorithm>
+#include <queue>
+#include <map>
 #include <array>
 #include <unordered_map>
 #include <unordered_set>
@@ -294,21 +296,76 @@ void Worksheet::Normalize()
     }
 }
 
+void DropOverlappingMerges(std::vector<CellRange>& merges)
+{
+    if (merges.size() < 2) {
+        return;
+    }
+    // Sweep by first row. Ranges still open at a row all contain that row, so the kept ones among
+    // them are disjoint in columns and can be kept ordered by first column.
+    std::vector<size_t> order(merges.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return merges[a].firstRow < merges[b].firstRow; });
+    std::vector<uint8_t> keep(merges.size(), 0);
+    std::map<uint32_t, size_t> open; // first column -> merge index, for kept ranges still open
+    using Expiry = std::pair<uint32_t, size_t>; // last row, merge index
+    std::priority_queue<Expiry, std::vector<Expiry>, std::greater<>> expiry;
+    bool conflict = false;
+    for (size_t idx : order) {
+        const CellRange& m = merges[idx];
+        while (!expiry.empty() && expiry.top().first < m.firstRow) {
+            size_t gone = expiry.top().second;
+            expiry.pop();
+            auto it = open.find(merges[gone].firstCol);
+            if (it != open.end() && it->second == gone) {
+                open.erase(it);
+            }
+        }
+        // The open ranges that overlap this one are neighbours in column order, ending with the
+        // last one that starts at or before this one's last column. The earlier in file order wins.
+        bool loses = false;
+        for (;;) {
+            auto it = open.upper_bound(m.lastCol);
+            if (it == open.begin()) {
+                break;
+            }
+            --it;
+            if (merges[it->second].lastCol < m.firstCol) {
+                break;
+            }
+            conflict = true;
+            if (it->second < idx) {
+                loses = true;
+                break;
+            }
+            keep[it->second] = 0;
+            open.erase(it);
+        }
+        if (loses) {
+            continue;
+        }
+        open[m.firstCol] = idx;
+        expiry.emplace(m.lastRow, idx);
+        keep[idx] = 1;
+    }
+    if (!conflict) {
+        return;
+    }
+    std::vector<CellRange> kept;
+    for (size_t i = 0; i < merges.size(); ++i) {
+        if (keep[i] != 0) {
+            kept.push_back(merges[i]);
+        }
+    }
+    merges = std::move(kept);
+}
+
 std::optional<CellRange> Worksheet::UsedRange() const
 {
-    bool any = false;
-    CellRange box{};
-    auto extend = [&](uint32_t r0, uint32_t c0, uint32_t r1, uint32_t c1) {
-        if (!any) {
-            box = CellRange{r0, c0, r1, c1};
-            any = true;
-            return;
-        }
-        box.firstRow = std::min(box.firstRow, r0);
-        box.firstCol = std::min(box.firstCol, c0);
-        box.lastRow = std::max(box.lastRow, r1);
-        box.lastCol = std::max(box.lastCol, c1);
-    };
+    std::optional<CellRange> box;
     // Cells are ascending by column, so a row's first and last used cells bound it: the scan costs
     // one or two cells a row instead of every cell (a single-sheet merge asks after every paste).
     const auto used = [](const Cell& c) { return c.type != CellType::Blank || c.style != 0; };
@@ -318,13 +375,10 @@ std::optional<CellRange> Worksheet::UsedRange() const
             continue;
         }
         const auto last = std::find_if(r.cells.rbegin(), r.cells.rend(), used);
-        extend(r.index, first->col, r.index, last->col);
+        ExtendRange(box, CellRange{r.index, first->col, r.index, last->col});
     }
     for (const CellRange& m : merges) {
-        extend(m.firstRow, m.firstCol, m.lastRow, m.lastCol);
-    }
-    if (!any) {
-        return std::nullopt;
+        ExtendRange(box, m);
     }
     return box;
 }

@@ -5,6 +5,8 @@
 
 #include "engine/model/Styles.h"
 
+#include <algorithm>
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -48,6 +50,24 @@ struct CellRange {
         return !(o.lastRow < firstRow || o.firstRow > lastRow || o.lastCol < firstCol || o.firstCol > lastCol);
     }
 };
+
+// Grows `box` to cover `range`; a box that covers nothing yet (nullopt) becomes `range`.
+inline void ExtendRange(std::optional<CellRange>& box, const CellRange& range)
+{
+    if (!box) {
+        box = range;
+        return;
+    }
+    box->firstRow = std::min(box->firstRow, range.firstRow);
+    box->firstCol = std::min(box->firstCol, range.firstCol);
+    box->lastRow = std::max(box->lastRow, range.lastRow);
+    box->lastCol = std::max(box->lastCol, range.lastCol);
+}
+
+// Drops merged ranges that overlap an earlier one (in `merges` order, which is the file's): the
+// model's merged ranges never overlap. Office suites refuse such files; the first range wins, as
+// when the file is repaired. Both readers call it. O(n log n).
+void DropOverlappingMerges(std::vector<CellRange>& merges);
 
 // "A1"-style text of a cell or range ("B3", "A1:C10"); column letters for a column index.
 std::string ColumnName(uint32_t col);

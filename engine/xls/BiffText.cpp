@@ -22,8 +22,9 @@ std::string IconvName(uint16_t cp)
     case 10029: return "MAC-CENTRALEUROPE";
     case 10079: return "MAC-IS";
     case 10081: return "MAC-TURKISH";
-    case 32769: return "CP1252";
-    case 1200: return "CP1252"; // BIFF8 marks its UTF-16 text this way; 8-bit text there is Latin-1
+    case 32769: // Latin-1 under another name
+    case 1200:  // BIFF8 marks its UTF-16 text this way; 8-bit text there is Latin-1
+        return "CP1252";
     default: return "CP" + std::to_string(cp);
     }
 }

@@ -25,55 +25,6 @@ inline double DecodeRk(uint32_t rk)
     return v;
 }
 
-// The model's merged ranges never overlap; Excel never writes overlapping ones, but a damaged
-// file may. Of two overlapping ranges the one that starts higher (then further left) is kept.
-// Kept ranges that contain a given row have disjoint columns, so each range is compared with at
-// most a grid's width of others.
-void DropOverlappingMerges(std::vector<CellRange>& merges)
-{
-    if (merges.size() < 2) {
-        return;
-    }
-    std::vector<size_t> order(merges.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        order[i] = i;
-    }
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return merges[a].firstRow != merges[b].firstRow ? merges[a].firstRow < merges[b].firstRow
-                                                        : merges[a].firstCol < merges[b].firstCol;
-    });
-    std::vector<uint8_t> keep(merges.size(), 0);
-    std::vector<size_t> active; // kept ranges that reach the current row
-    bool dropped = false;
-    for (size_t index : order) {
-        const CellRange& m = merges[index];
-        size_t out = 0;
-        for (size_t a : active) {
-            if (merges[a].lastRow >= m.firstRow) {
-                active[out++] = a;
-            }
-        }
-        active.resize(out);
-        bool overlaps = std::any_of(active.begin(), active.end(), [&](size_t a) { return merges[a].Intersects(m); });
-        if (overlaps) {
-            dropped = true;
-        } else {
-            keep[index] = 1;
-            active.push_back(index);
-        }
-    }
-    if (!dropped) {
-        return;
-    }
-    std::vector<CellRange> kept;
-    for (size_t i = 0; i < merges.size(); ++i) {
-        if (keep[i] != 0) {
-            kept.push_back(merges[i]);
-        }
-    }
-    merges = std::move(kept);
-}
-
 } // namespace
 
 // HLink, [MS-XLS] 2.4.140: the cells a link covers, then its hyperlink object (Hyperlinks.h).

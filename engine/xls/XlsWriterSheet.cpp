@@ -94,23 +94,20 @@ void XlsBookWriter::WriteSheet(size_t index)
     }
 
     // Dimensions, [MS-XLS] 2.4.90: first row, last row + 1, first column, last column + 1.
-    uint32_t firstRow = UINT32_MAX, lastRow = 0, firstCol = UINT32_MAX, lastCol = 0;
+    std::optional<CellRange> box;
     for (const Row& row : sheet.rows) {
         if (!row.cells.empty()) {
-            firstRow = std::min(firstRow, row.index);
-            lastRow = std::max(lastRow, row.index);
-            firstCol = std::min(firstCol, row.cells.front().col);
-            lastCol = std::max(lastCol, row.cells.back().col);
+            ExtendRange(box, CellRange{row.index, row.cells.front().col, row.index, row.cells.back().col});
         }
     }
     size_t r = m_out.Begin(kDimensions);
-    if (firstRow == UINT32_MAX) {
+    if (!box) {
         m_out.Zeros(14);
     } else {
-        m_out.U32(firstRow);
-        m_out.U32(lastRow + 1);
-        m_out.U16(firstCol);
-        m_out.U16(lastCol + 1);
+        m_out.U32(box->firstRow);
+        m_out.U32(box->lastRow + 1);
+        m_out.U16(box->firstCol);
+        m_out.U16(box->lastCol + 1);
         m_out.U16(0);
     }
     m_out.End(r);

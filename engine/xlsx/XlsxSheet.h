@@ -115,8 +115,4 @@ private:
     std::vector<PendingHyperlink> m_pending;
 };
 
-// Drops merged ranges that overlap an earlier one (office suites refuse such files; the first range
-// wins, as when the file is repaired). Runs in O(n log n).
-void DropOverlappingMerges(std::vector<CellRange>& merges);
-
 } // namespace gq::engine

@@ -331,16 +331,15 @@ private:
         if (name == "patternFill") {
             int p = IndexOf(kPatterns, atts.Get("patternType"));
             f.pattern = p >= 0 ? static_cast<PatternType>(p) : PatternType::None;
-        } else if (name == "fgColor") {
+        } else if (name == "fgColor" ||
+                   (name == "color" && m_inGradient && f.fg.kind == RawColor::Kind::None)) {
+            // The model has no gradients: the first stop's colour, as a solid fill, comes closest.
             f.fg = ReadColor(atts);
         } else if (name == "bgColor") {
             f.bg = ReadColor(atts);
         } else if (name == "gradientFill") {
-            // The model has no gradients: the first stop's colour, as a solid fill, comes closest.
             m_inGradient = true;
             f.pattern = PatternType::Solid;
-        } else if (name == "color" && m_inGradient && f.fg.kind == RawColor::Kind::None) {
-            f.fg = ReadColor(atts);
         }
     }
 

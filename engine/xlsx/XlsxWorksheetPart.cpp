@@ -192,24 +192,14 @@ std::string SheetHead(const Worksheet& sheet, bool active, const std::vector<Cel
     xml.Start("worksheet").Attribute("xmlns", kMainNs).Attribute("xmlns:r", kRelNs).EndStart();
     // The dimension covers the stored rows and merged ranges; readers take it as a hint only.
     std::optional<CellRange> box;
-    auto extend = [&box](const CellRange& r) {
-        if (!box) {
-            box = r;
-            return;
-        }
-        box->firstRow = std::min(box->firstRow, r.firstRow);
-        box->firstCol = std::min(box->firstCol, r.firstCol);
-        box->lastRow = std::max(box->lastRow, r.lastRow);
-        box->lastCol = std::max(box->lastCol, r.lastCol);
-    };
     for (const Row& r : sheet.rows) {
         if (!r.cells.empty()) {
-            extend(CellRange{r.index, r.cells.front().col, r.index,
+            ExtendRange(box, CellRange{r.index, r.cells.front().col, r.index,
                              std::min(r.cells.back().col, limits::kXlsxMaxCols - 1)});
         }
     }
     for (const CellRange& m : merges) {
-        extend(m);
+        ExtendRange(box, m);
     }
     xml.Start("dimension").Attribute("ref", box ? RangeName(*box) : std::string("A1")).EndEmpty();
 

@@ -23,7 +23,7 @@ inline constexpr std::string_view kPackageRelNs = "http://schemas.openxmlformats
 inline constexpr std::string_view kOfficeRel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
 
 // Streamed parts are produced into a buffer of this size and handed to the zip writer in chunks.
-inline constexpr size_t kChunkBytes = 256 * 1024;
+inline constexpr size_t kChunkBytes = size_t{256} * 1024;
 // Room for one cell or row element at most: <c r="XFD1048576" s="65429" t="e"><v>#GETTING_DATA</v></c>.
 inline constexpr size_t kCellRoom = 128;
 

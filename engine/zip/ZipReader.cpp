@@ -18,7 +18,7 @@ namespace gq::engine {
 
 namespace {
 
-constexpr size_t kChunkBytes = 256 * 1024;
+constexpr size_t kChunkBytes = size_t{256} * 1024;
 // Parts from this size on are inflated on a thread of their own (a thread costs about 50 us).
 constexpr uint64_t kThreadedInflateBytes = 4ull << 20;
 

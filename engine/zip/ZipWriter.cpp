@@ -3,6 +3,7 @@
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/io/LittleEndian.h"
 
 #include <zlib.h>
 
@@ -16,7 +17,7 @@ namespace {
 constexpr uint64_t kMaxZip32Field = limits::kZipMaxWrittenBytes;
 constexpr size_t kMaxEntries = limits::kZipMaxWrittenEntries;
 // The deflate window: each block is primed with this much of what came before it.
-constexpr size_t kWindowBytes = 32 * 1024;
+constexpr size_t kWindowBytes = size_t{32} * 1024;
 
 // MS-DOS date and time of 1980-01-01 00:00:00, the earliest a zip entry can carry.
 constexpr uint16_t kDosTime = 0;
@@ -29,19 +30,6 @@ constexpr uint32_t kLocalHeaderSig = 0x04034b50;
 constexpr uint32_t kDataDescriptorSig = 0x08074b50;
 constexpr uint32_t kCentralHeaderSig = 0x02014b50;
 constexpr uint32_t kEndOfCentralDirSig = 0x06054b50;
-
-void Put16(std::vector<uint8_t>& out, uint16_t v)
-{
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void Put32(std::vector<uint8_t>& out, uint64_t v)
-{
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    }
-}
 
 [[noreturn]] void TooLarge(const std::string& what)
 {
@@ -123,17 +111,17 @@ void ZipWriter::WriteLocalHeader(const Entry& entry)
 {
     std::vector<uint8_t> h;
     h.reserve(30 + entry.name.size());
-    Put32(h, kLocalHeaderSig);
-    Put16(h, kVersion);
-    Put16(h, entry.dataDescriptor ? kFlagDataDescriptor : 0);
-    Put16(h, kMethodDeflate);
-    Put16(h, kDosTime);
-    Put16(h, kDosDate);
-    Put32(h, entry.crc);
-    Put32(h, entry.compressedSize);
-    Put32(h, entry.size);
-    Put16(h, static_cast<uint16_t>(entry.name.size()));
-    Put16(h, 0); // no extra field
+    le::Append32(h, kLocalHeaderSig);
+    le::Append16(h, kVersion);
+    le::Append16(h, entry.dataDescriptor ? kFlagDataDescriptor : 0);
+    le::Append16(h, kMethodDeflate);
+    le::Append16(h, kDosTime);
+    le::Append16(h, kDosDate);
+    le::Append32(h, entry.crc);
+    le::Append32(h, entry.compressedSize);
+    le::Append32(h, entry.size);
+    le::Append16(h, static_cast<uint16_t>(entry.name.size()));
+    le::Append16(h, 0); // no extra field
     h.insert(h.end(), entry.name.begin(), entry.name.end());
     Emit(h.data(), h.size());
 }
@@ -389,10 +377,10 @@ void ZipWriter::EndPart()
     Emit(end, endSize);
     m_inPart = false;
     std::vector<uint8_t> d;
-    Put32(d, kDataDescriptorSig);
-    Put32(d, entry.crc);
-    Put32(d, entry.compressedSize);
-    Put32(d, entry.size);
+    le::Append32(d, kDataDescriptorSig);
+    le::Append32(d, entry.crc);
+    le::Append32(d, entry.compressedSize);
+    le::Append32(d, entry.size);
     Emit(d.data(), d.size());
 }
 
@@ -404,37 +392,37 @@ void ZipWriter::Finish()
     uint64_t directoryOffset = m_offset;
     std::vector<uint8_t> cd;
     for (const Entry& e : m_entries) {
-        Put32(cd, kCentralHeaderSig);
-        Put16(cd, kVersion); // made by: MS-DOS attributes, version 2.0
-        Put16(cd, kVersion);
-        Put16(cd, e.dataDescriptor ? kFlagDataDescriptor : 0);
-        Put16(cd, kMethodDeflate);
-        Put16(cd, kDosTime);
-        Put16(cd, kDosDate);
-        Put32(cd, e.crc);
-        Put32(cd, e.compressedSize);
-        Put32(cd, e.size);
-        Put16(cd, static_cast<uint16_t>(e.name.size()));
-        Put16(cd, 0); // extra field
-        Put16(cd, 0); // comment
-        Put16(cd, 0); // disk number
-        Put16(cd, 0); // internal attributes
-        Put32(cd, 0); // external attributes
-        Put32(cd, e.offset);
+        le::Append32(cd, kCentralHeaderSig);
+        le::Append16(cd, kVersion); // made by: MS-DOS attributes, version 2.0
+        le::Append16(cd, kVersion);
+        le::Append16(cd, e.dataDescriptor ? kFlagDataDescriptor : 0);
+        le::Append16(cd, kMethodDeflate);
+        le::Append16(cd, kDosTime);
+        le::Append16(cd, kDosDate);
+        le::Append32(cd, e.crc);
+        le::Append32(cd, e.compressedSize);
+        le::Append32(cd, e.size);
+        le::Append16(cd, static_cast<uint16_t>(e.name.size()));
+        le::Append16(cd, 0); // extra field
+        le::Append16(cd, 0); // comment
+        le::Append16(cd, 0); // disk number
+        le::Append16(cd, 0); // internal attributes
+        le::Append32(cd, 0); // external attributes
+        le::Append32(cd, e.offset);
         cd.insert(cd.end(), e.name.begin(), e.name.end());
     }
     if (directoryOffset > m_maxField || cd.size() > m_maxField - directoryOffset) {
         TooLarge("the workbook");
     }
     uint64_t directorySize = cd.size();
-    Put32(cd, kEndOfCentralDirSig);
-    Put16(cd, 0);
-    Put16(cd, 0);
-    Put16(cd, static_cast<uint16_t>(m_entries.size()));
-    Put16(cd, static_cast<uint16_t>(m_entries.size()));
-    Put32(cd, directorySize);
-    Put32(cd, directoryOffset);
-    Put16(cd, 0); // comment length
+    le::Append32(cd, kEndOfCentralDirSig);
+    le::Append16(cd, 0);
+    le::Append16(cd, 0);
+    le::Append16(cd, static_cast<uint16_t>(m_entries.size()));
+    le::Append16(cd, static_cast<uint16_t>(m_entries.size()));
+    le::Append32(cd, directorySize);
+    le::Append32(cd, directoryOffset);
+    le::Append16(cd, 0); // comment length
     Emit(cd.data(), cd.size());
     m_finished = true;
 }

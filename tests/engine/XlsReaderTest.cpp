@@ -411,15 +411,15 @@ TEST(XlsReader, DropsOverlappingMergedRanges)
     Bytes m;
     m.U16(5);
     m.U16(2).U16(4).U16(2).U16(4);  // C3:E5
-    m.U16(0).U16(2).U16(0).U16(2);  // A1:C3, overlaps C3:E5 at C3 and starts higher
+    m.U16(0).U16(2).U16(0).U16(2);  // A1:C3, overlaps C3:E5 at C3, which comes first and stays
     m.U16(5).U16(6).U16(0).U16(4);  // A6:E7, touches neither
-    m.U16(3).U16(3).U16(3).U16(3);  // D4, inside C3:E5, which is dropped: D4 stays
+    m.U16(3).U16(3).U16(3).U16(3);  // D4, inside C3:E5: dropped
     m.U16(0).U16(0).U16(5).U16(6);  // F1:G1, beside A1:C3
     wb.sheets.push_back(SheetWith("S", {Record(0x00E5, m)}));
     auto book = Open(wb);
     const auto& merges = book->Sheet(0).merges;
-    std::vector<CellRange> expected = {CellRange{0, 0, 2, 2}, CellRange{5, 0, 6, 4}, CellRange{3, 3, 3, 3},
-                                       CellRange{0, 5, 0, 6}};
+    // The same rule as for xlsx: of overlapping ranges, the first in the file stays.
+    std::vector<CellRange> expected = {CellRange{2, 2, 4, 4}, CellRange{5, 0, 6, 4}, CellRange{0, 5, 0, 6}};
     EXPECT_EQ(merges, expected);
 }
 
