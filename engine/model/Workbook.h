@@ -139,6 +139,16 @@ public:
     // The row with this index, created (empty, default height) when missing. Appending rows in
     // ascending order is the fast path.
     Row& RowAt(uint32_t index);
+    // The row for a reader to fill: the last row when it has this index, otherwise a new row at the
+    // end, even where that breaks the order or repeats an index. The reader calls Normalize once
+    // when done, so that rows and cells in any order cost O(n log n), not an insertion each.
+    Row& LoadRow(uint32_t index)
+    {
+        if (rows.empty() || rows.back().index != index) {
+            rows.emplace_back().index = index;
+        }
+        return rows.back();
+    }
     const Row* FindRow(uint32_t index) const;
     // The cell at (row, col), created blank with style 0 when missing.
     Cell& CellAt(uint32_t row, uint32_t col);

@@ -93,7 +93,8 @@ inline ErrorCode ErrorFromBiff(uint8_t code)
 }
 
 // Appends cells to a worksheet, keeping the row being filled at hand: BIFF writes the cells of a
-// row together and in column order, so nearly every cell is an append to the current row.
+// row together and in column order, so nearly every cell is an append to the current row. Rows out
+// of order are appended too and put in order by the Normalize at the end of the sheet.
 class SheetBuilder {
 public:
     explicit SheetBuilder(Worksheet& ws) : m_ws(ws) {}
@@ -101,7 +102,7 @@ public:
     Row& RowAt(uint32_t index)
     {
         if (m_row == nullptr || m_rowIndex != index) {
-            m_row = &m_ws.RowAt(index);
+            m_row = &m_ws.LoadRow(index);
             m_rowIndex = index;
         }
         return *m_row;

@@ -722,16 +722,15 @@ void WorksheetParser::ReadPane(const XmlAttributes& atts)
 
 void WorksheetParser::Finish()
 {
-    if (m_unsorted) {
+    // Cells whose reference names another row than their <row> go after everything else, so that
+    // Normalize's "the later cell wins" lets them win, as when they were put in place one by one.
+    for (const auto& [row, cell] : m_strayCells) {
+        m_out.LoadRow(row).cells.push_back(cell);
+    }
+    if (m_unsorted || !m_strayCells.empty()) {
         m_out.Normalize();
     }
-    if (!m_strayCells.empty()) {
-        for (const auto& [row, cell] : m_strayCells) {
-            Cell& c = m_out.CellAt(row, cell.col);
-            c = cell;
-        }
-        m_strayCells.clear();
-    }
+    m_strayCells.clear();
     // Column descriptions in ascending, disjoint order (the usual case) are taken as they are;
     // anything else goes through SetColumn, which splits and overrides in file order.
     bool ordered = true;

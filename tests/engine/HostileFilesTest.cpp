@@ -314,6 +314,33 @@ TEST(HostileXlsx, AMillionMergedRangesLoadInBoundedTimeAndOneMoreThanTheLimitFai
     });
 }
 
+TEST(HostileXlsx, CellsInAnyOrderAreLaidOutInLinearithmicTime)
+{
+    // 200,000 cells in descending order, all inside <row r="1"> while their references name rows
+    // 200,001 down to 2; then the same cells in rows of their own, also descending.
+    constexpr uint32_t kCells = 200000;
+    std::string stray = "<row r=\"1\">";
+    std::string descending;
+    for (uint32_t i = kCells; i >= 1; --i) {
+        const std::string ref = "A" + std::to_string(i + 1);
+        stray += "<c r=\"" + ref + "\"><v>" + std::to_string(i) + "</v></c>";
+        descending += "<row r=\"" + std::to_string(i + 1) + "\"><c r=\"" + ref + "\"><v>" + std::to_string(i) +
+                      "</v></c></row>";
+    }
+    stray += "</row>";
+    for (const std::string* rows : {&stray, &descending}) {
+        auto bytes = Package(Parts(Sheet("<sheetData>" + *rows + "</sheetData>")));
+        Bounded(2.0, 200, [&] {
+            auto wb = OpenAndLoad(bytes);
+            const Worksheet& sheet = wb->Sheet(0);
+            EXPECT_EQ(sheet.CellCount(), kCells);
+            ASSERT_EQ(sheet.rows.size(), kCells);
+            EXPECT_EQ(sheet.rows.front().index, 1u);
+            EXPECT_EQ(sheet.FindCell(kCells, 0)->number, kCells);
+        });
+    }
+}
+
 TEST(HostileXlsx, SharedStringCountsOfTwoToTheThirtyFirstReserveNothing)
 {
     for (const char* count : {"2147483648", "4294967295", "18446744073709551615", "-1"}) {
@@ -496,6 +523,24 @@ TEST(HostileXls, ARepeatedFilePassRecordIsDamageNotAReasonToStartOver)
         std::string message = ErrorOf<FormatError>([&] { ReadXls(bytes); });
         EXPECT_NE(message.find("hostile.xls"), std::string::npos) << message;
         EXPECT_NE(message.find("more than one FILEPASS"), std::string::npos) << message;
+    });
+}
+
+TEST(HostileXls, RowsStoredInDescendingOrderAreLaidOutInLinearithmicTime)
+{
+    std::vector<uint8_t> cells;
+    for (uint32_t r = limits::kXlsMaxRows; r-- > 0;) {
+        auto rec = NumberCell(static_cast<uint16_t>(r), 0, 15, r);
+        cells.insert(cells.end(), rec.begin(), rec.end());
+    }
+    auto bytes = XlsBytes(Book({XfRecord(0, 0)}, "Data", cells));
+    Bounded(1.0, 100, [&] {
+        auto wb = ReadXls(bytes);
+        const Worksheet& sheet = wb->Sheet(0);
+        ASSERT_EQ(sheet.rows.size(), limits::kXlsMaxRows);
+        EXPECT_TRUE(std::is_sorted(sheet.rows.begin(), sheet.rows.end(),
+                                   [](const Row& a, const Row& b) { return a.index < b.index; }));
+        EXPECT_EQ(sheet.FindCell(65535, 0)->number, 65535.0);
     });
 }
 
