@@ -12,8 +12,11 @@ namespace gq::engine::limits {
 inline constexpr uint64_t kMaxInputFileBytes = 2ull << 30; // 2 GiB
 
 // Zip packages (xlsx). Real workbooks have tens of parts; sheets of a few hundred MB inflate from a
-// few tens of MB. A part that claims more, or inflates more than the ratio, is a bomb.
-inline constexpr uint64_t kMaxZipEntries = 10000;
+// few tens of MB. A part that claims more, or inflates more than the ratio, is a bomb. The number of
+// parts read is the number the writer writes (a package without Zip64 counts its entries in 16
+// bits), so that whatever the writer saves can be read again, workbooks of tens of thousands of
+// sheets among them; each part costs about 200 bytes of index.
+inline constexpr uint64_t kMaxZipEntries = 0xFFFF;
 inline constexpr uint64_t kMaxPartBytes = 2ull << 30;          // one inflated part
 inline constexpr uint64_t kMaxTotalInflatedBytes = 8ull << 30; // all parts read from one package
 inline constexpr uint64_t kMaxCompressionRatio = 1000;         // inflated / compressed, for parts over 1 MiB
@@ -27,7 +30,8 @@ inline constexpr uint64_t kMaxMetadataPartBytes = 64ull << 20;
 inline constexpr int kMaxXmlDepth = 256;
 // One XML token (a start tag with its attributes, a comment) larger than this is not a real part;
 // expat re-scans an unfinished token on every chunk, so an unbounded one would cost quadratic time.
-// Long texts are not tokens: cell text arrives in pieces and is bounded by kMaxStringBytes.
+// Long texts are not tokens: cell text arrives in pieces and is bounded by kMaxStringBytes. Nor is
+// a whole part: a workbook part of tens of thousands of sheets is many small tokens.
 inline constexpr uint64_t kMaxXmlTokenBytes = 1ull << 20;
 
 // Cells stored for one worksheet: about 1.6 GB of model at 24 bytes a cell. Real sheets that people

@@ -73,6 +73,8 @@ void XmlParser::CreateExpat()
     if (m_parser == nullptr) {
         throw std::bad_alloc();
     }
+    m_parserBytes = 0;
+    m_lastEventEnd = 0;
     XML_SetUserData(m_parser, this);
     XML_SetElementHandler(m_parser, &XmlParser::OnStart, &XmlParser::OnEnd);
     // Workbook parts never carry a DTD: refusing the DOCTYPE refuses every entity declaration, and
@@ -192,8 +194,8 @@ void XmlParser::FeedExpat(const char* data, size_t size, bool last)
                               std::string("the XML is not well formed: ") + XML_ErrorString(XML_GetErrorCode(m_parser)),
                               m_part, Offset());
         }
-        m_bytesSinceEvent += piece;
-        if (m_bytesSinceEvent > limits::kMaxXmlTokenBytes) {
+        m_parserBytes += piece;
+        if (m_parserBytes - std::min(m_lastEventEnd, m_parserBytes) > limits::kMaxXmlTokenBytes) {
             throw LimitError(m_file, "the part " + m_part + " holds an XML token larger than " +
                              std::to_string(limits::kMaxXmlTokenBytes >> 20) + " MB");
         }
@@ -205,13 +207,21 @@ void XmlParser::FeedExpat(const char* data, size_t size, bool last)
 
 void XmlParser::ParseAll(std::string_view document) { Feed(document.data(), document.size(), true); }
 
+void XmlParser::NoteEvent()
+{
+    XML_Index at = XML_GetCurrentByteIndex(m_parser);
+    if (at >= 0) {
+        m_lastEventEnd = static_cast<uint64_t>(at) + static_cast<uint64_t>(XML_GetCurrentByteCount(m_parser));
+    }
+}
+
 void XmlParser::OnStart(void* self, const char* name, const char** atts)
 {
     auto* p = static_cast<XmlParser*>(self);
     if (p->m_error) {
         return;
     }
-    p->m_bytesSinceEvent = 0;
+    p->NoteEvent();
     try {
         if (++p->m_depth > limits::kMaxXmlDepth) {
             throw FormatError(p->m_file, "the XML nests elements deeper than " + std::to_string(limits::kMaxXmlDepth) +
@@ -259,7 +269,7 @@ void XmlParser::OnEnd(void* self, const char* name)
     if (p->m_error) {
         return;
     }
-    p->m_bytesSinceEvent = 0;
+    p->NoteEvent();
     --p->m_depth;
     if (p->m_skipDepth > 0) {
         --p->m_skipDepth;
@@ -281,7 +291,7 @@ void XmlParser::OnText(void* self, const char* text, int length)
     if (p->m_error) {
         return;
     }
-    p->m_bytesSinceEvent = 0;
+    p->NoteEvent();
     if (p->m_skipDepth > 0) {
         return;
     }
@@ -335,6 +345,7 @@ void XmlParser::StartTail()
     CreateExpat();
     m_replaying = true;
     XML_Status status = XML_Parse(m_parser, prefix.data(), static_cast<int>(prefix.size()), XML_FALSE);
+    m_parserBytes += prefix.size();
     m_replaying = false;
     if (status != XML_STATUS_OK) {
         throw FormatError(m_file, "the XML is not well formed", m_part, restOffset);

@@ -109,7 +109,12 @@ private:
     std::exception_ptr m_error;
     int m_depth = 0;
     int m_skipDepth = 0; // inside an extLst: elements are not passed on
-    uint64_t m_bytesSinceEvent = 0;
+    // What the current expat parser was given, and where its last event ended: the difference is
+    // what expat holds without having made an event of it, the token in progress. (A whole part
+    // given at once is not one token: its events end all along it.)
+    uint64_t m_parserBytes = 0;
+    uint64_t m_lastEventEnd = 0;
+    void NoteEvent();
     bool m_capture = false;
 };
 

@@ -341,6 +341,40 @@ TEST(HostileXlsx, CellsInAnyOrderAreLaidOutInLinearithmicTime)
     }
 }
 
+TEST(HostileXlsx, FifteenThousandSheetsWithPartsOverAMegabyteAreListed)
+{
+    // The workbook, relationships and content-types parts are each over 1 MiB: long, but made of
+    // small tokens.
+    constexpr int kSheets = 15000;
+    auto parts = test::MinimalWorkbookParts("");
+    std::string sheets, rels, types;
+    for (int i = 1; i <= kSheets; ++i) {
+        const std::string n = std::to_string(i);
+        sheets += "<sheet name=\"A rather long sheet name " + n + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
+        rels += "<Relationship Id=\"rId" + n + "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                "relationships/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
+        types += "<Override PartName=\"/xl/worksheets/sheet" + n + ".xml\" ContentType=\"application/"
+                 "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+        parts["xl/worksheets/sheet" + n + ".xml"] = Sheet("<sheetData/>");
+    }
+    auto replace = [&](const std::string& part, const std::string& from, const std::string& to, const std::string& with) {
+        std::string& xml = parts[part];
+        size_t a = xml.find(from);
+        xml = xml.substr(0, a) + with + xml.substr(xml.find(to, a));
+    };
+    replace("xl/workbook.xml", "<sheet ", "</sheets>", sheets);
+    replace("xl/_rels/workbook.xml.rels", "<Relationship ", "</Relationships>", rels);
+    replace("[Content_Types].xml", "<Override PartName=\"/xl/worksheets", "</Types>", types);
+    ASSERT_GT(parts["xl/workbook.xml"].size(), 1u << 20);
+    ASSERT_GT(parts["[Content_Types].xml"].size(), 1u << 20);
+    auto bytes = Package(parts);
+    Bounded(2.0, 200, [&] {
+        auto wb = ReadXlsx(bytes);
+        ASSERT_EQ(wb->SheetCount(), static_cast<size_t>(kSheets));
+        EXPECT_EQ(wb->SheetName(kSheets - 1), "A rather long sheet name 15000");
+    });
+}
+
 TEST(HostileXlsx, SharedStringCountsOfTwoToTheThirtyFirstReserveNothing)
 {
     for (const char* count : {"2147483648", "4294967295", "18446744073709551615", "-1"}) {
