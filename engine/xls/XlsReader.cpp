@@ -8,6 +8,8 @@
 #include "engine/xls/XlsBook.h"
 #include "engine/xls/XlsCrypto.h"
 
+#include <unordered_map>
+
 namespace gq::engine {
 
 namespace biff {
@@ -150,6 +152,7 @@ std::unique_ptr<Workbook> XlsBook::ReadGlobals()
     BuildStyles(*workbook);
 
     size_t active = 0;
+    std::unordered_map<size_t, std::string> substreamOwners; // substream offset -> its sheet
     for (size_t i = 0; i < m_pending.size(); ++i) {
         const PendingSheet& p = m_pending[i];
         if (p.offset == SIZE_MAX) {
@@ -164,6 +167,14 @@ std::unique_ptr<Workbook> XlsBook::ReadGlobals()
         if (name.find('\0') != std::string::npos) {
             throw FormatError(m_name, "the name of sheet " + std::to_string(workbook->SheetCount() + 1) +
                                           " holds a NUL character");
+        }
+        // Two sheets reading one substream would each load it again: many such entries multiply a
+        // small file into gigabytes. No office suite writes that; it is damage.
+        auto [seen, fresh] = substreamOwners.emplace(p.offset, name);
+        if (!fresh) {
+            throw FormatError(m_name, "the sheets \"" + seen->second + "\" and \"" + name +
+                                          "\" point at one worksheet, which no workbook does",
+                              kWorkbookPart, static_cast<int64_t>(p.offset));
         }
         workbook->AddUnloadedSheet(std::move(name), p.state);
         m_sheetOffsets.push_back(p.offset);

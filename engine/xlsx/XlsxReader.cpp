@@ -11,6 +11,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <unordered_map>
 
 namespace gq::engine {
 
@@ -221,6 +222,7 @@ std::unique_ptr<Workbook> ReadXlsx(std::shared_ptr<const InputBytes> bytes)
     workbook->SetDate1904(handler.date1904);
     std::vector<std::string> sheetParts;
     std::vector<std::string> sheetNames;
+    std::unordered_map<std::string, std::string> partOwners; // worksheet part -> the sheet reading it
     size_t active = 0;
     bool activeFound = false;
     for (size_t i = 0; i < handler.sheets.size(); ++i) {
@@ -242,8 +244,18 @@ std::unique_ptr<Workbook> ReadXlsx(std::shared_ptr<const InputBytes> bytes)
             active = sheetParts.size();
             activeFound = true;
         }
+        // Two sheets reading one part would each load it again: a file of many such entries
+        // multiplies a small part into gigabytes. No office suite writes that; it is damage.
+        std::string sheetPart = part.empty() ? rel->target : part;
+        auto [seen, fresh] = partOwners.emplace(sheetPart, entry.name);
+        if (!fresh) {
+            throw FormatError(fileName,
+                              "the sheets \"" + seen->second + "\" and \"" + entry.name + "\" share one worksheet part (" +
+                                  sheetPart + "), which no workbook does",
+                              workbookPart);
+        }
         workbook->AddUnloadedSheet(entry.name, entry.state);
-        sheetParts.push_back(part.empty() ? rel->target : part);
+        sheetParts.push_back(std::move(sheetPart));
         sheetNames.push_back(entry.name);
     }
     if (!sheetParts.empty()) {

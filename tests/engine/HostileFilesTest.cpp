@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <functional>
 #include <string>
 
@@ -375,6 +376,25 @@ TEST(HostileXlsx, FifteenThousandSheetsWithPartsOverAMegabyteAreListed)
     });
 }
 
+TEST(HostileXlsx, SheetsSharingOneWorksheetPartAreDamage)
+{
+    // 30,000 sheet entries on one relationship: each would load the same part again.
+    auto parts = Parts(Sheet("<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>"));
+    std::string sheets;
+    for (int i = 1; i <= 30000; ++i) {
+        sheets += "<sheet name=\"S" + std::to_string(i) + "\" sheetId=\"" + std::to_string(i) + "\" r:id=\"rId1\"/>";
+    }
+    std::string& workbook = parts["xl/workbook.xml"];
+    const size_t from = workbook.find("<sheet ");
+    workbook = workbook.substr(0, from) + sheets + workbook.substr(workbook.find("</sheets>", from));
+    auto bytes = Package(parts);
+    Bounded(1.0, 64, [&] {
+        std::string message = ErrorOf<FormatError>([&] { ReadXlsx(bytes); });
+        EXPECT_NE(message.find("hostile.xlsx"), std::string::npos) << message;
+        EXPECT_NE(message.find("share one worksheet part"), std::string::npos) << message;
+    });
+}
+
 TEST(HostileXlsx, SharedStringCountsOfTwoToTheThirtyFirstReserveNothing)
 {
     for (const char* count : {"2147483648", "4294967295", "18446744073709551615", "-1"}) {
@@ -575,6 +595,35 @@ TEST(HostileXls, RowsStoredInDescendingOrderAreLaidOutInLinearithmicTime)
         EXPECT_TRUE(std::is_sorted(sheet.rows.begin(), sheet.rows.end(),
                                    [](const Row& a, const Row& b) { return a.index < b.index; }));
         EXPECT_EQ(sheet.FindCell(65535, 0)->number, 65535.0);
+    });
+}
+
+TEST(HostileXls, SheetsPointingAtOneSubstreamAreDamage)
+{
+    tb::WorkbookStream wb = Book({XfRecord(0, 0)}, "S1", NumberCell(0, 0, 15, 1));
+    for (int i = 2; i <= 2000; ++i) {
+        wb.sheets.push_back(wb.sheets.front());
+        wb.sheets.back().name = "S" + std::to_string(i);
+    }
+    std::vector<uint8_t> stream = wb.Build();
+    // Every BoundSheet8 ([MS-XLS] 2.4.28) gets the first one's substream position.
+    std::optional<uint32_t> first;
+    for (size_t pos = 0; pos + 4 <= stream.size();) {
+        const uint16_t type = static_cast<uint16_t>(stream[pos] | (stream[pos + 1] << 8));
+        const size_t length = static_cast<size_t>(stream[pos + 2] | (stream[pos + 3] << 8));
+        if (type == 0x0085) {
+            uint32_t offset = 0;
+            std::memcpy(&offset, &stream[pos + 4], 4);
+            first = first.value_or(offset);
+            std::memcpy(&stream[pos + 4], &*first, 4);
+        }
+        pos += 4 + length;
+    }
+    auto bytes = InputBytes::FromMemory(tb::CompoundFile({{"Workbook", stream}}).bytes, "hostile.xls");
+    Bounded(1.0, 64, [&] {
+        std::string message = ErrorOf<FormatError>([&] { ReadXls(bytes); });
+        EXPECT_NE(message.find("hostile.xls"), std::string::npos) << message;
+        EXPECT_NE(message.find("point at one worksheet"), std::string::npos) << message;
     });
 }
 
