@@ -112,6 +112,9 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             if (n < 6 || (n - 6) % 6 != 0) {
                 Fail("a MULRK record has a wrong length", rec.offset);
             }
+            if (n == 6) {
+                Fail("a MULRK record holds no cells", rec.offset);
+            }
             uint32_t row = le::Load16(p);
             uint32_t col = le::Load16(p + 2);
             size_t count = (n - 6) / 6;
@@ -186,6 +189,9 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
         case kMulBlank: {
             if (n < 6 || (n - 6) % 2 != 0) {
                 Fail("a MULBLANK record has a wrong length", rec.offset);
+            }
+            if (n == 6) {
+                Fail("a MULBLANK record holds no cells", rec.offset);
             }
             uint32_t row = le::Load16(p);
             uint32_t col = le::Load16(p + 2);

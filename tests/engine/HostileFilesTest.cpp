@@ -627,6 +627,16 @@ TEST(HostileXls, SheetsPointingAtOneSubstreamAreDamage)
     });
 }
 
+TEST(HostileXls, EmptyMulRkAndMulBlankRecordsAreReportedAsEmpty)
+{
+    for (uint16_t type : {uint16_t{0x00BD}, uint16_t{0x00BE}}) { // MulRk, MulBlank
+        // Row 0, first column 0, no cells, last column 0: six bytes.
+        auto bytes = XlsBytes(Book({XfRecord(0, 0)}, "Data", tb::Record(type, tb::Bytes().U16(0).U16(0).U16(0))));
+        std::string message = ErrorOf<FormatError>([&] { ReadXls(bytes)->Sheet(0); });
+        EXPECT_NE(message.find("holds no cells"), std::string::npos) << message;
+    }
+}
+
 TEST(HostileXls, FontFormatAndXfIndexesOutOfRangeFallBackToDefaults)
 {
     std::vector<uint8_t> cells;
