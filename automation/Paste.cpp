@@ -3,6 +3,7 @@
 
 #include "automation/SpreadsheetServer.h"
 #include "engine/Limits.h"
+#include "engine/text/Utf8.h"
 
 #include <algorithm>
 #include <limits>
@@ -393,6 +394,33 @@ std::string Thousands(uint64_t n)
 
 } // namespace
 
+// Refuses, before anything is pasted, a block that neither writer could save: a text longer than a
+// cell holds. The entry is then reported, and the save cannot fail for it at the end.
+void CheckPastable(const engine::Workbook& from, const Worksheet& source, const CellRange& block)
+{
+    using engine::limits::kMaxCellChars;
+    std::vector<uint8_t> checked(from.Strings().Size(), 0);
+    auto first = std::lower_bound(source.rows.begin(), source.rows.end(), block.firstRow,
+                                  [](const Row& r, uint32_t v) { return r.index < v; });
+    for (auto row = first; row != source.rows.end() && row->index <= block.lastRow; ++row) {
+        for (const Cell& cell : row->cells) {
+            if (cell.col < block.firstCol || cell.col > block.lastCol) {
+                continue;
+            }
+            if (cell.type != engine::CellType::String || cell.text >= checked.size() || checked[cell.text] != 0) {
+                continue;
+            }
+            checked[cell.text] = 1;
+            const size_t length = engine::Utf16Length(from.Strings().At(cell.text));
+            if (length > kMaxCellChars) {
+                throw ServerError("The cell " + engine::CellName(row->index, cell.col) + " holds a text of " +
+                                  Thousands(length) + " characters, and a cell holds at most " +
+                                  Thousands(kMaxCellChars));
+            }
+        }
+    }
+}
+
 void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& block, engine::Workbook& to, size_t toSheet, CellRef at)
 {
     using engine::limits::kXlsxMaxCols;
@@ -411,6 +439,7 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& block
     }
 
     Worksheet& target = to.Sheet(toSheet);
+    CheckPastable(from, from.Sheet(fromSheet), block);
     // A paste of a sheet onto itself reads from a snapshot, since the pasted area may overlap the
     // copied one.
     Worksheet snapshot;

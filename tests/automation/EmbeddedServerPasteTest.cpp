@@ -92,6 +92,33 @@ TEST(EmbeddedServerPaste, CarriesValuesAndTypesAtTheTargetCell)
     EXPECT_EQ(t.UsedRange(), R("E10:F12"));
 }
 
+TEST(EmbeddedServerPaste, ATextLongerThanACellHoldsIsRefusedBeforeAnythingIsPasted)
+{
+    // 32,767 UTF-16 units fit (an emoji counts two); one more does not, in either format.
+    const std::string face = "\xF0\x9F\x98\x80";
+    std::string fits(32765, 'x');
+    fits += face;
+    for (const auto& [text, refused] : {std::pair{fits, false}, std::pair{fits + "y", true}}) {
+        auto from = Book();
+        auto to = Book();
+        SetNum(*from, "A1", 1);
+        SetText(*from, "C4", text.c_str());
+        if (refused) {
+            try {
+                PasteBlock(*from, 0, R("A1:C4"), *to, 0, At("A1"));
+                ADD_FAILURE() << "pasted";
+            } catch (const ServerError& e) {
+                EXPECT_NE(std::string(e.what()).find("C4"), std::string::npos) << e.what();
+                EXPECT_NE(std::string(e.what()).find("32,767"), std::string::npos) << e.what();
+            }
+            EXPECT_EQ(to->Sheet(0).CellCount(), 0u) << "nothing is pasted";
+        } else {
+            PasteBlock(*from, 0, R("A1:C4"), *to, 0, At("A1"));
+            EXPECT_EQ(to->Sheet(0).CellCount(), 2u);
+        }
+    }
+}
+
 TEST(EmbeddedServerPaste, CarriesEveryPartOfTheFormat)
 {
     engine::Font arial;
