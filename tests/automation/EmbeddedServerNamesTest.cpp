@@ -191,28 +191,8 @@ TEST(SheetNameRule, SheetsOfOneSourceSharingANameAreListedAndFoundApart)
     const std::vector<std::string> listed{"Data", "DATA (3)", "Data (2)", "data (4)", long30, std::string(27, 'L') + " (2)"};
     test::TempDir dir;
 
-    std::map<std::string, std::string> parts = test::MinimalWorkbookParts("");
-    std::string sheets, rels, types;
-    for (size_t i = 0; i < names.size(); ++i) {
-        std::string n = std::to_string(i + 1);
-        sheets += "<sheet name=\"" + names[i] + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
-        rels += "<Relationship Id=\"rId" + n + "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
-                "relationships/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
-        types += "<Override PartName=\"/xl/worksheets/sheet" + n + ".xml\" ContentType=\"application/"
-                 "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
-        parts["xl/worksheets/sheet" + n + ".xml"] =
-            "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData><row r=\"1\">"
-            "<c r=\"A1\"><v>" + n + "</v></c></row></sheetData></worksheet>";
-    }
-    auto replace = [&](const std::string& part, const std::string& from, const std::string& to, const std::string& with) {
-        std::string& xml = parts[part];
-        size_t a = xml.find(from);
-        size_t b = xml.find(to, a);
-        xml = xml.substr(0, a) + with + xml.substr(b);
-    };
-    replace("xl/workbook.xml", "<sheet ", "</sheets>", sheets);
-    replace("xl/_rels/workbook.xml.rels", "<Relationship ", "</Relationships>", rels);
-    replace("[Content_Types].xml", "<Override PartName=\"/xl/worksheets", "</Types>", types);
+    auto parts = test::WorkbookPartsWithSheets(
+        names, [](size_t i) { return "<row r=\"1\"><c r=\"A1\"><v>" + std::to_string(i) + "</v></c></row>"; });
     const std::string xlsx = dir.File("shared.xlsx");
     auto zip = test::BuildZip(test::Entries(parts));
     std::ofstream(xlsx, std::ios::binary).write(reinterpret_cast<const char*>(zip.data()), static_cast<std::streamsize>(zip.size()));

@@ -347,25 +347,11 @@ TEST(HostileXlsx, FifteenThousandSheetsWithPartsOverAMegabyteAreListed)
     // The workbook, relationships and content-types parts are each over 1 MiB: long, but made of
     // small tokens.
     constexpr int kSheets = 15000;
-    auto parts = test::MinimalWorkbookParts("");
-    std::string sheets, rels, types;
+    std::vector<std::string> names;
     for (int i = 1; i <= kSheets; ++i) {
-        const std::string n = std::to_string(i);
-        sheets += "<sheet name=\"A rather long sheet name " + n + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
-        rels += "<Relationship Id=\"rId" + n + "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
-                "relationships/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
-        types += "<Override PartName=\"/xl/worksheets/sheet" + n + ".xml\" ContentType=\"application/"
-                 "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
-        parts["xl/worksheets/sheet" + n + ".xml"] = Sheet("<sheetData/>");
+        names.push_back("A rather long sheet name " + std::to_string(i));
     }
-    auto replace = [&](const std::string& part, const std::string& from, const std::string& to, const std::string& with) {
-        std::string& xml = parts[part];
-        size_t a = xml.find(from);
-        xml = xml.substr(0, a) + with + xml.substr(xml.find(to, a));
-    };
-    replace("xl/workbook.xml", "<sheet ", "</sheets>", sheets);
-    replace("xl/_rels/workbook.xml.rels", "<Relationship ", "</Relationships>", rels);
-    replace("[Content_Types].xml", "<Override PartName=\"/xl/worksheets", "</Types>", types);
+    auto parts = test::WorkbookPartsWithSheets(names, [](size_t) { return std::string(); });
     ASSERT_GT(parts["xl/workbook.xml"].size(), 1u << 20);
     ASSERT_GT(parts["[Content_Types].xml"].size(), 1u << 20);
     auto bytes = Package(parts);
@@ -379,14 +365,12 @@ TEST(HostileXlsx, FifteenThousandSheetsWithPartsOverAMegabyteAreListed)
 TEST(HostileXlsx, SheetsSharingOneWorksheetPartAreDamage)
 {
     // 30,000 sheet entries on one relationship: each would load the same part again.
-    auto parts = Parts(Sheet("<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>"));
-    std::string sheets;
+    std::vector<std::string> names;
     for (int i = 1; i <= 30000; ++i) {
-        sheets += "<sheet name=\"S" + std::to_string(i) + "\" sheetId=\"" + std::to_string(i) + "\" r:id=\"rId1\"/>";
+        names.push_back("S" + std::to_string(i));
     }
-    std::string& workbook = parts["xl/workbook.xml"];
-    const size_t from = workbook.find("<sheet ");
-    workbook = workbook.substr(0, from) + sheets + workbook.substr(workbook.find("</sheets>", from));
+    auto parts = test::WorkbookPartsWithSheets(
+        names, [](size_t) { return std::string("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"); }, true);
     auto bytes = Package(parts);
     Bounded(1.0, 64, [&] {
         std::string message = ErrorOf<FormatError>([&] { ReadXlsx(bytes); });

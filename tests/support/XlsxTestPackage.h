@@ -152,6 +152,42 @@ inline std::map<std::string, std::string> MinimalWorkbookParts(const std::string
     return p;
 }
 
+// MinimalWorkbookParts with one worksheet per name instead of its one sheet: sheet i (from 1) reads
+// xl/worksheets/sheet<i>.xml through relationship rId<i>, whose part holds `sheetData(i)`. A
+// `sharedPart` points every sheet at the first one's relationship and part instead.
+template <class SheetData>
+std::map<std::string, std::string> WorkbookPartsWithSheets(const std::vector<std::string>& names,
+                                                           SheetData&& sheetData, bool sharedPart = false)
+{
+    std::map<std::string, std::string> p = MinimalWorkbookParts("");
+    std::string sheets, rels, types;
+    for (size_t i = 1; i <= names.size(); ++i) {
+        const std::string n = std::to_string(i);
+        const std::string rel = sharedPart ? "1" : n;
+        sheets += "<sheet name=\"" + names[i - 1] + "\" sheetId=\"" + n + "\" r:id=\"rId" + rel + "\"/>";
+        if (sharedPart && i > 1) {
+            continue;
+        }
+        rels += "<Relationship Id=\"rId" + n + "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                "relationships/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
+        types += "<Override PartName=\"/xl/worksheets/sheet" + n + ".xml\" ContentType=\"application/"
+                 "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+        p["xl/worksheets/sheet" + n + ".xml"] =
+            "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>" +
+            sheetData(i) + "</sheetData></worksheet>";
+    }
+    auto replace = [&p](const std::string& part, const std::string& from, const std::string& to,
+                        const std::string& with) {
+        std::string& xml = p[part];
+        const size_t a = xml.find(from);
+        xml = xml.substr(0, a) + with + xml.substr(xml.find(to, a));
+    };
+    replace("xl/workbook.xml", "<sheet ", "</sheets>", sheets);
+    replace("xl/_rels/workbook.xml.rels", "<Relationship ", "</Relationships>", rels);
+    replace("[Content_Types].xml", "<Override PartName=\"/xl/worksheets", "</Types>", types);
+    return p;
+}
+
 inline std::vector<ZipEntry> Entries(const std::map<std::string, std::string>& parts, bool deflate = true)
 {
     std::vector<ZipEntry> entries;
