@@ -54,7 +54,8 @@ auto GuardedFile(const std::string& path, F&& operation) -> decltype(operation()
 // The sheet's content, read now if it was not yet.
 const engine::Worksheet& LoadedSheet(ServerBook& book, size_t index)
 {
-    return GuardedFile(book.model->SourcePath(), [&]() -> const engine::Worksheet& { return book.model->Sheet(index); });
+    return GuardedFile(book.model->SourcePath(),
+                       [&]() -> const engine::Worksheet& { return book.model->Sheet(index); });
 }
 
 // A workbook as the caller sees it: one per OpenWorkbook or AddWorkbook, open until Close.

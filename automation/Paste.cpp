@@ -132,10 +132,10 @@ public:
         int8_t& isDate = m_dateXf[xf];
         if (isDate < 0) {
             const auto& styles = m_from.Styles();
-            isDate = (styles.IsDateFormat(xf) &&
-                      FormatHasDatePart(styles.NumberFormats().at(styles.FormatAt(xf).numFmt)))
-                         ? 1
-                         : 0;
+            isDate =
+                (styles.IsDateFormat(xf) && FormatHasDatePart(styles.NumberFormats().at(styles.FormatAt(xf).numFmt)))
+                    ? 1
+                    : 0;
         }
         if (isDate == 0) {
             return value;
@@ -230,8 +230,8 @@ void MergeIntoRow(Row& target, const Row* src, const Placement& p, Translator& t
     uint32_t lastCol = p.LastCol();
     auto begin = std::lower_bound(target.cells.begin(), target.cells.end(), firstCol,
                                   [](const Cell& c, uint32_t col) { return c.col < col; });
-    auto end = std::upper_bound(begin, target.cells.end(), lastCol,
-                                [](uint32_t col, const Cell& c) { return col < c.col; });
+    auto end =
+        std::upper_bound(begin, target.cells.end(), lastCol, [](uint32_t col, const Cell& c) { return col < c.col; });
     std::vector<Cell> pasted;
     if (src != nullptr) {
         AppendPastedCells(*src, p, tr, pasted);
@@ -358,8 +358,8 @@ void PasteMerges(const Worksheet& from, Worksheet& to, const Placement& p, const
     std::erase_if(to.merges, [&](const CellRange& m) { return m.Intersects(area); });
     for (const CellRange& m : from.merges) {
         if (p.block.Contains(m)) {
-            to.merges.push_back(CellRange{p.ToRow(m.firstRow), p.ToCol(m.firstCol), p.ToRow(m.lastRow),
-                                          p.ToCol(m.lastCol)});
+            to.merges.push_back(
+                CellRange{p.ToRow(m.firstRow), p.ToCol(m.firstCol), p.ToRow(m.lastRow), p.ToCol(m.lastCol)});
         }
     }
 }
@@ -421,7 +421,8 @@ void CheckPastable(const engine::Workbook& from, const Worksheet& source, const 
     }
 }
 
-void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& block, engine::Workbook& to, size_t toSheet, CellRef at)
+void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& block, engine::Workbook& to, size_t toSheet,
+                CellRef at)
 {
     using engine::limits::kXlsxMaxCols;
     using engine::limits::kXlsxMaxRows;
@@ -460,12 +461,10 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& block
     PasteHyperlinks(*source, target, p, area);
 
     if (targetWasEmpty && at.row == 0 && at.col == 0 && target.frozenRows == 0 && target.frozenCols == 0) {
-        target.frozenRows = source->frozenRows > block.firstRow
-                                ? std::min(source->frozenRows - block.firstRow, block.RowCount())
-                                : 0;
-        target.frozenCols = source->frozenCols > block.firstCol
-                                ? std::min(source->frozenCols - block.firstCol, block.ColCount())
-                                : 0;
+        target.frozenRows =
+            source->frozenRows > block.firstRow ? std::min(source->frozenRows - block.firstRow, block.RowCount()) : 0;
+        target.frozenCols =
+            source->frozenCols > block.firstCol ? std::min(source->frozenCols - block.firstCol, block.ColCount()) : 0;
     }
 }
 

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <optional>
 #include <set>
-#include <unordered_map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace gq::automation {
 

@@ -72,46 +72,52 @@ uint64_t Generate(const std::string& path, uint32_t rows)
     }
     FileSink sink(fd, path);
     ZipWriter zip(sink, 6);
-    zip.AddPart("[Content_Types].xml",
-                R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
-                R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
-                R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
-                R"(<Default Extension="xml" ContentType="application/xml"/>)"
-                R"(<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>)"
-                R"(<Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>)"
-                R"(<Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/>)"
-                R"(<Override PartName="/xl/sharedStrings.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml"/>)"
-                R"(</Types>)");
-    zip.AddPart("_rels/.rels",
-                R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
-                R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
-                R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/>)"
-                R"(</Relationships>)");
-    zip.AddPart("xl/workbook.xml",
-                R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
-                R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)"
-                R"(<bookViews><workbookView activeTab="0"/></bookViews><sheets><sheet name="Data" sheetId="1" r:id="rId1"/></sheets></workbook>)");
-    zip.AddPart("xl/_rels/workbook.xml.rels",
-                R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
-                R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
-                R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
-                R"(<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/>)"
-                R"(<Relationship Id="rId3" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings" Target="sharedStrings.xml"/>)"
-                R"(</Relationships>)");
-    zip.AddPart("xl/styles.xml",
-                R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
-                R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)"
-                R"(<numFmts count="1"><numFmt numFmtId="164" formatCode="#,##0.000"/></numFmts>)"
-                R"(<fonts count="2"><font><sz val="11"/><color theme="1"/><name val="Calibri"/><family val="2"/></font>)"
-                R"(<font><b/><sz val="11"/><color rgb="FFC00000"/><name val="Calibri"/><family val="2"/></font></fonts>)"
-                R"(<fills count="2"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="gray125"/></fill></fills>)"
-                R"(<borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>)"
-                R"(<cellStyleXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/></cellStyleXfs>)"
-                R"(<cellXfs count="3"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/>)"
-                R"(<xf numFmtId="164" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/>)"
-                R"(<xf numFmtId="0" fontId="1" fillId="0" borderId="0" xfId="0" applyFont="1"/></cellXfs></styleSheet>)");
-    std::string sst = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
-                      R"(<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count="1000" uniqueCount="1000">)";
+    zip.AddPart(
+        "[Content_Types].xml",
+        R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+        R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
+        R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
+        R"(<Default Extension="xml" ContentType="application/xml"/>)"
+        R"(<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>)"
+        R"(<Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>)"
+        R"(<Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/>)"
+        R"(<Override PartName="/xl/sharedStrings.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml"/>)"
+        R"(</Types>)");
+    zip.AddPart(
+        "_rels/.rels",
+        R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+        R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+        R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/>)"
+        R"(</Relationships>)");
+    zip.AddPart(
+        "xl/workbook.xml",
+        R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+        R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)"
+        R"(<bookViews><workbookView activeTab="0"/></bookViews><sheets><sheet name="Data" sheetId="1" r:id="rId1"/></sheets></workbook>)");
+    zip.AddPart(
+        "xl/_rels/workbook.xml.rels",
+        R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+        R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+        R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
+        R"(<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/>)"
+        R"(<Relationship Id="rId3" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings" Target="sharedStrings.xml"/>)"
+        R"(</Relationships>)");
+    zip.AddPart(
+        "xl/styles.xml",
+        R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+        R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)"
+        R"(<numFmts count="1"><numFmt numFmtId="164" formatCode="#,##0.000"/></numFmts>)"
+        R"(<fonts count="2"><font><sz val="11"/><color theme="1"/><name val="Calibri"/><family val="2"/></font>)"
+        R"(<font><b/><sz val="11"/><color rgb="FFC00000"/><name val="Calibri"/><family val="2"/></font></fonts>)"
+        R"(<fills count="2"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="gray125"/></fill></fills>)"
+        R"(<borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>)"
+        R"(<cellStyleXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/></cellStyleXfs>)"
+        R"(<cellXfs count="3"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/>)"
+        R"(<xf numFmtId="164" fontId="0" fillId="0" borderId="0" xfId="0" applyNumberFormat="1"/>)"
+        R"(<xf numFmtId="0" fontId="1" fillId="0" borderId="0" xfId="0" applyFont="1"/></cellXfs></styleSheet>)");
+    std::string sst =
+        R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+        R"(<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count="1000" uniqueCount="1000">)";
     for (int i = 0; i < 1000; ++i) {
         sst += "<si><t>Customer " + std::to_string(i * 7919 % 100003) + "</t></si>";
     }
@@ -142,12 +148,14 @@ uint64_t Generate(const std::string& path, uint32_t rows)
             if (c == 0) {
                 chunk += "\" t=\"s\"><v>" + std::to_string(seed % 1000) + "</v></c>";
             } else if (c % 3 == 0) {
-                std::snprintf(buf, sizeof buf, "\" s=\"1\"><v>%.3f</v></c>", static_cast<double>(seed % 10000000) / 1000.0);
+                std::snprintf(buf, sizeof buf, "\" s=\"1\"><v>%.3f</v></c>",
+                              static_cast<double>(seed % 10000000) / 1000.0);
                 chunk += buf;
             } else if (c % 3 == 1) {
                 chunk += "\"><v>" + std::to_string(seed % 100000) + "</v></c>";
             } else {
-                std::snprintf(buf, sizeof buf, "\" s=\"2\"><v>%.15g</v></c>", static_cast<double>(seed % 1000003) / 7.0);
+                std::snprintf(buf, sizeof buf, "\" s=\"2\"><v>%.15g</v></c>",
+                              static_cast<double>(seed % 1000003) / 7.0);
                 chunk += buf;
             }
         }

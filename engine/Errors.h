@@ -17,8 +17,7 @@ public:
 // stream ("xl/workbook.xml", "Workbook"); `offset` is the byte offset inside it, or -1.
 class FormatError : public EngineError {
 public:
-    FormatError(const std::string& file, const std::string& problem, const std::string& part = {},
-                int64_t offset = -1)
+    FormatError(const std::string& file, const std::string& problem, const std::string& part = {}, int64_t offset = -1)
         : EngineError(Compose(file, problem, part, offset)), m_file(file), m_part(part), m_offset(offset)
     {
     }
@@ -27,8 +26,8 @@ public:
     const std::string& Part() const { return m_part; }
     int64_t Offset() const { return m_offset; }
 
-    static std::string Compose(const std::string& file, const std::string& problem,
-                               const std::string& part, int64_t offset)
+    static std::string Compose(const std::string& file, const std::string& problem, const std::string& part,
+                               int64_t offset)
     {
         std::string text = file.empty() ? problem : "\"" + file + "\": " + problem;
         if (!part.empty()) {

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "engine/Errors.h"
+#include "engine/cfb/CfbWriter.h"
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
-#include "engine/cfb/CfbWriter.h"
 #include "engine/xls/XlsReader.h"
 #include "engine/xls/XlsWriter.h"
 #include "engine/xlsx/XlsxReader.h"

@@ -24,7 +24,10 @@ constexpr uint32_t kNoStream = 0xFFFFFFFF;
 
 constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameNameIgnoringCase(std::string_view a, std::string_view b)
 {
@@ -81,7 +84,8 @@ CompoundFile::CompoundFile(std::span<const uint8_t> file, std::string fileName)
     m_miniSectorSize = 1u << miniShift;
     // Sector n starts at (n + 1) * sectorSize; count the sectors that begin inside the file. A last
     // sector cut short is tolerated as long as no stream needs its missing bytes.
-    m_fileSectors = m_file.size() <= m_sectorSize ? 0 : (m_file.size() - m_sectorSize + m_sectorSize - 1) / m_sectorSize;
+    m_fileSectors =
+        m_file.size() <= m_sectorSize ? 0 : (m_file.size() - m_sectorSize + m_sectorSize - 1) / m_sectorSize;
     LoadFat();
     LoadDirectory();
 }
@@ -304,7 +308,8 @@ std::span<const uint8_t> CompoundFile::ReadStream(const Entry& entry, std::vecto
     }
     if (entry.size < m_miniCutoff) {
         // Small streams live in 64-byte mini sectors inside the mini stream.
-        uint64_t miniSectorsInStream = (static_cast<uint64_t>(m_miniStreamChain.size()) << m_sectorShift) / m_miniSectorSize;
+        uint64_t miniSectorsInStream =
+            (static_cast<uint64_t>(m_miniStreamChain.size()) << m_sectorShift) / m_miniSectorSize;
         uint64_t needed = (entry.size + m_miniSectorSize - 1) / m_miniSectorSize;
         auto chain = Chain(m_miniFat, entry.start, needed, miniSectorsInStream, part.c_str(), true);
         if (chain.size() < needed) {
@@ -318,7 +323,8 @@ std::span<const uint8_t> CompoundFile::ReadStream(const Entry& entry, std::vecto
             size_t off = static_cast<size_t>(ms % perSector) * m_miniSectorSize;
             size_t take = std::min<size_t>(m_miniSectorSize, size - storage.size());
             if (off + take > sector.size()) {
-                Fail("a stream is cut short by the end of the file", part.c_str(), static_cast<int64_t>(storage.size()));
+                Fail("a stream is cut short by the end of the file", part.c_str(),
+                     static_cast<int64_t>(storage.size()));
             }
             storage.insert(storage.end(), sector.begin() + static_cast<std::ptrdiff_t>(off),
                            sector.begin() + static_cast<std::ptrdiff_t>(off + take));

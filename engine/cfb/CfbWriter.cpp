@@ -73,8 +73,9 @@ void WriteCompoundFile(std::u16string_view streamName, std::span<const uint8_t> 
     for (;;) {
         uint32_t total = dataSectors + 1 + fatSectors + difatSectors;
         uint32_t needFat = (total + kIdsPerSector - 1) / kIdsPerSector;
-        uint32_t needDifat =
-            needFat > kHeaderDifatEntries ? (needFat - kHeaderDifatEntries + kIdsPerSector - 2) / (kIdsPerSector - 1) : 0;
+        uint32_t needDifat = needFat > kHeaderDifatEntries
+                                 ? (needFat - kHeaderDifatEntries + kIdsPerSector - 2) / (kIdsPerSector - 1)
+                                 : 0;
         if (needFat == fatSectors && needDifat == difatSectors) {
             break;
         }

@@ -224,8 +224,7 @@ std::shared_ptr<const InputBytes> InputBytes::MapFile(const std::string& path)
     }
     if (static_cast<uint64_t>(st.st_size) > limits::kMaxInputFileBytes) {
         ::close(fd);
-        throw LimitError(path, "the file is larger than " +
-                         std::to_string(limits::kMaxInputFileBytes >> 20) + " MB");
+        throw LimitError(path, "the file is larger than " + std::to_string(limits::kMaxInputFileBytes >> 20) + " MB");
     }
     auto size = static_cast<size_t>(st.st_size);
     if (size == 0) {

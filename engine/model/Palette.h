@@ -26,6 +26,9 @@ inline constexpr uint32_t kFirstCustomColorIndex = 8;
 // Indexes that mean "the system's colour" rather than a palette entry: 64 window text
 // (foreground), 65 window background, 0x7FFF the automatic font colour, and a few more that
 // charts and comments use.
-inline constexpr bool IsSystemColorIndex(uint32_t icv) { return icv >= 64; }
+inline constexpr bool IsSystemColorIndex(uint32_t icv)
+{
+    return icv >= 64;
+}
 
 } // namespace gq::engine

@@ -6,9 +6,9 @@
 #include "engine/text/SheetNames.h"
 
 #include <algorithm>
-#include <queue>
-#include <map>
 #include <array>
+#include <map>
+#include <queue>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -144,8 +144,8 @@ std::optional<ErrorCode> ErrorFromText(std::string_view text)
 
 const Cell* Row::Find(uint32_t col) const
 {
-    auto it = std::lower_bound(cells.begin(), cells.end(), col,
-                               [](const Cell& c, uint32_t value) { return c.col < value; });
+    auto it =
+        std::lower_bound(cells.begin(), cells.end(), col, [](const Cell& c, uint32_t value) { return c.col < value; });
     if (it != cells.end() && it->col == col) {
         return &*it;
     }
@@ -158,8 +158,8 @@ Row& Worksheet::RowAt(uint32_t index)
         rows.emplace_back().index = index;
         return rows.back();
     }
-    auto it = std::lower_bound(rows.begin(), rows.end(), index,
-                               [](const Row& r, uint32_t value) { return r.index < value; });
+    auto it =
+        std::lower_bound(rows.begin(), rows.end(), index, [](const Row& r, uint32_t value) { return r.index < value; });
     if (it != rows.end() && it->index == index) {
         return *it;
     }
@@ -170,8 +170,8 @@ Row& Worksheet::RowAt(uint32_t index)
 
 const Row* Worksheet::FindRow(uint32_t index) const
 {
-    auto it = std::lower_bound(rows.begin(), rows.end(), index,
-                               [](const Row& r, uint32_t value) { return r.index < value; });
+    auto it =
+        std::lower_bound(rows.begin(), rows.end(), index, [](const Row& r, uint32_t value) { return r.index < value; });
     if (it != rows.end() && it->index == index) {
         return &*it;
     }
@@ -310,7 +310,7 @@ void DropOverlappingMerges(std::vector<CellRange>& merges)
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return merges[a].firstRow < merges[b].firstRow; });
     std::vector<uint8_t> keep(merges.size(), 0);
-    std::map<uint32_t, size_t> open; // first column -> merge index, for kept ranges still open
+    std::map<uint32_t, size_t> open;            // first column -> merge index, for kept ranges still open
     using Expiry = std::pair<uint32_t, size_t>; // last row, merge index
     std::priority_queue<Expiry, std::vector<Expiry>, std::greater<>> expiry;
     bool conflict = false;

@@ -82,9 +82,16 @@ enum class CellType : uint8_t { Blank, Number, String, Boolean, Error };
 
 // Error values, with their BIFF codes ([MS-XLS] 2.5.10 BErr).
 enum class ErrorCode : uint8_t {
-    Null = 0x00, Div0 = 0x07, Value = 0x0F, Ref = 0x17, Name = 0x1D, Num = 0x24, NA = 0x2A, GettingData = 0x2B
+    Null = 0x00,
+    Div0 = 0x07,
+    Value = 0x0F,
+    Ref = 0x17,
+    Name = 0x1D,
+    Num = 0x24,
+    NA = 0x2A,
+    GettingData = 0x2B
 };
-std::string_view ErrorText(ErrorCode code);           // "#DIV/0!"
+std::string_view ErrorText(ErrorCode code); // "#DIV/0!"
 std::optional<ErrorCode> ErrorFromText(std::string_view text);
 
 // One cell: 24 bytes. Strings are indexes into the workbook's string table; a formula keeps only
@@ -109,7 +116,7 @@ struct Row {
     float height = 0;          // points; 0 means the sheet's default height
     bool customHeight = false; // the height was set on purpose
     bool hidden = false;
-    std::vector<Cell> cells;   // ascending by column, no duplicates
+    std::vector<Cell> cells; // ascending by column, no duplicates
 
     const Cell* Find(uint32_t col) const;
 };
@@ -175,9 +182,9 @@ public:
     // Sets the width of columns [first, last], splitting existing entries as needed.
     void SetColumn(const ColumnInfo& info);
 
-    std::vector<Row> rows;              // ascending by index
-    std::vector<CellRange> merges;      // never overlapping
-    std::vector<ColumnInfo> columns;    // ascending, non-overlapping
+    std::vector<Row> rows;           // ascending by index
+    std::vector<CellRange> merges;   // never overlapping
+    std::vector<ColumnInfo> columns; // ascending, non-overlapping
     std::vector<Hyperlink> hyperlinks;
     double defaultColWidth = 0;  // characters; 0: the format's default
     double defaultRowHeight = 0; // points; 0: the format's default

@@ -81,8 +81,8 @@ std::optional<std::string> SheetNameProblem(std::string_view name)
             return "the sheet name " + Quoted(name) + " contains a control character, which a sheet name cannot";
         }
         if (cp < 0x80 && std::strchr("[]:*?/\\", static_cast<int>(cp)) != nullptr) {
-            return "the sheet name " + Quoted(name) + " contains the character '" + std::string(1, static_cast<char>(cp)) +
-                   "'; a sheet name cannot contain any of [ ] : * ? / \\";
+            return "the sheet name " + Quoted(name) + " contains the character '" +
+                   std::string(1, static_cast<char>(cp)) + "'; a sheet name cannot contain any of [ ] : * ? / \\";
         }
     }
     size_t length = Utf16Length(name);

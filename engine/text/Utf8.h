@@ -38,7 +38,8 @@ inline char32_t DecodeUtf8(const unsigned char* s, size_t n, size_t& pos)
         }
     } else if (c >= 0xF0 && c <= 0xF4) {
         if (cont(1) && cont(2) && cont(3) && !(c == 0xF0 && s[pos + 1] < 0x90) && !(c == 0xF4 && s[pos + 1] >= 0x90)) {
-            cp = ((c & 0x07u) << 18) | ((s[pos + 1] & 0x3Fu) << 12) | ((s[pos + 2] & 0x3Fu) << 6) | (s[pos + 3] & 0x3Fu);
+            cp =
+                ((c & 0x07u) << 18) | ((s[pos + 1] & 0x3Fu) << 12) | ((s[pos + 2] & 0x3Fu) << 6) | (s[pos + 3] & 0x3Fu);
             len = 4;
         }
     }

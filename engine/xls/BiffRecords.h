@@ -191,10 +191,7 @@ struct ContinuedRecord {
 // Reads strings from a (possibly continued) record body.
 class StringReader {
 public:
-    StringReader(ByteReader& reader, const std::vector<size_t>* boundaries)
-        : m_r(reader), m_bounds(boundaries)
-    {
-    }
+    StringReader(ByteReader& reader, const std::vector<size_t>* boundaries) : m_r(reader), m_bounds(boundaries) {}
 
     // `cch` characters of a BIFF8 string whose option byte said `highByte`; at each Continue
     // boundary inside the characters a fresh option byte says how the rest is stored.

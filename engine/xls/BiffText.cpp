@@ -9,23 +9,35 @@ namespace gq::engine {
 
 namespace {
 
-void AppendCodePoint(uint32_t u, std::string& out) { AppendUtf8(out, u); }
+void AppendCodePoint(uint32_t u, std::string& out)
+{
+    AppendUtf8(out, u);
+}
 
 // The iconv name of a Windows or Macintosh code page number.
 std::string IconvName(uint16_t cp)
 {
     switch (cp) {
-    case 367: return "ASCII";
-    case 10000: case 32768: return "MACINTOSH";
-    case 10006: return "MAC-GREEK";
-    case 10007: return "MAC-CYRILLIC";
-    case 10029: return "MAC-CENTRALEUROPE";
-    case 10079: return "MAC-IS";
-    case 10081: return "MAC-TURKISH";
+    case 367:
+        return "ASCII";
+    case 10000:
+    case 32768:
+        return "MACINTOSH";
+    case 10006:
+        return "MAC-GREEK";
+    case 10007:
+        return "MAC-CYRILLIC";
+    case 10029:
+        return "MAC-CENTRALEUROPE";
+    case 10079:
+        return "MAC-IS";
+    case 10081:
+        return "MAC-TURKISH";
     case 32769: // Latin-1 under another name
     case 1200:  // BIFF8 marks its UTF-16 text this way; 8-bit text there is Latin-1
         return "CP1252";
-    default: return "CP" + std::to_string(cp);
+    default:
+        return "CP" + std::to_string(cp);
     }
 }
 

@@ -81,14 +81,22 @@ struct PendingString {
 inline ErrorCode ErrorFromBiff(uint8_t code)
 {
     switch (code) {
-    case 0x00: return ErrorCode::Null;
-    case 0x07: return ErrorCode::Div0;
-    case 0x0F: return ErrorCode::Value;
-    case 0x17: return ErrorCode::Ref;
-    case 0x1D: return ErrorCode::Name;
-    case 0x24: return ErrorCode::Num;
-    case 0x2B: return ErrorCode::GettingData;
-    default: return ErrorCode::NA;
+    case 0x00:
+        return ErrorCode::Null;
+    case 0x07:
+        return ErrorCode::Div0;
+    case 0x0F:
+        return ErrorCode::Value;
+    case 0x17:
+        return ErrorCode::Ref;
+    case 0x1D:
+        return ErrorCode::Name;
+    case 0x24:
+        return ErrorCode::Num;
+    case 0x2B:
+        return ErrorCode::GettingData;
+    default:
+        return ErrorCode::NA;
     }
 }
 
@@ -229,7 +237,7 @@ private:
     size_t m_sstOffset = SIZE_MAX;
     bool m_decrypted = false; // the stream was decrypted with the default password
     bool m_sstLoaded = false;
-    std::vector<uint32_t> m_sst; // SST index -> model string index
+    std::vector<uint32_t> m_sst;               // SST index -> model string index
     std::vector<std::string> m_oldFormats;     // BIFF2-4: FORMAT records in order, their index
     std::array<uint32_t, 256> m_biff2Styles{}; // BIFF2: cell attribute byte 1 -> model format + 1
     uint16_t m_biff2Ixfe = 0;                  // BIFF2: the XF index an IXFE record gave

@@ -86,11 +86,11 @@ private:
     const StyleTable& m_styles;
     BiffStream m_out;
 
-    std::vector<uint8_t> m_xfUsed;     // per model cell format
-    std::vector<uint32_t> m_xfOrder;   // used model cell formats, in order of first use
-    std::vector<uint16_t> m_xfMap;     // model cell format -> BIFF XF index
+    std::vector<uint8_t> m_xfUsed;   // per model cell format
+    std::vector<uint32_t> m_xfOrder; // used model cell formats, in order of first use
+    std::vector<uint16_t> m_xfMap;   // model cell format -> BIFF XF index
     std::vector<std::array<uint8_t, 20>> m_cellXfs;
-    std::vector<uint16_t> m_fontMap;   // model font -> BIFF font index
+    std::vector<uint16_t> m_fontMap; // model font -> BIFF font index
     std::vector<std::vector<uint8_t>> m_fontBodies;
     std::vector<uint16_t> m_numFmtMap; // model number format -> BIFF format id
     std::vector<std::pair<uint16_t, std::u16string>> m_customFormats;

@@ -156,7 +156,8 @@ constexpr uint16_t kXorMatrix[105] = {
     0xAA51, 0x4483, 0x8906, 0x022D, 0x045A, 0x08B4, 0x1168, 0x76B4, 0xED68, 0xCAF1, 0x85C3, 0x1BA7, 0x374E, 0x6E9C,
     0x3730, 0x6E60, 0xDCC0, 0xA9A1, 0x4363, 0x86C6, 0x1DAD, 0x3331, 0x6662, 0xCCC4, 0x89A9, 0x0373, 0x06E6, 0x0DCC,
     0x1021, 0x2042, 0x4084, 0x8108, 0x1231, 0x2462, 0x48C4};
-constexpr uint8_t kPadArray[15] = {0xBB, 0xFF, 0xFF, 0xBA, 0xFF, 0xFF, 0xB9, 0x80, 0x00, 0xBE, 0x0F, 0x00, 0xBF, 0x0F, 0x00};
+constexpr uint8_t kPadArray[15] = {0xBB, 0xFF, 0xFF, 0xBA, 0xFF, 0xFF, 0xB9, 0x80,
+                                   0x00, 0xBE, 0x0F, 0x00, 0xBF, 0x0F, 0x00};
 
 uint16_t XorKey(const std::string& password)
 {
@@ -231,8 +232,13 @@ std::array<uint8_t, 16> XorArray(const std::string& password)
 bool NeverEncrypted(uint16_t type)
 {
     switch (type) {
-    case biff::kBof: case biff::kFilePass: case biff::kUsrExcl: case biff::kFileLock: case biff::kInterfaceHdr:
-    case biff::kRrdInfo: case biff::kRrdHead:
+    case biff::kBof:
+    case biff::kFilePass:
+    case biff::kUsrExcl:
+    case biff::kFileLock:
+    case biff::kInterfaceHdr:
+    case biff::kRrdInfo:
+    case biff::kRrdHead:
         return true;
     default:
         return false;
@@ -262,8 +268,8 @@ void ForEachEncryptedRange(std::vector<uint8_t>& data, const std::string& fileNa
 
 } // namespace
 
-bool DecryptWithDefaultPassword(std::vector<uint8_t>& storage, std::span<const uint8_t>& stream,
-                                size_t filePassOffset, int biffVersion, const std::string& fileName)
+bool DecryptWithDefaultPassword(std::vector<uint8_t>& storage, std::span<const uint8_t>& stream, size_t filePassOffset,
+                                int biffVersion, const std::string& fileName)
 {
     biff::RecordReader reader(stream, &fileName, "Workbook stream", filePassOffset);
     biff::Record filePass;

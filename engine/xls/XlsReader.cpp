@@ -29,7 +29,8 @@ void XlsBook::FindWorkbookStream()
         m_biff = 5;
     }
     if (entry == nullptr) {
-        throw FormatError(m_name, "the file is an OLE2 compound file without a workbook stream (not an Excel workbook)");
+        throw FormatError(m_name,
+                          "the file is an OLE2 compound file without a workbook stream (not an Excel workbook)");
     }
     m_stream = cfb.ReadStream(*entry, m_streamStorage);
 }
@@ -172,8 +173,9 @@ std::unique_ptr<Workbook> XlsBook::ReadGlobals()
         // small file into gigabytes. No office suite writes that; it is damage.
         auto [seen, fresh] = substreamOwners.emplace(p.offset, name);
         if (!fresh) {
-            throw FormatError(m_name, "the sheets \"" + seen->second + "\" and \"" + name +
-                                          "\" point at one worksheet, which no workbook does",
+            throw FormatError(m_name,
+                              "the sheets \"" + seen->second + "\" and \"" + name +
+                                  "\" point at one worksheet, which no workbook does",
                               kWorkbookPart, static_cast<int64_t>(p.offset));
         }
         workbook->AddUnloadedSheet(std::move(name), p.state);
@@ -195,9 +197,15 @@ void XlsBook::ReadBoundSheet(const Record& rec)
     uint8_t dt = r.U8();
     PendingSheet p;
     switch (hsState & 0x03) {
-    case 1: p.state = SheetState::Hidden; break;
-    case 2: p.state = SheetState::VeryHidden; break;
-    default: p.state = SheetState::Visible; break;
+    case 1:
+        p.state = SheetState::Hidden;
+        break;
+    case 2:
+        p.state = SheetState::VeryHidden;
+        break;
+    default:
+        p.state = SheetState::Visible;
+        break;
     }
     if (m_biff >= 8) {
         StringReader(r, nullptr).ShortXLUnicodeString(p.name);

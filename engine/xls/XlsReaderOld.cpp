@@ -17,7 +17,8 @@ std::unique_ptr<Workbook> XlsBook::ReadOldGlobals()
     }
     uint16_t kind = le::Load16(rec.body.data() + 2);
     if (kind != kBofWorksheet) {
-        throw FormatError(m_name, "unsupported old Excel format (an Excel 4.0 workbook or a sheet other than a worksheet)");
+        throw FormatError(m_name,
+                          "unsupported old Excel format (an Excel 4.0 workbook or a sheet other than a worksheet)");
     }
     m_codePage.SetCodePage(1252);
     bool date1904 = false;

@@ -58,7 +58,8 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
     }
     RecordReader reader(m_stream, &m_name, kWorkbookPart, offset);
     Record rec;
-    if (!reader.Next(rec) || !(rec.type == kBof || (m_biff < 5 && (rec.type == kBof2 || rec.type == kBof3 || rec.type == kBof4))) ||
+    if (!reader.Next(rec) ||
+        !(rec.type == kBof || (m_biff < 5 && (rec.type == kBof2 || rec.type == kBof3 || rec.type == kBof4))) ||
         rec.body.size() < 4) {
         Fail("a sheet does not begin with a BOF record", offset);
     }

@@ -111,8 +111,8 @@ void XlsBook::ReadXf(const Record& rec)
 void XlsBook::AddXf(const RawXf& xf)
 {
     if (m_xfs.size() >= limits::kMaxXlsXfRecords) {
-        throw LimitError(m_name, "the workbook defines more than " +
-                         std::to_string(limits::kMaxXlsXfRecords) + " cell formats");
+        throw LimitError(m_name, "the workbook defines more than " + std::to_string(limits::kMaxXlsXfRecords) +
+                                     " cell formats");
     }
     m_xfs.push_back(xf);
 }
@@ -160,11 +160,21 @@ Font XlsBook::ModelFont(size_t fontIndex) const
     font.italic = (f.grbit & 0x0002) != 0;
     font.strike = (f.grbit & 0x0008) != 0;
     switch (f.uls) {
-    case 0x01: font.underline = Underline::Single; break;
-    case 0x02: font.underline = Underline::Double; break;
-    case 0x21: font.underline = Underline::SingleAccounting; break;
-    case 0x22: font.underline = Underline::DoubleAccounting; break;
-    default: font.underline = Underline::None; break;
+    case 0x01:
+        font.underline = Underline::Single;
+        break;
+    case 0x02:
+        font.underline = Underline::Double;
+        break;
+    case 0x21:
+        font.underline = Underline::SingleAccounting;
+        break;
+    case 0x22:
+        font.underline = Underline::DoubleAccounting;
+        break;
+    default:
+        font.underline = Underline::None;
+        break;
     }
     font.vertAlign = f.sss == 1 ? VertAlign::Superscript : f.sss == 2 ? VertAlign::Subscript : VertAlign::Baseline;
     // The automatic colour (0x7FFF) and the system colours are the model's "no colour".
@@ -194,16 +204,31 @@ void XlsBook::BuildStyles(Workbook& workbook)
         if (!x.isStyle && x.parent < m_xfs.size() && m_xfs[x.parent].isStyle) {
             parent = &m_xfs[x.parent];
         }
-        auto inherit = [&](int bit, bool ownEmpty) { return parent != nullptr && (x.used & (1u << bit)) == 0 && ownEmpty; };
+        auto inherit = [&](int bit, bool ownEmpty) {
+            return parent != nullptr && (x.used & (1u << bit)) == 0 && ownEmpty;
+        };
         auto pick = [&](int bit) -> const RawXf& {
             bool ownEmpty = false;
             switch (bit) {
-            case 0: ownEmpty = x.format == 0; break;
-            case 1: ownEmpty = x.font == 0; break;
-            case 2: ownEmpty = x.alignment == Alignment{}; break;
-            case 3: ownEmpty = x.lineLeft == 0 && x.lineRight == 0 && x.lineTop == 0 && x.lineBottom == 0 && !x.diagUp && !x.diagDown; break;
-            case 4: ownEmpty = x.pattern == 0; break;
-            default: ownEmpty = false; break; // protection: both states are meaningful
+            case 0:
+                ownEmpty = x.format == 0;
+                break;
+            case 1:
+                ownEmpty = x.font == 0;
+                break;
+            case 2:
+                ownEmpty = x.alignment == Alignment{};
+                break;
+            case 3:
+                ownEmpty = x.lineLeft == 0 && x.lineRight == 0 && x.lineTop == 0 && x.lineBottom == 0 && !x.diagUp &&
+                           !x.diagDown;
+                break;
+            case 4:
+                ownEmpty = x.pattern == 0;
+                break;
+            default:
+                ownEmpty = false;
+                break; // protection: both states are meaningful
             }
             return inherit(bit, ownEmpty) ? *parent : x;
         };

@@ -112,7 +112,8 @@ void XlsBookWriter::UseXf(uint32_t xf)
     }
 }
 
-void XlsBookWriter::UseString(uint32_t index, const std::string& sheet, uint32_t row, uint32_t col, std::u16string& scratch)
+void XlsBookWriter::UseString(uint32_t index, const std::string& sheet, uint32_t row, uint32_t col,
+                              std::u16string& scratch)
 {
     if (index >= m_sstIndex.size()) {
         throw EngineError("internal error: " + SheetCellText(sheet, row, col) + " refers to a missing string");
@@ -251,8 +252,7 @@ void XlsBookWriter::WriteSst()
             next();
         }
         if (k % dsst == 0) {
-            buckets.emplace_back(static_cast<uint32_t>(m_out.Size()),
-                                 static_cast<uint16_t>(m_out.Size() - record));
+            buckets.emplace_back(static_cast<uint32_t>(m_out.Size()), static_cast<uint16_t>(m_out.Size() - record));
         }
         m_out.U16(static_cast<uint32_t>(count));
         m_out.U8(compressed ? 0 : 1);

@@ -147,11 +147,21 @@ std::vector<uint8_t> XlsBookWriter::FontBody(const Font& font) const
     body.U16(font.vertAlign == VertAlign::Superscript ? 1 : font.vertAlign == VertAlign::Subscript ? 2 : 0);
     uint8_t uls = 0;
     switch (font.underline) {
-    case Underline::None: uls = 0x00; break;
-    case Underline::Single: uls = 0x01; break;
-    case Underline::Double: uls = 0x02; break;
-    case Underline::SingleAccounting: uls = 0x21; break;
-    case Underline::DoubleAccounting: uls = 0x22; break;
+    case Underline::None:
+        uls = 0x00;
+        break;
+    case Underline::Single:
+        uls = 0x01;
+        break;
+    case Underline::Double:
+        uls = 0x02;
+        break;
+    case Underline::SingleAccounting:
+        uls = 0x21;
+        break;
+    case Underline::DoubleAccounting:
+        uls = 0x22;
+        break;
     }
     body.U8(uls);
     body.U8(font.family);
@@ -224,14 +234,14 @@ std::array<uint8_t, 20> XlsBookWriter::CellXfBody(const CellFormat& format) cons
     const BorderLine noLine;
     const BorderLine& diagonal = diag ? border.diagonal : noLine;
     le::Store32(&x[10], dg(border.left) | (dg(border.right) << 4) | (dg(border.top) << 8) | (dg(border.bottom) << 12) |
-                      (icv(border.left) << 16) | (icv(border.right) << 23) | (diag << 30));
+                            (icv(border.left) << 16) | (icv(border.right) << 23) | (diag << 30));
     Fill fill;
     if (format.fill < m_styles.Fills().size()) {
         fill = m_styles.Fills()[format.fill];
     }
     auto fls = static_cast<uint32_t>(fill.pattern);
     le::Store32(&x[14], icv(border.top) | (icv(border.bottom) << 7) | (icv(diagonal) << 14) | (dg(diagonal) << 21) |
-                      (fls << 26));
+                            (fls << 26));
     uint32_t fore = fls ? Icv(fill.fg, kIcvAutoFore) : kIcvAutoFore;
     uint32_t back = fls ? Icv(fill.bg, kIcvAutoBack) : kIcvAutoBack;
     le::Store16(&x[18], fore | (back << 7));

@@ -191,7 +191,8 @@ std::string RelationshipsPartName(std::string_view sourcePart)
     if (slash == std::string_view::npos) {
         return "_rels/" + std::string(sourcePart) + ".rels";
     }
-    return std::string(sourcePart.substr(0, slash + 1)) + "_rels/" + std::string(sourcePart.substr(slash + 1)) + ".rels";
+    return std::string(sourcePart.substr(0, slash + 1)) + "_rels/" + std::string(sourcePart.substr(slash + 1)) +
+           ".rels";
 }
 
 OpcPackage::OpcPackage(std::shared_ptr<ZipReader> zip) : m_zip(std::move(zip))

@@ -35,8 +35,9 @@ public:
             }
             if (const char* state = atts.Get("state")) {
                 std::string_view s(state);
-                entry.state = s == "hidden" ? SheetState::Hidden : s == "veryHidden" ? SheetState::VeryHidden
-                                                                                      : SheetState::Visible;
+                entry.state = s == "hidden"       ? SheetState::Hidden
+                              : s == "veryHidden" ? SheetState::VeryHidden
+                                                  : SheetState::Visible;
             }
             if (const char* id = atts.Get("id")) {
                 entry.relationshipId = id;
@@ -71,9 +72,9 @@ private:
 
 bool IsWorkbookContentType(std::string_view type)
 {
-    for (std::string_view known : {"spreadsheetml.sheet.main+xml", "spreadsheetml.template.main+xml",
-                                   "ms-excel.sheet.macroEnabled.main+xml", "ms-excel.template.macroEnabled.main+xml",
-                                   "ms-excel.addin.macroEnabled.main+xml"}) {
+    for (std::string_view known :
+         {"spreadsheetml.sheet.main+xml", "spreadsheetml.template.main+xml", "ms-excel.sheet.macroEnabled.main+xml",
+          "ms-excel.template.macroEnabled.main+xml", "ms-excel.addin.macroEnabled.main+xml"}) {
         if (type.size() >= known.size() && type.substr(type.size() - known.size()) == known) {
             return true;
         }
@@ -98,8 +99,9 @@ bool IsWorksheet(std::string_view relationshipKind, std::string_view contentType
 
 class XlsxSheetSource : public SheetSource {
 public:
-    XlsxSheetSource(std::shared_ptr<OpcPackage> package, std::vector<std::string> sheetParts, std::vector<std::string> sheetNames,
-                    std::string stylesPart, std::string sharedStringsPart, std::string themePart, bool date1904)
+    XlsxSheetSource(std::shared_ptr<OpcPackage> package, std::vector<std::string> sheetParts,
+                    std::vector<std::string> sheetNames, std::string stylesPart, std::string sharedStringsPart,
+                    std::string themePart, bool date1904)
         : m_package(std::move(package)), m_sheetParts(std::move(sheetParts)), m_sheetNames(std::move(sheetNames)),
           m_stylesPart(std::move(stylesPart)), m_sharedStringsPart(std::move(sharedStringsPart)),
           m_themePart(std::move(themePart)), m_date1904(date1904)
@@ -161,7 +163,8 @@ private:
         std::vector<uint32_t> strings;
         if (!m_sharedStringsPart.empty()) {
             SharedStringsParser parser(workbook.Strings(), file, m_sharedStringsPart);
-            zip.StreamPart(m_sharedStringsPart, [&parser](const char* data, size_t size) { parser.Feed(data, size, false); });
+            zip.StreamPart(m_sharedStringsPart,
+                           [&parser](const char* data, size_t size) { parser.Feed(data, size, false); });
             parser.Feed(nullptr, 0, true);
             strings = parser.Take();
         }
@@ -250,8 +253,8 @@ std::unique_ptr<Workbook> ReadXlsx(std::shared_ptr<const InputBytes> bytes)
         auto [seen, fresh] = partOwners.emplace(sheetPart, entry.name);
         if (!fresh) {
             throw FormatError(fileName,
-                              "the sheets \"" + seen->second + "\" and \"" + entry.name + "\" share one worksheet part (" +
-                                  sheetPart + "), which no workbook does",
+                              "the sheets \"" + seen->second + "\" and \"" + entry.name +
+                                  "\" share one worksheet part (" + sheetPart + "), which no workbook does",
                               workbookPart);
         }
         workbook->AddUnloadedSheet(entry.name, entry.state);
@@ -266,9 +269,9 @@ std::unique_ptr<Workbook> ReadXlsx(std::shared_ptr<const InputBytes> bytes)
         const OpcRelationship* rel = workbookRels.FirstOfKind(kind);
         return rel == nullptr || rel->external ? std::string() : package->FindPart(rel->target);
     };
-    workbook->SetSheetSource(std::make_unique<XlsxSheetSource>(
-        package, std::move(sheetParts), std::move(sheetNames), partOfKind("styles"), partOfKind("sharedStrings"),
-        partOfKind("theme"), handler.date1904));
+    workbook->SetSheetSource(std::make_unique<XlsxSheetSource>(package, std::move(sheetParts), std::move(sheetNames),
+                                                               partOfKind("styles"), partOfKind("sharedStrings"),
+                                                               partOfKind("theme"), handler.date1904));
     return workbook;
 }
 

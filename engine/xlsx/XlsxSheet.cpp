@@ -120,7 +120,10 @@ bool ParseUnsigned(const char* text, T& out)
     return ec == std::errc() && end == v.data() + v.size() && !v.empty();
 }
 
-bool ParseAttrDouble(const char* text, double& out) { return text != nullptr && ParseDouble(text, out); }
+bool ParseAttrDouble(const char* text, double& out)
+{
+    return text != nullptr && ParseDouble(text, out);
+}
 
 // Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d)
@@ -451,8 +454,8 @@ void WorksheetParser::StartRow(const XmlAttributes& atts)
             Fail(std::string("a row has an invalid number \"") + r + "\"");
         }
         if (index > limits::kXlsxMaxRows) {
-            Fail("row " + std::string(r) + " lies outside the sheet's grid of " +
-                 std::to_string(limits::kXlsxMaxRows) + " rows");
+            Fail("row " + std::string(r) + " lies outside the sheet's grid of " + std::to_string(limits::kXlsxMaxRows) +
+                 " rows");
         }
         --index;
     } else {
@@ -471,7 +474,7 @@ void WorksheetParser::StartRow(const XmlAttributes& atts)
     m_inRow = true;
     if (++m_cellCount > limits::kMaxCellsPerSheet) {
         throw LimitError(m_file, "the sheet " + m_part + " holds more than " +
-                         std::to_string(limits::kMaxCellsPerSheet) + " cells");
+                                     std::to_string(limits::kMaxCellsPerSheet) + " cells");
     }
     Row& row = m_out.rows.emplace_back();
     row.index = index;
@@ -619,7 +622,7 @@ void WorksheetParser::EndCell()
     }
     if (++m_cellCount > limits::kMaxCellsPerSheet) {
         throw LimitError(m_file, "the sheet " + m_part + " holds more than " +
-                         std::to_string(limits::kMaxCellsPerSheet) + " cells");
+                                     std::to_string(limits::kMaxCellsPerSheet) + " cells");
     }
     if (!m_inRow || m_cellRow != m_rowIndex) {
         m_strayCells.emplace_back(m_cellRow, cell);
@@ -636,8 +639,7 @@ void WorksheetParser::AddColumn(const XmlAttributes& atts)
 {
     uint32_t first = 0;
     uint32_t last = 0;
-    if (!ParseUnsigned(atts.Get("min"), first) || !ParseUnsigned(atts.Get("max"), last) || first == 0 ||
-        last < first) {
+    if (!ParseUnsigned(atts.Get("min"), first) || !ParseUnsigned(atts.Get("max"), last) || first == 0 || last < first) {
         return; // a column description without a valid span describes nothing
     }
     if (first > limits::kXlsxMaxCols) {
@@ -670,7 +672,7 @@ void WorksheetParser::AddMerge(const XmlAttributes& atts)
     }
     if (m_out.merges.size() >= limits::kMaxMergedRanges) {
         throw LimitError(m_file, "the sheet " + m_part + " holds more than " +
-                         std::to_string(limits::kMaxMergedRanges) + " merged ranges");
+                                     std::to_string(limits::kMaxMergedRanges) + " merged ranges");
     }
     m_out.merges.push_back(range);
 }
@@ -683,8 +685,8 @@ void WorksheetParser::AddHyperlink(const XmlAttributes& atts)
         return; // a link without a valid anchor cannot be placed; the cells keep their values
     }
     if (m_out.hyperlinks.size() >= limits::kMaxHyperlinks) {
-        throw LimitError(m_file, "the sheet " + m_part + " holds more than " +
-                         std::to_string(limits::kMaxHyperlinks) + " hyperlinks");
+        throw LimitError(m_file, "the sheet " + m_part + " holds more than " + std::to_string(limits::kMaxHyperlinks) +
+                                     " hyperlinks");
     }
     Hyperlink link;
     link.range = range;

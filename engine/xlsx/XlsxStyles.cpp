@@ -124,15 +124,15 @@ int IndexOf(const std::array<std::string_view, N>& names, const char* value)
     return -1;
 }
 
-constexpr std::array<std::string_view, 19> kPatterns{{
-    "none", "solid", "mediumGray", "darkGray", "lightGray", "darkHorizontal", "darkVertical", "darkDown", "darkUp",
-    "darkGrid", "darkTrellis", "lightHorizontal", "lightVertical", "lightDown", "lightUp", "lightGrid",
-    "lightTrellis", "gray125", "gray0625"}};
-constexpr std::array<std::string_view, 14> kBorderStyles{{
-    "none", "thin", "medium", "dashed", "dotted", "thick", "double", "hair", "mediumDashed", "dashDot",
-    "mediumDashDot", "dashDotDot", "mediumDashDotDot", "slantDashDot"}};
-constexpr std::array<std::string_view, 8> kHAligns{{
-    "general", "left", "center", "right", "fill", "justify", "centerContinuous", "distributed"}};
+constexpr std::array<std::string_view, 19> kPatterns{
+    {"none", "solid", "mediumGray", "darkGray", "lightGray", "darkHorizontal", "darkVertical", "darkDown", "darkUp",
+     "darkGrid", "darkTrellis", "lightHorizontal", "lightVertical", "lightDown", "lightUp", "lightGrid", "lightTrellis",
+     "gray125", "gray0625"}};
+constexpr std::array<std::string_view, 14> kBorderStyles{{"none", "thin", "medium", "dashed", "dotted", "thick",
+                                                          "double", "hair", "mediumDashed", "dashDot", "mediumDashDot",
+                                                          "dashDotDot", "mediumDashDotDot", "slantDashDot"}};
+constexpr std::array<std::string_view, 8> kHAligns{
+    {"general", "left", "center", "right", "fill", "justify", "centerContinuous", "distributed"}};
 constexpr std::array<std::string_view, 5> kVAligns{{"top", "center", "bottom", "justify", "distributed"}};
 
 class StylesHandler : public XmlHandler {
@@ -255,7 +255,7 @@ private:
     {
         if (n > kMaxStyleRecords) {
             throw LimitError(m_file, "the styles part " + m_part + " holds more than " +
-                             std::to_string(kMaxStyleRecords) + " entries in one table");
+                                         std::to_string(kMaxStyleRecords) + " entries in one table");
         }
     }
 
@@ -331,8 +331,7 @@ private:
         if (name == "patternFill") {
             int p = IndexOf(kPatterns, atts.Get("patternType"));
             f.pattern = p >= 0 ? static_cast<PatternType>(p) : PatternType::None;
-        } else if (name == "fgColor" ||
-                   (name == "color" && m_inGradient && f.fg.kind == RawColor::Kind::None)) {
+        } else if (name == "fgColor" || (name == "color" && m_inGradient && f.fg.kind == RawColor::Kind::None)) {
             // The model has no gradients: the first stop's colour, as a solid fill, comes closest.
             f.fg = ReadColor(atts);
         } else if (name == "bgColor") {
@@ -566,9 +565,9 @@ uint32_t ApplyTint(uint32_t argb, double tint)
     return (argb & 0xFF000000u) | (byte(nr) << 16) | (byte(ng) << 8) | byte(nb);
 }
 
-std::vector<uint32_t> ReadXlsxStyles(const std::function<void(const std::function<void(const char*, size_t)>&)>& feedAll,
-                                     const ThemeColors& theme, StyleTable& table, const std::string& file,
-                                     const std::string& part)
+std::vector<uint32_t>
+ReadXlsxStyles(const std::function<void(const std::function<void(const char*, size_t)>&)>& feedAll,
+               const ThemeColors& theme, StyleTable& table, const std::string& file, const std::string& part)
 {
     StylesHandler handler(file, part);
     XmlParser parser(handler, file, part);

@@ -13,14 +13,14 @@ namespace {
 constexpr uint32_t kFirstCustomNumFmt = 164;
 
 constexpr std::string_view kPatternNames[] = {
-    "none", "solid", "mediumGray", "darkGray", "lightGray", "darkHorizontal", "darkVertical", "darkDown", "darkUp",
-    "darkGrid", "darkTrellis", "lightHorizontal", "lightVertical", "lightDown", "lightUp", "lightGrid", "lightTrellis",
-    "gray125", "gray0625"};
+    "none",     "solid",     "mediumGray",   "darkGray",    "lightGray",       "darkHorizontal", "darkVertical",
+    "darkDown", "darkUp",    "darkGrid",     "darkTrellis", "lightHorizontal", "lightVertical",  "lightDown",
+    "lightUp",  "lightGrid", "lightTrellis", "gray125",     "gray0625"};
 constexpr std::string_view kBorderNames[] = {
-    "none", "thin", "medium", "dashed", "dotted", "thick", "double", "hair", "mediumDashed", "dashDot", "mediumDashDot",
-    "dashDotDot", "mediumDashDotDot", "slantDashDot"};
-constexpr std::string_view kHAlignNames[] = {
-    "general", "left", "center", "right", "fill", "justify", "centerContinuous", "distributed"};
+    "none",         "thin",    "medium",        "dashed",     "dotted",           "thick",       "double", "hair",
+    "mediumDashed", "dashDot", "mediumDashDot", "dashDotDot", "mediumDashDotDot", "slantDashDot"};
+constexpr std::string_view kHAlignNames[] = {"general", "left",    "center",           "right",
+                                             "fill",    "justify", "centerContinuous", "distributed"};
 constexpr std::string_view kVAlignNames[] = {"top", "center", "bottom", "justify", "distributed"};
 constexpr std::string_view kUnderlineNames[] = {"none", "single", "double", "singleAccounting", "doubleAccounting"};
 

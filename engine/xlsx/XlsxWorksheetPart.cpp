@@ -195,7 +195,7 @@ std::string SheetHead(const Worksheet& sheet, bool active, const std::vector<Cel
     for (const Row& r : sheet.rows) {
         if (!r.cells.empty()) {
             ExtendRange(box, CellRange{r.index, r.cells.front().col, r.index,
-                             std::min(r.cells.back().col, limits::kXlsxMaxCols - 1)});
+                                       std::min(r.cells.back().col, limits::kXlsxMaxCols - 1)});
         }
     }
     for (const CellRange& m : merges) {
@@ -210,7 +210,7 @@ std::string SheetHead(const Worksheet& sheet, bool active, const std::vector<Cel
     }
     xml.Attribute("workbookViewId", "0");
     if (sheet.frozenRows > 0 || sheet.frozenCols > 0) {
-        std::string_view pane = sheet.frozenRows == 0 ? "topRight"
+        std::string_view pane = sheet.frozenRows == 0   ? "topRight"
                                 : sheet.frozenCols == 0 ? "bottomLeft"
                                                         : "bottomRight";
         xml.EndStart();
@@ -260,9 +260,7 @@ std::string SheetHead(const Worksheet& sheet, bool active, const std::vector<Cel
             xml.Start("cols").EndStart();
             colsOpen = true;
         }
-        double width = c.width > 0                  ? c.width
-                       : sheet.defaultColWidth > 0 ? sheet.defaultColWidth
-                                                   : kDefaultColumnWidth;
+        double width = c.width > 0 ? c.width : sheet.defaultColWidth > 0 ? sheet.defaultColWidth : kDefaultColumnWidth;
         xml.Start("col").Attribute("min", c.first + 1).Attribute("max", c.last + 1).NumberAttribute("width", width);
         uint32_t style = tables.MapXf(c.style, 0, c.first);
         if (style != 0) {

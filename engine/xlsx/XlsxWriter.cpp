@@ -90,7 +90,10 @@ void XlsxWriter::Write()
 
 } // namespace
 
-void WriteXlsx(Workbook& workbook, ByteSink& sink) { WriteXlsx(workbook, sink, XlsxWriteOptions{}); }
+void WriteXlsx(Workbook& workbook, ByteSink& sink)
+{
+    WriteXlsx(workbook, sink, XlsxWriteOptions{});
+}
 
 void WriteXlsx(Workbook& workbook, ByteSink& sink, const XlsxWriteOptions& options)
 {

@@ -26,7 +26,10 @@ size_t DecodeMultibyte(const unsigned char* s, size_t n, uint32_t& cp)
     return pos;
 }
 
-bool IsHex(unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsHex(unsigned char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
 
 // True when the character at i is written as an escape, which begins with '_': control
 // characters other than tab and line feed, U+FFFE and U+FFFF.
@@ -44,8 +47,8 @@ bool WrittenAsEscape(const unsigned char* s, size_t n, size_t i)
 // followed by a control character).
 bool LooksEscaped(const unsigned char* s, size_t n, size_t i)
 {
-    return i + 6 < n && s[i + 1] == 'x' && IsHex(s[i + 2]) && IsHex(s[i + 3]) && IsHex(s[i + 4]) &&
-           IsHex(s[i + 5]) && (s[i + 6] == '_' || WrittenAsEscape(s, n, i + 6));
+    return i + 6 < n && s[i + 1] == 'x' && IsHex(s[i + 2]) && IsHex(s[i + 3]) && IsHex(s[i + 4]) && IsHex(s[i + 5]) &&
+           (s[i + 6] == '_' || WrittenAsEscape(s, n, i + 6));
 }
 
 char* PutHexEscape(char* p, uint32_t cp)
@@ -59,7 +62,6 @@ char* PutHexEscape(char* p, uint32_t cp)
     *p++ = '_';
     return p;
 }
-
 
 } // namespace
 
@@ -147,13 +149,27 @@ void AppendAttribute(std::string& out, std::string_view text)
         unsigned char c = s[i];
         if (c < 0x80) {
             switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\t': out += "&#9;"; break;
-            case '\n': out += "&#10;"; break;
-            case '\r': out += "&#13;"; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\t':
+                out += "&#9;";
+                break;
+            case '\n':
+                out += "&#10;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
             default:
                 if (c < 0x20) {
                     out += kReplacement;

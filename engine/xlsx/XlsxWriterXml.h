@@ -76,7 +76,10 @@ inline char* Put(char* p, std::string_view text)
     return p + text.size();
 }
 
-inline char* PutUint(char* p, uint64_t value) { return std::to_chars(p, p + 24, value).ptr; }
+inline char* PutUint(char* p, uint64_t value)
+{
+    return std::to_chars(p, p + 24, value).ptr;
+}
 
 // Column letters of a zero-based column inside the grid (A..XFD).
 inline char* PutColumn(char* p, uint32_t col)

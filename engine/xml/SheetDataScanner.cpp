@@ -13,7 +13,10 @@ namespace gq::engine {
 
 namespace {
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 // Characters XML 1.0 allows (production [2] Char).
 bool IsXmlChar(uint32_t cp)
@@ -80,7 +83,7 @@ bool SheetDataScanner::Feed(const char* data, size_t size, bool last)
         }
         if (m_buffer.size() - m_pos > limits::kMaxXmlTokenBytes) {
             throw LimitError(m_file, "the part " + m_part + " holds an XML token larger than " +
-                             std::to_string(limits::kMaxXmlTokenBytes >> 20) + " MB");
+                                         std::to_string(limits::kMaxXmlTokenBytes >> 20) + " MB");
         }
     }
     return m_finished;
@@ -145,7 +148,7 @@ void SheetDataScanner::DecodeInto(std::string& out, const char* p, size_t n, boo
             std::string_view digits = ref.substr(hex ? 2 : 1);
             bool ok = !digits.empty() && digits.size() <= 8;
             for (char c : digits) {
-                int v = c >= '0' && c <= '9' ? c - '0'
+                int v = c >= '0' && c <= '9'          ? c - '0'
                         : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
                         : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
                                                       : -1;

@@ -56,7 +56,7 @@ private:
     std::vector<size_t> m_scanNameEnds; // one after the other, and where each ends
     std::string m_buffer;               // input not yet consumed
     size_t m_pos = 0;
-    int64_t m_bufferOffset = 0;         // part offset of m_buffer[0]
+    int64_t m_bufferOffset = 0; // part offset of m_buffer[0]
     std::string m_text;
     std::string m_attrStore;
     std::vector<size_t> m_attrOffsets;

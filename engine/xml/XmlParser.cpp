@@ -104,7 +104,10 @@ namespace {
 std::atomic<bool> g_scannerEnabled{true};
 } // namespace
 
-void XmlParser::EnableScanner(bool on) { g_scannerEnabled = on; }
+void XmlParser::EnableScanner(bool on)
+{
+    g_scannerEnabled = on;
+}
 
 void XmlParser::CaptureText(bool on)
 {
@@ -171,8 +174,8 @@ void XmlParser::FeedExpat(const char* data, size_t size, bool last)
             // The scanned element's start tag ended inside this piece: the rest goes to the scanner.
             int64_t at = m_switchOffset - sliceOffset;
             if (at >= 0 && at <= static_cast<int64_t>(piece)) {
-                m_scanner = std::make_unique<SheetDataScanner>(m_handler, m_file, m_part, m_open.back(),
-                                                               m_switchOffset, m_scanBaseDepth, m_capture);
+                m_scanner = std::make_unique<SheetDataScanner>(m_handler, m_file, m_part, m_open.back(), m_switchOffset,
+                                                               m_scanBaseDepth, m_capture);
                 m_mode = Mode::Scanner;
                 FeedScanner(data + at, piece - static_cast<size_t>(at), final);
                 if (m_mode == Mode::Scanner && piece < size) {
@@ -197,7 +200,7 @@ void XmlParser::FeedExpat(const char* data, size_t size, bool last)
         m_parserBytes += piece;
         if (m_parserBytes - std::min(m_lastEventEnd, m_parserBytes) > limits::kMaxXmlTokenBytes) {
             throw LimitError(m_file, "the part " + m_part + " holds an XML token larger than " +
-                             std::to_string(limits::kMaxXmlTokenBytes >> 20) + " MB");
+                                         std::to_string(limits::kMaxXmlTokenBytes >> 20) + " MB");
         }
         data += piece;
         size -= piece;
@@ -205,7 +208,10 @@ void XmlParser::FeedExpat(const char* data, size_t size, bool last)
     } while (size > 0);
 }
 
-void XmlParser::ParseAll(std::string_view document) { Feed(document.data(), document.size(), true); }
+void XmlParser::ParseAll(std::string_view document)
+{
+    Feed(document.data(), document.size(), true);
+}
 
 void XmlParser::NoteEvent()
 {
@@ -224,8 +230,9 @@ void XmlParser::OnStart(void* self, const char* name, const char** atts)
     p->NoteEvent();
     try {
         if (++p->m_depth > limits::kMaxXmlDepth) {
-            throw FormatError(p->m_file, "the XML nests elements deeper than " + std::to_string(limits::kMaxXmlDepth) +
-                                             " levels", p->m_part, p->Offset());
+            throw FormatError(p->m_file,
+                              "the XML nests elements deeper than " + std::to_string(limits::kMaxXmlDepth) + " levels",
+                              p->m_part, p->Offset());
         }
         if (p->m_replaying) {
             return; // the tail's synthetic ancestors were delivered before
@@ -305,9 +312,8 @@ void XmlParser::OnText(void* self, const char* text, int length)
 void XmlParser::OnDoctype(void* self, const char*, const char*, const char*, int)
 {
     auto* p = static_cast<XmlParser*>(self);
-    p->Fail(std::make_exception_ptr(
-        FormatError(p->m_file, "the XML declares a document type (DTD), which workbook parts never do", p->m_part,
-                    p->Offset())));
+    p->Fail(std::make_exception_ptr(FormatError(
+        p->m_file, "the XML declares a document type (DTD), which workbook parts never do", p->m_part, p->Offset())));
 }
 
 void XmlParser::OnEntityDecl(void* self, const char*, int, const char*, int, const char*, const char*, const char*,

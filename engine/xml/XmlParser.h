@@ -97,15 +97,15 @@ private:
     ::XML_ParserStruct* m_parser = nullptr;
     Mode m_mode = Mode::Expat;
     std::string m_scanElement;
-    bool m_notUtf8 = false;              // the document declares or starts with another encoding
+    bool m_notUtf8 = false; // the document declares or starts with another encoding
     bool m_firstBytes = true;
-    int64_t m_switchOffset = -1;         // byte after the scanned element's start tag
-    int m_scanBaseDepth = 0;             // depth of the scanned element
-    std::vector<std::string> m_open;     // qualified names of the open elements before the switch
+    int64_t m_switchOffset = -1;                 // byte after the scanned element's start tag
+    int m_scanBaseDepth = 0;                     // depth of the scanned element
+    std::vector<std::string> m_open;             // qualified names of the open elements before the switch
     std::unique_ptr<SheetDataScanner> m_scanner; // while the scanned element's content is read
-    int64_t m_chunkOffset = 0;           // part offset of the data being fed
-    int64_t m_tailOffset = 0;            // part offset minus expat offset, after the switch back
-    bool m_replaying = false;            // feeding the synthetic ancestors of the tail
+    int64_t m_chunkOffset = 0;                   // part offset of the data being fed
+    int64_t m_tailOffset = 0;                    // part offset minus expat offset, after the switch back
+    bool m_replaying = false;                    // feeding the synthetic ancestors of the tail
     std::exception_ptr m_error;
     int m_depth = 0;
     int m_skipDepth = 0; // inside an extLst: elements are not passed on

@@ -112,8 +112,8 @@ ZipReader::ZipReader(std::shared_ptr<const InputBytes> bytes) : m_bytes(std::mov
     if (count < 0 || static_cast<uint64_t>(count) > limits::kMaxZipEntries) {
         zip_discard(m_zip);
         m_zip = nullptr;
-        throw LimitError(FileName(), "the zip package holds more than " +
-                         std::to_string(limits::kMaxZipEntries) + " parts");
+        throw LimitError(FileName(),
+                         "the zip package holds more than " + std::to_string(limits::kMaxZipEntries) + " parts");
     }
     m_index.reserve(static_cast<size_t>(count));
     for (zip_int64_t i = 0; i < count; ++i) {
@@ -139,7 +139,10 @@ int64_t ZipReader::Find(std::string_view partName) const
     return it == m_index.end() ? -1 : static_cast<int64_t>(it->second);
 }
 
-bool ZipReader::Has(std::string_view partName) const { return Find(partName) >= 0; }
+bool ZipReader::Has(std::string_view partName) const
+{
+    return Find(partName) >= 0;
+}
 
 uint64_t ZipReader::DeclaredSize(std::string_view partName) const
 {
@@ -260,18 +263,17 @@ void ZipReader::Inflate(std::string_view partName, uint64_t maxBytes,
     // bytes actually produced while inflating, since the declared sizes may lie.
     uint64_t limit = std::min<uint64_t>(maxBytes, limits::kMaxPartBytes);
     if (st.size > limit) {
-        throw LimitError(FileName(), "the part " + part + " would inflate to " +
-                         std::to_string(st.size) + " bytes, more than the " + std::to_string(limit) +
-                         " this program accepts");
+        throw LimitError(FileName(), "the part " + part + " would inflate to " + std::to_string(st.size) +
+                                         " bytes, more than the " + std::to_string(limit) + " this program accepts");
     }
     if (st.size > limits::kRatioCheckThreshold &&
         st.size / std::max<uint64_t>(st.comp_size, 1) > limits::kMaxCompressionRatio) {
-        throw LimitError(FileName(), "the part " + part +
-                         " is compressed more than 1000 to 1; the file looks like a zip bomb");
+        throw LimitError(FileName(),
+                         "the part " + part + " is compressed more than 1000 to 1; the file looks like a zip bomb");
     }
     if (m_totalInflated + st.size > limits::kMaxTotalInflatedBytes) {
         throw LimitError(FileName(), "the package inflates to more than " +
-                         std::to_string(limits::kMaxTotalInflatedBytes >> 30) + " GB");
+                                         std::to_string(limits::kMaxTotalInflatedBytes >> 30) + " GB");
     }
     FileCloser closer{zip_fopen_index(m_zip, static_cast<zip_uint64_t>(index), 0)};
     if (closer.file == nullptr) {
@@ -290,15 +292,17 @@ void ZipReader::Inflate(std::string_view partName, uint64_t maxBytes,
         }
         produced += static_cast<uint64_t>(n);
         if (produced > st.size) {
-            throw FormatError(FileName(), "the zip package is damaged: a part inflates to more bytes than its directory declares", part,
-                              static_cast<int64_t>(st.size));
+            throw FormatError(FileName(),
+                              "the zip package is damaged: a part inflates to more bytes than its directory declares",
+                              part, static_cast<int64_t>(st.size));
         }
         m_totalInflated += static_cast<uint64_t>(n);
         consume(buffer.data(), static_cast<size_t>(n));
     }
     if (produced != st.size) {
-        throw FormatError(FileName(), "the zip package is damaged: a part inflates to fewer bytes than its directory declares", part,
-                          static_cast<int64_t>(produced));
+        throw FormatError(FileName(),
+                          "the zip package is damaged: a part inflates to fewer bytes than its directory declares",
+                          part, static_cast<int64_t>(produced));
     }
 }
 

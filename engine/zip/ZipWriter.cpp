@@ -68,7 +68,10 @@ ZipWriter::ZipWriter(ByteSink& sink, int level, unsigned threads, uint64_t maxFi
     }
 }
 
-ZipWriter::~ZipWriter() { StopWorkers(); }
+ZipWriter::~ZipWriter()
+{
+    StopWorkers();
+}
 
 void ZipWriter::StopWorkers()
 {
@@ -304,8 +307,7 @@ void ZipWriter::EmitDone(bool wait, size_t keepAtMost)
         if (job->error) {
             std::rethrow_exception(job->error);
         }
-        entry.crc = static_cast<uint32_t>(
-            crc32_combine(entry.crc, job->crc, static_cast<z_off_t>(job->input.size())));
+        entry.crc = static_cast<uint32_t>(crc32_combine(entry.crc, job->crc, static_cast<z_off_t>(job->input.size())));
         entry.compressedSize += job->outputSize;
         if (entry.compressedSize > m_maxField) {
             TooLarge("part " + entry.name);

@@ -194,8 +194,11 @@ TEST_F(EmbeddedServerFiles, SaveAsWritesTheFormatTheExtensionNames)
     const struct {
         const char* name;
         const char* magic;
-    } cases[] = {{"out.xlsx", "PK\x03\x04"}, {"out.XLS", "\xD0\xCF\x11\xE0"}, {"out.Xls", "\xD0\xCF\x11\xE0"},
-                 {"out.xlsm", "PK\x03\x04"}, {"out", "PK\x03\x04"}};
+    } cases[] = {{"out.xlsx", "PK\x03\x04"},
+                 {"out.XLS", "\xD0\xCF\x11\xE0"},
+                 {"out.Xls", "\xD0\xCF\x11\xE0"},
+                 {"out.xlsm", "PK\x03\x04"},
+                 {"out", "PK\x03\x04"}};
     for (const auto& c : cases) {
         std::string path = m_dir.File(c.name);
         book->SaveAs(path);

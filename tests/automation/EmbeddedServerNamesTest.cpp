@@ -26,7 +26,7 @@ struct NameCase {
 // formats, and one a writer would refuse must be refused when it is given.
 TEST(SheetNameRule, TheServerAndBothWritersAgreeOnEveryName)
 {
-    std::string e = "\xC3\xA9";             // é: two bytes, one UTF-16 unit
+    std::string e = "\xC3\xA9";            // é: two bytes, one UTF-16 unit
     std::string face = "\xF0\x9F\x98\x80"; // an emoji: four bytes, two UTF-16 units
     std::string e31, faces15;
     for (int i = 0; i < 31; ++i) {
@@ -134,20 +134,29 @@ TEST(SheetNameRule, ComparesWithoutRegardToCase)
     const SameCase cases[] = {
         {"Sheet1", "SHEET1", true},
         {"data", "Data", true},
-        {"\xC3\x84pfel", "\xC3\xA4PFEL", true},                   // Äpfel / äPFEL
-        {"\xC3\x89T\xC3\x89", "\xC3\xA9t\xC3\xA9", true},         // ÉTÉ / été
-        {"\xC5\x81\xC3\x93" "D\xC5\xB9", "\xC5\x82\xC3\xB3" "d\xC5\xBA", true}, // ŁÓDŹ / łódź
-        {"\xC5\xB8", "\xC3\xBF", true},                           // Ÿ / ÿ
+        {"\xC3\x84pfel", "\xC3\xA4PFEL", true},           // Äpfel / äPFEL
+        {"\xC3\x89T\xC3\x89", "\xC3\xA9t\xC3\xA9", true}, // ÉTÉ / été
+        {"\xC5\x81\xC3\x93"
+         "D\xC5\xB9",
+         "\xC5\x82\xC3\xB3"
+         "d\xC5\xBA",
+         true},                         // ŁÓDŹ / łódź
+        {"\xC5\xB8", "\xC3\xBF", true}, // Ÿ / ÿ
         {"\xCE\xA9\xCE\x9C\xCE\x88\xCE\x93\xCE\x91", "\xCF\x89\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1", true}, // ΩΜΈΓΑ / ωμέγα
-        {"\xCF\x83", "\xCF\x82", true},                           // σ / final ς
-        {"\xD0\x94\xD0\x90\xD0\x9D\xD0\x9D\xD0\xAB\xD0\x95", "\xD0\xB4\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8B\xD0\xB5", true}, // ДАННЫЕ
-        {"\xD0\x81", "\xD1\x91", true},                           // Ё / ё
-        {"\xE1\xBA\xA0", "\xE1\xBA\xA1", true},                   // Ạ / ạ
-        {"\xD4\xB1", "\xD5\xA1", true},                           // Armenian Ա / ա
+        {"\xCF\x83", "\xCF\x82", true},                                                                 // σ / final ς
+        {"\xD0\x94\xD0\x90\xD0\x9D\xD0\x9D\xD0\xAB\xD0\x95", "\xD0\xB4\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8B\xD0\xB5",
+         true},                                 // ДАННЫЕ
+        {"\xD0\x81", "\xD1\x91", true},         // Ё / ё
+        {"\xE1\xBA\xA0", "\xE1\xBA\xA1", true}, // Ạ / ạ
+        {"\xD4\xB1", "\xD5\xA1", true},         // Armenian Ա / ա
         {"Sheet1", "Sheet1 ", false},
-        {"\xC3\x84", "A", false},                                 // no accent stripping
-        {"\xC3\x97", "\xC3\xB7", false},                          // × is not a capital of ÷
-        {"a\xFF" "b", "A\xFF" "B", true},                         // invalid bytes compare exactly
+        {"\xC3\x84", "A", false},        // no accent stripping
+        {"\xC3\x97", "\xC3\xB7", false}, // × is not a capital of ÷
+        {"a\xFF"
+         "b",
+         "A\xFF"
+         "B",
+         true}, // invalid bytes compare exactly
         {"a\xFF", "a\xFE", false},
     };
     for (const auto& c : cases) {
@@ -164,11 +173,11 @@ TEST(SheetNameRule, AddedSheetsCountUpAndNeverReuseANumber)
     } cases[] = {
         {{}, 0, "Sheet1"},
         {{"Sheet1"}, 0, "Sheet2"},
-        {{"Sheet2"}, 0, "Sheet3"},             // counts up from the highest in use
-        {{"sheet1", "SHEET2"}, 0, "Sheet3"},   // without regard to case
+        {{"Sheet2"}, 0, "Sheet3"},           // counts up from the highest in use
+        {{"sheet1", "SHEET2"}, 0, "Sheet3"}, // without regard to case
         {{"Sheet1", "Sheet3"}, 0, "Sheet4"},
         {{"Sheet1", "Data", "Sheet01"}, 0, "Sheet2"}, // "Sheet01" is not a number this hands out
-        {{"Data", "Sheet1"}, 2, "Sheet3"},     // Sheet2 was handed out and renamed: not again
+        {{"Data", "Sheet1"}, 2, "Sheet3"},            // Sheet2 was handed out and renamed: not again
         {{"Sheet99999999999999999999"}, 0, "Sheet1"}, // too long to be a counter
     };
     for (const auto& c : cases) {
@@ -188,14 +197,16 @@ TEST(SheetNameRule, SheetsOfOneSourceSharingANameAreListedAndFoundApart)
 {
     const std::string long30(30, 'L');
     const std::vector<std::string> names{"Data", "DATA", "Data (2)", "data", long30, long30};
-    const std::vector<std::string> listed{"Data", "DATA (3)", "Data (2)", "data (4)", long30, std::string(27, 'L') + " (2)"};
+    const std::vector<std::string> listed{"Data",     "DATA (3)", "Data (2)",
+                                          "data (4)", long30,     std::string(27, 'L') + " (2)"};
     test::TempDir dir;
 
     auto parts = test::WorkbookPartsWithSheets(
         names, [](size_t i) { return "<row r=\"1\"><c r=\"A1\"><v>" + std::to_string(i) + "</v></c></row>"; });
     const std::string xlsx = dir.File("shared.xlsx");
     auto zip = test::BuildZip(test::Entries(parts));
-    std::ofstream(xlsx, std::ios::binary).write(reinterpret_cast<const char*>(zip.data()), static_cast<std::streamsize>(zip.size()));
+    std::ofstream(xlsx, std::ios::binary)
+        .write(reinterpret_cast<const char*>(zip.data()), static_cast<std::streamsize>(zip.size()));
 
     namespace tb = test::biff;
     tb::WorkbookStream wb;
@@ -207,7 +218,8 @@ TEST(SheetNameRule, SheetsOfOneSourceSharingANameAreListedAndFoundApart)
     }
     const std::string xls = dir.File("shared.xls");
     auto file = tb::XlsFile(wb).bytes;
-    std::ofstream(xls, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    std::ofstream(xls, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
 
     EmbeddedServerFactory factory;
     for (const std::string& path : {xlsx, xls}) {

@@ -196,7 +196,7 @@ TEST(EmbeddedServerPaste, OverwritesThePastedAreaOnlyAndKeepsLaterRows)
         const char* address;
         const char* what; // "old", "new" or "none"
     } expects[] = {{"A1", "new"}, {"B1", "none"}, {"C1", "old"}, {"A2", "none"}, {"B2", "none"},
-                   {"C2", "old"}, {"A3", "none"}, {"B3", "new"},  {"C3", "old"},  {"A9", "old"}};
+                   {"C2", "old"}, {"A3", "none"}, {"B3", "new"}, {"C3", "old"},  {"A9", "old"}};
     for (const auto& e : expects) {
         const engine::Cell* c = CellOf(t, e.address);
         std::string what = c == nullptr ? "none" : c->type == CellType::String ? "old" : "new";
@@ -253,12 +253,12 @@ TEST(EmbeddedServerPaste, CarriesMergesInsideTheBlockOnly)
 
     std::vector<CellRange> merges = to->Sheet(0).merges;
     auto has = [&](const char* r) { return std::find(merges.begin(), merges.end(), R(r)) != merges.end(); };
-    EXPECT_TRUE(has("K10:L11"));   // B2:C3 moved by (8 rows, 9 columns)
-    EXPECT_FALSE(has("M12:O12"));  // D4:F4 reaches column F, outside the block
-    EXPECT_FALSE(has("J13:K14"));  // partly outside: dropped
-    EXPECT_FALSE(has("K10:L10"));  // the target's own merges in the pasted area give way
+    EXPECT_TRUE(has("K10:L11"));  // B2:C3 moved by (8 rows, 9 columns)
+    EXPECT_FALSE(has("M12:O12")); // D4:F4 reaches column F, outside the block
+    EXPECT_FALSE(has("J13:K14")); // partly outside: dropped
+    EXPECT_FALSE(has("K10:L10")); // the target's own merges in the pasted area give way
     EXPECT_FALSE(has("M11:N11"));
-    EXPECT_TRUE(has("A20:B20"));   // outside the area: kept
+    EXPECT_TRUE(has("A20:B20")); // outside the area: kept
     EXPECT_EQ(merges.size(), 2u);
 }
 
@@ -293,8 +293,8 @@ TEST(EmbeddedServerPaste, SetsWidthsAndHeightsOnlyWhereTheTargetHasTheDefault)
     SetNum(*from, "A1", 1);
     SetNum(*from, "A2", 2);
     SetNum(*from, "A3", 3);
-    s.SetColumn({0, 0, 20.5, true, false, 0});  // A
-    s.SetColumn({1, 2, 30, true, false, 0});    // B:C
+    s.SetColumn({0, 0, 20.5, true, false, 0}); // A
+    s.SetColumn({1, 2, 30, true, false, 0});   // B:C
     s.RowAt(0).height = 25;
     s.RowAt(0).customHeight = true;
     s.RowAt(2).height = 40;
@@ -376,13 +376,13 @@ TEST(EmbeddedServerPaste, DatesKeepTheirCalendarValueAcrossDateSystems)
         {true, false, "yyyy-mm-dd", 0, 1462},          // 1904-01-01
         {true, false, "d/m/yy h:mm", 100.25, 1562.25}, // date and time
         {false, true, "dd.mm.yyyy", 45000, 43538},
-        {false, true, "mmm", 45000, 43538},            // month alone is a date
-        {true, false, "h:mm", 0.5, 0.5},               // time of day: no calendar part
-        {true, false, "[h]:mm:ss", 1.5, 1.5},          // elapsed time
-        {true, false, "mm:ss", 0.01, 0.01},            // minutes, not months
+        {false, true, "mmm", 45000, 43538},   // month alone is a date
+        {true, false, "h:mm", 0.5, 0.5},      // time of day: no calendar part
+        {true, false, "[h]:mm:ss", 1.5, 1.5}, // elapsed time
+        {true, false, "mm:ss", 0.01, 0.01},   // minutes, not months
         {true, false, "General", 100, 100},
         {true, false, "0.00", 100, 100},
-        {false, true, "yyyy-mm-dd", 100, 100},         // 1900-04-09 has no 1904 serial
+        {false, true, "yyyy-mm-dd", 100, 100}, // 1900-04-09 has no 1904 serial
         {false, false, "yyyy-mm-dd", 45000, 45000},
         {true, true, "yyyy-mm-dd", 45000, 45000},
     };
@@ -403,9 +403,9 @@ TEST(EmbeddedServerPaste, RecognisesCalendarParts)
         const char* code;
         bool date;
     } cases[] = {
-        {"yyyy-mm-dd", true},     {"d-mmm", true},   {"mmmm", true},     {"m/d/yy h:mm", true},
-        {"[$-409]dddd", true},    {"h:mm AM/PM", false}, {"[h]:mm", false}, {"mm:ss.0", false},
-        {"\"day\" h:mm", false},  {"\\d h", false},  {"General", false}, {"[Red]0.00", false},
+        {"yyyy-mm-dd", true},      {"d-mmm", true},       {"mmmm", true},     {"m/d/yy h:mm", true},
+        {"[$-409]dddd", true},     {"h:mm AM/PM", false}, {"[h]:mm", false},  {"mm:ss.0", false},
+        {"\"day\" h:mm", false},   {"\\d h", false},      {"General", false}, {"[Red]0.00", false},
         {"hh:mm;\"yyyy\"", false},
     };
     for (const auto& c : cases) {

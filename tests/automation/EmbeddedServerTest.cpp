@@ -283,7 +283,7 @@ TEST_F(EmbeddedServerTest, RangeAtParsesAddresses)
     const struct {
         const char* address;
         int32_t firstRow, rows, cols;
-    } good[] = {{"A1", 1, 1, 1}, {"A123", 123, 1, 1}, {"B2:C5", 2, 4, 2}, {"$D$4", 4, 1, 1},
+    } good[] = {{"A1", 1, 1, 1},    {"A123", 123, 1, 1},         {"B2:C5", 2, 4, 2}, {"$D$4", 4, 1, 1},
                 {"c5:b2", 2, 4, 2}, {"A1048576", 1048576, 1, 1}, {"XFD1", 1, 1, 1}};
     for (const auto& g : good) {
         Ref<Range> r = sheet->RangeAt(g.address);

@@ -15,12 +15,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
-#include <functional>
 #include <string>
 
 namespace gq::engine {
@@ -99,9 +99,10 @@ struct RawEntry {
 
 RawEntry Stored(const std::string& name, const std::string& data)
 {
-    return {name, data, 0,
-            static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()))),
-            static_cast<uint32_t>(data.size())};
+    return {
+        name, data, 0,
+        static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()))),
+        static_cast<uint32_t>(data.size())};
 }
 
 std::vector<uint8_t> RawZip(const std::vector<RawEntry>& entries)
@@ -184,7 +185,8 @@ RawEntry ZeroBomb(const std::string& name, uint32_t mib)
 const std::string kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 
 const std::string kTwoXfStyles =
-    "<styleSheet xmlns=\"" + kMain + "\"><fonts><font><sz val=\"11\"/><name val=\"Arial\"/></font>"
+    "<styleSheet xmlns=\"" + kMain +
+    "\"><fonts><font><sz val=\"11\"/><name val=\"Arial\"/></font>"
     "<font><b/><sz val=\"11\"/><name val=\"Arial\"/></font></fonts>"
     "<fills><fill><patternFill patternType=\"none\"/></fill><fill><patternFill patternType=\"gray125\"/></fill></fills>"
     "<borders><border/></borders><cellStyleXfs><xf/></cellStyleXfs>"
@@ -208,7 +210,10 @@ std::map<std::string, std::string> Parts(const std::string& sheet)
     return p;
 }
 
-std::string Sheet(const std::string& inner) { return "<worksheet xmlns=\"" + kMain + "\">" + inner + "</worksheet>"; }
+std::string Sheet(const std::string& inner)
+{
+    return "<worksheet xmlns=\"" + kMain + "\">" + inner + "</worksheet>";
+}
 
 std::shared_ptr<const InputBytes> Package(const std::map<std::string, std::string>& parts,
                                           const std::vector<RawEntry>& extra = {})
@@ -276,12 +281,15 @@ TEST(HostileXlsx, StyleOnlySheetClaimingTheWholeGridAllocatesNoCells)
     std::string rows;
     // Every thousandth row of the grid formatted across all columns, and the grid's last row.
     for (uint32_t r = 1; r <= limits::kXlsxMaxRows; r += 1000) {
-        rows += "<row r=\"" + std::to_string(r) + "\" spans=\"1:16384\" s=\"1\" customFormat=\"1\" ht=\"20\" customHeight=\"1\"/>";
+        rows += "<row r=\"" + std::to_string(r) +
+                "\" spans=\"1:16384\" s=\"1\" customFormat=\"1\" ht=\"20\" customHeight=\"1\"/>";
     }
     rows += "<row r=\"1048576\" spans=\"1:16384\" s=\"1\" customFormat=\"1\"/>";
-    auto bytes = Package(Parts(Sheet("<dimension ref=\"A1:XFD1048576\"/>"
-                                     "<cols><col min=\"1\" max=\"16384\" width=\"9\" style=\"1\" customWidth=\"1\"/></cols>"
-                                     "<sheetData>" + rows + "</sheetData>")));
+    auto bytes =
+        Package(Parts(Sheet("<dimension ref=\"A1:XFD1048576\"/>"
+                            "<cols><col min=\"1\" max=\"16384\" width=\"9\" style=\"1\" customWidth=\"1\"/></cols>"
+                            "<sheetData>" +
+                            rows + "</sheetData>")));
     Bounded(1.0, 64, [&] {
         auto wb = OpenAndLoad(bytes);
         Worksheet& sheet = wb->Sheet(0);
@@ -325,8 +333,8 @@ TEST(HostileXlsx, CellsInAnyOrderAreLaidOutInLinearithmicTime)
     for (uint32_t i = kCells; i >= 1; --i) {
         const std::string ref = "A" + std::to_string(i + 1);
         stray += "<c r=\"" + ref + "\"><v>" + std::to_string(i) + "</v></c>";
-        descending += "<row r=\"" + std::to_string(i + 1) + "\"><c r=\"" + ref + "\"><v>" + std::to_string(i) +
-                      "</v></c></row>";
+        descending +=
+            "<row r=\"" + std::to_string(i + 1) + "\"><c r=\"" + ref + "\"><v>" + std::to_string(i) + "</v></c></row>";
     }
     stray += "</row>";
     for (const std::string* rows : {&stray, &descending}) {
@@ -418,12 +426,14 @@ TEST(HostileXlsx, BrokenXmlInEveryPartFailsWithAFormatErrorNamingThePart)
     }
     const std::string external = "<?xml version=\"1.0\"?><!DOCTYPE s [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>";
     const std::string workbookHead =
-        "<workbook xmlns=\"" + kMain + "\" xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+        "<workbook xmlns=\"" + kMain +
+        "\" xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
         "<sheets><sheet sheetId=\"1\" r:id=\"rId1\" name=\"";
     const std::string workbookTail = "\"/></sheets></workbook>";
     const BadPart cases[] = {
         {"deep styles", "xl/styles.xml", "<styleSheet xmlns=\"" + kMain + "\">" + deep, "styles.xml"},
-        {"deep shared strings", "xl/sharedStrings.xml", "<sst xmlns=\"" + kMain + "\"><si>" + deep, "sharedStrings.xml"},
+        {"deep shared strings", "xl/sharedStrings.xml", "<sst xmlns=\"" + kMain + "\"><si>" + deep,
+         "sharedStrings.xml"},
         {"external entity in styles", "xl/styles.xml", external + "<styleSheet>&x;</styleSheet>", "styles.xml"},
         {"external entity in shared strings", "xl/sharedStrings.xml",
          external + "<sst xmlns=\"" + kMain + "\"><si><t>&x;</t></si></sst>", "sharedStrings.xml"},
@@ -432,7 +442,8 @@ TEST(HostileXlsx, BrokenXmlInEveryPartFailsWithAFormatErrorNamingThePart)
         {"overlong UTF-8 in a cell", "xl/worksheets/sheet1.xml",
          Sheet("<sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>\xc0\xaf</t></is></c></row></sheetData>"),
          "sheet1.xml"},
-        {"NUL byte in a sheet name", "xl/workbook.xml", workbookHead + std::string("a\0b", 3) + workbookTail, "workbook.xml"},
+        {"NUL byte in a sheet name", "xl/workbook.xml", workbookHead + std::string("a\0b", 3) + workbookTail,
+         "workbook.xml"},
         {"NUL character reference in a sheet name", "xl/workbook.xml", workbookHead + "a&#0;b" + workbookTail,
          "workbook.xml"},
         {"surrogate character reference in a sheet name", "xl/workbook.xml", workbookHead + "a&#xD800;b" + workbookTail,
@@ -476,11 +487,13 @@ TEST(HostileXlsx, SheetNameOfTenThousandCharactersIsReadWholeOrRefusedClearly)
 
 TEST(HostileXlsx, StyleIndexesOutOfRangeFallBackToTheDefaultFormat)
 {
-    auto parts = Parts(Sheet("<cols><col min=\"1\" max=\"1\" style=\"70000\" width=\"5\"/></cols>"
-                             "<sheetData><row r=\"1\"><c r=\"A1\" s=\"99999\"><v>1</v></c>"
-                             "<c r=\"B1\" s=\"4294967295\"><v>2</v></c><c r=\"C1\" s=\"2\"><v>3</v></c></row></sheetData>"));
+    auto parts =
+        Parts(Sheet("<cols><col min=\"1\" max=\"1\" style=\"70000\" width=\"5\"/></cols>"
+                    "<sheetData><row r=\"1\"><c r=\"A1\" s=\"99999\"><v>1</v></c>"
+                    "<c r=\"B1\" s=\"4294967295\"><v>2</v></c><c r=\"C1\" s=\"2\"><v>3</v></c></row></sheetData>"));
     parts["xl/styles.xml"] =
-        "<styleSheet xmlns=\"" + kMain + "\"><fonts><font><sz val=\"11\"/><name val=\"Arial\"/></font></fonts>"
+        "<styleSheet xmlns=\"" + kMain +
+        "\"><fonts><font><sz val=\"11\"/><name val=\"Arial\"/></font></fonts>"
         "<fills><fill><patternFill patternType=\"none\"/></fill></fills><borders><border/></borders>"
         "<cellXfs><xf numFmtId=\"0\" fontId=\"0\"/><xf numFmtId=\"0\" fontId=\"500\" fillId=\"77\" borderId=\"9\"/>"
         "<xf numFmtId=\"9999\" fontId=\"4294967295\"/></cellXfs></styleSheet>";
@@ -510,7 +523,8 @@ TEST(HostileXlsx, StyleIndexesOutOfRangeFallBackToTheDefaultFormat)
 std::vector<uint8_t> XfRecord(uint16_t font, uint16_t format)
 {
     // XF, [MS-XLS] 2.4.353: a cell XF with parent style 0, general alignment, no borders or fill.
-    return tb::Record(0x00E0, tb::Bytes().U16(font).U16(format).U16(0x0001).U8(0x20).U8(0).U8(0).U8(0).U32(0).U32(0).U16(0x20C0));
+    return tb::Record(
+        0x00E0, tb::Bytes().U16(font).U16(format).U16(0x0001).U8(0x20).U8(0).U8(0).U8(0).U32(0).U32(0).U16(0x20C0));
 }
 
 // A BIFF8 workbook: one font, 15 style XFs and the cell XFs given, one sheet with `records`.
@@ -518,12 +532,19 @@ tb::WorkbookStream Book(std::vector<std::vector<uint8_t>> xfs, const std::string
                         const std::vector<uint8_t>& records)
 {
     tb::WorkbookStream wb;
-    auto add = [](std::vector<uint8_t>& into, const std::vector<uint8_t>& rec) { into.insert(into.end(), rec.begin(), rec.end()); };
+    auto add = [](std::vector<uint8_t>& into, const std::vector<uint8_t>& rec) {
+        into.insert(into.end(), rec.begin(), rec.end());
+    };
     add(wb.globals, tb::Record(0x0042, tb::Bytes().U16(1200)));
     // FONT, [MS-XLS] 2.4.122: 10 pt, weight 400, automatic colour, "Arial" as a ShortXLUnicodeString.
-    add(wb.globals, tb::Record(0x0031, tb::Bytes().U16(200).U16(0).U16(0x7FFF).U16(400).U16(0).U8(0).U8(0).U8(0).U8(0).ShortXLString("Arial")));
+    add(wb.globals,
+        tb::Record(
+            0x0031,
+            tb::Bytes().U16(200).U16(0).U16(0x7FFF).U16(400).U16(0).U8(0).U8(0).U8(0).U8(0).ShortXLString("Arial")));
     for (int i = 0; i < 15; ++i) {
-        add(wb.globals, tb::Record(0x00E0, tb::Bytes().U16(0).U16(0).U16(0xFFF5).U8(0x20).U8(0).U8(0).U8(0xF4).U32(0).U32(0).U16(0x20C0)));
+        add(wb.globals,
+            tb::Record(0x00E0,
+                       tb::Bytes().U16(0).U16(0).U16(0xFFF5).U8(0x20).U8(0).U8(0).U8(0xF4).U32(0).U32(0).U16(0x20C0)));
     }
     for (const auto& xf : xfs) {
         add(wb.globals, xf);

@@ -107,9 +107,12 @@ std::string OurText(Workbook& wb, const Cell* c)
 std::string StateName(SheetState s)
 {
     switch (s) {
-    case SheetState::Hidden: return "hidden";
-    case SheetState::VeryHidden: return "veryHidden";
-    default: return "visible";
+    case SheetState::Hidden:
+        return "hidden";
+    case SheetState::VeryHidden:
+        return "veryHidden";
+    default:
+        return "visible";
     }
 }
 
@@ -154,7 +157,8 @@ std::vector<ManifestRow> XlsCorpusFiles(const std::filesystem::path& corpus)
         if (f.size() < 9) {
             continue;
         }
-        bool xlsName = f[1].size() > 4 && (f[1].substr(f[1].size() - 4) == ".xls" || f[1].substr(f[1].size() - 4) == ".XLS");
+        bool xlsName =
+            f[1].size() > 4 && (f[1].substr(f[1].size() - 4) == ".xls" || f[1].substr(f[1].size() - 4) == ".XLS");
         if (f[6].rfind("xls-", 0) == 0 || f[6].find("OLE2") != std::string::npos || xlsName) {
             rows.push_back({f[1], f[6], f[8]});
         }
@@ -180,8 +184,8 @@ struct DecryptedText {
     std::string text;
 };
 const std::map<std::string, DecryptedText> kDecryptedText = {
-    {"phpss__pwtest3.xls", {0, 0, 0, "x"}},                                              // RC4 CryptoAPI
-    {"poi__60284.xls", {2, 1, 1, "PI PADS USING STANDARD VALUE RESISTORS "}},          // XOR, BIFF5
+    {"phpss__pwtest3.xls", {0, 0, 0, "x"}},                                   // RC4 CryptoAPI
+    {"poi__60284.xls", {2, 1, 1, "PI PADS USING STANDARD VALUE RESISTORS "}}, // XOR, BIFF5
 };
 
 class XlsCorpus : public ::testing::Test {
@@ -305,7 +309,8 @@ TEST_F(XlsCorpus, DamagedAndEncryptedFilesFailClearlyAndFast)
             EXPECT_TRUE(encrypted) << "a damaged file reported as password-protected";
         } catch (const FormatError& e) {
             EXPECT_FALSE(encrypted) << e.what();
-            EXPECT_NE(std::string(e.what()).find(base), std::string::npos) << "the message names the file: " << e.what();
+            EXPECT_NE(std::string(e.what()).find(base), std::string::npos)
+                << "the message names the file: " << e.what();
         } catch (const LimitError& e) {
             EXPECT_TRUE(corrupt) << e.what();
         }
@@ -321,9 +326,10 @@ TEST_F(XlsCorpus, DamagedAndEncryptedFilesFailClearlyAndFast)
 TEST_F(XlsCorpus, FormattingMatchesTheIndependentReader)
 {
     const std::vector<std::string> files = {"sheetjs__cell_style_simple.xls", "xlrd__Formate.xls",
-                                            "edr__Test_BigFormatted.xls", "poi__57925.xls",
-                                            "phpss__RichTextFontSize.xls", "sheetjs__number_format.xls"};
-    std::string command = "/usr/bin/python3 " + test::ShellQuote(std::string(GQ_SOURCE_DIR) + "/tests/engine/xls_styles_oracle.py");
+                                            "edr__Test_BigFormatted.xls",     "poi__57925.xls",
+                                            "phpss__RichTextFontSize.xls",    "sheetjs__number_format.xls"};
+    std::string command =
+        "/usr/bin/python3 " + test::ShellQuote(std::string(GQ_SOURCE_DIR) + "/tests/engine/xls_styles_oracle.py");
     for (const auto& f : files) {
         command += " " + test::ShellQuote((m_corpus / "files" / f).string());
     }
@@ -364,8 +370,8 @@ TEST_F(XlsCorpus, FormattingMatchesTheIndependentReader)
                                : std::to_string(static_cast<int>(s.fill.pattern)) + "/" + rgb(s.fill.fg);
         char size[32];
         std::snprintf(size, sizeof size, "%g", s.font.size);
-        std::string font = s.font.name + "/" + size + "/" + (s.font.bold ? "1" : "0") + "/" + (s.font.italic ? "1" : "0") +
-                           "/" + rgb(s.font.color);
+        std::string font = s.font.name + "/" + size + "/" + (s.font.bold ? "1" : "0") + "/" +
+                           (s.font.italic ? "1" : "0") + "/" + rgb(s.font.color);
         std::string left = s.border.left.style == BorderStyle::None
                                ? "none"
                                : std::to_string(static_cast<int>(s.border.left.style)) + "/" + rgb(s.border.left.color);

@@ -1,9 +1,9 @@
 // The .xls reader on workbooks built record by record: every cell kind, styles, sheet kinds and
 // states, sheet layout, and hostile files (each built valid, then one field poked) that must fail
 // fast with one specific, clear error.
+#include "engine/xls/XlsReader.h"
 #include "engine/Errors.h"
 #include "engine/WorkbookFile.h"
-#include "engine/xls/XlsReader.h"
 #include "tests/support/BiffTestBuilder.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +18,10 @@ namespace tb = gq::test::biff;
 using tb::Bytes;
 using tb::Record;
 
-void Append(std::vector<uint8_t>& into, const std::vector<uint8_t>& rec) { into.insert(into.end(), rec.begin(), rec.end()); }
+void Append(std::vector<uint8_t>& into, const std::vector<uint8_t>& rec)
+{
+    into.insert(into.end(), rec.begin(), rec.end());
+}
 
 std::vector<uint8_t> FontRecord(const std::string& name, uint16_t twips, uint16_t grbit, uint16_t icv, uint16_t weight,
                                 uint8_t underline = 0)
@@ -109,16 +112,22 @@ tb::WorkbookStream BasicBook()
     filled.rotation = 45;
     filled.indent = 2;
     filled.locked = false;
-    filled.border1 = 0x1 | (10u << 16);       // thin left, red
-    filled.border2 = 1u << 26;                // solid fill
+    filled.border1 = 0x1 | (10u << 16);                    // thin left, red
+    filled.border2 = 1u << 26;                             // solid fill
     filled.colors = static_cast<uint16_t>(13 | (65 << 7)); // fore yellow
     Append(wb.globals, XfRecord(filled));
     return wb;
 }
 
-std::shared_ptr<const InputBytes> Bytesof(std::vector<uint8_t> data) { return InputBytes::FromMemory(std::move(data), "poked.xls"); }
+std::shared_ptr<const InputBytes> Bytesof(std::vector<uint8_t> data)
+{
+    return InputBytes::FromMemory(std::move(data), "poked.xls");
+}
 
-std::unique_ptr<Workbook> Open(const tb::WorkbookStream& wb) { return OpenWorkbookBytes(Bytesof(tb::XlsFile(wb).bytes)); }
+std::unique_ptr<Workbook> Open(const tb::WorkbookStream& wb)
+{
+    return OpenWorkbookBytes(Bytesof(tb::XlsFile(wb).bytes));
+}
 
 tb::Sheet SheetWith(const std::string& name, std::vector<std::vector<uint8_t>> records)
 {
@@ -138,16 +147,25 @@ TEST(XlsReader, ReadsEveryCellKind)
     wb.afterSheets = Sst({"shared", "second"}, 2);
     std::vector<uint8_t> cells;
     Append(cells, LabelSst(0, 0, 1));
-    Append(cells, Rk(0, 1, (123u << 2) | 0x2));             // integer 123
-    Append(cells, Rk(0, 2, (12345u << 2) | 0x3));           // 123.45
-    Append(cells, Rk(0, 3, 0x3FF00000u));                   // the double 1.0 by its high bits
+    Append(cells, Rk(0, 1, (123u << 2) | 0x2));                    // integer 123
+    Append(cells, Rk(0, 2, (12345u << 2) | 0x3));                  // 123.45
+    Append(cells, Rk(0, 3, 0x3FF00000u));                          // the double 1.0 by its high bits
     Append(cells, Rk(0, 4, static_cast<uint32_t>(-7) << 2 | 0x2)); // -7
     Append(cells, Number(1, 0, 2.5));
     Append(cells, Record(0x0205, Bytes().U16(1).U16(1).U16(15).U8(1).U8(0)));    // TRUE
     Append(cells, Record(0x0205, Bytes().U16(1).U16(2).U16(15).U8(0x07).U8(1))); // #DIV/0!
     Append(cells, Record(0x0201, Bytes().U16(1).U16(3).U16(18)));                // blank, formatted
     // MULRK: row 2, columns 0-2; MULBLANK: row 3, columns 1-2.
-    Append(cells, Record(0x00BD, Bytes().U16(2).U16(0).U16(15).U32((1u << 2) | 2).U16(15).U32((2u << 2) | 2).U16(16).U32((40000u << 2) | 2).U16(2)));
+    Append(cells, Record(0x00BD, Bytes()
+                                     .U16(2)
+                                     .U16(0)
+                                     .U16(15)
+                                     .U32((1u << 2) | 2)
+                                     .U16(15)
+                                     .U32((2u << 2) | 2)
+                                     .U16(16)
+                                     .U32((40000u << 2) | 2)
+                                     .U16(2)));
     Append(cells, Record(0x00BE, Bytes().U16(3).U16(1).U16(18).U16(18).U16(2)));
     Append(cells, Record(0x0204, Bytes().U16(3).U16(4).U16(15).XLString("label text")));
     // Formulas: number, string (STRING record follows, after a SHRFMLA), boolean, error, empty.
@@ -169,7 +187,8 @@ TEST(XlsReader, ReadsEveryCellKind)
     Worksheet& ws = book->Sheet(0);
     auto text = [&](uint32_t r, uint32_t c) {
         const Cell* cell = ws.FindCell(r, c);
-        return cell != nullptr && cell->type == CellType::String ? book->Strings().At(cell->text) : std::string("<none>");
+        return cell != nullptr && cell->type == CellType::String ? book->Strings().At(cell->text)
+                                                                 : std::string("<none>");
     };
     auto number = [&](uint32_t r, uint32_t c) {
         const Cell* cell = ws.FindCell(r, c);
@@ -216,13 +235,13 @@ TEST(XlsReader, SharedStringsAcrossContinueRecords)
     tb::WorkbookStream wb = BasicBook();
     Bytes sst;
     sst.U32(3).U32(0x80000000u);
-    sst.U16(6).U8(0x00).Ascii("abc");                 // "abc" + 3 more characters in the Continue
+    sst.U16(6).U8(0x00).Ascii("abc"); // "abc" + 3 more characters in the Continue
     Bytes cont;
-    cont.U8(0x01).U16(0x20AC).U16('d').U16(0x00E9);   // option byte: UTF-16 from here
-    cont.U16(2).U8(0x0C).U16(1).U32(6).Ascii("xy");    // rich (1 run) and phonetic (6 bytes)
-    cont.U32(0);                                       // the run
+    cont.U8(0x01).U16(0x20AC).U16('d').U16(0x00E9); // option byte: UTF-16 from here
+    cont.U16(2).U8(0x0C).U16(1).U32(6).Ascii("xy"); // rich (1 run) and phonetic (6 bytes)
+    cont.U32(0);                                    // the run
     Bytes cont2;
-    cont2.Raw({1, 2, 3, 4, 5, 6});                     // phonetic data, in the next Continue
+    cont2.Raw({1, 2, 3, 4, 5, 6}); // phonetic data, in the next Continue
     cont2.U16(1).U8(0).Ascii("z");
     Append(wb.afterSheets, Record(0x00FC, sst));
     Append(wb.afterSheets, Record(0x003C, cont));
@@ -283,11 +302,11 @@ TEST(XlsReader, OutOfRangeStyleIndexesFallBack)
 {
     tb::WorkbookStream wb = BasicBook();
     XfFields badFont;
-    badFont.font = 4; // font 4 does not exist
+    badFont.font = 4;                      // font 4 does not exist
     Append(wb.globals, XfRecord(badFont)); // XF 19
     XfFields farFont;
     farFont.font = 999;
-    farFont.format = 300; // no FORMAT record, not built in
+    farFont.format = 300;                  // no FORMAT record, not built in
     Append(wb.globals, XfRecord(farFont)); // XF 20
     wb.sheets.push_back(SheetWith("S", {Number(0, 0, 1, 999), Number(0, 1, 1, 19), Number(0, 2, 1, 20)}));
     auto book = Open(wb);
@@ -366,9 +385,10 @@ TEST(XlsReader, ReadsSheetLayout)
 {
     tb::WorkbookStream wb = BasicBook();
     std::vector<std::vector<uint8_t>> recs;
-    recs.push_back(Record(0x0225, Bytes().U16(0).U16(300)));                    // default row 15 pt
-    recs.push_back(Record(0x0055, Bytes().U16(8)));                             // DefColWidth 8
-    recs.push_back(Record(0x0208, Bytes().U16(2).U16(0).U16(1).U16(600).U16(0).U16(0).U32(0x140 | 0x100))); // 30 pt, custom
+    recs.push_back(Record(0x0225, Bytes().U16(0).U16(300))); // default row 15 pt
+    recs.push_back(Record(0x0055, Bytes().U16(8)));          // DefColWidth 8
+    recs.push_back(
+        Record(0x0208, Bytes().U16(2).U16(0).U16(1).U16(600).U16(0).U16(0).U32(0x140 | 0x100))); // 30 pt, custom
     recs.push_back(Record(0x0208, Bytes().U16(3).U16(0).U16(1).U16(255).U16(0).U16(0).U32(0x120 | 0x100))); // hidden
     recs.push_back(Record(0x007D, Bytes().U16(1).U16(3).U16(4000).U16(15).U16(0x0002).U16(0)));
     recs.push_back(Record(0x007D, Bytes().U16(200).U16(256).U16(2340).U16(15).U16(0x0001).U16(0)));
@@ -410,11 +430,11 @@ TEST(XlsReader, DropsOverlappingMergedRanges)
     tb::WorkbookStream wb = BasicBook();
     Bytes m;
     m.U16(5);
-    m.U16(2).U16(4).U16(2).U16(4);  // C3:E5
-    m.U16(0).U16(2).U16(0).U16(2);  // A1:C3, overlaps C3:E5 at C3, which comes first and stays
-    m.U16(5).U16(6).U16(0).U16(4);  // A6:E7, touches neither
-    m.U16(3).U16(3).U16(3).U16(3);  // D4, inside C3:E5: dropped
-    m.U16(0).U16(0).U16(5).U16(6);  // F1:G1, beside A1:C3
+    m.U16(2).U16(4).U16(2).U16(4); // C3:E5
+    m.U16(0).U16(2).U16(0).U16(2); // A1:C3, overlaps C3:E5 at C3, which comes first and stays
+    m.U16(5).U16(6).U16(0).U16(4); // A6:E7, touches neither
+    m.U16(3).U16(3).U16(3).U16(3); // D4, inside C3:E5: dropped
+    m.U16(0).U16(0).U16(5).U16(6); // F1:G1, beside A1:C3
     wb.sheets.push_back(SheetWith("S", {Record(0x00E5, m)}));
     auto book = Open(wb);
     const auto& merges = book->Sheet(0).merges;
@@ -434,7 +454,7 @@ TEST(XlsReader, ReadsHyperlinks)
     const std::string url = "http://example.com/";
     Bytes web;
     web.U16(1).U16(1).U16(0).U16(0).Raw(kStdLink).U32(2).U32(0x01 | 0x02 | 0x10);
-    web.U32(5).Wide("Site").U16(0);                                             // display name
+    web.U32(5).Wide("Site").U16(0); // display name
     web.Raw(kUrl).U32(static_cast<uint32_t>(url.size() + 1) * 2).Wide(url).U16(0);
     Bytes local;
     local.U16(2).U16(2).U16(0).U16(1).Raw(kStdLink).U32(2).U32(0x08);
@@ -448,8 +468,8 @@ TEST(XlsReader, ReadsHyperlinks)
     file.U32(0);
     Bytes tip;
     tip.U16(0x0800).U16(1).U16(1).U16(0).U16(0).Wide("Go there").U16(0);
-    wb.sheets.push_back(SheetWith("Links", {Record(0x01B8, web), Record(0x0800, tip), Record(0x01B8, local),
-                                            Record(0x01B8, file)}));
+    wb.sheets.push_back(
+        SheetWith("Links", {Record(0x01B8, web), Record(0x0800, tip), Record(0x01B8, local), Record(0x01B8, file)}));
     auto book = Open(wb);
     Worksheet& ws = book->Sheet(0);
     ASSERT_EQ(ws.hyperlinks.size(), 3u);
@@ -510,7 +530,10 @@ tb::WorkbookStream OneSheet(std::vector<std::vector<uint8_t>> records, std::vect
     return wb;
 }
 
-std::vector<uint8_t> File(const tb::WorkbookStream& wb) { return tb::XlsFile(wb).bytes; }
+std::vector<uint8_t> File(const tb::WorkbookStream& wb)
+{
+    return tb::XlsFile(wb).bytes;
+}
 
 // A record in the globals whose body is `body`.
 std::vector<uint8_t> WithGlobal(std::vector<uint8_t> rec)
@@ -523,8 +546,8 @@ std::vector<uint8_t> WithGlobal(std::vector<uint8_t> rec)
 const std::vector<HostileCase>& HostileCases()
 {
     static const std::vector<HostileCase> cases = {
-        {"record longer than 8224 bytes",
-         [] { return WithGlobal(Record(0x0031, std::vector<uint8_t>(9000, 0))); }, Expect::Format, "8,224", false},
+        {"record longer than 8224 bytes", [] { return WithGlobal(Record(0x0031, std::vector<uint8_t>(9000, 0))); },
+         Expect::Format, "8,224", false},
         {"record running past the stream",
          [] {
              tb::WorkbookStream wb = OneSheet({});
@@ -547,13 +570,13 @@ const std::vector<HostileCase>& HostileCases()
              return File(wb);
          },
          Expect::Format, "string runs past the end", true},
-        {"shared string index out of range",
-         [] { return File(OneSheet({LabelSst(0, 0, 5)})); }, Expect::Format, "shared string 5", true},
-        {"cell beyond the last column",
-         [] { return File(OneSheet({Number(0, 20000, 1)})); }, Expect::Format, "beyond the last column", true},
+        {"shared string index out of range", [] { return File(OneSheet({LabelSst(0, 0, 5)})); }, Expect::Format,
+         "shared string 5", true},
+        {"cell beyond the last column", [] { return File(OneSheet({Number(0, 20000, 1)})); }, Expect::Format,
+         "beyond the last column", true},
         {"MULRK with a wrong length",
-         [] { return File(OneSheet({Record(0x00BD, Bytes().U16(0).U16(0).U16(15).U32(2).Data())})); },
-         Expect::Format, "MULRK", true},
+         [] { return File(OneSheet({Record(0x00BD, Bytes().U16(0).U16(0).U16(15).U32(2).Data())})); }, Expect::Format,
+         "MULRK", true},
         {"MERGECELLS count over its bytes",
          [] { return File(OneSheet({Record(0x00E5, Bytes().U16(1000).U16(0).U16(1).U16(0).U16(1).Data())})); },
          Expect::Format, "MERGECELLS", true},
@@ -643,8 +666,10 @@ const std::vector<HostileCase>& HostileCases()
          },
          Expect::Format, "unsupported old Excel format", false},
         {"no workbook stream",
-         [] { return tb::CompoundFile({{"Other", std::vector<uint8_t>(100, 0)}}).bytes; }, Expect::Format,
-         "without a workbook stream", false},
+         [] {
+             return tb::CompoundFile({{"Other", std::vector<uint8_t>(100, 0)}}).bytes;
+         },
+         Expect::Format, "without a workbook stream", false},
         {"encrypted xlsx package",
          [] {
              return tb::CompoundFile({{"EncryptionInfo", std::vector<uint8_t>(10, 0)},
@@ -653,8 +678,8 @@ const std::vector<HostileCase>& HostileCases()
          },
          Expect::Password, "password", false},
         {"FILEPASS with an unknown password (XOR)",
-         [] { return WithGlobal(Record(0x002F, Bytes().U16(0).U16(0x1234).U16(0x5678).Data())); },
-         Expect::Password, "password", false},
+         [] { return WithGlobal(Record(0x002F, Bytes().U16(0).U16(0x1234).U16(0x5678).Data())); }, Expect::Password,
+         "password", false},
         {"FILEPASS with an unknown password (RC4)",
          [] {
              Bytes b;
@@ -725,8 +750,8 @@ TEST(XlsReaderHostile, EveryTruncationFailsCleanly)
 // error or a workbook, never a crash (run under the sanitizers in CI).
 TEST(XlsReaderHostile, FlippedStreamBytesNeverCrash)
 {
-    tb::WorkbookStream wb = OneSheet({Number(0, 0, 1), LabelSst(0, 1, 0),
-                                      Record(0x00E5, Bytes().U16(1).U16(0).U16(1).U16(0).U16(1).Data())});
+    tb::WorkbookStream wb = OneSheet(
+        {Number(0, 0, 1), LabelSst(0, 1, 0), Record(0x00E5, Bytes().U16(1).U16(0).U16(1).U16(0).U16(1).Data())});
     tb::CompoundLayout l = tb::XlsFile(wb);
     size_t begin = l.SectorOffset(l.firstStreamSector);
     size_t streamBytes = wb.Build().size();

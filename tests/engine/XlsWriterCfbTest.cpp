@@ -30,7 +30,7 @@ struct SizeCase {
 };
 
 // With one directory sector, D data sectors need F FAT sectors where 128 F >= D + 1 + F + X.
-constexpr size_t kSectors109 = 128 * 109 - 1 - 109; // the largest stream the header's DIFAT covers
+constexpr size_t kSectors109 = 128 * 109 - 1 - 109;     // the largest stream the header's DIFAT covers
 constexpr size_t kSectors236 = 128 * 236 - 1 - 236 - 1; // the largest with one DIFAT sector
 
 const SizeCase kSizes[] = {
@@ -125,11 +125,12 @@ TEST(XlsWriterLarge, WorkbookNeedingDifatSectorsReadsBack)
     std::string path = dir.File("big.xls");
     SaveBytes(bytes, path);
     std::string out;
-    std::string script = "import xlrd,sys\n"
-                         "b=xlrd.open_workbook(sys.argv[1])\n"
-                         "s=b.sheet_by_index(0)\n"
-                         "bad=sum(1 for r in range(s.nrows) for c in range(s.ncols) if s.cell_value(r,c)!=r+c/3.0+0.1)\n"
-                         "print(s.nrows, s.ncols, bad)\n";
+    std::string script =
+        "import xlrd,sys\n"
+        "b=xlrd.open_workbook(sys.argv[1])\n"
+        "s=b.sheet_by_index(0)\n"
+        "bad=sum(1 for r in range(s.nrows) for c in range(s.ncols) if s.cell_value(r,c)!=r+c/3.0+0.1)\n"
+        "print(s.nrows, s.ncols, bad)\n";
     int rc = RunPython(script, {path}, out);
     EXPECT_EQ(rc, 0) << out;
     EXPECT_EQ(out, "45000 10 0\n");

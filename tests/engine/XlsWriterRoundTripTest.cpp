@@ -165,7 +165,8 @@ size_t CompareWorkbooks(const std::string& what, Workbook& in, Workbook& out)
             }
             if (row.hidden) {
                 const Row* r = b.FindRow(row.index);
-                differ(sheetName + " row " + std::to_string(row.index + 1) + " hidden", "1", r && r->hidden ? "1" : "0");
+                differ(sheetName + " row " + std::to_string(row.index + 1) + " hidden", "1",
+                       r && r->hidden ? "1" : "0");
             }
         }
         differ(sheetName + " cell count", std::to_string(a.CellCount()), std::to_string(b.CellCount()));
@@ -190,7 +191,8 @@ size_t CompareWorkbooks(const std::string& what, Workbook& in, Workbook& out)
                 const ColumnInfo* other = b.FindColumn(c);
                 differ(sheetName + " column " + ColumnName(c) + " width",
                        std::to_string(std::lround(col.width * 256)) + (col.hidden ? " hidden" : ""),
-                       other ? std::to_string(std::lround(other->width * 256)) + (other->hidden ? " hidden" : "") : "none");
+                       other ? std::to_string(std::lround(other->width * 256)) + (other->hidden ? " hidden" : "")
+                             : "none");
             }
         }
         std::vector<std::string> la, lb;
@@ -227,8 +229,8 @@ TEST(XlsWriterRoundTrip, BuiltModelComesBackThroughOurReader)
     book.SetDate1904(true);
 
     Worksheet& values = book.Sheet(0);
-    const double numbers[] = {0, -0.0, 1, -7, 536870911, 536870912, 0.01, 1234567.89, 3.141592653589793, 1e300,
-                              5e-324, 45123.75};
+    const double numbers[] = {0,     -0.0,   1,       -7, 536870911, 536870912, 0.01, 1234567.89, 3.141592653589793,
+                              1e300, 5e-324, 45123.75};
     for (uint32_t i = 0; i < std::size(numbers); ++i) {
         values.SetNumber(i, 0, numbers[i]);
         values.SetNumber(i, 1, numbers[i]);
@@ -265,7 +267,7 @@ TEST(XlsWriterRoundTrip, BuiltModelComesBackThroughOurReader)
     }
     for (int h = 0; h <= 7; ++h) {
         ResolvedStyle s;
-        s.alignment = {static_cast<HAlign>(h), static_cast<VAlign>(h % 5), h % 2 == 0, h % 3 == 0,
+        s.alignment = {static_cast<HAlign>(h),        static_cast<VAlign>(h % 5), h % 2 == 0, h % 3 == 0,
                        static_cast<uint16_t>(h * 20), static_cast<uint8_t>(h)};
         s.protection = {h % 2 == 1, h % 3 == 1};
         put(s);

@@ -121,7 +121,7 @@ TEST_F(XlsWriterXlrd, EveryCellType)
     sheet.SetBoolean(0, 1, true);
     sheet.SetBoolean(1, 1, false);
     const ErrorCode errors[] = {ErrorCode::Null, ErrorCode::Div0, ErrorCode::Value, ErrorCode::Ref,
-                                ErrorCode::Name, ErrorCode::Num, ErrorCode::NA};
+                                ErrorCode::Name, ErrorCode::Num,  ErrorCode::NA};
     for (uint32_t i = 0; i < std::size(errors); ++i) {
         sheet.SetError(i, 2, errors[i]);
     }
@@ -149,8 +149,8 @@ TEST_F(XlsWriterXlrd, EveryCellType)
     EXPECT_TRUE(view.Has(Line({"cell", "Types", "B1", "boolean", 1})));
     EXPECT_TRUE(view.Has(Line({"cell", "Types", "B2", "boolean", 0})));
     for (uint32_t i = 0; i < std::size(errors); ++i) {
-        EXPECT_TRUE(view.Has(Line({"cell", "Types", "C" + std::to_string(i + 1), "error",
-                                   static_cast<int>(errors[i])})))
+        EXPECT_TRUE(
+            view.Has(Line({"cell", "Types", "C" + std::to_string(i + 1), "error", static_cast<int>(errors[i])})))
             << ErrorText(errors[i]);
     }
     EXPECT_TRUE(view.Has(Line({"cell", "Types", "D1", "number", Bits(12.5)})));
@@ -293,79 +293,169 @@ std::vector<StyleCase> StyleCases()
     };
     using S = ResolvedStyle;
     // Fonts: every attribute, colours, more than four fonts (BIFF has no font 4).
-    add("plain font", [](S&) {}, "font", Tail({"Arial", 200, false, false, 0, false, 0, "auto"}));
-    add("bold", [](S& s) { s.font.bold = true; }, "font", Tail({"Arial", 200, true, false, 0, false, 0, "auto"}));
-    add("italic 14.5pt", [](S& s) { s.font.italic = true; s.font.size = 14.5; }, "font",
-        Tail({"Arial", 290, false, true, 0, false, 0, "auto"}));
-    add("strike", [](S& s) { s.font.strike = true; }, "font", Tail({"Arial", 200, false, false, 0, true, 0, "auto"}));
-    add("underline", [](S& s) { s.font.underline = Underline::Single; }, "font",
+    add(
+        "plain font", [](S&) {}, "font", Tail({"Arial", 200, false, false, 0, false, 0, "auto"}));
+    add(
+        "bold", [](S& s) { s.font.bold = true; }, "font", Tail({"Arial", 200, true, false, 0, false, 0, "auto"}));
+    add(
+        "italic 14.5pt",
+        [](S& s) {
+            s.font.italic = true;
+            s.font.size = 14.5;
+        },
+        "font", Tail({"Arial", 290, false, true, 0, false, 0, "auto"}));
+    add(
+        "strike", [](S& s) { s.font.strike = true; }, "font", Tail({"Arial", 200, false, false, 0, true, 0, "auto"}));
+    add(
+        "underline", [](S& s) { s.font.underline = Underline::Single; }, "font",
         Tail({"Arial", 200, false, false, 1, false, 0, "auto"}));
-    add("double underline", [](S& s) { s.font.underline = Underline::Double; }, "font",
+    add(
+        "double underline", [](S& s) { s.font.underline = Underline::Double; }, "font",
         Tail({"Arial", 200, false, false, 2, false, 0, "auto"}));
-    add("accounting underline", [](S& s) { s.font.underline = Underline::SingleAccounting; }, "font",
+    add(
+        "accounting underline", [](S& s) { s.font.underline = Underline::SingleAccounting; }, "font",
         Tail({"Arial", 200, false, false, 0x21, false, 0, "auto"}));
-    add("double accounting underline", [](S& s) { s.font.underline = Underline::DoubleAccounting; }, "font",
+    add(
+        "double accounting underline", [](S& s) { s.font.underline = Underline::DoubleAccounting; }, "font",
         Tail({"Arial", 200, false, false, 0x22, false, 0, "auto"}));
-    add("superscript", [](S& s) { s.font.vertAlign = VertAlign::Superscript; }, "font",
+    add(
+        "superscript", [](S& s) { s.font.vertAlign = VertAlign::Superscript; }, "font",
         Tail({"Arial", 200, false, false, 0, false, 1, "auto"}));
-    add("subscript", [](S& s) { s.font.vertAlign = VertAlign::Subscript; }, "font",
+    add(
+        "subscript", [](S& s) { s.font.vertAlign = VertAlign::Subscript; }, "font",
         Tail({"Arial", 200, false, false, 0, false, 2, "auto"}));
-    add("red font", [](S& s) { s.font.color = Color::Rgb(0xFFFF0000); }, "font",
+    add(
+        "red font", [](S& s) { s.font.color = Color::Rgb(0xFFFF0000); }, "font",
         Tail({"Arial", 200, false, false, 0, false, 0, "FF0000"}));
-    add("theme-like font colour", [](S& s) { s.font.name = "Times New Roman"; s.font.size = 8; s.font.color = Color::Rgb(0xFF1F497D); },
+    add(
+        "theme-like font colour",
+        [](S& s) {
+            s.font.name = "Times New Roman";
+            s.font.size = 8;
+            s.font.color = Color::Rgb(0xFF1F497D);
+        },
         "font", Tail({"Times New Roman", 160, false, false, 0, false, 0, "1F497D"}));
-    add("CJK font name", [](S& s) { s.font.name = "\xE5\xAE\x8B\xE4\xBD\x93"; }, "font",
+    add(
+        "CJK font name", [](S& s) { s.font.name = "\xE5\xAE\x8B\xE4\xBD\x93"; }, "font",
         Tail({"\xE5\xAE\x8B\xE4\xBD\x93", 200, false, false, 0, false, 0, "auto"}));
-    add("bold italic 20pt", [](S& s) { s.font.bold = s.font.italic = true; s.font.size = 20; }, "font",
-        Tail({"Arial", 400, true, true, 0, false, 0, "auto"}));
+    add(
+        "bold italic 20pt",
+        [](S& s) {
+            s.font.bold = s.font.italic = true;
+            s.font.size = 20;
+        },
+        "font", Tail({"Arial", 400, true, true, 0, false, 0, "auto"}));
     // Fills.
-    add("solid fill", [](S& s) { s.fill = {PatternType::Solid, Color::Rgb(0xFFFF0000), {}}; }, "fill",
-        Tail({1, "FF0000", "auto"}));
-    add("dark grid", [](S& s) { s.fill = {PatternType::DarkGrid, Color::Rgb(0xFF0000FF), Color::Rgb(0xFFFFFF00)}; },
+    add(
+        "solid fill",
+        [](S& s) {
+            s.fill = {PatternType::Solid, Color::Rgb(0xFFFF0000), {}};
+        },
+        "fill", Tail({1, "FF0000", "auto"}));
+    add(
+        "dark grid",
+        [](S& s) {
+            s.fill = {PatternType::DarkGrid, Color::Rgb(0xFF0000FF), Color::Rgb(0xFFFFFF00)};
+        },
         "fill", Tail({9, "0000FF", "FFFF00"}));
-    add("gray125 automatic", [](S& s) { s.fill = {PatternType::Gray125, {}, {}}; }, "fill", Tail({17, "auto", "auto"}));
-    add("gray0625", [](S& s) { s.fill = {PatternType::Gray0625, Color::Rgb(0xFF00FF00), Color::Automatic()}; }, "fill",
-        Tail({18, "00FF00", "auto"}));
-    add("custom fill colour", [](S& s) { s.fill = {PatternType::Solid, Color::Rgb(0xFFDDEBF7), {}}; }, "fill",
-        Tail({1, "DDEBF7", "auto"}));
+    add(
+        "gray125 automatic",
+        [](S& s) {
+            s.fill = {PatternType::Gray125, {}, {}};
+        },
+        "fill", Tail({17, "auto", "auto"}));
+    add(
+        "gray0625",
+        [](S& s) {
+            s.fill = {PatternType::Gray0625, Color::Rgb(0xFF00FF00), Color::Automatic()};
+        },
+        "fill", Tail({18, "00FF00", "auto"}));
+    add(
+        "custom fill colour",
+        [](S& s) {
+            s.fill = {PatternType::Solid, Color::Rgb(0xFFDDEBF7), {}};
+        },
+        "fill", Tail({1, "DDEBF7", "auto"}));
     // Borders: all thirteen line styles, colours, diagonals.
     const char* sides[] = {"left", "right", "top", "bottom"};
     for (int k = 1; k <= 13; ++k) {
         std::string side = sides[k % 4];
-        add("border style " + std::to_string(k),
+        add(
+            "border style " + std::to_string(k),
             [k](S& s) {
                 BorderLine line{static_cast<BorderStyle>(k), Color::Rgb(k % 2 ? 0xFF008000 : 0xFF3A5FCD)};
-                (k % 4 == 0 ? s.border.left : k % 4 == 1 ? s.border.right : k % 4 == 2 ? s.border.top : s.border.bottom) = line;
+                (k % 4 == 0   ? s.border.left
+                 : k % 4 == 1 ? s.border.right
+                 : k % 4 == 2 ? s.border.top
+                              : s.border.bottom) = line;
             },
             "border", Tail({side, k, k % 2 ? "008000" : "3A5FCD"}));
     }
-    add("automatic border colour", [](S& s) { s.border.bottom = {BorderStyle::Thin, {}}; }, "border",
-        Tail({"bottom", 1, "auto"}));
-    add("diagonal up", [](S& s) { s.border.diagonal = {BorderStyle::DashDot, Color::Rgb(0xFFFF00FF)}; s.border.diagonalUp = true; },
+    add(
+        "automatic border colour",
+        [](S& s) {
+            s.border.bottom = {BorderStyle::Thin, {}};
+        },
+        "border", Tail({"bottom", 1, "auto"}));
+    add(
+        "diagonal up",
+        [](S& s) {
+            s.border.diagonal = {BorderStyle::DashDot, Color::Rgb(0xFFFF00FF)};
+            s.border.diagonalUp = true;
+        },
         "border", Tail({"diag-up", 9, "FF00FF"}));
-    add("diagonal down", [](S& s) { s.border.diagonal = {BorderStyle::Thick, Color::Rgb(0xFF000000)}; s.border.diagonalDown = true; },
+    add(
+        "diagonal down",
+        [](S& s) {
+            s.border.diagonal = {BorderStyle::Thick, Color::Rgb(0xFF000000)};
+            s.border.diagonalDown = true;
+        },
         "border", Tail({"diag-down", 5, "000000"}));
     // Alignment.
     for (int h = 0; h <= 7; ++h) {
-        add("horizontal " + std::to_string(h),
-            [h](S& s) { s.alignment.horizontal = static_cast<HAlign>(h); s.alignment.vertical = static_cast<VAlign>(h % 5); },
+        add(
+            "horizontal " + std::to_string(h),
+            [h](S& s) {
+                s.alignment.horizontal = static_cast<HAlign>(h);
+                s.alignment.vertical = static_cast<VAlign>(h % 5);
+            },
             "align", Tail({h, h % 5, 0, 0, false, false}));
     }
     for (int rotation : {45, 90, 135, 180, 255}) {
-        add("rotation " + std::to_string(rotation), [rotation](S& s) { s.alignment.rotation = static_cast<uint16_t>(rotation); },
-            "align", Tail({0, 2, rotation, 0, false, false}));
+        add(
+            "rotation " + std::to_string(rotation),
+            [rotation](S& s) { s.alignment.rotation = static_cast<uint16_t>(rotation); }, "align",
+            Tail({0, 2, rotation, 0, false, false}));
     }
-    add("indent, wrap", [](S& s) { s.alignment.horizontal = HAlign::Left; s.alignment.indent = 3; s.alignment.wrap = true; },
+    add(
+        "indent, wrap",
+        [](S& s) {
+            s.alignment.horizontal = HAlign::Left;
+            s.alignment.indent = 3;
+            s.alignment.wrap = true;
+        },
         "align", Tail({1, 2, 0, 3, true, false}));
-    add("shrink", [](S& s) { s.alignment.shrink = true; s.alignment.vertical = VAlign::Top; }, "align",
-        Tail({0, 0, 0, 0, false, true}));
+    add(
+        "shrink",
+        [](S& s) {
+            s.alignment.shrink = true;
+            s.alignment.vertical = VAlign::Top;
+        },
+        "align", Tail({0, 0, 0, 0, false, true}));
     // Protection.
-    add("unlocked, hidden", [](S& s) { s.protection = {false, true}; }, "protect", Tail({false, true}));
-    add("locked", [](S&) {}, "protect", Tail({true, false}));
+    add(
+        "unlocked, hidden",
+        [](S& s) {
+            s.protection = {false, true};
+        },
+        "protect", Tail({false, true}));
+    add(
+        "locked", [](S&) {}, "protect", Tail({true, false}));
     // Number formats: built-in, custom, Unicode custom, locale-dependent built-in, text.
     for (const char* code : {"0.00", "yyyy-mm-dd", "#,##0.00\\ \"\xE2\x82\xAC\"", "\"$\"#,##0_);(\"$\"#,##0)", "@",
                              "[Red]0.0%;[Blue]-0.0%", "0.000E+00"}) {
-        add(std::string("number format ") + code, [code](S& s) { s.numFmt = code; }, "numfmt", Tail({code}));
+        add(
+            std::string("number format ") + code, [code](S& s) { s.numFmt = code; }, "numfmt", Tail({code}));
     }
     return cases;
 }
@@ -495,7 +585,9 @@ TEST_F(XlsWriterXlrd, SheetNamesStatesAndActiveSheet)
     Workbook book;
     const std::vector<std::pair<std::string, SheetState>> sheets = {
         {"Plain", SheetState::Visible},
-        {"Donn\xC3\xA9" "es 2024", SheetState::Hidden},
+        {"Donn\xC3\xA9"
+         "es 2024",
+         SheetState::Hidden},
         {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", SheetState::VeryHidden},
         {"\xCE\xA3\xCF\x8D\xCE\xBD\xCE\xBF\xCF\x88\xCE\xB7 \xE2\x9C\x93", SheetState::Visible},
         {std::string(31, 'L'), SheetState::Visible},
@@ -525,8 +617,8 @@ TEST_F(XlsWriterXlrd, ColumnWidthsRowHeightsAndFrozenPanes)
         int coldx; // width * 256, rounded
     };
     const WidthCase widths[] = {
-        {0, 0, 8.43, false, 2158}, {1, 3, 20.5, false, 5248}, {4, 4, 0.71, false, 182},
-        {5, 5, 12.0, true, 3072}, {200, 255, 3.14, false, 804},
+        {0, 0, 8.43, false, 2158}, {1, 3, 20.5, false, 5248},    {4, 4, 0.71, false, 182},
+        {5, 5, 12.0, true, 3072},  {200, 255, 3.14, false, 804},
     };
     for (const WidthCase& w : widths) {
         ColumnInfo info;
@@ -550,7 +642,9 @@ TEST_F(XlsWriterXlrd, ColumnWidthsRowHeightsAndFrozenPanes)
         bool custom, hidden;
         int twips;
     };
-    const HeightCase heights[] = {{0, 30, true, false, 600}, {1, 8.25f, true, false, 165}, {2, 15, false, true, 300},
+    const HeightCase heights[] = {{0, 30, true, false, 600},
+                                  {1, 8.25f, true, false, 165},
+                                  {2, 15, false, true, 300},
                                   {65535, 409.5f, true, false, 8190}};
     for (const HeightCase& h : heights) {
         Row& row = sheet.RowAt(h.row);
@@ -635,7 +729,8 @@ TEST_F(XlsWriterXlrd, Hyperlinks)
     EXPECT_TRUE(view.Has(Line({"link", "Links", "A1", "https://example.com/a?b=c&d=%20", "", "Example", "Go there"})));
     EXPECT_TRUE(view.Has(Line({"link", "Links", "A2:B3", "mailto:someone@example.com", "", "", ""})));
     EXPECT_TRUE(view.Has(Line({"link", "Links", "A4", "", "'Target sheet'!B7", "", "inside"})));
-    EXPECT_TRUE(view.Has(Line({"link", "Links", "A5", "https://example.com/\xC3\xA9t\xC3\xA9", "", "\xE6\x97\xA5", ""})));
+    EXPECT_TRUE(
+        view.Has(Line({"link", "Links", "A5", "https://example.com/\xC3\xA9t\xC3\xA9", "", "\xE6\x97\xA5", ""})));
     EXPECT_TRUE(view.Has(Line({"link", "Links", "A6", "https://example.com/page", "section-2", "", ""})));
 }
 
@@ -726,9 +821,9 @@ TEST(XlsWriterRecords, NumbersUseRkOnlyWhenExact)
     Worksheet& sheet = book.Sheet(0);
     // Alone in their rows so that single RK and Number records are used.
     const std::pair<double, bool> cases[] = {
-        {1.0, true}, {-536870912.0, true}, {536870912.0, true /* low bits of the double are zero */},
-        {0.01, true}, {1234567.89, true}, {3.141592653589793, false}, {1.0 / 3.0, false}, {5368709.13, false},
-        {123456789.123, false},
+        {1.0, true},        {-536870912.0, true}, {536870912.0, true /* low bits of the double are zero */},
+        {0.01, true},       {1234567.89, true},   {3.141592653589793, false},
+        {1.0 / 3.0, false}, {5368709.13, false},  {123456789.123, false},
     };
     uint32_t row = 0;
     for (const auto& [value, rk] : cases) {
@@ -889,9 +984,9 @@ TEST(XlsWriterOutsideReaders, GnumericAndLibreOfficeConvertWithoutComplaint)
         for (size_t r = 0; r < expected.size(); ++r) {
             ASSERT_EQ(got[r].size(), expected[r].size()) << reader << " row " << r + 1;
             for (size_t c = 0; c < expected[r].size(); ++c) {
-                EXPECT_TRUE(got[r][c] == expected[r][c]) << reader << " row " << r + 1 << " column " << c + 1 << ": got "
-                                                         << got[r][c].substr(0, 40) << " (" << got[r][c].size()
-                                                         << " bytes)";
+                EXPECT_TRUE(got[r][c] == expected[r][c])
+                    << reader << " row " << r + 1 << " column " << c + 1 << ": got " << got[r][c].substr(0, 40) << " ("
+                    << got[r][c].size() << " bytes)";
             }
         }
     };

@@ -33,12 +33,15 @@ struct XlrdView {
     bool Has(const std::string& line) const { return set.count(line) != 0; }
     size_t CountPrefix(const std::string& prefix) const
     {
-        return static_cast<size_t>(std::count_if(lines.begin(), lines.end(),
-                                                  [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+        return static_cast<size_t>(
+            std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
     }
 };
 
-inline std::string DumperPath() { return std::string(GQ_SOURCE_DIR) + "/tests/engine/xls_dump.py"; }
+inline std::string DumperPath()
+{
+    return std::string(GQ_SOURCE_DIR) + "/tests/engine/xls_dump.py";
+}
 
 inline bool HaveXlrd()
 {
@@ -64,11 +67,17 @@ inline XlrdView RunDumper(const std::string& args)
     return view;
 }
 
-inline XlrdView XlrdDump(const std::string& path) { return RunDumper(ShellQuote(path)); }
+inline XlrdView XlrdDump(const std::string& path)
+{
+    return RunDumper(ShellQuote(path));
+}
 
 // ---- Our own strict reading of what we wrote ----------------------------------------------------
 
-inline uint16_t Get16(const std::vector<uint8_t>& b, size_t p) { return static_cast<uint16_t>(b.at(p) | (b.at(p + 1) << 8)); }
+inline uint16_t Get16(const std::vector<uint8_t>& b, size_t p)
+{
+    return static_cast<uint16_t>(b.at(p) | (b.at(p + 1) << 8));
+}
 inline uint32_t Get32(const std::vector<uint8_t>& b, size_t p)
 {
     return static_cast<uint32_t>(Get16(b, p)) | (static_cast<uint32_t>(Get16(b, p + 2)) << 16);
@@ -183,8 +192,10 @@ inline std::vector<Record> Records(const std::vector<uint8_t>& stream)
             ADD_FAILURE() << "record runs past the stream at " << pos;
             break;
         }
-        out.push_back({type, pos, {stream.begin() + static_cast<std::ptrdiff_t>(pos + 4),
-                                   stream.begin() + static_cast<std::ptrdiff_t>(pos + 4 + len)}});
+        out.push_back({type,
+                       pos,
+                       {stream.begin() + static_cast<std::ptrdiff_t>(pos + 4),
+                        stream.begin() + static_cast<std::ptrdiff_t>(pos + 4 + len)}});
         pos += 4 + len;
         if (type == 0x0809) {
             ++depth;

@@ -14,10 +14,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <iostream>
-#include <optional>
 #include <fstream>
+#include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -239,8 +239,9 @@ TEST_F(XlsxCorpus, ReadsLikeTheIndependentReader)
             EXPECT_EQ(kStates[static_cast<int>(wb->SheetStateAt(i))], want["state"].Str());
             Worksheet& ws = wb->Sheet(i);
             auto range = ValueRange(ws);
-            EXPECT_EQ(range ? CellName(range->firstRow, range->firstCol) + ":" + CellName(range->lastRow, range->lastCol)
-                            : std::string("null"),
+            EXPECT_EQ(range
+                          ? CellName(range->firstRow, range->firstCol) + ":" + CellName(range->lastRow, range->lastCol)
+                          : std::string("null"),
                       want["nonempty_range"].IsNull() ? std::string("null") : want["nonempty_range"].Str());
             // The oracle writes single-cell ranges as "A1:A1".
             std::vector<std::string> merged;
@@ -303,11 +304,20 @@ std::string Describe(Workbook& wb, size_t index)
             auto style = wb.Styles().Resolve(c.style);
             out << style.numFmt << "," << style.font.name << "," << style.font.bold << "," << style.fill.fg.argb << "/";
             switch (c.type) {
-            case CellType::Number: out << c.number; break;
-            case CellType::String: out << wb.Strings().At(c.text); break;
-            case CellType::Boolean: out << c.boolean; break;
-            case CellType::Error: out << ErrorText(c.error); break;
-            case CellType::Blank: break;
+            case CellType::Number:
+                out << c.number;
+                break;
+            case CellType::String:
+                out << wb.Strings().At(c.text);
+                break;
+            case CellType::Boolean:
+                out << c.boolean;
+                break;
+            case CellType::Error:
+                out << ErrorText(c.error);
+                break;
+            case CellType::Blank:
+                break;
             }
         }
         out << "\n";

@@ -1,9 +1,9 @@
 // The xlsx reader on hand-built packages: every cell type, styles and colours, sheet layout, lazy
 // loading, and hostile packages (each poked field must give its own clear error, fast).
+#include "engine/xlsx/XlsxReader.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/xlsx/OpcPackage.h"
-#include "engine/xlsx/XlsxReader.h"
 #include "engine/xlsx/XlsxSheet.h"
 #include "engine/xlsx/XlsxStyles.h"
 #include "tests/support/XlsxTestPackage.h"
@@ -167,8 +167,9 @@ TEST(XlsxReader, RowsAndCellsOutOfOrderAreSorted)
 
 TEST(XlsxReader, StylesResolveColoursAndMapFormats)
 {
-    auto wb = Read(FullParts(R"(<row r="1"><c r="A1" s="1"><v>1</v></c><c r="B1" s="2"><v>2</v></c>)"
-                             R"(<c r="C1" s="3"><v>3</v></c><c r="D1" s="0"><v>4</v></c><c r="E1" s="77"><v>5</v></c></row>)"));
+    auto wb = Read(
+        FullParts(R"(<row r="1"><c r="A1" s="1"><v>1</v></c><c r="B1" s="2"><v>2</v></c>)"
+                  R"(<c r="C1" s="3"><v>3</v></c><c r="D1" s="0"><v>4</v></c><c r="E1" s="77"><v>5</v></c></row>)"));
     Worksheet& ws = wb->Sheet(0);
     const StyleTable& st = wb->Styles();
     // The file's font 0 became the model's default font, and its xf 0 the model's format 0.
@@ -223,8 +224,9 @@ TEST(XlsxReader, ThemePartColoursAreUsed)
         R"(<a:dk2><a:srgbClr val="44546A"/></a:dk2><a:lt2><a:srgbClr val="E7E6E6"/></a:lt2><a:accent1><a:srgbClr val="000080"/></a:accent1>)"
         R"(</a:clrScheme></a:themeElements></a:theme>)";
     std::string& rels = p["xl/_rels/workbook.xml.rels"];
-    rels.insert(rels.find("</Relationships>"),
-                R"(<Relationship Id="rId9" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/theme" Target="theme/theme1.xml"/>)");
+    rels.insert(
+        rels.find("</Relationships>"),
+        R"(<Relationship Id="rId9" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/theme" Target="theme/theme1.xml"/>)");
     auto wb = Read(p);
     Worksheet& ws = wb->Sheet(0);
     // 000080 lightened by 40% in HLS space: hue kept, luminance 0.25 -> 0.55.
@@ -233,16 +235,17 @@ TEST(XlsxReader, ThemePartColoursAreUsed)
 
 TEST(XlsxReader, ReadsLayoutMergesLinksAndPanes)
 {
-    auto p = FullParts(R"(<row r="1" ht="30" customHeight="1"><c r="A1"><v>1</v></c></row><row r="4" hidden="1"/>)"
-                       R"(<row r="5" spans="1:3"/>)",
-                       R"(<mergeCells count="3"><mergeCell ref="A1:B2"/><mergeCell ref="B2:C3"/><mergeCell ref="D1:D4"/></mergeCells>)"
-                       R"(<hyperlinks><hyperlink ref="A1" r:id="rId1" tooltip="tip" display="shown"/>)"
-                       R"(<hyperlink ref="B1:B2" location="'Other sheet'!A1"/></hyperlinks>)",
-                       R"(<sheetViews><sheetView workbookViewId="0"><pane xSplit="2" ySplit="1" topLeftCell="C2" state="frozen"/></sheetView>)"
-                       R"(<sheetView workbookViewId="1"><pane xSplit="5" state="frozen"/></sheetView></sheetViews>)"
-                       R"(<sheetFormatPr defaultRowHeight="15" defaultColWidth="9.5"/>)"
-                       R"(<cols><col min="1" max="1" width="20.5" customWidth="1"/><col min="3" max="5" width="4" hidden="1" style="1"/>)"
-                       R"(<col min="7" max="16384" width="3"/></cols>)");
+    auto p = FullParts(
+        R"(<row r="1" ht="30" customHeight="1"><c r="A1"><v>1</v></c></row><row r="4" hidden="1"/>)"
+        R"(<row r="5" spans="1:3"/>)",
+        R"(<mergeCells count="3"><mergeCell ref="A1:B2"/><mergeCell ref="B2:C3"/><mergeCell ref="D1:D4"/></mergeCells>)"
+        R"(<hyperlinks><hyperlink ref="A1" r:id="rId1" tooltip="tip" display="shown"/>)"
+        R"(<hyperlink ref="B1:B2" location="'Other sheet'!A1"/></hyperlinks>)",
+        R"(<sheetViews><sheetView workbookViewId="0"><pane xSplit="2" ySplit="1" topLeftCell="C2" state="frozen"/></sheetView>)"
+        R"(<sheetView workbookViewId="1"><pane xSplit="5" state="frozen"/></sheetView></sheetViews>)"
+        R"(<sheetFormatPr defaultRowHeight="15" defaultColWidth="9.5"/>)"
+        R"(<cols><col min="1" max="1" width="20.5" customWidth="1"/><col min="3" max="5" width="4" hidden="1" style="1"/>)"
+        R"(<col min="7" max="16384" width="3"/></cols>)");
     p["xl/worksheets/_rels/sheet1.xml.rels"] =
         R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
         R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink" )"
@@ -287,7 +290,9 @@ std::map<std::string, std::string> MixedSheetParts(const std::string& activeTab)
     auto p = MinimalWorkbookParts(R"(<row r="1"><c r="A1"><v>1</v></c></row>)");
     p["xl/workbook.xml"] =
         R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)"
-        R"(<workbookPr date1904="1"/><bookViews><workbookView activeTab=")" + activeTab + R"("/><workbookView activeTab="0"/></bookViews><sheets>)"
+        R"(<workbookPr date1904="1"/><bookViews><workbookView activeTab=")" +
+        activeTab +
+        R"("/><workbookView activeTab="0"/></bookViews><sheets>)"
         R"(<sheet name="Chart" sheetId="1" r:id="rId2"/><sheet name="First &amp; &lt;one&gt;" sheetId="2" r:id="rId1"/>)"
         R"(<sheet name="Macro" sheetId="3" r:id="rId3"/><sheet name="Dialog" sheetId="4" r:id="rId4"/>)"
         R"(<sheet name="Hidden" sheetId="5" state="hidden" r:id="rId5"/><sheet name="Very" sheetId="6" state="veryHidden" r:id="rId6"/>)"
@@ -374,9 +379,11 @@ TEST(XlsxReader, ReadsStrictNamespacesAndBackslashNames)
 {
     auto p = MinimalWorkbookParts(R"(<row r="1"><c r="A1" t="inlineStr"><is><t>strict</t></is></c></row>)");
     auto strict = [](std::string s) {
-        for (auto [from, to] : {std::pair<std::string, std::string>{"http://schemas.openxmlformats.org/officeDocument/2006/relationships",
-                                                                     "http://purl.oclc.org/ooxml/officeDocument/relationships"},
-                                {"http://schemas.openxmlformats.org/spreadsheetml/2006/main", "http://purl.oclc.org/ooxml/spreadsheetml/main"}}) {
+        for (auto [from, to] :
+             {std::pair<std::string, std::string>{"http://schemas.openxmlformats.org/officeDocument/2006/relationships",
+                                                  "http://purl.oclc.org/ooxml/officeDocument/relationships"},
+              {"http://schemas.openxmlformats.org/spreadsheetml/2006/main",
+               "http://purl.oclc.org/ooxml/spreadsheetml/main"}}) {
             for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) {
                 s.replace(at, from.size(), to);
             }
@@ -410,7 +417,7 @@ struct HostileCase {
     std::string name;
     std::function<std::vector<ZipEntry>()> build;
     Expect expect;
-    std::string messagePart; // must occur in the error text
+    std::string messagePart;  // must occur in the error text
     bool failsOnLoad = false; // the listing succeeds; loading the sheet fails
 };
 
@@ -470,18 +477,16 @@ std::vector<HostileCase> HostileCases()
          Expect::Format, "CRC"},
         {"SizeLiesUpward", [=] { return Poke(ok, "xl/workbook.xml", [](ZipEntry& e) { e.declaredSizeDelta = 40; }); },
          Expect::Format, "xl/workbook.xml"},
-        {"SizeLiesDownward", [=] { return Poke(ok, "xl/workbook.xml", [](ZipEntry& e) { e.declaredSizeDelta = -40; }); },
-         Expect::Format, "xl/workbook.xml"},
+        {"SizeLiesDownward",
+         [=] { return Poke(ok, "xl/workbook.xml", [](ZipEntry& e) { e.declaredSizeDelta = -40; }); }, Expect::Format,
+         "xl/workbook.xml"},
         {"DeclaredBombRatio",
-         [=] {
-             return Poke(ok, "xl/worksheets/sheet1.xml", [](ZipEntry& e) { e.declaredSizeDelta = 500 << 20; });
-         },
+         [=] { return Poke(ok, "xl/worksheets/sheet1.xml", [](ZipEntry& e) { e.declaredSizeDelta = 500 << 20; }); },
          Expect::Limit, "zip bomb", true},
         {"PartOverTheSizeLimit",
          [=] {
-             return Poke(ok, "xl/worksheets/sheet1.xml", [](ZipEntry& e) {
-                 e.declaredSizeDelta = static_cast<int64_t>(limits::kMaxPartBytes) + 1;
-             });
+             return Poke(ok, "xl/worksheets/sheet1.xml",
+                         [](ZipEntry& e) { e.declaredSizeDelta = static_cast<int64_t>(limits::kMaxPartBytes) + 1; });
          },
          Expect::Limit, "inflate to", true},
         {"TooManyEntries",
@@ -500,8 +505,8 @@ std::vector<HostileCase> HostileCases()
              return Entries(p);
          },
          Expect::Format, "Content_Types"},
-        {"NoOfficeDocumentRelationship",
-         [=] { return Entries(WithPart(ok, "_rels/.rels", "<Relationships/>")); }, Expect::Format, "officeDocument"},
+        {"NoOfficeDocumentRelationship", [=] { return Entries(WithPart(ok, "_rels/.rels", "<Relationships/>")); },
+         Expect::Format, "officeDocument"},
         {"MissingWorkbookPart",
          [=] {
              auto p = ok;
@@ -530,9 +535,10 @@ std::vector<HostileCase> HostileCases()
         {"EntityBomb", [=] { return Entries(WithPart(ok, "xl/workbook.xml", bomb)); }, Expect::Format, "DTD"},
         {"ExternalEntity",
          [=] {
-             return Entries(WithPart(ok, "xl/worksheets/sheet1.xml",
-                                     "<?xml version=\"1.0\"?><!DOCTYPE w [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>" +
-                                         SheetXml("<sheetData><row><c t=\"inlineStr\"><is><t>&x;</t></is></c></row></sheetData>")));
+             return Entries(WithPart(
+                 ok, "xl/worksheets/sheet1.xml",
+                 "<?xml version=\"1.0\"?><!DOCTYPE w [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>" +
+                     SheetXml("<sheetData><row><c t=\"inlineStr\"><is><t>&x;</t></is></c></row></sheetData>")));
          },
          Expect::Format, "DTD", true},
         {"DeepNesting", [=] { return Entries(WithPart(ok, "xl/worksheets/sheet1.xml", SheetXml(deep))); },
@@ -548,8 +554,9 @@ std::vector<HostileCase> HostileCases()
          Expect::Format, "outside the sheet's grid", true},
         {"HugeCellRow",
          [=] {
-             return Entries(WithPart(ok, "xl/worksheets/sheet1.xml",
-                                     SheetXml("<sheetData><row r=\"1\"><c r=\"A99999999999\"><v>1</v></c></row></sheetData>")));
+             return Entries(
+                 WithPart(ok, "xl/worksheets/sheet1.xml",
+                          SheetXml("<sheetData><row r=\"1\"><c r=\"A99999999999\"><v>1</v></c></row></sheetData>")));
          },
          Expect::Format, "outside the sheet's grid", true},
         {"HugeRow",
@@ -644,9 +651,10 @@ TEST(XlsxPieces, TintFollowsHlsLuminance)
         uint32_t expected;
     };
     // Values as the office suite shows them in its theme colour picker.
-    for (const Case& c : {Case{0xFF4F81BD, 0.3999755851924192, 0xFF95B3D7}, Case{0xFF4F81BD, -0.249977111117893, 0xFF366092},
-                          Case{0xFFFFFFFF, -0.0499893185216834, 0xFFF2F2F2}, Case{0xFF000000, 0.499984740745262, 0xFF7F7F7F},
-                          Case{0xFFC0504D, 0.7999816888943144, 0xFFF2DCDB}, Case{0x00123456, 0, 0x00123456}}) {
+    for (const Case& c :
+         {Case{0xFF4F81BD, 0.3999755851924192, 0xFF95B3D7}, Case{0xFF4F81BD, -0.249977111117893, 0xFF366092},
+          Case{0xFFFFFFFF, -0.0499893185216834, 0xFFF2F2F2}, Case{0xFF000000, 0.499984740745262, 0xFF7F7F7F},
+          Case{0xFFC0504D, 0.7999816888943144, 0xFFF2DCDB}, Case{0x00123456, 0, 0x00123456}}) {
         // The office suite's own rounding is not documented; one unit a channel is allowed.
         uint32_t got = ApplyTint(c.rgb, c.tint);
         EXPECT_EQ(got >> 24, c.expected >> 24);
@@ -665,12 +673,12 @@ TEST(XlsxPieces, IsoDatesBecomeSerials)
         bool date1904;
         double serial; // < 0: not a date
     };
-    for (const Case& c : {Case{"1900-01-01", false, 1}, Case{"1900-02-28", false, 59}, Case{"1900-03-01", false, 61},
-                          Case{"2021-01-01", false, 44197}, Case{"2021-01-01T06:00:00Z", false, 44197.25},
-                          Case{"2021-01-01 18:00", false, 44197.75}, Case{"1904-01-02", true, 1},
-                          Case{"2021-01-01", true, 44197 - 1462}, Case{"12:00:00", false, 0.5},
-                          Case{"00:00:01.5", false, 1.5 / 86400}, Case{"2021-13-01", false, -1}, Case{"yesterday", false, -1},
-                          Case{"1800-01-01", false, -1}}) {
+    for (const Case& c :
+         {Case{"1900-01-01", false, 1}, Case{"1900-02-28", false, 59}, Case{"1900-03-01", false, 61},
+          Case{"2021-01-01", false, 44197}, Case{"2021-01-01T06:00:00Z", false, 44197.25},
+          Case{"2021-01-01 18:00", false, 44197.75}, Case{"1904-01-02", true, 1},
+          Case{"2021-01-01", true, 44197 - 1462}, Case{"12:00:00", false, 0.5}, Case{"00:00:01.5", false, 1.5 / 86400},
+          Case{"2021-13-01", false, -1}, Case{"yesterday", false, -1}, Case{"1800-01-01", false, -1}}) {
         auto v = IsoToSerial(c.text, c.date1904);
         if (c.serial < 0) {
             EXPECT_FALSE(v.has_value()) << c.text;

@@ -165,7 +165,11 @@ TEST_F(XlsxWriterOpenpyxl, InvalidUtf8BecomesReplacementCharacters)
 {
     Workbook book;
     Worksheet& sheet = book.Sheet(book.InsertSheet(0, "Bad"));
-    sheet.SetString(0, 0, book.Strings().Intern(std::string("a\xFF" "b\xC3" "c\xED\xA0\x80" "d")));
+    sheet.SetString(0, 0,
+                    book.Strings().Intern(std::string("a\xFF"
+                                                      "b\xC3"
+                                                      "c\xED\xA0\x80"
+                                                      "d")));
     OpenpyxlView view = WriteAndDump(book);
     const std::string r = "\xEF\xBF\xBD";
     EXPECT_LINE(view, Line({"sst", 0, "a" + r + "b" + r + "c" + r + r + r + "d"}));
@@ -247,8 +251,12 @@ TEST_F(XlsxWriterOpenpyxl, FontsFillsBordersAlignmentProtectionAndNumberFormats)
         double value;
     };
     const Fmt formats[] = {
-        {"0.00", 3.14159}, {"#,##0.000;[Red]\\-#,##0.000", -1234.5}, {"0%", 0.25}, {"@", 5},
-        {"\"<\"0\">\" & \"x\"", 6}, {"0.0E+00", 12345},
+        {"0.00", 3.14159},
+        {"#,##0.000;[Red]\\-#,##0.000", -1234.5},
+        {"0%", 0.25},
+        {"@", 5},
+        {"\"<\"0\">\" & \"x\"", 6},
+        {"0.0E+00", 12345},
     };
     for (uint32_t i = 0; i < std::size(formats); ++i) {
         ResolvedStyle f;
@@ -378,7 +386,8 @@ TEST_F(XlsxWriterOpenpyxl, MergesWidthsHeightsPanesAndHyperlinks)
     sheet.SetString(20, 0, book.Strings().Intern("web"));
     sheet.hyperlinks.push_back({{20, 0, 20, 0}, "https://example.com/a?b=1&c=<2>", "", "Go & see", ""});
     sheet.SetString(21, 0, book.Strings().Intern("inside"));
-    std::string location = "'" + std::string("D\xC3\xA9j\xC3\xA0 ''Q1'' & <Sales> \xCE\xA9 \xE2\x82\xAC 2024 ok") + "'!B2";
+    std::string location =
+        "'" + std::string("D\xC3\xA9j\xC3\xA0 ''Q1'' & <Sales> \xCE\xA9 \xE2\x82\xAC 2024 ok") + "'!B2";
     sheet.hyperlinks.push_back({{21, 0, 21, 0}, "", location, "", "back home"});
     sheet.SetString(22, 0, book.Strings().Intern("mail"));
     sheet.hyperlinks.push_back({{22, 0, 22, 0}, "mailto:someone@example.com", "", "", ""});
@@ -452,7 +461,9 @@ struct LimitCase {
 
 const LimitCase kLimitCases[] = {
     {"text of 32,768 characters",
-     [](Workbook& b) { b.Sheet(b.InsertSheet(0, "Long")).SetString(4, 2, b.Strings().Intern(std::string(32768, 'x'))); },
+     [](Workbook& b) {
+         b.Sheet(b.InsertSheet(0, "Long")).SetString(4, 2, b.Strings().Intern(std::string(32768, 'x')));
+     },
      "sheet \"Long\", cell C5"},
     {"non-BMP characters count twice",
      [](Workbook& b) {
@@ -461,12 +472,15 @@ const LimitCase kLimitCases[] = {
          b.Sheet(b.InsertSheet(0, "Emoji")).SetString(0, 0, b.Strings().Intern(text));
      },
      "sheet \"Emoji\", cell A1"},
-    {"row past the grid",
-     [](Workbook& b) { b.Sheet(b.InsertSheet(0, "Rows")).SetNumber(1048576, 0, 1); }, "sheet \"Rows\", cell A1048577"},
-    {"column past the grid",
-     [](Workbook& b) { b.Sheet(b.InsertSheet(0, "Cols")).SetNumber(3, 16384, 1); }, "sheet \"Cols\", cell XFE4"},
+    {"row past the grid", [](Workbook& b) { b.Sheet(b.InsertSheet(0, "Rows")).SetNumber(1048576, 0, 1); },
+     "sheet \"Rows\", cell A1048577"},
+    {"column past the grid", [](Workbook& b) { b.Sheet(b.InsertSheet(0, "Cols")).SetNumber(3, 16384, 1); },
+     "sheet \"Cols\", cell XFE4"},
     {"merge past the grid",
-     [](Workbook& b) { b.Sheet(b.InsertSheet(0, "M")).merges.push_back({0, 16383, 1, 16384}); }, "sheet \"M\""},
+     [](Workbook& b) {
+         b.Sheet(b.InsertSheet(0, "M")).merges.push_back({0, 16383, 1, 16384});
+     },
+     "sheet \"M\""},
     {"hyperlink past the grid",
      [](Workbook& b) {
          b.Sheet(b.InsertSheet(0, "H")).hyperlinks.push_back({{1048576, 0, 1048576, 0}, "http://x", "", "", ""});
@@ -481,8 +495,7 @@ const LimitCase kLimitCases[] = {
          b.Sheet(b.InsertSheet(0, "C")).columns.push_back(c);
      },
      "sheet \"C\""},
-    {"sheet name too long",
-     [](Workbook& b) { b.InsertSheet(0, std::string(32, 'n')); }, "at most 31 characters"},
+    {"sheet name too long", [](Workbook& b) { b.InsertSheet(0, std::string(32, 'n')); }, "at most 31 characters"},
     {"sheet name with a slash", [](Workbook& b) { b.InsertSheet(0, "a/b"); }, "sheet \"a/b\""},
     {"sheet name with a leading apostrophe", [](Workbook& b) { b.InsertSheet(0, "'ab"); }, "apostrophe"},
     {"sheet names equal without regard to case",
@@ -650,7 +663,11 @@ TEST(XlsxWriterModel, UnusedStylesAreNotWrittenAndIndexesAreRemapped)
     EXPECT_TRUE(PassesValidator(dir.File("s.xlsx")));
     std::string out;
     ASSERT_EQ(RunCommand("/usr/bin/python3 -c \"import zipfile,sys; print(zipfile.ZipFile(sys.argv[1]).read("
-                         "'xl/styles.xml').decode())\" " + ShellQuote(dir.File("s.xlsx")), out), 0) << out;
+                         "'xl/styles.xml').decode())\" " +
+                             ShellQuote(dir.File("s.xlsx")),
+                         out),
+              0)
+        << out;
     EXPECT_EQ(out.find("Unused"), std::string::npos) << out;
     EXPECT_NE(out.find("<numFmt numFmtId=\"164\" formatCode=\"0.0&quot;used&quot;\"/>"), std::string::npos) << out;
     EXPECT_NE(out.find("<cellXfs count=\"2\">"), std::string::npos) << out;
@@ -805,9 +822,10 @@ TEST(XlsxWriterOutsideReaders, LibreOfficeConvertsTheOutputToCsv)
     SaveWorkbookFile(book, path);
     std::string profile = "file://" + dir.File("profile");
     // Filter options 44,34,76: comma, double quote, UTF-8.
-    int rc = RunCommand("cd " + ShellQuote(dir.Path().string()) + " && timeout 180 libreoffice --headless -env:UserInstallation=" +
-                            ShellQuote(profile) + " --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76' --outdir " + ShellQuote(dir.Path().string()) +
-                            " " + ShellQuote(path),
+    int rc = RunCommand("cd " + ShellQuote(dir.Path().string()) +
+                            " && timeout 180 libreoffice --headless -env:UserInstallation=" + ShellQuote(profile) +
+                            " --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76' --outdir " +
+                            ShellQuote(dir.Path().string()) + " " + ShellQuote(path),
                         out);
     ASSERT_EQ(rc, 0) << out;
     EXPECT_EQ(ReadAll(dir.File("lo.csv")), "name,value\ncaf\xC3\xA9 & co,2.5\n,TRUE\n,1234567\n");

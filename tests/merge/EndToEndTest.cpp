@@ -30,7 +30,8 @@ struct EndToEnd : testing::Test {
     void SetUp() override
     {
         std::string out;
-        ASSERT_EQ(RunCommand("/usr/bin/python3 " + kScripts + "make_sources.py " + ShellQuote(dir.Path().string()), out), 0)
+        ASSERT_EQ(
+            RunCommand("/usr/bin/python3 " + kScripts + "make_sources.py " + ShellQuote(dir.Path().string()), out), 0)
             << out;
         const std::string east = dir.File("east.xlsx");
         const std::string west = dir.File("west.xlsx");
@@ -41,8 +42,8 @@ struct EndToEnd : testing::Test {
     std::string Check(const std::string& mode, const std::string& output, const std::string& namesJson,
                       const std::vector<SheetEntry>& list)
     {
-        std::string command = "/usr/bin/python3 " + kScripts + "check_merge.py " + mode + " " + ShellQuote(output) + " " +
-                              ShellQuote(namesJson);
+        std::string command = "/usr/bin/python3 " + kScripts + "check_merge.py " + mode + " " + ShellQuote(output) +
+                              " " + ShellQuote(namesJson);
         for (const auto& e : list) {
             command += " " + ShellQuote(e.SheetName) + " " + ShellQuote(e.FileName);
         }

@@ -45,9 +45,10 @@ struct MergeFixture : testing::Test {
     }
     size_t CountOf(const std::string& suffix) const
     {
-        return static_cast<size_t>(std::count_if(world.transcript.begin(), world.transcript.end(), [&](const std::string& l) {
-            return l.size() >= suffix.size() && l.compare(l.size() - suffix.size(), suffix.size(), suffix) == 0;
-        }));
+        return static_cast<size_t>(
+            std::count_if(world.transcript.begin(), world.transcript.end(), [&](const std::string& l) {
+                return l.size() >= suffix.size() && l.compare(l.size() - suffix.size(), suffix.size(), suffix) == 0;
+            }));
     }
     const FakeWorld::Saved& Output() const
     {
@@ -69,21 +70,42 @@ TEST_F(MergeFixture, OneEntryMultiSheetHasTheExactCallSequence)
         "S1.AddWorkbook()",
         "[hourglass on]",
         "S1.OpenWorkbook(" + a + ")",
-        "W3.SheetByName(Data)", "H4 is Data", "H4.Select()", "H4.Release()",
-        "W3.SheetByName(Data)", "H5 is Data", "H5.UsedRange()", "R6.Copy()", "R6.RowCount()", "R6.ColumnCount()",
-        "R6.Release()", "H5.Release()",
+        "W3.SheetByName(Data)",
+        "H4 is Data",
+        "H4.Select()",
+        "H4.Release()",
+        "W3.SheetByName(Data)",
+        "H5 is Data",
+        "H5.UsedRange()",
+        "R6.Copy()",
+        "R6.RowCount()",
+        "R6.ColumnCount()",
+        "R6.Release()",
+        "H5.Release()",
         // The output's names are read once, before its first sheet is added; later name tests
         // use what the merge knows.
-        "W2.SheetCount()", "W2.SheetAt(1)", "H7 is Sheet1", "H7.Name()", "H7.Release()",
-        "W2.AddSheet()", "H8 is Sheet2", "H8.Name()",
-        "H8.RangeAt(A1)", "R9.PasteSpecial()", "R9.Release()",
-        "H8.SetName(Data)", "H8.Release()",
-        "W3.Close()", "W3.Release()",
+        "W2.SheetCount()",
+        "W2.SheetAt(1)",
+        "H7 is Sheet1",
+        "H7.Name()",
+        "H7.Release()",
+        "W2.AddSheet()",
+        "H8 is Sheet2",
+        "H8.Name()",
+        "H8.RangeAt(A1)",
+        "R9.PasteSpecial()",
+        "R9.Release()",
+        "H8.SetName(Data)",
+        "H8.Release()",
+        "W3.Close()",
+        "W3.Release()",
         "[hourglass off]",
         "S1.SetScreenUpdating(true)",
         "W2.SaveAs(/out/m.xlsx)",
-        "W2.Close()", "W2.Release()",
-        "S1.Quit()", "S1.Release()",
+        "W2.Close()",
+        "W2.Release()",
+        "S1.Quit()",
+        "S1.Release()",
     };
     EXPECT_EQ(world.transcript, expected);
     EXPECT_EQ(world.liveReferences, 0);
@@ -313,16 +335,16 @@ TEST_P(MergeStepFailures, FinishingRunsAsFarAsItGetsAndTheFailurePropagates)
     EXPECT_TRUE(prompts.messages.empty()) << c.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, MergeStepFailures,
-    testing::Values(StepFailure{"alerts", "S1.SetDisplayAlerts(false)", false, true, false},
-                    StepFailure{"add_workbook", "S1.AddWorkbook()", false, true, false},
-                    StepFailure{"add_target_sheet", "W2.AddSheet()", true, true, false},
-                    StepFailure{"screen_updating_on", "S1.SetScreenUpdating(true)", false, false, true},
-                    StepFailure{"save", "W2.SaveAs(/o/m.xls)", false, false, true},
-                    StepFailure{"close_new_workbook", "W2.Close()", true, false, true},
-                    StepFailure{"quit", "S1.Quit()", true, true, true}),
-    [](const testing::TestParamInfo<StepFailure>& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Steps, MergeStepFailures,
+                         testing::Values(StepFailure{"alerts", "S1.SetDisplayAlerts(false)", false, true, false},
+                                         StepFailure{"add_workbook", "S1.AddWorkbook()", false, true, false},
+                                         StepFailure{"add_target_sheet", "W2.AddSheet()", true, true, false},
+                                         StepFailure{"screen_updating_on", "S1.SetScreenUpdating(true)", false, false,
+                                                     true},
+                                         StepFailure{"save", "W2.SaveAs(/o/m.xls)", false, false, true},
+                                         StepFailure{"close_new_workbook", "W2.Close()", true, false, true},
+                                         StepFailure{"quit", "S1.Quit()", true, true, true}),
+                         [](const testing::TestParamInfo<StepFailure>& p) { return std::string(p.param.name); });
 
 TEST_F(MergeFixture, MissingServerIsReportedAndEndsQuietly)
 {

@@ -31,7 +31,8 @@ TempDir::~TempDir()
 {
     std::error_code ec;
     // Folders made read-only by a test must become writable again before they can be removed.
-    for (auto it = std::filesystem::recursive_directory_iterator(m_path, std::filesystem::directory_options::skip_permission_denied, ec);
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             m_path, std::filesystem::directory_options::skip_permission_denied, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
         if (it->is_directory(ec) && !it->is_symlink(ec)) {
             std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,

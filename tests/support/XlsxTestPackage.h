@@ -61,8 +61,8 @@ inline std::vector<uint8_t> BuildZip(const std::vector<ZipEntry>& entries)
     std::vector<Meta> metas;
     for (const ZipEntry& e : entries) {
         std::string body = e.deflate ? RawDeflate(e.data) : e.data;
-        uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(e.data.data()),
-                                                   static_cast<uInt>(e.data.size())));
+        uint32_t crc = static_cast<uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
         if (e.badCrc) {
             crc ^= 0xA5A5A5A5u;
         }
@@ -156,8 +156,8 @@ inline std::map<std::string, std::string> MinimalWorkbookParts(const std::string
 // xl/worksheets/sheet<i>.xml through relationship rId<i>, whose part holds `sheetData(i)`. A
 // `sharedPart` points every sheet at the first one's relationship and part instead.
 template <class SheetData>
-std::map<std::string, std::string> WorkbookPartsWithSheets(const std::vector<std::string>& names,
-                                                           SheetData&& sheetData, bool sharedPart = false)
+std::map<std::string, std::string> WorkbookPartsWithSheets(const std::vector<std::string>& names, SheetData&& sheetData,
+                                                           bool sharedPart = false)
 {
     std::map<std::string, std::string> p = MinimalWorkbookParts("");
     std::string sheets, rels, types;
@@ -168,9 +168,12 @@ std::map<std::string, std::string> WorkbookPartsWithSheets(const std::vector<std
         if (sharedPart && i > 1) {
             continue;
         }
-        rels += "<Relationship Id=\"rId" + n + "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
-                "relationships/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
-        types += "<Override PartName=\"/xl/worksheets/sheet" + n + ".xml\" ContentType=\"application/"
+        rels += "<Relationship Id=\"rId" + n +
+                "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                "relationships/worksheet\" Target=\"worksheets/sheet" +
+                n + ".xml\"/>";
+        types += "<Override PartName=\"/xl/worksheets/sheet" + n +
+                 ".xml\" ContentType=\"application/"
                  "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
         p["xl/worksheets/sheet" + n + ".xml"] =
             "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>" +

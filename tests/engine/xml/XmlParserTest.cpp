@@ -1,7 +1,7 @@
 // The XML parser's own scanner against expat: the same events for the same documents, however the
 // bytes are split into pieces, and the same refusals for documents that are not well formed.
-#include "engine/Errors.h"
 #include "engine/xml/XmlParser.h"
+#include "engine/Errors.h"
 
 #include <gtest/gtest.h>
 
@@ -87,17 +87,17 @@ TEST(XlsxXmlParser, ScannerRefusesWhatExpatRefuses)
     const std::string head = R"(<worksheet><sheetData><row r="1">)";
     const std::string tail = R"(</row></sheetData></worksheet>)";
     const char* const bodies[] = {
-        R"(<c><v>&nbsp;</v></c>)",              // undefined entity
-        R"(<c><v>a & b</v></c>)",               // bare ampersand
-        R"(<c><v>1</x></c>)",                   // mismatched end tag
-        R"(<c a="<"/>)",                        // '<' in an attribute value
-        R"(<c a=1/>)",                          // unquoted attribute
-        R"(<c a="1"b="2"/>)",                   // no space between attributes
-        R"(<c><v>&#0;</v></c>)",                // reference to a forbidden character
-        "<c><v>\xC3\x28</v></c>",               // invalid UTF-8
-        "<c><v>\x01</v></c>",                   // a control character
-        R"(<!DOCTYPE x><c/>)",                  // a declaration inside the content
-        R"(<c></row>)",                         // closes the wrong element
+        R"(<c><v>&nbsp;</v></c>)", // undefined entity
+        R"(<c><v>a & b</v></c>)",  // bare ampersand
+        R"(<c><v>1</x></c>)",      // mismatched end tag
+        R"(<c a="<"/>)",           // '<' in an attribute value
+        R"(<c a=1/>)",             // unquoted attribute
+        R"(<c a="1"b="2"/>)",      // no space between attributes
+        R"(<c><v>&#0;</v></c>)",   // reference to a forbidden character
+        "<c><v>\xC3\x28</v></c>",  // invalid UTF-8
+        "<c><v>\x01</v></c>",      // a control character
+        R"(<!DOCTYPE x><c/>)",     // a declaration inside the content
+        R"(<c></row>)",            // closes the wrong element
     };
     for (const char* body : bodies) {
         SCOPED_TRACE(body);

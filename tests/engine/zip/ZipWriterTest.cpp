@@ -1,7 +1,7 @@
 // Tests of the streaming zip writer: parts of awkward sizes read back by Python's zipfile (which
 // checks every CRC) and by libzip, equal bytes for any number of threads, and sink failures.
-#include "engine/Errors.h"
 #include "engine/zip/ZipWriter.h"
+#include "engine/Errors.h"
 #include "tests/engine/XlsxWriterTestUtil.h"
 
 #include <zip.h>
@@ -89,8 +89,8 @@ TEST(ZipWriter, PartsReadBackThroughLibzip)
         EXPECT_STREQ(st.name, kParts[i].name);
         std::string expected = Content(kParts[i]);
         ASSERT_EQ(st.size, expected.size());
-        EXPECT_EQ(st.crc, static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(expected.data()),
-                                                        expected.size())));
+        EXPECT_EQ(st.crc,
+                  static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(expected.data()), expected.size())));
         // Fixed timestamp: 1980-01-01 00:00 local time.
         std::tm* t = std::localtime(&st.mtime);
         ASSERT_NE(t, nullptr);
