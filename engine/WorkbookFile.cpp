@@ -137,9 +137,11 @@ mode_t ModeForNewFile(const std::string& path)
 
 namespace {
 
-std::string TempPattern(const std::filesystem::path& folder, const std::filesystem::path& target)
+// A short hidden name beside the target: a name built from the target's own would be too long for
+// the file system when the target's name is (names of up to 255 bytes are valid).
+std::string TempPattern(const std::filesystem::path& folder)
 {
-    return (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    return (folder / ".gridquilt-save.XXXXXX").string();
 }
 
 // The temporary file of a save in progress on a file system without O_TMPFILE, for the signal
@@ -213,8 +215,7 @@ void WriteAndSync(Workbook& workbook, int fd, const std::string& path)
 
 // Gives the complete, unnamed file at `fd` a name: the target's own when no file has it, otherwise
 // a temporary name that is renamed over the target at once.
-void NameTheFile(int fd, const std::string& path, const std::filesystem::path& folder,
-                 const std::filesystem::path& target)
+void NameTheFile(int fd, const std::string& path, const std::filesystem::path& folder)
 {
     const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
     if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
@@ -227,7 +228,7 @@ void NameTheFile(int fd, const std::string& path, const std::filesystem::path& f
     std::random_device random;
     for (int attempt = 0;; ++attempt) {
         // A name of the same form as a mkstemp file's; linkat refuses it if another file has it.
-        std::string candidate = TempPattern(folder, target);
+        std::string candidate = TempPattern(folder);
         for (size_t i = candidate.size() - 6; i < candidate.size(); ++i) {
             candidate[i] = kLetters[random() % (sizeof kLetters - 1)];
         }
@@ -265,7 +266,7 @@ void SaveWorkbookFile(Workbook& workbook, const std::string& path, bool unnamedF
     if (fd >= 0) {
         try {
             WriteAndSync(workbook, fd, path);
-            NameTheFile(fd, path, folder, target);
+            NameTheFile(fd, path, folder);
         } catch (...) {
             ::close(fd);
             throw;
@@ -281,7 +282,7 @@ void SaveWorkbookFile(Workbook& workbook, const std::string& path, bool unnamedF
 
     // File systems without unnamed files: a hidden temporary file that a failure or a terminating
     // signal removes.
-    std::string pattern = TempPattern(folder, target);
+    std::string pattern = TempPattern(folder);
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     fd = ::mkstemp(name.data());

@@ -218,6 +218,19 @@ TEST(SaveFaults, ATerminatingSignalDuringTheSaveLeavesNoPartialFile)
     }
 }
 
+TEST(SaveFaults, AnOutputNameOfTheLongestLengthIsSavedAndReplaced)
+{
+    auto wb = SizeableWorkbook();
+    for (bool unnamedFirst : {true, false}) {
+        test::TempDir dir;
+        const std::string target = dir.File(std::string(250, 'n') + ".xlsx"); // 255 bytes
+        SaveWorkbookFile(*wb, target, unnamedFirst);
+        SaveWorkbookFile(*wb, target, unnamedFirst); // replacing it needs a temporary name beside it
+        EXPECT_EQ(FilesIn(dir.Path()).size(), 1u);
+        EXPECT_EQ(test::ReadAll(target).rfind("PK", 0), 0u);
+    }
+}
+
 TEST(SaveFaults, VanishedFolderReportsClearlyAndCreatesNothing)
 {
     test::TempDir dir;
