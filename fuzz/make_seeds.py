@@ -5,13 +5,15 @@
 
 xlsx_read and xls_read start from the real workbooks of CORPUS_DIR (the small ones: large inputs slow
 every run); xlsx_parts from the XML parts of those xlsx files, joined the way the harness splits
-them; xls_stream from the workbook streams of those xls files; write_roundtrip from a fixed ramp
+them; xls_stream from the workbook streams of those xls files and from streams of repeated
+structures built here; write_roundtrip from a fixed ramp
 of bytes. A built-in minimal input keeps each harness
 going where no corpus is present.
 """
 import io
 import os
 import re
+import struct
 import sys
 import zipfile
 
@@ -75,6 +77,40 @@ WORKBOOK_RELS = (
     f'<Relationship Id="rId2" Type="{REL}styles" Target="styles.xml"/>'
     f'<Relationship Id="rId3" Type="{REL}sharedStrings" Target="sharedStrings.xml"/>'
     f'<Relationship Id="rId4" Type="{REL}theme" Target="theme/theme1.xml"/></Relationships>')
+
+
+def record(kind, body=b""):
+    return struct.pack("<HH", kind, len(body)) + body
+
+
+def repeated_structure_streams():
+    """BIFF8 workbook streams whose shape byte mutation seldom builds: a record repeated many times,
+    sheets that share one substream, rows stored backwards. Each once broke the reader's time, memory
+    or stack."""
+    bof_globals = record(0x0809, struct.pack("<HHHHII", 0x0600, 0x0005, 0x0DBB, 0x07CC, 0, 6))
+    bof_sheet = record(0x0809, struct.pack("<HHHHII", 0x0600, 0x0010, 0x0DBB, 0x07CC, 0, 6))
+    eof = record(0x000A)
+    xf = record(0x00E0, struct.pack("<HHHBBBBIIH", 0, 0, 0xFFF5, 0x20, 0, 0, 0xF4, 0, 0, 0x20C0))
+    font = record(0x0031, struct.pack("<HHHHHBBBB", 200, 0, 0x7FFF, 400, 0, 0, 0, 0, 0) + b"\x05\x00Arial")
+    globals_ = record(0x0042, struct.pack("<H", 1200)) + font + xf * 16
+
+    def book(sheet_records, sheets=1, shared_offset=False):
+        names = [b"S%d" % i for i in range(sheets)]
+        bound_size = sum(4 + 6 + 2 + len(n) for n in names)
+        start = len(bof_globals) + len(globals_) + bound_size + len(eof)
+        sheet_stream = bof_sheet + sheet_records + eof
+        out = bof_globals + globals_
+        for i, name in enumerate(names):
+            offset = start if shared_offset else start + i * len(sheet_stream)
+            out += record(0x0085, struct.pack("<IBB", offset, 0, 0) + bytes([len(name), 0]) + name)
+        return out + eof + sheet_stream * (1 if shared_offset else sheets)
+
+    number = lambda row: record(0x0203, struct.pack("<HHHd", row, 0, 15, row))
+    filepass = record(0x002F, struct.pack("<HHH", 0, 0xB359, 0x9A0A))  # the default password's XOR key
+    yield "filepass_repeated", bof_globals + filepass * 200 + globals_ + eof
+    yield "sheets_sharing_a_substream", book(number(0), sheets=64, shared_offset=True)
+    yield "rows_backwards", book(b"".join(number(r) for r in range(2000, 0, -1)))
+    yield "empty_mulrk", book(record(0x00BD, struct.pack("<HHH", 0, 0, 0)))
 
 
 def corpus_files(corpus, extensions, limit=MAX_SEED):
@@ -147,6 +183,8 @@ def main():
             with open(path, "rb") as f:
                 write(os.path.basename(path), f.read())
     elif harness == "xls_stream":
+        for name, stream in repeated_structure_streams():
+            write(name + ".stream", stream)
         try:
             import xlrd.compdoc  # Debian's python3-xlrd
         except ImportError:
