@@ -186,10 +186,14 @@ public:
             }
             ServerState::Clipboard& clip = *m_state->clipboard;
             size_t sourceIndex = SheetIndex(*clip.book, clip.sheetId, clip.sheetHint);
+            auto [count, first] = target.pastedCells.try_emplace(m_sheetId);
+            if (first) {
+                count->second.cells = LoadedSheet(target, targetIndex).CellCount();
+            }
             target.MarkModified();
             m_state->cache.Forget(&target);
             PasteBlock(*clip.book->model, sourceIndex, clip.range, *target.model, targetIndex,
-                       engine::CellRef{m_range.firstRow, m_range.firstCol});
+                       engine::CellRef{m_range.firstRow, m_range.firstCol}, &count->second);
         });
     }
 

@@ -395,9 +395,11 @@ std::string Thousands(uint64_t n)
 } // namespace
 
 // Refuses, before anything is pasted, a block that neither writer could save: a text longer than a
-// cell holds. The entry is then reported, and the save cannot fail for it at the end.
-void CheckPastable(const engine::Workbook& from, const Worksheet& source, const CellRange& block)
+// cell holds. The entry is then reported, and the save cannot fail for it at the end. Gives the
+// number of cells the block pastes.
+uint64_t CheckPastable(const engine::Workbook& from, const Worksheet& source, const CellRange& block)
 {
+    uint64_t cells = 0;
     using engine::limits::kMaxCellChars;
     std::vector<uint8_t> checked(from.Strings().Size(), 0);
     auto first = std::lower_bound(source.rows.begin(), source.rows.end(), block.firstRow,
@@ -407,6 +409,7 @@ void CheckPastable(const engine::Workbook& from, const Worksheet& source, const 
             if (cell.col < block.firstCol || cell.col > block.lastCol) {
                 continue;
             }
+            ++cells;
             if (cell.type != engine::CellType::String || cell.text >= checked.size() || checked[cell.text] != 0) {
                 continue;
             }
@@ -419,10 +422,11 @@ void CheckPastable(const engine::Workbook& from, const Worksheet& source, const 
             }
         }
     }
+    return cells;
 }
 
 void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& block, engine::Workbook& to, size_t toSheet,
-                CellRef at)
+                CellRef at, SheetCellCount* count)
 {
     using engine::limits::kXlsxMaxCols;
     using engine::limits::kXlsxMaxRows;
@@ -440,7 +444,11 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& block
     }
 
     Worksheet& target = to.Sheet(toSheet);
-    CheckPastable(from, from.Sheet(fromSheet), block);
+    const uint64_t cells = CheckPastable(from, from.Sheet(fromSheet), block);
+    if (count != nullptr && count->cells + cells > count->limit) {
+        throw ServerError("The sheet would hold more than " + Thousands(count->limit) +
+                          " cells, the most a sheet may hold");
+    }
     // A paste of a sheet onto itself reads from a snapshot, since the pasted area may overlap the
     // copied one.
     Worksheet snapshot;
@@ -460,6 +468,9 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& block
     PasteMerges(*source, target, p, area);
     PasteHyperlinks(*source, target, p, area);
 
+    if (count != nullptr) {
+        count->cells += cells;
+    }
     if (targetWasEmpty && at.row == 0 && at.col == 0 && target.frozenRows == 0 && target.frozenCols == 0) {
         target.frozenRows =
             source->frozenRows > block.firstRow ? std::min(source->frozenRows - block.firstRow, block.RowCount()) : 0;

@@ -2,7 +2,10 @@
 // PasteSpecial of the embedded server.
 #pragma once
 
+#include "engine/Limits.h"
 #include "engine/model/Workbook.h"
+
+#include <cstdint>
 
 #include <string_view>
 
@@ -26,8 +29,16 @@ namespace gq::automation {
 // The pasted area is overwritten as a whole: target cells inside it that the block does not fill
 // are cleared. Blank source cells without a format are not copied. Throws ServerError, naming the
 // sizes, when the block would not fit the sheet's grid; nothing is pasted then.
+//
+// `count`, when given, holds the cells the target sheet holds at most (each paste adds what it
+// pasted) and the most it may hold: a paste past that is refused before anything is pasted, so that
+// no sheet grows beyond what the readers read back.
+struct SheetCellCount {
+    uint64_t cells = 0;
+    uint64_t limit = engine::limits::kMaxCellsPerSheet;
+};
 void PasteBlock(engine::Workbook& from, size_t fromSheet, const engine::CellRange& block, engine::Workbook& to,
-                size_t toSheet, engine::CellRef at);
+                size_t toSheet, engine::CellRef at, SheetCellCount* count = nullptr);
 
 // True when a number format that shows dates or times has a calendar-date part (day, month or
 // year), so that its values depend on the date system. "h:mm" and "[h]:mm:ss" have none.

@@ -2,6 +2,7 @@
 // opened again from what was already parsed.
 #pragma once
 
+#include "automation/Paste.h"
 #include "automation/SheetNames.h"
 #include "engine/model/Workbook.h"
 
@@ -10,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace gq::automation {
@@ -41,6 +43,9 @@ struct ServerBook {
     uint64_t nextSheetId = 0;
     uint64_t lastAddedSheetNumber = 0; // the N of the last "Sheet<N>" that AddSheet handed out
     SheetNameIndex names;              // kept in step with the model's sheet names
+    // Per sheet id, the cells a sheet pasted into holds at most: counted once at its first paste,
+    // then grown by each paste, so that a paste past the cells a sheet may hold is refused at once.
+    std::unordered_map<uint64_t, SheetCellCount> pastedCells;
 
     explicit ServerBook(std::shared_ptr<engine::Workbook> workbook);
     // The index of a sheet id, or nullopt when the workbook has no such sheet. `hint` is where the

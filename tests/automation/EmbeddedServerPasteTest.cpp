@@ -119,6 +119,26 @@ TEST(EmbeddedServerPaste, ATextLongerThanACellHoldsIsRefusedBeforeAnythingIsPast
     }
 }
 
+TEST(EmbeddedServerPaste, APastePastTheCellsASheetMayHoldIsRefused)
+{
+    auto from = Book();
+    auto to = Book();
+    SetNum(*from, "A1", 1);
+    SetNum(*from, "B1", 2);
+    SetText(*from, "A2", "x");
+    SheetCellCount count{0, 5}; // a sheet of at most five cells
+    PasteBlock(*from, 0, R("A1:B2"), *to, 0, At("A1"), &count);
+    EXPECT_EQ(count.cells, 3u);
+    try {
+        PasteBlock(*from, 0, R("A1:B2"), *to, 0, At("A3"), &count);
+        ADD_FAILURE() << "pasted";
+    } catch (const ServerError& e) {
+        EXPECT_NE(std::string(e.what()).find("more than 5 cells"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(to->Sheet(0).CellCount(), 3u) << "nothing more is pasted";
+    EXPECT_EQ(count.cells, 3u);
+}
+
 TEST(EmbeddedServerPaste, CarriesEveryPartOfTheFormat)
 {
     engine::Font arial;
