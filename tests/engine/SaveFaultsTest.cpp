@@ -114,33 +114,10 @@ TEST(SaveFaults, XlsxDeflateThreadsStopWhenTheSinkFails)
     }
 }
 
-// A folder of the given tmpfs size mounted for one test, or skipped where mounting is not allowed.
-class SmallFileSystem {
-public:
-    SmallFileSystem(const fs::path& where, const std::string& options) : m_where(where)
-    {
-        fs::create_directories(where);
-        m_mounted = ::mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0;
-    }
-    ~SmallFileSystem()
-    {
-        if (m_mounted) {
-            ::umount2(m_where.c_str(), MNT_DETACH);
-        }
-    }
-    bool Mounted() const { return m_mounted; }
-    // Makes the mount read-only (files written before stay readable).
-    bool MakeReadOnly() { return ::mount(nullptr, m_where.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
-
-private:
-    fs::path m_where;
-    bool m_mounted = false;
-};
-
 TEST(SaveFaults, FullFileSystemLeavesTheEarlierFileAndNoPartialFile)
 {
     test::TempDir dir;
-    SmallFileSystem small(dir.Path() / "small", "size=64k");
+    test::SmallFileSystem small(dir.Path() / "small", "size=64k");
     if (!small.Mounted()) {
         GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and mount permission)";
     }
@@ -168,7 +145,7 @@ TEST(SaveFaults, FullFileSystemLeavesTheEarlierFileAndNoPartialFile)
 TEST(SaveFaults, ReadOnlyFolderLeavesTheEarlierFileAndReportsClearly)
 {
     test::TempDir dir;
-    SmallFileSystem folder(dir.Path() / "ro", "size=1m");
+    test::SmallFileSystem folder(dir.Path() / "ro", "size=1m");
     if (!folder.Mounted()) {
         GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount permission)";
     }

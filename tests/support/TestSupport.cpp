@@ -2,6 +2,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 #include <array>
 #include <cstdio>
@@ -141,6 +142,24 @@ bool HavePython(const std::string& modules)
 {
     std::string output;
     return RunPython("import " + modules, {}, output) == 0;
+}
+
+SmallFileSystem::SmallFileSystem(const std::filesystem::path& where, const std::string& options) : m_where(where)
+{
+    std::filesystem::create_directories(where);
+    m_mounted = ::mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+SmallFileSystem::~SmallFileSystem()
+{
+    if (m_mounted) {
+        ::umount2(m_where.c_str(), MNT_DETACH);
+    }
+}
+
+bool SmallFileSystem::MakeReadOnly()
+{
+    return ::mount(nullptr, m_where.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }
 
 } // namespace gq::test

@@ -55,4 +55,22 @@ int RunPython(const std::string& script, const std::vector<std::string>& args, s
 // Whether Debian's python3 can import `modules` (as an import statement names them: "openpyxl, lxml").
 bool HavePython(const std::string& modules);
 
+// A tmpfs mounted at `where` for the life of the object (`options` as for mount, "size=64k"), for
+// tests of full or read-only file systems; Mounted() is false where mounting is not allowed (not
+// root), and such tests skip.
+class SmallFileSystem {
+public:
+    SmallFileSystem(const std::filesystem::path& where, const std::string& options);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+    bool Mounted() const { return m_mounted; }
+    // Makes the mount read-only (files written before stay readable).
+    bool MakeReadOnly();
+
+private:
+    std::filesystem::path m_where;
+    bool m_mounted = false;
+};
+
 } // namespace gq::test
