@@ -261,7 +261,9 @@ void SaveWorkbookFile(Workbook& workbook, const std::string& path, bool unnamedF
         folder = ".";
     }
     // An unnamed file in the target's folder gets a name only once it is complete, so that nothing
-    // half-written is ever left behind, whatever ends the program.
+    // half-written is ever left behind, whatever ends the program. Naming it goes through
+    // /proc/self/fd, so without /proc the hidden temporary file below is used.
+    unnamedFirst = unnamedFirst && ::access("/proc/self/fd", F_OK) == 0;
     int fd = unnamedFirst ? ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1;
     if (fd >= 0) {
         try {
