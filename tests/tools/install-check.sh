@@ -14,6 +14,16 @@ expected=(
   bin/gq-dump
   bin/gridquilt
   bin/gridquilt-merge
+  share/applications/gridquilt.desktop
+  share/icons/hicolor/16x16/apps/gridquilt.png
+  share/icons/hicolor/24x24/apps/gridquilt.png
+  share/icons/hicolor/32x32/apps/gridquilt.png
+  share/icons/hicolor/48x48/apps/gridquilt.png
+  share/icons/hicolor/64x64/apps/gridquilt.png
+  share/icons/hicolor/128x128/apps/gridquilt.png
+  share/icons/hicolor/256x256/apps/gridquilt.png
+  share/icons/hicolor/scalable/apps/gridquilt.svg
+  share/metainfo/org.gridquilt.Gridquilt.metainfo.xml
 )
 failed=0
 actual=$(cd "$prefix" && find . -type f -printf '%P\n' | LC_ALL=C sort)
@@ -36,5 +46,21 @@ if leaks=$(grep -rlF -- "$build" "$prefix"); then
   echo "$leaks"
   failed=1
 fi
+
+# Each PNG is as large as the folder it is installed in says.
+for png in "$prefix"/share/icons/hicolor/*x*/apps/gridquilt.png; do
+  size=$(basename "$(dirname "$(dirname "$png")")")
+  actualSize=$(python3 -c 'import struct, sys; d = open(sys.argv[1], "rb").read(24); print("%dx%d" % struct.unpack(">II", d[16:24]))' "$png")
+  if [ "$actualSize" != "$size" ]; then
+    echo "$png is $actualSize"
+    failed=1
+  fi
+done
+
+# The validators that software centres and menus run on these files.
+desktop-file-validate "$prefix/share/applications/gridquilt.desktop" || failed=1
+appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/org.gridquilt.Gridquilt.metainfo.xml" || failed=1
+# The tree check also finds the desktop entry the metadata launches and the icon it names.
+appstreamcli validate-tree --no-net "$prefix" || failed=1
 
 exit $failed
