@@ -11,6 +11,7 @@ packages=(
   python3 python3-openpyxl python3-xlrd python3-lxml
   libreoffice-calc-nogui gnumeric
   xvfb xauth fonts-dejavu-core
+  librsvg2-bin desktop-file-utils appstream man-db
   clang clang-format clang-tidy libclang-rt-14-dev
 )
 

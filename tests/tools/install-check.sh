@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Installs a build into a temporary prefix and checks what lands there: every file in its place,
+# nothing more, no path of the build folder inside, the desktop files accepted by their validators,
+# manual pages that render cleanly and a completion that offers what gridquilt-merge takes.
+#   tests/tools/install-check.sh BUILD_DIR
+set -euo pipefail
+build=$(realpath "$1")
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+# Every file the installation must hold, and nothing else.
+expected=(
+  bin/gq-dump
+  bin/gridquilt
+  bin/gridquilt-merge
+  share/applications/gridquilt.desktop
+  share/bash-completion/completions/gridquilt-merge
+  share/icons/hicolor/16x16/apps/gridquilt.png
+  share/icons/hicolor/24x24/apps/gridquilt.png
+  share/icons/hicolor/32x32/apps/gridquilt.png
+  share/icons/hicolor/48x48/apps/gridquilt.png
+  share/icons/hicolor/64x64/apps/gridquilt.png
+  share/icons/hicolor/128x128/apps/gridquilt.png
+  share/icons/hicolor/256x256/apps/gridquilt.png
+  share/icons/hicolor/scalable/apps/gridquilt.svg
+  share/man/man1/gridquilt-merge.1
+  share/man/man1/gridquilt.1
+  share/metainfo/org.gridquilt.Gridquilt.metainfo.xml
+)
+failed=0
+actual=$(cd "$prefix" && find . -type f -printf '%P\n' | LC_ALL=C sort)
+wanted=$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)
+if [ "$actual" != "$wanted" ]; then
+  echo "installed files differ from the expected list (< expected, > installed):"
+  diff <(echo "$wanted") <(echo "$actual") || true
+  failed=1
+fi
+for program in gq-dump gridquilt gridquilt-merge; do
+  if [ ! -x "$prefix/bin/$program" ]; then
+    echo "bin/$program is not executable"
+    failed=1
+  fi
+done
+
+# A path of the build folder would tie the installed files to a folder that may be gone.
+if leaks=$(grep -rlF -- "$build" "$prefix"); then
+  echo "the build folder $build is named inside:"
+  echo "$leaks"
+  failed=1
+fi
+
+# Each PNG is as large as the folder it is installed in says.
+for png in "$prefix"/share/icons/hicolor/*x*/apps/gridquilt.png; do
+  size=$(basename "$(dirname "$(dirname "$png")")")
+  actualSize=$(python3 -c 'import struct, sys; d = open(sys.argv[1], "rb").read(24); print("%dx%d" % struct.unpack(">II", d[16:24]))' "$png")
+  if [ "$actualSize" != "$size" ]; then
+    echo "$png is $actualSize"
+    failed=1
+  fi
+done
+
+# The validators that software centres and menus run on these files.
+desktop-file-validate "$prefix/share/applications/gridquilt.desktop" || failed=1
+appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/org.gridquilt.Gridquilt.metainfo.xml" || failed=1
+# The tree check also finds the desktop entry the metadata launches and the icon it names.
+appstreamcli validate-tree --no-net "$prefix" || failed=1
+
+# The manual pages render without a warning from man or groff.
+for page in "$prefix"/share/man/man1/*.1; do
+  warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+  if [ -n "$warnings" ]; then
+    echo "$page: $warnings"
+    failed=1
+  fi
+done
+
+# The completion offers commands, the options of each, and only workbooks and folders as inputs.
+# Each case: the words typed (the last one being completed) | the completions, sorted.
+completion="$prefix/share/bash-completion/completions/gridquilt-merge"
+mkdir "$prefix/work" "$prefix/work/folder"
+touch "$prefix/work/a.xlsx" "$prefix/work/B.XLS" "$prefix/work/notes.txt" "$prefix/work/m.xlsm"
+cases=(
+  "gridquilt-merge ''|list merge"
+  "gridquilt-merge -|--help --version"
+  "gridquilt-merge list ''|B.XLS a.xlsx folder"
+  "gridquilt-merge list -|--help"
+  "gridquilt-merge merge --s|--single"
+  "gridquilt-merge merge -o ''|B.XLS a.xlsx folder"
+  "gridquilt-merge merge --list ''|- B.XLS a.xlsx folder m.xlsm notes.txt"
+  "gridquilt-merge merge -o out.xlsx a|a.xlsx"
+)
+for case in "${cases[@]}"; do
+  words=${case%%|*}
+  want=${case#*|}
+  got=$(cd "$prefix/work" && bash -c 'shopt -s extglob; source "$1"; eval "COMP_WORDS=($2)"
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _gridquilt_merge; printf "%s\n" "${COMPREPLY[@]}"' \
+    bash "$completion" "$words" | LC_ALL=C sort | paste -sd " ")
+  if [ "$got" != "$want" ]; then
+    echo "completing \"$words\" gave \"$got\", not \"$want\""
+    failed=1
+  fi
+done
+rm -rf "$prefix/work"
+
+exit $failed
