@@ -107,7 +107,7 @@ uint32_t Intern(std::vector<T>& table, std::unordered_map<uint64_t, std::vector<
     return i;
 }
 
-// Built-in number formats ([MS-XLS] 2.4.126 and ECMA-376 Part 1, 18.8.30), in the en-US locale.
+// Built-in number formats ([MS-XLS] 2.4.126 and ECMA-376 18.8.30), in the en-US locale.
 constexpr std::array<std::string_view, 50> kBuiltin{{
     "General",
     "0",

@@ -25,7 +25,7 @@ struct SheetEntry {
     std::string relationshipId;
 };
 
-// workbook.xml: the sheet list, the date system and the active tab (ECMA-376 Part 1, 18.2).
+// workbook.xml: the sheet list, the date system and the active tab (ECMA-376 18.2).
 class WorkbookHandler : public XmlHandler {
 public:
     void StartElement(std::string_view name, const XmlAttributes& atts) override
