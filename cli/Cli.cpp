@@ -2,6 +2,7 @@
 #include "cli/Cli.h"
 
 #include "catalogue/DropIntake.h"
+#include "catalogue/ExtensionTest.h"
 #include "cli/ConsolePrompts.h"
 #include "cli/CountingServer.h"
 #include "cli/ListFormat.h"
@@ -36,13 +37,15 @@ constexpr const char* kUsage =
     "       gridquilt-merge --help | --version\n";
 
 constexpr const char* kHelp =
-    "Merges worksheets from .xlsx and .xls workbooks into one new workbook.\n"
+    "Merges worksheets from .xlsx, .xlsm, .xltx, .xltm, .xls and .xlt workbooks into one new\n"
+    "workbook (worksheets only: macros are never copied).\n"
     "\n"
     "Commands:\n"
     "  list INPUT...      Print the sheet list that dropping INPUT... (workbooks and folders)\n"
     "                     on the Gridquilt window builds, one worksheet a line:\n"
     "                     \"sheet name<TAB>workbook path\". Folders are searched recursively,\n"
-    "                     for .xlsx and .xls files larger than 512 bytes.\n"
+    "                     for workbooks of those extensions larger than 512 bytes. A named\n"
+    "                     INPUT of another extension is skipped and reported.\n"
     "  merge              Merge into OUTPUT, in order, the worksheets named by --list or,\n"
     "                     without --list, every worksheet of the INPUTs in list order.\n"
     "\n"
@@ -61,9 +64,9 @@ constexpr const char* kHelp =
     "\\r; every other character stands as it is. Empty lines are ignored. For example:\n"
     "  gridquilt-merge list reports/ | grep -v Summary | gridquilt-merge merge -o all.xlsx --list -\n"
     "\n"
-    "Exit status: 0 when every entry was merged; 1 when entries were skipped (they are\n"
-    "listed on standard error; the output was written); 2 for usage errors and failures\n"
-    "(nothing was written).\n";
+    "Exit status: 0 when every entry was merged; 1 when entries or named INPUTs were\n"
+    "skipped (they are listed on standard error; the output was written); 2 for usage\n"
+    "errors and failures (nothing was written).\n";
 
 class UsageError : public std::runtime_error {
 public:
@@ -149,11 +152,36 @@ Options ParseArguments(const std::vector<std::string>& args)
     return options;
 }
 
-// Inputs must exist: a drop can only name what is there, and a mistyped name should not pass
-// silently as "no sheets".
-std::vector<std::string> CheckedInputs(const std::vector<std::string>& inputs)
-{
+// The named inputs a drop takes, as absolute paths, and one message for each input it passes over.
+struct CheckedInputList {
     std::vector<std::string> paths;
+    std::vector<std::string> skipped;
+};
+
+// Why a drop passes over a named input that exists, or nothing when it takes it: a folder is walked,
+// a file is taken by its extension. A device or pipe is never opened, whatever its name.
+std::optional<std::string> SkipReason(const std::string& input)
+{
+    std::error_code ec;
+    const fs::file_status status = fs::status(input, ec);
+    if (fs::is_directory(status)) {
+        return std::nullopt;
+    }
+    if (!fs::is_regular_file(status)) {
+        return "not a workbook (not a regular file)";
+    }
+    if (!catalogue::PassesExtensionTest(input, catalogue::ExcelFileMask)) {
+        return "not a workbook (the extensions taken are .xlsx, .xlsm, .xltx, .xltm, .xls and .xlt)";
+    }
+    return std::nullopt;
+}
+
+// Inputs must exist: a drop can only name what is there, and a mistyped name should not pass
+// silently as "no sheets". Existing inputs the drop would pass over in silence are set apart, so
+// that the command can say which they were.
+CheckedInputList CheckedInputs(const std::vector<std::string>& inputs)
+{
+    CheckedInputList checked;
     for (const std::string& input : inputs) {
         std::error_code ec;
         if (input.empty() || !fs::exists(input, ec)) {
@@ -163,9 +191,25 @@ std::vector<std::string> CheckedInputs(const std::vector<std::string>& inputs)
             }
             throw UsageError(input + ": no such file or folder");
         }
-        paths.push_back(AbsoluteInputPath(input));
+        if (const std::optional<std::string> reason = SkipReason(input)) {
+            checked.skipped.push_back(input + ": skipped: " + *reason);
+        } else {
+            checked.paths.push_back(AbsoluteInputPath(input));
+        }
     }
-    return paths;
+    return checked;
+}
+
+void ReportSkippedInputs(const CheckedInputList& inputs, CliEnvironment& env, Progress& progress)
+{
+    if (inputs.skipped.empty()) {
+        return;
+    }
+    progress.Clear();
+    for (const std::string& message : inputs.skipped) {
+        env.err << kProgramName << ": " << message << '\n';
+    }
+    env.err.flush();
 }
 
 std::vector<catalogue::SheetEntry> Catalogue(const std::vector<std::string>& paths, CliEnvironment& env,
@@ -184,13 +228,14 @@ int RunList(const Options& options, CliEnvironment& env)
     if (options.inputs.empty()) {
         throw UsageError("list needs at least one INPUT");
     }
-    const std::vector<std::string> paths = CheckedInputs(options.inputs);
+    const CheckedInputList inputs = CheckedInputs(options.inputs);
     Progress progress(env.err, env.progress);
+    ReportSkippedInputs(inputs, env, progress);
     ConsolePrompts prompts(env.err, progress);
     CollectingSink sink(progress);
     std::exception_ptr failure;
     try {
-        Catalogue(paths, env, prompts, sink);
+        Catalogue(inputs.paths, env, prompts, sink);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -203,7 +248,7 @@ int RunList(const Options& options, CliEnvironment& env)
     if (failure) {
         std::rethrow_exception(failure);
     }
-    return kExitMerged;
+    return inputs.skipped.empty() ? kExitMerged : kExitSkipped;
 }
 
 std::vector<catalogue::SheetEntry> ReadListFile(const std::string& file, CliEnvironment& env)
@@ -321,11 +366,15 @@ int RunMerge(const Options& options, CliEnvironment& env)
     Progress progress(env.err, env.progress);
     ConsolePrompts prompts(env.err, progress);
     std::vector<catalogue::SheetEntry> mergeList;
+    bool inputsSkipped = false;
     if (options.listFile) {
         mergeList = ReadListFile(*options.listFile, env);
     } else {
+        const CheckedInputList inputs = CheckedInputs(options.inputs);
+        ReportSkippedInputs(inputs, env, progress);
+        inputsSkipped = !inputs.skipped.empty();
         CollectingSink sink(progress);
-        mergeList = Catalogue(CheckedInputs(options.inputs), env, prompts, sink);
+        mergeList = Catalogue(inputs.paths, env, prompts, sink);
     }
     if (mergeList.empty()) {
         progress.Stop();
@@ -345,7 +394,7 @@ int RunMerge(const Options& options, CliEnvironment& env)
     temporary.keep = true;
     progress.Stop();
     merge::ShowCompletion(prompts, report);
-    return report.skipped.empty() ? kExitMerged : kExitSkipped;
+    return report.skipped.empty() && !inputsSkipped ? kExitMerged : kExitSkipped;
 }
 
 } // namespace

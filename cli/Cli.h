@@ -16,7 +16,7 @@ inline constexpr const char* kProgramName = "gridquilt-merge";
 
 // Exit statuses.
 inline constexpr int kExitMerged = 0;  // everything done
-inline constexpr int kExitSkipped = 1; // the output was written, but some entries were skipped
+inline constexpr int kExitSkipped = 1; // done, but entries or named inputs were skipped
 inline constexpr int kExitFailure = 2; // usage error or failure; no output was written
 
 // Where a run reads and writes, and where its servers come from.

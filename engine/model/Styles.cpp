@@ -107,19 +107,58 @@ uint32_t Intern(std::vector<T>& table, std::unordered_map<uint64_t, std::vector<
     return i;
 }
 
-// Built-in number formats ([MS-XLS] 2.4.126 and ECMA-376 Part 1, 18.8.30), in the en-US locale.
+// Built-in number formats ([MS-XLS] 2.4.126 and ECMA-376 18.8.30), in the en-US locale.
 constexpr std::array<std::string_view, 50> kBuiltin{{
-    "General", "0", "0.00", "#,##0", "#,##0.00",
-    "\"$\"#,##0_);(\"$\"#,##0)", "\"$\"#,##0_);[Red](\"$\"#,##0)", "\"$\"#,##0.00_);(\"$\"#,##0.00)",
-    "\"$\"#,##0.00_);[Red](\"$\"#,##0.00)", "0%", "0.00%", "0.00E+00", "# ?/?", "# ?\?/??", "m/d/yyyy",
-    "d-mmm-yy", "d-mmm", "mmm-yy", "h:mm AM/PM", "h:mm:ss AM/PM", "h:mm", "h:mm:ss", "m/d/yyyy h:mm",
-    "", "", "", "", "", "", "", "", "", "", "", "", "", "",
-    "#,##0_);(#,##0)", "#,##0_);[Red](#,##0)", "#,##0.00_);(#,##0.00)", "#,##0.00_);[Red](#,##0.00)",
+    "General",
+    "0",
+    "0.00",
+    "#,##0",
+    "#,##0.00",
+    "\"$\"#,##0_);(\"$\"#,##0)",
+    "\"$\"#,##0_);[Red](\"$\"#,##0)",
+    "\"$\"#,##0.00_);(\"$\"#,##0.00)",
+    "\"$\"#,##0.00_);[Red](\"$\"#,##0.00)",
+    "0%",
+    "0.00%",
+    "0.00E+00",
+    "# ?/?",
+    "# ?\?/??",
+    "m/d/yyyy",
+    "d-mmm-yy",
+    "d-mmm",
+    "mmm-yy",
+    "h:mm AM/PM",
+    "h:mm:ss AM/PM",
+    "h:mm",
+    "h:mm:ss",
+    "m/d/yyyy h:mm",
+    "",
+    "",
+    "",
+    "",
+    "",
+    "",
+    "",
+    "",
+    "",
+    "",
+    "",
+    "",
+    "",
+    "",
+    "#,##0_);(#,##0)",
+    "#,##0_);[Red](#,##0)",
+    "#,##0.00_);(#,##0.00)",
+    "#,##0.00_);[Red](#,##0.00)",
     "_(* #,##0_);_(* \\(#,##0\\);_(* \"-\"_);_(@_)",
     "_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"_);_(@_)",
     "_(* #,##0.00_);_(* \\(#,##0.00\\);_(* \"-\"??_);_(@_)",
     "_(\"$\"* #,##0.00_);_(\"$\"* \\(#,##0.00\\);_(\"$\"* \"-\"??_);_(@_)",
-    "mm:ss", "[h]:mm:ss", "mm:ss.0", "##0.0E+0", "@",
+    "mm:ss",
+    "[h]:mm:ss",
+    "mm:ss.0",
+    "##0.0E+0",
+    "@",
 }};
 
 } // namespace
@@ -137,6 +176,11 @@ int BuiltinNumberFormatId(std::string_view code)
         }
     }
     return -1;
+}
+
+bool IsLocaleNumberFormatId(uint32_t id)
+{
+    return (id >= 5 && id <= 8) || (id >= 41 && id <= 44);
 }
 
 bool IsDateFormatCode(std::string_view code)
@@ -187,10 +231,20 @@ bool IsDateFormatCode(std::string_view code)
             i = close;
             break;
         }
-        case 'd': case 'D': case 'm': case 'M': case 'y': case 'Y':
-        case 'h': case 'H': case 's': case 'S': case 'e':
+        case 'd':
+        case 'D':
+        case 'm':
+        case 'M':
+        case 'y':
+        case 'Y':
+        case 'h':
+        case 'H':
+        case 's':
+        case 'S':
+        case 'e':
             return true;
-        case 'g': case 'G':
+        case 'g':
+        case 'G':
             // "General" is not a date format.
             if (code.substr(i).size() >= 7) {
                 std::string lower(code.substr(i, 7));
@@ -233,10 +287,22 @@ void StyleTable::SetDefaultFont(const Font& font)
     (void)old;
 }
 
-uint32_t StyleTable::InternFont(const Font& font) { return Intern(m_fonts, m_fontIndex, font); }
-uint32_t StyleTable::InternFill(const Fill& fill) { return Intern(m_fills, m_fillIndex, fill); }
-uint32_t StyleTable::InternBorder(const Border& border) { return Intern(m_borders, m_borderIndex, border); }
-uint32_t StyleTable::InternCellFormat(const CellFormat& format) { return Intern(m_xfs, m_xfIndex, format); }
+uint32_t StyleTable::InternFont(const Font& font)
+{
+    return Intern(m_fonts, m_fontIndex, font);
+}
+uint32_t StyleTable::InternFill(const Fill& fill)
+{
+    return Intern(m_fills, m_fillIndex, fill);
+}
+uint32_t StyleTable::InternBorder(const Border& border)
+{
+    return Intern(m_borders, m_borderIndex, border);
+}
+uint32_t StyleTable::InternCellFormat(const CellFormat& format)
+{
+    return Intern(m_xfs, m_xfIndex, format);
+}
 
 uint32_t StyleTable::InternNumberFormat(std::string_view code)
 {

@@ -40,9 +40,25 @@ struct Font {
 
 // In the order of both formats' pattern lists (xlsx ST_PatternType, BIFF FillPattern 0-18).
 enum class PatternType : uint8_t {
-    None, Solid, MediumGray, DarkGray, LightGray, DarkHorizontal, DarkVertical, DarkDown, DarkUp,
-    DarkGrid, DarkTrellis, LightHorizontal, LightVertical, LightDown, LightUp, LightGrid, LightTrellis,
-    Gray125, Gray0625
+    None,
+    Solid,
+    MediumGray,
+    DarkGray,
+    LightGray,
+    DarkHorizontal,
+    DarkVertical,
+    DarkDown,
+    DarkUp,
+    DarkGrid,
+    DarkTrellis,
+    LightHorizontal,
+    LightVertical,
+    LightDown,
+    LightUp,
+    LightGrid,
+    LightTrellis,
+    Gray125,
+    Gray0625
 };
 
 struct Fill {
@@ -54,8 +70,20 @@ struct Fill {
 
 // In the order of both formats' lists (xlsx ST_BorderStyle, BIFF border styles 0-13).
 enum class BorderStyle : uint8_t {
-    None, Thin, Medium, Dashed, Dotted, Thick, Double, Hair, MediumDashed, DashDot, MediumDashDot,
-    DashDotDot, MediumDashDotDot, SlantDashDot
+    None,
+    Thin,
+    Medium,
+    Dashed,
+    Dotted,
+    Thick,
+    Double,
+    Hair,
+    MediumDashed,
+    DashDot,
+    MediumDashDot,
+    DashDotDot,
+    MediumDashDotDot,
+    SlantDashDot
 };
 
 struct BorderLine {
@@ -161,5 +189,9 @@ bool IsDateFormatCode(std::string_view code);
 std::string_view BuiltinNumberFormat(uint32_t id);
 // The built-in id whose code is exactly `code`, or -1.
 int BuiltinNumberFormatId(std::string_view code);
+// True for the built-in ids whose code an office suite takes from its locale (the currency and
+// accounting formats 5-8 and 41-44): readers do not agree on their text, and some show General for
+// them, so writers give their code explicitly. Every reader knows the other built-in ids.
+bool IsLocaleNumberFormatId(uint32_t id);
 
 } // namespace gq::engine

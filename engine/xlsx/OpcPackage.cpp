@@ -5,6 +5,8 @@
 #include "engine/Limits.h"
 #include "engine/xml/XmlParser.h"
 
+#include <algorithm>
+
 namespace gq::engine {
 
 namespace {
@@ -240,6 +242,18 @@ std::string OpcPackage::ContentType(std::string_view partName) const
         }
     }
     return {};
+}
+
+std::vector<std::string> OpcPackage::PartsOfType(bool (*accept)(std::string_view)) const
+{
+    std::vector<std::string> parts;
+    for (const auto& [part, type] : m_overrides) {
+        if (accept(type)) {
+            parts.push_back(part);
+        }
+    }
+    std::sort(parts.begin(), parts.end());
+    return parts;
 }
 
 OpcRelationships OpcPackage::Relationships(std::string_view sourcePart)

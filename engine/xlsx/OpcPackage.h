@@ -53,6 +53,9 @@ public:
     std::string FindPart(std::string_view partName) const;
     // The content type of a part (Override, else Default by extension), or empty.
     std::string ContentType(std::string_view partName) const;
+    // The parts (normalized names, in name order) that an Override of [Content_Types].xml gives a
+    // content type `accept` takes.
+    std::vector<std::string> PartsOfType(bool (*accept)(std::string_view)) const;
     // The relationships of a part ("" for the package); empty when the part has none.
     OpcRelationships Relationships(std::string_view sourcePart);
 

@@ -9,8 +9,10 @@
 #include "engine/xlsx/XlsxStyles.h"
 #include "engine/xml/XmlParser.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 
 namespace gq::engine {
@@ -23,7 +25,7 @@ struct SheetEntry {
     std::string relationshipId;
 };
 
-// workbook.xml: the sheet list, the date system and the active tab (ECMA-376 Part 1, 18.2).
+// workbook.xml: the sheet list, the date system and the active tab (ECMA-376 18.2).
 class WorkbookHandler : public XmlHandler {
 public:
     void StartElement(std::string_view name, const XmlAttributes& atts) override
@@ -95,6 +97,48 @@ bool IsWorksheet(std::string_view relationshipKind, std::string_view contentType
         }
     }
     return true;
+}
+
+// The workbook part. The package relationships name it; only where _rels/.rels is missing or too
+// damaged to read does the part that [Content_Types].xml gives a workbook's type stand in for it,
+// as lenient readers do (xl/workbook.xml first, else the first by name). A readable _rels/.rels
+// that names no workbook is believed.
+std::string FindWorkbookPart(OpcPackage& package, const std::string& fileName)
+{
+    static constexpr std::string_view kPackageRels = "_rels/.rels";
+    std::optional<OpcRelationships> packageRels;
+    std::string damage = "is missing";
+    if (package.Zip().Has(kPackageRels)) {
+        try {
+            packageRels = package.Relationships("");
+        } catch (const FormatError&) {
+            damage = "is damaged";
+        }
+    }
+    if (packageRels) {
+        const OpcRelationship* main = packageRels->FirstOfKind("officeDocument");
+        if (main == nullptr || main->external) {
+            throw FormatError(fileName,
+                              "the package does not say where its workbook is (no officeDocument relationship)",
+                              std::string(kPackageRels));
+        }
+        std::string workbookPart = package.FindPart(main->target);
+        if (workbookPart.empty()) {
+            throw FormatError(fileName, "the workbook part \"" + main->target + "\" named by the package is missing",
+                              std::string(kPackageRels));
+        }
+        return workbookPart;
+    }
+    std::vector<std::string> candidates = package.PartsOfType(&IsWorkbookContentType);
+    std::erase_if(candidates, [&](const std::string& part) { return package.FindPart(part).empty(); });
+    if (candidates.empty()) {
+        throw FormatError(fileName,
+                          "the package does not say where its workbook is (its _rels/.rels " + damage +
+                              " and [Content_Types].xml names no workbook part)",
+                          std::string(kPackageRels));
+    }
+    auto usual = std::find(candidates.begin(), candidates.end(), "xl/workbook.xml");
+    return usual != candidates.end() ? *usual : candidates.front();
 }
 
 class XlsxSheetSource : public SheetSource {
@@ -192,18 +236,8 @@ std::unique_ptr<Workbook> ReadXlsx(std::shared_ptr<const InputBytes> bytes)
     const std::string fileName = bytes->Name();
     auto package = std::make_shared<OpcPackage>(std::make_shared<ZipReader>(std::move(bytes)));
 
-    // The package relationships name the main part; its name is never guessed.
-    OpcRelationships packageRels = package->Relationships("");
-    const OpcRelationship* main = packageRels.FirstOfKind("officeDocument");
-    if (main == nullptr || main->external) {
-        throw FormatError(fileName, "the package does not say where its workbook is (no officeDocument relationship)",
-                          "_rels/.rels");
-    }
-    std::string workbookPart = package->FindPart(main->target);
-    if (workbookPart.empty()) {
-        throw FormatError(fileName, "the workbook part \"" + main->target + "\" named by the package is missing",
-                          "_rels/.rels");
-    }
+    // The main part's name is never guessed: the package relationships or the content types give it.
+    std::string workbookPart = FindWorkbookPart(*package, fileName);
     std::string contentType = package->ContentType(workbookPart);
     if (contentType.find("sheet.binary") != std::string::npos) {
         throw FormatError(fileName, "the file is a binary workbook (xlsb), which is not supported", workbookPart);

@@ -106,8 +106,10 @@ public:
             return 0u;
         }
         if (m_numFmtMap[i] == kUnmapped) {
+            // The formats whose text an office suite fills in by its locale are written with their
+            // code, as custom formats: readers that do not know them would show General instead.
             int builtin = BuiltinNumberFormatId(m_styles.NumberFormats()[i]);
-            if (builtin >= 0) {
+            if (builtin >= 0 && !IsLocaleNumberFormatId(static_cast<uint32_t>(builtin))) {
                 m_numFmtMap[i] = static_cast<uint32_t>(builtin);
             } else {
                 m_numFmtMap[i] = kFirstCustomNumFmt + static_cast<uint32_t>(customNumFmts.size());

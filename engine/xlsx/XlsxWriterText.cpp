@@ -32,12 +32,12 @@ bool IsHex(unsigned char c)
 }
 
 // True when the character at i is written as an escape, which begins with '_': control
-// characters other than tab and line feed, U+FFFE and U+FFFF.
+// characters other than tab, line feed and carriage return, U+FFFE and U+FFFF.
 bool WrittenAsEscape(const unsigned char* s, size_t n, size_t i)
 {
     unsigned char c = s[i];
     if (c < 0x20) {
-        return c != '\t' && c != '\n';
+        return c != '\t' && c != '\n' && c != '\r';
     }
     return c == 0xEF && i + 2 < n && s[i + 1] == 0xBF && (s[i + 2] == 0xBE || s[i + 2] == 0xBF);
 }
@@ -103,6 +103,12 @@ char* EscapeText(char* p, std::string_view text)
         if (c < 0x20) {
             if (c == '\t' || c == '\n') {
                 *p++ = static_cast<char>(c);
+            } else if (c == '\r') {
+                // A literal CR would reach readers as a line feed (XML line-end normalisation); the
+                // character reference survives it, and every XML reader gives it back as CR, while
+                // the _x000D_ escape is left undecoded by readers that do not know it.
+                std::memcpy(p, "&#13;", 5);
+                p += 5;
             } else {
                 p = PutHexEscape(p, c);
             }

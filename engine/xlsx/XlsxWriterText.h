@@ -12,10 +12,11 @@ namespace gq::engine::xlsxout {
 inline constexpr size_t kMaxEscapedGrowth = 7;
 
 // Writes `text` as XML element content at `out`, which has room for kMaxEscapedGrowth bytes per
-// input byte, and returns the end. & < > are escaped; characters XML 1.0 forbids (most controls,
-// U+FFFE, U+FFFF) and the carriage return (which XML readers turn into a line feed) become _xHHHH_
-// (ECMA-376 Part 1, 22.9.2.19 ST_Xstring); a literal "_xHHHH_" gets its underscore escaped as
-// _x005F_ so that readers do not decode it. Bytes that are not UTF-8 become U+FFFD.
+// input byte, and returns the end. & < > are escaped; the carriage return, which XML readers would
+// turn into a line feed, becomes the character reference &#13;. Only characters XML 1.0 cannot
+// carry at all (the other controls but tab and line feed, U+FFFE, U+FFFF) become _xHHHH_ (ST_Xstring,
+// ECMA-376 22.9.2.19); a literal "_xHHHH_" gets its underscore escaped as _x005F_ so that readers
+// that decode those escapes do not decode it. Bytes that are not UTF-8 become U+FFFD.
 char* EscapeText(char* out, std::string_view text);
 
 // True when the text needs xml:space="preserve" to keep its white space: leading or trailing

@@ -30,13 +30,17 @@ struct ExtensionCase {
     bool passes;
 };
 
-TEST(ExtensionTest, TakesExactlyXlsxAndXlsInAnyCase)
+TEST(ExtensionTest, TakesWorkbooksMacroEnabledWorkbooksAndTemplatesInAnyCase)
 {
     const ExtensionCase cases[] = {
         {"/data/Book1.XLSX", "XLSX", true},
         {"/data/book1.xlsx", "xlsx", true},
         {"/data/Book2.xLs", "xLs", true},
-        {"/data/Book.xlsm", "xlsm", false},
+        {"/data/Book.xlsm", "xlsm", true},
+        {"/data/Book.XLTX", "XLTX", true},
+        {"/data/Book.xltm", "xltm", true},
+        {"/data/Old.Xlt", "Xlt", true},
+        {"/data/Addin.xlam", "xlam", false},
         {"/data/Book.xlsb", "xlsb", false},
         {"/data/Book.csv", "csv", false},
         {"/data/Book.xl", "xl", false}, // ".XL;" is not in the mask even though ".XLS" starts with it

@@ -7,9 +7,11 @@
 #include "automation/EmbeddedServer.h"
 #include "engine/WorkbookFile.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/XlsxTestPackage.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -231,6 +233,66 @@ TEST_F(Cli, SkippedEntriesGiveStatus1AndAreReported)
     EXPECT_NE(run.err.find("\"Nope\" in " + east), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("gone.xls: the workbook file no longer exists"), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");
+}
+
+// Macro-enabled workbooks and templates are taken like the others, in folders and by name; a named
+// file the drop passes over is reported on standard error and gives status 1.
+TEST_F(Cli, MacroEnabledWorkbooksAndTemplatesAreTakenAndSkippedInputsReported)
+{
+    const std::string folder = dir.File("kinds");
+    fs::create_directory(folder);
+    const std::pair<const char*, const char*> packages[] = {
+        {"a.xlsm", "application/vnd.ms-excel.sheet.macroEnabled.main+xml"},
+        {"b.xltx", "application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml"},
+        {"c.xltm", "application/vnd.ms-excel.template.macroEnabled.main+xml"},
+    };
+    for (const auto& [file, type] : packages) {
+        std::map<std::string, std::string> parts =
+            test::MinimalWorkbookParts(R"(<row r="1"><c r="A1" t="inlineStr"><is><t>macro book</t></is></c></row>)");
+        std::string& types = parts["[Content_Types].xml"];
+        const std::string plain = "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
+        types.replace(types.find(plain), plain.size(), type);
+        // Stored, not deflated, so that the file is larger than the folder walk's minimum.
+        test::SaveBytes(test::BuildZip(test::Entries(parts, false)), folder + "/" + file);
+    }
+    MakeBook(folder + "/d.xls", "template", {"Old"}, 1);
+    fs::rename(folder + "/d.xls", folder + "/d.xlt");
+    const std::string notes = folder + "/notes.txt";
+    std::ofstream(notes) << std::string(1000, 'n');
+
+    const CliRun listed = RunTool({"list", folder}, servers);
+    EXPECT_EQ(listed.status, kExitMerged) << listed.err;
+    std::set<std::string> lines;
+    std::istringstream in(listed.out);
+    for (std::string line; std::getline(in, line);) {
+        lines.insert(line);
+    }
+    EXPECT_EQ(lines, (std::set<std::string>{"Data\t" + folder + "/a.xlsm", "Data\t" + folder + "/b.xltx",
+                                            "Data\t" + folder + "/c.xltm", "Old\t" + folder + "/d.xlt"}));
+
+    const std::string skipped = "notes.txt: skipped: not a workbook";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    };
+    const std::string output = dir.File("macro.xlsx");
+    const Case cases[] = {
+        {{"list", folder + "/a.xlsm"}, kExitMerged, "Data\t" + folder + "/a.xlsm\n"},
+        {{"list", notes}, kExitSkipped, ""},
+        {{"list", notes, folder + "/c.xltm"}, kExitSkipped, "Data\t" + folder + "/c.xltm\n"},
+        {{"merge", "-o", output, notes, folder + "/a.xlsm", folder + "/d.xlt"}, kExitSkipped, ""},
+        {{"merge", "-o", output, "--force", notes}, kExitFailure, ""},
+    };
+    for (const Case& c : cases) {
+        const CliRun run = RunTool(c.args, servers);
+        const bool named = std::find(c.args.begin(), c.args.end(), notes) != c.args.end();
+        EXPECT_EQ(run.status, c.status) << c.args[1] << "\n" << run.err;
+        EXPECT_EQ(run.out, c.out) << c.args[1];
+        EXPECT_EQ(run.err.find(skipped) != std::string::npos, named) << run.err;
+    }
+    // The merge's new workbook keeps its own first sheet after the merged ones.
+    EXPECT_EQ(SheetNamesOf(output), (std::vector<std::string>{"Data", "Old", "Sheet1"}));
 }
 
 TEST_F(Cli, AnEmptyListWritesNothing)

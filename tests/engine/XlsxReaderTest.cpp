@@ -375,6 +375,64 @@ TEST(XlsxReader, LargeSheetsInflateBesideTheParser)
     EXPECT_THROW(early->Sheet(0), FormatError);
 }
 
+struct PackageRelsCase {
+    const char* what;
+    std::function<void(std::map<std::string, std::string>&)> change;
+    const char* refusal; // empty when the workbook is read
+};
+
+// A missing or unreadable _rels/.rels leaves the workbook part to [Content_Types].xml; only when
+// neither names one is the package refused.
+TEST(XlsxReader, DamagedPackageRelationshipsFallBackToTheContentTypes)
+{
+    using Parts = std::map<std::string, std::string>;
+    const std::string plain = "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
+    auto retype = [plain](Parts& p, const std::string& type) {
+        std::string& types = p["[Content_Types].xml"];
+        types.replace(types.find(plain), plain.size(), type);
+    };
+    const PackageRelsCase cases[] = {
+        {"empty", [](Parts& p) { p["_rels/.rels"] = ""; }, ""},
+        {"declaration only", [](Parts& p) { p["_rels/.rels"] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"; }, ""},
+        {"cut short", [](Parts& p) { p["_rels/.rels"].resize(120); }, ""},
+        {"missing", [](Parts& p) { p.erase("_rels/.rels"); }, ""},
+        {"damaged in a macro-enabled template",
+         [retype](Parts& p) {
+             p["_rels/.rels"] = "";
+             retype(p, "application/vnd.ms-excel.template.macroEnabled.main+xml");
+         },
+         ""},
+        {"damaged, no workbook type",
+         [retype](Parts& p) {
+             p["_rels/.rels"] = "";
+             retype(p, "application/xml");
+         },
+         "names no workbook part"},
+        {"damaged, the typed part absent",
+         [](Parts& p) {
+             p["_rels/.rels"] = "";
+             p.erase("xl/workbook.xml");
+         },
+         "names no workbook part"},
+    };
+    for (const PackageRelsCase& c : cases) {
+        Parts p = MinimalWorkbookParts(R"(<row r="1"><c r="A1" t="inlineStr"><is><t>found</t></is></c></row>)");
+        c.change(p);
+        if (*c.refusal != '\0') {
+            try {
+                Read(p);
+                ADD_FAILURE() << c.what << ": read";
+            } catch (const FormatError& e) {
+                EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << c.what << ": " << e.what();
+            }
+            continue;
+        }
+        std::unique_ptr<Workbook> wb = Read(p);
+        ASSERT_EQ(wb->SheetCount(), 1u) << c.what;
+        EXPECT_EQ(Text(*wb, wb->Sheet(0).FindCell(0, 0)), "found") << c.what;
+    }
+}
+
 TEST(XlsxReader, ReadsStrictNamespacesAndBackslashNames)
 {
     auto p = MinimalWorkbookParts(R"(<row r="1"><c r="A1" t="inlineStr"><is><t>strict</t></is></c></row>)");

@@ -161,6 +161,40 @@ TEST_F(XlsxWriterOpenpyxl, AwkwardTextsSurviveExactly)
     EXPECT_FALSE(view.Has(Line({"sst", static_cast<int>(std::size(cases)), ""}))) << "strings were not shared";
 }
 
+struct CarriageReturnCase {
+    const char* what;
+    std::string text;
+    bool literalEscape; // openpyxl leaves _xHHHH_ undecoded: only the decoded shared string compares
+};
+
+// A carriage return is written as a character reference, which every XML reader gives back as CR,
+// never as the _x000D_ escape that readers without the escape rule show as it stands.
+TEST_F(XlsxWriterOpenpyxl, CarriageReturnsComeBackAsCarriageReturns)
+{
+    const CarriageReturnCase cases[] = {
+        {"CR LF inside", "abc\r\ndef", false}, {"CR alone", "\r", false},
+        {"bare CR inside", "a\rb", false},     {"CR at both ends", "\rx\r", false},
+        {"literal _x000D_", "_x000D_", true},  {"literal _x000D_ next to a CR", "_x000D_\r_x000d_", true},
+    };
+    Workbook book;
+    Worksheet& sheet = book.Sheet(book.InsertSheet(0, "CR"));
+    for (uint32_t i = 0; i < std::size(cases); ++i) {
+        sheet.SetString(i, 0, book.Strings().Intern(cases[i].text));
+    }
+    const std::vector<uint8_t> bytes = WriteToMemory(book);
+    std::unique_ptr<Workbook> back = ReadXlsx(InputBytes::FromMemory(bytes, "cr.xlsx"));
+    OpenpyxlView view = WriteAndDump(book);
+    for (uint32_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_LINE(view, Line({"sst", static_cast<int>(i), cases[i].text})) << cases[i].what;
+        if (!cases[i].literalEscape) {
+            EXPECT_LINE(view, Line({"cell", 0, CellName(i, 0), "s", cases[i].text})) << cases[i].what;
+        }
+        const Cell* cell = back->Sheet(0).FindCell(i, 0);
+        ASSERT_NE(cell, nullptr) << cases[i].what;
+        EXPECT_EQ(back->Strings().At(cell->text), cases[i].text) << cases[i].what;
+    }
+}
+
 TEST_F(XlsxWriterOpenpyxl, InvalidUtf8BecomesReplacementCharacters)
 {
     Workbook book;
