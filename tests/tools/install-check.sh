@@ -84,10 +84,10 @@ touch "$prefix/work/a.xlsx" "$prefix/work/B.XLS" "$prefix/work/notes.txt" "$pref
 cases=(
   "gridquilt-merge ''|list merge"
   "gridquilt-merge -|--help --version"
-  "gridquilt-merge list ''|B.XLS a.xlsx folder"
+  "gridquilt-merge list ''|B.XLS a.xlsx folder m.xlsm"
   "gridquilt-merge list -|--help"
   "gridquilt-merge merge --s|--single"
-  "gridquilt-merge merge -o ''|B.XLS a.xlsx folder"
+  "gridquilt-merge merge -o ''|B.XLS a.xlsx folder m.xlsm"
   "gridquilt-merge merge --list ''|- B.XLS a.xlsx folder m.xlsm notes.txt"
   "gridquilt-merge merge -o out.xlsx a|a.xlsx"
 )
