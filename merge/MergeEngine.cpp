@@ -107,16 +107,19 @@ public:
             }
             int32_t rows = 0;
             int32_t cols = 0;
+            bool empty = false;
             {
                 Ref<automation::Sheet> sheet = source->SheetByName(entry.SheetName);
                 Ref<automation::Range> used = sheet->UsedRange();
                 used->Copy();
                 rows = used->RowCount();
                 cols = used->ColumnCount();
+                // Only stacking cares: an empty sheet still gets its own sheet in multi-sheet mode.
+                empty = m_target != nullptr && used->IsEmpty();
             }
             if (m_target == nullptr) {
                 PasteAsNewSheet(index, entry, rows, cols, stage);
-            } else {
+            } else if (!empty) {
                 PasteBelow(index, entry, rows, cols, stage);
             }
             stage = Stage::Closing;
@@ -182,14 +185,17 @@ private:
         stage = Stage::Pasting;
         int32_t usedRows = 0;
         int32_t usedFirst = 1;
+        bool targetEmpty = true;
         {
             Ref<automation::Range> used = m_target->UsedRange();
             usedRows = used->RowCount();
             usedFirst = used->FirstRow();
+            targetEmpty = used->IsEmpty();
         }
-        // The first block goes to A1, every later one to the row after the last used row, so a
-        // block never covers an earlier one.
-        const int64_t start = m_pastedAny ? static_cast<int64_t>(usedFirst) + usedRows : 1;
+        // The first block with content goes to A1, every later one to the row after the last used
+        // row, so a block never covers an earlier one. The target's own answer decides, because an
+        // empty target still reports A1 as its used range.
+        const int64_t start = targetEmpty ? 1 : static_cast<int64_t>(usedFirst) + usedRows;
         const int64_t last = start + rows - 1;
         const bool xls = m_output.format == engine::FileFormat::Xls;
         if ((xls && start > kXlsLastStartRow) || last > MaxRows() || cols > MaxColumns()) {
@@ -200,7 +206,6 @@ private:
         }
         Ref<automation::Range> cell = m_target->RangeAt("A" + std::to_string(start));
         cell->PasteSpecial();
-        m_pastedAny = true;
     }
 
     int64_t MaxRows() const { return m_output.grid.rows; }
@@ -227,7 +232,6 @@ private:
     automation::Sheet* m_target;
     engine::OutputFormat m_output;
     MergeReport& m_report;
-    bool m_pastedAny = false;
     std::string m_renameReason;
 
 public:

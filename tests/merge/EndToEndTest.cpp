@@ -80,6 +80,21 @@ TEST_F(EndToEnd, SingleSheetToXlsxAndXls)
     }
 }
 
+TEST_F(EndToEnd, EmptySheetsTakeNoRowsWhenStacked)
+{
+    // Visited last to first: the empty sheet comes first, and again between two blocks.
+    const std::string west = dir.File("west.xlsx");
+    std::vector<SheetEntry> list = entries;
+    list.insert(list.begin() + 2, {"Empty", west});
+    list.push_back({"Empty", west});
+    for (const std::string name : {"empty.xlsx", "empty.xls"}) {
+        const std::string output = dir.File(name);
+        MergeReport report = MergeSheets(list, output, false, servers, prompts);
+        EXPECT_TRUE(report.skipped.empty()) << name;
+        EXPECT_EQ(Check("single", output, R"(["Sheet2", "Sheet1"])", list), "") << name;
+    }
+}
+
 TEST_F(EndToEnd, ASourceWorkbookChosenAsOutputIsMergedAsItWasThenReplaced)
 {
     const std::string east = dir.File("east.xlsx");

@@ -178,6 +178,46 @@ TEST_F(MergeFixture, OneRowBlockIsNotPastedOver)
     EXPECT_EQ(Output().pastes.at("Sheet2"), (std::vector<std::string>{"A1:" + a + "!One", "A2:" + a + "!Two"}));
 }
 
+// One workbook's sheets in merge-list order, given by the rows of each block (0 for an empty
+// sheet), and the pastes the single target receives as the merge visits them last to first.
+struct EmptyBlockCase {
+    const char* name;
+    std::vector<int32_t> rows; // 0: an empty sheet
+    std::vector<std::string> pastedAt;
+};
+
+class EmptyBlocks : public MergeFixture, public testing::WithParamInterface<EmptyBlockCase> {};
+
+TEST_P(EmptyBlocks, AnEmptySheetMovesNothingInSingleSheetMode)
+{
+    const EmptyBlockCase& c = GetParam();
+    std::vector<FakeSheetSpec> sheets;
+    std::vector<SheetEntry> list;
+    for (size_t i = 0; i < c.rows.size(); ++i) {
+        const std::string name = "S" + std::to_string(i + 1);
+        sheets.push_back(FakeSheetSpec{name, c.rows[i] == 0 ? 1 : c.rows[i], 2, c.rows[i] == 0});
+    }
+    auto book = Book("b.xlsx", sheets);
+    for (const auto& s : sheets) {
+        list.push_back({s.name, book});
+    }
+    MergeReport r = MergeSheets(list, "/out/s.xlsx", false, factory, prompts);
+    EXPECT_TRUE(r.skipped.empty()) << c.name;
+    std::vector<std::string> expected;
+    for (const auto& at : c.pastedAt) {
+        expected.push_back(at.substr(0, at.find(':') + 1) + book + "!" + at.substr(at.find(':') + 1));
+    }
+    const auto& pastes = Output().pastes;
+    EXPECT_EQ(pastes.count("Sheet2") ? pastes.at("Sheet2") : std::vector<std::string>{}, expected) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Stacking, EmptyBlocks,
+                         testing::Values(EmptyBlockCase{"EmptyVisitedFirst", {3, 0}, {"A1:S1"}},
+                                         EmptyBlockCase{"TwoEmptyThenContent", {4, 0, 0}, {"A1:S1"}},
+                                         EmptyBlockCase{"EmptyBetweenBlocks", {2, 0, 3}, {"A1:S3", "A4:S1"}},
+                                         EmptyBlockCase{"AllEmpty", {0, 0}, {}}),
+                         [](const testing::TestParamInfo<EmptyBlockCase>& p) { return std::string(p.param.name); });
+
 struct GridCase {
     const char* name;
     const char* output;
