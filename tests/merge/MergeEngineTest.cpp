@@ -13,6 +13,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+
+#include <sys/stat.h>
 
 namespace gq::merge {
 namespace {
@@ -314,6 +317,76 @@ TEST_F(MergeFixture, RefusedRenameKeepsTheSheetAndSaysWhichNameItKept)
     EXPECT_EQ(r.skipped[0].reason,
               "the sheet was merged under the name \"Sheet2\" because the name \"Data\" was refused: That name is "
               "already taken");
+}
+
+// Each report line says what happened to its entry, in plain words: one entry per case, merged in
+// multi-sheet mode to an .xls file, with at most one server call refused once.
+struct ReportCase {
+    const char* name;
+    std::function<std::string(MergeFixture&)> firstEntryPath; // sets the scene
+    const char* failingCall;                                  // nullptr: nothing injected
+    const char* reason;
+};
+
+class ReportWording : public MergeFixture, public testing::WithParamInterface<ReportCase> {};
+
+TEST_P(ReportWording, EachLineSaysWhatHappenedToItsEntry)
+{
+    const ReportCase& c = GetParam();
+    const std::string first = c.firstEntryPath(*this);
+    if (c.failingCall != nullptr) {
+        world.FailOn(c.failingCall, "Refused.", 1);
+    }
+    MergeReport r = MergeSheets({{"First", first}}, "/o/m.xls", true, factory, prompts);
+    ASSERT_EQ(r.skipped.size(), 1u) << c.name;
+    EXPECT_EQ(r.skipped[0].reason, c.reason) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, ReportWording,
+    testing::Values(
+        ReportCase{"folder",
+                   [](MergeFixture& f) {
+                       std::filesystem::create_directory(f.dir.File("folder.xls"));
+                       return f.dir.File("folder.xls");
+                   },
+                   nullptr, "a folder now stands where the workbook file was"},
+        ReportCase{"fifo",
+                   [](MergeFixture& f) {
+                       EXPECT_EQ(::mkfifo(f.dir.File("pipe.xls").c_str(), 0600), 0);
+                       return f.dir.File("pipe.xls");
+                   },
+                   nullptr, "something other than a file (a pipe or a device) now stands where the workbook file was"},
+        ReportCase{"refused_paste",
+                   [](MergeFixture& f) {
+                       return f.Book("a.xlsx", {{"First", 2, 2}});
+                   },
+                   "R9.PasteSpecial()",
+                   "its content could not be copied into the output: Refused; the output keeps an empty sheet "
+                   "\"Sheet2\" in its place"},
+        ReportCase{"names_unreadable",
+                   [](MergeFixture& f) {
+                       return f.Book("a.xlsx", {{"First", 2, 2}});
+                   },
+                   "W2.SheetCount()",
+                   "the names of the output's sheets could not be read, so no sheet was added for it: Refused"},
+        ReportCase{"too_wide",
+                   [](MergeFixture& f) {
+                       return f.Book("a.xlsx", {{"First", 2, 300}});
+                   },
+                   nullptr,
+                   "its content (2 rows x 300 columns) does not fit an .xls sheet (65,536 rows x 256 columns)"}),
+    [](const testing::TestParamInfo<ReportCase>& p) { return std::string(p.param.name); });
+
+TEST_F(MergeFixture, EveryRefusedRenameIsReportedWithItsOwnName)
+{
+    auto a = Book("a.xlsx", {{"One"}, {"Two"}});
+    world.FailOn("H8.SetName(Two)", "Refused.");
+    world.FailOn("H14.SetName(One)", "Refused.");
+    MergeReport r = MergeSheets({{"One", a}, {"Two", a}}, "/o/m.xlsx", true, factory, prompts);
+    ASSERT_EQ(r.skipped.size(), 2u);
+    EXPECT_NE(r.skipped[0].reason.find("the name \"One\" was refused"), std::string::npos) << r.skipped[0].reason;
+    EXPECT_NE(r.skipped[1].reason.find("the name \"Two\" was refused"), std::string::npos) << r.skipped[1].reason;
 }
 
 TEST_F(MergeFixture, FailingCloseIsRetriedOnceAndTheMergeGoesOn)
