@@ -480,7 +480,7 @@ TEST_F(MergeFixture, CommandChecksTheListAsksForTheFileAndReports)
     prompts.messages.clear();
     auto a = Book("a.xlsx", {{"A"}});
     MergeCommand({{"A", a}}, true, factory, prompts);
-    EXPECT_EQ(prompts.dialogs, (std::vector<std::string>{".xls|EXCEL File|*.xls|"}));
+    EXPECT_EQ(prompts.dialogs, (std::vector<std::string>{".xls|EXCEL File|*.xls|Excel Workbook (*.xlsx)|*.xlsx|"}));
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_FALSE(Called("CreateServer()"));
 
