@@ -382,6 +382,10 @@ void MergeCommand(const std::vector<catalogue::SheetEntry>& mergeList, bool mult
     if (path.empty()) {
         return;
     }
+    if (std::optional<std::string> problem = WhyOutputCannotBeCreated(path)) {
+        prompts.ShowMessage(*problem);
+        return;
+    }
     auto merge = [&] { return MergeSheets(mergeList, path, multiSheet, servers, prompts); };
     const MergeReport report = runMerge ? runMerge(merge) : merge();
     if (!report.serverMissing) {

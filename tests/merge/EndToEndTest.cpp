@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <unistd.h>
+
 namespace gq::merge {
 namespace {
 
@@ -122,6 +124,37 @@ TEST_F(EndToEnd, FailedSaveLeavesTheEarlierFileIntact)
         ++files;
     }
     EXPECT_EQ(files, 3u) << "no temporary file may be left behind";
+}
+
+TEST_F(EndToEnd, AnOutputFolderThatIsMissingOrReadOnlyIsToldAtOnce)
+{
+    fs::create_directory(dir.File("locked"));
+    fs::permissions(dir.File("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+    std::vector<std::string> outputs{dir.File("missing") + "/out.xlsx"};
+    // Permissions do not hold back the superuser, so the read-only folder is only tried for others.
+    if (::geteuid() != 0) {
+        outputs.push_back(dir.File("locked") + "/out.xls");
+    }
+    for (const auto& output : outputs) {
+        prompts.messages.clear();
+        prompts.saveAs = output;
+        MergeCommand(entries, true, servers, prompts);
+        ASSERT_EQ(prompts.messages.size(), 1u) << output;
+        EXPECT_NE(prompts.messages[0].find("\"" + output + "\" cannot be created"), std::string::npos)
+            << prompts.messages[0];
+        EXPECT_FALSE(fs::exists(output));
+    }
+    fs::permissions(dir.File("locked"), fs::perms::owner_all);
+    EXPECT_TRUE(fs::is_empty(dir.File("locked"))) << "the check leaves nothing behind";
+
+    // A folder that takes files passes the check even where the save then fails: replacing a file
+    // of so long a name needs a temporary name beside it that is too long.
+    prompts.saveAs = dir.File(std::string(248, 'o') + ".xlsx");
+    {
+        std::ofstream(prompts.saveAs) << "earlier content";
+    }
+    EXPECT_ANY_THROW(MergeCommand(entries, true, servers, prompts));
+    EXPECT_EQ(test::ReadAll(prompts.saveAs), "earlier content");
 }
 
 TEST_F(EndToEnd, CorpusWorkbooksMergeCellByCell)

@@ -469,6 +469,32 @@ TEST_F(MergeFixture, MissingServerIsReportedAndEndsQuietly)
     EXPECT_TRUE(world.saved.empty());
 }
 
+TEST_F(MergeFixture, AnOutputThatCannotBeCreatedIsToldBeforeTheMergeStarts)
+{
+    auto a = Book("a.xlsx", {{"A"}});
+    std::filesystem::create_directory(dir.File("taken.xlsx"));
+    const struct {
+        std::string output;
+        const char* says;
+    } cases[] = {
+        {dir.File("missing") + "/out.xlsx", "does not exist"},
+        {a + "/out.xlsx", "is not a folder"},
+        {dir.File("taken.xlsx"), "a folder of that name is in the way"},
+    };
+    for (const auto& c : cases) {
+        world.transcript.clear();
+        prompts.messages.clear();
+        prompts.saveAs = c.output;
+        MergeCommand({{"A", a}}, true, factory, prompts);
+        ASSERT_EQ(prompts.messages.size(), 1u) << c.output;
+        EXPECT_NE(prompts.messages[0].find("\"" + c.output + "\" cannot be created"), std::string::npos)
+            << prompts.messages[0];
+        EXPECT_NE(prompts.messages[0].find(c.says), std::string::npos) << prompts.messages[0];
+        EXPECT_FALSE(Called("CreateServer()")) << c.output;
+    }
+    EXPECT_TRUE(world.saved.empty());
+}
+
 TEST_F(MergeFixture, CommandChecksTheListAsksForTheFileAndReports)
 {
     // Empty list: a message and no dialog.
