@@ -28,6 +28,24 @@ QStringList QtNameFilters(const std::string& filter)
     return out;
 }
 
+QString NameFilterSuffix(const QString& nameFilter)
+{
+    const qsizetype open = nameFilter.lastIndexOf('(');
+    const qsizetype close = nameFilter.lastIndexOf(')');
+    const QString patterns = open >= 0 && close > open ? nameFilter.mid(open + 1, close - open - 1) : nameFilter;
+    const QString first = patterns.split(' ', Qt::SkipEmptyParts).value(0);
+    if (!first.startsWith("*.")) {
+        return {};
+    }
+    const QString suffix = first.mid(2);
+    for (const QChar c : suffix) {
+        if (!c.isLetterOrNumber()) {
+            return {};
+        }
+    }
+    return suffix;
+}
+
 void QtUserPrompts::ShowMessage(const std::string& text, const std::string& details)
 {
     QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(ApplicationTitle()), QString::fromStdString(text),
@@ -62,6 +80,14 @@ bool QtUserPrompts::ChooseSaveFile(const std::string& defaultExtension, const st
     const QStringList filters = QtNameFilters(filter);
     if (!filters.isEmpty()) {
         dialog.setNameFilters(filters);
+        // The file type the user chooses gives the extension of a name typed without one, so that
+        // choosing the second type and typing "report" gives "report.xlsx", not "report.xls".
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& chosen) {
+            const QString chosenSuffix = NameFilterSuffix(chosen);
+            if (!chosenSuffix.isEmpty()) {
+                dialog.setDefaultSuffix(chosenSuffix);
+            }
+        });
     }
     if (!initialName.empty()) {
         dialog.selectFile(QString::fromStdString(initialName));

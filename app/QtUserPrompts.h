@@ -16,6 +16,10 @@ namespace gq::app {
 // ("Description (*.ext)"); a description that already ends with its patterns in brackets is kept.
 QStringList QtNameFilters(const std::string& filter);
 
+// The extension, without its dot, that a Qt name filter gives a file name typed without one: that
+// of its first pattern when it is a plain "*.ext", else empty ("All files (*)" gives none).
+QString NameFilterSuffix(const QString& nameFilter);
+
 class QtUserPrompts : public UserPrompts {
 public:
     // `owner` parents the dialogs (may be null).
@@ -23,8 +27,8 @@ public:
 
     void ShowMessage(const std::string& text, const std::string& details = {}) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
-    bool ChooseSaveFile(const std::string& defaultExtension, const std::string& filter,
-                        const std::string& initialName, std::string& chosenPath) override;
+    bool ChooseSaveFile(const std::string& defaultExtension, const std::string& filter, const std::string& initialName,
+                        std::string& chosenPath) override;
     void BeginHourglass() override;
     void EndHourglass() override;
     void ShowBusy(bool show, bool cancelVisible) override;

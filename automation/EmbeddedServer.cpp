@@ -221,6 +221,17 @@ public:
         });
     }
 
+    bool IsEmpty() override
+    {
+        return Guarded([&] {
+            ServerBook& book = m_state->BookOf(*m_entry);
+            const engine::Worksheet& sheet = LoadedSheet(book, SheetIndex(book, m_sheetId, m_hint));
+            const std::optional<engine::CellRange> used = sheet.UsedRange();
+            return !used || used->lastRow < m_range.firstRow || used->firstRow > m_range.lastRow ||
+                   used->lastCol < m_range.firstCol || used->firstCol > m_range.lastCol;
+        });
+    }
+
 private:
     StatePtr m_state;
     EntryPtr m_entry;

@@ -75,6 +75,9 @@ public:
     virtual int32_t ColumnCount() = 0;
     // First row and column (1-based) of the range, for reports.
     virtual int32_t FirstRow() = 0;
+    // True when nothing of the sheet's content falls within the range. An empty sheet's used range
+    // still answers as A1, one row; this is how a caller tells it apart from a sheet holding only A1.
+    virtual bool IsEmpty() = 0;
 };
 
 class Sheet : public AutomationObject {

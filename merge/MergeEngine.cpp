@@ -53,7 +53,7 @@ std::string GridText(const engine::OutputFormat& output)
 }
 
 // What one entry was doing when it failed, so the report can say why in plain words.
-enum class Stage { Opening, FindingSheet, Copying, Adding, Pasting, Renaming, Closing };
+enum class Stage { Opening, FindingSheet, Copying, ReadingNames, Adding, Pasting, Renaming, Closing };
 
 std::string ReasonFor(Stage stage, const std::string& message)
 {
@@ -64,10 +64,12 @@ std::string ReasonFor(Stage stage, const std::string& message)
         return "the workbook has no sheet of that name (" + message + ")";
     case Stage::Copying:
         return "the sheet could not be copied: " + message;
+    case Stage::ReadingNames:
+        return "the names of the output's sheets could not be read, so no sheet was added for it: " + message;
     case Stage::Adding:
         return "no sheet could be added to the output: " + message;
     case Stage::Pasting:
-        return "the paste was refused: " + message;
+        return "its content could not be copied into the output: " + message;
     case Stage::Renaming:
     case Stage::Closing:
         break;
@@ -87,16 +89,16 @@ public:
     // failure is handled leaves this function.
     void MergeEntry(size_t index, const catalogue::SheetEntry& entry)
     {
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(entry.FileName, ec)) {
-            Skip(index, entry,
-                 ec && ec != std::errc::no_such_file_or_directory
-                     ? "the workbook file cannot be reached: " + ec.message()
-                     : std::string("the workbook file no longer exists"));
+        if (std::optional<std::string> missing = WhyNotAFile(entry.FileName)) {
+            Skip(index, entry, *missing);
             return;
         }
         Ref<automation::Workbook> source;
         Stage stage = Stage::Opening;
+        // What a failure of this entry's paste or rename means; set by the paste, so that no
+        // entry is ever reported with what happened to an earlier one.
+        m_pasteReason.clear();
+        m_renameReason.clear();
         try {
             source = m_server.OpenWorkbook(entry.FileName);
             stage = Stage::FindingSheet;
@@ -107,16 +109,19 @@ public:
             }
             int32_t rows = 0;
             int32_t cols = 0;
+            bool empty = false;
             {
                 Ref<automation::Sheet> sheet = source->SheetByName(entry.SheetName);
                 Ref<automation::Range> used = sheet->UsedRange();
                 used->Copy();
                 rows = used->RowCount();
                 cols = used->ColumnCount();
+                // Only stacking cares: an empty sheet still gets its own sheet in multi-sheet mode.
+                empty = m_target != nullptr && used->IsEmpty();
             }
             if (m_target == nullptr) {
                 PasteAsNewSheet(index, entry, rows, cols, stage);
-            } else {
+            } else if (!empty) {
                 PasteBelow(index, entry, rows, cols, stage);
             }
             stage = Stage::Closing;
@@ -124,10 +129,15 @@ public:
             source.Release();
         } catch (...) {
             std::exception_ptr failure = std::current_exception();
-            if (stage != Stage::Closing && stage != Stage::Renaming) {
-                Skip(index, entry, ReasonFor(stage, MessageOf(failure)));
+            if (stage == Stage::Pasting && !m_pasteReason.empty()) {
+                Skip(index, entry, ReasonFor(stage, MessageOf(failure)) + m_pasteReason);
             } else if (stage == Stage::Renaming) {
-                Skip(index, entry, m_renameReason + MessageOf(failure));
+                Skip(index, entry,
+                     (m_renameReason.empty() ? std::string("the sheet was merged, but it could not be renamed: ")
+                                             : m_renameReason) +
+                         MessageOf(failure));
+            } else if (stage != Stage::Closing) {
+                Skip(index, entry, ReasonFor(stage, MessageOf(failure)));
             }
             // Closed once more when the close itself failed; a failure now is not absorbed.
             if (source) {
@@ -137,20 +147,43 @@ public:
     }
 
 private:
+    // Why a path in the merge list no longer leads to a workbook file, or nothing when it does.
+    static std::optional<std::string> WhyNotAFile(const std::string& path)
+    {
+        std::error_code ec;
+        const std::filesystem::file_status status = std::filesystem::status(path, ec);
+        if (ec && ec != std::errc::no_such_file_or_directory) {
+            return "the workbook file cannot be reached: " + ec.message();
+        }
+        switch (status.type()) {
+        case std::filesystem::file_type::regular:
+            return std::nullopt;
+        case std::filesystem::file_type::not_found:
+            return "the workbook file no longer exists";
+        case std::filesystem::file_type::directory:
+            return "a folder now stands where the workbook file was";
+        default:
+            return "something other than a file (a pipe or a device) now stands where the workbook file was";
+        }
+    }
+
     void PasteAsNewSheet(size_t index, const catalogue::SheetEntry& entry, int32_t rows, int32_t cols, Stage& stage)
     {
         if (rows > MaxRows() || cols > MaxColumns()) {
             Skip(index, entry,
-                 "its used range (" + WithNumber(rows) + " rows x " + WithNumber(cols) + " columns) does not fit " +
+                 "its content (" + WithNumber(rows) + " rows x " + WithNumber(cols) + " columns) does not fit " +
                      GridText(m_output));
             return;
         }
-        stage = Stage::Adding;
+        stage = Stage::ReadingNames;
         OutputSheetNames& names = Names();
+        stage = Stage::Adding;
         Ref<automation::Sheet> sheet = m_book.AddSheet();
         const std::string addedName = sheet->Name();
         names.Add(addedName);
         stage = Stage::Pasting;
+        // The added sheet stays in the output when the paste fails, and the report says so.
+        m_pasteReason = "; the output keeps an empty sheet \"" + addedName + "\" in its place";
         {
             Ref<automation::Range> cell = sheet->RangeAt("A1");
             cell->PasteSpecial();
@@ -182,25 +215,27 @@ private:
         stage = Stage::Pasting;
         int32_t usedRows = 0;
         int32_t usedFirst = 1;
+        bool targetEmpty = true;
         {
             Ref<automation::Range> used = m_target->UsedRange();
             usedRows = used->RowCount();
             usedFirst = used->FirstRow();
+            targetEmpty = used->IsEmpty();
         }
-        // The first block goes to A1, every later one to the row after the last used row, so a
-        // block never covers an earlier one.
-        const int64_t start = m_pastedAny ? static_cast<int64_t>(usedFirst) + usedRows : 1;
+        // The first block with content goes to A1, every later one to the row after the last used
+        // row, so a block never covers an earlier one. The target's own answer decides, because an
+        // empty target still reports A1 as its used range.
+        const int64_t start = targetEmpty ? 1 : static_cast<int64_t>(usedFirst) + usedRows;
         const int64_t last = start + rows - 1;
         const bool xls = m_output.format == engine::FileFormat::Xls;
         if ((xls && start > kXlsLastStartRow) || last > MaxRows() || cols > MaxColumns()) {
             Skip(index, entry,
-                 "its used range (" + WithNumber(rows) + " rows x " + WithNumber(cols) +
+                 "its content (" + WithNumber(rows) + " rows x " + WithNumber(cols) +
                      " columns) does not fit below row " + WithNumber(start - 1) + " of " + GridText(m_output));
             return;
         }
         Ref<automation::Range> cell = m_target->RangeAt("A" + std::to_string(start));
         cell->PasteSpecial();
-        m_pastedAny = true;
     }
 
     int64_t MaxRows() const { return m_output.grid.rows; }
@@ -227,7 +262,7 @@ private:
     automation::Sheet* m_target;
     engine::OutputFormat m_output;
     MergeReport& m_report;
-    bool m_pastedAny = false;
+    std::string m_pasteReason;
     std::string m_renameReason;
 
 public:
@@ -345,6 +380,10 @@ void MergeCommand(const std::vector<catalogue::SheetEntry>& mergeList, bool mult
     }
     const std::string path = ChooseOutputFile(prompts, kOutputExtension, kOutputFilter, "");
     if (path.empty()) {
+        return;
+    }
+    if (std::optional<std::string> problem = WhyOutputCannotBeCreated(path)) {
+        prompts.ShowMessage(*problem);
         return;
     }
     auto merge = [&] { return MergeSheets(mergeList, path, multiSheet, servers, prompts); };

@@ -16,7 +16,9 @@ namespace gq::merge {
 inline constexpr const char* kNothingToMerge = "No File need to merge!";
 inline constexpr const char* kMergeCompleted = "Merge Completed!";
 inline constexpr const char* kOutputExtension = ".xls";
-inline constexpr const char* kOutputFilter = "EXCEL File|*.xls";
+// The .xls type comes first and is the default; the .xlsx type lets the folder's existing .xlsx
+// files be seen and chosen too.
+inline constexpr const char* kOutputFilter = "EXCEL File|*.xls|Excel Workbook (*.xlsx)|*.xlsx";
 
 // An entry that was skipped or only partly merged, and why, in words a user understands.
 struct SkippedEntry {

@@ -3,6 +3,7 @@
 
 #include "common/UserPrompts.h"
 
+#include <optional>
 #include <string>
 
 namespace gq::merge {
@@ -16,5 +17,11 @@ inline constexpr const char* kDeleteCaption = "Warning";
 // merge that fails or ends early leaves it as it was.
 std::string ChooseOutputFile(UserPrompts& prompts, const std::string& defaultExtension, const std::string& filter,
                              const std::string& initialName);
+
+// Why the merged workbook cannot be created at `path`, in words that name the output, or nothing
+// when a file can be created in its folder. Checked before a merge starts, so that a missing or
+// read-only folder is told at once and not after the whole merge has run; the save at the end can
+// still fail (a full disk, say) and is handled where it happens.
+std::optional<std::string> WhyOutputCannotBeCreated(const std::string& path);
 
 } // namespace gq::merge

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTimer>
@@ -36,6 +38,19 @@ void WhenModal(std::function<void(W*)> act, int attemptsLeft = 200)
             QApplication::processEvents();
         }
     });
+}
+
+// Picks a file type in a file dialog's type box as the user does: the box is set and then sends
+// what it sends for a pick by mouse or keyboard.
+inline void ChooseFileType(QFileDialog* dialog, const QString& nameFilter)
+{
+    auto* box = dialog->findChild<QComboBox*>("fileTypeCombo");
+    ASSERT_NE(box, nullptr) << "the dialog has no file type box";
+    const int index = box->findText(nameFilter);
+    ASSERT_GE(index, 0) << nameFilter.toStdString();
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+    emit box->textActivated(nameFilter);
 }
 
 struct DropOutcome {

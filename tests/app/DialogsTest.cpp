@@ -5,6 +5,7 @@
 #include "app/TWaitForm.h"
 #include "app/TfmMain.h"
 #include "app/uFunction.h"
+#include "merge/MergeEngine.h"
 #include "tests/app/AppTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -109,13 +110,12 @@ TEST(QtPrompts, SaveFileDialogIsFreshAndLeavesOverwriteToUs)
         EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
         EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
         EXPECT_EQ(dialog->defaultSuffix(), "xlsx");
-        EXPECT_EQ(dialog->nameFilters(),
-                  (QStringList{"Excel Workbook (*.xlsx)", "Excel 97-2003 Workbook (*.xls)"}));
+        EXPECT_EQ(dialog->nameFilters(), (QStringList{"Excel Workbook (*.xlsx)", "Excel 97-2003 Workbook (*.xls)"}));
         dialog->selectFile("/tmp/merged-output");
         static_cast<QDialog*>(dialog)->accept();
     });
-    ASSERT_TRUE(prompts.ChooseSaveFile(".xlsx", "Excel Workbook|*.xlsx|Excel 97-2003 Workbook (*.xls)|*.xls",
-                                       "Merged", chosen));
+    ASSERT_TRUE(prompts.ChooseSaveFile(".xlsx", "Excel Workbook|*.xlsx|Excel 97-2003 Workbook (*.xls)|*.xls", "Merged",
+                                       chosen));
     EXPECT_EQ(chosen, "/tmp/merged-output.xlsx");
 
     test::WhenModal<QFileDialog>([](QFileDialog* dialog) {
@@ -125,6 +125,37 @@ TEST(QtPrompts, SaveFileDialogIsFreshAndLeavesOverwriteToUs)
     std::string untouched = "unchanged";
     EXPECT_FALSE(prompts.ChooseSaveFile(".xls", "Excel|*.xls", "", untouched));
     EXPECT_EQ(untouched, "unchanged");
+}
+
+// The merge's own filter: the file type the user picks gives a name typed without an extension
+// its extension.
+TEST(QtPrompts, TheChosenFileTypeGivesTheExtension)
+{
+    // The type picked last decides the extension the dialog adds to a name typed without one.
+    const struct {
+        std::vector<const char*> picked;
+        const char* suffix;
+    } cases[] = {
+        {{}, "xls"},
+        {{"Excel Workbook (*.xlsx)"}, "xlsx"},
+        {{"Excel Workbook (*.xlsx)", "EXCEL File (*.xls)"}, "xls"},
+    };
+    for (const auto& c : cases) {
+        QtUserPrompts prompts;
+        std::string chosen;
+        test::WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+            EXPECT_EQ(dialog->nameFilters(), (QStringList{"EXCEL File (*.xls)", "Excel Workbook (*.xlsx)"}));
+            EXPECT_EQ(dialog->selectedNameFilter(), "EXCEL File (*.xls)") << "the .xls type is the default";
+            for (const char* type : c.picked) {
+                test::ChooseFileType(dialog, type);
+            }
+            EXPECT_EQ(dialog->defaultSuffix(), c.suffix) << c.picked.size() << " types picked";
+            dialog->reject();
+        });
+        EXPECT_FALSE(prompts.ChooseSaveFile(merge::kOutputExtension, merge::kOutputFilter, "", chosen));
+    }
+    EXPECT_EQ(NameFilterSuffix("All files (*)"), "");
+    EXPECT_EQ(NameFilterSuffix("Workbooks (*.xlsx *.xls)"), "xlsx");
 }
 
 TEST(QtPrompts, NameFiltersConvert)

@@ -230,16 +230,19 @@ TEST_F(EmbeddedServerTest, UsedRangeIsTheBoundingBoxOfWhatIsUsed)
         std::vector<const char*> plainBlanks;
         std::vector<const char*> merges;
         int32_t firstRow, rows, cols;
+        bool empty; // an empty sheet answers A1 too, and only IsEmpty tells it from a sheet holding A1
     } cases[] = {
-        {"empty", {}, {}, {}, {}, 1, 1, 1},
-        {"one cell", {"C3"}, {}, {}, {}, 3, 1, 1},
-        {"not anchored", {"C3", "E7"}, {}, {}, {}, 3, 5, 3},
-        {"formats count", {"C3"}, {"H20"}, {}, {}, 3, 18, 6},
-        {"plain blanks do not", {"C3"}, {}, {"H20"}, {}, 3, 1, 1},
-        {"plain blanks around a value", {"C3"}, {}, {"A3", "H3"}, {}, 3, 1, 1},
-        {"formats at a row's ends", {"C3"}, {"A4", "H4"}, {"Z4"}, {}, 3, 2, 8},
-        {"merges extend", {"C3"}, {}, {}, {"B2:D9"}, 2, 8, 3},
-        {"formats alone", {}, {"B5"}, {}, {}, 5, 1, 1},
+        {"empty", {}, {}, {}, {}, 1, 1, 1, true},
+        {"one cell", {"C3"}, {}, {}, {}, 3, 1, 1, false},
+        {"not anchored", {"C3", "E7"}, {}, {}, {}, 3, 5, 3, false},
+        {"formats count", {"C3"}, {"H20"}, {}, {}, 3, 18, 6, false},
+        {"plain blanks do not", {"C3"}, {}, {"H20"}, {}, 3, 1, 1, false},
+        {"plain blanks around a value", {"C3"}, {}, {"A3", "H3"}, {}, 3, 1, 1, false},
+        {"formats at a row's ends", {"C3"}, {"A4", "H4"}, {"Z4"}, {}, 3, 2, 8, false},
+        {"merges extend", {"C3"}, {}, {}, {"B2:D9"}, 2, 8, 3, false},
+        {"formats alone", {}, {"B5"}, {}, {}, 5, 1, 1, false},
+        {"only plain blanks", {}, {}, {"B2"}, {}, 1, 1, 1, true},
+        {"only A1", {"A1"}, {}, {}, {}, 1, 1, 1, false},
     };
     for (const auto& c : cases) {
         auto model = std::make_unique<engine::Workbook>();
@@ -273,6 +276,7 @@ TEST_F(EmbeddedServerTest, UsedRangeIsTheBoundingBoxOfWhatIsUsed)
         EXPECT_EQ(used->FirstRow(), c.firstRow) << c.name;
         EXPECT_EQ(used->RowCount(), c.rows) << c.name;
         EXPECT_EQ(used->ColumnCount(), c.cols) << c.name;
+        EXPECT_EQ(used->IsEmpty(), c.empty) << c.name;
         book->Close();
     }
 }

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <unistd.h>
+
 namespace gq::merge {
 namespace {
 
@@ -80,6 +82,21 @@ TEST_F(EndToEnd, SingleSheetToXlsxAndXls)
     }
 }
 
+TEST_F(EndToEnd, EmptySheetsTakeNoRowsWhenStacked)
+{
+    // Visited last to first: the empty sheet comes first, and again between two blocks.
+    const std::string west = dir.File("west.xlsx");
+    std::vector<SheetEntry> list = entries;
+    list.insert(list.begin() + 2, {"Empty", west});
+    list.push_back({"Empty", west});
+    for (const std::string name : {"empty.xlsx", "empty.xls"}) {
+        const std::string output = dir.File(name);
+        MergeReport report = MergeSheets(list, output, false, servers, prompts);
+        EXPECT_TRUE(report.skipped.empty()) << name;
+        EXPECT_EQ(Check("single", output, R"(["Sheet2", "Sheet1"])", list), "") << name;
+    }
+}
+
 TEST_F(EndToEnd, ASourceWorkbookChosenAsOutputIsMergedAsItWasThenReplaced)
 {
     const std::string east = dir.File("east.xlsx");
@@ -111,6 +128,37 @@ TEST_F(EndToEnd, FailedSaveLeavesTheEarlierFileIntact)
         ++files;
     }
     EXPECT_EQ(files, 1u) << "no temporary file may be left behind";
+}
+
+TEST_F(EndToEnd, AnOutputFolderThatIsMissingOrReadOnlyIsToldAtOnce)
+{
+    fs::create_directory(dir.File("locked"));
+    fs::permissions(dir.File("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+    std::vector<std::string> outputs{dir.File("missing") + "/out.xlsx"};
+    // Permissions do not hold back the superuser, so the read-only folder is only tried for others.
+    if (::geteuid() != 0) {
+        outputs.push_back(dir.File("locked") + "/out.xls");
+    }
+    for (const auto& output : outputs) {
+        prompts.messages.clear();
+        prompts.saveAs = output;
+        MergeCommand(entries, true, servers, prompts);
+        ASSERT_EQ(prompts.messages.size(), 1u) << output;
+        EXPECT_NE(prompts.messages[0].find("\"" + output + "\" cannot be created"), std::string::npos)
+            << prompts.messages[0];
+        EXPECT_FALSE(fs::exists(output));
+    }
+    fs::permissions(dir.File("locked"), fs::perms::owner_all);
+    EXPECT_TRUE(fs::is_empty(dir.File("locked"))) << "the check leaves nothing behind";
+
+    // A folder that takes files passes the check even where the save then fails: replacing a file
+    // of so long a name needs a temporary name beside it that is too long.
+    prompts.saveAs = dir.File(std::string(248, 'o') + ".xlsx");
+    {
+        std::ofstream(prompts.saveAs) << "earlier content";
+    }
+    EXPECT_ANY_THROW(MergeCommand(entries, true, servers, prompts));
+    EXPECT_EQ(test::ReadAll(prompts.saveAs), "earlier content");
 }
 
 TEST_F(EndToEnd, CorpusWorkbooksMergeCellByCell)

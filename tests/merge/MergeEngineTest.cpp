@@ -13,6 +13,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+
+#include <sys/stat.h>
 
 namespace gq::merge {
 namespace {
@@ -178,6 +181,46 @@ TEST_F(MergeFixture, OneRowBlockIsNotPastedOver)
     EXPECT_EQ(Output().pastes.at("Sheet2"), (std::vector<std::string>{"A1:" + a + "!One", "A2:" + a + "!Two"}));
 }
 
+// One workbook's sheets in merge-list order, given by the rows of each block (0 for an empty
+// sheet), and the pastes the single target receives as the merge visits them last to first.
+struct EmptyBlockCase {
+    const char* name;
+    std::vector<int32_t> rows; // 0: an empty sheet
+    std::vector<std::string> pastedAt;
+};
+
+class EmptyBlocks : public MergeFixture, public testing::WithParamInterface<EmptyBlockCase> {};
+
+TEST_P(EmptyBlocks, AnEmptySheetMovesNothingInSingleSheetMode)
+{
+    const EmptyBlockCase& c = GetParam();
+    std::vector<FakeSheetSpec> sheets;
+    std::vector<SheetEntry> list;
+    for (size_t i = 0; i < c.rows.size(); ++i) {
+        const std::string name = "S" + std::to_string(i + 1);
+        sheets.push_back(FakeSheetSpec{name, c.rows[i] == 0 ? 1 : c.rows[i], 2, c.rows[i] == 0});
+    }
+    auto book = Book("b.xlsx", sheets);
+    for (const auto& s : sheets) {
+        list.push_back({s.name, book});
+    }
+    MergeReport r = MergeSheets(list, "/out/s.xlsx", false, factory, prompts);
+    EXPECT_TRUE(r.skipped.empty()) << c.name;
+    std::vector<std::string> expected;
+    for (const auto& at : c.pastedAt) {
+        expected.push_back(at.substr(0, at.find(':') + 1) + book + "!" + at.substr(at.find(':') + 1));
+    }
+    const auto& pastes = Output().pastes;
+    EXPECT_EQ(pastes.count("Sheet2") ? pastes.at("Sheet2") : std::vector<std::string>{}, expected) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Stacking, EmptyBlocks,
+                         testing::Values(EmptyBlockCase{"EmptyVisitedFirst", {3, 0}, {"A1:S1"}},
+                                         EmptyBlockCase{"TwoEmptyThenContent", {4, 0, 0}, {"A1:S1"}},
+                                         EmptyBlockCase{"EmptyBetweenBlocks", {2, 0, 3}, {"A1:S3", "A4:S1"}},
+                                         EmptyBlockCase{"AllEmpty", {0, 0}, {}}),
+                         [](const testing::TestParamInfo<EmptyBlockCase>& p) { return std::string(p.param.name); });
+
 struct GridCase {
     const char* name;
     const char* output;
@@ -276,6 +319,76 @@ TEST_F(MergeFixture, RefusedRenameKeepsTheSheetAndSaysWhichNameItKept)
               "already taken");
 }
 
+// Each report line says what happened to its entry, in plain words: one entry per case, merged in
+// multi-sheet mode to an .xls file, with at most one server call refused once.
+struct ReportCase {
+    const char* name;
+    std::function<std::string(MergeFixture&)> firstEntryPath; // sets the scene
+    const char* failingCall;                                  // nullptr: nothing injected
+    const char* reason;
+};
+
+class ReportWording : public MergeFixture, public testing::WithParamInterface<ReportCase> {};
+
+TEST_P(ReportWording, EachLineSaysWhatHappenedToItsEntry)
+{
+    const ReportCase& c = GetParam();
+    const std::string first = c.firstEntryPath(*this);
+    if (c.failingCall != nullptr) {
+        world.FailOn(c.failingCall, "Refused.", 1);
+    }
+    MergeReport r = MergeSheets({{"First", first}}, "/o/m.xls", true, factory, prompts);
+    ASSERT_EQ(r.skipped.size(), 1u) << c.name;
+    EXPECT_EQ(r.skipped[0].reason, c.reason) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, ReportWording,
+    testing::Values(
+        ReportCase{"folder",
+                   [](MergeFixture& f) {
+                       std::filesystem::create_directory(f.dir.File("folder.xls"));
+                       return f.dir.File("folder.xls");
+                   },
+                   nullptr, "a folder now stands where the workbook file was"},
+        ReportCase{"fifo",
+                   [](MergeFixture& f) {
+                       EXPECT_EQ(::mkfifo(f.dir.File("pipe.xls").c_str(), 0600), 0);
+                       return f.dir.File("pipe.xls");
+                   },
+                   nullptr, "something other than a file (a pipe or a device) now stands where the workbook file was"},
+        ReportCase{"refused_paste",
+                   [](MergeFixture& f) {
+                       return f.Book("a.xlsx", {{"First", 2, 2}});
+                   },
+                   "R9.PasteSpecial()",
+                   "its content could not be copied into the output: Refused; the output keeps an empty sheet "
+                   "\"Sheet2\" in its place"},
+        ReportCase{"names_unreadable",
+                   [](MergeFixture& f) {
+                       return f.Book("a.xlsx", {{"First", 2, 2}});
+                   },
+                   "W2.SheetCount()",
+                   "the names of the output's sheets could not be read, so no sheet was added for it: Refused"},
+        ReportCase{"too_wide",
+                   [](MergeFixture& f) {
+                       return f.Book("a.xlsx", {{"First", 2, 300}});
+                   },
+                   nullptr,
+                   "its content (2 rows x 300 columns) does not fit an .xls sheet (65,536 rows x 256 columns)"}),
+    [](const testing::TestParamInfo<ReportCase>& p) { return std::string(p.param.name); });
+
+TEST_F(MergeFixture, EveryRefusedRenameIsReportedWithItsOwnName)
+{
+    auto a = Book("a.xlsx", {{"One"}, {"Two"}});
+    world.FailOn("H8.SetName(Two)", "Refused.");
+    world.FailOn("H14.SetName(One)", "Refused.");
+    MergeReport r = MergeSheets({{"One", a}, {"Two", a}}, "/o/m.xlsx", true, factory, prompts);
+    ASSERT_EQ(r.skipped.size(), 2u);
+    EXPECT_NE(r.skipped[0].reason.find("the name \"One\" was refused"), std::string::npos) << r.skipped[0].reason;
+    EXPECT_NE(r.skipped[1].reason.find("the name \"Two\" was refused"), std::string::npos) << r.skipped[1].reason;
+}
+
 TEST_F(MergeFixture, FailingCloseIsRetriedOnceAndTheMergeGoesOn)
 {
     auto a = Book("a.xlsx", {{"A"}});
@@ -356,6 +469,32 @@ TEST_F(MergeFixture, MissingServerIsReportedAndEndsQuietly)
     EXPECT_TRUE(world.saved.empty());
 }
 
+TEST_F(MergeFixture, AnOutputThatCannotBeCreatedIsToldBeforeTheMergeStarts)
+{
+    auto a = Book("a.xlsx", {{"A"}});
+    std::filesystem::create_directory(dir.File("taken.xlsx"));
+    const struct {
+        std::string output;
+        const char* says;
+    } cases[] = {
+        {dir.File("missing") + "/out.xlsx", "does not exist"},
+        {a + "/out.xlsx", "is not a folder"},
+        {dir.File("taken.xlsx"), "a folder of that name is in the way"},
+    };
+    for (const auto& c : cases) {
+        world.transcript.clear();
+        prompts.messages.clear();
+        prompts.saveAs = c.output;
+        MergeCommand({{"A", a}}, true, factory, prompts);
+        ASSERT_EQ(prompts.messages.size(), 1u) << c.output;
+        EXPECT_NE(prompts.messages[0].find("\"" + c.output + "\" cannot be created"), std::string::npos)
+            << prompts.messages[0];
+        EXPECT_NE(prompts.messages[0].find(c.says), std::string::npos) << prompts.messages[0];
+        EXPECT_FALSE(Called("CreateServer()")) << c.output;
+    }
+    EXPECT_TRUE(world.saved.empty());
+}
+
 TEST_F(MergeFixture, CommandChecksTheListAsksForTheFileAndReports)
 {
     // Empty list: a message and no dialog.
@@ -367,7 +506,7 @@ TEST_F(MergeFixture, CommandChecksTheListAsksForTheFileAndReports)
     prompts.messages.clear();
     auto a = Book("a.xlsx", {{"A"}});
     MergeCommand({{"A", a}}, true, factory, prompts);
-    EXPECT_EQ(prompts.dialogs, (std::vector<std::string>{".xls|EXCEL File|*.xls|"}));
+    EXPECT_EQ(prompts.dialogs, (std::vector<std::string>{".xls|EXCEL File|*.xls|Excel Workbook (*.xlsx)|*.xlsx|"}));
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_FALSE(Called("CreateServer()"));
 

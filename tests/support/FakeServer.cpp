@@ -72,6 +72,7 @@ struct Clipboard {
     int32_t rows = 0;
     int32_t cols = 0;
     bool held = false;
+    bool empty = false; // copied from an empty sheet: a paste adds nothing
 };
 
 struct ServerState {
@@ -103,8 +104,8 @@ class FakeRange : public automation::Range, FakeObject {
 public:
     FakeRange(FakeWorld& world, std::shared_ptr<ServerState> server, std::shared_ptr<FakeSheetState> sheet,
               int32_t firstRow, int32_t rows, int32_t cols)
-        : FakeObject(world, "R" + std::to_string(world.NextId())), m_server(std::move(server)), m_sheet(std::move(sheet)),
-          m_firstRow(firstRow), m_rows(rows), m_cols(cols)
+        : FakeObject(world, "R" + std::to_string(world.NextId())), m_server(std::move(server)),
+          m_sheet(std::move(sheet)), m_firstRow(firstRow), m_rows(rows), m_cols(cols)
     {
     }
     void Release() noexcept override
@@ -115,7 +116,8 @@ public:
     void Copy() override
     {
         Call("Copy()");
-        m_server->clipboard = Clipboard{m_sheet->workbook->path + "!" + m_sheet->name, m_rows, m_cols, true};
+        m_server->clipboard =
+            Clipboard{m_sheet->workbook->path + "!" + m_sheet->name, m_rows, m_cols, true, m_sheet->empty};
     }
     void PasteSpecial() override
     {
@@ -125,6 +127,9 @@ public:
         }
         const Clipboard& c = m_server->clipboard;
         m_sheet->pastes.push_back("A" + std::to_string(m_firstRow) + ":" + c.source);
+        if (c.empty) {
+            return;
+        }
         int32_t last = m_firstRow + c.rows - 1;
         m_sheet->rows = m_sheet->empty ? last : std::max(m_sheet->rows, last);
         m_sheet->cols = m_sheet->empty ? c.cols : std::max(m_sheet->cols, c.cols);
@@ -141,6 +146,11 @@ public:
         return m_cols;
     }
     int32_t FirstRow() override { return m_firstRow; }
+    bool IsEmpty() override
+    {
+        Call("IsEmpty()");
+        return m_sheet->empty || m_firstRow > m_sheet->rows;
+    }
 
 private:
     std::shared_ptr<ServerState> m_server;
@@ -153,7 +163,8 @@ private:
 class FakeSheet : public automation::Sheet, FakeObject {
 public:
     FakeSheet(FakeWorld& world, std::shared_ptr<ServerState> server, std::shared_ptr<FakeSheetState> sheet)
-        : FakeObject(world, "H" + std::to_string(world.NextId())), m_server(std::move(server)), m_sheet(std::move(sheet))
+        : FakeObject(world, "H" + std::to_string(world.NextId())), m_server(std::move(server)),
+          m_sheet(std::move(sheet))
     {
         World().transcript.push_back(Id() + " is " + m_sheet->name);
     }
@@ -177,7 +188,8 @@ public:
     {
         Call("UsedRange()");
         int32_t rows = m_sheet->empty ? 1 : m_sheet->rows;
-        return Ref<automation::Range>(new FakeRange(World(), m_server, m_sheet, 1, rows, m_sheet->empty ? 1 : m_sheet->cols));
+        return Ref<automation::Range>(
+            new FakeRange(World(), m_server, m_sheet, 1, rows, m_sheet->empty ? 1 : m_sheet->cols));
     }
     Ref<automation::Range> RangeAt(const std::string& address) override
     {
@@ -287,7 +299,10 @@ public:
         delete this;
     }
     void SetDisplayAlerts(bool on) override { Call(std::string("SetDisplayAlerts(") + (on ? "true" : "false") + ")"); }
-    void SetScreenUpdating(bool on) override { Call(std::string("SetScreenUpdating(") + (on ? "true" : "false") + ")"); }
+    void SetScreenUpdating(bool on) override
+    {
+        Call(std::string("SetScreenUpdating(") + (on ? "true" : "false") + ")");
+    }
     void SetVisible(bool on) override { Call(std::string("SetVisible(") + (on ? "true" : "false") + ")"); }
     Ref<automation::Workbook> AddWorkbook() override
     {
@@ -317,9 +332,9 @@ public:
         for (const auto& spec : *sheets) {
             auto s = std::make_shared<FakeSheetState>();
             s->name = spec.name;
-            s->rows = spec.rows;
-            s->cols = spec.cols;
-            s->empty = false;
+            s->cols = spec.empty ? 1 : spec.cols;
+            s->rows = spec.empty ? 1 : spec.rows;
+            s->empty = spec.empty;
             s->workbook = book.get();
             book->sheets.push_back(s);
         }
@@ -348,7 +363,8 @@ public:
         if (!m_state->active || index < 1 || index > static_cast<int32_t>(m_state->active->sheets.size())) {
             throw ServerError("index out of range");
         }
-        return Ref<automation::Sheet>(new FakeSheet(World(), m_state, m_state->active->sheets[static_cast<size_t>(index - 1)]));
+        return Ref<automation::Sheet>(
+            new FakeSheet(World(), m_state, m_state->active->sheets[static_cast<size_t>(index - 1)]));
     }
 
 private:

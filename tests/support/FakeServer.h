@@ -17,6 +17,7 @@ struct FakeSheetSpec {
     std::string name;
     int32_t rows = 1;
     int32_t cols = 1;
+    bool empty = false; // answers its used range as A1, one row, and says it is empty
 };
 
 class FakeWorld;

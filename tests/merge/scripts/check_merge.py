@@ -157,6 +157,8 @@ def main():
         target = out_sheets[0]
         row = 1
         for src in reversed(sources):
+            if not src.cells and not src.merges:
+                continue  # an empty block moves nothing and takes no rows
             height = max([r for r, _ in src.cells] + [m[2] for m in src.merges] + [1])
             compare(src, target, row - 1, f"block {src.name}")
             # Widths are taken only where the target column is still default: check the first block only.

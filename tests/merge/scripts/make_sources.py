@@ -55,4 +55,5 @@ ws.title = "data"  # clashes with "Data" once upper-cased
 sales(ws, 3, 5)
 ws2 = wb.create_sheet("One row")
 ws2.append(["only", 1, 2, 3])
+wb.create_sheet("Empty")  # nothing at all, as workbooks often carry a spare Sheet2 or Sheet3
 wb.save(f"{folder}/west.xlsx")
