@@ -71,6 +71,14 @@ struct CellHeader {
     uint16_t ixfe = 0;
 };
 
+// The start of a record of several cells in one row (MULRK, MULBLANK): its row, first column and
+// the number of cells that follow.
+struct MultiCellHeader {
+    uint32_t row = 0;
+    uint32_t col = 0;
+    size_t count = 0;
+};
+
 // A formula whose result is text is followed by a STRING record with that text.
 struct PendingString {
     bool active = false;
@@ -181,6 +189,22 @@ private:
     // The worksheet substream.
     void ReadHLink(std::span<const uint8_t> body, size_t offset, Worksheet& out);
 
+    // The header of a MULRK or MULBLANK record of `entrySize`-byte cells ([MS-XLS] 2.4.175, 2.4.174:
+    // row, first column, the cells, last column), with its length, its cell count and its last
+    // column checked.
+    MultiCellHeader ReadMultiCellHeader(const Record& rec, size_t entrySize, const char* name) const
+    {
+        const size_t n = rec.body.size();
+        if (n < 6 || (n - 6) % entrySize != 0) {
+            Fail(std::string("a ") + name + " record has a wrong length", rec.offset);
+        }
+        if (n == 6) {
+            Fail(std::string("a ") + name + " record holds no cells", rec.offset);
+        }
+        MultiCellHeader h{le::Load16(rec.body.data()), le::Load16(rec.body.data() + 2), (n - 6) / entrySize};
+        CheckColumn(h.col + static_cast<uint32_t>(h.count) - 1, rec.offset);
+        return h;
+    }
     // The row, column and XF index of a cell record whose fixed part takes `minSize` bytes, which
     // are checked here once so that the value after the header can be read without further checks.
     CellHeader ReadCellHeader(const Record& rec, size_t minSize, const char* tooShort) const

@@ -109,20 +109,11 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             break;
         }
         case kMulRk: {
-            // MulRk, [MS-XLS] 2.4.175: row, first column, (XF, RK) pairs, last column.
-            if (n < 6 || (n - 6) % 6 != 0) {
-                Fail("a MULRK record has a wrong length", rec.offset);
-            }
-            if (n == 6) {
-                Fail("a MULRK record holds no cells", rec.offset);
-            }
-            uint32_t row = le::Load16(p);
-            uint32_t col = le::Load16(p + 2);
-            size_t count = (n - 6) / 6;
-            CheckColumn(col + static_cast<uint32_t>(count) - 1, rec.offset);
-            for (size_t i = 0; i < count; ++i) {
+            // MulRk: (XF, RK) pairs.
+            const MultiCellHeader h = ReadMultiCellHeader(rec, 6, "MULRK");
+            for (size_t i = 0; i < h.count; ++i) {
                 const uint8_t* e = p + 4 + 6 * i;
-                Cell& c = builder.At(row, col + static_cast<uint32_t>(i));
+                Cell& c = builder.At(h.row, h.col + static_cast<uint32_t>(i));
                 c.style = CellStyle(le::Load16(e));
                 c.type = CellType::Number;
                 c.number = DecodeRk(le::Load32(e + 2));
@@ -188,18 +179,10 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             break;
         }
         case kMulBlank: {
-            if (n < 6 || (n - 6) % 2 != 0) {
-                Fail("a MULBLANK record has a wrong length", rec.offset);
-            }
-            if (n == 6) {
-                Fail("a MULBLANK record holds no cells", rec.offset);
-            }
-            uint32_t row = le::Load16(p);
-            uint32_t col = le::Load16(p + 2);
-            size_t count = (n - 6) / 2;
-            CheckColumn(col + static_cast<uint32_t>(count) - 1, rec.offset);
-            for (size_t i = 0; i < count; ++i) {
-                Cell& c = builder.At(row, col + static_cast<uint32_t>(i));
+            // MulBlank: XF indexes.
+            const MultiCellHeader h = ReadMultiCellHeader(rec, 2, "MULBLANK");
+            for (size_t i = 0; i < h.count; ++i) {
+                Cell& c = builder.At(h.row, h.col + static_cast<uint32_t>(i));
                 c.style = CellStyle(le::Load16(p + 4 + 2 * i));
             }
             break;
