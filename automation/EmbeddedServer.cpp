@@ -176,9 +176,9 @@ public:
         });
     }
 
-    void PasteSpecial() override
+    PasteOutcome PasteSpecial() override
     {
-        Guarded([&] {
+        return Guarded([&] {
             ServerBook& target = m_state->BookOf(*m_entry);
             size_t targetIndex = SheetIndex(target, m_sheetId, m_hint);
             if (!m_state->clipboard) {
@@ -192,8 +192,10 @@ public:
             }
             target.MarkModified();
             m_state->cache.Forget(&target);
+            PasteNotes notes;
             PasteBlock(*clip.book->model, sourceIndex, clip.range, *target.model, targetIndex,
-                       engine::CellRef{m_range.firstRow, m_range.firstCol}, &count->second);
+                       engine::CellRef{m_range.firstRow, m_range.firstCol}, &count->second, target.saveLimits, &notes);
+            return PasteOutcome{notes.Sentences(target.saveLimits), notes.formatsMerged};
         });
     }
 
@@ -221,6 +223,9 @@ public:
         });
     }
 
+    int32_t ContentRowCount() override { return static_cast<int32_t>(Content().rows); }
+    int32_t ContentColumnCount() override { return static_cast<int32_t>(Content().cols); }
+
     bool IsEmpty() override
     {
         return Guarded([&] {
@@ -233,6 +238,14 @@ public:
     }
 
 private:
+    Extent Content()
+    {
+        return Guarded([&] {
+            ServerBook& book = m_state->BookOf(*m_entry);
+            return ContentExtent(LoadedSheet(book, SheetIndex(book, m_sheetId, m_hint)), m_range);
+        });
+    }
+
     StatePtr m_state;
     EntryPtr m_entry;
     uint64_t m_sheetId;
@@ -367,6 +380,11 @@ public:
             model.SetActiveSheet(position);
             return Ref<Sheet>(new SheetHandle(m_state, m_entry, id, position));
         });
+    }
+
+    void PlanSaveAs(const std::string& path) override
+    {
+        Guarded([&] { m_state->BookOf(*m_entry).saveLimits = SaveLimits::For(engine::OutputFormatFor(path)); });
     }
 
     void SaveAs(const std::string& path) override

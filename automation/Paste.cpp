@@ -4,6 +4,7 @@
 #include "automation/SpreadsheetServer.h"
 #include "engine/Limits.h"
 #include "engine/text/Utf8.h"
+#include "engine/xls/XlsWriter.h"
 
 #include <algorithm>
 #include <limits>
@@ -79,10 +80,12 @@ namespace {
 
 constexpr uint32_t kUnmapped = std::numeric_limits<uint32_t>::max();
 
-// Per-paste translation of source format and text indexes into the target's tables.
+// Per-paste translation of source format and text indexes into the target's tables, keeping to
+// the target's save limits.
 class Translator {
 public:
-    Translator(const engine::Workbook& from, engine::Workbook& to) : m_from(from), m_to(to), m_same(&from == &to)
+    Translator(const engine::Workbook& from, engine::Workbook& to, const SaveLimits& limits, PasteNotes& notes)
+        : m_from(from), m_to(to), m_same(&from == &to), m_limits(limits), m_notes(notes)
     {
         if (from.Date1904() != to.Date1904()) {
             m_shift = from.Date1904() ? engine::kDate1904Offset : -engine::kDate1904Offset;
@@ -90,6 +93,7 @@ public:
         if (!m_same) {
             m_xf.assign(from.Styles().CellFormats().size(), kUnmapped);
             m_text.assign(from.Strings().Size(), kUnmapped);
+            m_general.assign(from.Styles().CellFormats().size(), 0);
         }
         m_dateXf.assign(from.Styles().CellFormats().size(), -1);
     }
@@ -104,7 +108,17 @@ public:
         }
         uint32_t& mapped = m_xf[xf];
         if (mapped == kUnmapped) {
-            mapped = m_to.Styles().InternStyle(m_from.Styles().Resolve(xf));
+            mapped = MapStyle(xf);
+        }
+        return mapped;
+    }
+
+    // Style() for a cell, counting the cells that lose their number format to the save limits.
+    uint32_t CellStyle(uint32_t xf)
+    {
+        uint32_t mapped = Style(xf);
+        if (xf < m_general.size() && m_general[xf] != 0) {
+            ++m_notes.generalCells;
         }
         return mapped;
     }
@@ -146,13 +160,35 @@ public:
     }
 
 private:
+    uint32_t MapStyle(uint32_t xf)
+    {
+        engine::ResolvedStyle style = m_from.Styles().Resolve(xf);
+        if (m_limits.maxNumberFormatChars != SIZE_MAX &&
+            engine::Utf16Length(style.numFmt) > m_limits.maxNumberFormatChars) {
+            style.numFmt = "General";
+            m_general[xf] = 1;
+        }
+        engine::StyleTable& styles = m_to.Styles();
+        if (std::optional<uint32_t> found = styles.FindStyle(style)) {
+            return *found;
+        }
+        if (styles.CellFormats().size() < m_limits.maxCellFormats) {
+            return styles.InternStyle(style);
+        }
+        ++m_notes.formatsMerged;
+        return styles.NearestStyle(style);
+    }
+
     const engine::Workbook& m_from;
     engine::Workbook& m_to;
     bool m_same;
+    const SaveLimits& m_limits;
+    PasteNotes& m_notes;
     double m_shift = 0;
     std::vector<uint32_t> m_xf;
     std::vector<uint32_t> m_text;
     std::vector<int8_t> m_dateXf;
+    std::vector<uint8_t> m_general;
 };
 
 struct Placement {
@@ -180,7 +216,7 @@ void AppendPastedCells(const Row& src, const Placement& p, Translator& tr, std::
         }
         Cell cell = c;
         cell.col = p.ToCol(c.col);
-        cell.style = tr.Style(c.style);
+        cell.style = tr.CellStyle(c.style);
         if (c.type == CellType::String) {
             cell.text = tr.Text(c.text);
         } else if (c.type == CellType::Number) {
@@ -364,7 +400,8 @@ void PasteMerges(const Worksheet& from, Worksheet& to, const Placement& p, const
     }
 }
 
-void PasteHyperlinks(const Worksheet& from, Worksheet& to, const Placement& p, const CellRange& area)
+void PasteHyperlinks(const Worksheet& from, Worksheet& to, const Placement& p, const CellRange& area,
+                     const SaveLimits& limits, PasteNotes& notes)
 {
     std::erase_if(to.hyperlinks, [&](const engine::Hyperlink& h) { return area.Contains(h.range); });
     for (const engine::Hyperlink& h : from.hyperlinks) {
@@ -375,6 +412,10 @@ void PasteHyperlinks(const Worksheet& from, Worksheet& to, const Placement& p, c
         CellRange r{std::max(h.range.firstRow, p.block.firstRow), std::max(h.range.firstCol, p.block.firstCol),
                     std::min(h.range.lastRow, p.block.lastRow), std::min(h.range.lastCol, p.block.lastCol)};
         link.range = CellRange{p.ToRow(r.firstRow), p.ToCol(r.firstCol), p.ToRow(r.lastRow), p.ToCol(r.lastCol)};
+        if (limits.format == engine::FileFormat::Xls && !engine::XlsHoldsHyperlink(link)) {
+            ++notes.droppedLinks;
+            continue;
+        }
         to.hyperlinks.push_back(std::move(link));
     }
 }
@@ -392,7 +433,73 @@ std::string Thousands(uint64_t n)
     return out;
 }
 
+std::string Plural(uint64_t n, const char* one, const char* many)
+{
+    return (n == 1 ? std::string("one ") + one : Thousands(n) + " " + many);
+}
+
 } // namespace
+
+SaveLimits SaveLimits::For(const engine::OutputFormat& output)
+{
+    SaveLimits limits;
+    limits.format = output.format;
+    limits.grid = output.grid;
+    if (output.format == engine::FileFormat::Xls) {
+        limits.maxCellFormats = engine::limits::kXlsMaxCellFormats;
+        limits.maxNumberFormatChars = engine::limits::kXlsMaxFormatCodeChars;
+    }
+    return limits;
+}
+
+std::vector<std::string> PasteNotes::Sentences(const SaveLimits& limits) const
+{
+    const bool xls = limits.format == engine::FileFormat::Xls;
+    const char* file = xls ? "an .xls file" : "an .xlsx file";
+    std::vector<std::string> out;
+    if (formattingDropped) {
+        out.push_back("formatting beyond column " + engine::ColumnName(limits.grid.columns - 1) + " / row " +
+                      Thousands(limits.grid.rows) + " dropped");
+    }
+    if (generalCells > 0) {
+        out.push_back(Plural(generalCells, "cell shows", "cells show") +
+                      " as General because its number format is longer than the " +
+                      Thousands(limits.maxNumberFormatChars) + " characters " + file + " holds");
+    }
+    if (droppedLinks > 0) {
+        out.push_back(Plural(droppedLinks, "hyperlink was", "hyperlinks were") + " left out because " + file +
+                      " cannot store a link that long");
+    }
+    return out;
+}
+
+Extent ContentExtent(const Worksheet& sheet, const CellRange& block)
+{
+    Extent extent;
+    auto reach = [&](const CellRange& r) {
+        if (!block.Intersects(r)) {
+            return;
+        }
+        extent.rows = std::max(extent.rows, std::min(r.lastRow, block.lastRow) - block.firstRow + 1);
+        extent.cols = std::max(extent.cols, std::min(r.lastCol, block.lastCol) - block.firstCol + 1);
+    };
+    auto first = std::lower_bound(sheet.rows.begin(), sheet.rows.end(), block.firstRow,
+                                  [](const Row& r, uint32_t v) { return r.index < v; });
+    for (auto row = first; row != sheet.rows.end() && row->index <= block.lastRow; ++row) {
+        for (const Cell& cell : row->cells) {
+            if (cell.type != CellType::Blank) {
+                reach(CellRange{row->index, cell.col, row->index, cell.col});
+            }
+        }
+    }
+    for (const CellRange& m : sheet.merges) {
+        reach(m);
+    }
+    for (const engine::Hyperlink& h : sheet.hyperlinks) {
+        reach(h.range);
+    }
+    return extent;
+}
 
 // Refuses, before anything is pasted, a block that neither writer could save: a text longer than a
 // cell holds. The entry is then reported, and the save cannot fail for it at the end. Gives the
@@ -425,22 +532,36 @@ uint64_t CheckPastable(const engine::Workbook& from, const Worksheet& source, co
     return cells;
 }
 
-void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& block, engine::Workbook& to, size_t toSheet,
-                CellRef at, SheetCellCount* count)
+void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& copied, engine::Workbook& to, size_t toSheet,
+                CellRef at, SheetCellCount* count, const SaveLimits& limits, PasteNotes* notesOut)
 {
     using engine::limits::kXlsxMaxCols;
     using engine::limits::kXlsxMaxRows;
+    CellRange block = copied;
     if (block.lastRow >= kXlsxMaxRows || block.lastCol >= kXlsxMaxCols || block.firstRow > block.lastRow ||
         block.firstCol > block.lastCol) {
         throw ServerError("The copied range is not a range of the sheet");
     }
+    PasteNotes notes;
+    const engine::SheetGrid grid = limits.grid;
     uint64_t lastRow = uint64_t{at.row} + block.RowCount() - 1;
     uint64_t lastCol = uint64_t{at.col} + block.ColCount() - 1;
-    if (lastRow >= kXlsxMaxRows || lastCol >= kXlsxMaxCols) {
-        throw ServerError("The copied range " + engine::RangeName(block) + " (" + Thousands(block.RowCount()) +
-                          " rows, " + Thousands(block.ColCount()) + " columns) does not fit when pasted at " +
-                          engine::CellName(at.row, at.col) + ": a sheet ends at row " + Thousands(kXlsxMaxRows) +
-                          " and column " + engine::ColumnName(kXlsxMaxCols - 1));
+    if (lastRow >= grid.rows || lastCol >= grid.columns) {
+        // Formatting alone may overhang the grid (whole rows formatted out to the last column are
+        // common): the part that fits is pasted. Content that does not fit refuses the paste.
+        const Extent content = ContentExtent(from.Sheet(fromSheet), block);
+        if (at.row >= grid.rows || at.col >= grid.columns || uint64_t{at.row} + content.rows > grid.rows ||
+            uint64_t{at.col} + content.cols > grid.columns) {
+            throw ServerError("The copied range " + engine::RangeName(block) + " (" + Thousands(block.RowCount()) +
+                              " rows, " + Thousands(block.ColCount()) + " columns) does not fit when pasted at " +
+                              engine::CellName(at.row, at.col) + ": a sheet ends at row " + Thousands(grid.rows) +
+                              " and column " + engine::ColumnName(grid.columns - 1));
+        }
+        lastRow = std::min<uint64_t>(lastRow, grid.rows - 1);
+        lastCol = std::min<uint64_t>(lastCol, grid.columns - 1);
+        block.lastRow = block.firstRow + static_cast<uint32_t>(lastRow - at.row);
+        block.lastCol = block.firstCol + static_cast<uint32_t>(lastCol - at.col);
+        notes.formattingDropped = true;
     }
 
     Worksheet& target = to.Sheet(toSheet);
@@ -462,11 +583,14 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& block
     CellRange area{at.row, at.col, static_cast<uint32_t>(lastRow), static_cast<uint32_t>(lastCol)};
     bool targetWasEmpty = target.rows.empty() && target.merges.empty();
 
-    Translator tr(from, to);
+    Translator tr(from, to, limits, notes);
     PasteRows(*source, target, p, tr);
     PasteColumnWidths(*source, target, p);
     PasteMerges(*source, target, p, area);
-    PasteHyperlinks(*source, target, p, area);
+    PasteHyperlinks(*source, target, p, area, limits, notes);
+    if (notesOut != nullptr) {
+        *notesOut = notes;
+    }
 
     if (count != nullptr) {
         count->cells += cells;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace gq::automation {
 
@@ -67,12 +68,23 @@ private:
     T* m_object = nullptr;
 };
 
+// What a paste changed so that its workbook can be saved in the format planned for it
+// (Workbook::PlanSaveAs): nothing, for a paste that fits that format as it is.
+struct PasteOutcome {
+    std::vector<std::string> changes; // plain sentences for the report, e.g. "... dropped"
+    uint64_t formatsMerged = 0;       // distinct cell formats that became a similar one already there
+};
+
 class Range : public AutomationObject {
 public:
-    virtual void Copy() = 0;         // held for the next paste
-    virtual void PasteSpecial() = 0; // pastes everything held, top-left at this range
+    virtual void Copy() = 0;                 // held for the next paste
+    virtual PasteOutcome PasteSpecial() = 0; // pastes everything held, top-left at this range
     virtual int32_t RowCount() = 0;
     virtual int32_t ColumnCount() = 0;
+    // The rows and columns of the range, from its top-left, that reach its last cell holding more
+    // than formatting (a value, a merge, a link): what must fit where it is pasted. 0 when none.
+    virtual int32_t ContentRowCount() = 0;
+    virtual int32_t ContentColumnCount() = 0;
     // First row and column (1-based) of the range, for reports.
     virtual int32_t FirstRow() = 0;
     // True when nothing of the sheet's content falls within the range. An empty sheet's used range
@@ -95,6 +107,10 @@ public:
     virtual Ref<Sheet> SheetAt(int32_t index) = 0; // from 1
     virtual Ref<Sheet> SheetByName(const std::string& name) = 0;
     virtual Ref<Sheet> AddSheet() = 0; // before the active sheet, made active
+    // Says that the workbook will be saved as `path`: from then on pastes into it keep to what that
+    // file's format holds and say what they changed, so that the save cannot fail for what was
+    // pasted. Without it pastes keep to the xlsx format.
+    virtual void PlanSaveAs(const std::string& path) = 0;
     virtual void SaveAs(const std::string& path) = 0;
     virtual void Close() = 0;
 };

@@ -46,6 +46,8 @@ struct ServerBook {
     // Per sheet id, the cells a sheet pasted into holds at most: counted once at its first paste,
     // then grown by each paste, so that a paste past the cells a sheet may hold is refused at once.
     std::unordered_map<uint64_t, SheetCellCount> pastedCells;
+    // What the workbook is going to be saved as, which pastes into it keep to.
+    SaveLimits saveLimits;
 
     explicit ServerBook(std::shared_ptr<engine::Workbook> workbook);
     // The index of a sheet id, or nullopt when the workbook has no such sheet. `hint` is where the

@@ -64,9 +64,10 @@ constexpr const char* kHelp =
     "\\r; every other character stands as it is. Empty lines are ignored. For example:\n"
     "  gridquilt-merge list reports/ | grep -v Summary | gridquilt-merge merge -o all.xlsx --list -\n"
     "\n"
-    "Exit status: 0 when every entry was merged; 1 when entries or named INPUTs were\n"
-    "skipped (they are listed on standard error; the output was written); 2 for usage\n"
-    "errors and failures (nothing was written).\n";
+    "Exit status: 0 when every entry was merged as it is; 1 when entries or named INPUTs\n"
+    "were skipped or changed to fit the output's format (they are listed on standard\n"
+    "error; the output was written); 2 for usage errors and failures (nothing was\n"
+    "written).\n";
 
 class UsageError : public std::runtime_error {
 public:
@@ -394,7 +395,7 @@ int RunMerge(const Options& options, CliEnvironment& env)
     temporary.keep = true;
     progress.Stop();
     merge::ShowCompletion(prompts, report);
-    return report.skipped.empty() && !inputsSkipped ? kExitMerged : kExitSkipped;
+    return report.skipped.empty() && report.notes.empty() && !inputsSkipped ? kExitMerged : kExitSkipped;
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
+#include <tuple>
+#include <utility>
 
 namespace gq::merge {
 
@@ -99,6 +101,7 @@ public:
         // entry is ever reported with what happened to an earlier one.
         m_pasteReason.clear();
         m_renameReason.clear();
+        m_changes.clear();
         try {
             source = m_server.OpenWorkbook(entry.FileName);
             stage = Stage::FindingSheet;
@@ -120,13 +123,16 @@ public:
                 empty = m_target != nullptr && used->IsEmpty();
             }
             if (m_target == nullptr) {
-                PasteAsNewSheet(index, entry, rows, cols, stage);
+                PasteAsNewSheet(index, entry, *source, rows, cols, stage);
             } else if (!empty) {
-                PasteBelow(index, entry, rows, cols, stage);
+                PasteBelow(index, entry, *source, rows, cols, stage);
             }
             stage = Stage::Closing;
             source->Close();
             source.Release();
+            if (!m_changes.empty()) {
+                Skip(index, entry, "merged, but " + m_changes);
+            }
         } catch (...) {
             std::exception_ptr failure = std::current_exception();
             if (stage == Stage::Pasting && !m_pasteReason.empty()) {
@@ -167,13 +173,27 @@ private:
         }
     }
 
-    void PasteAsNewSheet(size_t index, const catalogue::SheetEntry& entry, int32_t rows, int32_t cols, Stage& stage)
+    // The rows and columns of the entry's used range that hold more than formatting: what must fit
+    // where it is pasted when the whole used range does not (the paste leaves out formatting
+    // beyond the grid and says so).
+    static std::pair<int32_t, int32_t> ContentSize(automation::Workbook& source, const catalogue::SheetEntry& entry)
+    {
+        Ref<automation::Sheet> sheet = source.SheetByName(entry.SheetName);
+        Ref<automation::Range> used = sheet->UsedRange();
+        return {used->ContentRowCount(), used->ContentColumnCount()};
+    }
+
+    void PasteAsNewSheet(size_t index, const catalogue::SheetEntry& entry, automation::Workbook& source, int32_t rows,
+                         int32_t cols, Stage& stage)
     {
         if (rows > MaxRows() || cols > MaxColumns()) {
-            Skip(index, entry,
-                 "its content (" + WithNumber(rows) + " rows x " + WithNumber(cols) + " columns) does not fit " +
-                     GridText(m_output));
-            return;
+            std::tie(rows, cols) = ContentSize(source, entry);
+            if (rows > MaxRows() || cols > MaxColumns()) {
+                Skip(index, entry,
+                     "its content (" + WithNumber(rows) + " rows x " + WithNumber(cols) + " columns) does not fit " +
+                         GridText(m_output));
+                return;
+            }
         }
         stage = Stage::ReadingNames;
         OutputSheetNames& names = Names();
@@ -186,7 +206,7 @@ private:
         m_pasteReason = "; the output keeps an empty sheet \"" + addedName + "\" in its place";
         {
             Ref<automation::Range> cell = sheet->RangeAt("A1");
-            cell->PasteSpecial();
+            Note(cell->PasteSpecial());
         }
         stage = Stage::Renaming;
         std::string newName = entry.SheetName;
@@ -210,7 +230,8 @@ private:
         }
     }
 
-    void PasteBelow(size_t index, const catalogue::SheetEntry& entry, int32_t rows, int32_t cols, Stage& stage)
+    void PasteBelow(size_t index, const catalogue::SheetEntry& entry, automation::Workbook& source, int32_t rows,
+                    int32_t cols, Stage& stage)
     {
         stage = Stage::Pasting;
         int32_t usedRows = 0;
@@ -226,16 +247,27 @@ private:
         // row, so a block never covers an earlier one. The target's own answer decides, because an
         // empty target still reports A1 as its used range.
         const int64_t start = targetEmpty ? 1 : static_cast<int64_t>(usedFirst) + usedRows;
-        const int64_t last = start + rows - 1;
         const bool xls = m_output.format == engine::FileFormat::Xls;
-        if ((xls && start > kXlsLastStartRow) || last > MaxRows() || cols > MaxColumns()) {
+        if (start + rows - 1 > MaxRows() || cols > MaxColumns()) {
+            std::tie(rows, cols) = ContentSize(source, entry);
+        }
+        if ((xls && start > kXlsLastStartRow) || start + rows - 1 > MaxRows() || cols > MaxColumns()) {
             Skip(index, entry,
                  "its content (" + WithNumber(rows) + " rows x " + WithNumber(cols) +
                      " columns) does not fit below row " + WithNumber(start - 1) + " of " + GridText(m_output));
             return;
         }
         Ref<automation::Range> cell = m_target->RangeAt("A" + std::to_string(start));
-        cell->PasteSpecial();
+        Note(cell->PasteSpecial());
+    }
+
+    // Keeps what a paste changed to fit the output's format, for the entry's line in the report.
+    void Note(const automation::PasteOutcome& outcome)
+    {
+        for (const std::string& change : outcome.changes) {
+            m_changes += (m_changes.empty() ? "" : "; ") + change;
+        }
+        m_formatsMerged += outcome.formatsMerged;
     }
 
     int64_t MaxRows() const { return m_output.grid.rows; }
@@ -264,9 +296,11 @@ private:
     MergeReport& m_report;
     std::string m_pasteReason;
     std::string m_renameReason;
+    std::string m_changes; // what the entry's paste changed to fit the output's format
 
 public:
     std::vector<size_t> m_indexes; // merge-list position of each skipped entry
+    uint64_t m_formatsMerged = 0;  // over the whole merge
 };
 
 } // namespace
@@ -290,11 +324,13 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
     std::optional<HourglassGuard> hourglass;
     std::exception_ptr failure;
     std::vector<size_t> indexes;
+    uint64_t formatsMerged = 0;
     try {
         server->SetDisplayAlerts(false);
         server->SetScreenUpdating(false);
         server->SetVisible(false);
         book = server->AddWorkbook();
+        book->PlanSaveAs(outputPath);
         if (!multiSheet) {
             target = book->AddSheet();
         }
@@ -303,8 +339,13 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
         struct KeepIndexes {
             Merger& merger;
             std::vector<size_t>& out;
-            ~KeepIndexes() { out = merger.m_indexes; }
-        } keep{merger, indexes};
+            uint64_t& formatsMerged;
+            ~KeepIndexes()
+            {
+                out = merger.m_indexes;
+                formatsMerged = merger.m_formatsMerged;
+            }
+        } keep{merger, indexes, formatsMerged};
         for (size_t i = mergeList.size(); i-- > 0;) {
             merger.MergeEntry(i, mergeList[i]);
         }
@@ -342,25 +383,39 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
         sorted.push_back(std::move(report.skipped[i]));
     }
     report.skipped = std::move(sorted);
+    if (formatsMerged > 0) {
+        const bool xls = output.format == engine::FileFormat::Xls;
+        report.notes.push_back(WithNumber(static_cast<int64_t>(formatsMerged)) + " formats merged with similar ones: " +
+                               (xls ? "an .xls file holds at most 4,000 distinct cell formats"
+                                    : "an .xlsx file holds at most 65,430 distinct cell formats"));
+    }
     return report;
 }
 
 void ShowCompletion(UserPrompts& prompts, const MergeReport& report)
 {
-    if (report.skipped.empty()) {
+    if (report.skipped.empty() && report.notes.empty()) {
         prompts.ShowMessage(kMergeCompleted);
         return;
     }
     constexpr size_t kShownInText = 8;
     std::string details;
+    for (const std::string& note : report.notes) {
+        details += note + "\n";
+    }
     for (const SkippedEntry& s : report.skipped) {
         details += "\"" + s.entry.SheetName + "\" in " + s.entry.FileName + ": " + s.reason + "\n";
     }
     const size_t n = report.skipped.size();
-    std::string text = std::string(kMergeCompleted) + "\n\n" +
-                       (n == 1 ? std::string("One sheet was not merged completely:")
-                               : WithNumber(static_cast<int64_t>(n)) + " sheets were not merged completely:") +
-                       "\n";
+    std::string text = std::string(kMergeCompleted) + "\n\n";
+    for (const std::string& note : report.notes) {
+        text += note + "\n";
+    }
+    if (n > 0) {
+        text += (n == 1 ? std::string("One sheet was not merged completely:")
+                        : WithNumber(static_cast<int64_t>(n)) + " sheets were not merged completely:") +
+                "\n";
+    }
     for (size_t i = 0; i < n && i < kShownInText; ++i) {
         const SkippedEntry& s = report.skipped[i];
         text += "\u2022 \"" + s.entry.SheetName + "\" in " + s.entry.FileName + ": " + s.reason + "\n";

@@ -29,8 +29,11 @@ struct SkippedEntry {
 struct MergeReport {
     // True when no server could be started: the user was told, nothing was created or saved.
     bool serverMissing = false;
-    // In the order the entries were visited (last merge-list entry first).
+    // In merge-list order.
     std::vector<SkippedEntry> skipped;
+    // What the merge changed for the output's format as a whole (cell formats merged with similar
+    // ones), one sentence each.
+    std::vector<std::string> notes;
 };
 
 // Builds and saves the merged workbook. An entry whose used range does not fit the grid of the

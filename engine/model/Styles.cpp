@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <optional>
 
 namespace gq::engine {
 
@@ -86,6 +87,21 @@ uint64_t HashOf(const CellFormat& x)
     h.Add(x.alignment.indent);
     h.Add(static_cast<uint8_t>(x.protection.locked | (x.protection.hidden << 1)));
     return h.h;
+}
+
+template <class T>
+std::optional<uint32_t> Find(const std::vector<T>& table,
+                             const std::unordered_map<uint64_t, std::vector<uint32_t>>& index, const T& value)
+{
+    auto bucket = index.find(HashOf(value));
+    if (bucket != index.end()) {
+        for (uint32_t i : bucket->second) {
+            if (table[i] == value) {
+                return i;
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 template <class T>
@@ -328,6 +344,44 @@ uint32_t StyleTable::InternStyle(const ResolvedStyle& style)
     x.alignment = style.alignment;
     x.protection = style.protection;
     return InternCellFormat(x);
+}
+
+std::optional<uint32_t> StyleTable::FindStyle(const ResolvedStyle& style) const
+{
+    auto numFmt = m_numFmtIndex.find(style.numFmt);
+    std::optional<uint32_t> font = Find(m_fonts, m_fontIndex, style.font);
+    std::optional<uint32_t> fill = Find(m_fills, m_fillIndex, style.fill);
+    std::optional<uint32_t> border = Find(m_borders, m_borderIndex, style.border);
+    if (numFmt == m_numFmtIndex.end() || !font || !fill || !border) {
+        return std::nullopt;
+    }
+    return Find(m_xfs, m_xfIndex, CellFormat{*font, *fill, *border, numFmt->second, style.alignment, style.protection});
+}
+
+uint32_t StyleTable::NearestStyle(const ResolvedStyle& style) const
+{
+    // What a reader notices first weighs most: how the number reads, then the font and the fill,
+    // then the borders and the alignment.
+    uint32_t best = 0;
+    int bestScore = -1;
+    for (uint32_t i = 0; i < m_xfs.size(); ++i) {
+        const CellFormat& x = m_xfs[i];
+        const Font& font = x.font < m_fonts.size() ? m_fonts[x.font] : m_fonts[0];
+        int score = 0;
+        score += (x.numFmt < m_numFmts.size() && m_numFmts[x.numFmt] == style.numFmt) ? 16 : 0;
+        score += font == style.font ? 8
+                                    : (font.bold == style.font.bold) + (font.italic == style.font.italic) +
+                                          (font.color == style.font.color) + (font.size == style.font.size);
+        score += (x.fill < m_fills.size() && m_fills[x.fill] == style.fill) ? 6 : 0;
+        score += (x.border < m_borders.size() && m_borders[x.border] == style.border) ? 3 : 0;
+        score += x.alignment == style.alignment ? 2 : 0;
+        score += x.protection == style.protection ? 1 : 0;
+        if (score > bestScore) {
+            best = i;
+            bestScore = score;
+        }
+    }
+    return best;
 }
 
 ResolvedStyle StyleTable::Resolve(uint32_t xf) const

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -164,6 +165,11 @@ public:
 
     const CellFormat& FormatAt(uint32_t xf) const { return xf < m_xfs.size() ? m_xfs[xf] : m_xfs[0]; }
     ResolvedStyle Resolve(uint32_t xf) const;
+    // The cell format that looks exactly like `style`, without adding anything to the tables.
+    std::optional<uint32_t> FindStyle(const ResolvedStyle& style) const;
+    // The cell format that looks most like `style`: the same number format first, then the same
+    // font, fill, borders and alignment. For a workbook that may hold no more formats.
+    uint32_t NearestStyle(const ResolvedStyle& style) const;
     // True when cell format `xf` shows its number as a date or time.
     bool IsDateFormat(uint32_t xf) const;
 

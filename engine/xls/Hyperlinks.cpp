@@ -213,4 +213,20 @@ void PutHyperlinkObject(BiffStream& out, std::u16string_view target, std::u16str
     }
 }
 
+bool FitsHlinkRecord(const Hyperlink& link)
+{
+    if (link.target.empty() && link.location.empty()) {
+        return true; // not written at all
+    }
+    // Measured by writing it, so that the answer is the writer's whatever the link holds.
+    std::u16string target, location, display;
+    ToUtf16(link.target, target);
+    ToUtf16(link.location, location);
+    ToUtf16(link.display, display);
+    BiffStream scratch;
+    PutRef8(scratch, link.range);
+    PutHyperlinkObject(scratch, target, location, display);
+    return scratch.Size() <= kMaxRecordBody;
+}
+
 } // namespace gq::engine::biff

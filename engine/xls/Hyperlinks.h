@@ -67,4 +67,8 @@ void AppendUtf16UntilNul(std::span<const uint8_t> raw, std::string& out);
 void PutHyperlinkObject(BiffStream& out, std::u16string_view target, std::u16string_view location,
                         std::u16string_view display);
 
+// True when `link` fits the one HLINK record an .xls file gives it (8,224 bytes with its range):
+// a link with a target of thousands of characters does not, and .xls has no way to continue it.
+bool FitsHlinkRecord(const Hyperlink& link);
+
 } // namespace gq::engine::biff

@@ -8,4 +8,8 @@ namespace gq::engine {
 
 void WriteXls(Workbook& workbook, ByteSink& sink);
 
+// True when the writer can store `link`: an .xls file gives each hyperlink one record of at most
+// 8,224 bytes, which a target of thousands of characters does not fit.
+bool XlsHoldsHyperlink(const Hyperlink& link);
+
 } // namespace gq::engine

@@ -3,6 +3,7 @@
 #include "engine/io/LittleEndian.h"
 #include "engine/xls/Hyperlinks.h"
 #include "engine/xls/XlsBookWriter.h"
+#include "engine/xls/XlsWriter.h"
 
 #include <algorithm>
 #include <bit>
@@ -399,3 +400,12 @@ void XlsBookWriter::WriteHyperlinks(const Worksheet& sheet, const std::string& s
 }
 
 } // namespace gq::engine::biff
+
+namespace gq::engine {
+
+bool XlsHoldsHyperlink(const Hyperlink& link)
+{
+    return biff::FitsHlinkRecord(link);
+}
+
+} // namespace gq::engine

@@ -364,6 +364,7 @@ TEST_F(EmbeddedServerTest, PasteFailsClearly)
     Ref<Workbook> target = m_server->AddWorkbook();
     Ref<Sheet> sheet = target->SheetAt(1);
     ExpectServerError([&] { sheet->RangeAt("A1")->PasteSpecial(); }, "nothing to paste");
+    ModelOf(*target)->Sheet(0).SetNumber(2, 0, 3); // content in the last row copied: it must fit
     sheet->RangeAt("A1:A3")->Copy();
     ExpectServerError([&] { sheet->RangeAt("A1048575")->PasteSpecial(); }, "does not fit");
     EXPECT_NO_THROW(sheet->RangeAt("A1048574")->PasteSpecial());

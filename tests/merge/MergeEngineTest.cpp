@@ -71,6 +71,8 @@ TEST_F(MergeFixture, OneEntryMultiSheetHasTheExactCallSequence)
         "S1.SetScreenUpdating(false)",
         "S1.SetVisible(false)",
         "S1.AddWorkbook()",
+        // Pastes keep to what the output's format holds, so the save cannot fail for them.
+        "W2.PlanSaveAs(/out/m.xlsx)",
         "[hourglass on]",
         "S1.OpenWorkbook(" + a + ")",
         "W3.SheetByName(Data)",
@@ -220,6 +222,39 @@ INSTANTIATE_TEST_SUITE_P(Stacking, EmptyBlocks,
                                          EmptyBlockCase{"EmptyBetweenBlocks", {2, 0, 3}, {"A1:S3", "A4:S1"}},
                                          EmptyBlockCase{"AllEmpty", {0, 0}, {}}),
                          [](const testing::TestParamInfo<EmptyBlockCase>& p) { return std::string(p.param.name); });
+
+// A used range that overhangs the .xls grid only with formatting is pasted (the paste leaves the
+// overhang out and says so); one whose content overhangs is skipped with its content's size. What a
+// paste changed is reported per entry, cell formats merged with similar ones once for the merge.
+TEST_F(MergeFixture, OnlyContentMustFitAndWhatAPasteChangedIsReported)
+{
+    FakeSheetSpec wide{"Wide", 3, 16384};
+    wide.contentCols = 4;
+    wide.outcome = {{"formatting beyond column IV / row 65,536 dropped"}, 7};
+    FakeSheetSpec tall{"Tall", 70000, 2};
+    tall.contentRows = 65537;
+    FakeSheetSpec plain{"Plain", 2, 2};
+    plain.outcome = {{}, 5};
+    auto a = Book("a.xlsx", {wide, tall, plain});
+    for (bool multiSheet : {true, false}) {
+        SCOPED_TRACE(multiSheet ? "multi-sheet" : "single-sheet");
+        world.saved.clear();
+        MergeReport r = MergeSheets({{"Wide", a}, {"Tall", a}, {"Plain", a}}, "/o/m.xls", multiSheet, factory, prompts);
+        ASSERT_EQ(r.skipped.size(), 2u);
+        EXPECT_EQ(r.skipped[0].entry.SheetName, "Wide");
+        EXPECT_EQ(r.skipped[0].reason, "merged, but formatting beyond column IV / row 65,536 dropped");
+        EXPECT_EQ(r.skipped[1].entry.SheetName, "Tall");
+        EXPECT_NE(r.skipped[1].reason.find("its content (65,537 rows x 2 columns) does not fit"), std::string::npos)
+            << r.skipped[1].reason;
+        EXPECT_EQ(r.notes, std::vector<std::string>{"12 formats merged with similar ones: an .xls file holds at most "
+                                                    "4,000 distinct cell formats"});
+        size_t pasted = 0;
+        for (const auto& [sheet, pastes] : Output().pastes) {
+            pasted += pastes.size();
+        }
+        EXPECT_EQ(pasted, 2u);
+    }
+}
 
 struct GridCase {
     const char* name;

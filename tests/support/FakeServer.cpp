@@ -55,6 +55,9 @@ struct FakeSheetState {
     int32_t rows = 1;
     int32_t cols = 1;
     bool empty = true; // an empty sheet still reports one row
+    int32_t contentRows = 1;
+    int32_t contentCols = 1;
+    automation::PasteOutcome outcome;
     std::vector<std::string> pastes;
     FakeWorkbookState* workbook = nullptr;
 };
@@ -73,6 +76,7 @@ struct Clipboard {
     int32_t cols = 0;
     bool held = false;
     bool empty = false; // copied from an empty sheet: a paste adds nothing
+    automation::PasteOutcome outcome;
 };
 
 struct ServerState {
@@ -116,10 +120,10 @@ public:
     void Copy() override
     {
         Call("Copy()");
-        m_server->clipboard =
-            Clipboard{m_sheet->workbook->path + "!" + m_sheet->name, m_rows, m_cols, true, m_sheet->empty};
+        m_server->clipboard = Clipboard{
+            m_sheet->workbook->path + "!" + m_sheet->name, m_rows, m_cols, true, m_sheet->empty, m_sheet->outcome};
     }
-    void PasteSpecial() override
+    automation::PasteOutcome PasteSpecial() override
     {
         Call("PasteSpecial()");
         if (!m_server->clipboard.held) {
@@ -128,12 +132,13 @@ public:
         const Clipboard& c = m_server->clipboard;
         m_sheet->pastes.push_back("A" + std::to_string(m_firstRow) + ":" + c.source);
         if (c.empty) {
-            return;
+            return c.outcome;
         }
         int32_t last = m_firstRow + c.rows - 1;
         m_sheet->rows = m_sheet->empty ? last : std::max(m_sheet->rows, last);
         m_sheet->cols = m_sheet->empty ? c.cols : std::max(m_sheet->cols, c.cols);
         m_sheet->empty = false;
+        return c.outcome;
     }
     int32_t RowCount() override
     {
@@ -144,6 +149,16 @@ public:
     {
         Call("ColumnCount()");
         return m_cols;
+    }
+    int32_t ContentRowCount() override
+    {
+        Call("ContentRowCount()");
+        return m_sheet->contentRows;
+    }
+    int32_t ContentColumnCount() override
+    {
+        Call("ContentColumnCount()");
+        return m_sheet->contentCols;
     }
     int32_t FirstRow() override { return m_firstRow; }
     bool IsEmpty() override
@@ -258,6 +273,7 @@ public:
         m_book->sheets.insert(m_book->sheets.begin() + static_cast<std::ptrdiff_t>(m_book->active), sheet);
         return Ref<automation::Sheet>(new FakeSheet(World(), m_server, sheet));
     }
+    void PlanSaveAs(const std::string& path) override { Call("PlanSaveAs(" + path + ")"); }
     void SaveAs(const std::string& path) override
     {
         Call("SaveAs(" + path + ")");
@@ -335,6 +351,9 @@ public:
             s->cols = spec.empty ? 1 : spec.cols;
             s->rows = spec.empty ? 1 : spec.rows;
             s->empty = spec.empty;
+            s->contentRows = spec.contentRows < 0 ? s->rows : spec.contentRows;
+            s->contentCols = spec.contentCols < 0 ? s->cols : spec.contentCols;
+            s->outcome = spec.outcome;
             s->workbook = book.get();
             book->sheets.push_back(s);
         }

@@ -18,6 +18,11 @@ struct FakeSheetSpec {
     int32_t rows = 1;
     int32_t cols = 1;
     bool empty = false; // answers its used range as A1, one row, and says it is empty
+    // The part of the used range that holds more than formatting (-1: all of it), and what a paste
+    // of the sheet says it changed to fit the output's format.
+    int32_t contentRows = -1;
+    int32_t contentCols = -1;
+    automation::PasteOutcome outcome{};
 };
 
 class FakeWorld;
