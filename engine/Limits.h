@@ -37,6 +37,11 @@ inline constexpr uint64_t kMaxXmlTokenBytes = 1ull << 20;
 // Cells stored for one worksheet: about 1.6 GB of model at 24 bytes a cell. Real sheets that people
 // merge are far below; a hostile part of empty cells would otherwise grow without bound.
 inline constexpr uint64_t kMaxCellsPerSheet = 1ull << 26;
+// Row elements of one xlsx sheet are bounded apart from cells, by the grid's rows: a sheet holding
+// kMaxCellsPerSheet cells reads back whatever its rows, and a file repeating one row without end
+// is refused. A sheet at both limits costs about 1.6 GB of cells and 50 MB of rows, which the
+// readers, the paste and both writers keep to (a test reads such a sheet within 4 GiB of address
+// space).
 // Column descriptions (<col> elements) on one sheet: one per column of the grid at most.
 inline constexpr size_t kMaxColumnInfos = 16384;
 

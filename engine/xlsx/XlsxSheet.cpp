@@ -472,9 +472,12 @@ void WorksheetParser::StartRow(const XmlAttributes& atts)
     m_rowIndex = index;
     m_nextCol = 0;
     m_inRow = true;
-    if (++m_cellCount > limits::kMaxCellsPerSheet) {
-        throw LimitError(m_file, "the sheet " + m_part + " holds more than " +
-                                     std::to_string(limits::kMaxCellsPerSheet) + " cells");
+    // Rows are bounded apart from cells, so that a sheet holding the most cells a sheet may hold
+    // (what a paste lets a sheet grow to) reads back whatever its rows: a row element more than the
+    // grid has rows is a file that repeats rows without end.
+    if (++m_rowCount > limits::kXlsxMaxRows) {
+        throw LimitError(m_file, "the sheet " + m_part + " holds more than " + std::to_string(limits::kXlsxMaxRows) +
+                                     " row elements");
     }
     Row& row = m_out.rows.emplace_back();
     row.index = index;

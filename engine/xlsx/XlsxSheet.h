@@ -100,6 +100,7 @@ private:
     int64_t m_lastRow = -1;
     uint32_t m_nextCol = 0;
     uint64_t m_cellCount = 0;
+    uint64_t m_rowCount = 0;
 
     // The cell being read.
     uint32_t m_cellRow = 0;

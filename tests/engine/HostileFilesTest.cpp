@@ -323,6 +323,27 @@ TEST(HostileXlsx, AMillionMergedRangesLoadInBoundedTimeAndOneMoreThanTheLimitFai
     });
 }
 
+TEST(HostileXlsx, RowElementsRepeatedPastTheGridAreRefused)
+{
+    // As many row elements as the grid has rows (each repeating row 1) read; one more is refused.
+    for (const uint32_t count : {limits::kXlsxMaxRows, limits::kXlsxMaxRows + 1}) {
+        std::string rows;
+        rows.reserve(size_t{count} * 14);
+        for (uint32_t i = 0; i < count; ++i) {
+            rows += "<row r=\"1\"/>";
+        }
+        auto bytes = Package(Parts(Sheet("<sheetData>" + rows + "</sheetData>")));
+        Bounded(3.0, 300, [&] {
+            if (count == limits::kXlsxMaxRows) {
+                EXPECT_NO_THROW(OpenAndLoad(bytes));
+            } else {
+                std::string message = ErrorOf<LimitError>([&] { OpenAndLoad(bytes); });
+                EXPECT_NE(message.find("more than 1048576 row elements"), std::string::npos) << message;
+            }
+        });
+    }
+}
+
 TEST(HostileXlsx, CellsInAnyOrderAreLaidOutInLinearithmicTime)
 {
     // 200,000 cells in descending order, all inside <row r="1"> while their references name rows
