@@ -141,7 +141,8 @@ InstanceServer::Start InstanceServer::HandOffOrListen(const std::vector<std::str
         socket.write(EncodeHandOff(paths));
         while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(kAnswerTimeoutMilliseconds)) {
         }
-        if (socket.waitForReadyRead(kAnswerTimeoutMilliseconds)) {
+        // The answer may have come in already while the hand-off was being written.
+        if (socket.bytesAvailable() > 0 || socket.waitForReadyRead(kAnswerTimeoutMilliseconds)) {
             char answer = 0;
             if (socket.read(&answer, 1) == 1 && answer == kAck) {
                 return Start::kHandedOff;
