@@ -308,7 +308,12 @@ void TfmMain::dropEvent(QDropEvent* event)
     event->acceptProposedAction();
     // The drop itself completes first (the dragging program is not kept waiting for the sheet
     // listing); the paths are handled right after, from the event loop.
-    QTimer::singleShot(0, this, [this, paths = std::move(paths)] { RunGuarded([&] { DropHandler(paths); }); });
+    QTimer::singleShot(0, this, [this, paths = std::move(paths)] { TakePaths(paths); });
+}
+
+void TfmMain::TakePaths(const std::vector<std::string>& paths)
+{
+    RunGuarded([&] { DropHandler(paths); });
 }
 
 void TfmMain::DropHandler(const std::vector<std::string>& paths)

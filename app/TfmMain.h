@@ -66,6 +66,11 @@ public:
     // Cell text of both lists: column 0 the sheet name, column 1 the file name, else nothing.
     virtual QString vtSrcGetText(const SheetList& list, SheetRow row, int column) const;
 
+    // Takes files and folders in exactly as a drop of them on the window does (the path every drop
+    // takes after it completes): DropHandler with them, any failure shown by the failure report.
+    // Returns when the drop has been processed. The command line and later starts use it.
+    void TakePaths(const std::vector<std::string>& paths);
+
     // Event handlers.
     void FormShow();
     void DropHandler(const std::vector<std::string>& paths);

@@ -1,20 +1,38 @@
-// Program entry: the application object, the main window, the hidden busy window, the event loop.
+// Program entry: the application object, the hand-off to a window already running, the main
+// window, the hidden busy window, the files of the command line, the event loop.
+#include "app/SingleInstance.h"
 #include "app/TApplication.h"
 #include "app/TWaitForm.h"
 #include "app/TfmMain.h"
 #include "app/Wiring.h"
 #include "automation/EmbeddedServer.h"
 
+#include <QDir>
+
+#include <string>
+#include <utility>
+#include <vector>
+
 int main(int argc, char** argv)
 {
     gq::app::TApplication application(argc, argv);
+    // The files and folders a file manager opens with the program; Qt's own options are gone
+    // from the arguments by now.
+    std::vector<std::string> paths = gq::app::AbsolutePaths(application.arguments().mid(1), QDir::currentPath());
+    gq::app::InstanceServer instance(gq::app::InstanceSocketPath());
+    if (instance.HandOffOrListen(paths) == gq::app::InstanceServer::Start::kHandedOff) {
+        return 0;
+    }
     gq::automation::EmbeddedServerFactory servers;
     gq::app::TfmMain mainWindow;
     gq::app::fmMain = &mainWindow;
     gq::app::ConnectWork(mainWindow, servers);
     gq::app::TWaitForm waitForm(&mainWindow);
     gq::app::WaitForm = &waitForm;
+    instance.Attach(mainWindow);
     mainWindow.show();
+    // Taken in as a drop of them once the window is up, before anything a later start hands over.
+    instance.Enqueue(std::move(paths));
     const int result = application.exec();
     gq::app::WaitForm = nullptr;
     gq::app::fmMain = nullptr;

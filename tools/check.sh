@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, checks the formatting of the C++ files this change
 # touched, builds everything with warnings as errors, runs clang-tidy on the engine and every test,
-# then the sanitizer run and the fuzz harnesses of tools/check-hardening.sh.
+# checks the Debian package, then the sanitizer run and the fuzz harnesses of
+# tools/check-hardening.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
@@ -46,6 +47,12 @@ cmake --build build-check
 find engine -name '*.cpp' -print0 | sort -z | xargs -0 -P2 -n8 clang-tidy -p build-check --quiet
 
 (cd build-check && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 900 -j2)
+
+# The Debian package of the build above: lintian errors fail it; then its control fields,
+# dependencies and files are checked, and gridquilt-merge is run from an empty root it is
+# unpacked into.
+package=$(bash tools/package.sh build-check | tail -n 1)
+bash tests/tools/package-check.sh "$package"
 
 # The suite again under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz harness
 # briefly on top of its saved regression inputs.

@@ -12,6 +12,8 @@ packages=(
   libreoffice-calc-nogui gnumeric
   xvfb xauth fonts-dejavu-core
   librsvg2-bin desktop-file-utils appstream man-db
+  dpkg-dev file lintian
+  openbox xdotool imagemagick
   clang clang-format clang-tidy libclang-rt-14-dev
 )
 

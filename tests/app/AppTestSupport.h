@@ -1,6 +1,8 @@
 // Helpers of the application tests: acting on a modal dialog from inside its exec(), simulated
-// drops through the window system path, and mouse clicks.
+// drops through the window system path, mouse clicks, and small workbooks to drop.
 #pragma once
+
+#include "engine/WorkbookFile.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +17,8 @@
 #include <QWindow>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace gq::app::test {
 
@@ -92,6 +96,20 @@ inline void Click(QWidget* widget, QPoint at, Qt::KeyboardModifiers modifiers = 
 {
     SendMouse(widget, QEvent::MouseButtonPress, at, modifiers);
     SendMouse(widget, QEvent::MouseButtonRelease, at, modifiers);
+}
+
+// Writes a workbook (the format its extension names) with one worksheet per name, each holding
+// its own name in A1 and a number in A2.
+inline void WriteBook(const std::string& path, const std::vector<std::string>& sheets)
+{
+    engine::Workbook book;
+    for (const auto& name : sheets) {
+        const size_t index = book.InsertSheet(book.SheetCount(), name);
+        engine::Worksheet& sheet = book.Sheet(index);
+        sheet.SetString(0, 0, book.Strings().Intern(name));
+        sheet.SetNumber(1, 0, 42.5);
+    }
+    engine::SaveWorkbookFile(book, path);
 }
 
 inline void DoubleClick(QWidget* widget, QPoint at)

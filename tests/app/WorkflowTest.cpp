@@ -25,24 +25,12 @@
 namespace gq::app {
 namespace {
 
-void WriteBook(const std::string& path, const std::vector<std::string>& sheets)
-{
-    engine::Workbook book;
-    for (const auto& name : sheets) {
-        size_t index = book.InsertSheet(book.SheetCount(), name);
-        engine::Worksheet& sheet = book.Sheet(index);
-        sheet.SetString(0, 0, book.Strings().Intern(name));
-        sheet.SetNumber(1, 0, 42.5);
-    }
-    engine::SaveWorkbookFile(book, path);
-}
-
 TEST(Workflow, DropAddAllMergeAndSave)
 {
     gq::test::TempDir dir;
     std::filesystem::create_directories(dir.Path() / "in");
-    WriteBook(dir.File("in/report.xlsx"), {"Sales", "Notes"});
-    WriteBook(dir.File("in/old.xls"), {"Sales"});
+    test::WriteBook(dir.File("in/report.xlsx"), {"Sales", "Notes"});
+    test::WriteBook(dir.File("in/old.xls"), {"Sales"});
     const std::string output = dir.File("merged.xlsx");
 
     automation::EmbeddedServerFactory servers;

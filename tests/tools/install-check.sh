@@ -25,6 +25,7 @@ expected=(
   share/icons/hicolor/128x128/apps/gridquilt.png
   share/icons/hicolor/256x256/apps/gridquilt.png
   share/icons/hicolor/scalable/apps/gridquilt.svg
+  share/man/man1/gq-dump.1
   share/man/man1/gridquilt-merge.1
   share/man/man1/gridquilt.1
   share/metainfo/org.gridquilt.Gridquilt.metainfo.xml

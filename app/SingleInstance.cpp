@@ -1,0 +1,277 @@
+// The per-user local socket through which later starts hand their files to the running window.
+#include "app/SingleInstance.h"
+
+#include "app/TfmMain.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QUrl>
+
+#include <unistd.h>
+
+#include <utility>
+
+namespace gq::app {
+
+namespace {
+
+// A hand-off is a 4-byte big-endian length and then that many bytes: every path in UTF-8,
+// each followed by a NUL (the one byte no path can hold). The window answers with kAck.
+constexpr char kAck = 0x06;
+constexpr int kLengthBytes = 4;
+// Far more than the paths a file manager hands over at once (thousands of long paths), and small
+// enough that a stray client cannot make the window hold much memory.
+constexpr quint32 kMaxHandOffBytes = 16U * 1024U * 1024U;
+// A client that has not sent its whole hand-off by then is dropped.
+constexpr int kReadTimeoutMilliseconds = 5000;
+// How long a later start waits for the running window: connecting is immediate, but the answer
+// comes from the window's event loop, which may be starting up at that moment.
+constexpr int kConnectTimeoutMilliseconds = 1000;
+constexpr int kAnswerTimeoutMilliseconds = 10000;
+// How often queued paths look again whether the window is at rest.
+constexpr int kRetryMilliseconds = 100;
+
+QByteArray EncodeHandOff(const std::vector<std::string>& paths)
+{
+    QByteArray body;
+    for (const std::string& path : paths) {
+        body.append(path.data(), static_cast<qsizetype>(path.size()));
+        body.append('\0');
+    }
+    const auto length = static_cast<quint32>(body.size());
+    QByteArray frame;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        frame.append(static_cast<char>((length >> shift) & 0xFFU));
+    }
+    return frame + body;
+}
+
+std::vector<std::string> DecodePaths(const QByteArray& body)
+{
+    std::vector<std::string> paths;
+    qsizetype start = 0;
+    while (start < body.size()) {
+        qsizetype end = body.indexOf('\0', start);
+        if (end < 0) {
+            end = body.size();
+        }
+        paths.emplace_back(body.constData() + start, static_cast<size_t>(end - start));
+        start = end + 1;
+    }
+    return paths;
+}
+
+// Counts a drop or a merge as running for as long as it lives.
+class BusyScope {
+public:
+    explicit BusyScope(int& busy) : m_busy(busy) { ++m_busy; }
+    ~BusyScope() { --m_busy; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    int& m_busy;
+};
+
+} // namespace
+
+QString InstanceSocketPath()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) {
+        return QDir(runtime).filePath("gridquilt.socket");
+    }
+    return QDir(QDir::tempPath()).filePath(QString("gridquilt-%1.socket").arg(getuid()));
+}
+
+std::vector<std::string> AbsolutePaths(const QStringList& arguments, const QString& workingDirectory)
+{
+    const QDir base(workingDirectory);
+    std::vector<std::string> paths;
+    paths.reserve(static_cast<size_t>(arguments.size()));
+    for (const QString& argument : arguments) {
+        QString path = argument;
+        if (argument.startsWith("file:", Qt::CaseInsensitive)) {
+            const QUrl url(argument);
+            if (url.isLocalFile()) {
+                path = url.toLocalFile();
+            }
+        }
+        paths.push_back(QDir::cleanPath(base.absoluteFilePath(path)).toStdString());
+    }
+    return paths;
+}
+
+InstanceServer::InstanceServer(QString socketPath, QObject* parent)
+    : QObject(parent), m_socketPath(std::move(socketPath))
+{
+    m_delivery.setSingleShot(true);
+    connect(&m_delivery, &QTimer::timeout, this, [this] { DeliverNext(); });
+}
+
+InstanceServer::~InstanceServer()
+{
+    if (m_server != nullptr) {
+        // Closing removes the socket file, so the next start finds no window to hand to.
+        m_server->close();
+    }
+}
+
+bool InstanceServer::IsListening() const
+{
+    return m_server != nullptr && m_server->isListening();
+}
+
+InstanceServer::Start InstanceServer::HandOffOrListen(const std::vector<std::string>& paths)
+{
+    // Held only while this start finds out whether it is first: two starts at once (three files
+    // opened together from a file manager) must not both find no window and both listen. A lock
+    // left by a crashed run is taken over, since its process is gone. Should the lock not come in
+    // time, this start goes on without it rather than not at all.
+    QLockFile lock(m_socketPath + ".lock");
+    lock.tryLock(kAnswerTimeoutMilliseconds);
+
+    QLocalSocket socket;
+    socket.connectToServer(m_socketPath);
+    if (socket.waitForConnected(kConnectTimeoutMilliseconds)) {
+        socket.write(EncodeHandOff(paths));
+        while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(kAnswerTimeoutMilliseconds)) {
+        }
+        // The answer may have come in already while the hand-off was being written.
+        if (socket.bytesAvailable() > 0 || socket.waitForReadyRead(kAnswerTimeoutMilliseconds)) {
+            char answer = 0;
+            if (socket.read(&answer, 1) == 1 && answer == kAck) {
+                return Start::kHandedOff;
+            }
+        }
+        // Something listens there but does not answer as a window does (a window that hangs):
+        // this start opens a window of its own and takes the socket over.
+    }
+    socket.abort();
+
+    // Nothing answers: whatever socket file is there was left by a run that ended without
+    // removing it, and would make listening fail.
+    QLocalServer::removeServer(m_socketPath);
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server, &QLocalServer::newConnection, this, [this] { OnNewConnection(); });
+    if (!m_server->listen(m_socketPath)) {
+        // The window works without; later starts then open windows of their own.
+        qWarning("Gridquilt: cannot listen on %s: %s", qPrintable(m_socketPath), qPrintable(m_server->errorString()));
+    }
+    return Start::kFirst;
+}
+
+void InstanceServer::OnNewConnection()
+{
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { OnReadable(socket); });
+        QTimer::singleShot(kReadTimeoutMilliseconds, socket, [socket] { socket->abort(); });
+        OnReadable(socket);
+    }
+}
+
+void InstanceServer::OnReadable(QLocalSocket* socket)
+{
+    if (socket->bytesAvailable() < kLengthBytes) {
+        return;
+    }
+    const QByteArray header = socket->peek(kLengthBytes);
+    quint32 length = 0;
+    for (char byte : header) {
+        length = (length << 8U) | static_cast<unsigned char>(byte);
+    }
+    if (length > kMaxHandOffBytes) {
+        socket->abort();
+        return;
+    }
+    if (socket->bytesAvailable() < kLengthBytes + static_cast<qint64>(length)) {
+        return;
+    }
+    socket->skip(kLengthBytes);
+    std::vector<std::string> paths = DecodePaths(socket->read(length));
+    socket->write(&kAck, 1);
+    socket->disconnectFromServer();
+    RaiseWindow();
+    Enqueue(std::move(paths));
+}
+
+void InstanceServer::RaiseWindow()
+{
+    if (m_window.isNull()) {
+        return;
+    }
+    if (m_window->isMinimized()) {
+        m_window->showNormal();
+    }
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void InstanceServer::Attach(TfmMain& window)
+{
+    m_window = &window;
+    // Every drop and merge is counted while it runs, whoever started it, so that handed paths
+    // wait for it to end; when the window is at rest again the next hand-off is taken.
+    auto wrap = [this](auto handler) {
+        return [this, handler](const auto&... arguments) {
+            {
+                const BusyScope busy(m_busy);
+                if (handler) {
+                    handler(arguments...);
+                }
+            }
+            if (m_busy == 0) {
+                ScheduleDelivery(0);
+            }
+        };
+    };
+    window.onDrop = wrap(window.onDrop);
+    window.onMerge = wrap(window.onMerge);
+    ScheduleDelivery(0);
+}
+
+void InstanceServer::Enqueue(std::vector<std::string> paths)
+{
+    if (paths.empty()) {
+        return;
+    }
+    m_pending.push_back(std::move(paths));
+    ScheduleDelivery(0);
+}
+
+void InstanceServer::ScheduleDelivery(int delayMilliseconds)
+{
+    if (m_pending.empty() || m_window.isNull()) {
+        return;
+    }
+    if (!m_delivery.isActive() || delayMilliseconds < m_delivery.remainingTime()) {
+        m_delivery.start(delayMilliseconds);
+    }
+}
+
+void InstanceServer::DeliverNext()
+{
+    if (m_pending.empty() || m_window.isNull()) {
+        return;
+    }
+    // A drop while a drop or a merge runs, or while a dialog is open, would not reach the window:
+    // the paths wait until it is at rest.
+    if (m_delivering || m_busy > 0 || QApplication::activeModalWidget() != nullptr) {
+        ScheduleDelivery(kRetryMilliseconds);
+        return;
+    }
+    std::vector<std::string> paths = std::move(m_pending.front());
+    m_pending.pop_front();
+    m_delivering = true;
+    m_window->TakePaths(paths);
+    m_delivering = false;
+    ScheduleDelivery(0);
+}
+
+} // namespace gq::app
