@@ -677,8 +677,10 @@ TEST_P(XlsxHostile, FailsWithItsOwnClearErrorFast)
     EXPECT_TRUE(thrown) << "no error";
     EXPECT_NE(message.find(c.messagePart), std::string::npos) << message;
     EXPECT_NE(message.find("test.xlsx"), std::string::npos) << message;
+    // A guard against work without bound, not a speed target: each case takes well under 0.2 s on
+    // its own, and a machine busy with other builds must not make it fail.
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(seconds, 0.5);
+    EXPECT_LT(seconds, 2.0);
 }
 
 TEST(XlsxReader, BytesThatAreNoZipFailClearly)
