@@ -111,7 +111,12 @@ TEST(QtPrompts, SaveFileDialogIsFreshAndLeavesOverwriteToUs)
         EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
         EXPECT_EQ(dialog->defaultSuffix(), "xlsx");
         EXPECT_EQ(dialog->nameFilters(), (QStringList{"Excel Workbook (*.xlsx)", "Excel 97-2003 Workbook (*.xls)"}));
-        dialog->selectFile("/tmp/merged-output");
+        // Typed into the name field as a user would: selectFile() leaves that field alone while it
+        // has the keyboard focus, which depends on window activation.
+        dialog->setDirectory("/tmp");
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name, nullptr);
+        name->setText("merged-output");
         static_cast<QDialog*>(dialog)->accept();
     });
     ASSERT_TRUE(prompts.ChooseSaveFile(".xlsx", "Excel Workbook|*.xlsx|Excel 97-2003 Workbook (*.xls)|*.xls", "Merged",
