@@ -157,6 +157,45 @@ void CheckFitsXls(engine::Workbook& model, const engine::SheetGrid& grid)
     }
 }
 
+// The used range of a sheet: kept for sheets pasted into, worked out from the cells for others.
+std::optional<engine::CellRange> UsedRangeOf(const ServerBook& book, uint64_t sheetId, const engine::Worksheet& sheet)
+{
+    auto kept = book.usedRanges.find(sheetId);
+    return kept != book.usedRanges.end() ? kept->second : sheet.UsedRange();
+}
+
+// Brings the kept used range of a sheet up to date after a paste into `area`. When the paste lands
+// clear of what the sheet used before (as every paste of a merge does) the new range is the old
+// one joined with what the paste put there, found by looking at the pasted rows only; otherwise the
+// paste may have cleared cells, and the range is worked out again from all cells.
+void UpdateUsedRange(ServerBook& book, uint64_t sheetId, const engine::Worksheet& sheet,
+                     const std::optional<engine::CellRange>& before, const engine::CellRange& area)
+{
+    if (before && before->Intersects(area)) {
+        book.usedRanges[sheetId] = sheet.UsedRange();
+        return;
+    }
+    std::optional<engine::CellRange> used = before;
+    const auto isUsed = [](const engine::Cell& c) { return c.type != engine::CellType::Blank || c.style != 0; };
+    auto row = std::lower_bound(sheet.rows.begin(), sheet.rows.end(), area.firstRow,
+                                [](const engine::Row& r, uint32_t index) { return r.index < index; });
+    for (; row != sheet.rows.end() && row->index <= area.lastRow; ++row) {
+        auto first = std::lower_bound(row->cells.begin(), row->cells.end(), area.firstCol,
+                                      [](const engine::Cell& c, uint32_t col) { return c.col < col; });
+        for (auto cell = first; cell != row->cells.end() && cell->col <= area.lastCol; ++cell) {
+            if (isUsed(*cell)) {
+                engine::ExtendRange(used, engine::CellRange{row->index, cell->col, row->index, cell->col});
+            }
+        }
+    }
+    for (const engine::CellRange& m : sheet.merges) {
+        if (area.Contains(m)) {
+            engine::ExtendRange(used, m);
+        }
+    }
+    book.usedRanges[sheetId] = used;
+}
+
 class RangeHandle : public Range {
 public:
     RangeHandle(StatePtr state, EntryPtr entry, uint64_t sheetId, size_t hint, engine::CellRange range)
@@ -192,9 +231,18 @@ public:
             }
             target.MarkModified();
             m_state->cache.Forget(&target);
+            const engine::Worksheet& sheet = LoadedSheet(target, targetIndex);
+            const std::optional<engine::CellRange> before = UsedRangeOf(target, m_sheetId, sheet);
             PasteNotes notes;
+            // Forgotten first, so that a paste that fails part way leaves the range to be worked out
+            // again from the cells.
+            target.usedRanges.erase(m_sheetId);
             PasteBlock(*clip.book->model, sourceIndex, clip.range, *target.model, targetIndex,
                        engine::CellRef{m_range.firstRow, m_range.firstCol}, &count->second, target.saveLimits, &notes);
+            const engine::CellRange area{m_range.firstRow, m_range.firstCol,
+                                         m_range.firstRow + (clip.range.lastRow - clip.range.firstRow),
+                                         m_range.firstCol + (clip.range.lastCol - clip.range.firstCol)};
+            UpdateUsedRange(target, m_sheetId, sheet, before, area);
             return PasteOutcome{notes.Sentences(target.saveLimits), notes.formatsMerged};
         });
     }
@@ -231,7 +279,7 @@ public:
         return Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
             const engine::Worksheet& sheet = LoadedSheet(book, SheetIndex(book, m_sheetId, m_hint));
-            const std::optional<engine::CellRange> used = sheet.UsedRange();
+            const std::optional<engine::CellRange> used = UsedRangeOf(book, m_sheetId, sheet);
             return !used || used->lastRow < m_range.firstRow || used->firstRow > m_range.lastRow ||
                    used->lastCol < m_range.firstCol || used->firstCol > m_range.lastCol;
         });
@@ -300,7 +348,7 @@ public:
         return Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
             const engine::Worksheet& sheet = LoadedSheet(book, SheetIndex(book, m_sheetId, m_hint));
-            engine::CellRange range = sheet.UsedRange().value_or(engine::CellRange{});
+            engine::CellRange range = UsedRangeOf(book, m_sheetId, sheet).value_or(engine::CellRange{});
             return Ref<Range>(new RangeHandle(m_state, m_entry, m_sheetId, m_hint, range));
         });
     }

@@ -288,8 +288,13 @@ void PasteRows(const Worksheet& from, Worksheet& to, const Placement& p, Transla
     auto dstBegin = std::lower_bound(to.rows.begin(), to.rows.end(), p.toRow,
                                      [](const Row& r, uint32_t index) { return r.index < index; });
     if (dstBegin == to.rows.end()) {
-        // The usual case: nothing at or below the paste position, so rows are only appended.
-        to.rows.reserve(to.rows.size() + static_cast<size_t>(srcEnd - srcBegin));
+        // The usual case: nothing at or below the paste position, so rows are only appended. The
+        // room grows by doubling: room for just these rows would move every row of a sheet that a
+        // single-sheet merge pastes into again at each paste.
+        const size_t needed = to.rows.size() + static_cast<size_t>(srcEnd - srcBegin);
+        if (needed > to.rows.capacity()) {
+            to.rows.reserve(std::max(needed, 2 * to.rows.capacity()));
+        }
         for (auto it = srcBegin; it != srcEnd; ++it) {
             Row row = NewRow(*it, p, tr, from, to);
             if (keep(row)) {

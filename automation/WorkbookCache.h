@@ -48,6 +48,10 @@ struct ServerBook {
     std::unordered_map<uint64_t, SheetCellCount> pastedCells;
     // What the workbook is going to be saved as, which pastes into it keep to.
     SaveLimits saveLimits;
+    // Per sheet id, the used range of a sheet pasted into, kept up to date by each paste: a
+    // single-sheet merge asks for it after every paste, and a scan of the whole sheet each time
+    // would cost time that grows with the square of the merged rows.
+    std::unordered_map<uint64_t, std::optional<engine::CellRange>> usedRanges;
 
     explicit ServerBook(std::shared_ptr<engine::Workbook> workbook);
     // The index of a sheet id, or nullopt when the workbook has no such sheet. `hint` is where the

@@ -349,6 +349,34 @@ TEST_F(EmbeddedServerTest, ACopyOutlivesTheClosedSourceWorkbook)
     EXPECT_EQ(c->number, 5);
 }
 
+// The used range of a sheet pasted into is kept up to date by each paste: pastes below, beside and
+// over earlier ones (which clear what the copied block leaves empty) answer as the cells say.
+TEST_F(EmbeddedServerTest, TheUsedRangeFollowsEveryPaste)
+{
+    auto model = std::make_unique<engine::Workbook>();
+    model->InsertSheet(0, "Src");
+    model->Sheet(0).SetNumber(0, 0, 1);
+    model->Sheet(0).SetNumber(2, 1, 2); // A1:B3, with A3 and B1 empty
+    Ref<Workbook> source = AdoptWorkbook(*m_server, std::move(model));
+    Ref<Workbook> target = m_server->AddWorkbook();
+    Ref<Sheet> sheet = target->SheetAt(1);
+    const struct {
+        const char* copy; // from the source sheet
+        const char* at;
+    } pastes[] = {{"A1:B3", "A1"}, {"A1:B3", "A4"}, {"A1:B3", "D2"}, {"A2:B2", "A6"}, {"A2:B2", "D4"}, {"B1:B2", "A1"}};
+    for (const auto& p : pastes) {
+        SCOPED_TRACE(std::string(p.copy) + " at " + p.at);
+        source->SheetAt(1)->RangeAt(p.copy)->Copy();
+        sheet->RangeAt(p.at)->PasteSpecial();
+        const std::optional<engine::CellRange> cells = ModelOf(*target)->Sheet(0).UsedRange();
+        ASSERT_TRUE(cells.has_value());
+        Ref<Range> used = sheet->UsedRange();
+        EXPECT_EQ(used->FirstRow(), static_cast<int32_t>(cells->firstRow + 1));
+        EXPECT_EQ(used->RowCount(), static_cast<int32_t>(cells->RowCount()));
+        EXPECT_EQ(used->ColumnCount(), static_cast<int32_t>(cells->ColCount()));
+    }
+}
+
 TEST_F(EmbeddedServerTest, SavingEndsTheCopy)
 {
     test::TempDir dir;
