@@ -6,8 +6,8 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <stdexcept>
 #include <unistd.h>

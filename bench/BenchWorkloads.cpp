@@ -39,8 +39,8 @@ private:
     uint64_t m_state;
 };
 
-const std::array<const char*, 16> kWords = {"north", "south", "east",   "west",  "alpha", "beta",  "gamma", "delta",
-                                            "red",   "green", "blue",   "amber", "open",  "closed", "pending", "done"};
+const std::array<const char*, 16> kWords = {"north", "south", "east", "west",  "alpha", "beta",   "gamma",   "delta",
+                                            "red",   "green", "blue", "amber", "open",  "closed", "pending", "done"};
 
 std::string Pick(Random& random)
 {
@@ -202,9 +202,9 @@ void FillStyledSheet(Workbook& book, size_t index, uint32_t rows, Random& random
         }
         return styles.InternStyle(s);
     };
-    const std::array<std::string, kCols> formats = {"@", "General", "#,##0", "#,##0.00", "0.0%", "dd/mm/yyyy",
-                                                    "[$EUR] #,##0.00;[Red]-#,##0.00", "General", "0.000",
-                                                    "hh:mm", "#,##0.00 \"kg\"", "#,##0.00"};
+    const std::array<std::string, kCols> formats = {
+        "@",       "General", "#,##0", "#,##0.00",        "0.0%",    "dd/mm/yyyy", "[$EUR] #,##0.00;[Red]-#,##0.00",
+        "General", "0.000",   "hh:mm", "#,##0.00 \"kg\"", "#,##0.00"};
     std::array<uint32_t, kCols> plainXf{};
     std::array<uint32_t, kCols> shadedXf{};
     for (uint32_t c = 0; c < kCols; ++c) {
@@ -319,6 +319,7 @@ std::vector<Workload> Workloads()
         {"W2", "4 xlsx, one sheet of 100,000 x 20 each", "w2", 0},
         {"W3", "100 xls, 2 sheets of 500 x 8 each", "w3", 0},
         {"W4", "20 styled xlsx, one sheet of 2,000 x 12 each", "w4", 0},
+        {"W5", "2,000 xlsx of W1's kind (6,000 sheets, 12 M cells)", "w5", 0},
     };
 }
 
@@ -339,15 +340,16 @@ std::string GenerateWorkload(Workload& workload, const std::string& workFolder)
     fs::create_directories(folder);
     const std::string out = folder.string();
     uint64_t cells = 0;
-    if (workload.name == "W1") {
-        cells = WriteBooks(out, 200, "book", ".xlsx", {"Sales", "Costs", "Notes"}, [](Workbook& book, int, Random& random) {
-            for (size_t s = 0; s < 3; ++s) {
-                FillPlainSheet(book, s, 200, 10, random);
-            }
-        });
+    if (workload.name == "W1" || workload.name == "W5") {
+        cells = WriteBooks(out, workload.name == "W1" ? 200 : 2000, "book", ".xlsx", {"Sales", "Costs", "Notes"},
+                           [](Workbook& book, int, Random& random) {
+                               for (size_t s = 0; s < 3; ++s) {
+                                   FillPlainSheet(book, s, 200, 10, random);
+                               }
+                           });
     } else if (workload.name == "W2") {
         cells = WriteBooks(out, 4, "large", ".xlsx", {"Data"},
-                   [](Workbook& book, int i, Random& random) { FillLargeSheet(book, 0, 100000, random, i); });
+                           [](Workbook& book, int i, Random& random) { FillLargeSheet(book, 0, 100000, random, i); });
     } else if (workload.name == "W3") {
         cells = WriteBooks(out, 100, "legacy", ".xls", {"First", "Second"}, [](Workbook& book, int, Random& random) {
             for (size_t s = 0; s < 2; ++s) {

@@ -1,4 +1,4 @@
-// The merge benchmark's workloads W1-W4: deterministic workbooks generated with the engine's own
+// The merge benchmark's workloads W1-W5: deterministic workbooks generated with the engine's own
 // model and writers into a work folder (never committed), each in its own subfolder.
 #pragma once
 
@@ -15,7 +15,7 @@ struct Workload {
     uint64_t cells = 0;      // cells in all its input sheets together, known once generated
 };
 
-// The four workloads, in order, without generating anything.
+// The workloads, in order, without generating anything.
 std::vector<Workload> Workloads();
 
 // Writes the workbooks of `workload` under `workFolder` unless a stamp file says they are there

@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <string>
-#include <sys/resource.h>
 #include <ctime>
 #include <malloc.h>
+#include <string>
+#include <sys/resource.h>
 #include <vector>
 
 using namespace gq::engine;
@@ -65,7 +65,10 @@ std::vector<uint8_t> SharedStrings(const std::vector<std::string>& strings)
     return out;
 }
 
-uint32_t Rk(int32_t v) { return (static_cast<uint32_t>(v) << 2) | 0x02; }
+uint32_t Rk(int32_t v)
+{
+    return (static_cast<uint32_t>(v) << 2) | 0x02;
+}
 
 std::vector<uint8_t> Generate()
 {

@@ -199,8 +199,9 @@ int main()
                 one.cpu, cells / one.wall / 1e6, cells / one.cpu / 1e6);
     std::printf("  deflate threads : %.3f s wall, %.3f s cpu, %.2f M cells/s (wall)\n", many.wall, many.cpu,
                 cells / many.wall / 1e6);
-    std::printf("  floor (deflate level 1 + CRC-32 of the same XML, one core): %.3f s wall, %.3f s cpu, %.2f M cells/s\n",
-                floor.wall, floor.cpu, cells / floor.wall / 1e6);
+    std::printf(
+        "  floor (deflate level 1 + CRC-32 of the same XML, one core): %.3f s wall, %.3f s cpu, %.2f M cells/s\n",
+        floor.wall, floor.cpu, cells / floor.wall / 1e6);
     std::printf("  one thread / floor: %.2fx (wall), %.2fx (cpu)\n", one.wall / floor.wall, one.cpu / floor.cpu);
     std::printf("  peak RSS: %ld MiB (model %ld MiB)\n", PeakRssKiB() / 1024, rssBefore / 1024);
     return 0;
