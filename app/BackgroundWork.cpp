@@ -124,6 +124,9 @@ protected:
         if (widget == nullptr || m_window.isNull()) {
             return false;
         }
+        if (event->type() == QEvent::Close && widget != m_window.data()) {
+            return false; // a part of the window hidden by the program (the busy window)
+        }
         if (widget->window() == m_window.data()) {
             if (event->type() == QEvent::Close) {
                 event->ignore();

@@ -16,7 +16,6 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QTimer>
 #include <QToolButton>
 
@@ -272,12 +271,8 @@ void TfmMain::FormShow()
     m_setUpDone = true;
     // Become a drop target; the drop events below hand every drop to DropHandler.
     setAcceptDrops(true);
-    // Centred on the desktop.
-    if (QScreen* desktop = screen()) {
-        const QRect area = desktop->geometry();
-        const QRect outer = frameGeometry();
-        move(area.left() + (area.width() - outer.width()) / 2, area.top() + (area.height() - outer.height()) / 2);
-    }
+    // Centred on the desktop, on the frame the window manager gives it.
+    CentreOnScreen(this);
 }
 
 void TfmMain::dragEnterEvent(QDragEnterEvent* event)
