@@ -69,12 +69,16 @@ bool GuiThreadPrompts::ChooseSaveFile(const std::string& defaultExtension, const
 
 void GuiThreadPrompts::BeginHourglass()
 {
-    RunOnGuiThread([&] { m_inner.BeginHourglass(); });
+    if (!m_workHoldsWaitCursor) {
+        RunOnGuiThread([&] { m_inner.BeginHourglass(); });
+    }
 }
 
 void GuiThreadPrompts::EndHourglass()
 {
-    RunOnGuiThread([&] { m_inner.EndHourglass(); });
+    if (!m_workHoldsWaitCursor) {
+        RunOnGuiThread([&] { m_inner.EndHourglass(); });
+    }
 }
 
 void GuiThreadPrompts::ShowBusy(bool show, bool cancelVisible)

@@ -21,10 +21,15 @@ void RunOnGuiThread(const std::function<void()>& call);
 
 // Prompts that forward every call to `inner` on the GUI thread. A dialog shown while long work
 // holds the wait cursor shows the ordinary pointer. Stop requests are read from `stop` (may be
-// null: the work cannot be stopped) on the calling thread.
+// null: the work cannot be stopped) on the calling thread. When the work holds the wait cursor for
+// its whole length (`workHoldsWaitCursor`), the hourglass of its single steps changes nothing: it
+// could only undo the pointer of a dialog that is open meanwhile.
 class GuiThreadPrompts : public UserPrompts {
 public:
-    explicit GuiThreadPrompts(UserPrompts& inner, WorkStop* stop = nullptr) : m_inner(inner), m_stop(stop) {}
+    explicit GuiThreadPrompts(UserPrompts& inner, WorkStop* stop = nullptr, bool workHoldsWaitCursor = false)
+        : m_inner(inner), m_stop(stop), m_workHoldsWaitCursor(workHoldsWaitCursor)
+    {
+    }
     void ShowMessage(const std::string& text, const std::string& details = {}) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
     bool ChooseSaveFile(const std::string& defaultExtension, const std::string& filter, const std::string& initialName,
@@ -38,6 +43,7 @@ public:
 private:
     UserPrompts& m_inner;
     WorkStop* m_stop;
+    bool m_workHoldsWaitCursor;
 };
 
 // A sheet list whose batches and appends happen on the GUI thread.

@@ -13,7 +13,7 @@ namespace gq::app {
 void ConnectWork(TfmMain& window, automation::ServerFactory& servers)
 {
     window.onDrop = [&window, &servers](const std::vector<std::string>& paths) {
-        GuiThreadPrompts prompts(window.Prompts(), &window.StopControl());
+        GuiThreadPrompts prompts(window.Prompts(), &window.StopControl(), true);
         GuiThreadSink sink(window.vtSrc->List());
         catalogue::DropContext context{sink, servers, prompts};
         window.RunLongWork(kStopDropQuestion, [&] { catalogue::ProcessDrop(paths, context); });
@@ -28,7 +28,7 @@ void ConnectWork(TfmMain& window, automation::ServerFactory& servers)
         for (SheetRow row = list.FirstRow(); row; row = list.NextRow(row)) {
             entries.push_back(list.EntryOf(row));
         }
-        GuiThreadPrompts prompts(window.Prompts(), &window.StopControl());
+        GuiThreadPrompts prompts(window.Prompts(), &window.StopControl(), true);
         auto runner = [&window](const std::function<merge::MergeReport()>& merge) {
             merge::MergeReport report;
             window.RunLongWork(kStopMergeQuestion, [&] { report = merge(); });

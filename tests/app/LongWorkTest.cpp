@@ -128,6 +128,9 @@ protected:
     {
         test::WhenModal<QMessageBox>([this, question, yes](QMessageBox* box) {
             EXPECT_EQ(box->text(), question);
+            // A question the user must answer shows the ordinary pointer, not the wait cursor.
+            ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+            EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::ArrowCursor);
             box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
             asked = true;
         });
