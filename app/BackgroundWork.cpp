@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QThread>
 #include <QWidget>
@@ -38,13 +40,19 @@ void RunOnGuiThread(const std::function<void()>& call)
 
 void GuiThreadPrompts::ShowMessage(const std::string& text, const std::string& details)
 {
-    RunOnGuiThread([&] { m_inner.ShowMessage(text, details); });
+    RunOnGuiThread([&] {
+        const ArrowForDialog arrow;
+        m_inner.ShowMessage(text, details);
+    });
 }
 
 bool GuiThreadPrompts::AskYesNo(const std::string& text, const std::string& caption)
 {
     bool yes = false;
-    RunOnGuiThread([&] { yes = m_inner.AskYesNo(text, caption); });
+    RunOnGuiThread([&] {
+        const ArrowForDialog arrow;
+        yes = m_inner.AskYesNo(text, caption);
+    });
     return yes;
 }
 
@@ -52,23 +60,54 @@ bool GuiThreadPrompts::ChooseSaveFile(const std::string& defaultExtension, const
                                       const std::string& initialName, std::string& chosenPath)
 {
     bool chosen = false;
-    RunOnGuiThread([&] { chosen = m_inner.ChooseSaveFile(defaultExtension, filter, initialName, chosenPath); });
+    RunOnGuiThread([&] {
+        const ArrowForDialog arrow;
+        chosen = m_inner.ChooseSaveFile(defaultExtension, filter, initialName, chosenPath);
+    });
     return chosen;
 }
 
 void GuiThreadPrompts::BeginHourglass()
 {
-    RunOnGuiThread([&] { m_inner.BeginHourglass(); });
+    if (!m_workHoldsWaitCursor) {
+        RunOnGuiThread([&] { m_inner.BeginHourglass(); });
+    }
 }
 
 void GuiThreadPrompts::EndHourglass()
 {
-    RunOnGuiThread([&] { m_inner.EndHourglass(); });
+    if (!m_workHoldsWaitCursor) {
+        RunOnGuiThread([&] { m_inner.EndHourglass(); });
+    }
 }
 
 void GuiThreadPrompts::ShowBusy(bool show, bool cancelVisible)
 {
     RunOnGuiThread([&] { m_inner.ShowBusy(show, cancelVisible); });
+}
+
+bool GuiThreadPrompts::StopRequested()
+{
+    return m_stop != nullptr && m_stop->Check(false);
+}
+
+bool GuiThreadPrompts::StopRequestedBeforeSave()
+{
+    return m_stop != nullptr && m_stop->Check(true);
+}
+
+ArrowForDialog::ArrowForDialog() : m_set(QGuiApplication::overrideCursor() != nullptr)
+{
+    if (m_set) {
+        QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
+}
+
+ArrowForDialog::~ArrowForDialog()
+{
+    if (m_set) {
+        QGuiApplication::restoreOverrideCursor();
+    }
 }
 
 void GuiThreadSink::BeginBatch()
@@ -93,10 +132,11 @@ void GuiThreadSink::EndBatch()
 namespace {
 
 // Swallows user input aimed at the blocked window while the worker runs. Dialogs the worker opens
-// (a message, a question) are windows of their own and keep their input.
+// (a message, a question) are windows of their own and keep their input. Closing the window and
+// Escape are passed on as a request to stop.
 class InputBlocker : public QObject {
 public:
-    explicit InputBlocker(QWidget* window) : m_window(window) {}
+    InputBlocker(QWidget* window, const StopAsked& stopAsked) : m_window(window), m_stopAsked(stopAsked) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -124,29 +164,49 @@ protected:
         if (widget == nullptr || m_window.isNull()) {
             return false;
         }
-        if (widget->window() == m_window.data()) {
-            if (event->type() == QEvent::Close) {
-                event->ignore();
-            }
-            return true;
+        if (widget->window() != m_window.data()) {
+            return false;
         }
-        return false;
+        if (event->type() == QEvent::Close && widget != m_window.data()) {
+            return false; // a part of the window hidden by the program (the busy window)
+        }
+        if (event->type() == QEvent::Close) {
+            event->ignore();
+            AskToStop(true);
+        } else if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Escape && !key->isAutoRepeat()) {
+                AskToStop(false);
+            }
+        }
+        return true;
     }
 
 private:
+    // The question is asked from the event loop, not from inside the event that asked for it. A
+    // request still queued when the work ends is dropped with this object: nothing is left to stop.
+    void AskToStop(bool closing)
+    {
+        if (m_stopAsked) {
+            QMetaObject::invokeMethod(
+                this, [this, closing] { m_stopAsked(closing); }, Qt::QueuedConnection);
+        }
+    }
+
     QPointer<QWidget> m_window;
+    StopAsked m_stopAsked;
 };
 
 } // namespace
 
-void RunWhileBlocked(QWidget* window, const std::function<void()>& work)
+void RunWhileBlocked(QWidget* window, const std::function<void()>& work, const StopAsked& stopAsked)
 {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr) {
         work();
         return;
     }
-    InputBlocker blocker(window);
+    InputBlocker blocker(window, stopAsked);
     app->installEventFilter(&blocker);
 
     QEventLoop loop;

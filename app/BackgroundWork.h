@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/SheetList.h"
+#include "app/WorkStop.h"
 #include "catalogue/SheetSink.h"
 #include "common/UserPrompts.h"
 
@@ -18,10 +19,17 @@ namespace gq::app {
 // inside `call` is rethrown on the calling thread.
 void RunOnGuiThread(const std::function<void()>& call);
 
-// Prompts that forward every call to `inner` on the GUI thread.
+// Prompts that forward every call to `inner` on the GUI thread. A dialog shown while long work
+// holds the wait cursor shows the ordinary pointer. Stop requests are read from `stop` (may be
+// null: the work cannot be stopped) on the calling thread. When the work holds the wait cursor for
+// its whole length (`workHoldsWaitCursor`), the hourglass of its single steps changes nothing: it
+// could only undo the pointer of a dialog that is open meanwhile.
 class GuiThreadPrompts : public UserPrompts {
 public:
-    explicit GuiThreadPrompts(UserPrompts& inner) : m_inner(inner) {}
+    explicit GuiThreadPrompts(UserPrompts& inner, WorkStop* stop = nullptr, bool workHoldsWaitCursor = false)
+        : m_inner(inner), m_stop(stop), m_workHoldsWaitCursor(workHoldsWaitCursor)
+    {
+    }
     void ShowMessage(const std::string& text, const std::string& details = {}) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
     bool ChooseSaveFile(const std::string& defaultExtension, const std::string& filter, const std::string& initialName,
@@ -29,9 +37,13 @@ public:
     void BeginHourglass() override;
     void EndHourglass() override;
     void ShowBusy(bool show, bool cancelVisible) override;
+    bool StopRequested() override;
+    bool StopRequestedBeforeSave() override;
 
 private:
     UserPrompts& m_inner;
+    WorkStop* m_stop;
+    bool m_workHoldsWaitCursor;
 };
 
 // A sheet list whose batches and appends happen on the GUI thread.
@@ -46,9 +58,26 @@ private:
     SheetList& m_list;
 };
 
-// Runs `work` on a worker thread. Until it ends, user input to `window` (and to the windows it
-// names in `alsoBlocked`) is swallowed while painting, timers and modal dialogs opened for the
-// worker go on. A failure inside `work` is rethrown here, on the GUI thread.
-void RunWhileBlocked(QWidget* window, const std::function<void()>& work);
+// Runs `work` on a worker thread. Until it ends, user input to `window` and its child widgets is
+// swallowed while painting, timers and modal dialogs opened for the worker go on. A failure inside
+// `work` is rethrown here, on the GUI thread.
+//
+// Closing `window` or pressing Escape in it meanwhile calls `stopAsked` (with true for closing)
+// from the event loop, once the event that asked has been dealt with; the window stays open.
+using StopAsked = std::function<void(bool closing)>;
+void RunWhileBlocked(QWidget* window, const std::function<void()>& work, const StopAsked& stopAsked = {});
+
+// While it lives, the pointer is the ordinary arrow even when long work holds the wait cursor, so
+// that a dialog the user must answer does not look busy. Changes nothing when no cursor is set.
+class ArrowForDialog {
+public:
+    ArrowForDialog();
+    ~ArrowForDialog();
+    ArrowForDialog(const ArrowForDialog&) = delete;
+    ArrowForDialog& operator=(const ArrowForDialog&) = delete;
+
+private:
+    bool m_set;
+};
 
 } // namespace gq::app

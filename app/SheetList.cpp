@@ -313,7 +313,9 @@ int SheetList::columnCount(const QModelIndex& parent) const
 
 QVariant SheetList::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !m_textProvider) {
+    // The file name column shows the whole path as its tooltip: the cell may show it shortened.
+    const bool text = role == Qt::DisplayRole || (role == Qt::ToolTipRole && index.column() == kFileNameColumn);
+    if (!text || !m_textProvider) {
         return {};
     }
     const SheetRow row = RowAt(index);

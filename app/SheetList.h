@@ -34,6 +34,10 @@ class SheetList : public QAbstractTableModel {
     Q_OBJECT
 
 public:
+    // The logical columns.
+    static constexpr int kSheetNameColumn = 0;
+    static constexpr int kFileNameColumn = 1;
+
     // Gives the text of one cell; the list passes itself, the row and the logical column.
     using TextProvider = std::function<QString(const SheetList& list, SheetRow row, int column)>;
 

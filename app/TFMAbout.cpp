@@ -5,7 +5,9 @@
 #include "app/uFunction.h"
 
 #include <QMouseEvent>
-#include <QScreen>
+#include <QPainter>
+
+#include <algorithm>
 
 namespace gq::app {
 
@@ -14,7 +16,8 @@ namespace {
 QFont AboutFont(int pixels, bool bold = false)
 {
     QFont font;
-    font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Nimbus Sans", "Arial", "DejaVu Sans"});
+    font.setFamilies(
+        {"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Nimbus Sans", "Arial", "DejaVu Sans"});
     font.setPixelSize(pixels);
     font.setBold(bold);
     return font;
@@ -39,6 +42,19 @@ void TLinkLabel::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
         emit Clicked();
     }
+}
+
+void TLinkLabel::paintEvent(QPaintEvent* /*event*/)
+{
+    // The face's line (ascent and descent) is taller than the 13 pixels the layout gives a link,
+    // and centring it would push the underline out of sight. The baseline is set so that the
+    // underline and the descenders stay inside the label.
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QFontMetrics metrics(font());
+    const int below = std::max(metrics.underlinePos() + metrics.lineWidth(), 2);
+    painter.drawText(QPoint(contentsRect().left(), contentsRect().bottom() - below), text());
 }
 
 TFMAbout::TFMAbout(QWidget* owner)
@@ -66,6 +82,7 @@ TFMAbout::TFMAbout(QWidget* owner)
     Label5 = new TLinkLabel(QString::fromLatin1(HomePageUrl), this);
     Label5->setObjectName("Label5");
     Label5->setGeometry(95, 75, 169, 13);
+    FitTextToWidth(Label5);
 
     Label6 = new QLabel("Email: ", this);
     Label6->setObjectName("Label6");
@@ -78,6 +95,7 @@ TFMAbout::TFMAbout(QWidget* owner)
     Label7 = new TLinkLabel(mail, this);
     Label7->setObjectName("Label7");
     Label7->setGeometry(103, 99, 146, 13);
+    FitTextToWidth(Label7);
 
     connect(Label5, &TLinkLabel::Clicked, this, [this] { RunGuarded([this] { Label5Click(); }); });
     connect(Label7, &TLinkLabel::Clicked, this, [this] { RunGuarded([this] { Label7Click(); }); });
@@ -86,12 +104,7 @@ TFMAbout::TFMAbout(QWidget* owner)
 void TFMAbout::showEvent(QShowEvent* event)
 {
     RunGuarded([this] { FormShow(); });
-    // Centred on the desktop.
-    if (QScreen* desktop = screen()) {
-        const QRect area = desktop->geometry();
-        move(area.left() + (area.width() - frameGeometry().width()) / 2,
-             area.top() + (area.height() - frameGeometry().height()) / 2);
-    }
+    CentreOnScreen(this);
     QDialog::showEvent(event);
 }
 

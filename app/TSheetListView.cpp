@@ -2,6 +2,7 @@
 #include "app/TSheetListView.h"
 
 #include <QDragMoveEvent>
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
@@ -28,10 +29,17 @@ public:
     }
 };
 
-// Draws each cell as usual, then its right and bottom grid lines.
+// Draws each cell as usual, then its right and bottom grid lines. A path too long for its cell
+// loses its middle, so that the file name at its end, which tells rows apart, stays in view.
 class GridDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
+
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = index.column() == SheetList::kFileNameColumn ? Qt::ElideMiddle : Qt::ElideRight;
+    }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
@@ -117,6 +125,26 @@ void TSheetListView::SetRefusesDrops(bool refuse)
     } else {
         removeEventFilter(this);
         viewport()->removeEventFilter(this);
+    }
+}
+
+void TSheetListView::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    // Rows are opaque across the whole width: the background picture shows only where there are
+    // no rows, never through their text.
+    painter->fillRect(option.rect, palette().brush(QPalette::Base));
+    QTreeView::drawRow(painter, option, index);
+}
+
+void TSheetListView::focusInEvent(QFocusEvent* event)
+{
+    // Qt makes the first row current when a view without a current row gains the focus from the
+    // keyboard or from the window becoming active again; the list commands would then act on a
+    // row the user never chose. Only a click or moving the focus within the list chooses a row.
+    const bool hadFocusedRow = currentIndex().isValid();
+    QTreeView::focusInEvent(event);
+    if (!hadFocusedRow && currentIndex().isValid() && event->reason() != Qt::MouseFocusReason) {
+        selectionModel()->clearCurrentIndex();
     }
 }
 

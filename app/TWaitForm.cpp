@@ -3,16 +3,26 @@
 
 #include "app/BusyAnimation.h"
 #include "app/TfmMain.h"
+#include "app/uFunction.h"
 
 #include <QLabel>
+#include <QPainter>
 #include <QToolButton>
 
 namespace gq::app {
 
 TWaitForm* WaitForm = nullptr;
 
-TWaitForm::TWaitForm(QWidget* mainWindow)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), m_mainWindow(mainWindow)
+namespace {
+
+Qt::WindowFlags WaitFormFlags(const QWidget* mainWindow)
+{
+    return mainWindow != nullptr ? Qt::Widget : Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+}
+
+} // namespace
+
+TWaitForm::TWaitForm(QWidget* mainWindow) : QWidget(mainWindow, WaitFormFlags(mainWindow)), m_mainWindow(mainWindow)
 {
     setObjectName("WaitForm");
     setWindowTitle("WaitForm");
@@ -22,6 +32,8 @@ TWaitForm::TWaitForm(QWidget* mainWindow)
     face.setColor(QPalette::Window, face.color(QPalette::Button));
     setPalette(face);
     setAutoFillBackground(true);
+    // Created hidden: a child widget would otherwise show with its parent.
+    hide();
 
     // The busy animation starts as soon as the window exists and loops without end.
     Animate1 = new TBusyAnimation(this);
@@ -31,6 +43,7 @@ TWaitForm::TWaitForm(QWidget* mainWindow)
     Label1 = new QLabel("This will take a few minutes.Please be patient...", this);
     Label1->setObjectName("Label1");
     Label1->setGeometry(103, 8, 226, 13);
+    FitTextToWidth(Label1);
 
     Label2 = new QLabel("...", this);
     Label2->setObjectName("Label2");
@@ -47,14 +60,26 @@ TWaitForm::TWaitForm(QWidget* mainWindow)
 
 void TWaitForm::showEvent(QShowEvent* event)
 {
-    // Centred over the main window at the first showing only; later showings keep that place.
-    if (!m_placed && m_mainWindow != nullptr) {
+    // Centred over the main window's outer frame (title bar included), rounded down. As a part of
+    // the main window it then moves with it; the place is worked out again at every showing,
+    // which changes nothing while the main window keeps its fixed size.
+    if (m_mainWindow != nullptr) {
         const QRect outer = m_mainWindow->frameGeometry();
-        move(outer.left() + (outer.width() - frameGeometry().width()) / 2,
-             outer.top() + (outer.height() - frameGeometry().height()) / 2);
-        m_placed = true;
+        const QPoint topLeft(outer.left() + (outer.width() - width()) / 2,
+                             outer.top() + (outer.height() - height()) / 2);
+        move(m_mainWindow->mapFromGlobal(topLeft));
+        raise();
     }
     QWidget::showEvent(event);
+}
+
+void TWaitForm::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    // A one-pixel frame sets the window apart from the main window it lies on.
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::Shadow));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 } // namespace gq::app

@@ -1,4 +1,4 @@
-// The busy window: a small borderless stay-on-top window telling the user to wait while dropped
+// The busy window: a small panel over the main window telling the user to wait while dropped
 // files and folders are processed.
 #pragma once
 
@@ -13,7 +13,9 @@ class TWaitForm : public QWidget {
     Q_OBJECT
 
 public:
-    // `mainWindow` is the window it is centred over the first time it is shown (may be null).
+    // With a main window the busy window belongs to it: it lies over it, centred on its outer
+    // frame, moves with it and is no window of its own that the desktop would list or leave behind.
+    // Without one it is a borderless stay-on-top window of its own.
     explicit TWaitForm(QWidget* mainWindow = nullptr);
 
     QWidget* Animate1;
@@ -23,10 +25,10 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     QWidget* m_mainWindow;
-    bool m_placed = false;
 };
 
 // The one busy window of the program, created hidden at start-up.

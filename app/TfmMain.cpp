@@ -2,6 +2,7 @@
 #include "app/TfmMain.h"
 
 #include "app/AppConventions.h"
+#include "app/BackgroundWork.h"
 #include "app/ListCommands.h"
 #include "app/TFMAbout.h"
 #include "app/uFunction.h"
@@ -9,18 +10,20 @@
 #include <QButtonGroup>
 #include <QDragEnterEvent>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QTimer>
 #include <QToolButton>
 
 #include <memory>
+#include <utility>
 
 // Resources compiled into a static library need an explicit reference to be linked in.
 static void InitAppResources()
@@ -272,12 +275,8 @@ void TfmMain::FormShow()
     m_setUpDone = true;
     // Become a drop target; the drop events below hand every drop to DropHandler.
     setAcceptDrops(true);
-    // Centred on the desktop.
-    if (QScreen* desktop = screen()) {
-        const QRect area = desktop->geometry();
-        const QRect outer = frameGeometry();
-        move(area.left() + (area.width() - outer.width()) / 2, area.top() + (area.height() - outer.height()) / 2);
-    }
+    // Centred on the desktop, on the frame the window manager gives it.
+    CentreOnScreen(this);
 }
 
 void TfmMain::dragEnterEvent(QDragEnterEvent* event)
@@ -318,8 +317,70 @@ void TfmMain::TakePaths(const std::vector<std::string>& paths)
 
 void TfmMain::DropHandler(const std::vector<std::string>& paths)
 {
-    if (onDrop) {
-        onDrop(paths);
+    RunThenCloseIfAsked([&] {
+        if (onDrop) {
+            onDrop(paths);
+        }
+    });
+}
+
+void TfmMain::RunLongWork(const QString& stopQuestion, const std::function<void()>& work)
+{
+    // The wait cursor is held for the whole work: the steps that show an hourglass of their own
+    // end it before the work is over (a merge before its save, each listed workbook before the
+    // next), and the pointer must not turn back into an arrow in between.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    m_workStop.Begin();
+    struct Over {
+        WorkStop& stop;
+        ~Over()
+        {
+            stop.End();
+            QGuiApplication::restoreOverrideCursor();
+        }
+    } over{m_workStop};
+    RunWhileBlocked(this, work,
+                    [this, stopQuestion](bool closing) { RunGuarded([&] { OfferStop(stopQuestion, closing); }); });
+}
+
+void TfmMain::OfferStop(const QString& question, bool closing)
+{
+    if (m_workStop.PastLastStop()) {
+        // The output is being saved and can no longer be stopped: the window closes afterwards.
+        m_closeWhenDone = m_closeWhenDone || closing;
+        return;
+    }
+    // Not asked twice at once, and not after the work has ended.
+    if (!m_workStop.BeginAsking()) {
+        return;
+    }
+    bool stop = false;
+    {
+        const ArrowForDialog arrow;
+        QMessageBox box(QMessageBox::Question, QString::fromStdString(ApplicationTitle()), question,
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::No);
+        stop = box.exec() == QMessageBox::Yes;
+    }
+    m_workStop.Answer(stop);
+    if (stop && closing) {
+        m_closeWhenDone = true;
+    }
+}
+
+void TfmMain::RunThenCloseIfAsked(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (...) {
+        // The failure is reported first; the window closes after that.
+        if (std::exchange(m_closeWhenDone, false)) {
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        }
+        throw;
+    }
+    if (std::exchange(m_closeWhenDone, false)) {
+        close();
     }
 }
 
@@ -375,9 +436,11 @@ void TfmMain::vtDscDblClick()
 
 void TfmMain::btnMergeClick()
 {
-    if (onMerge) {
-        onMerge();
-    }
+    RunThenCloseIfAsked([this] {
+        if (onMerge) {
+            onMerge();
+        }
+    });
 }
 
 void TfmMain::m1Click()

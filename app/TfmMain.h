@@ -4,6 +4,7 @@
 
 #include "app/QtUserPrompts.h"
 #include "app/TSheetListView.h"
+#include "app/WorkStop.h"
 
 #include <QMainWindow>
 
@@ -63,6 +64,13 @@ public:
     // The prompts through which handlers below the GUI talk to the user.
     QtUserPrompts& Prompts() { return m_prompts; }
 
+    // Runs long work (a drop, a merge) off the GUI thread; the window takes no input and the wait
+    // cursor stays until the work is over. Closing the window or Escape meanwhile asks
+    // `stopQuestion`: Yes lets the work see a stop at its next check of StopControl(), and when
+    // closing was asked for, the window closes once the handler that started the work is over.
+    void RunLongWork(const QString& stopQuestion, const std::function<void()>& work);
+    WorkStop& StopControl() { return m_workStop; }
+
     // Cell text of both lists: column 0 the sheet name, column 1 the file name, else nothing.
     virtual QString vtSrcGetText(const SheetList& list, SheetRow row, int column) const;
 
@@ -95,12 +103,18 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Runs a handler that may start long work, then closes the window when the user asked for
+    // that during the work.
+    void RunThenCloseIfAsked(const std::function<void()>& handler);
+    void OfferStop(const QString& question, bool closing);
     QToolButton* MakeSpeedButton(QWidget* parent, const QString& caption, int left, int top, int arrow);
     TSheetListView* MakeList(QFrame* panel);
 
     QButtonGroup* m_modeGroup;
     QtUserPrompts m_prompts;
     bool m_setUpDone = false;
+    WorkStop m_workStop;
+    bool m_closeWhenDone = false;
 };
 
 // The one main window of the program.

@@ -13,10 +13,10 @@ namespace gq::app {
 void ConnectWork(TfmMain& window, automation::ServerFactory& servers)
 {
     window.onDrop = [&window, &servers](const std::vector<std::string>& paths) {
-        GuiThreadPrompts prompts(window.Prompts());
+        GuiThreadPrompts prompts(window.Prompts(), &window.StopControl(), true);
         GuiThreadSink sink(window.vtSrc->List());
         catalogue::DropContext context{sink, servers, prompts};
-        RunWhileBlocked(&window, [&] { catalogue::ProcessDrop(paths, context); });
+        window.RunLongWork(kStopDropQuestion, [&] { catalogue::ProcessDrop(paths, context); });
     };
 
     window.onMerge = [&window, &servers] {
@@ -28,10 +28,10 @@ void ConnectWork(TfmMain& window, automation::ServerFactory& servers)
         for (SheetRow row = list.FirstRow(); row; row = list.NextRow(row)) {
             entries.push_back(list.EntryOf(row));
         }
-        GuiThreadPrompts prompts(window.Prompts());
+        GuiThreadPrompts prompts(window.Prompts(), &window.StopControl(), true);
         auto runner = [&window](const std::function<merge::MergeReport()>& merge) {
             merge::MergeReport report;
-            RunWhileBlocked(&window, [&] { report = merge(); });
+            window.RunLongWork(kStopMergeQuestion, [&] { report = merge(); });
             return report;
         };
         merge::MergeCommand(entries, window.rbMulty->isChecked(), servers, prompts, runner);

@@ -3,6 +3,9 @@
 
 #include <QUrl>
 
+class QLabel;
+class QWidget;
+
 #include <functional>
 
 namespace gq::app {
@@ -23,5 +26,14 @@ void OpenMailTo();
 
 // Shows the busy window WaitForm (with or without its Cancel button) or hides it if it is shown.
 void ShowBusy(bool show, bool cancelVisible);
+
+// Narrows the font of a label of fixed size until its text fits its width: the layout fixes the
+// sizes, while the face the desktop has in place of the one laid out for is often wider.
+void FitTextToWidth(QLabel* label);
+
+// Centres a top-level window, outer frame included, on its screen. The window manager adds its
+// frame only once the window is shown, so the window is centred at once from what is known then
+// and once more when it first appears on screen, from the frame it then has.
+void CentreOnScreen(QWidget* window);
 
 } // namespace gq::app

@@ -54,6 +54,11 @@ struct Walk {
         };
         enter(top);
         while (!stack.empty()) {
+            // A stop asked for by the user ends the walk before the next entry: the sheets listed
+            // so far stay.
+            if (context.prompts.StopRequested()) {
+                return;
+            }
             Open& open = stack.back();
             if (open.it == fs::directory_iterator()) {
                 stack.pop_back();
@@ -118,6 +123,9 @@ void ProcessDrop(const std::vector<std::string>& paths, DropContext& context)
     } hide{context.prompts};
 
     for (const std::string& path : paths) {
+        if (context.prompts.StopRequested()) {
+            return;
+        }
         std::error_code ec;
         if (fs::is_directory(path, ec)) {
             AddFolderSheets(context, path, ExcelFileMask);

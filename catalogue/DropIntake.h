@@ -21,7 +21,8 @@ struct DropContext {
 
 // Processes one drop: shows the busy window, then for each dropped path in order walks a folder or
 // lists a workbook; hides the busy window on every path. A failure to list a directly dropped
-// workbook ends the drop and propagates; entries appended before it stay.
+// workbook ends the drop and propagates; entries appended before it stay. A stop asked for by the
+// user (UserPrompts::StopRequested) ends the drop before the next workbook, also inside a folder.
 void ProcessDrop(const std::vector<std::string>& paths, DropContext& context);
 
 // Appends the sheets of every qualifying workbook below `folder`. Never fails: every failure

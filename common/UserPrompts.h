@@ -28,6 +28,15 @@ public:
 
     // The busy window shown while a drop is processed.
     virtual void ShowBusy(bool show, bool cancelVisible) = 0;
+
+    // Long work (a drop, a merge) asks this before each workbook it takes on: true once the user
+    // has asked to stop it. It is called on the thread that does the work and may wait there while
+    // the user is still deciding. Prompts that offer no way to stop keep the default.
+    virtual bool StopRequested() { return false; }
+
+    // As StopRequested, at the last point where a merge can still stop: just before it saves the
+    // merged workbook. From then on the user is no longer offered to stop.
+    virtual bool StopRequestedBeforeSave() { return StopRequested(); }
 };
 
 // Keeps the hourglass for the lifetime of the guard; the cursor comes back on every path.

@@ -347,6 +347,11 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
             }
         } keep{merger, indexes, formatsMerged};
         for (size_t i = mergeList.size(); i-- > 0;) {
+            // The user may stop the merge before any entry; nothing is saved then.
+            if (prompts.StopRequested()) {
+                report.stopped = true;
+                break;
+            }
             merger.MergeEntry(i, mergeList[i]);
         }
     } catch (...) {
@@ -361,7 +366,14 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
     }
     server->SetScreenUpdating(true);
     if (book) {
-        book->SaveAs(outputPath);
+        // The last chance to stop: a stopped merge closes its workbook unsaved, so no file is
+        // written and an existing file at the output path stays as it was.
+        if (!report.stopped && prompts.StopRequestedBeforeSave()) {
+            report.stopped = true;
+        }
+        if (!report.stopped) {
+            book->SaveAs(outputPath);
+        }
         book->Close();
         book.Release();
     }
@@ -443,7 +455,8 @@ void MergeCommand(const std::vector<catalogue::SheetEntry>& mergeList, bool mult
     }
     auto merge = [&] { return MergeSheets(mergeList, path, multiSheet, servers, prompts); };
     const MergeReport report = runMerge ? runMerge(merge) : merge();
-    if (!report.serverMissing) {
+    // A merge the user stopped needs no report: the user knows, and nothing was saved.
+    if (!report.serverMissing && !report.stopped) {
         ShowCompletion(prompts, report);
     }
 }

@@ -29,6 +29,8 @@ struct SkippedEntry {
 struct MergeReport {
     // True when no server could be started: the user was told, nothing was created or saved.
     bool serverMissing = false;
+    // True when the user stopped the merge (UserPrompts::StopRequested): nothing was saved.
+    bool stopped = false;
     // In merge-list order.
     std::vector<SkippedEntry> skipped;
     // What the merge changed for the output's format as a whole (cell formats merged with similar
@@ -39,7 +41,9 @@ struct MergeReport {
 // Builds and saves the merged workbook. An entry whose used range does not fit the grid of the
 // output's format (engine::OutputFormatFor) is skipped. Failures of one entry are absorbed and
 // reported in the result; a failure of the set-up or of a finishing step (or a failing close while an entry's
-// failure is handled) propagates after the finishing steps ran as far as they could.
+// failure is handled) propagates after the finishing steps ran as far as they could. A stop asked
+// for by the user ends the merge before the next entry, or just before the save, and then nothing
+// is saved.
 MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, const std::string& outputPath,
                         bool multiSheet, automation::ServerFactory& servers, UserPrompts& prompts);
 

@@ -117,6 +117,32 @@ TEST_F(MergeFixture, OneEntryMultiSheetHasTheExactCallSequence)
     EXPECT_EQ(Output().sheetNames, (std::vector<std::string>{"Data", "Sheet1"}));
 }
 
+// The user's stop is checked before every entry and once more before the save; a stop at any of
+// these points saves nothing, yet the workbook is closed and the server ends as usual.
+TEST_F(MergeFixture, AStopBeforeAnyEntryOrTheSaveSavesNothingAndStillEndsTheServer)
+{
+    const std::string a = Book("a.xlsx", {{"One"}, {"Two"}, {"Three"}});
+    const std::vector<SheetEntry> list{{"One", a}, {"Two", a}, {"Three", a}};
+    for (int after = 0; after <= 3; ++after) {
+        SCOPED_TRACE(after);
+        world.transcript.clear();
+        world.saved.clear();
+        prompts.stopAfter = after;
+        prompts.stopChecks = 0;
+        const MergeReport r = MergeSheets(list, "/out/m.xlsx", true, factory, prompts);
+        EXPECT_TRUE(r.stopped);
+        EXPECT_EQ(CountOf(".OpenWorkbook(" + a + ")"), static_cast<size_t>(after)) << "entries merged before it";
+        EXPECT_TRUE(world.saved.empty());
+        EXPECT_EQ(CountOf(".Quit()"), 1u);
+        EXPECT_EQ(world.liveReferences, 0);
+        EXPECT_EQ(prompts.hourglassDepth, 0);
+    }
+    prompts.stopAfter = -1;
+    world.transcript.clear();
+    EXPECT_FALSE(MergeSheets(list, "/out/m.xlsx", true, factory, prompts).stopped);
+    EXPECT_EQ(world.saved.size(), 1u);
+}
+
 TEST_F(MergeFixture, EqualNamesNearerTheEndKeepThePlainName)
 {
     auto a = Book("a.xlsx", {{"Data"}, {"Summary"}});

@@ -45,6 +45,15 @@ public:
         --hourglassDepth;
         Log("hourglass off");
     }
+    // Answers "stop" from the (stopAfter + 1)-th check on; a negative count never stops.
+    bool StopRequested() override
+    {
+        ++stopChecks;
+        return stopAfter >= 0 && stopChecks > stopAfter;
+    }
+    int stopAfter = -1;
+    int stopChecks = 0;
+
     void ShowBusy(bool show, bool cancelVisible) override
     {
         busyVisible = show;
