@@ -1,0 +1,72 @@
+// Moving a formula's references, as pasting it elsewhere does: relative parts follow the cell,
+// absolute parts stay, and whatever leaves the grid becomes #REF!.
+#include "engine/formula/Formula.h"
+
+namespace gq::engine::formula {
+
+namespace {
+
+// Moves one coordinate unless it is absolute; false when it leaves [0, limit).
+bool MoveCoordinate(uint32_t& value, int64_t by, bool absolute, uint32_t limit)
+{
+    if (absolute) {
+        return value < limit;
+    }
+    int64_t moved = static_cast<int64_t>(value) + by;
+    if (moved < 0 || moved >= static_cast<int64_t>(limit)) {
+        return false;
+    }
+    value = static_cast<uint32_t>(moved);
+    return true;
+}
+
+} // namespace
+
+bool MoveFormula(Formula& formula, int64_t rows, int64_t cols, const Grid& grid)
+{
+    bool intact = true;
+    for (Token& t : formula.tokens) {
+        if (t.kind != TokenKind::Ref && t.kind != TokenKind::Area) {
+            continue;
+        }
+        CellRange a = t.area;
+        bool moveRows = (t.flags & kWholeColumns) == 0;
+        bool moveCols = (t.flags & kWholeRows) == 0;
+        bool ok = true;
+        if (moveRows) {
+            ok = MoveCoordinate(a.firstRow, rows, (t.flags & kFirstRowAbs) != 0, grid.rows) && ok;
+            if (t.kind == TokenKind::Area) {
+                ok = MoveCoordinate(a.lastRow, rows, (t.flags & kLastRowAbs) != 0, grid.rows) && ok;
+            }
+        }
+        if (moveCols) {
+            ok = MoveCoordinate(a.firstCol, cols, (t.flags & kFirstColAbs) != 0, grid.cols) && ok;
+            if (t.kind == TokenKind::Area) {
+                ok = MoveCoordinate(a.lastCol, cols, (t.flags & kLastColAbs) != 0, grid.cols) && ok;
+            }
+        }
+        if (ok) {
+            t.area = a;
+        } else {
+            t.kind = TokenKind::RefError;
+            t.flags = 0;
+            intact = false;
+        }
+    }
+    return intact;
+}
+
+bool HasAbsolutePart(const Formula& formula)
+{
+    for (const Token& t : formula.tokens) {
+        if (t.kind == TokenKind::Ref || t.kind == TokenKind::Area) {
+            uint8_t abs = t.flags & (kFirstColAbs | kFirstRowAbs | kLastColAbs | kLastRowAbs);
+            if (abs != 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace gq::engine::formula
