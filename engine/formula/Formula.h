@@ -138,6 +138,15 @@ void PrintFormula(const Formula& formula, std::string& out); // appends
 // formula is left as it is. Gives false when some reference became #REF!.
 bool MoveFormula(Formula& formula, int64_t rows, int64_t cols, const Grid& grid = kXlsxGrid);
 
+// The formula of `cell`, in row `row` of `sheet`: its entry's formula moved from the entry's
+// anchor to the cell, on `grid`. False, leaving `out` alone, when the cell has no kept formula.
+bool CellFormula(const Worksheet& sheet, uint32_t row, const Cell& cell, Formula& out, const Grid& grid = kXlsxGrid);
+
+// Gives the cell at (row, col) the formula `text`, anchored there, keeping the cell's value as its
+// cached result (an array formula filling `arrayRows` x `arrayCols` from the cell when given).
+void SetCellFormula(Worksheet& sheet, uint32_t row, uint32_t col, std::string_view text, uint32_t arrayRows = 0,
+                    uint32_t arrayCols = 0);
+
 // True when some reference has an absolute row or column part.
 bool HasAbsolutePart(const Formula& formula);
 

@@ -346,7 +346,9 @@ private:
         }
         while (Peek() == ':') {
             ++m_p;
-            if (!Primary()) {
+            // No spacing after the colon: "U: n" is no formula, and reading it as the names U and
+            // n would print as the column range U:N.
+            if (AtEnd() || IsSpace(m_s[m_p]) || !Primary()) {
                 return false;
             }
             Emit(TokenKind::Binary, Op::Range);

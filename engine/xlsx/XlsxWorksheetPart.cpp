@@ -3,6 +3,7 @@
 // writer and are written by hand into the part buffer; the rest of the part goes through XmlBuilder.
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/formula/Formula.h"
 #include "engine/text/Utf8.h"
 #include "engine/xlsx/XlsxWriterParts.h"
 #include "engine/xlsx/XlsxWriterXml.h"
@@ -25,6 +26,12 @@ void OutputTables::BeginSheet(const std::string& sheetName)
     m_sheetName = sheetName;
     m_xfMap.resize(m_workbook.Styles().CellFormats().size(), kUnmapped);
     m_sstMap.resize(m_workbook.Strings().Size(), kUnmapped);
+}
+
+const std::string& OutputTables::Text(uint32_t text) const
+{
+    static const std::string kEmpty;
+    return text < m_workbook.Strings().Size() ? m_workbook.Strings().At(text) : kEmpty;
 }
 
 std::string OutputTables::Where(uint32_t row, uint32_t col) const
@@ -94,8 +101,38 @@ bool InGrid(const CellRange& r)
            r.lastCol < limits::kXlsxMaxCols;
 }
 
+// True when the text holds a control character that XML cannot carry in a formula: such a
+// formula is written as its value alone rather than as text a reader would refuse.
+bool HasControlCharacter(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
+    });
+}
+
+// The <f> element of a cell with a kept formula (ECMA-376 Part 1, 18.3.1.40), an array formula with
+// the range it fills.
+char* PutFormula(char* p, std::string_view text, const FormulaEntry& entry, uint32_t row, uint32_t col)
+{
+    p = Put(p, "<f");
+    if (entry.arrayRows > 0) {
+        CellRange range{
+            row, col,
+            static_cast<uint32_t>(std::min<uint64_t>(uint64_t{row} + entry.arrayRows - 1, limits::kXlsxMaxRows - 1)),
+            static_cast<uint32_t>(std::min<uint64_t>(uint64_t{col} + entry.arrayCols - 1, limits::kXlsxMaxCols - 1))};
+        p = Put(p, " t=\"array\" ref=\"");
+        p = Put(p, RangeName(range));
+        *p++ = '"';
+    }
+    *p++ = '>';
+    p = EscapeText(p, text);
+    return Put(p, "</f>");
+}
+
 void WriteSheetData(PartStream& out, const Worksheet& sheet, OutputTables& tables)
 {
+    formula::Formula cellFormula;
+    std::string formulaText;
     for (const Row& row : sheet.rows) {
         char rowNumber[24];
         size_t rowDigits = static_cast<size_t>(PutUint(rowNumber, uint64_t{row.index} + 1) - rowNumber);
@@ -120,12 +157,84 @@ void WriteSheetData(PartStream& out, const Worksheet& sheet, OutputTables& table
             return p;
         };
         for (const Cell& cell : row.cells) {
-            if (cell.type == CellType::Blank && cell.style == 0) {
+            bool hasFormula = cell.formulaIndex != kNoFormula &&
+                              formula::CellFormula(sheet, row.index, cell, cellFormula) &&
+                              (formulaText.clear(), formula::PrintFormula(cellFormula, formulaText),
+                               !formulaText.empty() && !HasControlCharacter(formulaText));
+            if (cell.type == CellType::Blank && cell.style == 0 && !hasFormula) {
                 continue; // an empty cell with the default format says nothing
             }
             if (cell.col >= limits::kXlsxMaxCols) {
                 throw LimitError(tables.Where(row.index, cell.col) +
                                  ": the cell lies outside the xlsx grid (at most 16,384 columns, A to XFD)");
+            }
+            if (hasFormula) {
+                // A string result is held in the cell itself (t="str"), not in the shared strings.
+                size_t room = kCellRoom * 2 + kMaxEscapedGrowth * formulaText.size();
+                if (cell.type == CellType::String) {
+                    room += kMaxEscapedGrowth * tables.Text(cell.text).size();
+                }
+                char* p = out.Reserve(room);
+                if (!open) {
+                    p = rowStart(p);
+                    *p++ = '>';
+                    open = true;
+                }
+                p = Put(p, "<c r=\"");
+                p = PutColumn(p, cell.col);
+                p = Put(p, rowText);
+                *p++ = '"';
+                uint32_t style = cell.style == 0 ? 0 : tables.MapXf(cell.style, row.index, cell.col);
+                if (style != 0) {
+                    p = Put(p, " s=\"");
+                    p = PutUint(p, style);
+                    *p++ = '"';
+                }
+                const FormulaEntry& entry = sheet.formulas[cell.formulaIndex];
+                bool finite = cell.type != CellType::Number || std::isfinite(cell.number);
+                switch (cell.type) {
+                case CellType::String:
+                    p = Put(p, " t=\"str\"");
+                    break;
+                case CellType::Boolean:
+                    p = Put(p, " t=\"b\"");
+                    break;
+                case CellType::Error:
+                    p = Put(p, " t=\"e\"");
+                    break;
+                default:
+                    if (!finite) {
+                        p = Put(p, " t=\"e\"");
+                    }
+                    break;
+                }
+                *p++ = '>';
+                p = PutFormula(p, formulaText, entry, row.index, cell.col);
+                switch (cell.type) {
+                case CellType::Blank:
+                    break;
+                case CellType::Number:
+                    p = Put(p, "<v>");
+                    p = finite ? PutNumber(p, cell.number) : Put(p, "#NUM!");
+                    p = Put(p, "</v>");
+                    break;
+                case CellType::String:
+                    p = Put(p, "<v>");
+                    p = EscapeText(p, tables.Text(cell.text));
+                    p = Put(p, "</v>");
+                    break;
+                case CellType::Boolean:
+                    p = Put(p, cell.boolean ? "<v>1</v>" : "<v>0</v>");
+                    break;
+                case CellType::Error:
+                    p = Put(p, "<v>");
+                    p = Put(p, ErrorText(cell.error));
+                    p = Put(p, "</v>");
+                    break;
+                }
+                p = Put(p, "</c>");
+                out.Commit(p);
+                continue;
             }
             char* p = out.Reserve(kCellRoom * 2);
             if (!open) {
