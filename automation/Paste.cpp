@@ -145,10 +145,40 @@ public:
         return moved < 0 ? value : moved;
     }
 
+    void SetSheets(const Worksheet& from, Worksheet& to, uint32_t pasteId)
+    {
+        m_fromSheet = &from;
+        m_toSheet = &to;
+        m_pasteId = pasteId;
+        m_formulas.assign(from.formulas.size(), kUnmapped);
+    }
+
+    // The target sheet's formula entry for a source cell's, copied on its first use. The copy
+    // keeps its anchor, so that the pasted cell has the formula moved by the paste's offset: its
+    // relative references follow it and its absolute ones stay.
+    uint32_t Formula(uint32_t index)
+    {
+        if (index >= m_formulas.size()) {
+            return engine::kNoFormula;
+        }
+        uint32_t& mapped = m_formulas[index];
+        if (mapped == kUnmapped) {
+            engine::FormulaEntry entry = m_fromSheet->formulas[index];
+            entry.pasteId = m_pasteId;
+            mapped = static_cast<uint32_t>(m_toSheet->formulas.size());
+            m_toSheet->formulas.push_back(std::move(entry));
+        }
+        return mapped;
+    }
+
 private:
     const engine::Workbook& m_from;
     engine::Workbook& m_to;
     bool m_same;
+    const Worksheet* m_fromSheet = nullptr;
+    Worksheet* m_toSheet = nullptr;
+    uint32_t m_pasteId = engine::kNoFormula;
+    std::vector<uint32_t> m_formulas;
     double m_shift = 0;
     std::vector<uint32_t> m_xf;
     std::vector<uint32_t> m_text;
@@ -175,12 +205,15 @@ void AppendPastedCells(const Row& src, const Placement& p, Translator& tr, std::
     out.reserve(out.size() + static_cast<size_t>(last - first));
     for (auto it = first; it != last; ++it) {
         const Cell& c = *it;
-        if (c.type == CellType::Blank && c.style == 0) {
+        if (c.type == CellType::Blank && c.style == 0 && c.formulaIndex == engine::kNoFormula) {
             continue;
         }
         Cell cell = c;
         cell.col = p.ToCol(c.col);
         cell.style = tr.Style(c.style);
+        if (c.formulaIndex != engine::kNoFormula) {
+            cell.formulaIndex = tr.Formula(c.formulaIndex);
+        }
         if (c.type == CellType::String) {
             cell.text = tr.Text(c.text);
         } else if (c.type == CellType::Number) {
@@ -426,7 +459,7 @@ uint64_t CheckPastable(const engine::Workbook& from, const Worksheet& source, co
 }
 
 void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& block, engine::Workbook& to, size_t toSheet,
-                CellRef at, SheetCellCount* count)
+                CellRef at, SheetCellCount* count, uint32_t pasteId)
 {
     using engine::limits::kXlsxMaxCols;
     using engine::limits::kXlsxMaxRows;
@@ -463,6 +496,7 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& block
     bool targetWasEmpty = target.rows.empty() && target.merges.empty();
 
     Translator tr(from, to);
+    tr.SetSheets(*source, target, pasteId);
     PasteRows(*source, target, p, tr);
     PasteColumnWidths(*source, target, p);
     PasteMerges(*source, target, p, area);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "automation/Paste.h"
+#include "automation/PastedFormulas.h"
 #include "automation/SheetNames.h"
 #include "engine/model/Workbook.h"
 
@@ -46,6 +47,10 @@ struct ServerBook {
     // Per sheet id, the cells a sheet pasted into holds at most: counted once at its first paste,
     // then grown by each paste, so that a paste past the cells a sheet may hold is refused at once.
     std::unordered_map<uint64_t, SheetCellCount> pastedCells;
+    // Every paste into this workbook since its last save, for resolving the pasted formulas when
+    // it is saved, and the notes that resolution gave.
+    std::vector<PasteRecord> pastes;
+    std::vector<std::string> pasteNotes;
 
     explicit ServerBook(std::shared_ptr<engine::Workbook> workbook);
     // The index of a sheet id, or nullopt when the workbook has no such sheet. `hint` is where the

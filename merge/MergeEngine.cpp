@@ -187,6 +187,7 @@ private:
         {
             Ref<automation::Range> cell = sheet->RangeAt("A1");
             cell->PasteSpecial();
+            m_pasted.push_back(index);
         }
         stage = Stage::Renaming;
         std::string newName = entry.SheetName;
@@ -236,6 +237,7 @@ private:
         }
         Ref<automation::Range> cell = m_target->RangeAt("A" + std::to_string(start));
         cell->PasteSpecial();
+        m_pasted.push_back(index);
     }
 
     int64_t MaxRows() const { return m_output.grid.rows; }
@@ -267,6 +269,7 @@ private:
 
 public:
     std::vector<size_t> m_indexes; // merge-list position of each skipped entry
+    std::vector<size_t> m_pasted;  // merge-list position of each entry pasted, in paste order
 };
 
 } // namespace
@@ -290,6 +293,7 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
     std::optional<HourglassGuard> hourglass;
     std::exception_ptr failure;
     std::vector<size_t> indexes;
+    std::vector<size_t> pasted;
     try {
         server->SetDisplayAlerts(false);
         server->SetScreenUpdating(false);
@@ -303,8 +307,13 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
         struct KeepIndexes {
             Merger& merger;
             std::vector<size_t>& out;
-            ~KeepIndexes() { out = merger.m_indexes; }
-        } keep{merger, indexes};
+            std::vector<size_t>& pastes;
+            ~KeepIndexes()
+            {
+                out = merger.m_indexes;
+                pastes = merger.m_pasted;
+            }
+        } keep{merger, indexes, pasted};
         for (size_t i = mergeList.size(); i-- > 0;) {
             merger.MergeEntry(i, mergeList[i]);
         }
@@ -321,6 +330,18 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
     server->SetScreenUpdating(true);
     if (book) {
         book->SaveAs(outputPath);
+        // What each paste could not keep, told per entry; the server notes its pastes in order.
+        std::vector<std::string> notes = book->PasteNotes();
+        std::vector<std::pair<size_t, std::string>> noted;
+        for (size_t i = 0; i < notes.size() && i < pasted.size(); ++i) {
+            if (!notes[i].empty()) {
+                noted.emplace_back(pasted[i], "the sheet was merged, but " + std::move(notes[i]));
+            }
+        }
+        std::stable_sort(noted.begin(), noted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (auto& [index, note] : noted) {
+            report.notes.push_back(SkippedEntry{mergeList[index], std::move(note)});
+        }
         book->Close();
         book.Release();
     }
@@ -347,27 +368,32 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
 
 void ShowCompletion(UserPrompts& prompts, const MergeReport& report)
 {
-    if (report.skipped.empty()) {
+    if (report.skipped.empty() && report.notes.empty()) {
         prompts.ShowMessage(kMergeCompleted);
         return;
     }
     constexpr size_t kShownInText = 8;
     std::string details;
-    for (const SkippedEntry& s : report.skipped) {
-        details += "\"" + s.entry.SheetName + "\" in " + s.entry.FileName + ": " + s.reason + "\n";
-    }
-    const size_t n = report.skipped.size();
-    std::string text = std::string(kMergeCompleted) + "\n\n" +
-                       (n == 1 ? std::string("One sheet was not merged completely:")
-                               : WithNumber(static_cast<int64_t>(n)) + " sheets were not merged completely:") +
-                       "\n";
-    for (size_t i = 0; i < n && i < kShownInText; ++i) {
-        const SkippedEntry& s = report.skipped[i];
-        text += "\u2022 \"" + s.entry.SheetName + "\" in " + s.entry.FileName + ": " + s.reason + "\n";
-    }
-    if (n > kShownInText) {
-        text += "... and " + WithNumber(static_cast<int64_t>(n - kShownInText)) + " more (see the details).\n";
-    }
+    std::string text = std::string(kMergeCompleted) + "\n";
+    auto list = [&](const std::vector<SkippedEntry>& entries, const char* one, const char* many) {
+        if (entries.empty()) {
+            return;
+        }
+        for (const SkippedEntry& s : entries) {
+            details += "\"" + s.entry.SheetName + "\" in " + s.entry.FileName + ": " + s.reason + "\n";
+        }
+        const size_t n = entries.size();
+        text += "\n" + (n == 1 ? std::string(one) : WithNumber(static_cast<int64_t>(n)) + many) + "\n";
+        for (size_t i = 0; i < n && i < kShownInText; ++i) {
+            const SkippedEntry& s = entries[i];
+            text += "\u2022 \"" + s.entry.SheetName + "\" in " + s.entry.FileName + ": " + s.reason + "\n";
+        }
+        if (n > kShownInText) {
+            text += "... and " + WithNumber(static_cast<int64_t>(n - kShownInText)) + " more (see the details).\n";
+        }
+    };
+    list(report.skipped, "One sheet was not merged completely:", " sheets were not merged completely:");
+    list(report.notes, "One sheet has formulas kept as values:", " sheets have formulas kept as values:");
     prompts.ShowMessage(text, details);
 }
 

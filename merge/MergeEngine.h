@@ -31,6 +31,9 @@ struct MergeReport {
     bool serverMissing = false;
     // In the order the entries were visited (last merge-list entry first).
     std::vector<SkippedEntry> skipped;
+    // Entries that were merged, but with something the output could not keep (formulas kept as
+    // their values), in merge-list order.
+    std::vector<SkippedEntry> notes;
 };
 
 // Builds and saves the merged workbook. An entry whose used range does not fit the grid of the
@@ -40,8 +43,8 @@ struct MergeReport {
 MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, const std::string& outputPath,
                         bool multiSheet, automation::ServerFactory& servers, UserPrompts& prompts);
 
-// The completion message: "Merge Completed!" and, when entries were skipped, a list of them (the
-// first few in the text, all of them in the details).
+// The completion message: "Merge Completed!" and, when entries were skipped or have notes, a list
+// of them (the first few in the text, all of them in the details).
 void ShowCompletion(UserPrompts& prompts, const MergeReport& report);
 
 // The merge command: checks the list, asks for the output file, merges and reports. `runMerge`

@@ -147,6 +147,10 @@ bool CellFormula(const Worksheet& sheet, uint32_t row, const Cell& cell, Formula
 void SetCellFormula(Worksheet& sheet, uint32_t row, uint32_t col, std::string_view text, uint32_t arrayRows = 0,
                     uint32_t arrayCols = 0);
 
+// Moves one Ref or Area token as MoveFormula does; `absoluteToo` moves its absolute parts as well,
+// as when the cells it points at moved. Gives false, making it a RefError, when it leaves `grid`.
+bool MoveReference(Token& token, int64_t rows, int64_t cols, const Grid& grid, bool absoluteToo = false);
+
 // True when some reference has an absolute row or column part.
 bool HasAbsolutePart(const Formula& formula);
 

@@ -22,36 +22,42 @@ bool MoveCoordinate(uint32_t& value, int64_t by, bool absolute, uint32_t limit)
 
 } // namespace
 
+bool MoveReference(Token& t, int64_t rows, int64_t cols, const Grid& grid, bool absoluteToo)
+{
+    if (t.kind != TokenKind::Ref && t.kind != TokenKind::Area) {
+        return true;
+    }
+    CellRange a = t.area;
+    bool moveRows = (t.flags & kWholeColumns) == 0;
+    bool moveCols = (t.flags & kWholeRows) == 0;
+    auto fixed = [&](uint8_t flag) { return !absoluteToo && (t.flags & flag) != 0; };
+    bool ok = true;
+    if (moveRows) {
+        ok = MoveCoordinate(a.firstRow, rows, fixed(kFirstRowAbs), grid.rows) && ok;
+        if (t.kind == TokenKind::Area) {
+            ok = MoveCoordinate(a.lastRow, rows, fixed(kLastRowAbs), grid.rows) && ok;
+        }
+    }
+    if (moveCols) {
+        ok = MoveCoordinate(a.firstCol, cols, fixed(kFirstColAbs), grid.cols) && ok;
+        if (t.kind == TokenKind::Area) {
+            ok = MoveCoordinate(a.lastCol, cols, fixed(kLastColAbs), grid.cols) && ok;
+        }
+    }
+    if (!ok) {
+        t.kind = TokenKind::RefError;
+        t.flags = 0;
+        return false;
+    }
+    t.area = a;
+    return true;
+}
+
 bool MoveFormula(Formula& formula, int64_t rows, int64_t cols, const Grid& grid)
 {
     bool intact = true;
     for (Token& t : formula.tokens) {
-        if (t.kind != TokenKind::Ref && t.kind != TokenKind::Area) {
-            continue;
-        }
-        CellRange a = t.area;
-        bool moveRows = (t.flags & kWholeColumns) == 0;
-        bool moveCols = (t.flags & kWholeRows) == 0;
-        bool ok = true;
-        if (moveRows) {
-            ok = MoveCoordinate(a.firstRow, rows, (t.flags & kFirstRowAbs) != 0, grid.rows) && ok;
-            if (t.kind == TokenKind::Area) {
-                ok = MoveCoordinate(a.lastRow, rows, (t.flags & kLastRowAbs) != 0, grid.rows) && ok;
-            }
-        }
-        if (moveCols) {
-            ok = MoveCoordinate(a.firstCol, cols, (t.flags & kFirstColAbs) != 0, grid.cols) && ok;
-            if (t.kind == TokenKind::Area) {
-                ok = MoveCoordinate(a.lastCol, cols, (t.flags & kLastColAbs) != 0, grid.cols) && ok;
-            }
-        }
-        if (ok) {
-            t.area = a;
-        } else {
-            t.kind = TokenKind::RefError;
-            t.flags = 0;
-            intact = false;
-        }
+        intact = MoveReference(t, rows, cols, grid) && intact;
     }
     return intact;
 }

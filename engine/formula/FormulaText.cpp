@@ -822,15 +822,17 @@ private:
         if (next == '(') {
             return Function(ident, end + 1);
         }
-        if (next == '!') {
+        // An unquoted sheet name is one that needs no quotes: "T1:Data!A1" is the range from T1
+        // to Data!A1, not a 3-D reference from a sheet "T1", whose name would have been quoted.
+        if (next == '!' && !SheetNameNeedsQuotes(ident)) {
             m_p = end + 1;
             SheetPrefix prefix;
             prefix.firstSheet = std::string(ident);
             return AfterPrefix(std::move(prefix));
         }
-        if (next == ':' && end + 1 < m_s.size() && IsIdentStart(m_s[end + 1])) {
+        if (next == ':' && end + 1 < m_s.size() && IsIdentStart(m_s[end + 1]) && !SheetNameNeedsQuotes(ident)) {
             size_t end2 = IdentifierEnd(end + 1);
-            if (end2 < m_s.size() && m_s[end2] == '!') {
+            if (end2 < m_s.size() && m_s[end2] == '!' && !SheetNameNeedsQuotes(m_s.substr(end + 1, end2 - end - 1))) {
                 m_p = end2 + 1;
                 SheetPrefix prefix;
                 prefix.firstSheet = std::string(ident);

@@ -159,6 +159,10 @@ struct FormulaEntry {
     // from its cell; 0 for a formula of one cell.
     uint32_t arrayRows = 0;
     uint32_t arrayCols = 0;
+    // Which paste brought the formula into this sheet, for the program that pasted it to resolve
+    // the formula's references to other sheets before it saves; kNoFormula for a formula read
+    // from a file or already resolved.
+    uint32_t pasteId = kNoFormula;
 };
 
 enum class SheetState : uint8_t { Visible, Hidden, VeryHidden };

@@ -146,6 +146,8 @@ TEST(FormulaText, ParsesAndPrintsEveryGrammarItem)
         {"SUM((A1,B1),C1)", "r r , ( r F2", nullptr},
         {"A1:INDEX(B:B,2)", "r a n F2 :", nullptr},
         {"Sheet1!A1:Sheet1!B2", "r r :", nullptr},
+        {"T1:Data!A1", "r r :", nullptr},
+        {"Jan:Mar!A1:B2", "a", nullptr},
         {"OFFSET(A1,1,1):C3", "r n n F3 r :", nullptr},
         // Spacing is not kept, except as the intersection operator.
         {" SUM( A1 , B1 ) + 1 ", "r r F2 n +", "SUM(A1,B1)+1"},
