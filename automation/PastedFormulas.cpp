@@ -107,7 +107,13 @@ public:
                 if (d.fate == Fate::Value) {
                     cell.formulaIndex = kNoFormula;
                     ++m_counts[pasteId][static_cast<size_t>(d.loss)];
-                } else if (d.fate == Fate::Rewrite) {
+                    continue;
+                }
+                if (cell.type == engine::CellType::Blank) {
+                    // A kept formula without a cached value (its source never computed it).
+                    m_book.SetFullCalcOnLoad(true);
+                }
+                if (d.fate == Fate::Rewrite) {
                     FormulaEntry rewritten = Rewrite(sheet.formulas[cell.formulaIndex], pasteId, row.index, cell.col);
                     cell.formulaIndex = static_cast<uint32_t>(sheet.formulas.size());
                     sheet.formulas.push_back(std::move(rewritten));

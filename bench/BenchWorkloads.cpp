@@ -3,6 +3,7 @@
 #include "bench/BenchWorkloads.h"
 
 #include "engine/WorkbookFile.h"
+#include "engine/formula/Formula.h"
 #include "engine/model/Workbook.h"
 
 #include <array>
@@ -19,7 +20,7 @@ using namespace gq::engine;
 namespace {
 
 // Bump when the generated content changes, so that old work folders are regenerated.
-constexpr int kGeneratorVersion = 1;
+constexpr int kGeneratorVersion = 2; // 2: W4's formula column holds formulas; W4v added
 
 // splitmix64: small, fast and identical on every platform.
 class Random {
@@ -39,8 +40,8 @@ private:
     uint64_t m_state;
 };
 
-const std::array<const char*, 16> kWords = {"north", "south", "east",   "west",  "alpha", "beta",  "gamma", "delta",
-                                            "red",   "green", "blue",   "amber", "open",  "closed", "pending", "done"};
+const std::array<const char*, 16> kWords = {"north", "south", "east", "west",  "alpha", "beta",   "gamma",   "delta",
+                                            "red",   "green", "blue", "amber", "open",  "closed", "pending", "done"};
 
 std::string Pick(Random& random)
 {
@@ -157,8 +158,9 @@ void FillLargeSheet(Workbook& book, size_t index, uint32_t rows, Random& random,
 }
 
 // W4: a formatted report: merged title, styled header, section rows, borders, fills, alignment,
-// custom number formats, widths, heights, a frozen pane and a formula column.
-void FillStyledSheet(Workbook& book, size_t index, uint32_t rows, Random& random)
+// custom number formats, widths, heights, a frozen pane and a formula column, a row total with its
+// cached result. W4v has the same column as plain values, to measure what formulas cost.
+void FillStyledSheet(Workbook& book, size_t index, uint32_t rows, Random& random, bool formulas)
 {
     constexpr uint32_t kCols = 12;
     Worksheet& sheet = book.Sheet(index);
@@ -202,9 +204,9 @@ void FillStyledSheet(Workbook& book, size_t index, uint32_t rows, Random& random
         }
         return styles.InternStyle(s);
     };
-    const std::array<std::string, kCols> formats = {"@", "General", "#,##0", "#,##0.00", "0.0%", "dd/mm/yyyy",
-                                                    "[$EUR] #,##0.00;[Red]-#,##0.00", "General", "0.000",
-                                                    "hh:mm", "#,##0.00 \"kg\"", "#,##0.00"};
+    const std::array<std::string, kCols> formats = {
+        "@",       "General", "#,##0", "#,##0.00",        "0.0%",    "dd/mm/yyyy", "[$EUR] #,##0.00;[Red]-#,##0.00",
+        "General", "0.000",   "hh:mm", "#,##0.00 \"kg\"", "#,##0.00"};
     std::array<uint32_t, kCols> plainXf{};
     std::array<uint32_t, kCols> shadedXf{};
     for (uint32_t c = 0; c < kCols; ++c) {
@@ -270,12 +272,13 @@ void FillStyledSheet(Workbook& book, size_t index, uint32_t rows, Random& random
                 sheet.SetNumber(r, c, random.Below(96) / 96.0, xf[c]);
                 break;
             case 11: {
-                // The formula column: the model keeps a formula's cached result.
-                Cell& cell = sheet.CellAt(r, c);
-                cell.type = CellType::Number;
-                cell.number = total;
-                cell.style = xf[c];
-                cell.formula = true;
+                // The formula column: the row's total of the money columns.
+                sheet.SetNumber(r, c, total, xf[c]);
+                if (formulas) {
+                    const std::string n = std::to_string(r + 1);
+                    formula::SetCellFormula(sheet, r, c,
+                                            "B" + n + "+C" + n + "+D" + n + "+G" + n + "+I" + n + "+K" + n);
+                }
                 break;
             }
             default: {
@@ -319,6 +322,7 @@ std::vector<Workload> Workloads()
         {"W2", "4 xlsx, one sheet of 100,000 x 20 each", "w2", 0},
         {"W3", "100 xls, 2 sheets of 500 x 8 each", "w3", 0},
         {"W4", "20 styled xlsx, one sheet of 2,000 x 12 each", "w4", 0},
+        {"W4v", "W4 with its formula column as values only", "w4v", 0},
     };
 }
 
@@ -340,14 +344,15 @@ std::string GenerateWorkload(Workload& workload, const std::string& workFolder)
     const std::string out = folder.string();
     uint64_t cells = 0;
     if (workload.name == "W1") {
-        cells = WriteBooks(out, 200, "book", ".xlsx", {"Sales", "Costs", "Notes"}, [](Workbook& book, int, Random& random) {
-            for (size_t s = 0; s < 3; ++s) {
-                FillPlainSheet(book, s, 200, 10, random);
-            }
-        });
+        cells =
+            WriteBooks(out, 200, "book", ".xlsx", {"Sales", "Costs", "Notes"}, [](Workbook& book, int, Random& random) {
+                for (size_t s = 0; s < 3; ++s) {
+                    FillPlainSheet(book, s, 200, 10, random);
+                }
+            });
     } else if (workload.name == "W2") {
         cells = WriteBooks(out, 4, "large", ".xlsx", {"Data"},
-                   [](Workbook& book, int i, Random& random) { FillLargeSheet(book, 0, 100000, random, i); });
+                           [](Workbook& book, int i, Random& random) { FillLargeSheet(book, 0, 100000, random, i); });
     } else if (workload.name == "W3") {
         cells = WriteBooks(out, 100, "legacy", ".xls", {"First", "Second"}, [](Workbook& book, int, Random& random) {
             for (size_t s = 0; s < 2; ++s) {
@@ -355,8 +360,10 @@ std::string GenerateWorkload(Workload& workload, const std::string& workFolder)
             }
         });
     } else {
-        cells = WriteBooks(out, 20, "report", ".xlsx", {"Report"},
-                           [](Workbook& book, int, Random& random) { FillStyledSheet(book, 0, 2000, random); });
+        const bool formulas = workload.name == "W4";
+        cells = WriteBooks(out, 20, "report", ".xlsx", {"Report"}, [formulas](Workbook& book, int, Random& random) {
+            FillStyledSheet(book, 0, 2000, random, formulas);
+        });
     }
     workload.cells = cells;
     std::ofstream(stamp) << kGeneratorVersion << ' ' << cells << '\n';

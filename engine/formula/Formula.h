@@ -151,6 +151,11 @@ void SetCellFormula(Worksheet& sheet, uint32_t row, uint32_t col, std::string_vi
 // as when the cells it points at moved. Gives false, making it a RefError, when it leaves `grid`.
 bool MoveReference(Token& token, int64_t rows, int64_t cols, const Grid& grid, bool absoluteToo = false);
 
+// True when `moved`, moved by (rows, cols) on the xlsx grid, is `formula`: the same tokens, texts,
+// prefixes and constants, every reference where the move takes it. Readers use it to store a
+// formula that each row repeats with its own row numbers once, as a shared formula is stored.
+bool SameWhenMoved(const Formula& moved, int64_t rows, int64_t cols, const Formula& formula);
+
 // True when some reference has an absolute row or column part.
 bool HasAbsolutePart(const Formula& formula);
 

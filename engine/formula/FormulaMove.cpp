@@ -62,6 +62,72 @@ bool MoveFormula(Formula& formula, int64_t rows, int64_t cols, const Grid& grid)
     return intact;
 }
 
+bool SameWhenMoved(const Formula& moved, int64_t rows, int64_t cols, const Formula& formula)
+{
+    if (!moved.Parsed() || !formula.Parsed() || moved.tokens.size() != formula.tokens.size() ||
+        moved.texts != formula.texts || moved.prefixes != formula.prefixes ||
+        moved.arrays.size() != formula.arrays.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < moved.arrays.size(); ++i) {
+        const ArrayConstant& a = moved.arrays[i];
+        const ArrayConstant& b = formula.arrays[i];
+        if (a.rows != b.rows || a.cols != b.cols || a.values.size() != b.values.size()) {
+            return false;
+        }
+        for (size_t j = 0; j < a.values.size(); ++j) {
+            const Token& x = a.values[j];
+            const Token& y = b.values[j];
+            if (x.kind != y.kind || x.text != y.text || (x.kind == TokenKind::Number && x.number != y.number) ||
+                (x.kind == TokenKind::Boolean && x.boolean != y.boolean) ||
+                (x.kind == TokenKind::Error && x.error != y.error)) {
+                return false;
+            }
+        }
+    }
+    for (size_t i = 0; i < moved.tokens.size(); ++i) {
+        Token t = moved.tokens[i];
+        const Token& u = formula.tokens[i];
+        if ((t.kind == TokenKind::Ref || t.kind == TokenKind::Area) && (rows != 0 || cols != 0)) {
+            MoveReference(t, rows, cols, kXlsxGrid);
+        }
+        if (t.kind != u.kind || t.op != u.op || t.flags != u.flags || t.prefix != u.prefix || t.count != u.count ||
+            t.text != u.text) {
+            return false;
+        }
+        switch (t.kind) {
+        case TokenKind::Number:
+            if (t.number != u.number) {
+                return false;
+            }
+            break;
+        case TokenKind::Boolean:
+            if (t.boolean != u.boolean) {
+                return false;
+            }
+            break;
+        case TokenKind::Error:
+            if (t.error != u.error) {
+                return false;
+            }
+            break;
+        case TokenKind::Ref:
+            if (t.area.firstRow != u.area.firstRow || t.area.firstCol != u.area.firstCol) {
+                return false;
+            }
+            break;
+        case TokenKind::Area:
+            if (t.area != u.area) {
+                return false;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
 bool HasAbsolutePart(const Formula& formula)
 {
     for (const Token& t : formula.tokens) {

@@ -684,10 +684,18 @@ uint32_t WorksheetParser::KeepFormula()
     }
     // ST_Formula is an ST_Xstring: characters XML cannot carry come as _xHHHH_.
     DecodeXstring(m_formulaText);
-    auto parsed = std::make_shared<formula::Formula>();
-    formula::ParseFormula(m_formulaText, *parsed);
+    formula::ParseFormula(m_formulaText, m_scratch);
+    // A formula that repeats the previous one with its references moved along (each row's
+    // "=B2*C2", "=B3*C3") points at that one, as the cells of a shared formula do: stored once.
+    if (m_formulaKind == FormulaKind::Normal && m_lastFormula < m_out.formulas.size()) {
+        const FormulaEntry& last = m_out.formulas[m_lastFormula];
+        if (last.arrayRows == 0 && formula::SameWhenMoved(*last.formula, int64_t{m_cellRow} - last.anchorRow,
+                                                          int64_t{m_cellCol} - last.anchorCol, m_scratch)) {
+            return m_lastFormula;
+        }
+    }
     FormulaEntry entry;
-    entry.formula = std::move(parsed);
+    entry.formula = std::make_shared<const formula::Formula>(m_scratch);
     entry.anchorRow = m_cellRow;
     entry.anchorCol = m_cellCol;
     CellRange range;
@@ -704,6 +712,7 @@ uint32_t WorksheetParser::KeepFormula()
     if (m_formulaKind == FormulaKind::Shared && m_hasSi) {
         m_sharedFormulas[m_formulaSi] = index;
     }
+    m_lastFormula = index;
     return index;
 }
 

@@ -2,6 +2,7 @@
 // and 18.4): fed chunk by chunk as the part inflates, never held whole.
 #pragma once
 
+#include "engine/formula/Formula.h"
 #include "engine/model/Workbook.h"
 #include "engine/xml/XmlParser.h"
 
@@ -121,6 +122,8 @@ private:
     uint32_t m_formulaSi = 0;
     bool m_hasSi = false;
     std::unordered_map<uint32_t, uint32_t> m_sharedFormulas; // si -> index into Worksheet::formulas
+    formula::Formula m_scratch;                              // each formula is parsed into it first
+    uint32_t m_lastFormula = kNoFormula;                     // the entry the last formula added
 
     std::vector<std::pair<uint32_t, Cell>> m_strayCells; // cells whose reference names another row
     std::vector<ColumnInfo> m_columns;

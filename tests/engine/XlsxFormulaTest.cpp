@@ -98,6 +98,24 @@ TEST(XlsxFormula, EveryKindOfFormulaIsReadPerCell)
     EXPECT_EQ(sheet.FindCell(3, 9)->type, CellType::Blank);
 }
 
+TEST(XlsxFormula, ARowByRowRepeatedFormulaIsStoredOnce)
+{
+    auto book =
+        ReadSheet(R"(<row r="1"><c r="C1"><f>A1*B1+$D$1</f><v>0</v></c></row>)"
+                  R"(<row r="2"><c r="C2"><f>A2*B2+$D$1</f><v>0</v></c></row>)"
+                  R"(<row r="3"><c r="C3"><f>A3*B3+$D$2</f><v>0</v></c></row>)"
+                  R"(<row r="4"><c r="C4"><f>A4*B4+$D$2</f><v>0</v></c><c r="D4"><f>B4*C4+$D$2</f><v>0</v></c></row>)");
+    Worksheet& sheet = book->Sheet(0);
+    auto index = [&](uint32_t row, uint32_t col) { return sheet.FindCell(row, col)->formulaIndex; };
+    EXPECT_EQ(index(0, 2), index(1, 2));
+    EXPECT_NE(index(1, 2), index(2, 2)) << "the absolute part differs";
+    EXPECT_EQ(index(2, 2), index(3, 2));
+    EXPECT_EQ(index(3, 2), index(3, 3)) << "moved one column along";
+    EXPECT_EQ(sheet.formulas.size(), 2u);
+    EXPECT_EQ(FormulaAt(sheet, "D4"), "=B4*C4+$D$2");
+    EXPECT_EQ(FormulaAt(sheet, "C2"), "=A2*B2+$D$1");
+}
+
 TEST(XlsxFormula, WrittenFormulasReadBackAndPassOutsideReaders)
 {
     auto book = ReadSheet(kFormulaSheet);

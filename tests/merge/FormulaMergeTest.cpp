@@ -242,3 +242,126 @@ TEST_F(FormulaMerge, SingleSheetStacksBlocksWithTheirFormulasMoved)
 
 } // namespace
 } // namespace gq::merge
+
+namespace gq::merge {
+namespace {
+
+// Cells whose formula keeps its text, over every sheet of a workbook; those inside the sheets'
+// used ranges only (what a merge copies) when `usedOnly`.
+size_t KeptFormulas(engine::Workbook& book, size_t* qualified = nullptr, bool usedOnly = false)
+{
+    size_t kept = 0;
+    engine::formula::Formula f;
+    for (size_t i = 0; i < book.SheetCount(); ++i) {
+        const Worksheet& sheet = book.Sheet(i);
+        const std::optional<engine::CellRange> used = sheet.UsedRange();
+        for (const engine::Row& row : sheet.rows) {
+            for (const engine::Cell& cell : row.cells) {
+                if (usedOnly && (!used || !used->Contains(row.index, cell.col))) {
+                    continue; // a formula cell without a value or format lies outside
+                }
+                if (engine::formula::CellFormula(sheet, row.index, cell, f)) {
+                    ++kept;
+                    if (qualified != nullptr && engine::formula::PrintFormula(f).find('!') != std::string::npos) {
+                        ++*qualified;
+                    }
+                }
+            }
+        }
+    }
+    return kept;
+}
+
+// Functions whose value depends on when or how the workbook is computed, not on its cells.
+bool Volatile(const std::string& line)
+{
+    for (const char* name : {"NOW(", "TODAY(", "RAND(", "RANDBETWEEN(", "INDIRECT(", "OFFSET(", "CELL(", "INFO("}) {
+        if (line.find(name) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(FormulaMergeCorpus, EveryWorkbookWithFormulasMergesWithItsFormulasComputingTheirValues)
+{
+    const std::filesystem::path corpus = test::CorpusDir();
+    if (corpus.empty()) {
+        GTEST_SKIP() << "corpus not present";
+    }
+    if (!HaveCheckers()) {
+        GTEST_SKIP() << "openpyxl or LibreOffice is not available";
+    }
+    test::TempDir dir;
+    automation::EmbeddedServerFactory servers;
+    test::FakePrompts prompts;
+    size_t files = 0;
+    for (const auto& item : std::filesystem::directory_iterator(corpus / "files")) {
+        const std::string path = item.path().string();
+        if (item.path().extension() != ".xlsx" && item.path().extension() != ".xlsm") {
+            continue;
+        }
+        std::unique_ptr<Workbook> source;
+        try {
+            source = engine::OpenWorkbookFile(path);
+        } catch (const std::exception&) {
+            continue; // the readers' own tests cover damaged files
+        }
+        const size_t inSource = KeptFormulas(*source, nullptr, true);
+        if (inSource == 0) {
+            continue;
+        }
+        ++files;
+        SCOPED_TRACE(item.path().filename().string());
+        std::vector<SheetEntry> list;
+        for (size_t i = 0; i < source->SheetCount(); ++i) {
+            list.push_back({source->SheetName(i), path});
+        }
+        for (bool multi : {true, false}) {
+            const std::string output = dir.File(std::string(multi ? "multi-" : "single-") + "out.xlsx");
+            std::filesystem::remove(output);
+            MergeReport report = MergeSheets(list, output, multi, servers, prompts);
+            auto merged = engine::OpenWorkbookFile(output);
+            size_t rewritten = 0;
+            const size_t kept = KeptFormulas(*merged, &rewritten);
+            std::printf("%-45s %-6s formulas %6zu kept %6zu (with sheet names %5zu) values %6zu, %zu entries noted\n",
+                        item.path().filename().string().c_str(), multi ? "multi" : "single", inSource, kept, rewritten,
+                        inSource - std::min(kept, inSource), report.notes.size());
+            EXPECT_LE(kept, inSource);
+            if (!multi) {
+                continue;
+            }
+            // Every sheet merged as a sheet of its own: only formulas with links outside the
+            // workbook, defined names or tables can have become values, and the report says so.
+            EXPECT_EQ(kept < inSource, !report.notes.empty());
+            Checked c = Check(output);
+            ASSERT_GE(c.checked, 0) << c.raw;
+            EXPECT_EQ(static_cast<size_t>(c.checked), kept) << "openpyxl reads every kept formula";
+            // A workbook that computes with INDIRECT, OFFSET or the clock gives values that depend on
+            // more than its cells: its differences are told, not judged. Elsewhere a kept formula
+            // computes its cached value, unless the paste moved it away from what its absolute
+            // references point at, and the workbook asks to be computed again for that.
+            bool dependsOnMore = false;
+            for (const auto& [where, text] : c.formulas) {
+                dependsOnMore = dependsOnMore || Volatile(text);
+            }
+            size_t differ = 0;
+            for (const std::string& m : c.mismatches) {
+                ++differ;
+                const bool moved = c.fullCalc && m.find('$') != std::string::npos;
+                if (!dependsOnMore && !moved) {
+                    ADD_FAILURE() << m;
+                }
+            }
+            std::printf("%-45s LibreOffice computed %d formulas, %zu differ from the cached value%s\n",
+                        item.path().filename().string().c_str(), c.checked, differ,
+                        dependsOnMore ? " (the workbook uses INDIRECT, OFFSET or the clock)"
+                        : differ > 0  ? " (absolute references after a move; full calculation asked)"
+                                      : "");
+        }
+    }
+    RecordProperty("files", static_cast<int>(files));
+}
+
+} // namespace
+} // namespace gq::merge
