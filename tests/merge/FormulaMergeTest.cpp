@@ -120,6 +120,17 @@ Checked Check(const std::string& output)
     return out;
 }
 
+// The ECMA-376 schema and consistency validator's complaints about an output, empty when it passes.
+std::string ValidatorComplaints(const std::string& path)
+{
+    if (!std::filesystem::exists(GQ_VALIDATE_XLSX)) {
+        return {};
+    }
+    std::string out;
+    int rc = test::RunCommand(std::string(GQ_VALIDATE_XLSX) + " -q " + test::ShellQuote(path), out);
+    return rc == 0 ? std::string() : "validate-xlsx exit " + std::to_string(rc) + ":\n" + out;
+}
+
 bool HaveCheckers()
 {
     std::string out;
@@ -164,6 +175,7 @@ TEST_F(FormulaMerge, MultiSheetKeepsRewritesAndReportsFormulas)
     if (!HaveCheckers()) {
         GTEST_SKIP() << "openpyxl or LibreOffice is not available";
     }
+    EXPECT_EQ(ValidatorComplaints(output), "");
     Checked c = Check(output);
     ASSERT_GE(c.checked, 0) << c.raw;
     const std::vector<std::pair<std::string, std::string>> expected = {
@@ -215,6 +227,7 @@ TEST_F(FormulaMerge, SingleSheetStacksBlocksWithTheirFormulasMoved)
     if (!HaveCheckers()) {
         GTEST_SKIP() << "openpyxl or LibreOffice is not available";
     }
+    EXPECT_EQ(ValidatorComplaints(output), "");
     Checked c = Check(output);
     ASSERT_GE(c.checked, 0) << c.raw;
     // Blocks are stacked in visiting order (last entry first): Calc (A1:A4), west's Data (row 5),
@@ -334,6 +347,7 @@ TEST(FormulaMergeCorpus, EveryWorkbookWithFormulasMergesWithItsFormulasComputing
             // Every sheet merged as a sheet of its own: only formulas with links outside the
             // workbook, defined names or tables can have become values, and the report says so.
             EXPECT_EQ(kept < inSource, !report.notes.empty());
+            EXPECT_EQ(ValidatorComplaints(output), "");
             Checked c = Check(output);
             ASSERT_GE(c.checked, 0) << c.raw;
             EXPECT_EQ(static_cast<size_t>(c.checked), kept) << "openpyxl reads every kept formula";
