@@ -546,5 +546,22 @@ TEST_F(MergeFixture, CompletionMessageIsPlainWhenNothingWasSkippedAndListsLongRe
     EXPECT_NE(prompts.lastDetails.find("\"S19\" in /f.xlsx: why"), std::string::npos);
 }
 
+TEST_F(MergeFixture, CompletionMessageListsFormulasKeptAsValuesAfterTheSkippedSheets)
+{
+    MergeReport report;
+    report.skipped.push_back({{"Gone", "/g.xlsx"}, "the workbook file no longer exists"});
+    report.notes.push_back({{"Calc", "/c.xlsx"}, "the sheet was merged, but one formula was kept as its value"});
+    ShowCompletion(prompts, report);
+    const std::string& text = prompts.messages.back();
+    size_t skipped = text.find("One sheet was not merged completely:\n\u2022 \"Gone\" in /g.xlsx");
+    size_t noted = text.find("One sheet has formulas kept as values:\n\u2022 \"Calc\" in /c.xlsx: the sheet was "
+                             "merged, but one formula was kept as its value");
+    ASSERT_NE(skipped, std::string::npos) << text;
+    ASSERT_NE(noted, std::string::npos) << text;
+    EXPECT_LT(skipped, noted);
+    EXPECT_EQ(text.rfind(kMergeCompleted, 0), 0u);
+    EXPECT_NE(prompts.lastDetails.find("\"Calc\" in /c.xlsx: the sheet was merged"), std::string::npos);
+}
+
 } // namespace
 } // namespace gq::merge
