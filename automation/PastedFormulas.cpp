@@ -123,6 +123,11 @@ public:
         for (size_t i = 0; i < existing; ++i) {
             sheet.formulas[i].pasteId = kNoFormula;
         }
+        for (engine::Hyperlink& link : sheet.hyperlinks) {
+            if (!link.location.empty()) {
+                ResolveLocation(sheetIndex, link);
+            }
+        }
     }
 
     std::vector<std::string> Notes() const
@@ -281,6 +286,54 @@ private:
         out.arrayRows = entry.arrayRows;
         out.arrayCols = entry.arrayCols;
         return out;
+    }
+
+    // A hyperlink to a place in the workbook ("Data!B2", "B3") follows the cells it points at, by
+    // the rule a formula's reference follows: to its own sheet, or to another sheet of its source
+    // that is a sheet of its own in the output, under that sheet's output name. A location the
+    // rule cannot follow (a sheet that is not a sheet of the output, a defined name) stays as it is.
+    void ResolveLocation(size_t sheetIndex, engine::Hyperlink& link)
+    {
+        std::optional<size_t> paste;
+        for (size_t i = 0; i < m_records.size() && !paste; ++i) {
+            const PasteRecord& r = m_records[i];
+            if (m_sheets[i] != sheetIndex) {
+                continue;
+            }
+            const engine::CellRange area{
+                static_cast<uint32_t>(r.block.firstRow + r.rows), static_cast<uint32_t>(r.block.firstCol + r.cols),
+                static_cast<uint32_t>(r.block.lastRow + r.rows), static_cast<uint32_t>(r.block.lastCol + r.cols)};
+            if (area.Contains(link.range)) {
+                paste = i;
+            }
+        }
+        Formula f;
+        if (!paste || !engine::formula::ParseFormula(link.location, f) || f.tokens.size() != 1 ||
+            (f.tokens[0].kind != TokenKind::Ref && f.tokens[0].kind != TokenKind::Area)) {
+            return;
+        }
+        Token& t = f.tokens[0];
+        const PasteRecord& record = m_records[*paste];
+        size_t target = *paste;
+        if (t.prefix < f.prefixes.size()) {
+            const SheetPrefix& prefix = f.prefixes[t.prefix];
+            if (!prefix.book.empty() || !prefix.lastSheet.empty()) {
+                return;
+            }
+            if (!SameName(prefix.firstSheet, record.sourceSheet)) {
+                std::optional<size_t> other = FindSheet(*paste, prefix.firstSheet);
+                if (!other) {
+                    return;
+                }
+                target = *other;
+            }
+            t.prefix = f.AddPrefix(SheetPrefix{"", m_book.SheetName(*m_sheets[target]), "", false});
+        }
+        // A link points at cells, not at a place relative to itself: all of it moves.
+        if (engine::formula::MoveReference(t, m_records[target].rows, m_records[target].cols,
+                                           engine::formula::kXlsxGrid, true)) {
+            link.location = engine::formula::PrintFormula(f);
+        }
     }
 
     engine::Workbook& m_book;

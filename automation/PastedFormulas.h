@@ -33,6 +33,7 @@ struct PasteRecord {
 //  - any other formula that could not stay true in the output (a reference to a sheet that is not
 //    a sheet of the output, to another workbook, a 3-D reference, a defined name or table, text
 //    not understood) keeps only its cached value.
+// Hyperlinks to places in the workbook that the pastes brought in follow the same rule.
 // A cached value that may no longer hold (a paste that moved a formula with absolute references,
 // or references outside its block) sets the workbook's full calculation on load. Gives one note per
 // record, in record order: empty, or one line saying how many formulas became values and why.

@@ -68,6 +68,12 @@ void WriteSources(const std::string& east, const std::string& west)
     Formula(summary, "B6", 56, "B2+B3");
     Formula(summary, "B7", 1, "'Data'!A1");
     Number(rates, "A1", 5);
+    // Links to places in the workbook: on Data, on Summary itself, on Rates (not merged).
+    const std::vector<std::pair<uint32_t, const char*>> links = {{7, "Data!B2"}, {8, "B3"}, {9, "Rates!A1"}};
+    for (const auto& [row, location] : links) {
+        summary.SetString(row, 1, a.Strings().Intern(location));
+        summary.hyperlinks.push_back(engine::Hyperlink{engine::CellRange{row, 1, row, 1}, "", location, "", ""});
+    }
     engine::SaveWorkbookFile(a, east);
 
     Workbook b;
@@ -172,6 +178,19 @@ TEST_F(FormulaMerge, MultiSheetKeepsRewritesAndReportsFormulas)
     ASSERT_FALSE(eastData.empty());
     const std::string q = engine::formula::SheetNameNeedsQuotes(eastData) ? "'" + eastData + "'" : eastData;
 
+    // Summary's links, moved from B8:B10 to A7:A9, point where their cells went.
+    std::map<std::string, std::string> locations;
+    for (size_t i = 0; i < book->SheetCount(); ++i) {
+        if (book->SheetName(i) == "Summary") {
+            for (const engine::Hyperlink& h : book->Sheet(i).hyperlinks) {
+                locations[engine::RangeName(h.range)] = h.location;
+            }
+        }
+    }
+    EXPECT_EQ(locations["A7"], q + "!B2");
+    EXPECT_EQ(locations["A8"], "A2");
+    EXPECT_EQ(locations["A9"], "Rates!A1") << "a sheet that is not merged: the link stays as it was";
+
     if (!HaveCheckers()) {
         GTEST_SKIP() << "openpyxl or LibreOffice is not available";
     }
@@ -231,11 +250,11 @@ TEST_F(FormulaMerge, SingleSheetStacksBlocksWithTheirFormulasMoved)
     Checked c = Check(output);
     ASSERT_GE(c.checked, 0) << c.raw;
     // Blocks are stacked in visiting order (last entry first): Calc (A1:A4), west's Data (row 5),
-    // Summary (rows 6 to 11, from B2:B7 to A6:A11), east's Data (rows 12 to 15).
+    // Summary (rows 6 to 14, from B2:B10 to A6:A14), east's Data (rows 15 to 18).
     const std::string sheet =
         book->Sheet(0).CellCount() > book->Sheet(1).CellCount() ? book->SheetName(0) : book->SheetName(1);
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"B5", "=A5/4"}, {"A10", "=A6+A7"}, {"C12", "=A12*B12"}, {"C14", "=A14*$B$1"}, {"A15", "=SUM(A12:A14)"},
+        {"B5", "=A5/4"}, {"A10", "=A6+A7"}, {"C15", "=A15*B15"}, {"C17", "=A17*$B$1"}, {"A18", "=SUM(A15:A17)"},
     };
     for (const auto& [cell, text] : expected) {
         auto it = c.formulas.find(sheet + "!" + cell);
@@ -249,7 +268,7 @@ TEST_F(FormulaMerge, SingleSheetStacksBlocksWithTheirFormulasMoved)
     // again; LibreOffice's value differs from the cached one only there.
     EXPECT_TRUE(c.fullCalc);
     ASSERT_EQ(c.mismatches.size(), 1u) << c.raw;
-    EXPECT_NE(c.mismatches[0].find(" C14 "), std::string::npos) << c.mismatches[0];
+    EXPECT_NE(c.mismatches[0].find(" C17 "), std::string::npos) << c.mismatches[0];
     EXPECT_EQ(report.notes.size(), 2u);
 }
 
