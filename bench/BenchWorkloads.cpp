@@ -20,7 +20,7 @@ using namespace gq::engine;
 namespace {
 
 // Bump when the generated content changes, so that old work folders are regenerated.
-constexpr int kGeneratorVersion = 2; // 2: W4's formula column holds formulas; W4v added
+constexpr int kGeneratorVersion = 4; // 4: W4 has its formula column as one shared formula, W4v as values
 
 // splitmix64: small, fast and identical on every platform.
 class Random {
@@ -274,10 +274,16 @@ void FillStyledSheet(Workbook& book, size_t index, uint32_t rows, Random& random
             case 11: {
                 // The formula column: the row's total of the money columns.
                 sheet.SetNumber(r, c, total, xf[c]);
-                if (formulas) {
+                if (formulas && sheet.formulas.empty()) {
                     const std::string n = std::to_string(r + 1);
                     formula::SetCellFormula(sheet, r, c,
                                             "B" + n + "+C" + n + "+D" + n + "+G" + n + "+I" + n + "+K" + n);
+                } else if (formulas) {
+                    // Every row's total is the first row's formula moved down, as a column filled
+                    // down in an office suite is saved: one shared formula.
+                    Cell& cell = sheet.CellAt(r, c);
+                    cell.formula = true;
+                    cell.formulaIndex = 0;
                 }
                 break;
             }
