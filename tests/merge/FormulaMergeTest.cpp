@@ -41,14 +41,14 @@ void Number(Worksheet& s, const char* where, double value)
     s.SetNumber(at.row, at.col, value);
 }
 
-// east.xlsx: Data (values and same-sheet formulas, relative and absolute), Summary (its content
+// east.xlsx: "My Data" (values and same-sheet formulas, relative and absolute), Summary (its content
 // from B2, formulas on Data, on itself and on Rates, which is not merged) and Rates.
-// west.xlsx: another Data, whose name clashes in a multi-sheet merge, and Calc, with formulas on
+// west.xlsx: another "My Data", whose name clashes in a multi-sheet merge, and Calc, with formulas on
 // its Data and formulas that cannot stay true in any output.
 void WriteSources(const std::string& east, const std::string& west)
 {
     Workbook a;
-    Worksheet& data = a.Sheet(a.InsertSheet(0, "Data"));
+    Worksheet& data = a.Sheet(a.InsertSheet(0, "My Data"));
     Worksheet& summary = a.Sheet(a.InsertSheet(1, "Summary"));
     Worksheet& rates = a.Sheet(a.InsertSheet(2, "Rates"));
     Number(data, "A1", 1);
@@ -61,15 +61,15 @@ void WriteSources(const std::string& east, const std::string& west)
     Number(data, "B3", 30);
     Formula(data, "C3", 30, "A3*$B$1");
     Formula(data, "A4", 6, "SUM(A1:A3)");
-    Formula(summary, "B2", 50, "Data!C1+Data!C2");
-    Formula(summary, "B3", 6, "SUM(Data!A1:A3)");
-    Formula(summary, "B4", 40, "Data!$B$2*2");
+    Formula(summary, "B2", 50, "'My Data'!C1+'My Data'!C2");
+    Formula(summary, "B3", 6, "SUM('my data'!A1:A3)");
+    Formula(summary, "B4", 40, "'My Data'!$B$2*2");
     Formula(summary, "B5", 10, "Rates!A1*2");
     Formula(summary, "B6", 56, "B2+B3");
-    Formula(summary, "B7", 1, "'Data'!A1");
+    Formula(summary, "B7", 1, "'My Data'!A1");
     Number(rates, "A1", 5);
     // Links to places in the workbook: on Data, on Summary itself, on Rates (not merged).
-    const std::vector<std::pair<uint32_t, const char*>> links = {{7, "Data!B2"}, {8, "B3"}, {9, "Rates!A1"}};
+    const std::vector<std::pair<uint32_t, const char*>> links = {{7, "'My Data'!B2"}, {8, "B3"}, {9, "Rates!A1"}};
     for (const auto& [row, location] : links) {
         summary.SetString(row, 1, a.Strings().Intern(location));
         summary.hyperlinks.push_back(engine::Hyperlink{engine::CellRange{row, 1, row, 1}, "", location, "", ""});
@@ -77,13 +77,13 @@ void WriteSources(const std::string& east, const std::string& west)
     engine::SaveWorkbookFile(a, east);
 
     Workbook b;
-    Worksheet& wdata = b.Sheet(b.InsertSheet(0, "Data"));
+    Worksheet& wdata = b.Sheet(b.InsertSheet(0, "My Data"));
     Worksheet& calc = b.Sheet(b.InsertSheet(1, "Calc"));
     Number(wdata, "A1", 100);
     Formula(wdata, "B1", 25, "A1/4");
-    Formula(calc, "A1", 125, "Data!A1+Data!B1");
+    Formula(calc, "A1", 125, "'My Data'!A1+'My Data'!B1");
     Formula(calc, "A2", 4, "TaxRate*2");
-    Formula(calc, "A3", 100, "SUM(Data:Calc!A1)");
+    Formula(calc, "A3", 100, "SUM('My Data:Calc'!A1)");
     Formula(calc, "A4", 7, "[1]Other!A1");
     engine::SaveWorkbookFile(b, west);
 }
@@ -156,7 +156,7 @@ struct FormulaMerge : testing::Test {
         east = dir.File("east.xlsx");
         west = dir.File("west.xlsx");
         WriteSources(east, west);
-        entries = {{"Data", east}, {"Summary", east}, {"Data", west}, {"Calc", west}};
+        entries = {{"My Data", east}, {"Summary", east}, {"My Data", west}, {"Calc", west}};
     }
 };
 
@@ -166,12 +166,13 @@ TEST_F(FormulaMerge, MultiSheetKeepsRewritesAndReportsFormulas)
     MergeReport report = MergeSheets(entries, output, true, servers, prompts);
     EXPECT_TRUE(report.skipped.empty());
 
-    // The sheets as the output names them: east's Data lost its name to west's, merged first.
+    // The sheets as the output names them: east's "My Data" lost its name to west's, merged first.
     auto book = engine::OpenWorkbookFile(output);
     std::string eastData;
     for (size_t i = 0; i < book->SheetCount(); ++i) {
         const engine::Cell* a1 = book->Sheet(i).FindCell(0, 0);
-        if (book->SheetName(i) != "Data" && a1 != nullptr && a1->type == engine::CellType::Number && a1->number == 1) {
+        if (book->SheetName(i) != "My Data" && a1 != nullptr && a1->type == engine::CellType::Number &&
+            a1->number == 1) {
             eastData = book->SheetName(i);
         }
     }
@@ -203,7 +204,7 @@ TEST_F(FormulaMerge, MultiSheetKeepsRewritesAndReportsFormulas)
         {eastData + "!C2", "=A2*B2"},
         {eastData + "!C3", "=A3*$B$1"},
         {eastData + "!A4", "=SUM(A1:A3)"},
-        {"Data!B1", "=A1/4"},
+        {"My Data!B1", "=A1/4"},
         // Summary moved from B2 to A1: its own references moved with it; those to Data follow
         // east's Data under its new name, moved by that sheet's own offset (none).
         {"Summary!A1", "=" + q + "!C1+" + q + "!C2"},
@@ -212,7 +213,7 @@ TEST_F(FormulaMerge, MultiSheetKeepsRewritesAndReportsFormulas)
         {"Summary!A5", "=A1+A2"},
         {"Summary!A6", "=" + q + "!A1"},
         // West's Calc points at west's Data, which kept its name.
-        {"Calc!A1", "=Data!A1+Data!B1"},
+        {"Calc!A1", "='My Data'!A1+'My Data'!B1"},
     };
     for (const auto& [where, text] : expected) {
         auto it = c.formulas.find(where);
