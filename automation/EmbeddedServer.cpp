@@ -237,8 +237,26 @@ public:
             // Forgotten first, so that a paste that fails part way leaves the range to be worked out
             // again from the cells.
             target.usedRanges.erase(m_sheetId);
-            PasteBlock(*clip.book->model, sourceIndex, clip.range, *target.model, targetIndex,
-                       engine::CellRef{m_range.firstRow, m_range.firstCol}, &count->second, target.saveLimits, &notes);
+            // Pasted formulas remember this paste: where they came from and how far they moved.
+            // A workbook without a file is told apart from others by its place in memory.
+            const std::string& sourcePath = clip.book->model->SourcePath();
+            PasteRecord record{sourcePath.empty() ? "@" + std::to_string(reinterpret_cast<uintptr_t>(clip.book.get()))
+                                                  : sourcePath,
+                               clip.book->model->SheetName(sourceIndex),
+                               m_sheetId,
+                               clip.range,
+                               int64_t{m_range.firstRow} - clip.range.firstRow,
+                               int64_t{m_range.firstCol} - clip.range.firstCol};
+            const auto pasteId = static_cast<uint32_t>(target.pastes.size());
+            target.pastes.push_back(std::move(record));
+            try {
+                PasteBlock(*clip.book->model, sourceIndex, clip.range, *target.model, targetIndex,
+                           engine::CellRef{m_range.firstRow, m_range.firstCol}, &count->second, target.saveLimits,
+                           &notes, pasteId);
+            } catch (...) {
+                target.pastes.pop_back();
+                throw;
+            }
             const engine::CellRange area{m_range.firstRow, m_range.firstCol,
                                          m_range.firstRow + (clip.range.lastRow - clip.range.firstRow),
                                          m_range.firstCol + (clip.range.lastCol - clip.range.firstCol)};
@@ -446,6 +464,17 @@ public:
             // Saving ends the copy, as in office suites: a copied block of a closed workbook would
             // otherwise stay in memory through the whole save of a merge's large output.
             m_state->clipboard.reset();
+            // An .xls output keeps formulas as their values for now; an xlsx one resolves what the
+            // pastes brought in, and says what could not stay a formula.
+            if (output.format == engine::FileFormat::Xlsx && !book.pastes.empty()) {
+                book.pasteNotes = ResolvePastedFormulas(*book.model, book.pastes, [&book](uint64_t id) {
+                    auto it = std::find(book.sheetIds.begin(), book.sheetIds.end(), id);
+                    return it == book.sheetIds.end()
+                               ? std::nullopt
+                               : std::optional<size_t>(static_cast<size_t>(it - book.sheetIds.begin()));
+                });
+                book.pastes.clear();
+            }
             if (m_state->saveTarget == SaveTarget::NewFile) {
                 engine::WriteNewWorkbookFile(*book.model, path);
             } else {
@@ -460,6 +489,11 @@ public:
             m_state->BookOf(*m_entry);
             m_state->Close(m_entry);
         });
+    }
+
+    std::vector<std::string> PasteNotes() override
+    {
+        return Guarded([&] { return m_state->BookOf(*m_entry).pasteNotes; });
     }
 
     engine::Workbook* Model() const { return m_entry->book && m_state->running ? m_entry->book->model.get() : nullptr; }

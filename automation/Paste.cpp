@@ -159,6 +159,32 @@ public:
         return moved < 0 ? value : moved;
     }
 
+    void SetSheets(const Worksheet& from, Worksheet& to, uint32_t pasteId)
+    {
+        m_fromSheet = &from;
+        m_toSheet = &to;
+        m_pasteId = pasteId;
+        m_formulas.assign(from.formulas.size(), kUnmapped);
+    }
+
+    // The target sheet's formula entry for a source cell's, copied on its first use. The copy
+    // keeps its anchor, so that the pasted cell has the formula moved by the paste's offset: its
+    // relative references follow it and its absolute ones stay.
+    uint32_t Formula(uint32_t index)
+    {
+        if (index >= m_formulas.size()) {
+            return engine::kNoFormula;
+        }
+        uint32_t& mapped = m_formulas[index];
+        if (mapped == kUnmapped) {
+            engine::FormulaEntry entry = m_fromSheet->formulas[index];
+            entry.pasteId = m_pasteId;
+            mapped = static_cast<uint32_t>(m_toSheet->formulas.size());
+            m_toSheet->formulas.push_back(std::move(entry));
+        }
+        return mapped;
+    }
+
 private:
     uint32_t MapStyle(uint32_t xf)
     {
@@ -184,6 +210,10 @@ private:
     bool m_same;
     const SaveLimits& m_limits;
     PasteNotes& m_notes;
+    const Worksheet* m_fromSheet = nullptr;
+    Worksheet* m_toSheet = nullptr;
+    uint32_t m_pasteId = engine::kNoFormula;
+    std::vector<uint32_t> m_formulas;
     double m_shift = 0;
     std::vector<uint32_t> m_xf;
     std::vector<uint32_t> m_text;
@@ -211,12 +241,15 @@ void AppendPastedCells(const Row& src, const Placement& p, Translator& tr, std::
     out.reserve(out.size() + static_cast<size_t>(last - first));
     for (auto it = first; it != last; ++it) {
         const Cell& c = *it;
-        if (c.type == CellType::Blank && c.style == 0) {
+        if (c.type == CellType::Blank && c.style == 0 && c.formulaIndex == engine::kNoFormula) {
             continue;
         }
         Cell cell = c;
         cell.col = p.ToCol(c.col);
         cell.style = tr.CellStyle(c.style);
+        if (c.formulaIndex != engine::kNoFormula) {
+            cell.formulaIndex = tr.Formula(c.formulaIndex);
+        }
         if (c.type == CellType::String) {
             cell.text = tr.Text(c.text);
         } else if (c.type == CellType::Number) {
@@ -492,7 +525,7 @@ Extent ContentExtent(const Worksheet& sheet, const CellRange& block)
                                   [](const Row& r, uint32_t v) { return r.index < v; });
     for (auto row = first; row != sheet.rows.end() && row->index <= block.lastRow; ++row) {
         for (const Cell& cell : row->cells) {
-            if (cell.type != CellType::Blank) {
+            if (cell.type != CellType::Blank || cell.formulaIndex != engine::kNoFormula) {
                 reach(CellRange{row->index, cell.col, row->index, cell.col});
             }
         }
@@ -538,7 +571,7 @@ uint64_t CheckPastable(const engine::Workbook& from, const Worksheet& source, co
 }
 
 void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& copied, engine::Workbook& to, size_t toSheet,
-                CellRef at, SheetCellCount* count, const SaveLimits& limits, PasteNotes* notesOut)
+                CellRef at, SheetCellCount* count, const SaveLimits& limits, PasteNotes* notesOut, uint32_t pasteId)
 {
     using engine::limits::kXlsxMaxCols;
     using engine::limits::kXlsxMaxRows;
@@ -589,6 +622,7 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& copie
     bool targetWasEmpty = target.rows.empty() && target.merges.empty();
 
     Translator tr(from, to, limits, notes);
+    tr.SetSheets(*source, target, pasteId);
     PasteRows(*source, target, p, tr);
     PasteColumnWidths(*source, target, p);
     PasteMerges(*source, target, p, area);

@@ -15,9 +15,12 @@ namespace gq::automation {
 
 // Pastes `block` of sheet `fromSheet` of `from` into sheet `toSheet` of `to`, the block's top-left
 // at `at`. What is carried:
-//  - values and their types (formulas as their cached results), texts re-interned into the target's
+//  - values and their types, texts re-interned into the target's
 //    string table, cell formats re-made in the target's style table (one lookup per distinct source
 //    format per paste);
+//  - formulas the source keeps, beside their cached results: the pasted cells point at copies of
+//    the source's formula entries, tagged with `pasteId`, whose relative references follow the
+//    cells and whose absolute ones stay (PastedFormulas.h resolves references to other sheets);
 //  - date and time values keep their calendar value across the 1900 and 1904 date systems: a number
 //    whose format shows a date moves by 1,462 days (time-only and elapsed-time formats do not
 //    move; a 1900 date before 1904 cannot be shown in a 1904 workbook and is left as it is);
@@ -72,10 +75,10 @@ struct PasteNotes {
 
 void PasteBlock(engine::Workbook& from, size_t fromSheet, const engine::CellRange& block, engine::Workbook& to,
                 size_t toSheet, engine::CellRef at, SheetCellCount* count = nullptr, const SaveLimits& limits = {},
-                PasteNotes* notes = nullptr);
+                PasteNotes* notes = nullptr, uint32_t pasteId = engine::kNoFormula);
 
 // How many rows and columns of `block`, counted from its top-left, reach its last cell that holds
-// more than formatting (a value, a merge, a hyperlink); {0, 0} when there is none.
+// more than formatting (a value, a formula, a merge, a hyperlink); {0, 0} when there is none.
 struct Extent {
     uint32_t rows = 0;
     uint32_t cols = 0;

@@ -113,6 +113,10 @@ public:
     virtual void PlanSaveAs(const std::string& path) = 0;
     virtual void SaveAs(const std::string& path) = 0;
     virtual void Close() = 0;
+    // After SaveAs: one note per PasteSpecial into this workbook, in paste order, empty where
+    // there is nothing to say, else one line on what of the paste could not be kept (formulas
+    // kept as values, and why). A server that keeps everything or cannot tell gives none.
+    virtual std::vector<std::string> PasteNotes() { return {}; }
 };
 
 class SpreadsheetServer : public AutomationObject {

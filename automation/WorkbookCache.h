@@ -3,6 +3,7 @@
 #pragma once
 
 #include "automation/Paste.h"
+#include "automation/PastedFormulas.h"
 #include "automation/SheetNames.h"
 #include "engine/model/Workbook.h"
 
@@ -52,6 +53,10 @@ struct ServerBook {
     // single-sheet merge asks for it after every paste, and a scan of the whole sheet each time
     // would cost time that grows with the square of the merged rows.
     std::unordered_map<uint64_t, std::optional<engine::CellRange>> usedRanges;
+    // Every paste into this workbook since its last save, for resolving the pasted formulas when
+    // it is saved, and the notes that resolution gave.
+    std::vector<PasteRecord> pastes;
+    std::vector<std::string> pasteNotes;
 
     explicit ServerBook(std::shared_ptr<engine::Workbook> workbook);
     // The index of a sheet id, or nullopt when the workbook has no such sheet. `hint` is where the

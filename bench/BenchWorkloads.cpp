@@ -3,6 +3,7 @@
 #include "bench/BenchWorkloads.h"
 
 #include "engine/WorkbookFile.h"
+#include "engine/formula/Formula.h"
 #include "engine/model/Workbook.h"
 
 #include <array>
@@ -19,7 +20,7 @@ using namespace gq::engine;
 namespace {
 
 // Bump when the generated content changes, so that old work folders are regenerated.
-constexpr int kGeneratorVersion = 1;
+constexpr int kGeneratorVersion = 4; // 4: W4 has its formula column as one shared formula, W4v as values
 
 // splitmix64: small, fast and identical on every platform.
 class Random {
@@ -157,8 +158,9 @@ void FillLargeSheet(Workbook& book, size_t index, uint32_t rows, Random& random,
 }
 
 // W4: a formatted report: merged title, styled header, section rows, borders, fills, alignment,
-// custom number formats, widths, heights, a frozen pane and a formula column.
-void FillStyledSheet(Workbook& book, size_t index, uint32_t rows, Random& random)
+// custom number formats, widths, heights, a frozen pane and a formula column, a row total with its
+// cached result. W4v has the same column as plain values, to measure what formulas cost.
+void FillStyledSheet(Workbook& book, size_t index, uint32_t rows, Random& random, bool formulas)
 {
     constexpr uint32_t kCols = 12;
     Worksheet& sheet = book.Sheet(index);
@@ -270,12 +272,19 @@ void FillStyledSheet(Workbook& book, size_t index, uint32_t rows, Random& random
                 sheet.SetNumber(r, c, random.Below(96) / 96.0, xf[c]);
                 break;
             case 11: {
-                // The formula column: the model keeps a formula's cached result.
-                Cell& cell = sheet.CellAt(r, c);
-                cell.type = CellType::Number;
-                cell.number = total;
-                cell.style = xf[c];
-                cell.formula = true;
+                // The formula column: the row's total of the money columns.
+                sheet.SetNumber(r, c, total, xf[c]);
+                if (formulas && sheet.formulas.empty()) {
+                    const std::string n = std::to_string(r + 1);
+                    formula::SetCellFormula(sheet, r, c,
+                                            "B" + n + "+C" + n + "+D" + n + "+G" + n + "+I" + n + "+K" + n);
+                } else if (formulas) {
+                    // Every row's total is the first row's formula moved down, as a column filled
+                    // down in an office suite is saved: one shared formula.
+                    Cell& cell = sheet.CellAt(r, c);
+                    cell.formula = true;
+                    cell.formulaIndex = 0;
+                }
                 break;
             }
             default: {
@@ -319,6 +328,7 @@ std::vector<Workload> Workloads()
         {"W2", "4 xlsx, one sheet of 100,000 x 20 each", "w2", 0},
         {"W3", "100 xls, 2 sheets of 500 x 8 each", "w3", 0},
         {"W4", "20 styled xlsx, one sheet of 2,000 x 12 each", "w4", 0},
+        {"W4v", "W4 with its formula column as values only", "w4v", 0},
         {"W5", "2,000 xlsx of W1's kind (6,000 sheets, 12 M cells)", "w5", 0},
     };
 }
@@ -357,8 +367,10 @@ std::string GenerateWorkload(Workload& workload, const std::string& workFolder)
             }
         });
     } else {
-        cells = WriteBooks(out, 20, "report", ".xlsx", {"Report"},
-                           [](Workbook& book, int, Random& random) { FillStyledSheet(book, 0, 2000, random); });
+        const bool formulas = workload.name == "W4";
+        cells = WriteBooks(out, 20, "report", ".xlsx", {"Report"}, [formulas](Workbook& book, int, Random& random) {
+            FillStyledSheet(book, 0, 2000, random, formulas);
+        });
     }
     workload.cells = cells;
     std::ofstream(stamp) << kGeneratorVersion << ' ' << cells << '\n';

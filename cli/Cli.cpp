@@ -395,7 +395,9 @@ int RunMerge(const Options& options, CliEnvironment& env)
     temporary.keep = true;
     progress.Stop();
     merge::ShowCompletion(prompts, report);
-    return report.skipped.empty() && report.notes.empty() && !inputsSkipped ? kExitMerged : kExitSkipped;
+    return report.skipped.empty() && report.notes.empty() && report.outputNotes.empty() && !inputsSkipped
+               ? kExitMerged
+               : kExitSkipped;
 }
 
 } // namespace

@@ -51,6 +51,12 @@ inline constexpr uint32_t kXlsxMaxCols = 16384;
 inline constexpr uint32_t kXlsMaxRows = 65536;
 inline constexpr uint32_t kXlsMaxCols = 256;
 
+// Formulas: Excel keeps at most 8,192 characters of formula text and 64 levels of nested
+// functions. Longer or deeper text is kept as text, not parsed, so that the parser's recursion,
+// which follows the nesting, stays shallow whatever a file holds.
+inline constexpr size_t kMaxFormulaChars = 8192;
+inline constexpr int kMaxFormulaDepth = 64;
+
 // Text: both formats hold at most 32,767 characters in a cell.
 inline constexpr size_t kMaxCellChars = 32767;
 // Strings read from a file are bounded before they are stored (bytes of UTF-8).

@@ -4,6 +4,7 @@
 
 #include "engine/Errors.h"
 #include "engine/cfb/CfbWriter.h"
+#include "engine/formula/Formula.h"
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
 #include "engine/xls/XlsReader.h"
@@ -548,6 +549,40 @@ inline void WriteRoundTripInput(std::span<const uint8_t> data)
             CompareValues(*workbook, *readBack, format);
         } catch (const engine::EngineError& error) {
             Fail(std::string(format) + " written by us does not read back: " + error.what());
+        }
+    }
+}
+
+// The formula text parser: any text parses or is kept as it is; what parses prints to a text that
+// parses to the same print again, and moving it anywhere on either grid keeps it printable. The
+// first two bytes choose the move.
+inline void ParseFormulaInput(std::span<const uint8_t> data)
+{
+    if (data.size() < 2) {
+        return;
+    }
+    int64_t rows = static_cast<int8_t>(data[0]) * int64_t{4099};
+    int64_t cols = static_cast<int8_t>(data[1]) * int64_t{131};
+    std::string_view text(reinterpret_cast<const char*>(data.data() + 2), data.size() - 2);
+    engine::formula::Formula formula;
+    bool parsed = engine::formula::ParseFormula(text, formula);
+    std::string printed = engine::formula::PrintFormula(formula);
+    if (!parsed) {
+        if (printed != text) {
+            Fail("unparsed formula text was not kept as it is");
+        }
+        return;
+    }
+    engine::formula::Formula again;
+    if (!engine::formula::ParseFormula(printed, again) || engine::formula::PrintFormula(again) != printed) {
+        Fail("a printed formula does not parse back to itself: " + printed);
+    }
+    for (const auto& grid : {engine::formula::kXlsxGrid, engine::formula::kXlsGrid}) {
+        engine::formula::Formula moved = formula;
+        engine::formula::MoveFormula(moved, rows, cols, grid);
+        std::string movedText = engine::formula::PrintFormula(moved);
+        if (!engine::formula::ParseFormula(movedText, again)) {
+            Fail("a moved formula does not parse: " + movedText);
         }
     }
 }

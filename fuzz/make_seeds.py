@@ -150,6 +150,37 @@ def parts_of(path):
     return seed if len(seed) <= MAX_SEED else None
 
 
+# Formula texts with every grammar item the parser knows.
+FORMULA_SEEDS = [
+    "SUM(A1:B2)+$C$3*-D4%^2",
+    "IF(A1<>\"a\"\"b\",,{1,2;TRUE,#N/A})",
+    "'It''s'!A1:B2 Sheet1:Sheet3!$1:$3",
+    "[1]Sheet1!A:A&[1]!Rate&Table1[[#This Row],[Amount]]",
+    "_xlfn.XLOOKUP(A1,(B1,C1),Sheet2!#REF!)",
+    "--(1.5E+3>=.5)=FALSE",
+]
+
+
+def formulas_of(path, limit=20):
+    """Up to `limit` distinct formula texts of the worksheets of a real xlsx."""
+    found = []
+    try:
+        with zipfile.ZipFile(path) as z:
+            for name in z.namelist():
+                if not name.startswith("xl/worksheets/") or not name.endswith(".xml"):
+                    continue
+                for m in re.finditer(rb"<f(?: [^>]*)?>([^<]+)</f>", z.read(name)):
+                    text = m.group(1).replace(b"&lt;", b"<").replace(b"&gt;", b">").replace(b"&quot;", b'"')
+                    text = text.replace(b"&apos;", b"'").replace(b"&amp;", b"&")
+                    if text not in found:
+                        found.append(text)
+                    if len(found) >= limit:
+                        return found
+    except (zipfile.BadZipFile, OSError, KeyError):
+        pass
+    return found
+
+
 def main():
     if len(sys.argv) < 3:
         sys.exit(__doc__)
@@ -205,6 +236,13 @@ def main():
             seed = parts_of(path)
             if seed:
                 write(os.path.basename(path) + ".parts", seed)
+    elif harness == "formula":
+        # Two bytes choose the move; the rest is the text of an <f> element.
+        for i, text in enumerate(FORMULA_SEEDS):
+            write("formula-%d" % i, bytes([i & 0xFF, (i * 7) & 0xFF]) + text.encode())
+        for path in corpus_files(corpus, (".xlsx", ".xlsm")):
+            for j, text in enumerate(formulas_of(path)):
+                write("%s.f%d" % (os.path.basename(path), j), b"\x01\xff" + text)
     elif harness == "write_roundtrip":
         # Any bytes are a model-building program; a fixed ramp starts it beyond the first few steps.
         write("ramp", bytes(range(256)) * 8)

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <tuple>
 #include <utility>
@@ -131,7 +132,7 @@ public:
             source->Close();
             source.Release();
             if (!m_changes.empty()) {
-                Skip(index, entry, "merged, but " + m_changes);
+                m_changed.emplace_back(index, m_changes);
             }
         } catch (...) {
             std::exception_ptr failure = std::current_exception();
@@ -207,6 +208,7 @@ private:
         {
             Ref<automation::Range> cell = sheet->RangeAt("A1");
             Note(cell->PasteSpecial());
+            m_pasted.push_back(index);
         }
         stage = Stage::Renaming;
         std::string newName = entry.SheetName;
@@ -259,6 +261,7 @@ private:
         }
         Ref<automation::Range> cell = m_target->RangeAt("A" + std::to_string(start));
         Note(cell->PasteSpecial());
+        m_pasted.push_back(index);
     }
 
     // Keeps what a paste changed to fit the output's format, for the entry's line in the report.
@@ -301,6 +304,9 @@ private:
 public:
     std::vector<size_t> m_indexes; // merge-list position of each skipped entry
     uint64_t m_formatsMerged = 0;  // over the whole merge
+    std::vector<size_t> m_pasted;  // merge-list position of each entry pasted, in paste order
+    // Per merged entry (merge-list position), what its paste changed to fit the output's format.
+    std::vector<std::pair<size_t, std::string>> m_changed;
 };
 
 } // namespace
@@ -325,6 +331,8 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
     std::exception_ptr failure;
     std::vector<size_t> indexes;
     uint64_t formatsMerged = 0;
+    std::vector<size_t> pasted;
+    std::vector<std::pair<size_t, std::string>> changed;
     try {
         server->SetDisplayAlerts(false);
         server->SetScreenUpdating(false);
@@ -340,12 +348,16 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
             Merger& merger;
             std::vector<size_t>& out;
             uint64_t& formatsMerged;
+            std::vector<size_t>& pastes;
+            std::vector<std::pair<size_t, std::string>>& changed;
             ~KeepIndexes()
             {
                 out = merger.m_indexes;
                 formatsMerged = merger.m_formatsMerged;
+                pastes = merger.m_pasted;
+                changed = merger.m_changed;
             }
-        } keep{merger, indexes, formatsMerged};
+        } keep{merger, indexes, formatsMerged, pasted, changed};
         for (size_t i = mergeList.size(); i-- > 0;) {
             // The user may stop the merge before any entry; nothing is saved then.
             if (prompts.StopRequested()) {
@@ -373,6 +385,22 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
         }
         if (!report.stopped) {
             book->SaveAs(outputPath);
+            // What each entry's paste changed to fit the format, and what of its formulas the saved
+            // workbook could not keep (the server notes its pastes in order): one line per entry.
+            std::vector<std::string> formulaNotes = book->PasteNotes();
+            std::map<size_t, std::string> noted;
+            for (auto& [index, change] : changed) {
+                noted[index] = std::move(change);
+            }
+            for (size_t i = 0; i < formulaNotes.size() && i < pasted.size(); ++i) {
+                if (!formulaNotes[i].empty()) {
+                    std::string& line = noted[pasted[i]];
+                    line += (line.empty() ? "" : "; ") + formulaNotes[i];
+                }
+            }
+            for (auto& [index, note] : noted) {
+                report.notes.push_back(SkippedEntry{mergeList[index], "the sheet was merged, but " + std::move(note)});
+            }
         }
         book->Close();
         book.Release();
@@ -397,44 +425,46 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
     report.skipped = std::move(sorted);
     if (formatsMerged > 0) {
         const bool xls = output.format == engine::FileFormat::Xls;
-        report.notes.push_back(WithNumber(static_cast<int64_t>(formatsMerged)) + " formats merged with similar ones: " +
-                               (xls ? "an .xls file holds at most 4,000 distinct cell formats"
-                                    : "an .xlsx file holds at most 65,430 distinct cell formats"));
+        report.outputNotes.push_back(WithNumber(static_cast<int64_t>(formatsMerged)) +
+                                     " formats merged with similar ones: " +
+                                     (xls ? "an .xls file holds at most 4,000 distinct cell formats"
+                                          : "an .xlsx file holds at most 65,430 distinct cell formats"));
     }
     return report;
 }
 
 void ShowCompletion(UserPrompts& prompts, const MergeReport& report)
 {
-    if (report.skipped.empty() && report.notes.empty()) {
+    if (report.skipped.empty() && report.notes.empty() && report.outputNotes.empty()) {
         prompts.ShowMessage(kMergeCompleted);
         return;
     }
     constexpr size_t kShownInText = 8;
     std::string details;
-    for (const std::string& note : report.notes) {
+    std::string text = std::string(kMergeCompleted) + "\n";
+    for (const std::string& note : report.outputNotes) {
         details += note + "\n";
+        text += "\n" + note + "\n";
     }
-    for (const SkippedEntry& s : report.skipped) {
-        details += "\"" + s.entry.SheetName + "\" in " + s.entry.FileName + ": " + s.reason + "\n";
-    }
-    const size_t n = report.skipped.size();
-    std::string text = std::string(kMergeCompleted) + "\n\n";
-    for (const std::string& note : report.notes) {
-        text += note + "\n";
-    }
-    if (n > 0) {
-        text += (n == 1 ? std::string("One sheet was not merged completely:")
-                        : WithNumber(static_cast<int64_t>(n)) + " sheets were not merged completely:") +
-                "\n";
-    }
-    for (size_t i = 0; i < n && i < kShownInText; ++i) {
-        const SkippedEntry& s = report.skipped[i];
-        text += "\u2022 \"" + s.entry.SheetName + "\" in " + s.entry.FileName + ": " + s.reason + "\n";
-    }
-    if (n > kShownInText) {
-        text += "... and " + WithNumber(static_cast<int64_t>(n - kShownInText)) + " more (see the details).\n";
-    }
+    auto list = [&](const std::vector<SkippedEntry>& entries, const char* one, const char* many) {
+        if (entries.empty()) {
+            return;
+        }
+        for (const SkippedEntry& s : entries) {
+            details += "\"" + s.entry.SheetName + "\" in " + s.entry.FileName + ": " + s.reason + "\n";
+        }
+        const size_t n = entries.size();
+        text += "\n" + (n == 1 ? std::string(one) : WithNumber(static_cast<int64_t>(n)) + many) + "\n";
+        for (size_t i = 0; i < n && i < kShownInText; ++i) {
+            const SkippedEntry& s = entries[i];
+            text += "\u2022 \"" + s.entry.SheetName + "\" in " + s.entry.FileName + ": " + s.reason + "\n";
+        }
+        if (n > kShownInText) {
+            text += "... and " + WithNumber(static_cast<int64_t>(n - kShownInText)) + " more (see the details).\n";
+        }
+    };
+    list(report.skipped, "One sheet was not merged completely:", " sheets were not merged completely:");
+    list(report.notes, "One sheet was merged with changes:", " sheets were merged with changes:");
     prompts.ShowMessage(text, details);
 }
 

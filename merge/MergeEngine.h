@@ -33,9 +33,12 @@ struct MergeReport {
     bool stopped = false;
     // In merge-list order.
     std::vector<SkippedEntry> skipped;
+    // Entries that were merged, but with something changed or not kept: what their paste changed to
+    // fit the output's format, formulas kept as their values; in merge-list order.
+    std::vector<SkippedEntry> notes;
     // What the merge changed for the output's format as a whole (cell formats merged with similar
     // ones), one sentence each.
-    std::vector<std::string> notes;
+    std::vector<std::string> outputNotes;
 };
 
 // Builds and saves the merged workbook. An entry whose used range does not fit the grid of the
@@ -47,8 +50,8 @@ struct MergeReport {
 MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, const std::string& outputPath,
                         bool multiSheet, automation::ServerFactory& servers, UserPrompts& prompts);
 
-// The completion message: "Merge Completed!" and, when entries were skipped, a list of them (the
-// first few in the text, all of them in the details).
+// The completion message: "Merge Completed!" and, when entries were skipped or have notes, a list
+// of them (the first few in the text, all of them in the details).
 void ShowCompletion(UserPrompts& prompts, const MergeReport& report);
 
 // The merge command: checks the list, asks for the output file, merges and reports. `runMerge`

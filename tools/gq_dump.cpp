@@ -1,6 +1,8 @@
 // gq-dump: prints a workbook as canonical text (sheets, cells with types, values and formats,
-// merges, sizes, hyperlinks), the same text for the same content whatever the file format.
+// merges, sizes, hyperlinks), the same text for the same content whatever the file format. Kept
+// formulas are printed after their cached values.
 #include "engine/WorkbookFile.h"
+#include "engine/formula/Formula.h"
 #include "engine/model/Workbook.h"
 
 #include <charconv>
@@ -82,16 +84,15 @@ std::string ColorText(const Color& color)
     return "none";
 }
 
-constexpr const char* kPatterns[] = {"none",          "solid",        "mediumGray",    "darkGray",       "lightGray",
-                                     "darkHorizontal", "darkVertical", "darkDown",      "darkUp",         "darkGrid",
-                                     "darkTrellis",   "lightHorizontal", "lightVertical", "lightDown",    "lightUp",
-                                     "lightGrid",     "lightTrellis", "gray125",       "gray0625"};
-constexpr const char* kBorderStyles[] = {"none",         "thin",         "medium",          "dashed",
-                                         "dotted",       "thick",        "double",          "hair",
-                                         "mediumDashed", "dashDot",      "mediumDashDot",   "dashDotDot",
-                                         "mediumDashDotDot", "slantDashDot"};
-constexpr const char* kHAlign[] = {"general", "left", "center", "right", "fill", "justify", "centerContinuous",
-                                   "distributed"};
+constexpr const char* kPatterns[] = {"none",           "solid",           "mediumGray",    "darkGray",  "lightGray",
+                                     "darkHorizontal", "darkVertical",    "darkDown",      "darkUp",    "darkGrid",
+                                     "darkTrellis",    "lightHorizontal", "lightVertical", "lightDown", "lightUp",
+                                     "lightGrid",      "lightTrellis",    "gray125",       "gray0625"};
+constexpr const char* kBorderStyles[] = {
+    "none",         "thin",    "medium",        "dashed",     "dotted",           "thick",       "double", "hair",
+    "mediumDashed", "dashDot", "mediumDashDot", "dashDotDot", "mediumDashDotDot", "slantDashDot"};
+constexpr const char* kHAlign[] = {"general", "left",    "center",           "right",
+                                   "fill",    "justify", "centerContinuous", "distributed"};
 constexpr const char* kVAlign[] = {"top", "center", "bottom", "justify", "distributed"};
 constexpr const char* kUnderline[] = {"none", "single", "double", "singleAccounting", "doubleAccounting"};
 
@@ -293,7 +294,19 @@ void DumpSheet(Workbook& book, size_t index, const Options& options, std::ostrea
                 break;
             }
             if (c.formula) {
+                // The formula as this cell has it (a shared formula moved to the cell), after the
+                // cached value that readers without a calculation engine show.
                 out << " formula";
+                formula::Formula f;
+                if (formula::CellFormula(sheet, r.index, c, f)) {
+                    out << " " << Quote("=" + formula::PrintFormula(f));
+                    const FormulaEntry& entry = sheet.formulas[c.formulaIndex];
+                    if (entry.arrayRows > 0) { // only the array formula's own cell points at it
+                        out << " array "
+                            << RangeName(CellRange{r.index, c.col, r.index + entry.arrayRows - 1,
+                                                   c.col + entry.arrayCols - 1});
+                    }
+                }
             }
             if (options.styles) {
                 std::string style = StyleText(book.Styles().Resolve(c.style));

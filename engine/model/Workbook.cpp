@@ -206,6 +206,7 @@ void Worksheet::SetNumber(uint32_t row, uint32_t col, double value, uint32_t sty
     Cell& c = CellAt(row, col);
     c.type = CellType::Number;
     c.formula = false;
+    c.formulaIndex = kNoFormula;
     c.style = style;
     c.number = value;
 }
@@ -215,6 +216,7 @@ void Worksheet::SetString(uint32_t row, uint32_t col, uint32_t textIndex, uint32
     Cell& c = CellAt(row, col);
     c.type = CellType::String;
     c.formula = false;
+    c.formulaIndex = kNoFormula;
     c.style = style;
     c.text = textIndex;
 }
@@ -224,6 +226,7 @@ void Worksheet::SetBoolean(uint32_t row, uint32_t col, bool value, uint32_t styl
     Cell& c = CellAt(row, col);
     c.type = CellType::Boolean;
     c.formula = false;
+    c.formulaIndex = kNoFormula;
     c.style = style;
     c.boolean = value;
 }
@@ -233,6 +236,7 @@ void Worksheet::SetError(uint32_t row, uint32_t col, ErrorCode value, uint32_t s
     Cell& c = CellAt(row, col);
     c.type = CellType::Error;
     c.formula = false;
+    c.formulaIndex = kNoFormula;
     c.style = style;
     c.error = value;
 }
@@ -242,6 +246,7 @@ void Worksheet::SetBlank(uint32_t row, uint32_t col, uint32_t style)
     Cell& c = CellAt(row, col);
     c.type = CellType::Blank;
     c.formula = false;
+    c.formulaIndex = kNoFormula;
     c.style = style;
     c.number = 0;
 }

@@ -94,13 +94,21 @@ enum class ErrorCode : uint8_t {
 std::string_view ErrorText(ErrorCode code); // "#DIV/0!"
 std::optional<ErrorCode> ErrorFromText(std::string_view text);
 
-// One cell: 24 bytes. Strings are indexes into the workbook's string table; a formula keeps only
-// its cached result (flag `formula` tells that it was one).
+namespace formula {
+class Formula;
+}
+
+inline constexpr uint32_t kNoFormula = 0xFFFFFFFF;
+
+// One cell: 24 bytes. Strings are indexes into the workbook's string table. A formula cell keeps
+// its cached result as its value, flag `formula` set, and, where the reader kept the formula
+// itself, `formulaIndex` points into its sheet's formulas.
 struct Cell {
     uint32_t col = 0;
     uint32_t style = 0; // index into the workbook's cell formats
     CellType type = CellType::Blank;
     bool formula = false;
+    uint32_t formulaIndex = kNoFormula; // into Worksheet::formulas
     union {
         double number;
         uint32_t text; // string table index
@@ -136,6 +144,25 @@ struct Hyperlink {
     std::string location; // place inside the workbook ("Sheet2!A1"), may be empty
     std::string tooltip;
     std::string display;
+};
+
+// A formula of a sheet, which one or more cells point at. Its text is the one of the anchor
+// cell; a cell elsewhere that points at it has the formula moved by its distance from the anchor,
+// as a shared formula's cells do. Pasting a cell elsewhere keeps the entry, anchor and all, so that
+// relative references follow the cell and absolute ones stay. The parsed formula itself is never
+// changed once made, and is shared by the sheets that a paste copies it to.
+struct FormulaEntry {
+    std::shared_ptr<const formula::Formula> formula;
+    uint32_t anchorRow = 0;
+    uint32_t anchorCol = 0;
+    // An array formula (ECMA-376 Part 1, 18.3.1.40, t="array") covers this many rows and columns
+    // from its cell; 0 for a formula of one cell.
+    uint32_t arrayRows = 0;
+    uint32_t arrayCols = 0;
+    // Which paste brought the formula into this sheet, for the program that pasted it to resolve
+    // the formula's references to other sheets before it saves; kNoFormula for a formula read
+    // from a file or already resolved.
+    uint32_t pasteId = kNoFormula;
 };
 
 enum class SheetState : uint8_t { Visible, Hidden, VeryHidden };
@@ -186,9 +213,10 @@ public:
     std::vector<CellRange> merges;   // never overlapping
     std::vector<ColumnInfo> columns; // ascending, non-overlapping
     std::vector<Hyperlink> hyperlinks;
-    double defaultColWidth = 0;  // characters; 0: the format's default
-    double defaultRowHeight = 0; // points; 0: the format's default
-    uint32_t frozenRows = 0;     // rows above the frozen pane split, 0 for none
+    std::vector<FormulaEntry> formulas; // what cells' formulaIndex points at
+    double defaultColWidth = 0;         // characters; 0: the format's default
+    double defaultRowHeight = 0;        // points; 0: the format's default
+    uint32_t frozenRows = 0;            // rows above the frozen pane split, 0 for none
     uint32_t frozenCols = 0;
 };
 
@@ -263,6 +291,11 @@ public:
     bool Date1904() const { return m_date1904; }
     void SetDate1904(bool value) { m_date1904 = value; }
 
+    // Whether some formula's cached value may no longer hold, so that an application opening the
+    // saved file must compute every formula.
+    bool FullCalcOnLoad() const { return m_fullCalcOnLoad; }
+    void SetFullCalcOnLoad(bool value) { m_fullCalcOnLoad = value; }
+
     StringTable& Strings() { return m_strings; }
     const StringTable& Strings() const { return m_strings; }
     StyleTable& Styles() { return m_styles; }
@@ -278,6 +311,7 @@ private:
     std::vector<SheetInfo> m_sheets;
     size_t m_active = 0;
     bool m_date1904 = false;
+    bool m_fullCalcOnLoad = false;
     StringTable m_strings;
     StyleTable m_styles;
     std::unique_ptr<SheetSource> m_source;

@@ -6,6 +6,7 @@
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/formula/Formula.h"
 #include "engine/text/Utf8.h"
 
 #include <algorithm>
@@ -351,7 +352,7 @@ void WorksheetParser::StartElement(std::string_view name, const XmlAttributes& a
                 m_value.clear();
                 m_parser.CaptureText(true);
             } else if (name[0] == 'f') {
-                m_cellFormula = true;
+                StartFormula(atts);
             } else if (name[0] == 't' && m_inInline && m_phonetic == 0) {
                 m_parser.CaptureText(true);
             }
@@ -408,6 +409,10 @@ void WorksheetParser::EndElement(std::string_view name)
             } else if (name[0] == 'v') {
                 m_parser.CaptureText(false);
                 m_hasValue = true;
+            } else if (name[0] == 'f') {
+                m_parser.CaptureText(false);
+                m_formulaText.swap(m_value);
+                m_value.clear();
             } else if (name[0] == 't' && m_inInline) {
                 m_parser.CaptureText(false);
             }
@@ -556,6 +561,7 @@ void WorksheetParser::StartCell(const XmlAttributes& atts)
         }
     }
     m_cellFormula = false;
+    m_formulaText.clear();
     m_hasValue = false;
     m_inInline = false;
     m_phonetic = 0;
@@ -567,6 +573,9 @@ void WorksheetParser::EndCell()
     cell.col = m_cellCol;
     cell.style = m_cellStyle;
     cell.formula = m_cellFormula;
+    if (m_cellFormula) {
+        cell.formulaIndex = KeepFormula();
+    }
     if (m_hasValue) {
         switch (m_cellType) {
         case ValueType::Number: {
@@ -636,6 +645,78 @@ void WorksheetParser::EndCell()
         m_unsorted = true;
     }
     cells.push_back(cell);
+}
+
+void WorksheetParser::StartFormula(const XmlAttributes& atts)
+{
+    m_cellFormula = true;
+    m_formulaKind = FormulaKind::Normal;
+    const char* t = atts.Get("t");
+    if (t != nullptr) {
+        std::string_view type(t);
+        if (type == "shared") {
+            m_formulaKind = FormulaKind::Shared;
+        } else if (type == "array") {
+            m_formulaKind = FormulaKind::Array;
+        } else if (type == "dataTable") {
+            m_formulaKind = FormulaKind::DataTable;
+        }
+    }
+    const char* ref = atts.Get("ref");
+    m_formulaRef = ref != nullptr ? ref : "";
+    m_hasSi = ParseUnsigned(atts.Get("si"), m_formulaSi);
+    m_value.clear();
+    m_parser.CaptureText(true);
+}
+
+// Gives the index of the cell's formula in the sheet's formulas, adding it when the cell holds
+// its text. A cell of a shared formula that holds no text points at the shared formula's first
+// cell, and has the formula moved from there when asked for it. Data tables (t="dataTable") are
+// computed by the application, not by a formula a cell holds: they keep their values only.
+uint32_t WorksheetParser::KeepFormula()
+{
+    if (m_formulaKind == FormulaKind::DataTable) {
+        return kNoFormula;
+    }
+    if (Trim(m_formulaText).empty()) {
+        if (m_formulaKind != FormulaKind::Shared || !m_hasSi) {
+            return kNoFormula;
+        }
+        auto it = m_sharedFormulas.find(m_formulaSi);
+        return it != m_sharedFormulas.end() ? it->second : kNoFormula;
+    }
+    // ST_Formula is an ST_Xstring: characters XML cannot carry come as _xHHHH_.
+    DecodeXstring(m_formulaText);
+    formula::ParseFormula(m_formulaText, m_scratch);
+    // A formula that repeats the previous one with its references moved along (each row's
+    // "=B2*C2", "=B3*C3") points at that one, as the cells of a shared formula do: stored once.
+    if (m_formulaKind == FormulaKind::Normal && m_lastFormula < m_out.formulas.size()) {
+        const FormulaEntry& last = m_out.formulas[m_lastFormula];
+        if (last.arrayRows == 0 && formula::SameWhenMoved(*last.formula, int64_t{m_cellRow} - last.anchorRow,
+                                                          int64_t{m_cellCol} - last.anchorCol, m_scratch)) {
+            return m_lastFormula;
+        }
+    }
+    FormulaEntry entry;
+    entry.formula = std::make_shared<const formula::Formula>(m_scratch);
+    entry.anchorRow = m_cellRow;
+    entry.anchorCol = m_cellCol;
+    CellRange range;
+    if (m_formulaKind == FormulaKind::Array && ParseRangeName(m_formulaRef, range) && range.firstRow == m_cellRow &&
+        range.firstCol == m_cellCol) {
+        entry.arrayRows = range.RowCount();
+        entry.arrayCols = range.ColCount();
+    } else if (m_formulaKind == FormulaKind::Array) {
+        entry.arrayRows = 1; // a range that does not start at its cell: the cell alone
+        entry.arrayCols = 1;
+    }
+    auto index = static_cast<uint32_t>(m_out.formulas.size());
+    m_out.formulas.push_back(std::move(entry));
+    if (m_formulaKind == FormulaKind::Shared && m_hasSi) {
+        m_sharedFormulas[m_formulaSi] = index;
+    }
+    m_lastFormula = index;
+    return index;
 }
 
 void WorksheetParser::AddColumn(const XmlAttributes& atts)

@@ -2,6 +2,7 @@
 // and 18.4): fed chunk by chunk as the part inflates, never held whole.
 #pragma once
 
+#include "engine/formula/Formula.h"
 #include "engine/model/Workbook.h"
 #include "engine/xml/XmlParser.h"
 
@@ -9,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace gq::engine {
@@ -110,6 +112,19 @@ private:
     bool m_cellFormula = false;
     bool m_hasValue = false;
     std::string m_value;
+
+    // The cell's <f> (ECMA-376 Part 1, 18.3.1.40): its kind, text, shared-formula index and range.
+    enum class FormulaKind : uint8_t { Normal, Shared, Array, DataTable };
+    void StartFormula(const XmlAttributes& atts);
+    uint32_t KeepFormula();
+    FormulaKind m_formulaKind = FormulaKind::Normal;
+    std::string m_formulaText;
+    std::string m_formulaRef;
+    uint32_t m_formulaSi = 0;
+    bool m_hasSi = false;
+    std::unordered_map<uint32_t, uint32_t> m_sharedFormulas; // si -> index into Worksheet::formulas
+    formula::Formula m_scratch;                              // each formula is parsed into it first
+    uint32_t m_lastFormula = kNoFormula;                     // the entry the last formula added
 
     std::vector<std::pair<uint32_t, Cell>> m_strayCells; // cells whose reference names another row
     std::vector<ColumnInfo> m_columns;

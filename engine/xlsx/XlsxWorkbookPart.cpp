@@ -1,5 +1,5 @@
 // The workbook part of an xlsx package (xl/workbook.xml): the date system, the active tab and the
-// sheet list with names, states and relationships.
+// sheet list with names, states and relationships, and whether formulas must be computed on load.
 #include "engine/xlsx/XlsxWriterParts.h"
 #include "engine/xlsx/XlsxWriterXml.h"
 
@@ -30,6 +30,11 @@ std::string WorkbookPart(const Workbook& workbook, const std::vector<SheetState>
         xml.Attribute("r:id", "rId" + std::to_string(i + 1)).EndEmpty();
     }
     xml.End("sheets");
+    // A pasted formula whose cached value may no longer hold (CT_CalcPr, ECMA-376 Part 1, 18.2.2):
+    // the application computes every formula when it opens the file.
+    if (workbook.FullCalcOnLoad()) {
+        xml.Start("calcPr").Attribute("fullCalcOnLoad", "1").EndEmpty();
+    }
     xml.End("workbook");
     return out;
 }

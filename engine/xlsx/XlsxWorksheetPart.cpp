@@ -3,6 +3,7 @@
 // writer and are written by hand into the part buffer; the rest of the part goes through XmlBuilder.
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/formula/Formula.h"
 #include "engine/text/Utf8.h"
 #include "engine/xlsx/XlsxWriterParts.h"
 #include "engine/xlsx/XlsxWriterXml.h"
@@ -25,6 +26,12 @@ void OutputTables::BeginSheet(const std::string& sheetName)
     m_sheetName = sheetName;
     m_xfMap.resize(m_workbook.Styles().CellFormats().size(), kUnmapped);
     m_sstMap.resize(m_workbook.Strings().Size(), kUnmapped);
+}
+
+const std::string& OutputTables::Text(uint32_t text) const
+{
+    static const std::string kEmpty;
+    return text < m_workbook.Strings().Size() ? m_workbook.Strings().At(text) : kEmpty;
 }
 
 std::string OutputTables::Where(uint32_t row, uint32_t col) const
@@ -94,8 +101,115 @@ bool InGrid(const CellRange& r)
            r.lastCol < limits::kXlsxMaxCols;
 }
 
+// True when the text holds a control character that XML cannot carry in a formula: such a
+// formula is written as its value alone rather than as text a reader would refuse.
+bool HasControlCharacter(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
+    });
+}
+
+// The <f> element of a cell with a kept formula (ECMA-376 Part 1, 18.3.1.40), an array formula with
+// the range it fills.
+// How a formula entry used by several cells is written as one shared formula (ECMA-376 Part 1,
+// 18.3.1.40, t="shared"): its text once, in the top-left cell of the cells using it, which the
+// others refer to by index.
+struct SharedFormula {
+    CellRange box;      // the cells that use the entry
+    uint32_t cells = 0; // how many
+    int64_t index = -1; // its si, or -1 when the entry is written per cell
+};
+
+// Finds the entries worth writing shared: used by more than one cell, not array formulas, their
+// first cell in row order the top-left of the cells using them, and no reference of the formula
+// leaving the grid anywhere in those cells, so that a reader that moves the first cell's text to
+// each cell gets what the cell has.
+std::vector<SharedFormula> FindSharedFormulas(const Worksheet& sheet)
+{
+    std::vector<SharedFormula> shared(sheet.formulas.size());
+    std::vector<CellRef> first(sheet.formulas.size());
+    for (const Row& row : sheet.rows) {
+        for (const Cell& cell : row.cells) {
+            if (cell.formulaIndex >= shared.size()) {
+                continue;
+            }
+            SharedFormula& s = shared[cell.formulaIndex];
+            CellRange here{row.index, cell.col, row.index, cell.col};
+            if (s.cells == 0) {
+                s.box = here;
+                first[cell.formulaIndex] = CellRef{row.index, cell.col};
+            } else {
+                std::optional<CellRange> box = s.box;
+                ExtendRange(box, here);
+                s.box = *box;
+            }
+            ++s.cells;
+        }
+    }
+    int64_t next = 0;
+    formula::Formula f;
+    std::string text;
+    for (size_t i = 0; i < shared.size(); ++i) {
+        SharedFormula& s = shared[i];
+        const FormulaEntry& entry = sheet.formulas[i];
+        if (s.cells < 2 || entry.arrayRows > 0 || !entry.formula || !entry.formula->Parsed() ||
+            first[i].row != s.box.firstRow || first[i].col != s.box.firstCol || s.box.lastRow >= limits::kXlsxMaxRows ||
+            s.box.lastCol >= limits::kXlsxMaxCols) {
+            continue;
+        }
+        f = *entry.formula;
+        if (!formula::MoveFormula(f, int64_t{s.box.firstRow} - entry.anchorRow,
+                                  int64_t{s.box.firstCol} - entry.anchorCol)) {
+            continue;
+        }
+        text.clear();
+        formula::PrintFormula(f, text);
+        if (text.empty() || HasControlCharacter(text) ||
+            !formula::MoveFormula(f, s.box.lastRow - s.box.firstRow, s.box.lastCol - s.box.firstCol)) {
+            continue;
+        }
+        s.index = next++;
+    }
+    return shared;
+}
+
+char* PutFormula(char* p, std::string_view text, const FormulaEntry& entry, uint32_t row, uint32_t col,
+                 const SharedFormula* shared)
+{
+    p = Put(p, "<f");
+    if (shared != nullptr) {
+        p = Put(p, " t=\"shared\"");
+        if (shared->box.firstRow == row && shared->box.firstCol == col) {
+            p = Put(p, " ref=\"");
+            p = Put(p, RangeName(shared->box));
+            *p++ = '"';
+        }
+        p = Put(p, " si=\"");
+        p = PutUint(p, static_cast<uint64_t>(shared->index));
+        *p++ = '"';
+        if (text.empty()) {
+            return Put(p, "/>");
+        }
+    } else if (entry.arrayRows > 0) {
+        CellRange range{
+            row, col,
+            static_cast<uint32_t>(std::min<uint64_t>(uint64_t{row} + entry.arrayRows - 1, limits::kXlsxMaxRows - 1)),
+            static_cast<uint32_t>(std::min<uint64_t>(uint64_t{col} + entry.arrayCols - 1, limits::kXlsxMaxCols - 1))};
+        p = Put(p, " t=\"array\" ref=\"");
+        p = Put(p, RangeName(range));
+        *p++ = '"';
+    }
+    *p++ = '>';
+    p = EscapeText(p, text);
+    return Put(p, "</f>");
+}
+
 void WriteSheetData(PartStream& out, const Worksheet& sheet, OutputTables& tables)
 {
+    formula::Formula cellFormula;
+    std::string formulaText;
+    const std::vector<SharedFormula> shared = FindSharedFormulas(sheet);
     for (const Row& row : sheet.rows) {
         char rowNumber[24];
         size_t rowDigits = static_cast<size_t>(PutUint(rowNumber, uint64_t{row.index} + 1) - rowNumber);
@@ -120,12 +234,92 @@ void WriteSheetData(PartStream& out, const Worksheet& sheet, OutputTables& table
             return p;
         };
         for (const Cell& cell : row.cells) {
-            if (cell.type == CellType::Blank && cell.style == 0) {
+            // A cell of a shared formula other than its first has no text of its own to write.
+            const SharedFormula* const sharedFormula =
+                cell.formulaIndex < shared.size() && shared[cell.formulaIndex].index >= 0 ? &shared[cell.formulaIndex]
+                                                                                          : nullptr;
+            const bool sharedFollower = sharedFormula != nullptr && (sharedFormula->box.firstRow != row.index ||
+                                                                     sharedFormula->box.firstCol != cell.col);
+            formulaText.clear();
+            bool hasFormula = cell.formulaIndex != kNoFormula &&
+                              (sharedFollower || (formula::CellFormula(sheet, row.index, cell, cellFormula) &&
+                                                  (formula::PrintFormula(cellFormula, formulaText),
+                                                   !formulaText.empty() && !HasControlCharacter(formulaText))));
+
+            if (cell.type == CellType::Blank && cell.style == 0 && !hasFormula) {
                 continue; // an empty cell with the default format says nothing
             }
             if (cell.col >= limits::kXlsxMaxCols) {
                 throw LimitError(tables.Where(row.index, cell.col) +
                                  ": the cell lies outside the xlsx grid (at most 16,384 columns, A to XFD)");
+            }
+            if (hasFormula) {
+                // A string result is held in the cell itself (t="str"), not in the shared strings.
+                size_t room = kCellRoom * 2 + kMaxEscapedGrowth * formulaText.size();
+                if (cell.type == CellType::String) {
+                    room += kMaxEscapedGrowth * tables.Text(cell.text).size();
+                }
+                char* p = out.Reserve(room);
+                if (!open) {
+                    p = rowStart(p);
+                    *p++ = '>';
+                    open = true;
+                }
+                p = Put(p, "<c r=\"");
+                p = PutColumn(p, cell.col);
+                p = Put(p, rowText);
+                *p++ = '"';
+                uint32_t style = cell.style == 0 ? 0 : tables.MapXf(cell.style, row.index, cell.col);
+                if (style != 0) {
+                    p = Put(p, " s=\"");
+                    p = PutUint(p, style);
+                    *p++ = '"';
+                }
+                const FormulaEntry& entry = sheet.formulas[cell.formulaIndex];
+                bool finite = cell.type != CellType::Number || std::isfinite(cell.number);
+                switch (cell.type) {
+                case CellType::String:
+                    p = Put(p, " t=\"str\"");
+                    break;
+                case CellType::Boolean:
+                    p = Put(p, " t=\"b\"");
+                    break;
+                case CellType::Error:
+                    p = Put(p, " t=\"e\"");
+                    break;
+                default:
+                    if (!finite) {
+                        p = Put(p, " t=\"e\"");
+                    }
+                    break;
+                }
+                *p++ = '>';
+                p = PutFormula(p, formulaText, entry, row.index, cell.col, sharedFormula);
+                switch (cell.type) {
+                case CellType::Blank:
+                    break;
+                case CellType::Number:
+                    p = Put(p, "<v>");
+                    p = finite ? PutNumber(p, cell.number) : Put(p, "#NUM!");
+                    p = Put(p, "</v>");
+                    break;
+                case CellType::String:
+                    p = Put(p, "<v>");
+                    p = EscapeText(p, tables.Text(cell.text));
+                    p = Put(p, "</v>");
+                    break;
+                case CellType::Boolean:
+                    p = Put(p, cell.boolean ? "<v>1</v>" : "<v>0</v>");
+                    break;
+                case CellType::Error:
+                    p = Put(p, "<v>");
+                    p = Put(p, ErrorText(cell.error));
+                    p = Put(p, "</v>");
+                    break;
+                }
+                p = Put(p, "</c>");
+                out.Commit(p);
+                continue;
             }
             char* p = out.Reserve(kCellRoom * 2);
             if (!open) {

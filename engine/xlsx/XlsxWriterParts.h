@@ -29,6 +29,8 @@ public:
     // LimitError past the most cell formats xlsx holds or for text longer than a cell holds.
     uint32_t MapXf(uint32_t xf, uint32_t row, uint32_t col);
     uint32_t MapString(uint32_t text, uint32_t row, uint32_t col);
+    // A model string's text, empty for an index past the table, for text a cell holds itself.
+    const std::string& Text(uint32_t text) const;
     // "sheet "Name", cell B7", for messages.
     std::string Where(uint32_t row, uint32_t col) const;
 

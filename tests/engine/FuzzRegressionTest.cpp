@@ -25,6 +25,7 @@ const Harness kHarnesses[] = {
     {"xls_read", gq::fuzz::ReadXlsInput},
     {"xls_stream", gq::fuzz::ReadXlsStreamInput},
     {"write_roundtrip", gq::fuzz::WriteRoundTripInput},
+    {"formula", gq::fuzz::ParseFormulaInput},
 };
 
 std::vector<uint8_t> ReadAll(const fs::path& path)

@@ -266,14 +266,16 @@ TEST_F(MergeFixture, OnlyContentMustFitAndWhatAPasteChangedIsReported)
         SCOPED_TRACE(multiSheet ? "multi-sheet" : "single-sheet");
         world.saved.clear();
         MergeReport r = MergeSheets({{"Wide", a}, {"Tall", a}, {"Plain", a}}, "/o/m.xls", multiSheet, factory, prompts);
-        ASSERT_EQ(r.skipped.size(), 2u);
-        EXPECT_EQ(r.skipped[0].entry.SheetName, "Wide");
-        EXPECT_EQ(r.skipped[0].reason, "merged, but formatting beyond column IV / row 65,536 dropped");
-        EXPECT_EQ(r.skipped[1].entry.SheetName, "Tall");
-        EXPECT_NE(r.skipped[1].reason.find("its content (65,537 rows x 2 columns) does not fit"), std::string::npos)
-            << r.skipped[1].reason;
-        EXPECT_EQ(r.notes, std::vector<std::string>{"12 formats merged with similar ones: an .xls file holds at most "
-                                                    "4,000 distinct cell formats"});
+        ASSERT_EQ(r.notes.size(), 1u);
+        EXPECT_EQ(r.notes[0].entry.SheetName, "Wide");
+        EXPECT_EQ(r.notes[0].reason, "the sheet was merged, but formatting beyond column IV / row 65,536 dropped");
+        ASSERT_EQ(r.skipped.size(), 1u);
+        EXPECT_EQ(r.skipped[0].entry.SheetName, "Tall");
+        EXPECT_NE(r.skipped[0].reason.find("its content (65,537 rows x 2 columns) does not fit"), std::string::npos)
+            << r.skipped[0].reason;
+        EXPECT_EQ(r.outputNotes,
+                  std::vector<std::string>{"12 formats merged with similar ones: an .xls file holds at most "
+                                           "4,000 distinct cell formats"});
         size_t pasted = 0;
         for (const auto& [sheet, pastes] : Output().pastes) {
             pasted += pastes.size();
@@ -605,6 +607,23 @@ TEST_F(MergeFixture, CompletionMessageIsPlainWhenNothingWasSkippedAndListsLongRe
     EXPECT_NE(prompts.messages.back().find("20 sheets were not merged completely"), std::string::npos);
     EXPECT_NE(prompts.messages.back().find("and 12 more"), std::string::npos);
     EXPECT_NE(prompts.lastDetails.find("\"S19\" in /f.xlsx: why"), std::string::npos);
+}
+
+TEST_F(MergeFixture, CompletionMessageListsFormulasKeptAsValuesAfterTheSkippedSheets)
+{
+    MergeReport report;
+    report.skipped.push_back({{"Gone", "/g.xlsx"}, "the workbook file no longer exists"});
+    report.notes.push_back({{"Calc", "/c.xlsx"}, "the sheet was merged, but one formula was kept as its value"});
+    ShowCompletion(prompts, report);
+    const std::string& text = prompts.messages.back();
+    size_t skipped = text.find("One sheet was not merged completely:\n\u2022 \"Gone\" in /g.xlsx");
+    size_t noted = text.find("One sheet was merged with changes:\n\u2022 \"Calc\" in /c.xlsx: the sheet was "
+                             "merged, but one formula was kept as its value");
+    ASSERT_NE(skipped, std::string::npos) << text;
+    ASSERT_NE(noted, std::string::npos) << text;
+    EXPECT_LT(skipped, noted);
+    EXPECT_EQ(text.rfind(kMergeCompleted, 0), 0u);
+    EXPECT_NE(prompts.lastDetails.find("\"Calc\" in /c.xlsx: the sheet was merged"), std::string::npos);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // gq-dump: the canonical text of a workbook written by the engine, in both formats.
 #include "engine/WorkbookFile.h"
+#include "engine/formula/Formula.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -95,6 +96,30 @@ TEST(GqDump, FailsWithTheEngineMessage)
     EXPECT_NE(output.find("missing.xlsx"), std::string::npos) << output;
     EXPECT_EQ(test::RunCommand(test::ShellQuote(kDump), output), 2);
     EXPECT_NE(output.find("usage"), std::string::npos) << output;
+}
+
+TEST(GqDump, PrintsKeptFormulasAfterTheirCachedValues)
+{
+    Workbook book;
+    Worksheet& s = book.Sheet(book.InsertSheet(0, "F"));
+    s.SetNumber(0, 0, 2);
+    s.SetNumber(0, 1, 4);
+    formula::SetCellFormula(s, 0, 1, "A1*2");
+    s.SetString(1, 0, book.Strings().Intern("x2"));
+    formula::SetCellFormula(s, 1, 0, "\"x\"&A1");
+    s.SetNumber(2, 0, 4);
+    formula::SetCellFormula(s, 2, 0, "A1:A2*2", 2, 1);
+    s.SetNumber(3, 0, 0);
+    test::TempDir dir;
+    std::string path = dir.File("f.xlsx");
+    SaveWorkbookFile(book, path);
+    std::string text;
+    ASSERT_EQ(test::RunCommand(test::ShellQuote(kDump) + " --no-styles " + test::ShellQuote(path), text), 0) << text;
+    for (const char* line :
+         {"  cell B1 number 4 formula \"=A1*2\"\n", "  cell A2 string \"x2\" formula \"=\\\"x\\\"&A1\"\n",
+          "  cell A3 number 4 formula \"=A1:A2*2\" array A3:A4\n", "  cell A4 number 0\n"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << "missing: " << line << "\nin:\n" << text;
+    }
 }
 
 } // namespace

@@ -1,0 +1,365 @@
+// Pasted formulas resolved before a save: kept, rewritten to the output's sheet names and
+// offsets, or turned into their cached values with the reason counted.
+#include "automation/PastedFormulas.h"
+
+#include "engine/formula/Formula.h"
+
+#include <array>
+#include <memory>
+
+namespace gq::automation {
+
+using engine::Cell;
+using engine::FormulaEntry;
+using engine::kNoFormula;
+using engine::formula::Formula;
+using engine::formula::kNoPrefix;
+using engine::formula::SheetPrefix;
+using engine::formula::Token;
+using engine::formula::TokenKind;
+
+namespace {
+
+// Why a formula keeps only its value, in the order the note lists them.
+enum class Loss : uint8_t { OtherSheet, OtherWorkbook, ThreeD, DefinedName, Table, NotUnderstood, Count };
+
+constexpr std::array<const char*, static_cast<size_t>(Loss::Count)> kLossText = {
+    "with references to sheets that are not sheets of the output",
+    "with references to other workbooks",
+    "with 3-D references across sheets",
+    "with defined names the output does not have",
+    "with references to tables the output does not have",
+    "whose text could not be read",
+};
+
+constexpr uint8_t kAbsoluteParts = engine::formula::kFirstColAbs | engine::formula::kFirstRowAbs |
+                                   engine::formula::kLastColAbs | engine::formula::kLastRowAbs;
+
+enum class Fate : uint8_t { Unknown, Keep, Rewrite, Value };
+
+struct Decision {
+    Fate fate = Fate::Unknown;
+    Loss loss = Loss::Count;
+};
+
+// Sheet names compare without regard to ASCII case, as spreadsheet applications compare them.
+bool SameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'a' && x <= 'z') {
+            x = static_cast<char>(x - 32);
+        }
+        if (y >= 'a' && y <= 'z') {
+            y = static_cast<char>(y - 32);
+        }
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+class Resolver {
+public:
+    Resolver(engine::Workbook& book, const std::vector<PasteRecord>& records,
+             const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf)
+        : m_book(book), m_records(records), m_counts(records.size())
+    {
+        m_sheets.reserve(records.size());
+        std::vector<size_t> perSheet;
+        for (const PasteRecord& r : records) {
+            m_sheets.push_back(sheetIndexOf(r.targetSheetId));
+        }
+        // A record whose sheet holds no other paste is a sheet of its own in the output.
+        m_alone.assign(records.size(), false);
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (!m_sheets[i]) {
+                continue;
+            }
+            size_t sharing = 0;
+            for (size_t j = 0; j < records.size(); ++j) {
+                sharing += m_sheets[j] == m_sheets[i] ? 1 : 0;
+            }
+            m_alone[i] = sharing == 1;
+        }
+    }
+
+    void ResolveSheet(size_t sheetIndex)
+    {
+        engine::Worksheet& sheet = m_book.Sheet(sheetIndex);
+        const size_t existing = sheet.formulas.size();
+        std::vector<Decision> decisions(existing);
+        for (engine::Row& row : sheet.rows) {
+            for (Cell& cell : row.cells) {
+                if (cell.formulaIndex >= existing || sheet.formulas[cell.formulaIndex].pasteId >= m_records.size()) {
+                    continue;
+                }
+                const uint32_t pasteId = sheet.formulas[cell.formulaIndex].pasteId;
+                Decision& d = decisions[cell.formulaIndex];
+                if (d.fate == Fate::Unknown) {
+                    d = Decide(sheet.formulas[cell.formulaIndex], pasteId);
+                }
+                if (d.fate == Fate::Value) {
+                    cell.formulaIndex = kNoFormula;
+                    ++m_counts[pasteId][static_cast<size_t>(d.loss)];
+                    continue;
+                }
+                if (cell.type == engine::CellType::Blank) {
+                    // A kept formula without a cached value (its source never computed it).
+                    m_book.SetFullCalcOnLoad(true);
+                }
+                if (d.fate == Fate::Rewrite) {
+                    FormulaEntry rewritten = Rewrite(sheet.formulas[cell.formulaIndex], pasteId, row.index, cell.col);
+                    cell.formulaIndex = static_cast<uint32_t>(sheet.formulas.size());
+                    sheet.formulas.push_back(std::move(rewritten));
+                }
+            }
+        }
+        for (size_t i = 0; i < existing; ++i) {
+            sheet.formulas[i].pasteId = kNoFormula;
+        }
+        for (engine::Hyperlink& link : sheet.hyperlinks) {
+            if (!link.location.empty()) {
+                ResolveLocation(sheetIndex, link);
+            }
+        }
+    }
+
+    std::vector<std::string> Notes() const
+    {
+        std::vector<std::string> notes;
+        notes.reserve(m_counts.size());
+        for (const auto& counts : m_counts) {
+            uint64_t total = 0;
+            for (uint64_t n : counts) {
+                total += n;
+            }
+            if (total == 0) {
+                notes.emplace_back();
+                continue;
+            }
+            std::string note = total == 1 ? std::string("one formula was kept as its value")
+                                          : std::to_string(total) + " formulas were kept as their values";
+            bool first = true;
+            for (size_t i = 0; i < counts.size(); ++i) {
+                if (counts[i] == 0) {
+                    continue;
+                }
+                note += first ? (total == 1 ? ", one " : ": ") : ", ";
+                first = false;
+                if (total > 1) {
+                    note += std::to_string(counts[i]) + " ";
+                }
+                note += kLossText[i];
+            }
+            notes.push_back(std::move(note));
+        }
+        return notes;
+    }
+
+private:
+    // The record of the sheet `name` of the same source workbook as record `own`, pasted into a
+    // sheet of its own; nullopt when there is none.
+    std::optional<size_t> FindSheet(size_t own, std::string_view name) const
+    {
+        for (size_t i = 0; i < m_records.size(); ++i) {
+            if (m_alone[i] && m_records[i].sourcePath == m_records[own].sourcePath &&
+                SameName(m_records[i].sourceSheet, name)) {
+                return i;
+            }
+        }
+        return std::nullopt;
+    }
+
+    Decision Decide(const FormulaEntry& entry, uint32_t pasteId)
+    {
+        const Formula& f = *entry.formula;
+        const PasteRecord& record = m_records[pasteId];
+        if (!f.Parsed()) {
+            return {Fate::Value, Loss::NotUnderstood};
+        }
+        bool rewrite = false;
+        bool moved = record.rows != 0 || record.cols != 0;
+        bool mayChange = false;
+        for (const Token& t : f.tokens) {
+            if (t.kind == TokenKind::Name) {
+                return {Fate::Value, Loss::DefinedName};
+            }
+            if (t.kind == TokenKind::Table) {
+                return {Fate::Value, Loss::Table};
+            }
+            if (t.kind != TokenKind::Ref && t.kind != TokenKind::Area && t.kind != TokenKind::RefError) {
+                continue;
+            }
+            const bool ownSheet = t.prefix >= f.prefixes.size() ||
+                                  (f.prefixes[t.prefix].book.empty() && f.prefixes[t.prefix].lastSheet.empty() &&
+                                   SameName(f.prefixes[t.prefix].firstSheet, record.sourceSheet));
+            // A reference to the formula's own sheet that is absolute, or lies outside the block,
+            // points at other content once the block has moved.
+            if (ownSheet && moved && t.kind != TokenKind::RefError &&
+                ((t.flags & kAbsoluteParts) != 0 || !InsideBlock(t, record.block))) {
+                mayChange = true;
+            }
+            if (t.prefix >= f.prefixes.size()) {
+                continue;
+            }
+            const SheetPrefix& prefix = f.prefixes[t.prefix];
+            if (!prefix.book.empty()) {
+                return {Fate::Value, Loss::OtherWorkbook};
+            }
+            if (!prefix.lastSheet.empty()) {
+                return {Fate::Value, Loss::ThreeD};
+            }
+            rewrite = true;
+            if (!SameName(prefix.firstSheet, record.sourceSheet) && !FindSheet(pasteId, prefix.firstSheet)) {
+                return {Fate::Value, Loss::OtherSheet};
+            }
+        }
+        if (mayChange) {
+            m_book.SetFullCalcOnLoad(true);
+        }
+        return {rewrite ? Fate::Rewrite : Fate::Keep, Loss::Count};
+    }
+
+    // Whether an unqualified reference, as the formula's anchor cell has it, lies inside the block.
+    static bool InsideBlock(const Token& t, const engine::CellRange& block)
+    {
+        using namespace engine::formula;
+        if ((t.flags & (kWholeColumns | kWholeRows)) != 0) {
+            return false;
+        }
+        engine::CellRange area = t.area;
+        if (t.kind == TokenKind::Ref) {
+            area.lastRow = area.firstRow;
+            area.lastCol = area.firstCol;
+        }
+        return block.Contains(area);
+    }
+
+    // The formula of the pasted cell at (row, col) with every sheet-qualified reference pointing
+    // where its cells are in the output, as an entry of its own anchored at the cell.
+    FormulaEntry Rewrite(const FormulaEntry& entry, uint32_t pasteId, uint32_t row, uint32_t col)
+    {
+        const PasteRecord& record = m_records[pasteId];
+        Formula f = *entry.formula;
+        // The formula as its source cell had it, then moved reference by reference.
+        const int64_t sourceRow = static_cast<int64_t>(row) - record.rows;
+        const int64_t sourceCol = static_cast<int64_t>(col) - record.cols;
+        engine::formula::MoveFormula(f, sourceRow - entry.anchorRow, sourceCol - entry.anchorCol);
+        const std::string ownName = m_book.SheetName(*m_sheets[pasteId]);
+        bool broken = false;
+        for (Token& t : f.tokens) {
+            if (t.kind != TokenKind::Ref && t.kind != TokenKind::Area && t.kind != TokenKind::RefError) {
+                continue;
+            }
+            std::optional<size_t> other;
+            if (t.prefix < f.prefixes.size() && !SameName(f.prefixes[t.prefix].firstSheet, record.sourceSheet)) {
+                other = FindSheet(pasteId, f.prefixes[t.prefix].firstSheet);
+            }
+            const bool wasRef = t.kind != TokenKind::RefError;
+            if (other) {
+                const PasteRecord& target = m_records[*other];
+                broken |=
+                    !engine::formula::MoveReference(t, target.rows, target.cols, engine::formula::kXlsxGrid, true) &&
+                    wasRef;
+                t.prefix = f.AddPrefix(SheetPrefix{"", m_book.SheetName(*m_sheets[*other]), "", false});
+            } else {
+                broken |=
+                    !engine::formula::MoveReference(t, record.rows, record.cols, engine::formula::kXlsxGrid) && wasRef;
+                if (t.prefix < f.prefixes.size()) {
+                    t.prefix = f.AddPrefix(SheetPrefix{"", ownName, "", false});
+                }
+            }
+        }
+        if (broken) {
+            m_book.SetFullCalcOnLoad(true);
+        }
+        FormulaEntry out;
+        out.formula = std::make_shared<const Formula>(std::move(f));
+        out.anchorRow = row;
+        out.anchorCol = col;
+        out.arrayRows = entry.arrayRows;
+        out.arrayCols = entry.arrayCols;
+        return out;
+    }
+
+    // A hyperlink to a place in the workbook ("Data!B2", "B3") follows the cells it points at, by
+    // the rule a formula's reference follows: to its own sheet, or to another sheet of its source
+    // that is a sheet of its own in the output, under that sheet's output name. A location the
+    // rule cannot follow (a sheet that is not a sheet of the output, a defined name) stays as it is.
+    void ResolveLocation(size_t sheetIndex, engine::Hyperlink& link)
+    {
+        std::optional<size_t> paste;
+        for (size_t i = 0; i < m_records.size() && !paste; ++i) {
+            const PasteRecord& r = m_records[i];
+            if (m_sheets[i] != sheetIndex) {
+                continue;
+            }
+            const engine::CellRange area{
+                static_cast<uint32_t>(r.block.firstRow + r.rows), static_cast<uint32_t>(r.block.firstCol + r.cols),
+                static_cast<uint32_t>(r.block.lastRow + r.rows), static_cast<uint32_t>(r.block.lastCol + r.cols)};
+            if (area.Contains(link.range)) {
+                paste = i;
+            }
+        }
+        Formula f;
+        if (!paste || !engine::formula::ParseFormula(link.location, f) || f.tokens.size() != 1 ||
+            (f.tokens[0].kind != TokenKind::Ref && f.tokens[0].kind != TokenKind::Area)) {
+            return;
+        }
+        Token& t = f.tokens[0];
+        const PasteRecord& record = m_records[*paste];
+        size_t target = *paste;
+        if (t.prefix < f.prefixes.size()) {
+            const SheetPrefix& prefix = f.prefixes[t.prefix];
+            if (!prefix.book.empty() || !prefix.lastSheet.empty()) {
+                return;
+            }
+            if (!SameName(prefix.firstSheet, record.sourceSheet)) {
+                std::optional<size_t> other = FindSheet(*paste, prefix.firstSheet);
+                if (!other) {
+                    return;
+                }
+                target = *other;
+            }
+            t.prefix = f.AddPrefix(SheetPrefix{"", m_book.SheetName(*m_sheets[target]), "", false});
+        }
+        // A link points at cells, not at a place relative to itself: all of it moves.
+        if (engine::formula::MoveReference(t, m_records[target].rows, m_records[target].cols,
+                                           engine::formula::kXlsxGrid, true)) {
+            link.location = engine::formula::PrintFormula(f);
+        }
+    }
+
+    engine::Workbook& m_book;
+    const std::vector<PasteRecord>& m_records;
+    std::vector<std::optional<size_t>> m_sheets;
+    std::vector<bool> m_alone;
+    std::vector<std::array<uint64_t, static_cast<size_t>(Loss::Count)>> m_counts;
+
+public:
+    const std::vector<std::optional<size_t>>& Sheets() const { return m_sheets; }
+};
+
+} // namespace
+
+std::vector<std::string> ResolvePastedFormulas(engine::Workbook& book, const std::vector<PasteRecord>& records,
+                                               const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf)
+{
+    Resolver resolver(book, records, sheetIndexOf);
+    std::vector<bool> done(book.SheetCount(), false);
+    for (const std::optional<size_t>& sheet : resolver.Sheets()) {
+        if (sheet && *sheet < done.size() && !done[*sheet]) {
+            done[*sheet] = true;
+            resolver.ResolveSheet(*sheet);
+        }
+    }
+    return resolver.Notes();
+}
+
+} // namespace gq::automation
