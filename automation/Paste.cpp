@@ -280,6 +280,19 @@ void ApplyHeight(Row& target, float height, const Worksheet& to)
     target.customHeight = true;
 }
 
+// Carries a source row's visibility, outline level and own format to the target row. A row that
+// either side hides or groups stays hidden or grouped; the target's own format is kept where it
+// has one, as its height is.
+void ApplyRowSettings(Row& target, const Row& src, Translator& tr)
+{
+    target.hidden = target.hidden || src.hidden;
+    target.collapsed = target.collapsed || src.collapsed;
+    target.outlineLevel = std::max(target.outlineLevel, src.outlineLevel);
+    if (target.style == 0 && src.style != 0) {
+        target.style = tr.Style(src.style);
+    }
+}
+
 // A target row made from a source row, for a place where the target had no row.
 Row NewRow(const Row& src, const Placement& p, Translator& tr, const Worksheet& from, const Worksheet& to)
 {
@@ -287,6 +300,7 @@ Row NewRow(const Row& src, const Placement& p, Translator& tr, const Worksheet& 
     row.index = p.ToRow(src.index);
     AppendPastedCells(src, p, tr, row.cells);
     ApplyHeight(row, SourceHeight(src, from), to);
+    ApplyRowSettings(row, src, tr);
     return row;
 }
 
@@ -305,6 +319,7 @@ void MergeIntoRow(Row& target, const Row* src, const Placement& p, Translator& t
     if (src != nullptr) {
         AppendPastedCells(*src, p, tr, pasted);
         ApplyHeight(target, SourceHeight(*src, from), to);
+        ApplyRowSettings(target, *src, tr);
     }
     auto pos = target.cells.erase(begin, end);
     target.cells.insert(pos, pasted.begin(), pasted.end());
@@ -316,7 +331,7 @@ void PasteRows(const Worksheet& from, Worksheet& to, const Placement& p, Transla
                                      [](const Row& r, uint32_t index) { return r.index < index; });
     auto srcEnd = std::upper_bound(srcBegin, from.rows.end(), p.block.lastRow,
                                    [](uint32_t index, const Row& r) { return index < r.index; });
-    auto keep = [&](const Row& r) { return !r.cells.empty() || r.height > 0; };
+    auto keep = [&](const Row& r) { return !r.cells.empty() || r.HasSettings(); };
 
     auto dstBegin = std::lower_bound(to.rows.begin(), to.rows.end(), p.toRow,
                                      [](const Row& r, uint32_t index) { return r.index < index; });
@@ -384,43 +399,71 @@ double SourceWidth(const Worksheet& from, uint32_t col)
     return from.defaultColWidth;
 }
 
-void PasteColumnWidths(const Worksheet& from, Worksheet& to, const Placement& p)
+// Carries the block's column settings to the target's columns: widths where the target column still
+// has the default width, hidden state and outline levels (a column either side hides or groups
+// stays so), and a column's own format where the target column has none.
+void PasteColumns(const Worksheet& from, Worksheet& to, const Placement& p, Translator& tr)
 {
+    auto sameSettings = [](const ColumnInfo& a, const ColumnInfo& b) {
+        return a.width == b.width && a.customWidth == b.customWidth && a.hidden == b.hidden && a.style == b.style &&
+               a.outlineLevel == b.outlineLevel && a.collapsed == b.collapsed;
+    };
     // Runs of neighbouring columns that get the same settings become one column entry.
     bool open = false;
     ColumnInfo run;
     std::vector<ColumnInfo> pending;
+    auto closeRun = [&] {
+        if (open) {
+            pending.push_back(run);
+            open = false;
+        }
+    };
     for (uint32_t col = p.block.firstCol; col <= p.block.lastCol; ++col) {
         uint32_t target = p.ToCol(col);
+        const ColumnInfo* source = from.FindColumn(col);
         double width = SourceWidth(from, col);
         const ColumnInfo* existing = to.FindColumn(target);
-        bool targetDefault = existing == nullptr || (existing->width <= 0 && !existing->customWidth);
-        if (width <= 0 || !targetDefault || (existing == nullptr && to.defaultColWidth == width)) {
-            if (open) {
-                pending.push_back(run);
-                open = false;
-            }
-            continue;
-        }
         ColumnInfo info = existing != nullptr ? *existing : ColumnInfo{};
         info.first = target;
         info.last = target;
-        info.width = width;
-        info.customWidth = true;
-        if (open && run.last + 1 == target && run.width == info.width && run.hidden == info.hidden &&
-            run.style == info.style) {
+        bool changed = false;
+        bool targetDefault = existing == nullptr || (existing->width <= 0 && !existing->customWidth);
+        if (width > 0 && targetDefault && !(existing == nullptr && to.defaultColWidth == width)) {
+            info.width = width;
+            info.customWidth = true;
+            changed = true;
+        }
+        if (source != nullptr) {
+            if (source->hidden && !info.hidden) {
+                info.hidden = true;
+                changed = true;
+            }
+            if (source->collapsed && !info.collapsed) {
+                info.collapsed = true;
+                changed = true;
+            }
+            if (source->outlineLevel > info.outlineLevel) {
+                info.outlineLevel = source->outlineLevel;
+                changed = true;
+            }
+            if (source->style != 0 && info.style == 0) {
+                info.style = tr.Style(source->style);
+                changed = info.style != 0 || changed;
+            }
+        }
+        if (!changed) {
+            closeRun();
+            continue;
+        }
+        if (open && run.last + 1 == target && sameSettings(run, info)) {
             run.last = target;
             continue;
         }
-        if (open) {
-            pending.push_back(run);
-        }
+        closeRun();
         run = info;
         open = true;
     }
-    if (open) {
-        pending.push_back(run);
-    }
+    closeRun();
     // Applied after the scan so that the scan reads the target's columns as they were.
     for (const ColumnInfo& info : pending) {
         to.SetColumn(info);
@@ -624,7 +667,7 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& copie
     Translator tr(from, to, limits, notes);
     tr.SetSheets(*source, target, pasteId);
     PasteRows(*source, target, p, tr);
-    PasteColumnWidths(*source, target, p);
+    PasteColumns(*source, target, p, tr);
     PasteMerges(*source, target, p, area);
     PasteHyperlinks(*source, target, p, area, limits, notes);
     if (notesOut != nullptr) {

@@ -30,6 +30,9 @@ namespace gq::automation {
 //  - hyperlinks, clipped to the block;
 //  - column widths and row heights, only where the target's column or row still has the default
 //    size;
+//  - the block's rows' and columns' hidden state and outline (group) levels with their collapsed
+//    state, moved with the block (a row or column that either side hides or groups stays so), and
+//    a row's or column's own format where the target's has none;
 //  - the frozen pane, only when the block lands at A1 of a sheet that was empty before.
 // The pasted area is overwritten as a whole: target cells inside it that the block does not fill
 // are cleared. Blank source cells without a format are not copied. Throws ServerError, naming the

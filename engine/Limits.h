@@ -44,6 +44,9 @@ inline constexpr uint64_t kMaxCellsPerSheet = 1ull << 26;
 // space).
 // Column descriptions (<col> elements) on one sheet: one per column of the grid at most.
 inline constexpr size_t kMaxColumnInfos = 16384;
+// Office suites write gradients of two to a handful of stops; a fill with more is hostile and
+// keeps its first 64.
+inline constexpr size_t kMaxGradientStops = 64;
 
 // The spreadsheet grids. xlsx: 1,048,576 x 16,384; xls (BIFF8): 65,536 x 256.
 inline constexpr uint32_t kXlsxMaxRows = 1048576;

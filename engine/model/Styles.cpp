@@ -59,6 +59,14 @@ uint64_t HashOf(const Fill& f)
     h.Add(static_cast<uint8_t>(f.pattern));
     h.Add(f.fg);
     h.Add(f.bg);
+    if (!f.gradient.stops.empty()) {
+        h.Add(static_cast<uint8_t>(f.gradient.path));
+        h.Add(f.gradient.degree);
+        for (const GradientStop& stop : f.gradient.stops) {
+            h.Add(stop.position);
+            h.Add(stop.color);
+        }
+    }
     return h.h;
 }
 

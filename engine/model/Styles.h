@@ -62,10 +62,34 @@ enum class PatternType : uint8_t {
     Gray0625
 };
 
+// One colour stop of a gradient: where it lies along the gradient (0 to 1) and its colour.
+struct GradientStop {
+    double position = 0;
+    Color color;
+    bool operator==(const GradientStop&) const = default;
+};
+
+// A gradient fill as xlsx describes it (CT_GradientFill, ECMA-376 Part 1, 18.8.24): a linear
+// gradient at an angle, or a path gradient from the rectangle given by left, right, top and bottom
+// (fractions of the cell) outwards.
+struct Gradient {
+    bool path = false;
+    double degree = 0;
+    double left = 0;
+    double right = 0;
+    double top = 0;
+    double bottom = 0;
+    std::vector<GradientStop> stops; // ascending by position; empty: no gradient
+    bool operator==(const Gradient&) const = default;
+};
+
 struct Fill {
     PatternType pattern = PatternType::None;
     Color fg; // the pattern colour; for Solid, the cell's background
     Color bg;
+    // A gradient, kept for writers that can write one. The pattern and colours above then hold the
+    // nearest solid fill (Solid in the blend of the stop colours) for writers that cannot.
+    Gradient gradient{};
     bool operator==(const Fill&) const = default;
 };
 

@@ -277,6 +277,11 @@ void Worksheet::Normalize()
                     into.customHeight = r.customHeight;
                 }
                 into.hidden = into.hidden || r.hidden;
+                into.collapsed = into.collapsed || r.collapsed;
+                into.outlineLevel = std::max(into.outlineLevel, r.outlineLevel);
+                if (r.style != 0) {
+                    into.style = r.style;
+                }
             } else {
                 merged.push_back(std::move(r));
             }

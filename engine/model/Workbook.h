@@ -1,6 +1,6 @@
 // The workbook model that every reader fills and every writer writes: sheets in order, sparse
 // cells, one string table and one style table per workbook, merged ranges, column widths, row
-// heights and hyperlinks. Worksheets are loaded on first use.
+// heights, outline levels and hyperlinks. Worksheets are loaded on first use.
 #pragma once
 
 #include "engine/model/Styles.h"
@@ -124,7 +124,16 @@ struct Row {
     float height = 0;          // points; 0 means the sheet's default height
     bool customHeight = false; // the height was set on purpose
     bool hidden = false;
-    std::vector<Cell> cells; // ascending by column, no duplicates
+    bool collapsed = false;   // the outline group this row ends or begins is folded
+    uint8_t outlineLevel = 0; // 0-7: how deep the row sits in outline groups
+    uint32_t style = 0;       // the row's own format (a row formatted as a whole); 0: none
+    std::vector<Cell> cells;  // ascending by column, no duplicates
+
+    // True when the row says something beyond its cells: a size, visibility, outline or format.
+    bool HasSettings() const
+    {
+        return height > 0 || customHeight || hidden || collapsed || outlineLevel > 0 || style != 0;
+    }
 
     const Cell* Find(uint32_t col) const;
 };
@@ -136,7 +145,12 @@ struct ColumnInfo {
     bool customWidth = false;
     bool hidden = false;
     uint32_t style = 0;
+    bool collapsed = false;
+    uint8_t outlineLevel = 0; // 0-7, as for rows
 };
+
+// Both formats allow outline groups seven levels deep.
+inline constexpr uint8_t kMaxOutlineLevel = 7;
 
 struct Hyperlink {
     CellRange range;

@@ -50,6 +50,7 @@ enum RecordType : uint16_t {
     kCodePage = 0x0042,
     kDefColWidth = 0x0055,
     kColInfo = 0x007D,
+    kGuts = 0x0080,
     kWsBool = 0x0081,
     kBoundSheet8 = 0x0085,
     kPalette = 0x0092,

@@ -104,38 +104,28 @@ void ReadFileMoniker(ByteReader& r, CodePageDecoder& codePage, std::string& targ
     target += path;
 }
 
-// For links to files by path ("../totals.xls", "C:\reports\q3.xls"): leading "../" become cAnti,
-// the path follows as 8-bit text and, when it is not plain ASCII, again as UTF-16. Separators are
-// kept as the model has them.
+// For links to files by path ("../totals.xls", "C:\reports\q3.xls"): the path as 8-bit text and
+// always again as UTF-16, as Excel writes it; the UTF-16 path is optional in [MS-OSHARED] 2.3.7.8,
+// but gnumeric reads it whether it is there or not. Leading "../" stay in the path's text with cAnti
+// 0: readers disagree on whether cAnti applies to the UTF-16 path (xlrd drops it there, LibreOffice
+// and gnumeric add it), and a path that names its parent folders resolves the same everywhere.
+// Separators are kept as the model has them.
 void PutFileMoniker(BiffStream& out, std::u16string_view target)
 {
-    uint16_t anti = 0;
-    // Only the "../" form is counted: readers give cAnti back as "../", and a path written
-    // with "..\" keeps them in its text, which resolves the same.
-    while (anti < 0xFFFF && target.starts_with(u"../")) {
-        target.remove_prefix(3);
-        ++anti;
-    }
     out.Raw(kFileMonikerClsid.data(), kFileMonikerClsid.size());
-    out.U16(anti);
+    out.U16(0); // cAnti
     out.U32(static_cast<uint32_t>(target.size() + 1));
-    bool ascii = true;
     for (char16_t c : target) {
-        ascii = ascii && c < 0x80;
         out.U8(c < 0x80 ? c : u'?');
     }
     out.U8(0);
     out.U16(kFileMonikerEndServer);
     out.U16(kFileMonikerVersion);
     out.Zeros(kFileMonikerReservedBytes);
-    if (ascii) {
-        out.U32(0);
-    } else {
-        out.U32(static_cast<uint32_t>(6 + 2 * target.size())); // cbUnicodePathSize
-        out.U32(static_cast<uint32_t>(2 * target.size()));     // cbUnicodePathBytes
-        out.U16(kFileMonikerKeyValue);
-        PutChars(out, target, false);
-    }
+    out.U32(static_cast<uint32_t>(6 + 2 * target.size())); // cbUnicodePathSize
+    out.U32(static_cast<uint32_t>(2 * target.size()));     // cbUnicodePathBytes
+    out.U16(kFileMonikerKeyValue);
+    PutChars(out, target, false);
 }
 
 } // namespace
@@ -187,6 +177,19 @@ bool ReadHyperlinkObject(ByteReader& r, CodePageDecoder& codePage, Hyperlink& li
 void PutHyperlinkObject(BiffStream& out, std::u16string_view target, std::u16string_view location,
                         std::u16string_view display)
 {
+    // A web or mail address with a place inside it is written as one URL with the place as its
+    // fragment ("https://example.com/page#part"), which is the address Excel follows for the pair.
+    // The layout with both a moniker and a location string is valid, but gnumeric reads the
+    // location before the moniker and calls the file corrupted; the one URL reads the same
+    // everywhere. A file path keeps its location apart: a '#' in a file moniker is part of the
+    // file's name.
+    std::u16string joined;
+    if (!target.empty() && !location.empty() && HasUrlScheme(target)) {
+        joined.reserve(target.size() + 1 + location.size());
+        joined.append(target).append(1, u'#').append(location);
+        target = joined;
+        location = {};
+    }
     uint32_t flags = 0;
     if (!target.empty()) {
         flags |= hlstmf::kHasMoniker | (IsAbsoluteTarget(target) ? hlstmf::kIsAbsolute : 0);

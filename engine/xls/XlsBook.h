@@ -80,10 +80,12 @@ struct MultiCellHeader {
 };
 
 // A formula whose result is text is followed by a STRING record with that text.
+// The STRING record makes the cell anew, so the formula's cell format is kept here for it.
 struct PendingString {
     bool active = false;
     uint32_t row = 0;
     uint32_t col = 0;
+    uint32_t style = 0;
 };
 
 inline ErrorCode ErrorFromBiff(uint8_t code)

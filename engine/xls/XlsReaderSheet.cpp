@@ -201,7 +201,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                 case 0: // text, in the STRING record that follows
                     c.type = CellType::String;
                     c.text = emptyText;
-                    pending = PendingString{true, h.row, h.col};
+                    pending = PendingString{true, h.row, h.col, c.style};
                     break;
                 case 1:
                     c.type = CellType::Boolean;
@@ -243,6 +243,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                 m_codePage.Append(r.Bytes(cch), text);
             }
             Cell& c = builder.At(pending.row, pending.col);
+            c.style = pending.style;
             c.formula = true;
             c.type = CellType::String;
             c.text = strings.Intern(text);
@@ -258,10 +259,17 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             uint16_t miyRw = le::Load16(p + 6) & 0x7FFF;
             uint32_t flags = le::Load32(p + 12);
             Row& row = builder.RowAt(le::Load16(p));
-            row.customHeight = (flags & 0x40) != 0; // fUnsynced
-            row.hidden = (flags & 0x20) != 0;       // fDyZero
+            row.customHeight = (flags & 0x40) != 0;                // fUnsynced
+            row.hidden = (flags & 0x20) != 0;                      // fDyZero
+            row.collapsed = (flags & 0x10) != 0;                   // fCollapsed
+            row.outlineLevel = static_cast<uint8_t>(flags & 0x07); // iOutLevel
             if (row.customHeight || row.hidden) {
                 row.height = static_cast<float>(miyRw / 20.0);
+            }
+            // fGhostDirty: ixfe_val (12 bits) is the row's own format; without it ixfe_val means
+            // nothing, and Excel writes 15 there.
+            if ((flags & 0x80) != 0) {
+                row.style = CellStyle((flags >> 16) & 0x0FFF);
             }
             if (row.cells.empty() && colMac > colMic && colMac - colMic <= 256) {
                 row.cells.reserve(colMac - colMic);
@@ -293,6 +301,8 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             info.customWidth = true; // a stored width must stay what the file says in any format
             info.hidden = (flags & 0x0001) != 0;
             info.style = CellStyle(ixfe);
+            info.outlineLevel = static_cast<uint8_t>((flags >> 8) & 0x07); // iOutLevel
+            info.collapsed = (flags & 0x1000) != 0;                        // fCollapsed
             out.SetColumn(info);
             break;
         }

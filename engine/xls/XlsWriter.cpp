@@ -60,6 +60,10 @@ void XlsBookWriter::Scan()
         const std::string& name = m_book.SheetName(s);
         const Worksheet& sheet = m_book.Sheet(s);
         for (const Row& row : sheet.rows) {
+            // A row's own format is formatting, not content: beyond the grid it is left out.
+            if (row.style != 0 && row.index < limits::kXlsMaxRows) {
+                UseXf(row.style);
+            }
             if (row.cells.empty()) {
                 continue;
             }

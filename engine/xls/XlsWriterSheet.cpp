@@ -62,7 +62,7 @@ uint32_t Twips(double points)
 
 bool NeedsRowRecord(const Row& row)
 {
-    return !row.cells.empty() || row.customHeight || row.hidden || row.height > 0;
+    return !row.cells.empty() || row.HasSettings();
 }
 
 } // namespace
@@ -71,6 +71,27 @@ void XlsBookWriter::WriteSheet(size_t index)
 {
     const Worksheet& sheet = m_book.Sheet(index);
     WriteBof(kBofWorksheet);
+
+    // Guts, [MS-XLS] 2.4.134: the deepest outline levels plus one (0 for none), which readers
+    // need to draw the outline symbols. The two gutter sizes are unused.
+    uint32_t rowLevels = 0;
+    for (const Row& row : sheet.rows) {
+        if (row.index < limits::kXlsMaxRows) {
+            rowLevels = std::max<uint32_t>(rowLevels, std::min(row.outlineLevel, kMaxOutlineLevel));
+        }
+    }
+    uint32_t colLevels = 0;
+    for (const ColumnInfo& column : sheet.columns) {
+        if (column.first < limits::kXlsMaxCols) {
+            colLevels = std::max<uint32_t>(colLevels, std::min(column.outlineLevel, kMaxOutlineLevel));
+        }
+    }
+    size_t guts = m_out.Begin(kGuts);
+    m_out.U16(0);
+    m_out.U16(0);
+    m_out.U16(rowLevels > 0 ? rowLevels + 1 : 0);
+    m_out.U16(colLevels > 0 ? colLevels + 1 : 0);
+    m_out.End(guts);
 
     uint32_t defaultRowTwips = 255; // 12.75 points, what BIFF readers assume without the record
     if (sheet.defaultRowHeight > 0) {
@@ -81,6 +102,9 @@ void XlsBookWriter::WriteSheet(size_t index)
         m_out.U16(defaultRowTwips);
         m_out.End(r);
     }
+    // WsBool, [MS-XLS] 2.4.351: automatic page breaks shown, summary rows below and summary
+    // columns to the right of their groups (as xlsx assumes), outline symbols shown (fDspGuts).
+    WriteSimple(kWsBool, 0x04C1);
     if (sheet.defaultColWidth > 0) {
         // DefColWidth, [MS-XLS] 2.4.89, counts whole characters without the cell padding of
         // 5 pixels at the default 7-pixel digit; StandardWidth, 2.4.257, holds the exact
@@ -135,7 +159,9 @@ void XlsBookWriter::WriteColumns(const Worksheet& sheet)
         m_out.U16(std::min<uint32_t>(column.last, limits::kXlsMaxCols - 1));
         m_out.U16(static_cast<uint32_t>(std::clamp(std::round(width * 256.0), 0.0, 65535.0)));
         m_out.U16(MapXf(column.style));
-        m_out.U16((column.hidden ? 0x01u : 0u) | (column.customWidth ? 0x02u : 0u));
+        // fHidden, fUserSet, iOutLevel (bits 8-10), fCollapsed.
+        m_out.U16((column.hidden ? 0x01u : 0u) | (column.customWidth ? 0x02u : 0u) |
+                  (uint32_t{std::min(column.outlineLevel, kMaxOutlineLevel)} << 8) | (column.collapsed ? 0x1000u : 0u));
         m_out.U16(0);
         m_out.End(r);
     }
@@ -172,10 +198,14 @@ void XlsBookWriter::WriteRowRecord(const Row& row, uint32_t defaultRowTwips)
     le::Store16(p + 8, row.cells.empty() ? 0 : row.cells.back().col + 1);
     le::Store16(p + 10, row.height > 0 ? Twips(row.height) : defaultRowTwips);
     le::Store32(p + 12, 0);
-    // fDyZero (hidden), fUnsynced (height set on purpose); the reserved byte that must be 1;
-    // ixfe 15 in the second word.
-    le::Store16(p + 16, (row.hidden ? 0x20u : 0u) | (row.customHeight ? 0x40u : 0u) | 0x0100u);
-    le::Store16(p + 18, kFirstCellXf);
+    // iOutLevel, fCollapsed, fDyZero (hidden), fUnsynced (height set on purpose), fGhostDirty
+    // (the row has its own format); the reserved byte that must be 1; in the second word ixfe_val,
+    // the row's format, or 15 (the first cell format) for a row without one.
+    const bool formatted = row.style != 0;
+    le::Store16(p + 16, std::min(row.outlineLevel, kMaxOutlineLevel) | (row.collapsed ? 0x10u : 0u) |
+                            (row.hidden ? 0x20u : 0u) | (row.customHeight ? 0x40u : 0u) | (formatted ? 0x80u : 0u) |
+                            0x0100u);
+    le::Store16(p + 18, formatted ? (MapXf(row.style) & 0x0FFFu) : kFirstCellXf);
 }
 
 void XlsBookWriter::WriteRowCells(const Row& row)

@@ -127,6 +127,16 @@ bool ParseAttrDouble(const char* text, double& out)
 }
 
 // Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
+// An outlineLevel attribute: 0 to 7; anything else (a hostile or damaged value) counts as no level.
+uint8_t OutlineLevel(const char* text)
+{
+    uint32_t level = 0;
+    if (!ParseUnsigned(text, level) || level > kMaxOutlineLevel) {
+        return 0;
+    }
+    return static_cast<uint8_t>(level);
+}
+
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d)
 {
     y -= m <= 2;
@@ -492,6 +502,12 @@ void WorksheetParser::StartRow(const XmlAttributes& atts)
     }
     row.customHeight = XmlTrue(atts.Get("customHeight"));
     row.hidden = XmlTrue(atts.Get("hidden"));
+    row.collapsed = XmlTrue(atts.Get("collapsed"));
+    row.outlineLevel = OutlineLevel(atts.Get("outlineLevel"));
+    // A row's s names its own format only with customFormat; without it office suites ignore s.
+    if (XmlTrue(atts.Get("customFormat"))) {
+        row.style = MapStyle(atts.Get("s"));
+    }
 }
 
 void WorksheetParser::EndRow()
@@ -499,7 +515,7 @@ void WorksheetParser::EndRow()
     m_inRow = false;
     Row& row = m_out.rows.back();
     // A row element with neither cells nor a size or visibility of its own adds nothing.
-    if (row.cells.empty() && row.height == 0 && !row.hidden && !row.customHeight) {
+    if (row.cells.empty() && !row.HasSettings()) {
         m_out.rows.pop_back();
     }
 }
@@ -744,6 +760,8 @@ void WorksheetParser::AddColumn(const XmlAttributes& atts)
     info.customWidth = XmlTrue(atts.Get("customWidth"));
     info.hidden = XmlTrue(atts.Get("hidden"));
     info.style = MapStyle(atts.Get("style"));
+    info.collapsed = XmlTrue(atts.Get("collapsed"));
+    info.outlineLevel = OutlineLevel(atts.Get("outlineLevel"));
     m_columns.push_back(info);
 }
 

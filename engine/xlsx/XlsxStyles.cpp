@@ -88,9 +88,16 @@ struct RawFont {
     RawColor color;
 };
 
+struct RawStop {
+    double position = 0;
+    RawColor color;
+};
+
 struct RawFill {
     PatternType pattern = PatternType::None;
     RawColor fg, bg;
+    Gradient gradient;          // without its stops, which are resolved with the palette
+    std::vector<RawStop> stops; // a gradient's stops, in file order
 };
 
 struct RawBorderLine {
@@ -212,6 +219,8 @@ public:
                 m_section = Section::None;
             } else if (name == "gradientFill") {
                 m_inGradient = false;
+            } else if (name == "stop") {
+                m_inStop = false;
             }
             break;
         case Section::Borders:
@@ -331,14 +340,39 @@ private:
         if (name == "patternFill") {
             int p = IndexOf(kPatterns, atts.Get("patternType"));
             f.pattern = p >= 0 ? static_cast<PatternType>(p) : PatternType::None;
-        } else if (name == "fgColor" || (name == "color" && m_inGradient && f.fg.kind == RawColor::Kind::None)) {
-            // The model has no gradients: the first stop's colour, as a solid fill, comes closest.
+        } else if (name == "fgColor") {
             f.fg = ReadColor(atts);
         } else if (name == "bgColor") {
             f.bg = ReadColor(atts);
         } else if (name == "gradientFill") {
+            // CT_GradientFill, ECMA-376 Part 1, 18.8.24. Fractions outside 0-1 and angles that
+            // are not finite mean nothing; they are left at their defaults.
             m_inGradient = true;
             f.pattern = PatternType::Solid;
+            f.stops.clear();
+            const char* type = atts.Get("type");
+            f.gradient.path = type != nullptr && std::string_view(type) == "path";
+            auto fraction = [&](const char* attr) {
+                auto v = ParseNumber<double>(atts.Get(attr));
+                return v && *v >= 0 && *v <= 1 ? *v : 0.0;
+            };
+            if (auto degree = ParseNumber<double>(atts.Get("degree")); degree && std::isfinite(*degree)) {
+                f.gradient.degree = std::fmod(*degree, 360.0);
+            }
+            f.gradient.left = fraction("left");
+            f.gradient.right = fraction("right");
+            f.gradient.top = fraction("top");
+            f.gradient.bottom = fraction("bottom");
+        } else if (name == "stop" && m_inGradient) {
+            // CT_GradientStop, 18.8.38. A gradient of more stops than any office suite draws is
+            // hostile; the extra stops are dropped.
+            m_inStop = f.stops.size() < limits::kMaxGradientStops;
+            if (m_inStop) {
+                auto position = ParseNumber<double>(atts.Get("position"));
+                f.stops.push_back(RawStop{position && *position >= 0 && *position <= 1 ? *position : 0.0, {}});
+            }
+        } else if (name == "color" && m_inStop && !f.stops.empty()) {
+            f.stops.back().color = ReadColor(atts);
         }
     }
 
@@ -430,6 +464,7 @@ private:
     std::string m_skipName;
     int m_line = -1;
     bool m_inGradient = false;
+    bool m_inStop = false; // inside a gradient stop that is kept
 };
 
 constexpr std::array<std::string_view, 12> kSlots{{"dk1", "lt1", "dk2", "lt2", "accent1", "accent2", "accent3",
@@ -565,6 +600,27 @@ uint32_t ApplyTint(uint32_t argb, double tint)
     return (argb & 0xFF000000u) | (byte(nr) << 16) | (byte(ng) << 8) | byte(nb);
 }
 
+namespace {
+
+// The nearest solid colour to a gradient, for writers that have no gradients: the plain average of
+// the stops' colours, which is what the middle of a two-stop gradient shows. Stops without an RGB
+// colour count as white, the usual background.
+Color BlendStops(const std::vector<GradientStop>& stops)
+{
+    uint32_t sum[3] = {0, 0, 0};
+    for (const GradientStop& stop : stops) {
+        uint32_t argb = stop.color.kind == Color::Kind::Rgb ? stop.color.argb : 0xFFFFFFFFu;
+        sum[0] += (argb >> 16) & 0xFFu;
+        sum[1] += (argb >> 8) & 0xFFu;
+        sum[2] += argb & 0xFFu;
+    }
+    auto n = static_cast<uint32_t>(stops.size());
+    auto channel = [&](int i) { return (sum[i] + n / 2) / n; };
+    return Color::Rgb(0xFF000000u | (channel(0) << 16) | (channel(1) << 8) | channel(2));
+}
+
+} // namespace
+
 std::vector<uint32_t>
 ReadXlsxStyles(const std::function<void(const std::function<void(const char*, size_t)>&)>& feedAll,
                const ThemeColors& theme, StyleTable& table, const std::string& file, const std::string& part)
@@ -619,7 +675,16 @@ ReadXlsxStyles(const std::function<void(const std::function<void(const char*, si
     }
     std::vector<Fill> fills;
     for (const RawFill& rf : handler.fills) {
-        fills.push_back(Fill{rf.pattern, resolve(rf.fg), resolve(rf.bg)});
+        Fill fill{rf.pattern, resolve(rf.fg), resolve(rf.bg), {}};
+        if (!rf.stops.empty()) {
+            fill.gradient = rf.gradient;
+            for (const RawStop& stop : rf.stops) {
+                fill.gradient.stops.push_back(GradientStop{stop.position, resolve(stop.color)});
+            }
+            fill.fg = BlendStops(fill.gradient.stops);
+            fill.bg = Color{};
+        }
+        fills.push_back(std::move(fill));
     }
     std::vector<Border> borders;
     for (const RawBorder& rb : handler.borders) {

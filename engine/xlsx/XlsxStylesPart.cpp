@@ -198,6 +198,31 @@ void Fonts(XmlBuilder& xml, const StyleTable& styles, const std::vector<uint32_t
     xml.End("fonts");
 }
 
+// CT_GradientFill, ECMA-376 Part 1, 18.8.24, with the attributes that differ from their defaults.
+void GradientFill(XmlBuilder& xml, const Gradient& g)
+{
+    xml.Start("gradientFill");
+    if (g.path) {
+        xml.Attribute("type", "path");
+        for (auto [name, value] : {std::pair{"left", g.left}, std::pair{"right", g.right}, std::pair{"top", g.top},
+                                   std::pair{"bottom", g.bottom}}) {
+            if (value != 0) {
+                xml.NumberAttribute(name, value);
+            }
+        }
+    } else if (g.degree != 0) {
+        xml.NumberAttribute("degree", g.degree);
+    }
+    xml.EndStart();
+    for (const GradientStop& stop : g.stops) {
+        xml.Start("stop").NumberAttribute("position", stop.position).EndStart();
+        // A stop must name a colour; one the source left out is drawn as white.
+        ColorElement(xml, "color", stop.color.kind == Color::Kind::None ? Color::Rgb(0xFFFFFFFF) : stop.color);
+        xml.End("stop");
+    }
+    xml.End("gradientFill");
+}
+
 void Fills(XmlBuilder& xml, const StyleTable& styles, const std::vector<uint32_t>& fills)
 {
     xml.Start("fills").Attribute("count", fills.size() + 2).EndStart();
@@ -209,6 +234,11 @@ void Fills(XmlBuilder& xml, const StyleTable& styles, const std::vector<uint32_t
     for (uint32_t i : fills) {
         const Fill& f = styles.Fills()[i];
         xml.Start("fill").EndStart();
+        if (!f.gradient.stops.empty()) {
+            GradientFill(xml, f.gradient);
+            xml.End("fill");
+            continue;
+        }
         xml.Start("patternFill").Attribute("patternType", NameOf(kPatternNames, static_cast<uint8_t>(f.pattern)));
         if (f.fg.kind == Color::Kind::None && f.bg.kind == Color::Kind::None) {
             xml.EndEmpty();

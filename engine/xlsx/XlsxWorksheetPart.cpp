@@ -216,6 +216,7 @@ void WriteSheetData(PartStream& out, const Worksheet& sheet, OutputTables& table
         std::string_view rowText(rowNumber, rowDigits);
         bool hasHeight = row.height > 0 && std::isfinite(row.height);
         bool open = false;
+        const uint32_t rowStyle = row.style == 0 ? 0 : tables.MapXf(row.style, row.index, 0);
         auto rowStart = [&](char* p) {
             p = Put(p, "<row r=\"");
             p = Put(p, rowText);
@@ -230,6 +231,19 @@ void WriteSheetData(PartStream& out, const Worksheet& sheet, OutputTables& table
             }
             if (row.hidden) {
                 p = Put(p, " hidden=\"1\"");
+            }
+            if (rowStyle != 0) {
+                p = Put(p, " s=\"");
+                p = PutUint(p, rowStyle);
+                p = Put(p, "\" customFormat=\"1\"");
+            }
+            if (row.outlineLevel > 0) {
+                p = Put(p, " outlineLevel=\"");
+                p = PutUint(p, std::min(row.outlineLevel, kMaxOutlineLevel));
+                *p++ = '"';
+            }
+            if (row.collapsed) {
+                p = Put(p, " collapsed=\"1\"");
             }
             return p;
         };
@@ -369,8 +383,8 @@ void WriteSheetData(PartStream& out, const Worksheet& sheet, OutputTables& table
         }
         if (open) {
             out.Append("</row>");
-        } else if (hasHeight || row.hidden) {
-            char* p = rowStart(out.Reserve(kCellRoom));
+        } else if (row.HasSettings()) {
+            char* p = rowStart(out.Reserve(kCellRoom * 2));
             p = Put(p, "/>");
             out.Commit(p);
         }
@@ -436,6 +450,22 @@ std::string SheetHead(const Worksheet& sheet, bool active, const std::vector<Cel
     if (sheet.defaultRowHeight > 0 && sheet.defaultRowHeight != kDefaultRowHeight) {
         xml.Attribute("customHeight", "1");
     }
+    // The deepest outline levels size the outline gutters; readers draw no outline symbols without
+    // them.
+    uint8_t rowLevels = 0;
+    for (const Row& r : sheet.rows) {
+        rowLevels = std::max(rowLevels, r.outlineLevel);
+    }
+    uint8_t colLevels = 0;
+    for (const ColumnInfo& c : columns) {
+        colLevels = std::max(colLevels, c.outlineLevel);
+    }
+    if (rowLevels > 0) {
+        xml.Attribute("outlineLevelRow", std::min(rowLevels, kMaxOutlineLevel));
+    }
+    if (colLevels > 0) {
+        xml.Attribute("outlineLevelCol", std::min(colLevels, kMaxOutlineLevel));
+    }
     xml.EndEmpty();
 
     bool colsOpen = false;
@@ -447,7 +477,7 @@ std::string SheetHead(const Worksheet& sheet, bool active, const std::vector<Cel
         }
         c.first = std::max(c.first, nextFree);
         nextFree = c.last + 1;
-        if (c.width <= 0 && !c.customWidth && !c.hidden && c.style == 0) {
+        if (c.width <= 0 && !c.customWidth && !c.hidden && c.style == 0 && c.outlineLevel == 0 && !c.collapsed) {
             continue;
         }
         if (!colsOpen) {
@@ -465,6 +495,12 @@ std::string SheetHead(const Worksheet& sheet, bool active, const std::vector<Cel
         }
         if (c.customWidth) {
             xml.Attribute("customWidth", "1");
+        }
+        if (c.outlineLevel > 0) {
+            xml.Attribute("outlineLevel", std::min(c.outlineLevel, kMaxOutlineLevel));
+        }
+        if (c.collapsed) {
+            xml.Attribute("collapsed", "1");
         }
         xml.EndEmpty();
     }

@@ -169,13 +169,14 @@ TEST(XlsReader, ReadsEveryCellKind)
     Append(cells, Record(0x00BE, Bytes().U16(3).U16(1).U16(18).U16(18).U16(2)));
     Append(cells, Record(0x0204, Bytes().U16(3).U16(4).U16(15).XLString("label text")));
     // Formulas: number, string (STRING record follows, after a SHRFMLA), boolean, error, empty.
-    auto formula = [](uint16_t row, uint16_t col, std::vector<uint8_t> value) {
+    auto formula = [](uint16_t row, uint16_t col, std::vector<uint8_t> value, uint16_t xf = 15) {
         Bytes b;
-        b.U16(row).U16(col).U16(15).Raw(value).U16(0).U32(0).U16(0);
+        b.U16(row).U16(col).U16(xf).Raw(value).U16(0).U32(0).U16(0);
         return Record(0x0006, b);
     };
     Append(cells, formula(4, 0, Bytes().F64(42.5).Data()));
-    Append(cells, formula(4, 1, {0, 0, 0, 0, 0, 0, 0xFF, 0xFF}));
+    // The text result keeps the formula's own format, though its STRING record comes later.
+    Append(cells, formula(4, 1, {0, 0, 0, 0, 0, 0, 0xFF, 0xFF}, 16));
     Append(cells, Record(0x04BC, Bytes().U32(0).U32(0).Data()));
     Append(cells, Record(0x0207, Bytes().XLString("from formula")));
     Append(cells, formula(4, 2, {1, 0, 1, 0, 0, 0, 0xFF, 0xFF}));
@@ -220,6 +221,7 @@ TEST(XlsReader, ReadsEveryCellKind)
     EXPECT_EQ(number(4, 0), 42.5);
     EXPECT_TRUE(ws.FindCell(4, 0)->formula);
     EXPECT_EQ(text(4, 1), "from formula");
+    EXPECT_EQ(ws.FindCell(4, 1)->style, ws.FindCell(2, 2)->style);
     EXPECT_EQ(ws.FindCell(4, 2)->type, CellType::Boolean);
     EXPECT_TRUE(ws.FindCell(4, 2)->boolean);
     EXPECT_EQ(ws.FindCell(4, 3)->error, ErrorCode::NA);

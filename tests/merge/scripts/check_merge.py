@@ -3,10 +3,24 @@
 xlrd for xls) and prints one line per difference; prints nothing when they agree.
 
 Usage: check_merge.py multi|single OUTPUT EXPECTED_NAMES_JSON|- SHEET PATH [SHEET PATH ...]
+       check_merge.py placed multi|single OUTPUT PLACE SHEET PATH [PLACE SHEET PATH ...]
+       check_merge.py probe PATH...
 The entries are given in merge-list order. Values are compared cell by cell at the place the
-merge puts them, and so are number formats (xlsx output), merged ranges and column widths.
+merge puts them, and so are number formats (xlsx output), merged ranges, column widths, hidden
+rows and columns, outline levels and hyperlinks. An entry whose SHEET is prefixed with "!" was
+listed in the merge report as skipped: it is not compared and takes no place in the output.
+"placed" takes where each entry went: PLACE is "SHEET_INDEX:ROW:COL:TO_ROW:TO_COL" (1-based: the
+output sheet, the top-left of the entry's used range, where that landed) or "-" for an entry not
+to compare.
+"probe" prints the PATHs that the independent readers can read, one a line, each followed by the
+names of the sheets they see, separated by tabs.
 """
+import copy
 import datetime
+import io
+import os
+import pickle
+import re
 import json
 import warnings
 import sys
@@ -31,6 +45,12 @@ def norm(v):
     if isinstance(v, (int, float)):
         return round(float(v), 9)
     if isinstance(v, datetime.datetime):
+        # Serial numbers below 1 are times of day; readers put them on 1899-12-30 or -31, or give
+        # the bare time.
+        if v.date() in (datetime.date(1899, 12, 30), datetime.date(1899, 12, 31)):
+            return v.time().replace(microsecond=0)
+        return v.replace(microsecond=0)
+    if isinstance(v, datetime.time):
         return v.replace(microsecond=0)
     if isinstance(v, datetime.date):
         return datetime.datetime(v.year, v.month, v.day)
@@ -40,11 +60,21 @@ def norm(v):
 
 
 class Sheet:
-    """Cells as {(row, col): value} (1-based), number formats, merges, column widths."""
+    """Cells as {(row, col): value} (1-based), number formats, merges, column widths; rows and
+    columns as {index: (hidden, outline level)} where either is set; links as {(row, col): address}
+    (the address and its place joined by "#", separators as "/")."""
 
     def __init__(self):
         self.cells, self.formats, self.merges, self.widths = {}, {}, set(), {}
+        self.rows, self.cols, self.links = {}, {}, {}
         self.name = None
+
+
+def link_text(address, place):
+    text = (address or "").replace("\\", "/")
+    if place and text:
+        text += "#" + place
+    return text
 
 
 def read_xlsx(path):
@@ -53,22 +83,37 @@ def read_xlsx(path):
     for ws in wb.worksheets:
         s = Sheet()
         s.name = ws.title
-        for row in ws.iter_rows():
-            for c in row:
-                if c.value is not None:
-                    s.cells[(c.row, c.column)] = norm(c.value)
-                    s.formats[(c.row, c.column)] = c.number_format
+        # The stored cells only: iter_rows() would make every cell of the bounding box.
+        for (r, col), c in ws._cells.items():
+            if c.value is not None:
+                v = c.value
+                if isinstance(v, str) and "_x" in v:
+                    # openpyxl leaves the _xHHHH_ escapes of ECMA-376 Part 1, 22.9.2.19 undecoded.
+                    v = re.sub(r"_x([0-9A-Fa-f]{4})_", lambda m: chr(int(m.group(1), 16)), v)
+                s.cells[(r, col)] = norm(v)
+                s.formats[(r, col)] = c.number_format
         s.merges = {(m.min_row, m.min_col, m.max_row, m.max_col) for m in ws.merged_cells.ranges}
         for key, dim in ws.column_dimensions.items():
             if dim.customWidth and dim.width:
                 for col in range(dim.min, dim.max + 1):
                     s.widths[col] = dim.width
+            if dim.hidden or dim.outline_level:
+                first = dim.min or openpyxl.utils.column_index_from_string(key)
+                for col in range(first, (dim.max or first) + 1):
+                    s.cols[col] = (bool(dim.hidden), dim.outline_level or 0)
+        for r, dim in ws.row_dimensions.items():
+            if dim.hidden or dim.outline_level:
+                s.rows[r] = (bool(dim.hidden), dim.outline_level or 0)
+        for (r, c), cell in ws._cells.items():
+            if cell.hyperlink is not None:
+                s.links[(r, c)] = link_text(cell.hyperlink.target, cell.hyperlink.location)
         out.append(s)
     return out
 
 
 def read_xls(path):
-    book = xlrd.open_workbook(path, formatting_info=True)
+    # xlrd writes its remarks on damaged files to standard output unless told otherwise.
+    book = xlrd.open_workbook(path, formatting_info=True, logfile=io.StringIO())
     out = []
     for sh in book.sheets():
         s = Sheet()
@@ -91,6 +136,18 @@ def read_xls(path):
         s.merges = {(r0 + 1, c0 + 1, r1, c1) for (r0, r1, c0, c1) in sh.merged_cells}
         for col, info in sh.colinfo_map.items():
             s.widths[col + 1] = info.width / 256.0
+            if info.hidden or info.outline_level:
+                s.cols[col + 1] = (bool(info.hidden), info.outline_level)
+        for r, info in sh.rowinfo_map.items():
+            if info.hidden or info.outline_level:
+                s.rows[r + 1] = (bool(info.hidden), info.outline_level)
+        for link in sh.hyperlink_list:
+            address = link.url_or_path
+            if isinstance(address, bytes):
+                address = address.decode("latin-1")
+            for r in range(link.frowx, link.lrowx + 1):
+                for c in range(link.fcolx, link.lcolx + 1):
+                    s.links[(r + 1, c + 1)] = link_text(address, link.textmark)
         out.append(s)
     return out
 
@@ -99,10 +156,133 @@ def read(path):
     return read_xls(path) if path.lower().endswith(".xls") else read_xlsx(path)
 
 
+def compare(src, dst, row_off, where, col_off, mode, xls_out, problems):
+    """Appends to `problems` how `dst` differs from `src` pasted at (row_off, col_off) from it."""
+    for (r, c), v in src.cells.items():
+        got = dst.cells.get((r + row_off, c + col_off))
+        if isinstance(v, str) and v.startswith("#") and got is not None:
+            continue  # error values: both readers spell them their own way
+        if isinstance(got, datetime.timedelta) != isinstance(v, datetime.timedelta):
+            continue  # elapsed times: openpyxl gives durations, xlrd dates
+        if isinstance(v, datetime.datetime) and isinstance(got, datetime.datetime) and \
+                v < datetime.datetime(1900, 3, 1) and abs(got - v) <= datetime.timedelta(days=1):
+            continue  # before Excel's fictitious 1900-02-29, openpyxl and xlrd differ by a day
+        if got != v:
+            problems.append(f"{where}: cell {(r + row_off, c + col_off)} is {got!r}, expected {v!r}")
+        elif not xls_out and not same_format(src.formats.get((r, c)), dst.formats.get((r + row_off, c + col_off))):
+            problems.append(f"{where}: format at {(r + row_off, c + col_off)} is "
+                            f"{dst.formats.get((r + row_off, c + col_off))!r}, expected {src.formats.get((r, c))!r}")
+    for (r0, c0, r1, c1) in src.merges:
+        if (r0 + row_off, c0 + col_off, r1 + row_off, c1 + col_off) not in dst.merges:
+            problems.append(f"{where}: merge {(r0, c0, r1, c1)} missing")
+    # Widths travel with the block's own columns only.
+    block_cols = [c for _, c in src.cells] + [m[1] for m in src.merges] + [m[3] for m in src.merges]
+    first_col, last_col = (min(block_cols), max(block_cols)) if block_cols else (1, 0)
+    for col, w in src.widths.items():
+        if col_off or col < first_col or col > last_col:
+            continue  # a block moved sideways carries its widths to other columns; not checked here
+        if w == 0 or src.cols.get(col, (False, 0))[0]:
+            continue  # a hidden column shows no width
+        got = dst.widths.get(col)
+        if got is None or abs(got - w) > 0.75:
+            problems.append(f"{where}: width of column {col} is {got}, expected {w}")
+    # Hidden rows and outline levels inside the box of the block's contents move with it, exactly.
+    block_rows = [r for r, _ in src.cells] + [m[0] for m in src.merges] + [m[2] for m in src.merges]
+    first_row, last_row = (min(block_rows), max(block_rows)) if block_rows else (1, 0)
+    for r in range(first_row, last_row + 1):
+        want, got = src.rows.get(r, (False, 0)), dst.rows.get(r + row_off, (False, 0))
+        if want != got:
+            problems.append(f"{where}: row {r + row_off} (hidden, level) is {got}, expected {want}")
+    # Columns are shared by every block stacked on one sheet: a column one block hides or groups
+    # stays so for the others, so the output's column has at least the block's settings.
+    for c in range(first_col, last_col + 1):
+        want, got = src.cols.get(c, (False, 0)), dst.cols.get(c + col_off, (False, 0))
+        if want != got and (mode == "multi" or want[0] > got[0] or want[1] > got[1]):
+            problems.append(f"{where}: column {c + col_off} (hidden, level) is {got}, expected {want}")
+    for (r, c), address in src.links.items():
+        if not (first_row <= r <= last_row and first_col <= c <= last_col):
+            continue
+        got = dst.links.get((r + row_off, c + col_off))
+        # Places inside a workbook are rewritten for the output; an address must stay as it was.
+        if got is None or (address and got != address):
+            problems.append(f"{where}: link at {(r + row_off, c + col_off)} is {got!r}, expected {address!r}")
+
+
+def probe(paths):
+    # Some corpus files are hostile to the readers too: a file that makes them fail, use more than
+    # 2 GB or take more than 5 seconds (two of them, which would make the measure slow) cannot be
+    # judged by them.
+    import resource
+    import signal
+
+    def too_slow(signum, frame):
+        raise TimeoutError()
+
+    resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))
+    signal.signal(signal.SIGALRM, too_slow)
+    for path in paths:
+        signal.alarm(5)
+        try:
+            names = [s.name for s in read(path)]
+        except (Exception, MemoryError):  # noqa: BLE001 - any failure means the reader cannot judge it
+            continue
+        finally:
+            signal.alarm(0)
+        print("\t".join([path] + names), flush=True)
+
+
+def report(problems):
+    for p in problems[:20]:
+        print(p)
+    if len(problems) > 20:
+        print(f"... and {len(problems) - 20} more")
+
+
+def placed(mode, output, args):
+    out_sheets = read(output)
+    xls_out = output.lower().endswith(".xls")
+    problems = []
+    # The sources as read, kept between runs on the same sources in the file that
+    # CHECK_MERGE_SOURCES names: reading them is most of a run's time.
+    cache_file = os.environ.get("CHECK_MERGE_SOURCES")
+    cache = {}
+    if cache_file and os.path.exists(cache_file):
+        with open(cache_file, "rb") as f:
+            cache = pickle.load(f)
+    for place, sheet, path in zip(args[0::3], args[1::3], args[2::3]):
+        if place == "-":
+            continue
+        index, row, col, to_row, to_col = (int(v) for v in place.split(":"))
+        if path not in cache:
+            cache[path] = {s.name: s for s in read(path)}
+        if index > len(out_sheets):
+            problems.append(f"{sheet} in {path}: the output has no sheet {index}")
+            continue
+        src = cache[path][sheet]
+        if mode == "single" and to_row != 1:
+            # Widths are taken only where the target column is still default: in single-sheet mode
+            # only the top block's are checked.
+            src = copy.copy(src)
+            src.widths = {}
+        compare(src, out_sheets[index - 1], to_row - row, f"{sheet} in {path}", to_col - col, mode, xls_out,
+                problems)
+    report(problems)
+    if cache_file:
+        with open(cache_file, "wb") as f:
+            pickle.dump(cache, f)
+
+
 def main():
+    if sys.argv[1] == "probe":
+        probe(sys.argv[2:])
+        return
+    if sys.argv[1] == "placed":
+        placed(sys.argv[2], sys.argv[3], sys.argv[4:])
+        return
     mode, output = sys.argv[1], sys.argv[2]
     names = sys.argv[3] if sys.argv[3] == "-" else json.loads(sys.argv[3])
-    pairs = list(zip(sys.argv[4::2], sys.argv[5::2]))
+    # Entries the merge report lists as skipped take no part.
+    pairs = [(sheet, path) for sheet, path in zip(sys.argv[4::2], sys.argv[5::2]) if not sheet.startswith("!")]
     out_sheets = read(output)
     problems = []
     got_names = [s.name for s in out_sheets]
@@ -122,37 +302,12 @@ def main():
             return (1, 1)
         return (min(r for r, _ in cells), min(c for _, c in cells))
 
-    def compare(src, dst, row_off, where, col_off=0):
-        for (r, c), v in src.cells.items():
-            got = dst.cells.get((r + row_off, c + col_off))
-            if isinstance(v, str) and v.startswith("#") and got is not None:
-                continue  # error values: both readers spell them their own way
-            if isinstance(got, datetime.timedelta) != isinstance(v, datetime.timedelta):
-                continue  # elapsed times: openpyxl gives durations, xlrd dates
-            if got != v:
-                problems.append(f"{where}: cell {(r + row_off, c + col_off)} is {got!r}, expected {v!r}")
-            elif not xls_out and not same_format(src.formats.get((r, c)), dst.formats.get((r + row_off, c + col_off))):
-                problems.append(f"{where}: format at {(r + row_off, c + col_off)} is "
-                                f"{dst.formats.get((r + row_off, c + col_off))!r}, expected {src.formats.get((r, c))!r}")
-        for (r0, c0, r1, c1) in src.merges:
-            if (r0 + row_off, c0 + col_off, r1 + row_off, c1 + col_off) not in dst.merges:
-                problems.append(f"{where}: merge {(r0, c0, r1, c1)} missing")
-        # Widths travel with the block's own columns only.
-        block_cols = [c for _, c in src.cells] + [m[1] for m in src.merges] + [m[3] for m in src.merges]
-        first_col, last_col = (min(block_cols), max(block_cols)) if block_cols else (1, 0)
-        for col, w in src.widths.items():
-            if col_off or col < first_col or col > last_col:
-                continue  # a block moved sideways carries its widths to other columns; not checked here
-            got = dst.widths.get(col)
-            if got is None or abs(got - w) > 0.75:
-                problems.append(f"{where}: width of column {col} is {got}, expected {w}")
-
     if mode == "multi":
         for i, src in enumerate(sources):
             if i < len(out_sheets):
                 # The used range lands at A1: align the two by the top-left of their contents.
                 (sr, sc), (dr, dc) = origin(src), origin(out_sheets[i])
-                compare(src, out_sheets[i], dr - sr, f"sheet {i + 1}", dc - sc)
+                compare(src, out_sheets[i], dr - sr, f"sheet {i + 1}", dc - sc, mode, xls_out, problems)
     else:
         target = out_sheets[0]
         row = 1
@@ -160,7 +315,7 @@ def main():
             if not src.cells and not src.merges:
                 continue  # an empty block moves nothing and takes no rows
             height = max([r for r, _ in src.cells] + [m[2] for m in src.merges] + [1])
-            compare(src, target, row - 1, f"block {src.name}")
+            compare(src, target, row - 1, f"block {src.name}", 0, mode, xls_out, problems)
             # Widths are taken only where the target column is still default: check the first block only.
             src.widths = {}
             row += height

@@ -1,0 +1,241 @@
+// The measure of a whole merge: every corpus workbook that both the engine and the independent
+// readers can read, merged into one .xlsx and one .xls in both modes. gnumeric reads each output
+// without a word on standard error, LibreOffice opens each, the xlsx outputs pass the schema
+// validator, and openpyxl and xlrd find no difference from the sources (values, number formats,
+// merged ranges, widths, hidden rows and columns, outline levels, links) that the merge report does
+// not list.
+#include "automation/EmbeddedServer.h"
+#include "engine/WorkbookFile.h"
+#include "merge/MergeEngine.h"
+#include "tests/support/FakePrompts.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
+
+namespace gq::merge {
+namespace {
+
+namespace fs = std::filesystem;
+using catalogue::SheetEntry;
+using test::RunCommand;
+using test::ShellQuote;
+
+constexpr uintmax_t kMaxMeasuredBytes = 300 * 1024;
+const std::string kChecker = std::string(GQ_SOURCE_DIR) + "/tests/merge/scripts/check_merge.py";
+
+// The corpus files whose sheets the engine lists, with their sheets in order.
+std::vector<SheetEntry> EngineReadableEntries(const fs::path& corpus, automation::ServerFactory& servers,
+                                              std::vector<std::string>& paths)
+{
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(corpus / "files")) {
+        // Workbooks up to 300 KB: the dozen larger ones (big formatted sheets, thousands of sheets)
+        // would take the independent readers minutes and gigabytes for nothing the others lack.
+        if (entry.is_regular_file() && entry.file_size() <= kMaxMeasuredBytes) {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    std::vector<SheetEntry> entries;
+    for (const fs::path& file : files) {
+        auto server = servers.CreateServer();
+        try {
+            auto book = server->OpenWorkbook(file.string());
+            for (int32_t i = 1; i <= book->SheetCount(); ++i) {
+                entries.push_back({book->SheetAt(i)->Name(), file.string()});
+            }
+            book->Close();
+            paths.push_back(file.string());
+        } catch (const automation::ServerError&) {
+            // Damaged, encrypted or not a workbook: the merge would report it; nothing to measure.
+        }
+        server->Quit();
+    }
+    return entries;
+}
+
+std::set<std::string> Lines(const std::string& text)
+{
+    std::set<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty()) {
+            lines.insert(line);
+        }
+    }
+    return lines;
+}
+
+// Where the merge put each entry, for the checker: "sheet:row:col:toRow:toCol" (1-based), or "-"
+// for an entry the merge report lists as not (or not wholly) pasted. Multi-sheet mode gives each
+// pasted entry its own sheet, in list order, at A1; single-sheet mode visits the list last to first
+// and stacks each used range at column A below the one before, an empty one taking no rows.
+std::vector<std::string> Places(const std::vector<SheetEntry>& list, const MergeReport& report, bool multi,
+                                std::map<std::string, std::unique_ptr<engine::Workbook>>& models)
+{
+    enum class Fate { Pasted, NoSheet, SheetOnly };
+    auto fateOf = [&](const SheetEntry& e) {
+        for (const SkippedEntry& s : report.skipped) {
+            if (s.entry == e) {
+                // A sheet merged under another name holds all of its content; one that does not fit
+                // is left out; any other failure leaves at most an empty sheet.
+                if (s.reason.starts_with("the sheet was merged")) {
+                    return Fate::Pasted;
+                }
+                return s.reason.starts_with("its content (") ? Fate::NoSheet : Fate::SheetOnly;
+            }
+        }
+        return Fate::Pasted;
+    };
+    auto usedRange = [&](const SheetEntry& e) -> std::optional<engine::CellRange> {
+        auto& model = models[e.FileName];
+        if (!model) {
+            model = engine::OpenWorkbookFile(e.FileName);
+        }
+        for (size_t i = 0; i < model->SheetCount(); ++i) {
+            if (model->SheetName(i) == e.SheetName) {
+                return model->Sheet(i).UsedRange();
+            }
+        }
+        return std::nullopt;
+    };
+    auto place = [](size_t sheet, const engine::CellRange& from, uint32_t toRow) {
+        return std::to_string(sheet) + ":" + std::to_string(from.firstRow + 1) + ":" +
+               std::to_string(from.firstCol + 1) + ":" + std::to_string(toRow + 1) + ":1";
+    };
+    std::vector<std::string> places(list.size(), "-");
+    if (multi) {
+        size_t sheet = 0;
+        for (size_t i = 0; i < list.size(); ++i) {
+            const Fate fate = fateOf(list[i]);
+            sheet += fate == Fate::NoSheet ? 0 : 1;
+            auto range = fate == Fate::Pasted ? usedRange(list[i]) : std::nullopt;
+            if (range) {
+                places[i] = place(sheet, *range, 0);
+            }
+        }
+        return places;
+    }
+    uint32_t next = 0;
+    for (size_t i = list.size(); i-- > 0;) {
+        auto range = fateOf(list[i]) == Fate::Pasted ? usedRange(list[i]) : std::nullopt;
+        if (range) {
+            places[i] = place(1, *range, next);
+            next += range->RowCount();
+        }
+    }
+    return places;
+}
+
+TEST(CorpusMeasure, EveryReadableWorkbookMergesWithNoUnreportedDifference)
+{
+    const fs::path corpus = test::CorpusDir();
+    if (corpus.empty() || !fs::exists(corpus / "files")) {
+        GTEST_SKIP() << "the corpus is not there";
+    }
+    if (!test::HavePython("openpyxl, xlrd")) {
+        GTEST_SKIP() << "openpyxl or xlrd is not installed";
+    }
+    automation::EmbeddedServerFactory servers;
+    test::FakePrompts prompts;
+    std::vector<std::string> paths;
+    const std::vector<SheetEntry> all = EngineReadableEntries(corpus, servers, paths);
+
+    // Only workbooks the independent readers can read can be judged by them.
+    std::string probe = "/usr/bin/python3 " + ShellQuote(kChecker) + " probe";
+    for (const auto& path : paths) {
+        probe += " " + ShellQuote(path);
+    }
+    std::string out;
+    ASSERT_EQ(RunCommand(probe + " 2>/dev/null", out), 0) << out;
+    // Each line: the path, then the sheets the readers see, tab-separated.
+    std::set<std::string> judged;
+    std::set<std::pair<std::string, std::string>> seen;
+    for (const std::string& line : Lines(out)) {
+        std::istringstream fields(line);
+        std::string path;
+        std::getline(fields, path, '\t');
+        judged.insert(path);
+        for (std::string sheet; std::getline(fields, sheet, '\t');) {
+            seen.emplace(path, sheet);
+        }
+    }
+    std::vector<SheetEntry> list;
+    std::copy_if(all.begin(), all.end(), std::back_inserter(list), [&](const SheetEntry& e) {
+        return seen.count({e.FileName, e.SheetName}) != 0;
+    });
+    ASSERT_GT(list.size(), 50u) << "too few corpus sheets to measure";
+
+    std::map<std::string, std::unique_ptr<engine::Workbook>> models; // the sources, for their used ranges
+    test::TempDir dir;
+    const bool haveSsconvert = RunCommand("command -v ssconvert", out) == 0;
+    const bool haveValidator = fs::exists(GQ_VALIDATE_XLSX);
+    std::vector<std::string> outputs;
+    for (const bool multi : {true, false}) {
+        for (const std::string extension : {".xlsx", ".xls"}) {
+            // Distinct base names, since LibreOffice names what it converts by the base name.
+            const std::string name =
+                std::string(multi ? "multi" : "single") + "-" + std::string(extension).substr(1) + extension;
+            SCOPED_TRACE(name);
+            const std::string output = dir.File(name);
+            MergeReport report = MergeSheets(list, output, multi, servers, prompts);
+            ASSERT_TRUE(fs::exists(output));
+            outputs.push_back(output);
+
+            std::string command = "CHECK_MERGE_SOURCES=" + ShellQuote(dir.File("sources.pickle")) +
+                                  " /usr/bin/python3 " + ShellQuote(kChecker) + " placed " +
+                                  (multi ? "multi" : "single") + " " + ShellQuote(output);
+            const std::vector<std::string> places = Places(list, report, multi, models);
+            for (size_t i = 0; i < list.size(); ++i) {
+                command += " " + ShellQuote(places[i]) + " " + ShellQuote(list[i].SheetName) + " " +
+                           ShellQuote(list[i].FileName);
+            }
+            ASSERT_EQ(RunCommand(command, out), 0) << out;
+            EXPECT_EQ(out, "") << "differences the merge report does not list";
+            std::printf("[ measure ] %s: %zu entries of %zu workbooks, %zu listed in the merge report\n", name.c_str(),
+                        list.size(), judged.size(), report.skipped.size());
+            for (const SkippedEntry& s : report.skipped) {
+                std::printf("[ measure ]   %s in %s: %s\n", s.entry.SheetName.c_str(),
+                            fs::path(s.entry.FileName).filename().c_str(), s.reason.c_str());
+            }
+
+            if (haveSsconvert) {
+                int rc = RunCommand(
+                    "ssconvert " + ShellQuote(output) + " " + ShellQuote(dir.File("g.csv")) + " 2>&1 >/dev/null", out);
+                EXPECT_EQ(rc, 0);
+                EXPECT_EQ(out, "") << "ssconvert complained";
+            }
+            if (haveValidator && extension == ".xlsx") {
+                EXPECT_EQ(RunCommand(std::string(GQ_VALIDATE_XLSX) + " -q " + ShellQuote(output), out), 0) << out;
+            }
+        }
+    }
+
+    // LibreOffice opens every output: one start converts all four to OpenDocument.
+    if (RunCommand("command -v libreoffice", out) == 0) {
+        std::string command =
+            "libreoffice --headless -env:UserInstallation=" + ShellQuote("file://" + dir.File("lo-profile")) +
+            " --convert-to ods --outdir " + ShellQuote(dir.File("lo"));
+        for (const auto& output : outputs) {
+            command += " " + ShellQuote(output);
+        }
+        ASSERT_EQ(RunCommand(command, out), 0) << out;
+        for (const auto& output : outputs) {
+            fs::path converted = fs::path(dir.File("lo")) / fs::path(output).filename();
+            converted.replace_extension(".ods");
+            EXPECT_TRUE(fs::exists(converted)) << "LibreOffice did not open " << output << ":\n" << out;
+        }
+    }
+}
+
+} // namespace
+} // namespace gq::merge
