@@ -50,3 +50,31 @@ bool DecodeFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb,
 int ExpressionPointer(std::span<const uint8_t> rgce, uint32_t& row, uint32_t& col);
 
 } // namespace gq::engine::biff
+
+namespace gq::engine::biff {
+
+// Encodes the model's formulas as BIFF8 parsed expressions for the .xls writer, collecting the
+// EXTERNSHEET entries their references to other sheets of the output need (all through the
+// workbook's own SUPBOOK). A formula BIFF8 cannot hold is refused, and its cell written as its
+// cached value: a function Excel 97 does not have or called with more or fewer arguments than it
+// takes, functions nested deeper than Excel 97's seven levels, a reference beyond the 65,536 x
+// 256 grid, a name, table or other workbook (the output defines none), text longer than a
+// PtgStr holds, or an expression too large for one record.
+class FormulaEncoder {
+public:
+    explicit FormulaEncoder(std::vector<std::string> sheetNames) : m_sheets(std::move(sheetNames)) {}
+
+    // `rgce` and `rgcb` are replaced. Gives false when the formula cannot be kept.
+    bool Encode(const formula::Formula& f, std::vector<uint8_t>& rgce, std::vector<uint8_t>& rgcb);
+    // EXTERNSHEET entries handed out so far, SupBook 0 being this workbook.
+    const std::vector<Xti>& Xtis() const { return m_xtis; }
+
+private:
+    bool Ixti(const formula::SheetPrefix& prefix, uint16_t& ixti);
+
+    std::vector<std::string> m_sheets;
+    std::vector<Xti> m_xtis;
+    std::vector<uint32_t> m_depths; // per operand on the stack, how deep its functions nest
+};
+
+} // namespace gq::engine::biff

@@ -6,6 +6,7 @@
 
 namespace gq::engine {
 
-void WriteXls(Workbook& workbook, ByteSink& sink);
+// Gives how many kept formulas BIFF8 could not hold and were written as their cached values.
+size_t WriteXls(Workbook& workbook, ByteSink& sink);
 
 } // namespace gq::engine
