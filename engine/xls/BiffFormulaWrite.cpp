@@ -237,10 +237,19 @@ bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, st
             }
             break;
         }
-        case fm::TokenKind::RefError:
-            rgce.push_back(0x2A); // PtgRefErr: the sheet it named no longer matters
+        case fm::TokenKind::RefError: {
+            // PtgRefErr3d keeps the sheet the reference named where the output has that sheet;
+            // otherwise PtgRefErr, which evaluates to the same error.
+            uint16_t ixti = 0;
+            if (t.prefix < f.prefixes.size() && Ixti(f.prefixes[t.prefix], ixti)) {
+                rgce.push_back(0x3C);
+                Put16(rgce, ixti);
+            } else {
+                rgce.push_back(0x2A);
+            }
             rgce.insert(rgce.end(), 4, 0);
             break;
+        }
         case fm::TokenKind::Array: {
             if (t.count >= f.arrays.size()) {
                 return false;

@@ -86,6 +86,7 @@ struct PendingString {
     uint32_t row = 0;
     uint32_t col = 0;
     uint32_t formulaIndex = kNoFormula; // the formula the cell keeps
+    uint32_t style = 0;                 // and its format, which the STRING record does not repeat
 };
 
 inline ErrorCode ErrorFromBiff(uint8_t code)

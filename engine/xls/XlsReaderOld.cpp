@@ -224,7 +224,7 @@ bool XlsBook::ReadBiff2Cell(Workbook& workbook, const Record& rec, SheetBuilder&
                 case 0:
                     c.type = CellType::String;
                     c.text = workbook.Strings().Intern("");
-                    pending = PendingString{true, h.row, h.col};
+                    pending = PendingString{true, h.row, h.col, kNoFormula, c.style};
                     break;
                 case 1:
                     c.type = CellType::Boolean;
@@ -257,6 +257,7 @@ bool XlsBook::ReadBiff2Cell(Workbook& workbook, const Record& rec, SheetBuilder&
         text.clear();
         m_codePage.Append(r.Bytes(cch), text);
         Cell& c = builder.At(pending.row, pending.col);
+        c.style = pending.style;
         c.formula = true;
         c.type = CellType::String;
         c.text = workbook.Strings().Intern(text);

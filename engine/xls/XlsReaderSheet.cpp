@@ -238,7 +238,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                 case 0: // text, in the STRING record that follows
                     c.type = CellType::String;
                     c.text = emptyText;
-                    pending = PendingString{true, h.row, h.col, kNoFormula};
+                    pending = PendingString{true, h.row, h.col, kNoFormula, c.style};
                     break;
                 case 1:
                     c.type = CellType::Boolean;
@@ -330,6 +330,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                 m_codePage.Append(r.Bytes(cch), text);
             }
             Cell& c = builder.At(pending.row, pending.col);
+            c.style = pending.style;
             c.formula = true;
             c.formulaIndex = pending.formulaIndex;
             c.type = CellType::String;

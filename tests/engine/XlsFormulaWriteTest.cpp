@@ -92,11 +92,12 @@ TEST(XlsFormulaEncode, EveryTokenClassRoundTrips)
                              "A1<B1",
                              "A1>B1",
                              "A1=B1",
-                             "+A1"}) {
+                             "+A1",
+                             "'S3'!#REF!+1"}) {
         EXPECT_EQ(ThroughBiff(text, encoder, globals), text);
     }
     // References to other sheets share one EXTERNSHEET entry per sheet range.
-    EXPECT_EQ(encoder.Xtis().size(), 3U);
+    EXPECT_EQ(encoder.Xtis().size(), 4U);
 }
 
 struct LimitCase {
@@ -181,6 +182,10 @@ std::unique_ptr<Workbook> FormulaBook()
         }
         formula::SetCellFormula(data, i, 3, kept[i].text);
     }
+    // A text result in bold: the STRING record after the FORMULA must not lose the cell's format.
+    ResolvedStyle bold;
+    bold.font.bold = true;
+    data.CellAt(4, 3).style = book->Styles().InternStyle(bold);
     // A shared formula: E1:E10 point at one entry anchored at E1.
     data.SetNumber(0, 4, 4);
     formula::SetCellFormula(data, 0, 4, "A1*2+$B$1");
@@ -219,6 +224,7 @@ TEST(XlsFormulaWrite, FormulasReadBackAndOutsideReadersAgree)
     EXPECT_EQ(text(3, 3), "'Other Sheet'!A1*2");
     EXPECT_EQ(text(4, 3), "IF(A1>5,\"big\",\"small\")");
     EXPECT_EQ(again->Strings().At(data.FindCell(4, 3)->text), "small");
+    EXPECT_TRUE(again->Styles().Resolve(data.FindCell(4, 3)->style).font.bold);
     EXPECT_EQ(text(12, 3), "(value)");
     EXPECT_EQ(data.FindCell(12, 3)->number, 1);
     EXPECT_EQ(text(9, 4), "A10*2+$B$1");
