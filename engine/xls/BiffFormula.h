@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/formula/Formula.h"
+#include "engine/xls/BiffText.h"
 
 #include <cstdint>
 #include <span>
@@ -43,6 +44,12 @@ struct FormulaGlobals {
 // keeps its cached value. It never throws for what the bytes say.
 bool DecodeFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, const FormulaGlobals& globals,
                    uint32_t row, uint32_t col, bool sharedForm, formula::Formula& out);
+
+// The same for BIFF5 (Excel 5 and 95), whose references are a byte shorter and whose text is in
+// the file's code page. Its 3-D references and names go through tables this reader does not keep:
+// formulas with them keep their cached values.
+bool DecodeBiff5Formula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, uint32_t row, uint32_t col,
+                        bool sharedForm, CodePageDecoder& codePage, formula::Formula& out);
 
 // The cell a formula of only a PtgExp or PtgTbl token ([MS-XLS] 2.5.198.58, 2.5.198.88) points at:
 // the first cell of the shared formula, array formula or data table it belongs to. Gives 0 for

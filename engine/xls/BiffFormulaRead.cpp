@@ -15,8 +15,8 @@ namespace {
 
 constexpr uint16_t kUserDefinedFunction = 0xFF; // the function's name is its first argument
 constexpr uint16_t kDeletedSheet = 0xFFFF;      // XTI itabFirst of a sheet that is gone
-constexpr uint32_t kBiffRows = limits::kXlsMaxRows;
 constexpr uint32_t kBiffCols = limits::kXlsMaxCols;
+constexpr uint32_t kBiff5Rows = 16384; // Excel 5 and 95 sheets
 
 fm::Op BinaryOp(uint8_t ptg)
 {
@@ -33,8 +33,9 @@ fm::Op BinaryOp(uint8_t ptg)
 class Decoder {
 public:
     Decoder(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, const FormulaGlobals& globals, uint32_t row,
-            uint32_t col, bool sharedForm, fm::Formula& out)
-        : m_e(rgce), m_x(rgcb), m_g(globals), m_row(row), m_col(col), m_shared(sharedForm), m_out(out)
+            uint32_t col, bool sharedForm, fm::Formula& out, CodePageDecoder* biff5 = nullptr)
+        : m_e(rgce), m_x(rgcb), m_g(globals), m_row(row), m_col(col), m_shared(sharedForm), m_out(out),
+          m_codePage(biff5), m_rows(biff5 != nullptr ? kBiff5Rows : limits::kXlsMaxRows)
     {
     }
 
@@ -109,17 +110,33 @@ private:
         row = rw;
         col = colField & 0x3FFF;
         if (relForm && !rowAbs) {
-            row = (m_row + static_cast<uint32_t>(static_cast<int16_t>(rw)) + kBiffRows) % kBiffRows;
+            row = (m_row + static_cast<uint32_t>(static_cast<int16_t>(rw)) + m_rows) % m_rows;
         }
         if (relForm && !colAbs) {
             col = (m_col + static_cast<uint32_t>(static_cast<int8_t>(colField & 0xFF)) + kBiffCols) % kBiffCols;
         }
     }
 
+    // BIFF5 keeps the relative flags in the row (bits 14 and 15 as BIFF8's column has them), 14
+    // bits of row and 8 of column: made into BIFF8's fields, with a relative row's offset
+    // sign-extended from its 14 bits.
+    void Biff5Corner(uint16_t& rw, uint16_t& cf, bool relForm)
+    {
+        uint16_t raw = rw;
+        cf = static_cast<uint16_t>(cf | (raw & 0xC000));
+        rw = raw & 0x3FFF;
+        if (relForm && (raw & 0x8000) != 0 && (rw & 0x2000) != 0) {
+            rw |= 0xC000;
+        }
+    }
+
     void Reference(fm::Token& t, bool relForm)
     {
         uint16_t rw = U16();
-        uint16_t cf = U16();
+        uint16_t cf = m_codePage != nullptr ? U8() : U16();
+        if (m_codePage != nullptr) {
+            Biff5Corner(rw, cf, relForm);
+        }
         bool rowAbs = false;
         bool colAbs = false;
         Corner(rw, cf, relForm, t.area.firstRow, t.area.firstCol, rowAbs, colAbs);
@@ -132,8 +149,12 @@ private:
     {
         uint16_t rwFirst = U16();
         uint16_t rwLast = U16();
-        uint16_t colFirst = U16();
-        uint16_t colLast = U16();
+        uint16_t colFirst = m_codePage != nullptr ? U8() : U16();
+        uint16_t colLast = m_codePage != nullptr ? U8() : U16();
+        if (m_codePage != nullptr) {
+            Biff5Corner(rwFirst, colFirst, relForm);
+            Biff5Corner(rwLast, colLast, relForm);
+        }
         bool r1 = false;
         bool c1 = false;
         bool r2 = false;
@@ -142,9 +163,9 @@ private:
         Corner(rwLast, colLast, relForm, t.area.lastRow, t.area.lastCol, r2, c2);
         t.flags = (c1 ? fm::kFirstColAbs : 0) | (r1 ? fm::kFirstRowAbs : 0) | (c2 ? fm::kLastColAbs : 0) |
                   (r2 ? fm::kLastRowAbs : 0);
-        // BIFF8 has no whole-column or whole-row form: Excel stores A:C as A1:C65536 and shows it
-        // as A:C again, which is what the model's forms print.
-        if (t.area.firstRow == 0 && t.area.lastRow == kBiffRows - 1) {
+        // BIFF8 has no whole-column or whole-row form: Excel stores A:C as A1:C65536 (A1:C16384
+        // in BIFF5) and shows it as A:C again, which is what the model's forms print.
+        if (t.area.firstRow == 0 && t.area.lastRow == m_rows - 1) {
             t.flags = (t.flags & (fm::kFirstColAbs | fm::kLastColAbs)) | fm::kWholeColumns;
             t.area.lastRow = 0;
         } else if (t.area.firstCol == 0 && t.area.lastCol == kBiffCols - 1) {
@@ -216,6 +237,18 @@ private:
             }
             uint8_t type = m_x[m_xp++];
             fm::Token& v = a.values.emplace_back();
+            if (type == 0x02 && m_codePage != nullptr) { // BIFF5: a byte count and code-page bytes
+                if (m_x.size() - m_xp < 1 || m_x.size() - m_xp - 1 < m_x[m_xp]) {
+                    return false;
+                }
+                size_t bytes = m_x[m_xp++];
+                text.clear();
+                m_codePage->Append(m_x.subspan(m_xp, bytes), text);
+                m_xp += bytes;
+                v.kind = fm::TokenKind::String;
+                v.text = m_out.AddText(text);
+                continue;
+            }
             if (type == 0x02) { // SerStr: an XLUnicodeString
                 if (m_x.size() - m_xp < 3) {
                     return false;
@@ -409,9 +442,15 @@ private:
         return true;
     }
 
+    // A cell's row and column take four bytes in BIFF8, three in BIFF5.
+    size_t RefSize() const { return m_codePage != nullptr ? 3 : 4; }
+
     bool Token()
     {
         uint8_t ptg = U8();
+        if (m_codePage != nullptr && (ptg & 0x1F) >= 0x1A && (ptg & 0x1F) <= 0x1D && ptg >= 0x20) {
+            return false; // BIFF5's 3-D references go through tables this reader does not keep
+        }
         if (ptg >= 0x03 && ptg <= 0x11) {
             return Operator(fm::TokenKind::Binary, BinaryOp(ptg), 2);
         }
@@ -427,7 +466,18 @@ private:
         case 0x16: // PtgMissArg
             Operand(fm::TokenKind::Missing);
             return true;
-        case 0x17: { // PtgStr: a ShortXLUnicodeString
+        case 0x17: {                     // PtgStr: a ShortXLUnicodeString
+            if (m_codePage != nullptr) { // BIFF5: a byte count and code-page bytes
+                if (!Has(1) || !Has(1U + m_e[m_p])) {
+                    return false;
+                }
+                size_t bytes = U8();
+                m_text.clear();
+                m_codePage->Append(m_e.subspan(m_p, bytes), m_text);
+                m_p += bytes;
+                Operand(fm::TokenKind::String).text = m_out.AddText(m_text);
+                return true;
+            }
             if (!Has(2)) {
                 return false;
             }
@@ -495,8 +545,8 @@ private:
         }
         case 0x22:
             return FuncVar();
-        case 0x23: { // PtgName: a defined name, counted from 1
-            if (!Has(4)) {
+        case 0x23: { // PtgName: a defined name, counted from 1 (BIFF5's names are not read)
+            if (m_codePage != nullptr || !Has(4)) {
                 return false;
             }
             uint32_t index = U32();
@@ -508,14 +558,14 @@ private:
         }
         case 0x24: // PtgRef
         case 0x2C: // PtgRefN
-            if (!Has(4)) {
+            if (!Has(RefSize())) {
                 return false;
             }
             Reference(Operand(fm::TokenKind::Ref), (ptg & 0x1F) == 0x0C);
             return true;
         case 0x25: // PtgArea
         case 0x2D: // PtgAreaN
-            if (!Has(8)) {
+            if (!Has(2 * RefSize())) {
                 return false;
             }
             Area(Operand(fm::TokenKind::Area), (ptg & 0x1F) == 0x0D);
@@ -528,10 +578,10 @@ private:
             m_p += 6;
             size_t areas = le::Load16(m_x.data() + m_xp);
             m_xp += 2;
-            if ((m_x.size() - m_xp) / 8 < areas) {
+            if ((m_x.size() - m_xp) / RefSize() / 2 < areas) {
                 return false;
             }
-            m_xp += areas * 8;
+            m_xp += areas * RefSize() * 2;
             return true;
         }
         case 0x27: // PtgMemErr, PtgMemNoMem: the same, with no cache
@@ -549,7 +599,7 @@ private:
             return true;
         case 0x2A: // PtgRefErr, PtgAreaErr: a reference that was deleted
         case 0x2B: {
-            size_t size = (ptg & 0x1F) == 0x0A ? 4 : 8;
+            size_t size = (ptg & 0x1F) == 0x0A ? RefSize() : 2 * RefSize();
             if (!Has(size)) {
                 return false;
             }
@@ -558,7 +608,7 @@ private:
             return true;
         }
         case 0x39:
-            return NameX();
+            return m_codePage == nullptr && NameX();
         case 0x3A: // PtgRef3d
             return Reference3d(false, false);
         case 0x3B: // PtgArea3d
@@ -579,6 +629,8 @@ private:
     uint32_t m_col;
     bool m_shared;
     fm::Formula& m_out;
+    CodePageDecoder* m_codePage; // BIFF5's text; nullptr for BIFF8
+    uint32_t m_rows;             // the grid's rows
     size_t m_p = 0;
     size_t m_xp = 0;
     std::vector<uint32_t> m_starts; // per operand on the stack, the index of its first token
@@ -591,6 +643,18 @@ bool DecodeFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb,
                    uint32_t row, uint32_t col, bool sharedForm, fm::Formula& out)
 {
     Decoder decoder(rgce, rgcb, globals, row, col, sharedForm, out);
+    if (decoder.Run()) {
+        return true;
+    }
+    out.Clear();
+    return false;
+}
+
+bool DecodeBiff5Formula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, uint32_t row, uint32_t col,
+                        bool sharedForm, CodePageDecoder& codePage, fm::Formula& out)
+{
+    static const FormulaGlobals kNone;
+    Decoder decoder(rgce, rgcb, kNone, row, col, sharedForm, out, &codePage);
     if (decoder.Run()) {
         return true;
     }

@@ -47,7 +47,9 @@ uint32_t XlsBook::KeepFormula(std::span<const uint8_t> rgce, std::span<const uin
                               bool sharedForm, Worksheet& out)
 {
     auto parsed = std::make_shared<formula::Formula>();
-    if (!DecodeFormula(rgce, rgcb, m_formulaGlobals, row, col, sharedForm, *parsed)) {
+    const bool decoded = m_biff >= 8 ? DecodeFormula(rgce, rgcb, m_formulaGlobals, row, col, sharedForm, *parsed)
+                                     : DecodeBiff5Formula(rgce, rgcb, row, col, sharedForm, m_codePage, *parsed);
+    if (!decoded) {
         return kNoFormula;
     }
     FormulaEntry entry;
@@ -257,10 +259,10 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                 c.type = CellType::Number;
                 c.number = le::LoadF64(p + 6);
             }
-            // The parsed expression follows the value, grbit and chn ([MS-XLS] 2.4.127); BIFF5 and
-            // older formulas keep their cached values only.
+            // The parsed expression follows the value, grbit and chn ([MS-XLS] 2.4.127), in BIFF5
+            // as in BIFF8; older formulas keep their cached values only.
             lastExpBase = UINT64_MAX;
-            if (rec.type != kFormula || m_biff < 8 || n < 22 || le::Load16(p + 20) > n - 22) {
+            if (rec.type != kFormula || m_biff < 5 || n < 22 || le::Load16(p + 20) > n - 22) {
                 break;
             }
             const size_t cce = le::Load16(p + 20);
@@ -284,7 +286,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             // are in the relative form, resolved against that first cell.
             const bool shared = rec.type == kShrFmla;
             const size_t cceAt = shared ? 8 : 12;
-            if (m_biff < 8 || n < cceAt + 2 || le::Load16(p + cceAt) > n - cceAt - 2) {
+            if (m_biff < 5 || n < cceAt + 2 || le::Load16(p + cceAt) > n - cceAt - 2) {
                 break;
             }
             const uint32_t rwFirst = le::Load16(p);

@@ -159,6 +159,41 @@ TEST(XlsFormulaDecode, EachTokenClassDecodesToItsText)
     }
 }
 
+TEST(XlsFormulaDecode, Biff5TokensDecodeToTheirText)
+{
+    // BIFF5 references: the row with the relative flags in its top bits, then a one-byte column.
+    const std::vector<DecodeCase> cases = {
+        {"PtgRef", {0x44, 0, 0xC0, 0}, {}, "A1"},
+        {"PtgRef absolute", {0x24, 1, 0, 2}, {}, "$C$2"},
+        {"PtgRefN, a row back through the 14-bit offset", {0x2C, 0xFF, 0xFF, 0xFF}, {}, "B4"},
+        {"PtgArea whole columns", {0x25, 0, 0xC0, 0xFF, 0xFF, 0, 1}, {}, "A:B"},
+        {"PtgStr in the code page", {0x17, 2, 'h', 0xE9, 0x1E, 1, 0, 0x08}, {}, "\"h\xC3\xA9\"&1"},
+        {"PtgArray with byte strings",
+         {0x60, 0, 0, 0, 0, 0, 0, 0},
+         {1, 0, 0, 0x02, 1, 'a', 0x04, 1, 0, 0, 0, 0, 0, 0, 0},
+         "{\"a\",TRUE}"},
+        {"PtgFuncVar", {0x44, 0, 0xC0, 0, 0x42, 1, 4, 0}, {}, "SUM(A1)"},
+        {"PtgRef cut short", {0x44, 0, 0xC0}, {}, nullptr},
+        {"PtgRef3d, whose tables are not kept",
+         {0x3A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xC0, 0},
+         {},
+         nullptr},
+        {"PtgName, whose names are not kept", {0x23, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {}, nullptr},
+    };
+    CodePageDecoder codePage;
+    codePage.SetCodePage(1252);
+    formula::Formula f;
+    for (const DecodeCase& c : cases) {
+        bool kept = biff::DecodeBiff5Formula(c.rgce, c.rgcb, 4, 2, c.rgce[0] == 0x2C, codePage, f);
+        if (c.text == nullptr) {
+            EXPECT_FALSE(kept) << c.what;
+            continue;
+        }
+        ASSERT_TRUE(kept) << c.what;
+        EXPECT_EQ(formula::PrintFormula(f), c.text) << c.what;
+    }
+}
+
 TEST(XlsFormulaDecode, SharedFormReferencesInThreeDTokensFollowTheCell)
 {
     const biff::FormulaGlobals globals = Globals();
@@ -438,16 +473,22 @@ TEST(XlsFormulaLibreOffice, CorpusFormulasMatchWhatLibreOfficeShows)
     // Files with formulas of many kinds; how many formulas LibreOffice shows that stay values to us
     // (macro functions; and LibreOffice writes constant error and boolean cells as =NA() and
     // =TRUE(), which are no formulas in the .xls).
-    const std::vector<std::pair<std::string, size_t>> files = {{"edr__Test_OpenOffice.xls", 0},
-                                                               {"poi__12843-1.xls", 0},
-                                                               {"poi__34775.xls", 0},
-                                                               {"poi__57925.xls", 0},
-                                                               {"poi__shared_formulas.xls", 0},
-                                                               {"sheetjs__ErrorTypes.xls", 5},
-                                                               {"sheetjs__number_format.xls", 0},
-                                                               {"xlrd__formula_test_sjmachin.xls", 0},
-                                                               {"xlrd__namesdemo.xls", 1},
-                                                               {"sheetjs__wps_fn.xls", 3}};
+    const std::vector<std::pair<std::string, size_t>> files = {
+        {"edr__Test_OpenOffice.xls", 0},
+        {"poi__12843-1.xls", 0},
+        {"poi__34775.xls", 0},
+        {"poi__57925.xls", 0},
+        {"poi__shared_formulas.xls", 0},
+        {"sheetjs__ErrorTypes.xls", 5},
+        {"sheetjs__number_format.xls", 0},
+        {"xlrd__formula_test_sjmachin.xls", 0},
+        {"xlrd__namesdemo.xls", 1},
+        {"sheetjs__wps_fn.xls", 3},
+        // BIFF5: formulas with names stay values (71 of the encrypted workbook's).
+        {"sheetjs__1904_1904.biff5.xls", 0},
+        {"poi__testEXCEL_5.xls", 0},
+        {"sheetjs__sheet_visibility5.xls", 0},
+        {"poi__60284.xls", 71}};
     size_t matched = 0;
     test::TempDir dir; // one LibreOffice profile for every file
     for (const auto& [name, allowedMissing] : files) {
