@@ -3,6 +3,7 @@
 #include "bench/BenchWorkloads.h"
 
 #include "engine/WorkbookFile.h"
+#include "engine/formula/Formula.h"
 #include "engine/model/Workbook.h"
 
 #include <array>
@@ -39,8 +40,8 @@ private:
     uint64_t m_state;
 };
 
-const std::array<const char*, 16> kWords = {"north", "south", "east",   "west",  "alpha", "beta",  "gamma", "delta",
-                                            "red",   "green", "blue",   "amber", "open",  "closed", "pending", "done"};
+const std::array<const char*, 16> kWords = {"north", "south", "east", "west",  "alpha", "beta",   "gamma",   "delta",
+                                            "red",   "green", "blue", "amber", "open",  "closed", "pending", "done"};
 
 std::string Pick(Random& random)
 {
@@ -89,6 +90,21 @@ void FillPlainSheet(Workbook& book, size_t index, uint32_t rows, uint32_t cols, 
                 sheet.SetNumber(r, c, 43831.0 + random.Below(2000), dateXf);
             }
         }
+    }
+}
+
+// W3F: W3's sheet with a ninth column of formulas, each row's own: a product, a sum and a
+// reference to the header row, with its cached value.
+void AddFormulaColumn(Workbook& book, size_t index, uint32_t rows)
+{
+    Worksheet& sheet = book.Sheet(index);
+    sheet.SetString(0, 8, book.Strings().Intern("Total"));
+    for (uint32_t r = 1; r < rows; ++r) {
+        const std::string n = std::to_string(r + 1);
+        const Cell* a = sheet.FindCell(r, 0);
+        const Cell* b = sheet.FindCell(r, 1);
+        sheet.SetNumber(r, 8, (a != nullptr ? a->number : 0) * 2 + (b != nullptr ? b->number : 0));
+        formula::SetCellFormula(sheet, r, 8, "A" + n + "*2+SUM(B" + n + ",$H$1)");
     }
 }
 
@@ -202,9 +218,9 @@ void FillStyledSheet(Workbook& book, size_t index, uint32_t rows, Random& random
         }
         return styles.InternStyle(s);
     };
-    const std::array<std::string, kCols> formats = {"@", "General", "#,##0", "#,##0.00", "0.0%", "dd/mm/yyyy",
-                                                    "[$EUR] #,##0.00;[Red]-#,##0.00", "General", "0.000",
-                                                    "hh:mm", "#,##0.00 \"kg\"", "#,##0.00"};
+    const std::array<std::string, kCols> formats = {
+        "@",       "General", "#,##0", "#,##0.00",        "0.0%",    "dd/mm/yyyy", "[$EUR] #,##0.00;[Red]-#,##0.00",
+        "General", "0.000",   "hh:mm", "#,##0.00 \"kg\"", "#,##0.00"};
     std::array<uint32_t, kCols> plainXf{};
     std::array<uint32_t, kCols> shadedXf{};
     for (uint32_t c = 0; c < kCols; ++c) {
@@ -318,6 +334,7 @@ std::vector<Workload> Workloads()
         {"W1", "200 xlsx, sheets Sales/Costs/Notes of 200 x 10 each", "w1", 0},
         {"W2", "4 xlsx, one sheet of 100,000 x 20 each", "w2", 0},
         {"W3", "100 xls, 2 sheets of 500 x 8 each", "w3", 0},
+        {"W3F", "W3 with a ninth column of formulas", "w3f", 0},
         {"W4", "20 styled xlsx, one sheet of 2,000 x 12 each", "w4", 0},
     };
 }
@@ -340,18 +357,26 @@ std::string GenerateWorkload(Workload& workload, const std::string& workFolder)
     const std::string out = folder.string();
     uint64_t cells = 0;
     if (workload.name == "W1") {
-        cells = WriteBooks(out, 200, "book", ".xlsx", {"Sales", "Costs", "Notes"}, [](Workbook& book, int, Random& random) {
-            for (size_t s = 0; s < 3; ++s) {
-                FillPlainSheet(book, s, 200, 10, random);
-            }
-        });
+        cells =
+            WriteBooks(out, 200, "book", ".xlsx", {"Sales", "Costs", "Notes"}, [](Workbook& book, int, Random& random) {
+                for (size_t s = 0; s < 3; ++s) {
+                    FillPlainSheet(book, s, 200, 10, random);
+                }
+            });
     } else if (workload.name == "W2") {
         cells = WriteBooks(out, 4, "large", ".xlsx", {"Data"},
-                   [](Workbook& book, int i, Random& random) { FillLargeSheet(book, 0, 100000, random, i); });
+                           [](Workbook& book, int i, Random& random) { FillLargeSheet(book, 0, 100000, random, i); });
     } else if (workload.name == "W3") {
         cells = WriteBooks(out, 100, "legacy", ".xls", {"First", "Second"}, [](Workbook& book, int, Random& random) {
             for (size_t s = 0; s < 2; ++s) {
                 FillPlainSheet(book, s, 500, 8, random);
+            }
+        });
+    } else if (workload.name == "W3F") {
+        cells = WriteBooks(out, 100, "legacy", ".xls", {"First", "Second"}, [](Workbook& book, int, Random& random) {
+            for (size_t s = 0; s < 2; ++s) {
+                FillPlainSheet(book, s, 500, 8, random);
+                AddFormulaColumn(book, s, 500);
             }
         });
     } else {
