@@ -71,10 +71,12 @@ void XlsBookWriter::Scan()
             m_cellCount += row.cells.size();
             for (const Cell& cell : row.cells) {
                 UseXf(cell.style);
-                // Encoding every kept formula once here hands out the EXTERNSHEET entries the
-                // globals must list before any sheet is written; the sheets encode them again.
-                if (cell.formulaIndex != kNoFormula && !EncodeFormula(sheet, row.index, cell)) {
-                    ++m_formulasAsValues;
+                // Formulas naming other sheets are encoded once here, to hand out the EXTERNSHEET
+                // entries the globals must list before any sheet is written; the sheets encode
+                // every formula when they write it.
+                if (cell.formulaIndex < sheet.formulas.size() && sheet.formulas[cell.formulaIndex].formula &&
+                    !sheet.formulas[cell.formulaIndex].formula->prefixes.empty()) {
+                    EncodeFormula(sheet, row.index, cell);
                 }
                 if (cell.type == CellType::String) {
                     UseString(cell.text, name, row.index, cell.col, scratch);

@@ -188,10 +188,13 @@ void XlsBookWriter::WriteRowCells(const Row& row)
     size_t i = 0;
     while (i < n) {
         const Cell& cell = cells[i];
-        if (!plain(cell) && EncodeFormula(*m_sheet, rw, cell)) {
-            WriteFormula(rw, cell);
-            ++i;
-            continue;
+        if (!plain(cell)) {
+            if (EncodeFormula(*m_sheet, rw, cell)) {
+                WriteFormula(rw, cell);
+                ++i;
+                continue;
+            }
+            ++m_formulasAsValues;
         }
         uint32_t rk = 0;
         if (cell.type == CellType::Number && ToRk(cell.number, rk)) {
