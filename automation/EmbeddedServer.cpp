@@ -464,15 +464,17 @@ public:
             // Saving ends the copy, as in office suites: a copied block of a closed workbook would
             // otherwise stay in memory through the whole save of a merge's large output.
             m_state->clipboard.reset();
-            // An .xls output keeps formulas as their values for now; an xlsx one resolves what the
-            // pastes brought in, and says what could not stay a formula.
-            if (output.format == engine::FileFormat::Xlsx && !book.pastes.empty()) {
-                book.pasteNotes = ResolvePastedFormulas(*book.model, book.pastes, [&book](uint64_t id) {
-                    auto it = std::find(book.sheetIds.begin(), book.sheetIds.end(), id);
-                    return it == book.sheetIds.end()
-                               ? std::nullopt
-                               : std::optional<size_t>(static_cast<size_t>(it - book.sheetIds.begin()));
-                });
+            // Resolve what the pastes brought in, and say what could not stay a formula.
+            if (!book.pastes.empty()) {
+                book.pasteNotes = ResolvePastedFormulas(
+                    *book.model, book.pastes,
+                    [&book](uint64_t id) {
+                        auto it = std::find(book.sheetIds.begin(), book.sheetIds.end(), id);
+                        return it == book.sheetIds.end()
+                                   ? std::nullopt
+                                   : std::optional<size_t>(static_cast<size_t>(it - book.sheetIds.begin()));
+                    },
+                    output.format == engine::FileFormat::Xls);
                 book.pastes.clear();
             }
             if (m_state->saveTarget == SaveTarget::NewFile) {

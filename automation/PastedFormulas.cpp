@@ -3,9 +3,11 @@
 #include "automation/PastedFormulas.h"
 
 #include "engine/formula/Formula.h"
+#include "engine/xls/BiffFormula.h"
 
 #include <array>
 #include <memory>
+#include <optional>
 
 namespace gq::automation {
 
@@ -21,7 +23,7 @@ using engine::formula::TokenKind;
 namespace {
 
 // Why a formula keeps only its value, in the order the note lists them.
-enum class Loss : uint8_t { OtherSheet, OtherWorkbook, ThreeD, DefinedName, Table, NotUnderstood, Count };
+enum class Loss : uint8_t { OtherSheet, OtherWorkbook, ThreeD, DefinedName, Table, NotUnderstood, NotInXls, Count };
 
 constexpr std::array<const char*, static_cast<size_t>(Loss::Count)> kLossText = {
     "with references to sheets that are not sheets of the output",
@@ -30,6 +32,7 @@ constexpr std::array<const char*, static_cast<size_t>(Loss::Count)> kLossText = 
     "with defined names the output does not have",
     "with references to tables the output does not have",
     "whose text could not be read",
+    "that an Excel 97-2003 workbook cannot hold",
 };
 
 constexpr uint8_t kAbsoluteParts = engine::formula::kFirstColAbs | engine::formula::kFirstRowAbs |
@@ -67,9 +70,16 @@ bool SameName(std::string_view a, std::string_view b)
 class Resolver {
 public:
     Resolver(engine::Workbook& book, const std::vector<PasteRecord>& records,
-             const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf)
+             const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf, bool xlsOutput)
         : m_book(book), m_records(records), m_counts(records.size())
     {
+        if (xlsOutput) {
+            std::vector<std::string> names;
+            for (size_t i = 0; i < book.SheetCount(); ++i) {
+                names.push_back(book.SheetName(i));
+            }
+            m_xls.emplace(std::move(names));
+        }
         m_sheets.reserve(records.size());
         std::vector<size_t> perSheet;
         for (const PasteRecord& r : records) {
@@ -118,6 +128,10 @@ public:
                     cell.formulaIndex = static_cast<uint32_t>(sheet.formulas.size());
                     sheet.formulas.push_back(std::move(rewritten));
                 }
+                if (d.fate != Fate::Value && m_xls && !FitsXls(sheet, row.index, cell)) {
+                    cell.formulaIndex = kNoFormula;
+                    ++m_counts[pasteId][static_cast<size_t>(Loss::NotInXls)];
+                }
             }
         }
         for (size_t i = 0; i < existing; ++i) {
@@ -163,6 +177,17 @@ public:
     }
 
 private:
+    // Whether the formula the cell now has is one an .xls output holds: BIFF8's functions, limits
+    // and grid (engine/xls/BiffFormula.h); array formulas are written there as their values.
+    bool FitsXls(const engine::Worksheet& sheet, uint32_t row, const Cell& cell)
+    {
+        if (sheet.formulas[cell.formulaIndex].arrayRows != 0 ||
+            !engine::formula::CellFormula(sheet, row, cell, m_formula, engine::formula::kXlsGrid)) {
+            return false;
+        }
+        return m_xls->Encode(m_formula, m_rgce, m_rgcb);
+    }
+
     // The record of the sheet `name` of the same source workbook as record `own`, pasted into a
     // sheet of its own; nullopt when there is none.
     std::optional<size_t> FindSheet(size_t own, std::string_view name) const
@@ -341,6 +366,10 @@ private:
     std::vector<std::optional<size_t>> m_sheets;
     std::vector<bool> m_alone;
     std::vector<std::array<uint64_t, static_cast<size_t>(Loss::Count)>> m_counts;
+    std::optional<engine::biff::FormulaEncoder> m_xls; // for an .xls output
+    Formula m_formula;
+    std::vector<uint8_t> m_rgce;
+    std::vector<uint8_t> m_rgcb;
 
 public:
     const std::vector<std::optional<size_t>>& Sheets() const { return m_sheets; }
@@ -349,9 +378,10 @@ public:
 } // namespace
 
 std::vector<std::string> ResolvePastedFormulas(engine::Workbook& book, const std::vector<PasteRecord>& records,
-                                               const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf)
+                                               const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf,
+                                               bool xlsOutput)
 {
-    Resolver resolver(book, records, sheetIndexOf);
+    Resolver resolver(book, records, sheetIndexOf, xlsOutput);
     std::vector<bool> done(book.SheetCount(), false);
     for (const std::optional<size_t>& sheet : resolver.Sheets()) {
         if (sheet && *sheet < done.size() && !done[*sheet]) {

@@ -34,10 +34,14 @@ struct PasteRecord {
 //    a sheet of the output, to another workbook, a 3-D reference, a defined name or table, text
 //    not understood) keeps only its cached value.
 // Hyperlinks to places in the workbook that the pastes brought in follow the same rule.
-// A cached value that may no longer hold (a paste that moved a formula with absolute references,
-// or references outside its block) sets the workbook's full calculation on load. Gives one note per
-// record, in record order: empty, or one line saying how many formulas became values and why.
+// For an .xls output (`xlsOutput`), a formula that BIFF8 cannot hold (a function Excel 97 does not
+// have, too many arguments or levels, a reference past its grid, an array formula) keeps its value
+// too. A cached value that may no longer hold (a paste that moved a formula with absolute
+// references, or references outside its block) sets the workbook's full calculation on load. Gives
+// one note per record, in record order: empty, or one line saying how many formulas became values
+// and why.
 std::vector<std::string> ResolvePastedFormulas(engine::Workbook& book, const std::vector<PasteRecord>& records,
-                                               const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf);
+                                               const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf,
+                                               bool xlsOutput = false);
 
 } // namespace gq::automation

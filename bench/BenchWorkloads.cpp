@@ -93,6 +93,21 @@ void FillPlainSheet(Workbook& book, size_t index, uint32_t rows, uint32_t cols, 
     }
 }
 
+// W3F: W3's sheet with a ninth column of formulas, each row's own: a product, a sum and a
+// reference to the header row, with its cached value.
+void AddFormulaColumn(Workbook& book, size_t index, uint32_t rows)
+{
+    Worksheet& sheet = book.Sheet(index);
+    sheet.SetString(0, 8, book.Strings().Intern("Total"));
+    for (uint32_t r = 1; r < rows; ++r) {
+        const std::string n = std::to_string(r + 1);
+        const Cell* a = sheet.FindCell(r, 0);
+        const Cell* b = sheet.FindCell(r, 1);
+        sheet.SetNumber(r, 8, (a != nullptr ? a->number : 0) * 2 + (b != nullptr ? b->number : 0));
+        formula::SetCellFormula(sheet, r, 8, "A" + n + "*2+SUM(B" + n + ",$H$1)");
+    }
+}
+
 // W2: one large sheet; texts from small pools plus one unique code a row, numbers, dates,
 // booleans, and a column left empty in one row of fifty.
 void FillLargeSheet(Workbook& book, size_t index, uint32_t rows, Random& random, int bookNumber)
@@ -327,6 +342,7 @@ std::vector<Workload> Workloads()
         {"W1", "200 xlsx, sheets Sales/Costs/Notes of 200 x 10 each", "w1", 0},
         {"W2", "4 xlsx, one sheet of 100,000 x 20 each", "w2", 0},
         {"W3", "100 xls, 2 sheets of 500 x 8 each", "w3", 0},
+        {"W3F", "W3 with a ninth column of formulas", "w3f", 0},
         {"W4", "20 styled xlsx, one sheet of 2,000 x 12 each", "w4", 0},
         {"W4v", "W4 with its formula column as values only", "w4v", 0},
         {"W5", "2,000 xlsx of W1's kind (6,000 sheets, 12 M cells)", "w5", 0},
@@ -364,6 +380,13 @@ std::string GenerateWorkload(Workload& workload, const std::string& workFolder)
         cells = WriteBooks(out, 100, "legacy", ".xls", {"First", "Second"}, [](Workbook& book, int, Random& random) {
             for (size_t s = 0; s < 2; ++s) {
                 FillPlainSheet(book, s, 500, 8, random);
+            }
+        });
+    } else if (workload.name == "W3F") {
+        cells = WriteBooks(out, 100, "legacy", ".xls", {"First", "Second"}, [](Workbook& book, int, Random& random) {
+            for (size_t s = 0; s < 2; ++s) {
+                FillPlainSheet(book, s, 500, 8, random);
+                AddFormulaColumn(book, s, 500);
             }
         });
     } else {

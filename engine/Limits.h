@@ -59,6 +59,11 @@ inline constexpr uint32_t kXlsMaxCols = 256;
 // which follows the nesting, stays shallow whatever a file holds.
 inline constexpr size_t kMaxFormulaChars = 8192;
 inline constexpr int kMaxFormulaDepth = 64;
+// .xls formulas name other sheets, workbooks and defined names through tables in the workbook
+// globals (SUPBOOK, EXTERNNAME, EXTERNSHEET, NAME), whose indexes in a formula are at most 16 bits
+// wide where Excel writes them: entries past that are not kept, and formulas using them keep
+// their cached values.
+inline constexpr size_t kMaxBiffLinkEntries = 65535;
 
 // Text: both formats hold at most 32,767 characters in a cell.
 inline constexpr size_t kMaxCellChars = 32767;

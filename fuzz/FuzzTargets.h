@@ -7,12 +7,14 @@
 #include "engine/formula/Formula.h"
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
+#include "engine/xls/BiffFormula.h"
 #include "engine/xls/XlsReader.h"
 #include "engine/xls/XlsWriter.h"
 #include "engine/xlsx/XlsxReader.h"
 #include "engine/xlsx/XlsxWriter.h"
 #include "engine/zip/ZipWriter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -553,6 +555,45 @@ inline void WriteRoundTripInput(std::span<const uint8_t> data)
     }
 }
 
+// A parsed formula through the BIFF8 encoder, with the sheets its references name as the
+// workbook's: what encodes decodes again, and decoding what its decoded form encodes to prints the
+// same (the first round may normalise, as A1:A65536 becoming A:A).
+inline void BiffFormulaRoundTrip(const engine::formula::Formula& formula, const std::string& printed)
+{
+    std::vector<std::string> sheets;
+    for (const auto& prefix : formula.prefixes) {
+        for (const std::string* name : {&prefix.firstSheet, &prefix.lastSheet}) {
+            if (!name->empty() && std::find(sheets.begin(), sheets.end(), *name) == sheets.end()) {
+                sheets.push_back(*name);
+            }
+        }
+    }
+    engine::biff::FormulaEncoder encoder(sheets);
+    std::vector<uint8_t> rgce;
+    std::vector<uint8_t> rgcb;
+    if (!encoder.Encode(formula, rgce, rgcb)) {
+        return;
+    }
+    engine::biff::FormulaGlobals globals;
+    globals.sheetNames = sheets;
+    globals.supBooks.resize(1);
+    globals.supBooks[0].kind = engine::biff::SupBook::Kind::Self;
+    engine::formula::Formula first;
+    engine::formula::Formula second;
+    globals.xtis = encoder.Xtis();
+    if (!engine::biff::DecodeFormula(rgce, rgcb, globals, 0, 0, false, first)) {
+        Fail("an encoded formula does not decode: " + printed);
+    }
+    if (!encoder.Encode(first, rgce, rgcb)) {
+        Fail("a decoded formula does not encode again: " + engine::formula::PrintFormula(first));
+    }
+    globals.xtis = encoder.Xtis();
+    if (!engine::biff::DecodeFormula(rgce, rgcb, globals, 0, 0, false, second) ||
+        engine::formula::PrintFormula(second) != engine::formula::PrintFormula(first)) {
+        Fail("a formula changed through BIFF8 a second time: " + engine::formula::PrintFormula(first));
+    }
+}
+
 // The formula text parser: any text parses or is kept as it is; what parses prints to a text that
 // parses to the same print again, and moving it anywhere on either grid keeps it printable. The
 // first two bytes choose the move.
@@ -585,6 +626,7 @@ inline void ParseFormulaInput(std::span<const uint8_t> data)
             Fail("a moved formula does not parse: " + movedText);
         }
     }
+    BiffFormulaRoundTrip(formula, printed);
 }
 
 } // namespace gq::fuzz

@@ -111,6 +111,56 @@ def repeated_structure_streams():
     yield "sheets_sharing_a_substream", book(number(0), sheets=64, shared_offset=True)
     yield "rows_backwards", book(b"".join(number(r) for r in range(2000, 0, -1)))
     yield "empty_mulrk", book(record(0x00BD, struct.pack("<HHH", 0, 0, 0)))
+    yield "formulas", formula_stream(bof_globals, bof_sheet, eof, globals_)
+
+
+def formula_stream(bof_globals, bof_sheet, eof, globals_):
+    """A BIFF8 workbook stream whose one sheet holds formulas of every token class the decoder
+    knows: references of each form, 3-D references through SUPBOOK and EXTERNSHEET, names, functions
+    of fixed and variable argument counts, attribute tokens, array constants with their extra data,
+    a memory-area token, a text result with its STRING record, and shared, array and table formulas."""
+    def formula(row, col, rgce, rgcb=b"", result=struct.pack("<d", 1.0)):
+        return record(0x0006, struct.pack("<HHH", row, col, 15) + result + struct.pack("<HIH", 0, 0, len(rgce))
+                      + rgce + rgcb)
+
+    ref = lambda row, col: b"\x44" + struct.pack("<HH", row, col | 0xC000)
+    links = (record(0x01AE, struct.pack("<HH", 2, 0x0401)) + record(0x01AE, struct.pack("<HH", 0, 0x3A01))
+             + record(0x0023, struct.pack("<HI", 0, 0) + b"\x05\x00EDATE")
+             + record(0x0017, struct.pack("<H", 3) + struct.pack("<HHH", 0, 0, 0) + struct.pack("<HHH", 0, 0, 1)
+                      + struct.pack("<HHH", 1, 0xFFFE, 0xFFFE))
+             + record(0x0018, struct.pack("<HBBHHHI", 0, 0, 4, 0, 0, 0, 0) + b"\x00Rate"))
+    cells = b"".join([
+        formula(0, 0, b"\x1e\x01\x00\x1f" + struct.pack("<d", 2.5) + b"\x03\x15\x14\x13"),
+        formula(1, 0, ref(0, 0) + b"\x19\x02\x04\x00\x16\x19\x08\x07\x00\x19\x40\x00\x01\x1e\x01\x00"
+                b"\x19\x08\x03\x00\x42\x03\x01\x00"),
+        formula(2, 0, b"\x3a\x01\x00" + struct.pack("<HH", 1, 0x8001) + b"\x23\x01\x00\x00\x00\x05"),
+        formula(3, 0, b"\x3b\x00\x00" + struct.pack("<HHHH", 0, 9, 0, 0xC001) + b"\x19\x10\x00\x00"),
+        formula(4, 0, b"\x39\x02\x00\x01\x00\x00\x00" + ref(0, 0) + b"\x42\x02\xff\x00"),
+        formula(5, 0, b"\x26\x00\x00\x00\x00\x09\x00\x25" + struct.pack("<HHHH", 0, 1, 0xC000, 0xC000)
+                + b"\x60" + b"\x00" * 7 + b"\x03",
+                struct.pack("<H", 1) + struct.pack("<HHHH", 0, 1, 0, 0) + b"\x01\x00\x00\x01" + struct.pack("<d", 1)
+                + b"\x02\x01\x00\x00x"),
+        formula(6, 0, b"\x17\x01\x00x" + ref(0, 0) + b"\x08", struct.pack("<BBBBBBH", 0, 0, 0, 0, 0, 0, 0xFFFF)),
+        record(0x0207, struct.pack("<HB", 2, 0) + b"x1"),
+        formula(7, 0, b"\x1e\x02\x00\x19\x04\x02\x00\x06\x00\x0c\x00\x12\x00\x1e\x07\x00\x19\x08\x09\x00"
+                b"\x1e\x08\x00\x19\x08\x03\x00\x42\x03\x64\x00"),
+        formula(0, 1, b"\x01\x00\x00\x01\x00"),
+        record(0x04BC, struct.pack("<HHBBBBH", 0, 3, 1, 1, 0, 4, 9) + b"\x2c\x00\x00\xff\xc0\x1e\x02\x00\x05"),
+        formula(1, 1, b"\x01\x00\x00\x01\x00"),
+        formula(0, 2, b"\x01\x00\x00\x02\x00"),
+        record(0x0221, struct.pack("<HHBBHIH", 0, 1, 2, 2, 0, 0, 13) + b"\x65" + struct.pack("<HHHH", 0, 1, 0xC000, 0xC000)
+               + b"\x1e\x02\x00\x05"),
+        formula(1, 2, b"\x01\x00\x00\x02\x00"),
+        formula(0, 3, b"\x02\x00\x00\x03\x00"),
+    ])
+    out = bof_globals + globals_ + links
+    bound = record(0x0085, struct.pack("<IBB", 0, 0, 0) + b"\x01\x00A") + record(
+        0x0085, struct.pack("<IBB", 0, 0, 0) + b"\x01\x00B")
+    start = len(out) + len(bound) + len(eof)
+    sheet = bof_sheet + cells + eof
+    out += record(0x0085, struct.pack("<IBB", start, 0, 0) + b"\x01\x00A")
+    out += record(0x0085, struct.pack("<IBB", start + len(sheet), 0, 0) + b"\x01\x00B")
+    return out + eof + sheet + bof_sheet + eof
 
 
 def corpus_files(corpus, extensions, limit=MAX_SEED):

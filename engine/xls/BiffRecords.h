@@ -91,6 +91,14 @@ enum RecordType : uint16_t {
     kFormulaBiff4 = 0x0406,
     kFormat = 0x041E,
     kHLinkTooltip = 0x0800,
+    // Formulas and what they refer to outside their cell.
+    kExternSheet = 0x0017,
+    kLbl = 0x0018,
+    kExternName = 0x0023,
+    kSupBook = 0x01AE,
+    kArray = 0x0221,
+    kTable = 0x0236,
+    kShrFmla = 0x04BC,
 };
 
 // BOF fields, [MS-XLS] 2.4.21: the version of the stream and the kind of substream it opens.

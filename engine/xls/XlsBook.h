@@ -7,6 +7,7 @@
 #include "engine/io/LittleEndian.h"
 #include "engine/model/Palette.h"
 #include "engine/model/Workbook.h"
+#include "engine/xls/BiffFormula.h"
 #include "engine/xls/BiffRecords.h"
 #include "engine/xls/BiffText.h"
 
@@ -85,7 +86,8 @@ struct PendingString {
     bool active = false;
     uint32_t row = 0;
     uint32_t col = 0;
-    uint32_t style = 0;
+    uint32_t formulaIndex = kNoFormula; // the formula the cell keeps
+    uint32_t style = 0;                 // and its format, which the STRING record does not repeat
 };
 
 inline ErrorCode ErrorFromBiff(uint8_t code)
@@ -176,6 +178,10 @@ private:
     bool IsDialogOrOtherSheet(size_t offset) const;
     std::string DecodeText(std::span<const uint8_t> raw);
     void EnsureSst(Workbook& workbook);
+    void ReadSupBook(const Record& rec);
+    void ReadExternName(const Record& rec);
+    void ReadExternSheet(const Record& rec);
+    void ReadLbl(const Record& rec);
 
     // Styles.
     void ReadFont(const Record& rec);
@@ -190,6 +196,8 @@ private:
 
     // The worksheet substream.
     void ReadHLink(std::span<const uint8_t> body, size_t offset, Worksheet& out);
+    uint32_t KeepFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, uint32_t row, uint32_t col,
+                         bool sharedForm, Worksheet& out);
 
     // The header of a MULRK or MULBLANK record of `entrySize`-byte cells ([MS-XLS] 2.4.175, 2.4.174:
     // row, first column, the cells, last column), with its length, its cell count and its last
@@ -259,6 +267,7 @@ private:
     std::vector<uint32_t> m_xfMap; // file XF index -> model cell format
 
     std::vector<PendingSheet> m_pending;
+    FormulaGlobals m_formulaGlobals;    // BIFF8: sheets, other workbooks and names formulas refer to
     std::vector<size_t> m_sheetOffsets; // per listed worksheet
     size_t m_sstOffset = SIZE_MAX;
     bool m_decrypted = false; // the stream was decrypted with the default password

@@ -1,9 +1,11 @@
 // The .xls writer's own class, shared by the files that write each part of the workbook.
 #pragma once
 
+#include "engine/formula/Formula.h"
 #include "engine/io/Bytes.h"
 #include "engine/model/Palette.h"
 #include "engine/model/Workbook.h"
+#include "engine/xls/BiffFormula.h"
 #include "engine/xls/BiffRecords.h"
 #include "engine/xls/BiffStream.h"
 
@@ -39,9 +41,11 @@ inline constexpr std::array<uint32_t, 56> kReplaceablePalette = [] {
 // formats, XFs) and XlsWriterSheet.cpp (each worksheet's records).
 class XlsBookWriter {
 public:
-    explicit XlsBookWriter(Workbook& book) : m_book(book), m_styles(book.Styles()) {}
+    explicit XlsBookWriter(Workbook& book) : m_book(book), m_styles(book.Styles()), m_encoder(SheetNames(book)) {}
 
     void Write(ByteSink& sink);
+    // Kept formulas that BIFF8 cannot hold and that were written as their cached values.
+    size_t FormulasAsValues() const { return m_formulasAsValues; }
 
 private:
     // First pass: grid limits, used cell formats and shared strings.
@@ -63,6 +67,12 @@ private:
     uint16_t MapXf(uint32_t xf) const { return xf < m_xfMap.size() ? m_xfMap[xf] : kFirstCellXf; }
     void WriteStyles();
     void WriteFormat(uint16_t id, std::u16string_view text);
+
+    // Formulas.
+    static std::vector<std::string> SheetNames(const Workbook& book);
+    bool EncodeFormula(const Worksheet& sheet, uint32_t row, const Cell& cell);
+    void WriteFormula(uint32_t rw, const Cell& cell);
+    void WriteLinkTables();
 
     // Globals.
     size_t ActiveSheet() const;
@@ -103,6 +113,14 @@ private:
     uint32_t m_sstTotal = 0;
     uint64_t m_cellCount = 0;
     size_t m_sstBytes = 0; // an upper bound of the SST's size
+
+    FormulaEncoder m_encoder;
+    formula::Formula m_formula;
+    std::vector<uint8_t> m_rgce;
+    std::vector<uint8_t> m_rgcb;
+    std::u16string m_formulaText;
+    const Worksheet* m_sheet = nullptr; // the sheet being written
+    size_t m_formulasAsValues = 0;
 
     std::vector<size_t> m_boundSheetPos;
     std::vector<uint32_t> m_rkRun;

@@ -102,6 +102,7 @@ std::unique_ptr<Workbook> XlsBook::ReadGlobals()
             m_formats.clear();
             m_xfs.clear();
             m_pending.clear();
+            m_formulaGlobals = FormulaGlobals{};
             m_palette = kDefaultPalette;
             m_sstOffset = SIZE_MAX;
             return ReadGlobals();
@@ -135,6 +136,18 @@ std::unique_ptr<Workbook> XlsBook::ReadGlobals()
         case kSst:
             m_sstOffset = rec.offset;
             break;
+        case kSupBook:
+            ReadSupBook(rec);
+            break;
+        case kExternName:
+            ReadExternName(rec);
+            break;
+        case kExternSheet:
+            ReadExternSheet(rec);
+            break;
+        case kLbl:
+            ReadLbl(rec);
+            break;
         default:
             break;
         }
@@ -151,6 +164,12 @@ std::unique_ptr<Workbook> XlsBook::ReadGlobals()
     workbook->SetSourcePath(m_name);
     workbook->SetDate1904(date1904);
     BuildStyles(*workbook);
+
+    if (m_biff >= 8) {
+        for (const PendingSheet& p : m_pending) {
+            m_formulaGlobals.sheetNames.push_back(p.name);
+        }
+    }
 
     size_t active = 0;
     std::unordered_map<size_t, std::string> substreamOwners; // substream offset -> its sheet
@@ -185,6 +204,107 @@ std::unique_ptr<Workbook> XlsBook::ReadGlobals()
         workbook->SetActiveSheet(active);
     }
     return workbook;
+}
+
+// SupBook, [MS-XLS] 2.4.271: this workbook, an add-in's functions, or another workbook with its
+// sheet names. A damaged one is kept as a book that no formula can use, so that the formulas
+// pointing at it keep their cached values while the EXTERNSHEET indexes of the others stay right.
+void XlsBook::ReadSupBook(const Record& rec)
+{
+    if (m_biff < 8 || m_formulaGlobals.supBooks.size() >= limits::kMaxBiffLinkEntries) {
+        return;
+    }
+    SupBook& book = m_formulaGlobals.supBooks.emplace_back();
+    try {
+        ByteReader r(rec.body, &m_name, kWorkbookPart, rec.offset + 4);
+        uint16_t ctab = r.U16();
+        uint16_t cch = r.U16();
+        if (cch == 0x0401) {
+            book.kind = SupBook::Kind::Self;
+            return;
+        }
+        if (cch == 0x3A01) {
+            book.kind = SupBook::Kind::AddIn;
+            return;
+        }
+        // The path (an XLUnicodeStringNoCch) is not needed: formulas print the book's number.
+        std::string text;
+        StringReader strings(r, nullptr);
+        strings.Chars(cch, (r.U8() & 0x01) != 0, text);
+        for (uint16_t i = 0; i < ctab; ++i) {
+            text.clear();
+            strings.XLUnicodeString(text);
+            book.sheets.push_back(text);
+        }
+        size_t external = std::count_if(m_formulaGlobals.supBooks.begin(), m_formulaGlobals.supBooks.end(),
+                                        [](const SupBook& b) { return b.kind == SupBook::Kind::External; });
+        book.kind = SupBook::Kind::External;
+        book.book = std::to_string(external + 1);
+    } catch (const FormatError&) {
+        book = SupBook{};
+    }
+}
+
+// ExternName, [MS-XLS] 2.4.106: a name of the SupBook before it. Every kind (add-in function,
+// another workbook's name, DDE and OLE links) has its name at the same place.
+void XlsBook::ReadExternName(const Record& rec)
+{
+    if (m_biff < 8 || m_formulaGlobals.supBooks.empty()) {
+        return;
+    }
+    std::vector<std::string>& names = m_formulaGlobals.supBooks.back().externNames;
+    if (names.size() >= limits::kMaxBiffLinkEntries) {
+        return;
+    }
+    std::string& name = names.emplace_back();
+    try {
+        ByteReader r(rec.body, &m_name, kWorkbookPart, rec.offset + 4);
+        r.Skip(6);
+        StringReader(r, nullptr).ShortXLUnicodeString(name);
+    } catch (const FormatError&) {
+        name.clear(); // no formula can use a name it does not hold
+    }
+}
+
+// ExternSheet, [MS-XLS] 2.4.105: the XTI entries 3-D references and external names go through.
+void XlsBook::ReadExternSheet(const Record& rec)
+{
+    if (m_biff < 8 || rec.body.size() < 2) {
+        return;
+    }
+    size_t count = std::min<size_t>(le::Load16(rec.body.data()), (rec.body.size() - 2) / 6);
+    for (size_t i = 0; i < count && m_formulaGlobals.xtis.size() < limits::kMaxBiffLinkEntries; ++i) {
+        const uint8_t* e = rec.body.data() + 2 + 6 * i;
+        m_formulaGlobals.xtis.push_back(Xti{le::Load16(e), le::Load16(e + 2), le::Load16(e + 4)});
+    }
+}
+
+// Lbl, [MS-XLS] 2.4.150: a defined name, which PtgName tokens count from 1. Built-in names
+// (fBuiltin) hold a one-character code for the names xlsx writes with the _xlnm. prefix.
+void XlsBook::ReadLbl(const Record& rec)
+{
+    if (m_biff < 8 || m_formulaGlobals.names.size() >= limits::kMaxBiffLinkEntries) {
+        return;
+    }
+    static constexpr const char* kBuiltin[] = {"Consolidate_Area", "Auto_Open",      "Auto_Close",    "Extract",
+                                               "Database",         "Criteria",       "Print_Area",    "Print_Titles",
+                                               "Recorder",         "Data_Form",      "Auto_Activate", "Auto_Deactivate",
+                                               "Sheet_Title",      "_FilterDatabase"};
+    std::string& name = m_formulaGlobals.names.emplace_back();
+    try {
+        ByteReader r(rec.body, &m_name, kWorkbookPart, rec.offset + 4);
+        uint16_t grbit = r.U16();
+        r.Skip(1);
+        uint8_t cch = r.U8();
+        r.Skip(10);
+        StringReader strings(r, nullptr);
+        strings.Chars(cch, (r.U8() & 0x01) != 0, name);
+        if ((grbit & 0x0020) != 0 && name.size() == 1 && static_cast<uint8_t>(name[0]) < std::size(kBuiltin)) {
+            name = std::string("_xlnm.") + kBuiltin[static_cast<uint8_t>(name[0])];
+        }
+    } catch (const FormatError&) {
+        name.clear();
+    }
 }
 
 // BoundSheet8, [MS-XLS] 2.4.28: only worksheets are listed; chart sheets, macro sheets, VBA

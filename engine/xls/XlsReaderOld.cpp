@@ -224,7 +224,7 @@ bool XlsBook::ReadBiff2Cell(Workbook& workbook, const Record& rec, SheetBuilder&
                 case 0:
                     c.type = CellType::String;
                     c.text = workbook.Strings().Intern("");
-                    pending = PendingString{true, h.row, h.col, c.style};
+                    pending = PendingString{true, h.row, h.col, kNoFormula, c.style};
                     break;
                 case 1:
                     c.type = CellType::Boolean;

@@ -5,6 +5,8 @@
 
 #include <bit>
 #include <cmath>
+#include <unordered_map>
+#include <vector>
 
 namespace gq::engine::biff {
 
@@ -25,7 +27,38 @@ inline double DecodeRk(uint32_t rk)
     return v;
 }
 
+// A cell whose formula is a PtgExp: it shares the formula of the cell it points at.
+struct SharedCell {
+    uint32_t row = 0;
+    uint32_t col = 0;
+    uint64_t base = 0;
+};
+
+uint64_t CellKey(uint32_t row, uint32_t col)
+{
+    return (static_cast<uint64_t>(row) << 32) | col;
+}
+
 } // namespace
+
+// Decodes a formula into a new entry of the sheet's formulas, anchored at (row, col); kNoFormula
+// when it cannot be kept, and its cells keep their cached values only.
+uint32_t XlsBook::KeepFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, uint32_t row, uint32_t col,
+                              bool sharedForm, Worksheet& out)
+{
+    auto parsed = std::make_shared<formula::Formula>();
+    const bool decoded = m_biff >= 8 ? DecodeFormula(rgce, rgcb, m_formulaGlobals, row, col, sharedForm, *parsed)
+                                     : DecodeBiff5Formula(rgce, rgcb, row, col, sharedForm, m_codePage, *parsed);
+    if (!decoded) {
+        return kNoFormula;
+    }
+    FormulaEntry entry;
+    entry.formula = std::move(parsed);
+    entry.anchorRow = row;
+    entry.anchorCol = col;
+    out.formulas.push_back(std::move(entry));
+    return static_cast<uint32_t>(out.formulas.size() - 1);
+}
 
 // HLink, [MS-XLS] 2.4.140: the cells a link covers, then its hyperlink object (Hyperlinks.h).
 void XlsBook::ReadHLink(std::span<const uint8_t> body, size_t offset, Worksheet& out)
@@ -75,6 +108,12 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
     uint32_t paneCols = 0;
     bool standardWidth = false;
     int depth = 1;
+    // Shared and array formulas: the entry of each by the cell PtgExp tokens point at, and the
+    // cells that point, resolved once the whole sheet is read (the SHRFMLA or ARRAY record comes
+    // after the first cell that uses it).
+    std::unordered_map<uint64_t, uint32_t> sharedEntries;
+    std::vector<SharedCell> sharedCells;
+    uint64_t lastExpBase = UINT64_MAX; // the base a PtgExp of the last FORMULA record named
 
     while (depth > 0 && reader.Next(rec)) {
         const uint8_t* p = rec.body.data();
@@ -201,7 +240,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                 case 0: // text, in the STRING record that follows
                     c.type = CellType::String;
                     c.text = emptyText;
-                    pending = PendingString{true, h.row, h.col, c.style};
+                    pending = PendingString{true, h.row, h.col, kNoFormula, c.style};
                     break;
                 case 1:
                     c.type = CellType::Boolean;
@@ -220,6 +259,56 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                 c.type = CellType::Number;
                 c.number = le::LoadF64(p + 6);
             }
+            // The parsed expression follows the value, grbit and chn ([MS-XLS] 2.4.127), in BIFF5
+            // as in BIFF8; older formulas keep their cached values only.
+            lastExpBase = UINT64_MAX;
+            if (rec.type != kFormula || m_biff < 5 || n < 22 || le::Load16(p + 20) > n - 22) {
+                break;
+            }
+            const size_t cce = le::Load16(p + 20);
+            std::span<const uint8_t> rgce = rec.body.subspan(22, cce);
+            uint32_t baseRow = 0;
+            uint32_t baseCol = 0;
+            int pointer = ExpressionPointer(rgce, baseRow, baseCol);
+            if (pointer == 1) {
+                lastExpBase = CellKey(baseRow, baseCol);
+                sharedCells.push_back(SharedCell{h.row, h.col, lastExpBase});
+            } else if (pointer == 0) {
+                c.formulaIndex = KeepFormula(rgce, rec.body.subspan(22 + cce), h.row, h.col, false, out);
+            } // a data table's cells (PtgTbl) are computed by the application: values only
+            pending.formulaIndex = c.formulaIndex;
+            break;
+        }
+        case kShrFmla:
+        case kArray: {
+            // ShrFmla, [MS-XLS] 2.4.260, and Array, 2.4.4: the range (a RefU), then the expression
+            // of the cells whose PtgExp points at its first cell. A shared formula's references
+            // are in the relative form, resolved against that first cell.
+            const bool shared = rec.type == kShrFmla;
+            const size_t cceAt = shared ? 8 : 12;
+            if (m_biff < 5 || n < cceAt + 2 || le::Load16(p + cceAt) > n - cceAt - 2) {
+                break;
+            }
+            const uint32_t rwFirst = le::Load16(p);
+            const uint32_t rwLast = le::Load16(p + 2);
+            const uint32_t colFirst = p[4];
+            const uint32_t colLast = p[5];
+            if (rwLast < rwFirst || colLast < colFirst) {
+                break;
+            }
+            const size_t cce = le::Load16(p + cceAt);
+            uint32_t entry = KeepFormula(rec.body.subspan(cceAt + 2, cce), rec.body.subspan(cceAt + 2 + cce), rwFirst,
+                                         colFirst, shared, out);
+            if (entry != kNoFormula && !shared) {
+                out.formulas[entry].arrayRows = rwLast - rwFirst + 1;
+                out.formulas[entry].arrayCols = colLast - colFirst + 1;
+            }
+            sharedEntries.emplace(CellKey(rwFirst, colFirst), entry);
+            // The first cell's PtgExp may name another cell of the range than its first one.
+            if (lastExpBase != UINT64_MAX && shared) {
+                sharedEntries.emplace(lastExpBase, entry);
+            }
+            lastExpBase = UINT64_MAX;
             break;
         }
         case kString: {
@@ -245,6 +334,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             Cell& c = builder.At(pending.row, pending.col);
             c.style = pending.style;
             c.formula = true;
+            c.formulaIndex = pending.formulaIndex;
             c.type = CellType::String;
             c.text = strings.Intern(text);
             break;
@@ -390,12 +480,24 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             break;
         }
     }
+    out.Normalize();
+    for (const SharedCell& s : sharedCells) {
+        auto it = sharedEntries.find(s.base);
+        if (it == sharedEntries.end() || it->second == kNoFormula) {
+            continue;
+        }
+        const FormulaEntry& entry = out.formulas[it->second];
+        // An array formula belongs to its first cell; the other cells of its range hold results.
+        if (entry.arrayRows != 0 && (entry.anchorRow != s.row || entry.anchorCol != s.col)) {
+            continue;
+        }
+        out.CellAt(s.row, s.col).formulaIndex = it->second;
+    }
     DropOverlappingMerges(out.merges);
     if (frozen) {
         out.frozenRows = std::min<uint32_t>(paneRows, limits::kXlsMaxRows);
         out.frozenCols = std::min<uint32_t>(paneCols, limits::kXlsMaxCols);
     }
-    out.Normalize();
 }
 
 } // namespace gq::engine::biff

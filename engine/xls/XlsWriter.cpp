@@ -1,5 +1,5 @@
 // Writes the workbook model as an Excel 97-2003 workbook: a BIFF8 Workbook stream ([MS-XLS]) in a
-// compound file ([MS-CFB]). Formulas are written as their cached values. This file makes the first
+// compound file ([MS-CFB]). Formulas BIFF8 holds are written with their cached values. This file makes the first
 // pass over the workbook, writes the globals and assembles the file.
 #include "engine/xls/XlsWriter.h"
 
@@ -75,6 +75,13 @@ void XlsBookWriter::Scan()
             m_cellCount += row.cells.size();
             for (const Cell& cell : row.cells) {
                 UseXf(cell.style);
+                // Formulas naming other sheets are encoded once here, to hand out the EXTERNSHEET
+                // entries the globals must list before any sheet is written; the sheets encode
+                // every formula when they write it.
+                if (cell.formulaIndex < sheet.formulas.size() && sheet.formulas[cell.formulaIndex].formula &&
+                    !sheet.formulas[cell.formulaIndex].formula->prefixes.empty()) {
+                    EncodeFormula(sheet, row.index, cell);
+                }
                 if (cell.type == CellType::String) {
                     UseString(cell.text, name, row.index, cell.col, scratch);
                 }
@@ -218,8 +225,60 @@ void XlsBookWriter::WriteGlobals()
         m_out.End(r);
     }
 
+    WriteLinkTables();
     WriteSst();
     m_out.End(m_out.Begin(kEof));
+}
+
+std::vector<std::string> XlsBookWriter::SheetNames(const Workbook& book)
+{
+    std::vector<std::string> names;
+    for (size_t i = 0; i < book.SheetCount(); ++i) {
+        names.push_back(book.SheetName(i));
+    }
+    return names;
+}
+
+// The formula `cell` keeps, encoded into m_rgce and m_rgcb; false when it has none that BIFF8 can
+// hold. An array formula is written as its values: BIFF8 wants a FORMULA record in every cell of
+// its range, which the model holds as plain results.
+bool XlsBookWriter::EncodeFormula(const Worksheet& sheet, uint32_t row, const Cell& cell)
+{
+    if (cell.formulaIndex >= sheet.formulas.size() || sheet.formulas[cell.formulaIndex].arrayRows != 0 ||
+        !formula::CellFormula(sheet, row, cell, m_formula, formula::kXlsGrid)) {
+        return false;
+    }
+    if (cell.type == CellType::String) {
+        // The text result goes into one STRING record.
+        ToUtf16(m_book.Strings().At(cell.text), m_formulaText);
+        if (m_formulaText.size() * 2 + 3 > kMaxRecordBody) {
+            return false;
+        }
+    }
+    return m_encoder.Encode(m_formula, m_rgce, m_rgcb);
+}
+
+// SupBook, [MS-XLS] 2.4.271, of this workbook and the ExternSheet, 2.4.105, whose entries the
+// formulas' references to other sheets name.
+void XlsBookWriter::WriteLinkTables()
+{
+    const std::vector<Xti>& xtis = m_encoder.Xtis();
+    if (xtis.empty()) {
+        return;
+    }
+    size_t r = m_out.Begin(kSupBook);
+    m_out.U16(static_cast<uint32_t>(m_book.SheetCount()));
+    m_out.U16(0x0401);
+    m_out.End(r);
+    // At six bytes an entry, 1,370 fit in the record; the encoder hands out no more than that.
+    r = m_out.Begin(kExternSheet);
+    m_out.U16(static_cast<uint32_t>(xtis.size()));
+    for (const Xti& x : xtis) {
+        m_out.U16(x.supBook);
+        m_out.U16(x.firstSheet);
+        m_out.U16(x.lastSheet);
+    }
+    m_out.End(r);
 }
 
 // SST, [MS-XLS] 2.4.265, continued in Continue records (2.4.58) when it outgrows one record.
@@ -295,9 +354,11 @@ void XlsBookWriter::WriteSst()
 
 } // namespace biff
 
-void WriteXls(Workbook& workbook, ByteSink& sink)
+size_t WriteXls(Workbook& workbook, ByteSink& sink)
 {
-    biff::XlsBookWriter(workbook).Write(sink);
+    biff::XlsBookWriter writer(workbook);
+    writer.Write(sink);
+    return writer.FormulasAsValues();
 }
 
 } // namespace gq::engine

@@ -6,7 +6,8 @@
 
 namespace gq::engine {
 
-void WriteXls(Workbook& workbook, ByteSink& sink);
+// Gives how many kept formulas BIFF8 could not hold and were written as their cached values.
+size_t WriteXls(Workbook& workbook, ByteSink& sink);
 
 // True when the writer can store `link`: an .xls file gives each hyperlink one record of at most
 // 8,224 bytes, which a target of thousands of characters does not fit.

@@ -70,6 +70,7 @@ bool NeedsRowRecord(const Row& row)
 void XlsBookWriter::WriteSheet(size_t index)
 {
     const Worksheet& sheet = m_book.Sheet(index);
+    m_sheet = &sheet;
     WriteBof(kBofWorksheet);
 
     // Guts, [MS-XLS] 2.4.134: the deepest outline levels plus one (0 for none), which readers
@@ -213,9 +214,19 @@ void XlsBookWriter::WriteRowCells(const Row& row)
     const std::vector<Cell>& cells = row.cells;
     const uint32_t rw = row.index;
     const size_t n = cells.size();
+    // A cell with a kept formula ends a run of RK or blank cells: it may need a FORMULA record.
+    auto plain = [](const Cell& c) { return c.formulaIndex == kNoFormula; };
     size_t i = 0;
     while (i < n) {
         const Cell& cell = cells[i];
+        if (!plain(cell)) {
+            if (EncodeFormula(*m_sheet, rw, cell)) {
+                WriteFormula(rw, cell);
+                ++i;
+                continue;
+            }
+            ++m_formulasAsValues;
+        }
         uint32_t rk = 0;
         if (cell.type == CellType::Number && ToRk(cell.number, rk)) {
             // A run of adjacent RK cells goes into one MulRk, [MS-XLS] 2.4.175.
@@ -224,7 +235,7 @@ void XlsBookWriter::WriteRowCells(const Row& row)
             m_rkRun.push_back(rk);
             uint32_t next = 0;
             while (j < n && cells[j].col == cells[j - 1].col + 1 && cells[j].type == CellType::Number &&
-                   ToRk(cells[j].number, next)) {
+                   plain(cells[j]) && ToRk(cells[j].number, next)) {
                 m_rkRun.push_back(next);
                 ++j;
             }
@@ -256,7 +267,8 @@ void XlsBookWriter::WriteRowCells(const Row& row)
         if (cell.type == CellType::Blank) {
             // A run of adjacent blank cells goes into one MulBlank, [MS-XLS] 2.4.174.
             size_t j = i + 1;
-            while (j < n && cells[j].col == cells[j - 1].col + 1 && cells[j].type == CellType::Blank) {
+            while (j < n && cells[j].col == cells[j - 1].col + 1 && cells[j].type == CellType::Blank &&
+                   plain(cells[j])) {
                 ++j;
             }
             if (j - i == 1) {
@@ -317,6 +329,60 @@ void XlsBookWriter::WriteRowCells(const Row& row)
             break;
         }
         ++i;
+    }
+}
+
+// Formula, [MS-XLS] 2.4.127: the cached result, then the expression m_rgce and its extra data
+// m_rgcb. A text result is marked in the value and follows in a STRING record, 2.4.268.
+void XlsBookWriter::WriteFormula(uint32_t rw, const Cell& cell)
+{
+    size_t r = m_out.Begin(kFormula);
+    m_out.U16(rw);
+    m_out.U16(cell.col);
+    m_out.U16(MapXf(cell.style));
+    auto special = [this](uint8_t kind, uint8_t value) {
+        m_out.U8(kind);
+        m_out.U8(0);
+        m_out.U8(value);
+        m_out.U8(0);
+        m_out.U8(0);
+        m_out.U8(0);
+        m_out.U16(0xFFFF);
+    };
+    const bool text = cell.type == CellType::String && !m_book.Strings().At(cell.text).empty();
+    switch (cell.type) {
+    case CellType::Number:
+        if (std::isfinite(cell.number)) {
+            m_out.F64(cell.number);
+        } else {
+            special(2, static_cast<uint8_t>(ErrorCode::Num));
+        }
+        break;
+    case CellType::String:
+        special(text ? 0 : 3, 0);
+        break;
+    case CellType::Boolean:
+        special(1, cell.boolean ? 1 : 0);
+        break;
+    case CellType::Error:
+        special(2, static_cast<uint8_t>(cell.error));
+        break;
+    case CellType::Blank:
+        special(3, 0); // no result yet: the empty string
+        break;
+    }
+    // fAlwaysCalc where cached values may no longer hold, so that the application computes them.
+    m_out.U16(m_book.FullCalcOnLoad() ? 0x0001 : 0x0000);
+    m_out.U32(0);
+    m_out.U16(static_cast<uint32_t>(m_rgce.size()));
+    m_out.Raw(m_rgce.data(), m_rgce.size());
+    m_out.Raw(m_rgcb.data(), m_rgcb.size());
+    m_out.End(r);
+    if (text) {
+        r = m_out.Begin(kString);
+        ToUtf16(m_book.Strings().At(cell.text), m_formulaText);
+        PutUnicodeString(m_out, m_formulaText, false);
+        m_out.End(r);
     }
 }
 

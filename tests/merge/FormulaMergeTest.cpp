@@ -1,4 +1,4 @@
-// Formulas through whole merges to xlsx: generated workbooks with formulas of every kind, both
+// Formulas through whole merges to xlsx and xls: generated workbooks with formulas of every kind, both
 // modes; the formula text per cell, the report's notes, and LibreOffice recalculating every kept
 // formula to the value we wrote as its cached one. The corpus's workbooks with formulas the same
 // way, counted per file.
@@ -271,6 +271,75 @@ TEST_F(FormulaMerge, SingleSheetStacksBlocksWithTheirFormulasMoved)
     ASSERT_EQ(c.mismatches.size(), 1u) << c.raw;
     EXPECT_NE(c.mismatches[0].find(" C17 "), std::string::npos) << c.mismatches[0];
     EXPECT_EQ(report.notes.size(), 2u);
+}
+
+// The formula of `where` in the saved output as our reader reads it, "=text", or "" for none.
+std::string SavedFormula(Workbook& book, const std::string& sheetName, const char* where)
+{
+    engine::CellRef at;
+    for (size_t i = 0; i < book.SheetCount(); ++i) {
+        if (book.SheetName(i) != sheetName || !engine::ParseCellName(where, at)) {
+            continue;
+        }
+        const engine::Cell* cell = book.Sheet(i).FindCell(at.row, at.col);
+        engine::formula::Formula f;
+        if (cell != nullptr &&
+            engine::formula::CellFormula(book.Sheet(i), at.row, *cell, f, engine::formula::kXlsGrid)) {
+            return "=" + engine::formula::PrintFormula(f);
+        }
+    }
+    return "";
+}
+
+TEST_F(FormulaMerge, XlsOutputKeepsTheFormulasAnXlsxOutputKeeps)
+{
+    const std::string output = dir.File("multi.xls");
+    MergeReport report = MergeSheets(entries, output, true, servers, prompts);
+    EXPECT_TRUE(report.skipped.empty());
+    auto book = engine::OpenWorkbookFile(output);
+    std::string eastData;
+    for (size_t i = 0; i < book->SheetCount(); ++i) {
+        const engine::Cell* a1 = book->Sheet(i).FindCell(0, 0);
+        if (book->SheetName(i) != "My Data" && a1 != nullptr && a1->type == engine::CellType::Number &&
+            a1->number == 1) {
+            eastData = book->SheetName(i);
+        }
+    }
+    ASSERT_FALSE(eastData.empty());
+    const std::string q = engine::formula::SheetNameNeedsQuotes(eastData) ? "'" + eastData + "'" : eastData;
+    EXPECT_EQ(SavedFormula(*book, eastData, "C3"), "=A3*$B$1");
+    EXPECT_EQ(SavedFormula(*book, "My Data", "B1"), "=A1/4");
+    EXPECT_EQ(SavedFormula(*book, "Summary", "A1"), "=" + q + "!C1+" + q + "!C2");
+    EXPECT_EQ(SavedFormula(*book, "Summary", "A2"), "=SUM(" + q + "!A1:A3)");
+    EXPECT_EQ(SavedFormula(*book, "Calc", "A1"), "='My Data'!A1+'My Data'!B1");
+    EXPECT_EQ(SavedFormula(*book, "Calc", "A3"), "");
+    ASSERT_EQ(report.notes.size(), 2u);
+    EXPECT_EQ(report.notes[1].reason,
+              "the sheet was merged, but 3 formulas were kept as their values: 1 with references to other workbooks, "
+              "1 with 3-D references across sheets, 1 with defined names the output does not have");
+}
+
+TEST(FormulaMergeXls, FormulasAnXlsCannotHoldAreValuesTheReportCounts)
+{
+    test::TempDir dir;
+    const std::string source = dir.File("new.xlsx");
+    Workbook a;
+    Worksheet& s = a.Sheet(a.InsertSheet(0, "New"));
+    Number(s, "A1", 1);
+    Formula(s, "B1", 1, "IFERROR(A1,0)");
+    Formula(s, "C1", 2, "A1*2");
+    Formula(s, "D1", 1, "SUM(A1,A1)-A1");
+    engine::SaveWorkbookFile(a, source);
+    automation::EmbeddedServerFactory servers;
+    test::FakePrompts prompts;
+    MergeReport report = MergeSheets({{"New", source}}, dir.File("out.xls"), true, servers, prompts);
+    auto book = engine::OpenWorkbookFile(dir.File("out.xls"));
+    EXPECT_EQ(SavedFormula(*book, "New", "B1"), "");
+    EXPECT_EQ(SavedFormula(*book, "New", "C1"), "=A1*2");
+    EXPECT_EQ(SavedFormula(*book, "New", "D1"), "=SUM(A1,A1)-A1");
+    ASSERT_EQ(report.notes.size(), 1u);
+    EXPECT_EQ(report.notes[0].reason, "the sheet was merged, but one formula was kept as its value, one that an "
+                                      "Excel 97-2003 workbook cannot hold");
 }
 
 } // namespace

@@ -1,0 +1,87 @@
+// BIFF8 parsed expressions ([MS-XLS] 2.5.198): decoding a formula's tokens into the engine's
+// formula model, with what the workbook globals say about sheets, other workbooks and names.
+#pragma once
+
+#include "engine/formula/Formula.h"
+#include "engine/xls/BiffText.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace gq::engine::biff {
+
+// SupBook, [MS-XLS] 2.4.271: the workbook a group of 3-D references and external names points at.
+struct SupBook {
+    enum class Kind : uint8_t { Self, AddIn, External, Other };
+    Kind kind = Kind::Other;
+    std::string book;                     // for an external workbook, what its references print: "1"
+    std::vector<std::string> sheets;      // an external workbook's sheet names
+    std::vector<std::string> externNames; // ExternName records that follow it, in order
+};
+
+// XTI, [MS-XLS] 2.5.172: one EXTERNSHEET entry, a range of sheets of one SupBook.
+struct Xti {
+    uint16_t supBook = 0;
+    uint16_t firstSheet = 0;
+    uint16_t lastSheet = 0;
+};
+
+// What formulas refer to outside their cell: read from the workbook globals.
+struct FormulaGlobals {
+    std::vector<std::string> sheetNames; // every BoundSheet8 in order, charts and macros included
+    std::vector<SupBook> supBooks;
+    std::vector<Xti> xtis;
+    std::vector<std::string> names; // Lbl records in order; PtgName counts from 1
+};
+
+// The parsed expression `rgce` of the cell at (row, col), with the extra data `rgcb` that its
+// PtgArray and PtgMemArea tokens own, decoded into `out` (cleared first). Relative references of
+// the shared form (PtgRefN, PtgAreaN, and PtgRef3d and PtgArea3d where `sharedForm` says the
+// expression is a shared formula's) are resolved against (row, col). Gives false for an
+// expression the model cannot hold or that is damaged; `out` is then unspecified and the cell
+// keeps its cached value. It never throws for what the bytes say.
+bool DecodeFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, const FormulaGlobals& globals,
+                   uint32_t row, uint32_t col, bool sharedForm, formula::Formula& out);
+
+// The same for BIFF5 (Excel 5 and 95), whose references are a byte shorter and whose text is in
+// the file's code page. Its 3-D references and names go through tables this reader does not keep:
+// formulas with them keep their cached values.
+bool DecodeBiff5Formula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, uint32_t row, uint32_t col,
+                        bool sharedForm, CodePageDecoder& codePage, formula::Formula& out);
+
+// The cell a formula of only a PtgExp or PtgTbl token ([MS-XLS] 2.5.198.58, 2.5.198.88) points at:
+// the first cell of the shared formula, array formula or data table it belongs to. Gives 0 for
+// an expression that is not one, 1 for PtgExp and 2 for PtgTbl.
+int ExpressionPointer(std::span<const uint8_t> rgce, uint32_t& row, uint32_t& col);
+
+} // namespace gq::engine::biff
+
+namespace gq::engine::biff {
+
+// Encodes the model's formulas as BIFF8 parsed expressions for the .xls writer, collecting the
+// EXTERNSHEET entries their references to other sheets of the output need (all through the
+// workbook's own SUPBOOK). A formula BIFF8 cannot hold is refused, and its cell written as its
+// cached value: a function Excel 97 does not have or called with more or fewer arguments than it
+// takes, functions nested deeper than Excel 97's seven levels, a reference beyond the 65,536 x
+// 256 grid, a name, table or other workbook (the output defines none), text longer than a
+// PtgStr holds, or an expression too large for one record.
+class FormulaEncoder {
+public:
+    explicit FormulaEncoder(std::vector<std::string> sheetNames) : m_sheets(std::move(sheetNames)) {}
+
+    // `rgce` and `rgcb` are replaced. Gives false when the formula cannot be kept.
+    bool Encode(const formula::Formula& f, std::vector<uint8_t>& rgce, std::vector<uint8_t>& rgcb);
+    // EXTERNSHEET entries handed out so far, SupBook 0 being this workbook.
+    const std::vector<Xti>& Xtis() const { return m_xtis; }
+
+private:
+    bool Ixti(const formula::SheetPrefix& prefix, uint16_t& ixti);
+
+    std::vector<std::string> m_sheets;
+    std::vector<Xti> m_xtis;
+    std::vector<uint32_t> m_depths; // per operand on the stack, how deep its functions nest
+};
+
+} // namespace gq::engine::biff

@@ -1,0 +1,338 @@
+// Encoding the engine's formula model as BIFF8 parsed expressions ([MS-XLS] 2.5.198), for the
+// .xls writer's FORMULA records.
+#include "engine/io/LittleEndian.h"
+#include "engine/text/Utf8.h"
+#include "engine/xls/BiffFormula.h"
+#include "engine/xls/BiffFunctions.h"
+#include "engine/xls/BiffStream.h"
+
+#include <algorithm>
+
+namespace gq::engine::biff {
+
+namespace fm = formula;
+
+namespace {
+
+// Excel 97 nests functions seven levels deep at most.
+constexpr uint32_t kMaxFunctionNesting = 7;
+// A FORMULA record holds its 22-byte fixed part and the expression with its extra data.
+constexpr size_t kMaxExpressionBytes = limits::kMaxBiffRecordBytes - 22;
+// One EXTERNSHEET record, unbroken, holds this many six-byte entries.
+constexpr size_t kMaxXtis = (limits::kMaxBiffRecordBytes - 2) / 6;
+constexpr uint8_t kPtgRef = 0x24; // reference class: Excel takes the value where one is needed
+constexpr uint8_t kPtgArea = 0x25;
+constexpr uint8_t kPtgRef3d = 0x3A;
+constexpr uint8_t kPtgArea3d = 0x3B;
+constexpr uint8_t kPtgFuncV = 0x41; // value class, as Excel writes functions in cells
+constexpr uint8_t kPtgFuncVarV = 0x42;
+constexpr uint8_t kPtgArrayA = 0x60;
+
+uint8_t BinaryPtg(fm::Op op)
+{
+    switch (op) {
+    case fm::Op::Add:
+        return 0x03;
+    case fm::Op::Sub:
+        return 0x04;
+    case fm::Op::Mul:
+        return 0x05;
+    case fm::Op::Div:
+        return 0x06;
+    case fm::Op::Pow:
+        return 0x07;
+    case fm::Op::Concat:
+        return 0x08;
+    case fm::Op::Lt:
+        return 0x09;
+    case fm::Op::Le:
+        return 0x0A;
+    case fm::Op::Eq:
+        return 0x0B;
+    case fm::Op::Ge:
+        return 0x0C;
+    case fm::Op::Gt:
+        return 0x0D;
+    case fm::Op::Ne:
+        return 0x0E;
+    case fm::Op::Intersect:
+        return 0x0F;
+    case fm::Op::Union:
+        return 0x10;
+    case fm::Op::Range:
+        return 0x11;
+    default:
+        return 0;
+    }
+}
+
+// The error codes of BErr, [MS-XLS] 2.5.10, which are the model's own values.
+uint8_t ErrorPtgValue(ErrorCode code)
+{
+    return static_cast<uint8_t>(code);
+}
+
+void Put16(std::vector<uint8_t>& out, uint32_t v)
+{
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+// Text as BIFF8 characters: Latin-1 when every character fits, else UTF-16LE. Gives false for
+// more than `maxChars` UTF-16 units.
+bool PutText(std::vector<uint8_t>& out, const std::string& text, size_t maxChars, bool shortCount)
+{
+    std::u16string wide;
+    ToUtf16(text, wide);
+    if (wide.size() > maxChars) {
+        return false;
+    }
+    bool compressed = FitsLatin1(wide);
+    if (shortCount) {
+        out.push_back(static_cast<uint8_t>(wide.size()));
+    } else {
+        Put16(out, static_cast<uint32_t>(wide.size()));
+    }
+    out.push_back(compressed ? 0 : 1);
+    for (char16_t c : wide) {
+        out.push_back(static_cast<uint8_t>(c));
+        if (!compressed) {
+            out.push_back(static_cast<uint8_t>(c >> 8));
+        }
+    }
+    return true;
+}
+
+// The column field of RgceLoc, [MS-XLS] 2.5.198.104: bit 14 set for a relative column, bit 15 for
+// a relative row.
+uint32_t ColField(uint32_t col, bool colAbs, bool rowAbs)
+{
+    return col | (colAbs ? 0 : 0x4000) | (rowAbs ? 0 : 0x8000);
+}
+
+} // namespace
+
+bool FormulaEncoder::Ixti(const fm::SheetPrefix& prefix, uint16_t& ixti)
+{
+    if (!prefix.book.empty() || prefix.firstSheet.empty()) {
+        return false; // another workbook: the output links to none
+    }
+    auto find = [this](const std::string& name) {
+        return static_cast<size_t>(std::find(m_sheets.begin(), m_sheets.end(), name) - m_sheets.begin());
+    };
+    size_t first = find(prefix.firstSheet);
+    size_t last = prefix.lastSheet.empty() ? first : find(prefix.lastSheet);
+    if (first >= m_sheets.size() || last >= m_sheets.size() || last < first) {
+        return false;
+    }
+    Xti x{0, static_cast<uint16_t>(first), static_cast<uint16_t>(last)};
+    for (size_t i = 0; i < m_xtis.size(); ++i) {
+        if (m_xtis[i].firstSheet == x.firstSheet && m_xtis[i].lastSheet == x.lastSheet) {
+            ixti = static_cast<uint16_t>(i);
+            return true;
+        }
+    }
+    if (m_xtis.size() >= kMaxXtis) {
+        return false;
+    }
+    m_xtis.push_back(x);
+    ixti = static_cast<uint16_t>(m_xtis.size() - 1);
+    return true;
+}
+
+bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, std::vector<uint8_t>& rgcb)
+{
+    rgce.clear();
+    rgcb.clear();
+    m_depths.clear();
+    if (!f.Parsed()) {
+        return false;
+    }
+    auto pop = [this](size_t n, uint32_t& depth) {
+        if (m_depths.size() < n) {
+            return false;
+        }
+        depth = 0;
+        for (size_t i = m_depths.size() - n; i < m_depths.size(); ++i) {
+            depth = std::max(depth, m_depths[i]);
+        }
+        m_depths.resize(m_depths.size() - n);
+        return true;
+    };
+    for (const fm::Token& t : f.tokens) {
+        uint32_t depth = 0;
+        switch (t.kind) {
+        case fm::TokenKind::Number:
+            if (t.number >= 0 && t.number <= 65535 &&
+                t.number == static_cast<double>(static_cast<uint32_t>(t.number))) {
+                rgce.push_back(0x1E); // PtgInt
+                Put16(rgce, static_cast<uint32_t>(t.number));
+            } else {
+                rgce.push_back(0x1F); // PtgNum
+                rgce.resize(rgce.size() + 8);
+                le::StoreF64(rgce.data() + rgce.size() - 8, t.number);
+            }
+            break;
+        case fm::TokenKind::String:
+            rgce.push_back(0x17); // PtgStr: a ShortXLUnicodeString, 255 characters at most
+            if (t.text >= f.texts.size() || !PutText(rgce, f.texts[t.text], 255, true)) {
+                return false;
+            }
+            break;
+        case fm::TokenKind::Boolean:
+            rgce.push_back(0x1D);
+            rgce.push_back(t.boolean ? 1 : 0);
+            break;
+        case fm::TokenKind::Error:
+            rgce.push_back(0x1C);
+            rgce.push_back(ErrorPtgValue(t.error));
+            break;
+        case fm::TokenKind::Missing:
+            rgce.push_back(0x16);
+            break;
+        case fm::TokenKind::Ref:
+        case fm::TokenKind::Area: {
+            uint32_t r1 = t.area.firstRow;
+            uint32_t r2 = t.area.lastRow;
+            uint32_t c1 = t.area.firstCol;
+            uint32_t c2 = t.area.lastCol;
+            const bool area = t.kind == fm::TokenKind::Area;
+            if (!area) {
+                r2 = r1;
+                c2 = c1;
+            }
+            if ((t.flags & fm::kWholeColumns) != 0) {
+                r1 = 0;
+                r2 = limits::kXlsMaxRows - 1;
+            } else if ((t.flags & fm::kWholeRows) != 0) {
+                c1 = 0;
+                c2 = limits::kXlsMaxCols - 1;
+            }
+            if (std::max(r1, r2) >= limits::kXlsMaxRows || std::max(c1, c2) >= limits::kXlsMaxCols) {
+                return false;
+            }
+            uint16_t ixti = 0;
+            const bool threeD = t.prefix != fm::kNoPrefix;
+            if (threeD && (t.prefix >= f.prefixes.size() || !Ixti(f.prefixes[t.prefix], ixti))) {
+                return false;
+            }
+            rgce.push_back(threeD ? (area ? kPtgArea3d : kPtgRef3d) : (area ? kPtgArea : kPtgRef));
+            if (threeD) {
+                Put16(rgce, ixti);
+            }
+            // Whole columns and rows keep their rows or columns relative, as Excel writes A:A.
+            const bool wholeCols = (t.flags & fm::kWholeColumns) != 0;
+            const bool wholeRows = (t.flags & fm::kWholeRows) != 0;
+            const bool rowAbs1 = !wholeCols && (t.flags & fm::kFirstRowAbs) != 0;
+            const bool colAbs1 = !wholeRows && (t.flags & fm::kFirstColAbs) != 0;
+            const bool rowAbs2 = !wholeCols && (t.flags & fm::kLastRowAbs) != 0;
+            const bool colAbs2 = !wholeRows && (t.flags & fm::kLastColAbs) != 0;
+            Put16(rgce, r1);
+            if (area) {
+                Put16(rgce, r2);
+                Put16(rgce, ColField(c1, colAbs1, rowAbs1));
+                Put16(rgce, ColField(c2, colAbs2, rowAbs2));
+            } else {
+                Put16(rgce, ColField(c1, colAbs1, rowAbs1));
+            }
+            break;
+        }
+        case fm::TokenKind::RefError: {
+            // PtgRefErr3d keeps the sheet the reference named where the output has that sheet;
+            // otherwise PtgRefErr, which evaluates to the same error.
+            uint16_t ixti = 0;
+            if (t.prefix < f.prefixes.size() && Ixti(f.prefixes[t.prefix], ixti)) {
+                rgce.push_back(0x3C);
+                Put16(rgce, ixti);
+            } else {
+                rgce.push_back(0x2A);
+            }
+            rgce.insert(rgce.end(), 4, 0);
+            break;
+        }
+        case fm::TokenKind::Array: {
+            if (t.count >= f.arrays.size()) {
+                return false;
+            }
+            const fm::ArrayConstant& a = f.arrays[t.count];
+            if (a.cols == 0 || a.rows == 0 || a.cols > 256 || a.values.size() != static_cast<size_t>(a.rows) * a.cols) {
+                return false;
+            }
+            rgce.push_back(kPtgArrayA);
+            rgce.insert(rgce.end(), 7, 0);
+            // PtgExtraArray, [MS-XLS] 2.5.198.67: columns - 1, rows - 1, then SerAr values.
+            rgcb.push_back(static_cast<uint8_t>(a.cols - 1));
+            Put16(rgcb, a.rows - 1U);
+            for (const fm::Token& v : a.values) {
+                size_t at = rgcb.size();
+                switch (v.kind) {
+                case fm::TokenKind::Number:
+                    rgcb.push_back(0x01);
+                    rgcb.resize(at + 9);
+                    le::StoreF64(rgcb.data() + at + 1, v.number);
+                    break;
+                case fm::TokenKind::String:
+                    rgcb.push_back(0x02);
+                    if (v.text >= f.texts.size() || !PutText(rgcb, f.texts[v.text], 255, false)) {
+                        return false;
+                    }
+                    break;
+                case fm::TokenKind::Boolean:
+                case fm::TokenKind::Error:
+                    rgcb.push_back(v.kind == fm::TokenKind::Boolean ? 0x04 : 0x10);
+                    rgcb.push_back(v.kind == fm::TokenKind::Boolean ? (v.boolean ? 1 : 0) : ErrorPtgValue(v.error));
+                    rgcb.insert(rgcb.end(), 7, 0);
+                    break;
+                default:
+                    return false;
+                }
+            }
+            break;
+        }
+        case fm::TokenKind::Function: {
+            const BiffFunction* fn = t.text < f.texts.size() ? FunctionByName(f.texts[t.text]) : nullptr;
+            if (fn == nullptr || t.count < fn->minArgs || t.count > fn->maxArgs || !pop(t.count, depth) ||
+                depth + 1 > kMaxFunctionNesting) {
+                return false;
+            }
+            if (fn->minArgs == fn->maxArgs) {
+                rgce.push_back(kPtgFuncV);
+            } else {
+                rgce.push_back(kPtgFuncVarV);
+                rgce.push_back(static_cast<uint8_t>(t.count));
+            }
+            Put16(rgce, fn->index);
+            m_depths.push_back(depth + 1);
+            continue;
+        }
+        case fm::TokenKind::Unary:
+        case fm::TokenKind::Percent:
+        case fm::TokenKind::Paren:
+            if (!pop(1, depth)) {
+                return false;
+            }
+            rgce.push_back(t.kind == fm::TokenKind::Percent ? 0x14
+                           : t.kind == fm::TokenKind::Paren ? 0x15
+                           : t.op == fm::Op::Minus          ? 0x13
+                                                            : 0x12);
+            m_depths.push_back(depth);
+            continue;
+        case fm::TokenKind::Binary: {
+            uint8_t ptg = BinaryPtg(t.op);
+            if (ptg == 0 || !pop(2, depth)) {
+                return false;
+            }
+            rgce.push_back(ptg);
+            m_depths.push_back(depth);
+            continue;
+        }
+        case fm::TokenKind::Name:
+        case fm::TokenKind::Table:
+            return false; // the output defines no names or tables
+        }
+        m_depths.push_back(0); // an operand
+    }
+    return m_depths.size() == 1 && rgce.size() + rgcb.size() <= kMaxExpressionBytes;
+}
+
+} // namespace gq::engine::biff

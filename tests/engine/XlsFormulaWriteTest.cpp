@@ -1,0 +1,295 @@
+// BIFF8 formulas written from the formula model: each token class encoded and decoded back, every
+// limit of BIFF8 just under and just over, and written workbooks judged by xlrd, gnumeric and
+// LibreOffice computing the formulas again.
+#include "engine/formula/Formula.h"
+#include "engine/xls/BiffFormula.h"
+#include "engine/xls/XlsReader.h"
+#include "engine/xls/XlsWriter.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace gq::engine {
+namespace {
+
+const std::vector<std::string> kSheets = {"Data", "Other Sheet", "S3"};
+
+// The text a formula becomes through the encoder and the decoder, or "(refused)".
+std::string ThroughBiff(const std::string& text, biff::FormulaEncoder& encoder, biff::FormulaGlobals& globals)
+{
+    formula::Formula f;
+    EXPECT_TRUE(formula::ParseFormula(text, f)) << text;
+    std::vector<uint8_t> rgce;
+    std::vector<uint8_t> rgcb;
+    if (!encoder.Encode(f, rgce, rgcb)) {
+        return "(refused)";
+    }
+    globals.xtis = encoder.Xtis();
+    formula::Formula back;
+    if (!biff::DecodeFormula(rgce, rgcb, globals, 0, 0, false, back)) {
+        return "(undecodable)";
+    }
+    return formula::PrintFormula(back);
+}
+
+biff::FormulaGlobals OwnGlobals()
+{
+    biff::FormulaGlobals g;
+    g.sheetNames = kSheets;
+    biff::SupBook self;
+    self.kind = biff::SupBook::Kind::Self;
+    g.supBooks = {self};
+    return g;
+}
+
+std::string Repeat(const std::string& part, size_t n, const std::string& glue)
+{
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        out += (i > 0 ? glue : "") + part;
+    }
+    return out;
+}
+
+std::string Nested(size_t levels)
+{
+    std::string out = "1";
+    for (size_t i = 0; i < levels; ++i) {
+        out = "ABS(" + out + ")";
+    }
+    return out;
+}
+
+TEST(XlsFormulaEncode, EveryTokenClassRoundTrips)
+{
+    biff::FormulaEncoder encoder(kSheets);
+    biff::FormulaGlobals globals = OwnGlobals();
+    for (const char* text : {"1+2.5*3-4/5^2",
+                             "-A1%",
+                             "(A1+B2)*$C$3",
+                             "A$1&$B2",
+                             "\"h\xC3\xA9llo\"&\"\"",
+                             "TRUE<>FALSE",
+                             "#DIV/0!",
+                             "A1:B3",
+                             "A:C",
+                             "2:5",
+                             "$A:$B",
+                             "SUM(A1:A3 A2:B2)",
+                             "SUM((A1,B2))",
+                             "'Other Sheet'!A1+Data!$B$2",
+                             "SUM('Data:S3'!A1:B2)",
+                             "ROUND(PI(),2)",
+                             "IF(A1,,1)",
+                             "SUM(1,2,3)",
+                             "NOW()",
+                             "{1,\"a\";TRUE,#N/A}",
+                             "IV65536",
+                             "A1<=B1",
+                             "A1>=B1",
+                             "A1<B1",
+                             "A1>B1",
+                             "A1=B1",
+                             "+A1",
+                             "'S3'!#REF!+1"}) {
+        EXPECT_EQ(ThroughBiff(text, encoder, globals), text);
+    }
+    // References to other sheets share one EXTERNSHEET entry per sheet range.
+    EXPECT_EQ(encoder.Xtis().size(), 4U);
+}
+
+struct LimitCase {
+    const char* what;
+    std::string under; // fits
+    std::string over;  // does not
+};
+
+TEST(XlsFormulaEncode, EachLimitJustUnderAndJustOver)
+{
+    const std::vector<LimitCase> cases = {
+        {"arguments", "SUM(" + Repeat("1", 30, ",") + ")", "SUM(" + Repeat("1", 31, ",") + ")"},
+        {"fixed arguments", "ROUND(1,2)", "ROUND(1,2,3)"},
+        {"nesting", Nested(7), Nested(8)},
+        {"columns", "IV1", "IW1"},
+        {"rows", "A65536", "A65537"},
+        {"text", "\"" + std::string(255, 'x') + "\"", "\"" + std::string(256, 'x') + "\""},
+        {"expression size", Repeat("1.5", 820, "+"), Repeat("1.5", 821, "+")},
+        {"functions BIFF8 has", "ISERROR(1)", "IFERROR(1,2)"},
+        {"sheets of the output", "'S3'!A1", "Gone!A1"},
+        {"this workbook", "Data!A1", "[1]Data!A1"},
+        {"names", "1", "Rate"},
+    };
+    biff::FormulaGlobals globals = OwnGlobals();
+    for (const LimitCase& c : cases) {
+        biff::FormulaEncoder encoder(kSheets);
+        std::string under = ThroughBiff(c.under, encoder, globals);
+        EXPECT_NE(under, "(refused)") << c.what;
+        EXPECT_EQ(under, c.under.size() > 200 ? under : c.under) << c.what;
+        EXPECT_EQ(ThroughBiff(c.over, encoder, globals), "(refused)") << c.what;
+    }
+}
+
+// ---- Written workbooks --------------------------------------------------------------------------
+
+std::unique_ptr<Workbook> FormulaBook()
+{
+    auto book = std::make_unique<Workbook>();
+    book->InsertSheet(0, "Data");
+    book->InsertSheet(1, "Other Sheet");
+    Worksheet& data = book->Sheet(0);
+    Worksheet& other = book->Sheet(1);
+    for (uint32_t r = 0; r < 10; ++r) {
+        data.SetNumber(r, 0, r + 1);
+        data.SetNumber(r, 1, (r + 1) * 2);
+    }
+    other.SetNumber(0, 0, 5);
+    StringTable& strings = book->Strings();
+    // Each formula with the value it computes, as its cached result.
+    struct Kept {
+        const char* text;
+        CellType type;
+        double number;
+        const char* str;
+    };
+    const std::vector<Kept> kept = {
+        {"A1+B1", CellType::Number, 3, nullptr},
+        {"SUM(A1:A10)", CellType::Number, 55, nullptr},
+        {"SUM(A:A)", CellType::Number, 55, nullptr},
+        {"'Other Sheet'!A1*2", CellType::Number, 10, nullptr},
+        {"IF(A1>5,\"big\",\"small\")", CellType::String, 0, "small"},
+        {"A1<B1", CellType::Boolean, 1, nullptr},
+        {"1/0", CellType::Error, 0, nullptr},
+        {"ROUND(AVERAGE(A1:B10)/2,3)", CellType::Number, 4.125, nullptr},
+        {"SUM({1,2;3,4})", CellType::Number, 10, nullptr},
+        {"CHOOSE(2,A1,A2,A3)", CellType::Number, 2, nullptr},
+        {"VLOOKUP(3,$A$1:$B$10,2,FALSE)", CellType::Number, 6, nullptr},
+        {"\"\"", CellType::String, 0, ""},
+        {"IFERROR(1,2)", CellType::Number, 1, nullptr}, // not in BIFF8: its value only
+    };
+    for (uint32_t i = 0; i < kept.size(); ++i) {
+        Cell& c = data.CellAt(i, 3);
+        c.type = kept[i].type;
+        if (kept[i].type == CellType::String) {
+            c.text = strings.Intern(kept[i].str);
+        } else if (kept[i].type == CellType::Boolean) {
+            c.boolean = kept[i].number != 0;
+        } else if (kept[i].type == CellType::Error) {
+            c.error = ErrorCode::Div0;
+        } else {
+            c.number = kept[i].number;
+        }
+        formula::SetCellFormula(data, i, 3, kept[i].text);
+    }
+    // A text result in bold: the STRING record after the FORMULA must not lose the cell's format.
+    ResolvedStyle bold;
+    bold.font.bold = true;
+    data.CellAt(4, 3).style = book->Styles().InternStyle(bold);
+    // A shared formula: E1:E10 point at one entry anchored at E1.
+    data.SetNumber(0, 4, 4);
+    formula::SetCellFormula(data, 0, 4, "A1*2+$B$1");
+    for (uint32_t r = 1; r < 10; ++r) {
+        Cell& c = data.CellAt(r, 4);
+        c.type = CellType::Number;
+        c.number = (r + 1) * 2 + 2;
+        c.formula = true;
+        c.formulaIndex = data.CellAt(0, 4).formulaIndex;
+    }
+    return book;
+}
+
+// LibreOffice with a profile of its own in `dir`, so that tests and developers running it at the
+// same time do not meet in one profile.
+std::string Soffice(const test::TempDir& dir)
+{
+    return "soffice -env:UserInstallation=file://" + dir.Path().string() + "/profile --headless --norestore";
+}
+
+TEST(XlsFormulaWrite, FormulasReadBackAndOutsideReadersAgree)
+{
+    auto book = FormulaBook();
+    MemorySink sink;
+    EXPECT_EQ(WriteXls(*book, sink), 1U) << "IFERROR is not a BIFF8 function";
+    std::vector<uint8_t> bytes = sink.Bytes();
+    auto again = ReadXls(InputBytes::FromMemory(std::vector<uint8_t>(bytes), "again.xls"));
+    const Worksheet& data = again->Sheet(0);
+    auto text = [&](uint32_t row, uint32_t col) {
+        const Cell* c = data.FindCell(row, col);
+        formula::Formula f;
+        return c != nullptr && formula::CellFormula(data, row, *c, f, formula::kXlsGrid) ? formula::PrintFormula(f)
+                                                                                         : std::string("(value)");
+    };
+    EXPECT_EQ(text(0, 3), "A1+B1");
+    EXPECT_EQ(text(3, 3), "'Other Sheet'!A1*2");
+    EXPECT_EQ(text(4, 3), "IF(A1>5,\"big\",\"small\")");
+    EXPECT_EQ(again->Strings().At(data.FindCell(4, 3)->text), "small");
+    EXPECT_TRUE(again->Styles().Resolve(data.FindCell(4, 3)->style).font.bold);
+    EXPECT_EQ(text(12, 3), "(value)");
+    EXPECT_EQ(data.FindCell(12, 3)->number, 1);
+    EXPECT_EQ(text(9, 4), "A10*2+$B$1");
+
+    test::TempDir dir;
+    const std::string path = dir.File("formulas.xls");
+    test::SaveBytes(bytes, path);
+    std::string out;
+    if (test::HavePython("xlrd")) {
+        ASSERT_EQ(test::RunPython("import sys, xlrd\nb = xlrd.open_workbook(sys.argv[1])\n"
+                                  "print(b.sheet_by_index(0).cell_value(4, 3), b.sheet_by_index(0).cell_value(9, 4))",
+                                  {path}, out),
+                  0)
+            << out;
+        EXPECT_EQ(out, "small 22.0\n");
+    }
+    if (test::RunCommand("command -v ssconvert", out) == 0) {
+        EXPECT_EQ(test::RunCommand("ssconvert " + test::ShellQuote(path) + " " +
+                                       test::ShellQuote(dir.File("gnumeric.csv")) + " 2>&1 >/dev/null",
+                                   out),
+                  0);
+        EXPECT_EQ(out, "") << "gnumeric warned";
+    }
+    if (test::RunCommand("command -v soffice", out) != 0) {
+        GTEST_SKIP() << "LibreOffice is not available";
+    }
+    // LibreOffice computes the formulas again: every written cached value must be what it gets.
+    // The first column's numbers are spoiled in a second file, so that a LibreOffice that only
+    // showed cached values would show the spoiled results.
+    for (uint32_t r = 0; r < 10; ++r) {
+        book->Sheet(0).SetNumber(r, 0, 100 + r);
+    }
+    book->SetFullCalcOnLoad(true);
+    MemorySink spoiledSink;
+    WriteXls(*book, spoiledSink);
+    test::SaveBytes(spoiledSink.Bytes(), dir.File("spoiled.xls"));
+    ASSERT_EQ(test::RunCommand("cd " + test::ShellQuote(dir.Path().string()) + " && " + Soffice(dir) +
+                                   " --convert-to csv formulas.xls spoiled.xls",
+                               out),
+              0)
+        << out;
+    const std::string csv = test::ReadAll(dir.File("formulas.csv"));
+    std::istringstream lines(csv);
+    std::vector<std::string> d;
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string field;
+        std::vector<std::string> row;
+        while (std::getline(fields, field, ',')) {
+            row.push_back(field);
+        }
+        row.resize(std::max<size_t>(row.size(), 5));
+        d.push_back(row[3] + "|" + row[4]);
+    }
+    ASSERT_GE(d.size(), 13U) << csv;
+    EXPECT_EQ(d[0], "3|4");
+    EXPECT_EQ(d[1], "55|6");
+    EXPECT_EQ(d[4], "small|12");
+    EXPECT_EQ(d[7], "4.125|18");
+    EXPECT_EQ(d[9], "2|22");
+    EXPECT_EQ(d[10], "6|");
+    const std::string spoiled = test::ReadAll(dir.File("spoiled.csv"));
+    EXPECT_EQ(spoiled.substr(0, spoiled.find('\n')), "100,2,,102,202") << "LibreOffice computed the formulas";
+}
+
+} // namespace
+} // namespace gq::engine
