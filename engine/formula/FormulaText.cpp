@@ -954,7 +954,9 @@ void AppendPrefix(std::string& out, const SheetPrefix& prefix)
     bool quote = prefix.quoted || SheetNameNeedsQuotes(prefix.firstSheet) ||
                  (!prefix.lastSheet.empty() && SheetNameNeedsQuotes(prefix.lastSheet));
     if (prefix.firstSheet.empty()) {
-        quote = false; // [1]!Name
+        // [1]!Name, as the source wrote it: a quoted workbook prefix ('[a[b]'!A1, whose workbook
+        // name holds a bracket) reads back only quoted.
+        quote = prefix.quoted;
     }
     std::string inner;
     if (!prefix.book.empty() || prefix.firstSheet.empty()) {
