@@ -138,7 +138,8 @@ public:
             sheet.formulas[i].pasteId = kNoFormula;
         }
         for (engine::Hyperlink& link : sheet.hyperlinks) {
-            if (!link.location.empty()) {
+            // A location beside an address is a place in that other document, not in this one.
+            if (!link.location.empty() && link.target.empty()) {
                 ResolveLocation(sheetIndex, link);
             }
         }
@@ -315,8 +316,9 @@ private:
 
     // A hyperlink to a place in the workbook ("Data!B2", "B3") follows the cells it points at, by
     // the rule a formula's reference follows: to its own sheet, or to another sheet of its source
-    // that is a sheet of its own in the output, under that sheet's output name. A location the
-    // rule cannot follow (a sheet that is not a sheet of the output, a defined name) stays as it is.
+    // that is a sheet of its own in the output, under that sheet's output name. A location on a
+    // sheet that is not a sheet of the output becomes a link to that place in the source workbook
+    // file; one the rule cannot follow otherwise (a defined name, another workbook) stays as it is.
     void ResolveLocation(size_t sheetIndex, engine::Hyperlink& link)
     {
         std::optional<size_t> paste;
@@ -348,6 +350,10 @@ private:
             if (!SameName(prefix.firstSheet, record.sourceSheet)) {
                 std::optional<size_t> other = FindSheet(*paste, prefix.firstSheet);
                 if (!other) {
+                    // Workbooks held only in memory have no file to point at ("@" and an address).
+                    if (!record.sourcePath.empty() && record.sourcePath[0] != '@') {
+                        link.target = record.sourcePath;
+                    }
                     return;
                 }
                 target = *other;

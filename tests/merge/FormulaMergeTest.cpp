@@ -181,16 +181,21 @@ TEST_F(FormulaMerge, MultiSheetKeepsRewritesAndReportsFormulas)
 
     // Summary's links, moved from B8:B10 to A7:A9, point where their cells went.
     std::map<std::string, std::string> locations;
+    std::map<std::string, std::string> targets;
     for (size_t i = 0; i < book->SheetCount(); ++i) {
         if (book->SheetName(i) == "Summary") {
             for (const engine::Hyperlink& h : book->Sheet(i).hyperlinks) {
                 locations[engine::RangeName(h.range)] = h.location;
+                targets[engine::RangeName(h.range)] = h.target;
             }
         }
     }
     EXPECT_EQ(locations["A7"], q + "!B2");
     EXPECT_EQ(locations["A8"], "A2");
-    EXPECT_EQ(locations["A9"], "Rates!A1") << "a sheet that is not merged: the link stays as it was";
+    EXPECT_EQ(targets["A7"] + targets["A8"], "") << "places in the output stay places in it";
+    // A sheet that is not merged: the link goes to that place in the source workbook file.
+    EXPECT_EQ(locations["A9"], "Rates!A1");
+    EXPECT_EQ(targets["A9"], east);
 
     if (!HaveCheckers()) {
         GTEST_SKIP() << "openpyxl or LibreOffice is not available";
