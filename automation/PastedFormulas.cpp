@@ -3,6 +3,7 @@
 #include "automation/PastedFormulas.h"
 
 #include "engine/formula/Formula.h"
+#include "engine/text/SheetNames.h"
 #include "engine/xls/BiffFormula.h"
 
 #include <array>
@@ -44,28 +45,6 @@ struct Decision {
     Fate fate = Fate::Unknown;
     Loss loss = Loss::Count;
 };
-
-// Sheet names compare without regard to ASCII case, as spreadsheet applications compare them.
-bool SameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'a' && x <= 'z') {
-            x = static_cast<char>(x - 32);
-        }
-        if (y >= 'a' && y <= 'z') {
-            y = static_cast<char>(y - 32);
-        }
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
 
 class Resolver {
 public:
@@ -195,7 +174,7 @@ private:
     {
         for (size_t i = 0; i < m_records.size(); ++i) {
             if (m_alone[i] && m_records[i].sourcePath == m_records[own].sourcePath &&
-                SameName(m_records[i].sourceSheet, name)) {
+                engine::SameSheetName(m_records[i].sourceSheet, name)) {
                 return i;
             }
         }
@@ -224,7 +203,7 @@ private:
             }
             const bool ownSheet = t.prefix >= f.prefixes.size() ||
                                   (f.prefixes[t.prefix].book.empty() && f.prefixes[t.prefix].lastSheet.empty() &&
-                                   SameName(f.prefixes[t.prefix].firstSheet, record.sourceSheet));
+                                   engine::SameSheetName(f.prefixes[t.prefix].firstSheet, record.sourceSheet));
             // A reference to the formula's own sheet that is absolute, or lies outside the block,
             // points at other content once the block has moved.
             if (ownSheet && moved && t.kind != TokenKind::RefError &&
@@ -242,7 +221,8 @@ private:
                 return {Fate::Value, Loss::ThreeD};
             }
             rewrite = true;
-            if (!SameName(prefix.firstSheet, record.sourceSheet) && !FindSheet(pasteId, prefix.firstSheet)) {
+            if (!engine::SameSheetName(prefix.firstSheet, record.sourceSheet) &&
+                !FindSheet(pasteId, prefix.firstSheet)) {
                 return {Fate::Value, Loss::OtherSheet};
             }
         }
@@ -284,7 +264,8 @@ private:
                 continue;
             }
             std::optional<size_t> other;
-            if (t.prefix < f.prefixes.size() && !SameName(f.prefixes[t.prefix].firstSheet, record.sourceSheet)) {
+            if (t.prefix < f.prefixes.size() &&
+                !engine::SameSheetName(f.prefixes[t.prefix].firstSheet, record.sourceSheet)) {
                 other = FindSheet(pasteId, f.prefixes[t.prefix].firstSheet);
             }
             const bool wasRef = t.kind != TokenKind::RefError;
@@ -347,7 +328,7 @@ private:
             if (!prefix.book.empty() || !prefix.lastSheet.empty()) {
                 return;
             }
-            if (!SameName(prefix.firstSheet, record.sourceSheet)) {
+            if (!engine::SameSheetName(prefix.firstSheet, record.sourceSheet)) {
                 std::optional<size_t> other = FindSheet(*paste, prefix.firstSheet);
                 if (!other) {
                     // Workbooks held only in memory have no file to point at ("@" and an address).
