@@ -196,8 +196,11 @@ private:
 
     // The worksheet substream.
     void ReadHLink(std::span<const uint8_t> body, size_t offset, Worksheet& out);
+    // `mayFold`: a cell's own formula that repeats the last one kept with its references moved
+    // along points at that one, stored once (never an array or shared formula's entry, which the
+    // caller goes on to change).
     uint32_t KeepFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, uint32_t row, uint32_t col,
-                         bool sharedForm, Worksheet& out);
+                         bool sharedForm, Worksheet& out, bool mayFold = false);
 
     // The header of a MULRK or MULBLANK record of `entrySize`-byte cells ([MS-XLS] 2.4.175, 2.4.174:
     // row, first column, the cells, last column), with its length, its cell count and its last

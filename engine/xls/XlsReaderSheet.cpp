@@ -44,13 +44,22 @@ uint64_t CellKey(uint32_t row, uint32_t col)
 // Decodes a formula into a new entry of the sheet's formulas, anchored at (row, col); kNoFormula
 // when it cannot be kept, and its cells keep their cached values only.
 uint32_t XlsBook::KeepFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, uint32_t row, uint32_t col,
-                              bool sharedForm, Worksheet& out)
+                              bool sharedForm, Worksheet& out, bool mayFold)
 {
     auto parsed = std::make_shared<formula::Formula>();
     const bool decoded = m_biff >= 8 ? DecodeFormula(rgce, rgcb, m_formulaGlobals, row, col, sharedForm, *parsed)
                                      : DecodeBiff5Formula(rgce, rgcb, row, col, sharedForm, m_codePage, *parsed);
     if (!decoded) {
         return kNoFormula;
+    }
+    // Each row's own "=B2*C2", "=B3*C3" is one formula moved along, stored once as the xlsx
+    // reader stores it, so that a filled-down column costs one entry, not one a cell.
+    if (mayFold && !out.formulas.empty()) {
+        const FormulaEntry& last = out.formulas.back();
+        if (last.arrayRows == 0 && formula::SameWhenMoved(*last.formula, int64_t{row} - last.anchorRow,
+                                                          int64_t{col} - last.anchorCol, *parsed)) {
+            return static_cast<uint32_t>(out.formulas.size() - 1);
+        }
     }
     FormulaEntry entry;
     entry.formula = std::move(parsed);
@@ -274,7 +283,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                 lastExpBase = CellKey(baseRow, baseCol);
                 sharedCells.push_back(SharedCell{h.row, h.col, lastExpBase});
             } else if (pointer == 0) {
-                c.formulaIndex = KeepFormula(rgce, rec.body.subspan(22 + cce), h.row, h.col, false, out);
+                c.formulaIndex = KeepFormula(rgce, rec.body.subspan(22 + cce), h.row, h.col, false, out, true);
             } // a data table's cells (PtgTbl) are computed by the application: values only
             pending.formulaIndex = c.formulaIndex;
             break;

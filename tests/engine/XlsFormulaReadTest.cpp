@@ -288,6 +288,10 @@ TEST(XlsFormulaSheet, SharedArrayTableAndUnknownFormulas)
     Add(s.records, FormulaRecord(0, 3, 7, Exp(0, 3, 0x02)));
     Add(s.records, FormulaRecord(0, 4, 9, {0x18, 0}));
     Add(s.records, FormulaRecord(0, 5, 1, Exp(40, 40), {}, 1, 1));
+    // G1:G3 each hold their own =A1+1, =A2+1, =A3+1: one formula moved along, stored once.
+    for (uint8_t r = 0; r < 3; ++r) {
+        Add(s.records, FormulaRecord(r, 6, r + 2, {0x24, r, 0, 0, 0xC0, 0x1E, 1, 0, 0x03}));
+    }
     wb.sheets.push_back(s);
     wb.sheets.push_back(tb::Sheet{"Other Sheet", 0, 0, 0x0010, {}});
 
@@ -312,6 +316,10 @@ TEST(XlsFormulaSheet, SharedArrayTableAndUnknownFormulas)
     EXPECT_EQ(sheet.FindCell(0, 4)->number, 9);
     EXPECT_EQ(FormulaAt(sheet, 0, 5), "");
     EXPECT_TRUE(sheet.FindCell(0, 5)->boolean);
+    for (uint32_t r = 0; r < 3; ++r) {
+        EXPECT_EQ(FormulaAt(sheet, r, 6), "=A" + std::to_string(r + 1) + "+1");
+        EXPECT_EQ(sheet.FindCell(r, 6)->formulaIndex, sheet.FindCell(0, 6)->formulaIndex);
+    }
 }
 
 // ---- Real files against LibreOffice -------------------------------------------------------------
