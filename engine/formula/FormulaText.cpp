@@ -713,8 +713,8 @@ private:
     {
         if (!text.empty() && text[0] == '[') {
             size_t close = text.find(']');
-            if (close == std::string_view::npos) {
-                return false;
+            if (close == std::string_view::npos || close == 1) {
+                return false; // "[]" names no workbook
             }
             prefix.book = std::string(text.substr(1, close - 1));
             text.remove_prefix(close + 1);
