@@ -575,20 +575,16 @@ inline void BiffFormulaRoundTrip(const engine::formula::Formula& formula, const 
     if (!encoder.Encode(formula, rgce, rgcb)) {
         return;
     }
-    engine::biff::FormulaGlobals globals;
-    globals.sheetNames = sheets;
-    globals.supBooks.resize(1);
-    globals.supBooks[0].kind = engine::biff::SupBook::Kind::Self;
+    engine::biff::FormulaGlobals globals = encoder.Globals();
     engine::formula::Formula first;
     engine::formula::Formula second;
-    globals.xtis = encoder.Xtis();
     if (!engine::biff::DecodeFormula(rgce, rgcb, globals, 0, 0, false, first)) {
         Fail("an encoded formula does not decode: " + printed);
     }
     if (!encoder.Encode(first, rgce, rgcb)) {
         Fail("a decoded formula does not encode again: " + engine::formula::PrintFormula(first));
     }
-    globals.xtis = encoder.Xtis();
+    globals = encoder.Globals();
     if (!engine::biff::DecodeFormula(rgce, rgcb, globals, 0, 0, false, second) ||
         engine::formula::PrintFormula(second) != engine::formula::PrintFormula(first)) {
         Fail("a formula changed through BIFF8 a second time: " + engine::formula::PrintFormula(first));

@@ -106,6 +106,11 @@ std::unique_ptr<engine::Workbook> RichWorkbook()
     internal.range = {1, 2, 2, 3};
     internal.location = "'Data & <more>'!A1";
     sheet.hyperlinks.push_back(internal);
+    // Formulas the .xls writer calls functions of by name: a future function through a NAME
+    // record, an add-in function through the add-in's EXTERNNAME.
+    sheet.SetNumber(320, 0, 2, 0);
+    engine::formula::SetCellFormula(sheet, 320, 0,
+                                    "IFERROR(1/0,EDATE(B6,1))+_xlfn.STDEV.S(B5:B9)+SUMIFS(B5:B9,B5:B9,\">1\")");
     sheet.frozenRows = 1;
     sheet.frozenCols = 2;
     workbook->Sheet(1).SetNumber(0, 0, 1, 0);

@@ -60,28 +60,65 @@ int ExpressionPointer(std::span<const uint8_t> rgce, uint32_t& row, uint32_t& co
 
 namespace gq::engine::biff {
 
-// Encodes the model's formulas as BIFF8 parsed expressions for the .xls writer, collecting the
-// EXTERNSHEET entries their references to other sheets of the output need (all through the
-// workbook's own SUPBOOK). A formula BIFF8 cannot hold is refused, and its cell written as its
-// cached value: a function Excel 97 does not have or called with more or fewer arguments than it
-// takes, functions nested deeper than Excel 97's seven levels, a reference beyond the 65,536 x
-// 256 grid, a name, table or other workbook (the output defines none), text longer than a
-// PtgStr holds, or an expression too large for one record.
+// Where an encoded cell reference's fields lie in a parsed expression, so that the expression can
+// be moved to another cell by rewriting them, as moving the formula and encoding it again would.
+struct ReferenceField {
+    uint16_t at = 0;       // the offset of its first row field in rgce
+    bool area = false;     // rwFirst, rwLast, colFirst, colLast; a cell has rw, col
+    bool moveRows = false; // false for whole columns, whose rows never move
+    bool moveCols = false; // false for whole rows
+    uint8_t flags = 0;     // the model's absolute flags (formula::kFirstColAbs and so on)
+};
+
+// Encodes the model's formulas as BIFF8 parsed expressions for the .xls writer, collecting what
+// the workbook globals must list for them: the EXTERNSHEET entries of references to other sheets
+// of the output (through the workbook's own SUPBOOK), the NAME records of functions newer than
+// Excel 97 (future functions, "_xlfn.IFERROR") and the EXTERNNAME records of the Analysis
+// ToolPak's add-in functions (EDATE, NETWORKDAYS), called as Excel 2007 and later write them into
+// .xls files. A formula BIFF8 cannot hold is refused, and its cell written as its cached value: a
+// function BIFF8 has no way to name (a macro or another program's function) or called with more
+// or fewer arguments than it takes, functions nested deeper than Excel 97's seven levels, a
+// reference beyond the 65,536 x 256 grid, a name, table or other workbook (the output defines
+// none), text longer than a PtgStr holds, or an expression too large for one record.
 class FormulaEncoder {
 public:
     explicit FormulaEncoder(std::vector<std::string> sheetNames) : m_sheets(std::move(sheetNames)) {}
 
-    // `rgce` and `rgcb` are replaced. Gives false when the formula cannot be kept.
-    bool Encode(const formula::Formula& f, std::vector<uint8_t>& rgce, std::vector<uint8_t>& rgcb);
-    // EXTERNSHEET entries handed out so far, SupBook 0 being this workbook.
+    // `rgce` and `rgcb` are replaced. Gives false when the formula cannot be kept. `fields`, when
+    // given, receives where each cell reference went.
+    bool Encode(const formula::Formula& f, std::vector<uint8_t>& rgce, std::vector<uint8_t>& rgcb,
+                std::vector<ReferenceField>* fields = nullptr);
+    // Hands out every EXTERNSHEET entry and name the formula would need, without encoding it, so
+    // that the globals written before any sheet list them.
+    void Register(const formula::Formula& f);
+    // From now on a formula that needs an entry or a name not handed out yet is refused: the
+    // globals that would have to list it are written.
+    void Freeze() { m_frozen = true; }
+
+    // EXTERNSHEET entries handed out so far: SupBook 0 is this workbook, 1 the add-in functions.
     const std::vector<Xti>& Xtis() const { return m_xtis; }
+    // NAME records of future functions, in the order PtgName counts them from 1.
+    const std::vector<std::string>& FunctionNames() const { return m_futureNames; }
+    // EXTERNNAME records of the add-in functions' SUPBOOK, in the order PtgNameX counts them from 1.
+    const std::vector<std::string>& AddInNames() const { return m_addInNames; }
+    // What a reader of the written globals knows, for decoding what this encoder wrote.
+    FormulaGlobals Globals() const;
 
 private:
     bool Ixti(const formula::SheetPrefix& prefix, uint16_t& ixti);
+    bool AddInIxti(uint16_t& ixti);
+    // The name token a function BIFF8's table does not hold is called through, appended to `out`;
+    // false for a function BIFF8 has no way to name.
+    bool FunctionNameToken(std::string_view name, std::vector<uint8_t>& out);
 
     std::vector<std::string> m_sheets;
     std::vector<Xti> m_xtis;
+    std::vector<std::string> m_futureNames;
+    std::vector<std::string> m_addInNames;
+    bool m_frozen = false;
+    std::string m_upper;
     std::vector<uint32_t> m_depths; // per operand on the stack, how deep its functions nest
+    std::vector<uint32_t> m_starts; // per operand on the stack, where its tokens begin in rgce
 };
 
 } // namespace gq::engine::biff

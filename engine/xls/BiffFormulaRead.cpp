@@ -353,17 +353,11 @@ private:
             return false;
         }
         uint32_t name = m_out.tokens[start].text;
-        // Excel 2007 stores its new functions so; xlsx writes these five without the prefix.
+        // Excel 2007 stores its new functions so; xlsx writes them without the prefix.
         std::string& text = m_out.texts[name];
         static constexpr std::string_view kFuture = "_xlfn.";
-        if (text.starts_with(kFuture)) {
-            std::string_view bare = std::string_view(text).substr(kFuture.size());
-            for (std::string_view known : {"AVERAGEIF", "AVERAGEIFS", "COUNTIFS", "IFERROR", "SUMIFS"}) {
-                if (bare == known) {
-                    text.erase(0, kFuture.size());
-                    break;
-                }
-            }
+        if (text.starts_with(kFuture) && IsExcel2007Function(std::string_view(text).substr(kFuture.size()))) {
+            text.erase(0, kFuture.size());
         }
         m_out.tokens.erase(m_out.tokens.begin() + start);
         m_starts.erase(m_starts.end() - static_cast<ptrdiff_t>(args));

@@ -27,6 +27,14 @@ constexpr uint8_t kPtgArea3d = 0x3B;
 constexpr uint8_t kPtgFuncV = 0x41; // value class, as Excel writes functions in cells
 constexpr uint8_t kPtgFuncVarV = 0x42;
 constexpr uint8_t kPtgArrayA = 0x60;
+constexpr uint8_t kPtgName = 0x23; // reference class, as Excel writes a called function's name
+constexpr uint8_t kPtgNameX = 0x39;
+constexpr uint16_t kUserDefinedFunction = 0xFF; // the function's name is its first argument
+constexpr uint16_t kAddInSheet = 0xFFFE;        // XTI itabFirst and itabLast of an add-in's SupBook
+// A PtgFuncVar counts its arguments in seven bits; Excel 97 calls a function with 30 at most.
+constexpr uint32_t kMaxArguments = 30;
+// Lbl holds a name of 255 characters at most, ExternName's ShortXLUnicodeString as many.
+constexpr size_t kMaxFunctionNameChars = 255;
 
 uint8_t BinaryPtg(fm::Op op)
 {
@@ -132,7 +140,7 @@ bool FormulaEncoder::Ixti(const fm::SheetPrefix& prefix, uint16_t& ixti)
             return true;
         }
     }
-    if (m_xtis.size() >= kMaxXtis) {
+    if (m_frozen || m_xtis.size() >= kMaxXtis) {
         return false;
     }
     m_xtis.push_back(x);
@@ -140,15 +148,123 @@ bool FormulaEncoder::Ixti(const fm::SheetPrefix& prefix, uint16_t& ixti)
     return true;
 }
 
-bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, std::vector<uint8_t>& rgcb)
+bool FormulaEncoder::AddInIxti(uint16_t& ixti)
+{
+    for (size_t i = 0; i < m_xtis.size(); ++i) {
+        if (m_xtis[i].supBook == 1) {
+            ixti = static_cast<uint16_t>(i);
+            return true;
+        }
+    }
+    if (m_frozen || m_xtis.size() >= kMaxXtis) {
+        return false;
+    }
+    m_xtis.push_back(Xti{1, kAddInSheet, kAddInSheet});
+    ixti = static_cast<uint16_t>(m_xtis.size() - 1);
+    return true;
+}
+
+bool FormulaEncoder::FunctionNameToken(std::string_view name, std::vector<uint8_t>& out)
+{
+    // Names of functions compare without regard to case; BIFF8 files carry them in capitals.
+    m_upper.assign(name);
+    for (char& c : m_upper) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    static constexpr std::string_view kFuture = "_XLFN.";
+    const bool future = m_upper.starts_with(kFuture) && m_upper.size() > kFuture.size();
+    if (!future && !IsExcel2007Function(m_upper)) {
+        if (!IsAddInFunction(m_upper)) {
+            return false; // a macro, or a function of some other program: nothing BIFF8 can call
+        }
+        // An add-in function: PtgNameX, [MS-XLS] 2.5.198.76, naming an ExternName of the
+        // add-in SupBook through its EXTERNSHEET entry.
+        uint16_t ixti = 0;
+        auto it = std::find(m_addInNames.begin(), m_addInNames.end(), m_upper);
+        if (it == m_addInNames.end()) {
+            if (m_frozen || m_addInNames.size() >= limits::kMaxBiffLinkEntries) {
+                return false;
+            }
+            m_addInNames.push_back(m_upper);
+            it = m_addInNames.end() - 1;
+        }
+        if (!AddInIxti(ixti)) {
+            return false;
+        }
+        out.push_back(kPtgNameX);
+        Put16(out, ixti);
+        Put16(out, static_cast<uint32_t>(it - m_addInNames.begin() + 1));
+        Put16(out, 0);
+        return true;
+    }
+    // A future function: PtgName, [MS-XLS] 2.5.198.76, of a Lbl named "_xlfn." and the function.
+    if (!future) {
+        m_upper.insert(0, "_xlfn.");
+    } else {
+        m_upper.replace(0, kFuture.size(), "_xlfn.");
+    }
+    if (m_upper.size() > kMaxFunctionNameChars) {
+        return false;
+    }
+    auto it = std::find(m_futureNames.begin(), m_futureNames.end(), m_upper);
+    if (it == m_futureNames.end()) {
+        if (m_frozen || m_futureNames.size() >= limits::kMaxBiffLinkEntries) {
+            return false;
+        }
+        m_futureNames.push_back(m_upper);
+        it = m_futureNames.end() - 1;
+    }
+    out.push_back(kPtgName);
+    Put16(out, static_cast<uint32_t>(it - m_futureNames.begin() + 1));
+    Put16(out, 0);
+    return true;
+}
+
+void FormulaEncoder::Register(const fm::Formula& f)
+{
+    std::vector<uint8_t> scratch;
+    uint16_t ixti = 0;
+    for (const fm::Token& t : f.tokens) {
+        if (t.prefix < f.prefixes.size() &&
+            (t.kind == fm::TokenKind::Ref || t.kind == fm::TokenKind::Area || t.kind == fm::TokenKind::RefError)) {
+            Ixti(f.prefixes[t.prefix], ixti);
+        } else if (t.kind == fm::TokenKind::Function && t.text < f.texts.size() &&
+                   FunctionByName(f.texts[t.text]) == nullptr) {
+            FunctionNameToken(f.texts[t.text], scratch);
+        }
+    }
+}
+
+FormulaGlobals FormulaEncoder::Globals() const
+{
+    FormulaGlobals g;
+    g.sheetNames = m_sheets;
+    g.supBooks.resize(2);
+    g.supBooks[0].kind = SupBook::Kind::Self;
+    g.supBooks[1].kind = SupBook::Kind::AddIn;
+    g.supBooks[1].externNames = m_addInNames;
+    g.xtis = m_xtis;
+    g.names = m_futureNames;
+    return g;
+}
+
+bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, std::vector<uint8_t>& rgcb,
+                            std::vector<ReferenceField>* fields)
 {
     rgce.clear();
     rgcb.clear();
     m_depths.clear();
+    m_starts.clear();
+    if (fields != nullptr) {
+        fields->clear();
+    }
     if (!f.Parsed()) {
         return false;
     }
-    auto pop = [this](size_t n, uint32_t& depth) {
+    // Pops n operands, giving how deep the deepest nests functions and where the first begins.
+    auto pop = [this, &rgce](size_t n, uint32_t& depth, uint32_t& start) {
         if (m_depths.size() < n) {
             return false;
         }
@@ -156,11 +272,15 @@ bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, st
         for (size_t i = m_depths.size() - n; i < m_depths.size(); ++i) {
             depth = std::max(depth, m_depths[i]);
         }
+        start = n > 0 ? m_starts[m_starts.size() - n] : static_cast<uint32_t>(rgce.size());
         m_depths.resize(m_depths.size() - n);
+        m_starts.resize(m_starts.size() - n);
         return true;
     };
+    std::vector<uint8_t> nameToken;
     for (const fm::Token& t : f.tokens) {
         uint32_t depth = 0;
+        uint32_t start = static_cast<uint32_t>(rgce.size());
         switch (t.kind) {
         case fm::TokenKind::Number:
             if (t.number >= 0 && t.number <= 65535 &&
@@ -223,6 +343,10 @@ bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, st
             // Whole columns and rows keep their rows or columns relative, as Excel writes A:A.
             const bool wholeCols = (t.flags & fm::kWholeColumns) != 0;
             const bool wholeRows = (t.flags & fm::kWholeRows) != 0;
+            if (fields != nullptr) {
+                fields->push_back(
+                    ReferenceField{static_cast<uint16_t>(rgce.size()), area, !wholeCols, !wholeRows, t.flags});
+            }
             const bool rowAbs1 = !wholeCols && (t.flags & fm::kFirstRowAbs) != 0;
             const bool colAbs1 = !wholeRows && (t.flags & fm::kFirstColAbs) != 0;
             const bool rowAbs2 = !wholeCols && (t.flags & fm::kLastRowAbs) != 0;
@@ -290,25 +414,51 @@ bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, st
             break;
         }
         case fm::TokenKind::Function: {
-            const BiffFunction* fn = t.text < f.texts.size() ? FunctionByName(f.texts[t.text]) : nullptr;
-            if (fn == nullptr || t.count < fn->minArgs || t.count > fn->maxArgs || !pop(t.count, depth) ||
+            if (t.text >= f.texts.size() || t.count > kMaxArguments || !pop(t.count, depth, start) ||
                 depth + 1 > kMaxFunctionNesting) {
                 return false;
             }
-            if (fn->minArgs == fn->maxArgs) {
+            const BiffFunction* fn = FunctionByName(f.texts[t.text]);
+            if (fn == nullptr) {
+                // A function Excel 97's table does not hold is called as a user-defined function,
+                // [MS-XLS] 2.5.198.63: PtgFuncVar of the function 255, whose first argument,
+                // put before the others, is the function's name.
+                nameToken.clear();
+                if (!FunctionNameToken(f.texts[t.text], nameToken)) {
+                    return false;
+                }
+                rgce.insert(rgce.begin() + start, nameToken.begin(), nameToken.end());
+                if (fields != nullptr) {
+                    for (ReferenceField& field : *fields) {
+                        if (field.at >= start) {
+                            field.at = static_cast<uint16_t>(field.at + nameToken.size());
+                        }
+                    }
+                }
+                rgce.push_back(kPtgFuncVarV);
+                rgce.push_back(static_cast<uint8_t>(t.count + 1));
+                Put16(rgce, kUserDefinedFunction);
+            } else if (t.count < fn->minArgs || t.count > fn->maxArgs) {
+                return false;
+            } else if (fn->minArgs == fn->maxArgs) {
                 rgce.push_back(kPtgFuncV);
+                Put16(rgce, fn->index);
             } else {
                 rgce.push_back(kPtgFuncVarV);
                 rgce.push_back(static_cast<uint8_t>(t.count));
+                Put16(rgce, fn->index);
             }
-            Put16(rgce, fn->index);
             m_depths.push_back(depth + 1);
+            m_starts.push_back(start);
+            if (rgce.size() > kMaxExpressionBytes) {
+                return false;
+            }
             continue;
         }
         case fm::TokenKind::Unary:
         case fm::TokenKind::Percent:
         case fm::TokenKind::Paren:
-            if (!pop(1, depth)) {
+            if (!pop(1, depth, start)) {
                 return false;
             }
             rgce.push_back(t.kind == fm::TokenKind::Percent ? 0x14
@@ -316,14 +466,16 @@ bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, st
                            : t.op == fm::Op::Minus          ? 0x13
                                                             : 0x12);
             m_depths.push_back(depth);
+            m_starts.push_back(start);
             continue;
         case fm::TokenKind::Binary: {
             uint8_t ptg = BinaryPtg(t.op);
-            if (ptg == 0 || !pop(2, depth)) {
+            if (ptg == 0 || !pop(2, depth, start)) {
                 return false;
             }
             rgce.push_back(ptg);
             m_depths.push_back(depth);
+            m_starts.push_back(start);
             continue;
         }
         case fm::TokenKind::Name:
@@ -331,6 +483,10 @@ bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, st
             return false; // the output defines no names or tables
         }
         m_depths.push_back(0); // an operand
+        m_starts.push_back(start);
+        if (rgce.size() + rgcb.size() > kMaxExpressionBytes) {
+            return false; // no longer worth going on: a 16-bit offset would not even hold it
+        }
     }
     return m_depths.size() == 1 && rgce.size() + rgcb.size() <= kMaxExpressionBytes;
 }

@@ -274,7 +274,39 @@ constexpr BiffFunction kFunctions[] = {
     {379, 2, 5, "RTD"},
 };
 
+// Sorted, for binary search.
+constexpr std::string_view kExcel2007Functions[] = {
+    "AVERAGEIF",        "AVERAGEIFS", "COUNTIFS",     "CUBEKPIMEMBER", "CUBEMEMBER", "CUBEMEMBERPROPERTY",
+    "CUBERANKEDMEMBER", "CUBESET",    "CUBESETCOUNT", "CUBEVALUE",     "IFERROR",    "SUMIFS",
+};
+
+// The Analysis ToolPak add-in's worksheet functions, as Excel 2003 knew them. Sorted.
+constexpr std::string_view kAddInFunctions[] = {
+    "ACCRINT",     "ACCRINTM",    "AMORDEGRC",  "AMORLINC",   "BESSELI",     "BESSELJ",   "BESSELK",     "BESSELY",
+    "BIN2DEC",     "BIN2HEX",     "BIN2OCT",    "COMPLEX",    "CONVERT",     "COUPDAYBS", "COUPDAYS",    "COUPDAYSNC",
+    "COUPNCD",     "COUPNUM",     "COUPPCD",    "CUMIPMT",    "CUMPRINC",    "DEC2BIN",   "DEC2HEX",     "DEC2OCT",
+    "DELTA",       "DISC",        "DOLLARDE",   "DOLLARFR",   "DURATION",    "EDATE",     "EFFECT",      "EOMONTH",
+    "ERF",         "ERFC",        "FACTDOUBLE", "FVSCHEDULE", "GCD",         "GESTEP",    "HEX2BIN",     "HEX2DEC",
+    "HEX2OCT",     "IMABS",       "IMAGINARY",  "IMARGUMENT", "IMCONJUGATE", "IMCOS",     "IMDIV",       "IMEXP",
+    "IMLN",        "IMLOG10",     "IMLOG2",     "IMPOWER",    "IMPRODUCT",   "IMREAL",    "IMSIN",       "IMSQRT",
+    "IMSUB",       "IMSUM",       "INTRATE",    "ISEVEN",     "ISODD",       "LCM",       "MDURATION",   "MROUND",
+    "MULTINOMIAL", "NETWORKDAYS", "NOMINAL",    "OCT2BIN",    "OCT2DEC",     "OCT2HEX",   "ODDFPRICE",   "ODDFYIELD",
+    "ODDLPRICE",   "ODDLYIELD",   "PRICE",      "PRICEDISC",  "PRICEMAT",    "QUOTIENT",  "RANDBETWEEN", "RECEIVED",
+    "SERIESSUM",   "SQRTPI",      "TBILLEQ",    "TBILLPRICE", "TBILLYIELD",  "WEEKNUM",   "WORKDAY",     "XIRR",
+    "XNPV",        "YEARFRAC",    "YIELD",      "YIELDDISC",  "YIELDMAT",
+};
+
 } // namespace
+
+bool IsExcel2007Function(std::string_view name)
+{
+    return std::binary_search(std::begin(kExcel2007Functions), std::end(kExcel2007Functions), name);
+}
+
+bool IsAddInFunction(std::string_view name)
+{
+    return std::binary_search(std::begin(kAddInFunctions), std::end(kAddInFunctions), name);
+}
 
 const BiffFunction* FunctionByIndex(uint16_t index)
 {

@@ -18,4 +18,12 @@ const BiffFunction* FunctionByIndex(uint16_t index);
 // The built-in function of this name (any ASCII case), or nullptr: such a function is stored by name.
 const BiffFunction* FunctionByName(std::string_view name);
 
+// Excel 2007's new worksheet functions (IFERROR, SUMIFS, the cube functions), which xlsx writes
+// without the "_xlfn." prefix of later ones, but which a BIFF8 file calls as future functions
+// named with it, as every function newer than Excel 97. `name` in capitals.
+bool IsExcel2007Function(std::string_view name);
+// The Analysis ToolPak's functions (EDATE, NETWORKDAYS, ...), built into Excel since 2007, which a
+// BIFF8 file calls as the add-in functions they were. `name` in capitals.
+bool IsAddInFunction(std::string_view name);
+
 } // namespace gq::engine::biff

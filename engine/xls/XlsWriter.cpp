@@ -75,16 +75,16 @@ void XlsBookWriter::Scan()
             m_cellCount += row.cells.size();
             for (const Cell& cell : row.cells) {
                 UseXf(cell.style);
-                // Formulas naming other sheets are encoded once here, to hand out the EXTERNSHEET
-                // entries the globals must list before any sheet is written; the sheets encode
-                // every formula when they write it.
-                if (cell.formulaIndex < sheet.formulas.size() && sheet.formulas[cell.formulaIndex].formula &&
-                    !sheet.formulas[cell.formulaIndex].formula->prefixes.empty()) {
-                    EncodeFormula(sheet, row.index, cell);
-                }
                 if (cell.type == CellType::String) {
                     UseString(cell.text, name, row.index, cell.col, scratch);
                 }
+            }
+        }
+        // Every formula's EXTERNSHEET entries and function names are handed out here, where
+        // moving a formula changes neither, for the globals to list them before any sheet.
+        for (const FormulaEntry& entry : sheet.formulas) {
+            if (entry.formula) {
+                m_encoder.Register(*entry.formula);
             }
         }
         for (const ColumnInfo& column : sheet.columns) {
@@ -101,6 +101,7 @@ void XlsBookWriter::Scan()
             CheckRange(name, link.range, "a hyperlink");
         }
     }
+    m_encoder.Freeze();
 }
 
 void XlsBookWriter::CheckRange(const std::string& sheet, const CellRange& range, const char* what)
@@ -258,18 +259,42 @@ bool XlsBookWriter::EncodeFormula(const Worksheet& sheet, uint32_t row, const Ce
     return m_encoder.Encode(m_formula, m_rgce, m_rgcb);
 }
 
-// SupBook, [MS-XLS] 2.4.271, of this workbook and the ExternSheet, 2.4.105, whose entries the
-// formulas' references to other sheets name.
+// What the formulas refer to outside their cells: SupBook, [MS-XLS] 2.4.271, of this workbook
+// and, for add-in functions, of the add-in with an ExternName, 2.4.106, per function; the
+// ExternSheet, 2.4.105, whose entries references to other sheets and add-in functions name; and a
+// Lbl, 2.4.150, per future function, as Excel 2007 and later write them.
 void XlsBookWriter::WriteLinkTables()
 {
     const std::vector<Xti>& xtis = m_encoder.Xtis();
-    if (xtis.empty()) {
+    const std::vector<std::string>& addIns = m_encoder.AddInNames();
+    const std::vector<std::string>& future = m_encoder.FunctionNames();
+    if (xtis.empty() && future.empty()) {
         return;
     }
     size_t r = m_out.Begin(kSupBook);
     m_out.U16(static_cast<uint32_t>(m_book.SheetCount()));
     m_out.U16(0x0401);
     m_out.End(r);
+    std::u16string name;
+    if (!addIns.empty()) {
+        r = m_out.Begin(kSupBook);
+        m_out.U16(1);
+        m_out.U16(0x3A01);
+        m_out.End(r);
+        for (const std::string& function : addIns) {
+            // ExternName of an add-in function (AddinUdf): no flags, four reserved bytes, the
+            // name, and a formula of #REF! as Excel writes it.
+            r = m_out.Begin(kExternName);
+            m_out.U16(0);
+            m_out.U32(0);
+            ToUtf16(function, name);
+            PutUnicodeString(m_out, name, true);
+            m_out.U16(2);
+            m_out.U8(0x1C);
+            m_out.U8(static_cast<uint8_t>(ErrorCode::Ref));
+            m_out.End(r);
+        }
+    }
     // At six bytes an entry, 1,370 fit in the record; the encoder hands out no more than that.
     r = m_out.Begin(kExternSheet);
     m_out.U16(static_cast<uint32_t>(xtis.size()));
@@ -279,6 +304,25 @@ void XlsBookWriter::WriteLinkTables()
         m_out.U16(x.lastSheet);
     }
     m_out.End(r);
+    for (const std::string& function : future) {
+        // A hidden macro-function name (fHidden, fFunc, fProc, function group 14) for the whole
+        // workbook, whose formula is #NAME?, as Excel writes a future function's name.
+        ToUtf16(function, name);
+        r = m_out.Begin(kLbl);
+        m_out.U16(0x038B);
+        m_out.U8(0);
+        m_out.U8(static_cast<uint32_t>(name.size()));
+        m_out.U16(2);
+        m_out.U16(0);
+        m_out.U16(0);
+        m_out.U32(0);
+        const bool compressed = FitsLatin1(name);
+        m_out.U8(compressed ? 0 : 1);
+        PutChars(m_out, name, compressed);
+        m_out.U8(0x1C);
+        m_out.U8(static_cast<uint8_t>(ErrorCode::Name));
+        m_out.End(r);
+    }
 }
 
 // SST, [MS-XLS] 2.4.265, continued in Continue records (2.4.58) when it outgrows one record.

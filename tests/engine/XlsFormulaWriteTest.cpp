@@ -26,7 +26,7 @@ std::string ThroughBiff(const std::string& text, biff::FormulaEncoder& encoder, 
     if (!encoder.Encode(f, rgce, rgcb)) {
         return "(refused)";
     }
-    globals.xtis = encoder.Xtis();
+    globals = encoder.Globals();
     formula::Formula back;
     if (!biff::DecodeFormula(rgce, rgcb, globals, 0, 0, false, back)) {
         return "(undecodable)";
@@ -116,7 +116,10 @@ TEST(XlsFormulaEncode, EachLimitJustUnderAndJustOver)
         {"rows", "A65536", "A65537"},
         {"text", "\"" + std::string(255, 'x') + "\"", "\"" + std::string(256, 'x') + "\""},
         {"expression size", Repeat("1.5", 820, "+"), Repeat("1.5", 821, "+")},
-        {"functions BIFF8 has", "ISERROR(1)", "IFERROR(1,2)"},
+        {"functions BIFF8 can call", "IFERROR(1,2)", "MYMACRO(1,2)"},
+        {"arguments of a future function", "_xlfn.CONCAT(" + Repeat("1", 30, ",") + ")",
+         "_xlfn.CONCAT(" + Repeat("1", 31, ",") + ")"},
+        {"nesting with add-in functions", "GCD(" + Nested(6) + ",2)", "GCD(" + Nested(7) + ",2)"},
         {"sheets of the output", "'S3'!A1", "Gone!A1"},
         {"this workbook", "Data!A1", "[1]Data!A1"},
         {"names", "1", "Rate"},
@@ -166,7 +169,7 @@ std::unique_ptr<Workbook> FormulaBook()
         {"CHOOSE(2,A1,A2,A3)", CellType::Number, 2, nullptr},
         {"VLOOKUP(3,$A$1:$B$10,2,FALSE)", CellType::Number, 6, nullptr},
         {"\"\"", CellType::String, 0, ""},
-        {"IFERROR(1,2)", CellType::Number, 1, nullptr}, // not in BIFF8: its value only
+        {"MYMACRO(1,2)", CellType::Number, 1, nullptr}, // a macro BIFF8 cannot call: its value only
     };
     for (uint32_t i = 0; i < kept.size(); ++i) {
         Cell& c = data.CellAt(i, 3);
@@ -210,7 +213,7 @@ TEST(XlsFormulaWrite, FormulasReadBackAndOutsideReadersAgree)
 {
     auto book = FormulaBook();
     MemorySink sink;
-    EXPECT_EQ(WriteXls(*book, sink), 1U) << "IFERROR is not a BIFF8 function";
+    EXPECT_EQ(WriteXls(*book, sink), 1U) << "BIFF8 cannot call MYMACRO";
     std::vector<uint8_t> bytes = sink.Bytes();
     auto again = ReadXls(InputBytes::FromMemory(std::vector<uint8_t>(bytes), "again.xls"));
     const Worksheet& data = again->Sheet(0);
@@ -289,6 +292,110 @@ TEST(XlsFormulaWrite, FormulasReadBackAndOutsideReadersAgree)
     EXPECT_EQ(d[10], "6|");
     const std::string spoiled = test::ReadAll(dir.File("spoiled.csv"));
     EXPECT_EQ(spoiled.substr(0, spoiled.find('\n')), "100,2,,102,202") << "LibreOffice computed the formulas";
+}
+
+// Functions newer than Excel 97 go through a NAME record ("_xlfn.IFERROR") and the Analysis
+// ToolPak's through an add-in's EXTERNNAME, as Excel 2007 and later save them; each is read back,
+// and LibreOffice, computing every formula again, must get the value we cached and show the same
+// formula text. The last formula's cached value is wrong on purpose: LibreOffice must correct it.
+TEST(XlsFormulaWrite, FutureAndAddInFunctionsAreCalledByName)
+{
+    struct Case {
+        const char* text;
+        const char* value; // as openpyxl prints the computed value
+    };
+    const std::vector<Case> cases = {
+        {"IFERROR(A1/0,\"none\")", "none"},
+        {"SUMIFS(B1:B10,A1:A10,\">5\")", "80"},
+        {"COUNTIFS(A1:A10,\">2\",B1:B10,\"<15\")", "5"},
+        {"AVERAGEIF(A1:A10,\">5\")", "8"},
+        {"AVERAGEIFS(B1:B10,A1:A10,\">=9\")", "19"},
+        {"_xlfn.STDEV.S(A1:A3)", "1"},
+        {"_xlfn.CONCAT(\"a\",A2)", "a2"},
+        {"EDATE(DATE(2020,1,31),1)", "43890"},
+        {"EOMONTH(DATE(2020,1,15),0)", "43861"},
+        {"NETWORKDAYS(DATE(2024,1,1),DATE(2024,1,31))", "23"},
+        {"ISEVEN(A2)*5", "5"},
+        {"GCD(12,18)+IFERROR(SUMIFS(B1:B10,A1:A10,\">9\"),0)", "26"},
+        {"ROUND(AVERAGEIF(A1:A10,\"<3\")*IFERROR(1/0,2),1)", "3"},
+        {"IFERROR(A1*1,0)", "1"},
+    };
+    Workbook book;
+    book.InsertSheet(0, "Data");
+    Worksheet& data = book.Sheet(0);
+    for (uint32_t r = 0; r < 10; ++r) {
+        data.SetNumber(r, 0, r + 1);
+        data.SetNumber(r, 1, (r + 1) * 2);
+    }
+    for (uint32_t i = 0; i < cases.size(); ++i) {
+        const std::string value = cases[i].value;
+        Cell& c = data.CellAt(i, 3);
+        if (value.find_first_not_of("0123456789.") == std::string::npos) {
+            c.type = CellType::Number;
+            c.number = i + 1 == cases.size() ? 999 : std::stod(value); // the last one wrong on purpose
+        } else {
+            c.type = CellType::String;
+            c.text = book.Strings().Intern(value);
+        }
+        formula::SetCellFormula(data, i, 3, cases[i].text);
+    }
+    book.SetFullCalcOnLoad(true);
+    MemorySink sink;
+    ASSERT_EQ(WriteXls(book, sink), 0U) << "every formula is one BIFF8 can call";
+    auto again = ReadXls(InputBytes::FromMemory(sink.Bytes(), "names.xls"));
+    for (uint32_t i = 0; i < cases.size(); ++i) {
+        const Cell* c = again->Sheet(0).FindCell(i, 3);
+        formula::Formula f;
+        ASSERT_TRUE(c != nullptr && formula::CellFormula(again->Sheet(0), i, *c, f, formula::kXlsGrid)) << i;
+        EXPECT_EQ(formula::PrintFormula(f), cases[i].text);
+    }
+
+    test::TempDir dir;
+    const std::string path = dir.File("names.xls");
+    test::SaveBytes(sink.Bytes(), path);
+    std::string out;
+    if (test::HavePython("xlrd")) {
+        ASSERT_EQ(test::RunPython(
+                      "import sys, xlrd\nprint(xlrd.open_workbook(sys.argv[1]).sheet_by_index(0).cell_value(0, 3))",
+                      {path}, out),
+                  0)
+            << out;
+        EXPECT_EQ(out, "none\n");
+    }
+    if (test::RunCommand("command -v ssconvert", out) == 0) {
+        EXPECT_EQ(test::RunCommand("ssconvert " + test::ShellQuote(path) + " " +
+                                       test::ShellQuote(dir.File("gnumeric.csv")) + " 2>&1 >/dev/null",
+                                   out),
+                  0);
+        EXPECT_EQ(out, "") << "gnumeric warned";
+    }
+    if (test::RunCommand("command -v soffice", out) != 0 || !test::HavePython("openpyxl")) {
+        GTEST_SKIP() << "LibreOffice or openpyxl is not available";
+    }
+    ASSERT_EQ(test::RunCommand("cd " + test::ShellQuote(dir.Path().string()) + " && " + Soffice(dir) +
+                                   " --convert-to xlsx names.xls",
+                               out),
+              0)
+        << out;
+    ASSERT_EQ(test::RunPython(R"(
+import sys, openpyxl
+texts = openpyxl.load_workbook(sys.argv[1]).active
+values = openpyxl.load_workbook(sys.argv[1], data_only=True).active
+for r in range(1, int(sys.argv[2]) + 1):
+    v = values.cell(r, 4).value
+    if isinstance(v, float) and v == int(v):
+        v = int(v)
+    print("%s\t%s" % (texts.cell(r, 4).value, v))
+)",
+                              {dir.File("names.xlsx"), std::to_string(cases.size())}, out),
+              0)
+        << out;
+    std::istringstream lines(out);
+    for (const Case& c : cases) {
+        std::string line;
+        std::getline(lines, line);
+        EXPECT_EQ(line, "=" + std::string(c.text) + "\t" + c.value);
+    }
 }
 
 } // namespace

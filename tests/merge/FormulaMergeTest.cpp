@@ -331,9 +331,10 @@ TEST(FormulaMergeXls, FormulasAnXlsCannotHoldAreValuesTheReportCounts)
     Workbook a;
     Worksheet& s = a.Sheet(a.InsertSheet(0, "New"));
     Number(s, "A1", 1);
-    Formula(s, "B1", 1, "IFERROR(A1,0)");
+    Formula(s, "B1", 1, "MYMACRO(A1,0)");
     Formula(s, "C1", 2, "A1*2");
     Formula(s, "D1", 1, "SUM(A1,A1)-A1");
+    Formula(s, "E1", 1, "IFERROR(A1,0)+EDATE(0,0)");
     engine::SaveWorkbookFile(a, source);
     automation::EmbeddedServerFactory servers;
     test::FakePrompts prompts;
@@ -342,6 +343,7 @@ TEST(FormulaMergeXls, FormulasAnXlsCannotHoldAreValuesTheReportCounts)
     EXPECT_EQ(SavedFormula(*book, "New", "B1"), "");
     EXPECT_EQ(SavedFormula(*book, "New", "C1"), "=A1*2");
     EXPECT_EQ(SavedFormula(*book, "New", "D1"), "=SUM(A1,A1)-A1");
+    EXPECT_EQ(SavedFormula(*book, "New", "E1"), "=IFERROR(A1,0)+EDATE(0,0)");
     ASSERT_EQ(report.notes.size(), 1u);
     EXPECT_EQ(report.notes[0].reason, "the sheet was merged, but one formula was kept as its value, one that an "
                                       "Excel 97-2003 workbook cannot hold");
