@@ -5,6 +5,7 @@
 #include "engine/formula/Formula.h"
 #include "engine/text/SheetNames.h"
 #include "engine/xls/BiffFormula.h"
+#include "engine/xls/XlsWriter.h"
 
 #include <array>
 #include <memory>
@@ -158,10 +159,12 @@ public:
 
 private:
     // Whether the formula the cell now has is one an .xls output holds: BIFF8's functions, limits
-    // and grid (engine/xls/BiffFormula.h); array formulas are written there as their values.
+    // and grid (engine/xls/BiffFormula.h), and for an array formula a range the writer can fill.
     bool FitsXls(const engine::Worksheet& sheet, uint32_t row, const Cell& cell)
     {
-        if (sheet.formulas[cell.formulaIndex].arrayRows != 0 ||
+        const FormulaEntry& entry = sheet.formulas[cell.formulaIndex];
+        if ((entry.arrayRows != 0 &&
+             !engine::XlsHoldsArrayRange(sheet, row, cell.col, entry.arrayRows, entry.arrayCols)) ||
             !engine::formula::CellFormula(sheet, row, cell, m_formula, engine::formula::kXlsGrid)) {
             return false;
         }

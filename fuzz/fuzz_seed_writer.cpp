@@ -111,6 +111,10 @@ std::unique_ptr<engine::Workbook> RichWorkbook()
     sheet.SetNumber(320, 0, 2, 0);
     engine::formula::SetCellFormula(sheet, 320, 0,
                                     "IFERROR(1/0,EDATE(B6,1))+_xlfn.STDEV.S(B5:B9)+SUMIFS(B5:B9,B5:B9,\">1\")");
+    // An array formula: an ARRAY record after its first cell, PtgExp in every cell of its range.
+    sheet.SetNumber(321, 0, 2, 0);
+    sheet.SetNumber(322, 0, 4, 0);
+    engine::formula::SetCellFormula(sheet, 321, 0, "B6:B7*2", 2, 1);
     sheet.frozenRows = 1;
     sheet.frozenCols = 2;
     workbook->Sheet(1).SetNumber(0, 0, 1, 0);

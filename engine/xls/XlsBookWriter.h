@@ -70,7 +70,9 @@ private:
 
     // Formulas.
     static std::vector<std::string> SheetNames(const Workbook& book);
-    bool EncodeFormula(const Worksheet& sheet, uint32_t row, const Cell& cell);
+    bool EncodeFormula(const Worksheet& sheet, uint32_t row, const Cell& cell, bool array = false);
+    void FindArrays(const Worksheet& sheet);
+    void WriteArrayCell(uint32_t rw, const Cell& cell, uint64_t anchor);
     void WriteFormula(uint32_t rw, const Cell& cell);
     void WriteLinkTables();
 
@@ -120,6 +122,10 @@ private:
     std::vector<uint8_t> m_rgcb;
     std::u16string m_formulaText;
     const Worksheet* m_sheet = nullptr; // the sheet being written
+    // The array formulas of the sheet being written that go into ARRAY records: every cell of
+    // their ranges (row << 32 | column) with the first cell of its range.
+    std::unordered_map<uint64_t, uint64_t> m_arrayCells;
+    std::vector<uint8_t> m_arrayRecord; // the ARRAY record to follow the next FORMULA, if any
     size_t m_formulasAsValues = 0;
 
     std::vector<size_t> m_boundSheetPos;

@@ -241,11 +241,11 @@ std::vector<std::string> XlsBookWriter::SheetNames(const Workbook& book)
 }
 
 // The formula `cell` keeps, encoded into m_rgce and m_rgcb; false when it has none that BIFF8 can
-// hold. An array formula is written as its values: BIFF8 wants a FORMULA record in every cell of
-// its range, which the model holds as plain results.
-bool XlsBookWriter::EncodeFormula(const Worksheet& sheet, uint32_t row, const Cell& cell)
+// hold. An array formula encodes only for its ARRAY record (`array`): as a cell's own formula it
+// would compute something else.
+bool XlsBookWriter::EncodeFormula(const Worksheet& sheet, uint32_t row, const Cell& cell, bool array)
 {
-    if (cell.formulaIndex >= sheet.formulas.size() || sheet.formulas[cell.formulaIndex].arrayRows != 0 ||
+    if (cell.formulaIndex >= sheet.formulas.size() || (sheet.formulas[cell.formulaIndex].arrayRows != 0) != array ||
         !formula::CellFormula(sheet, row, cell, m_formula, formula::kXlsGrid)) {
         return false;
     }
@@ -257,6 +257,79 @@ bool XlsBookWriter::EncodeFormula(const Worksheet& sheet, uint32_t row, const Ce
         }
     }
     return m_encoder.Encode(m_formula, m_rgce, m_rgcb);
+}
+
+// Array formulas, [MS-XLS] 2.4.4: BIFF8 wants a FORMULA record in every cell of the range, each
+// with its own result and a PtgExp pointing at the range's first cell, and the expression once,
+// in an ARRAY record after the first cell's FORMULA. The model holds the other cells' results as
+// plain cells; an array whose range the writer cannot fill so is written as its values.
+void XlsBookWriter::FindArrays(const Worksheet& sheet)
+{
+    m_arrayCells.clear();
+    for (const Row& row : sheet.rows) {
+        for (const Cell& cell : row.cells) {
+            if (cell.formulaIndex >= sheet.formulas.size() || sheet.formulas[cell.formulaIndex].arrayRows == 0) {
+                continue;
+            }
+            const FormulaEntry& entry = sheet.formulas[cell.formulaIndex];
+            if (!XlsHoldsArrayRange(sheet, row.index, cell.col, entry.arrayRows, entry.arrayCols) ||
+                !EncodeFormula(sheet, row.index, cell, true)) {
+                continue;
+            }
+            const uint64_t anchor = (uint64_t{row.index} << 32) | cell.col;
+            bool fits = true;
+            for (uint32_t r = row.index; fits && r < row.index + entry.arrayRows; ++r) {
+                for (uint32_t c = cell.col; fits && c < cell.col + entry.arrayCols; ++c) {
+                    const Cell* member = sheet.FindCell(r, c);
+                    // Two arrays over one cell, or a text result too long for its STRING record.
+                    fits = m_arrayCells.find((uint64_t{r} << 32) | c) == m_arrayCells.end() &&
+                           (member->type != CellType::String ||
+                            m_book.Strings().At(member->text).size() * 2 + 3 <= kMaxRecordBody);
+                }
+            }
+            if (!fits) {
+                continue;
+            }
+            for (uint32_t r = row.index; r < row.index + entry.arrayRows; ++r) {
+                for (uint32_t c = cell.col; c < cell.col + entry.arrayCols; ++c) {
+                    m_arrayCells.emplace((uint64_t{r} << 32) | c, anchor);
+                }
+            }
+        }
+    }
+}
+
+// One cell of an array formula's range: a FORMULA record of its result and a PtgExp, [MS-XLS]
+// 2.5.198.58, pointing at the range's first cell; the first cell's is followed by the ARRAY record.
+void XlsBookWriter::WriteArrayCell(uint32_t rw, const Cell& cell, uint64_t anchor)
+{
+    const auto firstRow = static_cast<uint32_t>(anchor >> 32);
+    const auto firstCol = static_cast<uint32_t>(anchor & 0xFFFFFFFF);
+    m_arrayRecord.clear();
+    if (firstRow == rw && firstCol == cell.col) {
+        EncodeFormula(*m_sheet, rw, cell, true); // it encoded when the sheet's arrays were found
+        const FormulaEntry& entry = m_sheet->formulas[cell.formulaIndex];
+        // Array: a RefU of the range, fAlwaysCalc where the workbook asks to be computed, an
+        // unused chn, then the expression with its extra data.
+        auto put16 = [this](uint32_t v) {
+            m_arrayRecord.push_back(static_cast<uint8_t>(v));
+            m_arrayRecord.push_back(static_cast<uint8_t>(v >> 8));
+        };
+        put16(rw);
+        put16(rw + entry.arrayRows - 1);
+        m_arrayRecord.push_back(static_cast<uint8_t>(firstCol));
+        m_arrayRecord.push_back(static_cast<uint8_t>(firstCol + entry.arrayCols - 1));
+        put16(m_book.FullCalcOnLoad() ? 0x0001 : 0x0000);
+        put16(0);
+        put16(0);
+        put16(static_cast<uint32_t>(m_rgce.size()));
+        m_arrayRecord.insert(m_arrayRecord.end(), m_rgce.begin(), m_rgce.end());
+        m_arrayRecord.insert(m_arrayRecord.end(), m_rgcb.begin(), m_rgcb.end());
+    }
+    m_rgce.assign({0x01, static_cast<uint8_t>(firstRow), static_cast<uint8_t>(firstRow >> 8),
+                   static_cast<uint8_t>(firstCol), static_cast<uint8_t>(firstCol >> 8)});
+    m_rgcb.clear();
+    WriteFormula(rw, cell);
 }
 
 // What the formulas refer to outside their cells: SupBook, [MS-XLS] 2.4.271, of this workbook
@@ -397,6 +470,23 @@ void XlsBookWriter::WriteSst()
 }
 
 } // namespace biff
+
+bool XlsHoldsArrayRange(const Worksheet& sheet, uint32_t row, uint32_t col, uint32_t rows, uint32_t cols)
+{
+    if (rows == 0 || cols == 0 || row >= limits::kXlsMaxRows || col >= limits::kXlsMaxCols ||
+        rows > limits::kXlsMaxRows - row || cols > limits::kXlsMaxCols - col) {
+        return false;
+    }
+    for (uint32_t r = row; r < row + rows; ++r) {
+        for (uint32_t c = col; c < col + cols; ++c) {
+            const Cell* member = sheet.FindCell(r, c);
+            if (member == nullptr || ((r != row || c != col) && member->formulaIndex != kNoFormula)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
 
 size_t WriteXls(Workbook& workbook, ByteSink& sink)
 {

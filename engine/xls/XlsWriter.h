@@ -13,4 +13,9 @@ size_t WriteXls(Workbook& workbook, ByteSink& sink);
 // 8,224 bytes, which a target of thousands of characters does not fit.
 bool XlsHoldsHyperlink(const Hyperlink& link);
 
+// True when the array formula of the cell at (row, col) of `sheet`, filling `rows` x `cols` cells
+// from there, can be an ARRAY record: its range lies on the .xls grid and every other cell of it
+// holds a result of its own and no formula, for the FORMULA record BIFF8 wants in each cell.
+bool XlsHoldsArrayRange(const Worksheet& sheet, uint32_t row, uint32_t col, uint32_t rows, uint32_t cols);
+
 } // namespace gq::engine

@@ -138,6 +138,7 @@ void XlsBookWriter::WriteSheet(size_t index)
     }
     m_out.End(r);
 
+    FindArrays(sheet);
     WriteCells(sheet, defaultRowTwips);
     WriteWindow(sheet, index);
     WriteMerges(sheet);
@@ -214,12 +215,21 @@ void XlsBookWriter::WriteRowCells(const Row& row)
     const std::vector<Cell>& cells = row.cells;
     const uint32_t rw = row.index;
     const size_t n = cells.size();
-    // A cell with a kept formula ends a run of RK or blank cells: it may need a FORMULA record.
-    auto plain = [](const Cell& c) { return c.formulaIndex == kNoFormula; };
+    // A cell with a kept formula, or of an array formula's range, ends a run of RK or blank cells:
+    // it may need a FORMULA record.
+    auto arrayCell = [this, rw](const Cell& c) {
+        return m_arrayCells.empty() ? m_arrayCells.end() : m_arrayCells.find((uint64_t{rw} << 32) | c.col);
+    };
+    auto plain = [&](const Cell& c) { return c.formulaIndex == kNoFormula && arrayCell(c) == m_arrayCells.end(); };
     size_t i = 0;
     while (i < n) {
         const Cell& cell = cells[i];
         if (!plain(cell)) {
+            if (auto member = arrayCell(cell); member != m_arrayCells.end()) {
+                WriteArrayCell(rw, cell, member->second);
+                ++i;
+                continue;
+            }
             if (EncodeFormula(*m_sheet, rw, cell)) {
                 WriteFormula(rw, cell);
                 ++i;
@@ -378,6 +388,12 @@ void XlsBookWriter::WriteFormula(uint32_t rw, const Cell& cell)
     m_out.Raw(m_rgce.data(), m_rgce.size());
     m_out.Raw(m_rgcb.data(), m_rgcb.size());
     m_out.End(r);
+    if (!m_arrayRecord.empty()) {
+        r = m_out.Begin(kArray);
+        m_out.Raw(m_arrayRecord.data(), m_arrayRecord.size());
+        m_out.End(r);
+        m_arrayRecord.clear();
+    }
     if (text) {
         r = m_out.Begin(kString);
         ToUtf16(m_book.Strings().At(cell.text), m_formulaText);

@@ -398,5 +398,105 @@ for r in range(1, int(sys.argv[2]) + 1):
     }
 }
 
+// Array formulas go into ARRAY records, each cell of the range a FORMULA with its own result; read
+// back with their ranges, and LibreOffice, computing them again, gets every cached result and
+// shows the same array. An array whose range lacks a cell is written as its values.
+TEST(XlsFormulaWrite, ArrayFormulasKeepTheirRanges)
+{
+    struct Case {
+        const char* text;
+        uint32_t row, col, rows, cols;
+        std::vector<double> results; // row by row
+    };
+    const std::vector<Case> cases = {
+        {"A1:A3*2", 0, 5, 3, 1, {2, 4, 6}},       {"TRANSPOSE(A1:A2)", 0, 6, 1, 2, {1, 2}},
+        {"SUM(A1:A3*B1:B3)", 4, 5, 1, 1, {28}},   {"MMULT({1,2;3,4},{1;1})", 5, 5, 2, 1, {3, 7}},
+        {"A1:B2+$A$3", 7, 5, 2, 2, {4, 5, 5, 7}},
+    };
+    Workbook book;
+    book.InsertSheet(0, "Data");
+    Worksheet& data = book.Sheet(0);
+    for (uint32_t r = 0; r < 3; ++r) {
+        data.SetNumber(r, 0, r + 1);
+        data.SetNumber(r, 1, (r + 1) * 2);
+    }
+    for (const Case& c : cases) {
+        for (uint32_t k = 0; k < c.results.size(); ++k) {
+            data.SetNumber(c.row + k / c.cols, c.col + k % c.cols, c.results[k]);
+        }
+        formula::SetCellFormula(data, c.row, c.col, c.text, c.rows, c.cols);
+    }
+    // A range with a cell the model does not hold: no FORMULA record could stand for it.
+    data.SetNumber(10, 5, 1);
+    formula::SetCellFormula(data, 10, 5, "A1:A2", 2, 1);
+    MemorySink sink;
+    ASSERT_EQ(WriteXls(book, sink), 1U) << "the array with a missing cell";
+    auto again = ReadXls(InputBytes::FromMemory(sink.Bytes(), "arrays.xls"));
+    const Worksheet& back = again->Sheet(0);
+    for (const Case& c : cases) {
+        const Cell* cell = back.FindCell(c.row, c.col);
+        formula::Formula f;
+        ASSERT_TRUE(cell != nullptr && formula::CellFormula(back, c.row, *cell, f, formula::kXlsGrid)) << c.text;
+        EXPECT_EQ(formula::PrintFormula(f), c.text);
+        EXPECT_EQ(back.formulas[cell->formulaIndex].arrayRows, c.rows) << c.text;
+        EXPECT_EQ(back.formulas[cell->formulaIndex].arrayCols, c.cols) << c.text;
+        for (uint32_t k = 0; k < c.results.size(); ++k) {
+            const Cell* member = back.FindCell(c.row + k / c.cols, c.col + k % c.cols);
+            ASSERT_NE(member, nullptr);
+            EXPECT_EQ(member->number, c.results[k]) << c.text << " " << k;
+        }
+    }
+    EXPECT_EQ(back.FindCell(10, 5)->formulaIndex, kNoFormula);
+
+    test::TempDir dir;
+    const std::string path = dir.File("arrays.xls");
+    test::SaveBytes(sink.Bytes(), path);
+    std::string out;
+    if (test::HavePython("xlrd")) {
+        ASSERT_EQ(test::RunPython("import sys, xlrd\ns = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)\n"
+                                  "print(s.cell_value(2, 5), s.cell_value(0, 6), s.cell_value(8, 6))",
+                                  {path}, out),
+                  0)
+            << out;
+        EXPECT_EQ(out, "6.0 1.0 7.0\n");
+    }
+    if (test::RunCommand("command -v ssconvert", out) == 0) {
+        EXPECT_EQ(test::RunCommand("ssconvert " + test::ShellQuote(path) + " " +
+                                       test::ShellQuote(dir.File("gnumeric.csv")) + " 2>&1 >/dev/null",
+                                   out),
+                  0);
+        EXPECT_EQ(out, "") << "gnumeric warned";
+    }
+    if (test::RunCommand("command -v soffice", out) != 0 || !test::HavePython("openpyxl")) {
+        GTEST_SKIP() << "LibreOffice or openpyxl is not available";
+    }
+    // Spoiled inputs with fAlwaysCalc: LibreOffice's results must follow the inputs, not our cache.
+    data.SetNumber(0, 0, 11);
+    book.SetFullCalcOnLoad(true);
+    MemorySink spoiled;
+    WriteXls(book, spoiled);
+    test::SaveBytes(spoiled.Bytes(), dir.File("spoiled.xls"));
+    ASSERT_EQ(test::RunCommand("cd " + test::ShellQuote(dir.Path().string()) + " && " + Soffice(dir) +
+                                   " --convert-to xlsx arrays.xls spoiled.xls",
+                               out),
+              0)
+        << out;
+    const std::string script = R"(
+import sys, openpyxl
+texts = openpyxl.load_workbook(sys.argv[1]).active
+values = openpyxl.load_workbook(sys.argv[1], data_only=True).active
+for row in texts.iter_rows(min_col=6, max_col=7):
+    for c in row:
+        if isinstance(c.value, str) and c.value.startswith("="):
+            print(c.coordinate, c.value, texts.formula_attributes.get(c.coordinate, {}).get("ref", "-"))
+print(" ".join("%g" % values.cell(r, 6).value for r in (1, 2, 3, 5, 6, 7, 8, 9)))
+)";
+    ASSERT_EQ(test::RunPython(script, {dir.File("arrays.xlsx")}, out), 0) << out;
+    EXPECT_EQ(out, "F1 =A1:A3*2 F1:F3\nG1 =TRANSPOSE(A1:A2) G1:H1\nF5 =SUM(A1:A3*B1:B3) F5:F5\n"
+                   "F6 =MMULT({1,2;3,4},{1;1}) F6:F7\nF8 =A1:B2+$A$3 F8:G9\n2 4 6 28 3 7 4 5\n");
+    ASSERT_EQ(test::RunPython(script, {dir.File("spoiled.xlsx")}, out), 0) << out;
+    EXPECT_NE(out.find("\n22 4 6 48 3 7 14 5\n"), std::string::npos) << out;
+}
+
 } // namespace
 } // namespace gq::engine
