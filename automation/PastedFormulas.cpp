@@ -83,6 +83,7 @@ public:
     {
         engine::Worksheet& sheet = m_book.Sheet(sheetIndex);
         const size_t existing = sheet.formulas.size();
+        m_fits.clear();
         std::vector<Decision> decisions(existing);
         for (engine::Row& row : sheet.rows) {
             for (Cell& cell : row.cells) {
@@ -163,12 +164,33 @@ private:
     bool FitsXls(const engine::Worksheet& sheet, uint32_t row, const Cell& cell)
     {
         const FormulaEntry& entry = sheet.formulas[cell.formulaIndex];
-        if ((entry.arrayRows != 0 &&
-             !engine::XlsHoldsArrayRange(sheet, row, cell.col, entry.arrayRows, entry.arrayCols)) ||
-            !engine::formula::CellFormula(sheet, row, cell, m_formula, engine::formula::kXlsGrid)) {
+        if (entry.arrayRows != 0) {
+            return engine::XlsHoldsArrayRange(sheet, row, cell.col, entry.arrayRows, entry.arrayCols) &&
+                   engine::formula::CellFormula(sheet, row, cell, m_formula, engine::formula::kXlsGrid) &&
+                   m_xls->Encode(m_formula, m_rgce, m_rgcb);
+        }
+        // Whether a formula fits does not change as it moves, as long as no reference leaves the
+        // grid: a filled-down column is encoded once.
+        if (!entry.formula) {
             return false;
         }
-        return m_xls->Encode(m_formula, m_rgce, m_rgcb);
+        if (m_fits.size() < sheet.formulas.size()) {
+            m_fits.resize(sheet.formulas.size());
+        }
+        XlsFit& known = m_fits[cell.formulaIndex];
+        if (known.fits == 0) {
+            known.moves = engine::formula::BoundsOfMoves(*entry.formula, engine::formula::kXlsGrid);
+        }
+        const bool intact = known.moves.Contains(int64_t{row} - entry.anchorRow, int64_t{cell.col} - entry.anchorCol);
+        if (intact && known.fits != 0) {
+            return known.fits > 0;
+        }
+        const bool fits = engine::formula::CellFormula(sheet, row, cell, m_formula, engine::formula::kXlsGrid) &&
+                          m_xls->Encode(m_formula, m_rgce, m_rgcb);
+        if (intact) {
+            known.fits = fits ? 1 : -1;
+        }
+        return fits;
     }
 
     // The record of the sheet `name` of the same source workbook as record `own`, pasted into a
@@ -357,6 +379,13 @@ private:
     std::vector<bool> m_alone;
     std::vector<std::array<uint64_t, static_cast<size_t>(Loss::Count)>> m_counts;
     std::optional<engine::biff::FormulaEncoder> m_xls; // for an .xls output
+    // Per formula entry of the sheet: whether it fits an .xls (1 yes, -1 no, 0 not known yet)
+    // wherever it moves within `moves`.
+    struct XlsFit {
+        int8_t fits = 0;
+        engine::formula::MoveBounds moves;
+    };
+    std::vector<XlsFit> m_fits;
     Formula m_formula;
     std::vector<uint8_t> m_rgce;
     std::vector<uint8_t> m_rgcb;

@@ -151,6 +151,24 @@ void SetCellFormula(Worksheet& sheet, uint32_t row, uint32_t col, std::string_vi
 // as when the cells it points at moved. Gives false, making it a RefError, when it leaves `grid`.
 bool MoveReference(Token& token, int64_t rows, int64_t cols, const Grid& grid, bool absoluteToo = false);
 
+// True when moving the formula by (rows, cols) keeps every reference on `grid`: MoveFormula would
+// make none #REF!. Nothing is moved.
+bool MovesWithin(const Formula& formula, int64_t rows, int64_t cols, const Grid& grid);
+
+// Every move that keeps the formula's references on a grid: MovesWithin is true exactly for the
+// moves Contains holds, rows and columns each in a range of their own (empty when no move does).
+struct MoveBounds {
+    int64_t minRows = INT64_MIN;
+    int64_t maxRows = INT64_MAX;
+    int64_t minCols = INT64_MIN;
+    int64_t maxCols = INT64_MAX;
+    bool Contains(int64_t rows, int64_t cols) const
+    {
+        return rows >= minRows && rows <= maxRows && cols >= minCols && cols <= maxCols;
+    }
+};
+MoveBounds BoundsOfMoves(const Formula& formula, const Grid& grid);
+
 // True when `moved`, moved by (rows, cols) on the xlsx grid, is `formula`: the same tokens, texts,
 // prefixes and constants, every reference where the move takes it. Readers use it to store a
 // formula that each row repeats with its own row numbers once, as a shared formula is stored.

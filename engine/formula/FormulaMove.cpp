@@ -2,6 +2,8 @@
 // absolute parts stay, and whatever leaves the grid becomes #REF!.
 #include "engine/formula/Formula.h"
 
+#include <algorithm>
+
 namespace gq::engine::formula {
 
 namespace {
@@ -60,6 +62,56 @@ bool MoveFormula(Formula& formula, int64_t rows, int64_t cols, const Grid& grid)
         intact = MoveReference(t, rows, cols, grid) && intact;
     }
     return intact;
+}
+
+bool MovesWithin(const Formula& formula, int64_t rows, int64_t cols, const Grid& grid)
+{
+    for (const Token& t : formula.tokens) {
+        if (t.kind == TokenKind::Ref || t.kind == TokenKind::Area) {
+            Token copy = t;
+            if (!MoveReference(copy, rows, cols, grid)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+MoveBounds BoundsOfMoves(const Formula& formula, const Grid& grid)
+{
+    MoveBounds b;
+    // One coordinate moving unless absolute (MoveCoordinate): a relative one allows the moves
+    // that keep it in [0, limit), an absolute one every move or none.
+    auto limit = [](int64_t& low, int64_t& high, uint32_t value, bool absolute, uint32_t size) {
+        if (absolute) {
+            if (value >= size) {
+                low = 1;
+                high = 0;
+            }
+            return;
+        }
+        low = std::max(low, -static_cast<int64_t>(value));
+        high = std::min(high, static_cast<int64_t>(size) - 1 - static_cast<int64_t>(value));
+    };
+    for (const Token& t : formula.tokens) {
+        if (t.kind != TokenKind::Ref && t.kind != TokenKind::Area) {
+            continue;
+        }
+        const bool area = t.kind == TokenKind::Area;
+        if ((t.flags & kWholeColumns) == 0) {
+            limit(b.minRows, b.maxRows, t.area.firstRow, (t.flags & kFirstRowAbs) != 0, grid.rows);
+            if (area) {
+                limit(b.minRows, b.maxRows, t.area.lastRow, (t.flags & kLastRowAbs) != 0, grid.rows);
+            }
+        }
+        if ((t.flags & kWholeRows) == 0) {
+            limit(b.minCols, b.maxCols, t.area.firstCol, (t.flags & kFirstColAbs) != 0, grid.cols);
+            if (area) {
+                limit(b.minCols, b.maxCols, t.area.lastCol, (t.flags & kLastColAbs) != 0, grid.cols);
+            }
+        }
+    }
+    return b;
 }
 
 bool SameWhenMoved(const Formula& moved, int64_t rows, int64_t cols, const Formula& formula)

@@ -28,6 +28,16 @@ struct Xti {
     uint16_t lastSheet = 0;
 };
 
+// Where an encoded cell reference's fields lie in a parsed expression, so that the expression can
+// be moved to another cell by rewriting them, as moving the formula and encoding it again would.
+struct ReferenceField {
+    uint16_t at = 0;       // the offset of its first row field in rgce
+    bool area = false;     // rwFirst, rwLast, colFirst, colLast; a cell has rw, col
+    bool moveRows = false; // false for whole columns, whose rows never move
+    bool moveCols = false; // false for whole rows
+    uint8_t flags = 0;     // the model's absolute flags (formula::kFirstColAbs and so on)
+};
+
 // What formulas refer to outside their cell: read from the workbook globals.
 struct FormulaGlobals {
     std::vector<std::string> sheetNames; // every BoundSheet8 in order, charts and macros included
@@ -42,8 +52,17 @@ struct FormulaGlobals {
 // expression is a shared formula's) are resolved against (row, col). Gives false for an
 // expression the model cannot hold or that is damaged; `out` is then unspecified and the cell
 // keeps its cached value. It never throws for what the bytes say.
+// `layout`, when given, receives where the expression's cell references lie, so that the reader can
+// tell an expression that repeats another one moved along from its bytes alone.
+struct ReferenceLayout {
+    std::vector<ReferenceField> fields; // each PtgRef, PtgArea and their 3-D forms: `at` and `area`
+    // False when the expression holds references of the relative form (PtgRefN, PtgAreaN, or 3-D
+    // ones of a shared formula), whose fields are offsets that wrap round the grid.
+    bool movable = true;
+};
 bool DecodeFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, const FormulaGlobals& globals,
-                   uint32_t row, uint32_t col, bool sharedForm, formula::Formula& out);
+                   uint32_t row, uint32_t col, bool sharedForm, formula::Formula& out,
+                   ReferenceLayout* layout = nullptr);
 
 // The same for BIFF5 (Excel 5 and 95), whose references are a byte shorter and whose text is in
 // the file's code page. Its 3-D references and names go through tables this reader does not keep:
@@ -59,16 +78,6 @@ int ExpressionPointer(std::span<const uint8_t> rgce, uint32_t& row, uint32_t& co
 } // namespace gq::engine::biff
 
 namespace gq::engine::biff {
-
-// Where an encoded cell reference's fields lie in a parsed expression, so that the expression can
-// be moved to another cell by rewriting them, as moving the formula and encoding it again would.
-struct ReferenceField {
-    uint16_t at = 0;       // the offset of its first row field in rgce
-    bool area = false;     // rwFirst, rwLast, colFirst, colLast; a cell has rw, col
-    bool moveRows = false; // false for whole columns, whose rows never move
-    bool moveCols = false; // false for whole rows
-    uint8_t flags = 0;     // the model's absolute flags (formula::kFirstColAbs and so on)
-};
 
 // Encodes the model's formulas as BIFF8 parsed expressions for the .xls writer, collecting what
 // the workbook globals must list for them: the EXTERNSHEET entries of references to other sheets

@@ -33,15 +33,21 @@ fm::Op BinaryOp(uint8_t ptg)
 class Decoder {
 public:
     Decoder(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, const FormulaGlobals& globals, uint32_t row,
-            uint32_t col, bool sharedForm, fm::Formula& out, CodePageDecoder* biff5 = nullptr)
+            uint32_t col, bool sharedForm, fm::Formula& out, CodePageDecoder* biff5 = nullptr,
+            ReferenceLayout* layout = nullptr)
         : m_e(rgce), m_x(rgcb), m_g(globals), m_row(row), m_col(col), m_shared(sharedForm), m_out(out),
-          m_codePage(biff5), m_rows(biff5 != nullptr ? kBiff5Rows : limits::kXlsMaxRows)
+          m_codePage(biff5), m_rows(biff5 != nullptr ? kBiff5Rows : limits::kXlsMaxRows), m_layout(layout)
     {
+        if (m_layout != nullptr) {
+            m_layout->fields.clear();
+            m_layout->movable = true;
+        }
     }
 
     bool Run()
     {
         m_out.Clear();
+        m_starts.clear();
         while (m_p < m_e.size()) {
             if (!Token()) {
                 return false;
@@ -130,8 +136,21 @@ private:
         }
     }
 
+    // Notes where a reference's fields begin (the token's first byte after its ptg and any ixti).
+    void Layout(bool area, bool relForm)
+    {
+        if (m_layout == nullptr) {
+            return;
+        }
+        if (relForm) {
+            m_layout->movable = false;
+        }
+        m_layout->fields.push_back(ReferenceField{static_cast<uint16_t>(m_p), area, true, true, 0});
+    }
+
     void Reference(fm::Token& t, bool relForm)
     {
+        Layout(false, relForm);
         uint16_t rw = U16();
         uint16_t cf = m_codePage != nullptr ? U8() : U16();
         if (m_codePage != nullptr) {
@@ -147,6 +166,7 @@ private:
 
     void Area(fm::Token& t, bool relForm)
     {
+        Layout(true, relForm);
         uint16_t rwFirst = U16();
         uint16_t rwLast = U16();
         uint16_t colFirst = m_codePage != nullptr ? U8() : U16();
@@ -625,18 +645,28 @@ private:
     fm::Formula& m_out;
     CodePageDecoder* m_codePage; // BIFF5's text; nullptr for BIFF8
     uint32_t m_rows;             // the grid's rows
+    ReferenceLayout* m_layout;   // where references lie, when asked
     size_t m_p = 0;
     size_t m_xp = 0;
-    std::vector<uint32_t> m_starts; // per operand on the stack, the index of its first token
+    // Per operand on the stack, the index of its first token. A decoder lives for one formula;
+    // the stack's buffer lives on in the thread, so that decoding a column of formulas does not
+    // allocate one a cell.
+    std::vector<uint32_t>& m_starts = StartsBuffer();
     std::string m_text;
+
+    static std::vector<uint32_t>& StartsBuffer()
+    {
+        thread_local std::vector<uint32_t> buffer;
+        return buffer;
+    }
 };
 
 } // namespace
 
 bool DecodeFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, const FormulaGlobals& globals,
-                   uint32_t row, uint32_t col, bool sharedForm, fm::Formula& out)
+                   uint32_t row, uint32_t col, bool sharedForm, fm::Formula& out, ReferenceLayout* layout)
 {
-    Decoder decoder(rgce, rgcb, globals, row, col, sharedForm, out);
+    Decoder decoder(rgce, rgcb, globals, row, col, sharedForm, out, nullptr, layout);
     if (decoder.Run()) {
         return true;
     }

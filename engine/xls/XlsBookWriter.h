@@ -116,7 +116,25 @@ private:
     uint64_t m_cellCount = 0;
     size_t m_sstBytes = 0; // an upper bound of the SST's size
 
+    // The expression of a formula entry of the sheet being written, encoded once for one of its
+    // cells with where its references lie: another cell of the entry gets it with its references
+    // moved, which is what encoding the formula moved to that cell gives, as long as no reference
+    // leaves the grid. Refused: the formula cannot be kept wherever it moves without #REF!.
+    struct EncodedEntry {
+        enum class State : uint8_t { None, Encoded, Refused };
+        State state = State::None;
+        uint32_t row = 0;
+        uint32_t col = 0;
+        std::vector<uint8_t> rgce;
+        std::vector<uint8_t> rgcb;
+        std::vector<ReferenceField> fields;
+    };
+    bool EncodeMoved(const Worksheet& sheet, uint32_t row, const Cell& cell);
+    bool MoveEncoded(const EncodedEntry& entry, int64_t rows, int64_t cols);
+
     FormulaEncoder m_encoder;
+    std::vector<EncodedEntry> m_encoded; // per formula entry of the sheet being written
+    std::vector<ReferenceField> m_fields;
     formula::Formula m_formula;
     std::vector<uint8_t> m_rgce;
     std::vector<uint8_t> m_rgcb;

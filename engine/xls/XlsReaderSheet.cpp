@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -46,10 +47,21 @@ uint64_t CellKey(uint32_t row, uint32_t col)
 uint32_t XlsBook::KeepFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, uint32_t row, uint32_t col,
                               bool sharedForm, Worksheet& out, bool mayFold)
 {
-    auto parsed = std::make_shared<formula::Formula>();
-    const bool decoded = m_biff >= 8 ? DecodeFormula(rgce, rgcb, m_formulaGlobals, row, col, sharedForm, *parsed)
-                                     : DecodeBiff5Formula(rgce, rgcb, row, col, sharedForm, m_codePage, *parsed);
+    // A filled-down column's expressions differ only in their references' rows: one that is the
+    // last new entry's expression moved along is that entry's, without being decoded.
+    const bool byBytes = mayFold && m_biff >= 8;
+    if (byBytes && m_folding.sheet == &out && m_folding.entry + 1 == out.formulas.size() &&
+        RepeatsMoved(rgce, rgcb, int64_t{row} - m_folding.row, int64_t{col} - m_folding.col)) {
+        return m_folding.entry;
+    }
+    // Decoded into one reused formula first: most cells of a filled-down column fold into the
+    // entry before them and need no formula of their own.
+    formula::Formula& parsed = m_decodedFormula;
+    ReferenceLayout* layout = byBytes ? &m_decodedLayout : nullptr;
+    const bool decoded = m_biff >= 8 ? DecodeFormula(rgce, rgcb, m_formulaGlobals, row, col, sharedForm, parsed, layout)
+                                     : DecodeBiff5Formula(rgce, rgcb, row, col, sharedForm, m_codePage, parsed);
     if (!decoded) {
+        m_folding.sheet = nullptr;
         return kNoFormula;
     }
     // Each row's own "=B2*C2", "=B3*C3" is one formula moved along, stored once as the xlsx
@@ -57,16 +69,62 @@ uint32_t XlsBook::KeepFormula(std::span<const uint8_t> rgce, std::span<const uin
     if (mayFold && !out.formulas.empty()) {
         const FormulaEntry& last = out.formulas.back();
         if (last.arrayRows == 0 && formula::SameWhenMoved(*last.formula, int64_t{row} - last.anchorRow,
-                                                          int64_t{col} - last.anchorCol, *parsed)) {
+                                                          int64_t{col} - last.anchorCol, parsed)) {
             return static_cast<uint32_t>(out.formulas.size() - 1);
         }
     }
     FormulaEntry entry;
-    entry.formula = std::move(parsed);
+    entry.formula = std::make_shared<formula::Formula>(std::move(parsed)); // the next decode clears it
+    m_folding.sheet = byBytes && m_decodedLayout.movable ? &out : nullptr;
+    if (m_folding.sheet != nullptr) {
+        std::swap(m_folding.layout, m_decodedLayout);
+        m_folding.entry = static_cast<uint32_t>(out.formulas.size());
+        m_folding.row = row;
+        m_folding.col = col;
+        m_folding.rgce.assign(rgce.begin(), rgce.end());
+        m_folding.rgcb.assign(rgcb.begin(), rgcb.end());
+    }
     entry.anchorRow = row;
     entry.anchorCol = col;
     out.formulas.push_back(std::move(entry));
     return static_cast<uint32_t>(out.formulas.size() - 1);
+}
+
+// True when `rgce` and `rgcb` are the folding entry's expression moved by (rows, cols): the same
+// bytes but for its references' rows and columns, each relative part (bits 15 and 14 of the
+// column field, RgceLoc [MS-XLS] 2.5.198.104) moved that far and each absolute part the same.
+// Decoding it and comparing formulas (SameWhenMoved) would say the same.
+bool XlsBook::RepeatsMoved(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, int64_t rows,
+                           int64_t cols) const
+{
+    const std::vector<uint8_t>& base = m_folding.rgce;
+    if (rgce.size() != base.size() ||
+        !std::equal(rgcb.begin(), rgcb.end(), m_folding.rgcb.begin(), m_folding.rgcb.end())) {
+        return false;
+    }
+    size_t from = 0;
+    auto same = [&](size_t to) { return std::memcmp(rgce.data() + from, base.data() + from, to - from) == 0; };
+    // One corner: its row at `rw`, its column field at `cf`.
+    auto corner = [&](size_t rw, size_t cf) {
+        const uint16_t field = le::Load16(base.data() + cf);
+        const uint16_t moved = le::Load16(rgce.data() + cf);
+        const int64_t dr = (field & 0x8000) != 0 ? rows : 0;
+        const int64_t dc = (field & 0x4000) != 0 ? cols : 0;
+        return (moved & 0xC000) == (field & 0xC000) && (moved & 0x3FFF) < limits::kXlsMaxCols &&
+               int64_t{le::Load16(rgce.data() + rw)} == int64_t{le::Load16(base.data() + rw)} + dr &&
+               int64_t{moved & 0x3FFF} == int64_t{field & 0x3FFF} + dc;
+    };
+    for (const ReferenceField& f : m_folding.layout.fields) {
+        const size_t size = f.area ? 8 : 4;
+        if (f.at < from || f.at + size > base.size() || !same(f.at)) {
+            return false;
+        }
+        if (f.area ? !(corner(f.at, f.at + 4) && corner(f.at + 2, f.at + 6)) : !corner(f.at, f.at + 2)) {
+            return false;
+        }
+        from = f.at + size;
+    }
+    return same(base.size());
 }
 
 // HLink, [MS-XLS] 2.4.140: the cells a link covers, then its hyperlink object (Hyperlinks.h).
@@ -94,6 +152,7 @@ void XlsBook::ReadHLink(std::span<const uint8_t> body, size_t offset, Worksheet&
 void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
 {
     EnsureSst(workbook);
+    m_folding.sheet = nullptr; // another sheet may come to live where one read before did
     size_t offset = m_sheetOffsets.at(index);
     if (offset >= m_stream.size()) {
         Fail("a sheet's position lies beyond the end of the workbook stream", offset);

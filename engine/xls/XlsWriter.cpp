@@ -245,8 +245,8 @@ std::vector<std::string> XlsBookWriter::SheetNames(const Workbook& book)
 // would compute something else.
 bool XlsBookWriter::EncodeFormula(const Worksheet& sheet, uint32_t row, const Cell& cell, bool array)
 {
-    if (cell.formulaIndex >= sheet.formulas.size() || (sheet.formulas[cell.formulaIndex].arrayRows != 0) != array ||
-        !formula::CellFormula(sheet, row, cell, m_formula, formula::kXlsGrid)) {
+    if (cell.formulaIndex >= sheet.formulas.size() || !sheet.formulas[cell.formulaIndex].formula ||
+        (sheet.formulas[cell.formulaIndex].arrayRows != 0) != array) {
         return false;
     }
     if (cell.type == CellType::String) {
@@ -256,7 +256,105 @@ bool XlsBookWriter::EncodeFormula(const Worksheet& sheet, uint32_t row, const Ce
             return false;
         }
     }
-    return m_encoder.Encode(m_formula, m_rgce, m_rgcb);
+    if (array) {
+        return formula::CellFormula(sheet, row, cell, m_formula, formula::kXlsGrid) &&
+               m_encoder.Encode(m_formula, m_rgce, m_rgcb);
+    }
+    return EncodeMoved(sheet, row, cell);
+}
+
+// A cell's formula through its entry's encoded expression (EncodedEntry): a filled-down column
+// is encoded once, not once a cell.
+bool XlsBookWriter::EncodeMoved(const Worksheet& sheet, uint32_t row, const Cell& cell)
+{
+    if (m_encoded.size() < sheet.formulas.size()) {
+        m_encoded.resize(sheet.formulas.size());
+    }
+    EncodedEntry& encoded = m_encoded[cell.formulaIndex];
+    const FormulaEntry& entry = sheet.formulas[cell.formulaIndex];
+    switch (encoded.state) {
+    case EncodedEntry::State::Encoded:
+        if (MoveEncoded(encoded, int64_t{row} - encoded.row, int64_t{cell.col} - encoded.col)) {
+            return true;
+        }
+        break;
+    case EncodedEntry::State::Refused:
+        if (formula::MovesWithin(*entry.formula, int64_t{row} - entry.anchorRow, int64_t{cell.col} - entry.anchorCol,
+                                 formula::kXlsGrid)) {
+            return false;
+        }
+        break;
+    case EncodedEntry::State::None:
+        break;
+    }
+    // Encoded anew: the first cell of the entry, or one where a reference leaves the grid.
+    m_formula = *entry.formula;
+    const bool intact = formula::MoveFormula(m_formula, int64_t{row} - entry.anchorRow,
+                                             int64_t{cell.col} - entry.anchorCol, formula::kXlsGrid);
+    const bool kept = m_encoder.Encode(m_formula, m_rgce, m_rgcb, &m_fields);
+    if (intact && encoded.state == EncodedEntry::State::None) {
+        encoded.state = kept ? EncodedEntry::State::Encoded : EncodedEntry::State::Refused;
+        encoded.row = row;
+        encoded.col = cell.col;
+        if (kept) {
+            encoded.rgce = m_rgce;
+            encoded.rgcb = m_rgcb;
+            encoded.fields = m_fields;
+        }
+    }
+    return kept;
+}
+
+// `entry`'s expression into m_rgce and m_rgcb, its references moved by (rows, cols) as
+// formula::MoveReference moves them: relative parts only, rows not for whole columns, columns not
+// for whole rows. False when one would leave the grid (and so become #REF!).
+bool XlsBookWriter::MoveEncoded(const EncodedEntry& entry, int64_t rows, int64_t cols)
+{
+    m_rgce.assign(entry.rgce.begin(), entry.rgce.end());
+    m_rgcb.assign(entry.rgcb.begin(), entry.rgcb.end());
+    if (rows == 0 && cols == 0) {
+        return true;
+    }
+    auto moveRow = [&](size_t at, bool absolute) {
+        int64_t v = le::Load16(m_rgce.data() + at);
+        if (!absolute) {
+            v += rows;
+        }
+        if (v < 0 || v >= int64_t{limits::kXlsMaxRows}) {
+            return false;
+        }
+        le::Store16(m_rgce.data() + at, static_cast<uint16_t>(v));
+        return true;
+    };
+    auto moveCol = [&](size_t at, bool absolute) {
+        const uint16_t field = le::Load16(m_rgce.data() + at);
+        int64_t v = field & 0x3FFF;
+        if (!absolute) {
+            v += cols;
+        }
+        if (v < 0 || v >= int64_t{limits::kXlsMaxCols}) {
+            return false;
+        }
+        le::Store16(m_rgce.data() + at, static_cast<uint16_t>((field & 0xC000) | v));
+        return true;
+    };
+    for (const ReferenceField& f : entry.fields) {
+        // RgceLoc: rw, col; RgceArea: rwFirst, rwLast, colFirst, colLast.
+        const size_t colAt = f.at + (f.area ? 4 : 2);
+        if (f.moveRows && !moveRow(f.at, (f.flags & formula::kFirstRowAbs) != 0)) {
+            return false;
+        }
+        if (f.moveRows && f.area && !moveRow(f.at + 2, (f.flags & formula::kLastRowAbs) != 0)) {
+            return false;
+        }
+        if (f.moveCols && !moveCol(colAt, (f.flags & formula::kFirstColAbs) != 0)) {
+            return false;
+        }
+        if (f.moveCols && f.area && !moveCol(colAt + 2, (f.flags & formula::kLastColAbs) != 0)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Array formulas, [MS-XLS] 2.4.4: BIFF8 wants a FORMULA record in every cell of the range, each
@@ -266,6 +364,10 @@ bool XlsBookWriter::EncodeFormula(const Worksheet& sheet, uint32_t row, const Ce
 void XlsBookWriter::FindArrays(const Worksheet& sheet)
 {
     m_arrayCells.clear();
+    if (std::none_of(sheet.formulas.begin(), sheet.formulas.end(),
+                     [](const FormulaEntry& e) { return e.arrayRows != 0; })) {
+        return;
+    }
     for (const Row& row : sheet.rows) {
         for (const Cell& cell : row.cells) {
             if (cell.formulaIndex >= sheet.formulas.size() || sheet.formulas[cell.formulaIndex].arrayRows == 0) {

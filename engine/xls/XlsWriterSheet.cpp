@@ -138,6 +138,7 @@ void XlsBookWriter::WriteSheet(size_t index)
     }
     m_out.End(r);
 
+    m_encoded.clear();
     FindArrays(sheet);
     WriteCells(sheet, defaultRowTwips);
     WriteWindow(sheet, index);

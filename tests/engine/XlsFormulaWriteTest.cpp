@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sstream>
 
 namespace gq::engine {
@@ -292,6 +293,83 @@ TEST(XlsFormulaWrite, FormulasReadBackAndOutsideReadersAgree)
     EXPECT_EQ(d[10], "6|");
     const std::string spoiled = test::ReadAll(dir.File("spoiled.csv"));
     EXPECT_EQ(spoiled.substr(0, spoiled.find('\n')), "100,2,,102,202") << "LibreOffice computed the formulas";
+}
+
+// A formula many cells share is encoded once and its references moved in the bytes for each cell;
+// the reader folds a column of such cells into one entry by their bytes. Both must give every cell
+// exactly the formula moving it there gives (#REF! where a reference leaves the grid), for every
+// kind of reference, near all four edges of the grid.
+TEST(XlsFormulaWrite, SharedFormulasMoveInTheirBytesAsInTheModel)
+{
+    const std::vector<std::string> shapes = {
+        "A1*2+SUM(B1,$H$1)",          "SUM(A:A)+B$1",     "SUM(2:2)-$A1",      "Other!A1:B2+Other!$C$3",
+        "B1-IFERROR(C1,0)+GCD(D1,2)", "SUM(A1:C3 B2:B9)", "ROUND(A1,0)&\"x\"", "{1,2}+A1",
+    };
+    // Cells sharing each shape, at moves from its anchor of every sign, some off the grid.
+    const std::vector<std::pair<uint32_t, uint32_t>> cells = {
+        {0, 0}, {1, 0}, {2, 0}, {3, 0}, {3, 1}, {4, 2}, {100, 3}, {65533, 4}, {65534, 4}, {65535, 4}, {65535, 255},
+    };
+    Workbook book;
+    book.InsertSheet(0, "Data");
+    book.InsertSheet(1, "Other");
+    Worksheet& data = book.Sheet(0);
+    for (size_t k = 0; k < shapes.size(); ++k) {
+        formula::Formula f;
+        ASSERT_TRUE(formula::ParseFormula(shapes[k], f)) << shapes[k];
+        FormulaEntry entry;
+        entry.formula = std::make_shared<formula::Formula>(f);
+        entry.anchorRow = 2;
+        entry.anchorCol = 1;
+        data.formulas.push_back(entry);
+        auto share = [&](uint32_t row, uint32_t col) {
+            Cell& c = data.CellAt(row, col);
+            c.type = CellType::Number;
+            c.number = 1;
+            c.formula = true;
+            c.formulaIndex = static_cast<uint32_t>(k);
+        };
+        for (auto [row, col] : cells) {
+            if (col < 5) {
+                share(row, static_cast<uint32_t>(col + 5 * k));
+            } else if (k == 0) {
+                share(row, col);
+            }
+        }
+        // A filled-down block of its own, which the reader stores as one entry.
+        for (uint32_t r = 0; r < 20; ++r) {
+            share(static_cast<uint32_t>(200 + 20 * k + r), 60);
+        }
+    }
+    // A block whose cells each hold the same text, which is not one formula moved along.
+    for (uint32_t r = 400; r < 405; ++r) {
+        data.SetNumber(r, 60, 1);
+        formula::SetCellFormula(data, r, 60, "C5*2+$D$1");
+    }
+    MemorySink sink;
+    WriteXls(book, sink);
+    auto again = ReadXls(InputBytes::FromMemory(sink.Bytes(), "moved.xls"));
+    const Worksheet& back = again->Sheet(0);
+    size_t checked = 0;
+    for (const Row& row : data.rows) {
+        for (const Cell& cell : row.cells) {
+            formula::Formula expected;
+            formula::Formula got;
+            ASSERT_TRUE(formula::CellFormula(data, row.index, cell, expected, formula::kXlsGrid));
+            const Cell* read = back.FindCell(row.index, cell.col);
+            ASSERT_NE(read, nullptr);
+            ASSERT_TRUE(formula::CellFormula(back, row.index, *read, got, formula::kXlsGrid))
+                << CellName(row.index, cell.col);
+            EXPECT_EQ(formula::PrintFormula(got), formula::PrintFormula(expected)) << CellName(row.index, cell.col);
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, shapes.size() * (cells.size() - 1 + 20) + 1 + 5);
+    // Each filled-down block is one entry.
+    std::set<uint32_t> blockEntries;
+    for (uint32_t r = 200; r < 200 + 20 * shapes.size(); ++r) {
+        blockEntries.insert(back.FindCell(r, 60)->formulaIndex);
+    }
+    EXPECT_EQ(blockEntries.size(), shapes.size());
 }
 
 // Functions newer than Excel 97 go through a NAME record ("_xlfn.IFERROR") and the Analysis
