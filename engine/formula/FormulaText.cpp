@@ -59,6 +59,58 @@ bool IsSpace(char c)
     return c == ' ' || c == '\n' || c == '\r' || c == '\t';
 }
 
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// Whether a sheet name must be quoted in a reference (SheetNameNeedsQuotes); `columnNames`: also a
+// name of one to three letters, which a reader could take for a column at either end of a 3-D
+// range ("A:B!B2" beside the columns A:B, "Jan:Mar!A1" beside JAN:MAR). The parser takes such
+// names unquoted, as other programs write them: before '!' they can be nothing else.
+bool NeedsQuotes(std::string_view name, bool columnNames)
+{
+    if (name.empty() || !IsIdentStart(name[0]) || name[0] == '\\') {
+        return true;
+    }
+    for (char c : name) {
+        if (!IsAsciiLetter(c) && !IsDigit(c) && c != '_' && c != '.' && static_cast<unsigned char>(c) < 0x80) {
+            return true;
+        }
+    }
+    // Names a reader could take for an A1 cell (AB12), an R1C1 reference (R, C, R2C3, R[1]) or a
+    // boolean.
+    size_t i = 0;
+    while (i < name.size() && IsAsciiLetter(name[i])) {
+        ++i;
+    }
+    size_t letters = i;
+    while (i < name.size() && IsDigit(name[i])) {
+        ++i;
+    }
+    if (i == name.size() && letters <= 3 && (letters < name.size() || columnNames)) {
+        return true;
+    }
+    if (EqualsNoCase(name, "TRUE") || EqualsNoCase(name, "FALSE")) {
+        return true;
+    }
+    char first = static_cast<char>(name[0] & ~0x20);
+    if (first == 'R' || first == 'C') {
+        size_t j = 1;
+        while (j < name.size() && IsDigit(name[j])) {
+            ++j;
+        }
+        if (j == name.size()) {
+            return true; // R, C, R12, C7
+        }
+        if (first == 'R' && (name[j] & ~0x20) == 'C') {
+            ++j;
+            while (j < name.size() && IsDigit(name[j])) {
+                ++j;
+            }
+            return j == name.size(); // R1C1
+        }
+    }
+    return false;
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size()) {
@@ -824,15 +876,15 @@ private:
         }
         // An unquoted sheet name is one that needs no quotes: "T1:Data!A1" is the range from T1
         // to Data!A1, not a 3-D reference from a sheet "T1", whose name would have been quoted.
-        if (next == '!' && !SheetNameNeedsQuotes(ident)) {
+        if (next == '!' && !NeedsQuotes(ident, false)) {
             m_p = end + 1;
             SheetPrefix prefix;
             prefix.firstSheet = std::string(ident);
             return AfterPrefix(std::move(prefix));
         }
-        if (next == ':' && end + 1 < m_s.size() && IsIdentStart(m_s[end + 1]) && !SheetNameNeedsQuotes(ident)) {
+        if (next == ':' && end + 1 < m_s.size() && IsIdentStart(m_s[end + 1]) && !NeedsQuotes(ident, false)) {
             size_t end2 = IdentifierEnd(end + 1);
-            if (end2 < m_s.size() && m_s[end2] == '!' && !SheetNameNeedsQuotes(m_s.substr(end + 1, end2 - end - 1))) {
+            if (end2 < m_s.size() && m_s[end2] == '!' && !NeedsQuotes(m_s.substr(end + 1, end2 - end - 1), false)) {
                 m_p = end2 + 1;
                 SheetPrefix prefix;
                 prefix.firstSheet = std::string(ident);
@@ -951,8 +1003,9 @@ void AppendQuoted(std::string& out, std::string_view text, char quote)
 
 void AppendPrefix(std::string& out, const SheetPrefix& prefix)
 {
-    bool quote = prefix.quoted || SheetNameNeedsQuotes(prefix.firstSheet) ||
-                 (!prefix.lastSheet.empty() && SheetNameNeedsQuotes(prefix.lastSheet));
+    const bool threeD = !prefix.lastSheet.empty();
+    bool quote =
+        prefix.quoted || NeedsQuotes(prefix.firstSheet, threeD) || (threeD && NeedsQuotes(prefix.lastSheet, true));
     if (prefix.firstSheet.empty()) {
         // [1]!Name, as the source wrote it: a quoted workbook prefix ('[a[b]'!A1, whose workbook
         // name holds a bracket) reads back only quoted.
@@ -1042,48 +1095,7 @@ std::string_view OpText(Op op)
 
 bool SheetNameNeedsQuotes(std::string_view name)
 {
-    if (name.empty() || !IsIdentStart(name[0]) || name[0] == '\\') {
-        return true;
-    }
-    for (char c : name) {
-        if (!IsAsciiLetter(c) && !IsDigit(c) && c != '_' && c != '.' && static_cast<unsigned char>(c) < 0x80) {
-            return true;
-        }
-    }
-    // Names a reader could take for an A1 cell (AB12), an R1C1 reference (R, C, R2C3, R[1]) or a
-    // boolean.
-    size_t i = 0;
-    while (i < name.size() && IsAsciiLetter(name[i])) {
-        ++i;
-    }
-    size_t letters = i;
-    while (i < name.size() && IsDigit(name[i])) {
-        ++i;
-    }
-    if (i == name.size() && letters <= 3 && letters < name.size()) {
-        return true;
-    }
-    if (EqualsNoCase(name, "TRUE") || EqualsNoCase(name, "FALSE")) {
-        return true;
-    }
-    char first = static_cast<char>(name[0] & ~0x20);
-    if (first == 'R' || first == 'C') {
-        size_t j = 1;
-        while (j < name.size() && IsDigit(name[j])) {
-            ++j;
-        }
-        if (j == name.size()) {
-            return true; // R, C, R12, C7
-        }
-        if (first == 'R' && (name[j] & ~0x20) == 'C') {
-            ++j;
-            while (j < name.size() && IsDigit(name[j])) {
-                ++j;
-            }
-            return j == name.size(); // R1C1
-        }
-    }
-    return false;
+    return NeedsQuotes(name, false);
 }
 
 bool ParseFormula(std::string_view text, Formula& out)
