@@ -180,5 +180,8 @@ bool HasAbsolutePart(const Formula& formula);
 // Whether a sheet name must be quoted in a reference: it is not a plain identifier, or it could be
 // read as a cell reference, an R1C1 reference or a boolean.
 bool SheetNameNeedsQuotes(std::string_view name);
+// The same for a sheet at either end of a 3-D range, where also a name a reader could take for a
+// column (A, XFD, Jan) must be quoted: A:B!B2 sits beside the columns A:B.
+bool SheetNameInRangeNeedsQuotes(std::string_view name);
 
 } // namespace gq::engine::formula

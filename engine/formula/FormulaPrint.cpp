@@ -1,0 +1,282 @@
+// The token form back into the xlsx formula text (ECMA-376 Part 1, 18.17): the tokens, in
+// evaluation order, are evaluated on a stack of texts. FormulaParse.cpp reads the text.
+#include "engine/formula/Formula.h"
+
+#include <charconv>
+#include <string>
+#include <vector>
+
+namespace gq::engine::formula {
+
+namespace {
+
+void AppendColumn(std::string& out, uint32_t col)
+{
+    char buf[4];
+    size_t n = 0;
+    uint32_t c = col + 1;
+    while (c > 0 && n < sizeof buf) {
+        uint32_t rem = (c - 1) % 26;
+        buf[n++] = static_cast<char>('A' + rem);
+        c = (c - 1) / 26;
+    }
+    while (n > 0) {
+        out.push_back(buf[--n]);
+    }
+}
+
+void AppendRow(std::string& out, uint32_t row)
+{
+    char buf[16];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<uint64_t>(row) + 1);
+    out.append(buf, end);
+}
+
+void AppendNumber(std::string& out, double value)
+{
+    char buf[32];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, ec == std::errc() ? end : buf);
+}
+
+void AppendQuoted(std::string& out, std::string_view text, char quote)
+{
+    out.push_back(quote);
+    for (char c : text) {
+        out.push_back(c);
+        if (c == quote) {
+            out.push_back(quote);
+        }
+    }
+    out.push_back(quote);
+}
+
+void AppendPrefix(std::string& out, const SheetPrefix& prefix)
+{
+    const bool threeD = !prefix.lastSheet.empty();
+    bool quote = prefix.quoted || (threeD ? SheetNameInRangeNeedsQuotes(prefix.firstSheet) ||
+                                                SheetNameInRangeNeedsQuotes(prefix.lastSheet)
+                                          : SheetNameNeedsQuotes(prefix.firstSheet));
+    if (prefix.firstSheet.empty()) {
+        // [1]!Name, as the source wrote it: a quoted workbook prefix ('[a[b]'!A1, whose workbook
+        // name holds a bracket) reads back only quoted.
+        quote = prefix.quoted;
+    }
+    std::string inner;
+    if (!prefix.book.empty() || prefix.firstSheet.empty()) {
+        inner += '[';
+        inner += prefix.book;
+        inner += ']';
+    }
+    inner += prefix.firstSheet;
+    if (!prefix.lastSheet.empty()) {
+        inner += ':';
+        inner += prefix.lastSheet;
+    }
+    if (quote) {
+        AppendQuoted(out, inner, '\'');
+    } else {
+        out += inner;
+    }
+    out.push_back('!');
+}
+
+void AppendConstant(std::string& out, const Formula& f, const Token& t)
+{
+    switch (t.kind) {
+    case TokenKind::Number:
+        AppendNumber(out, t.number);
+        break;
+    case TokenKind::String:
+        AppendQuoted(out, t.text < f.texts.size() ? f.texts[t.text] : std::string(), '"');
+        break;
+    case TokenKind::Boolean:
+        out += t.boolean ? "TRUE" : "FALSE";
+        break;
+    case TokenKind::Error:
+        out += ErrorText(t.error);
+        break;
+    default:
+        break;
+    }
+}
+
+std::string_view OpText(Op op)
+{
+    switch (op) {
+    case Op::Add:
+    case Op::Plus:
+        return "+";
+    case Op::Sub:
+    case Op::Minus:
+        return "-";
+    case Op::Mul:
+        return "*";
+    case Op::Div:
+        return "/";
+    case Op::Pow:
+        return "^";
+    case Op::Concat:
+        return "&";
+    case Op::Eq:
+        return "=";
+    case Op::Ne:
+        return "<>";
+    case Op::Lt:
+        return "<";
+    case Op::Le:
+        return "<=";
+    case Op::Gt:
+        return ">";
+    case Op::Ge:
+        return ">=";
+    case Op::Range:
+        return ":";
+    case Op::Intersect:
+        return " ";
+    case Op::Union:
+        return ",";
+    case Op::None:
+        break;
+    }
+    return "";
+}
+
+} // namespace
+
+void PrintFormula(const Formula& f, std::string& out)
+{
+    if (!f.Parsed()) {
+        out += f.unparsed;
+        return;
+    }
+    std::vector<std::string> stack;
+    stack.reserve(8);
+    auto pop = [&stack]() {
+        std::string s = std::move(stack.back());
+        stack.pop_back();
+        return s;
+    };
+    for (const Token& t : f.tokens) {
+        switch (t.kind) {
+        case TokenKind::Number:
+        case TokenKind::String:
+        case TokenKind::Boolean:
+        case TokenKind::Error:
+            AppendConstant(stack.emplace_back(), f, t);
+            break;
+        case TokenKind::Missing:
+            stack.emplace_back();
+            break;
+        case TokenKind::Ref:
+        case TokenKind::Area:
+        case TokenKind::RefError: {
+            std::string& s = stack.emplace_back();
+            if (t.prefix < f.prefixes.size()) {
+                AppendPrefix(s, f.prefixes[t.prefix]);
+            }
+            if (t.kind == TokenKind::RefError) {
+                s += "#REF!";
+                break;
+            }
+            bool cols = (t.flags & kWholeRows) == 0;
+            bool rows = (t.flags & kWholeColumns) == 0;
+            auto corner = [&](uint32_t row, uint32_t col, bool colAbs, bool rowAbs) {
+                if (cols) {
+                    if (colAbs) {
+                        s.push_back('$');
+                    }
+                    AppendColumn(s, col);
+                }
+                if (rows) {
+                    if (rowAbs) {
+                        s.push_back('$');
+                    }
+                    AppendRow(s, row);
+                }
+            };
+            corner(t.area.firstRow, t.area.firstCol, (t.flags & kFirstColAbs) != 0, (t.flags & kFirstRowAbs) != 0);
+            if (t.kind == TokenKind::Area) {
+                s.push_back(':');
+                corner(t.area.lastRow, t.area.lastCol, (t.flags & kLastColAbs) != 0, (t.flags & kLastRowAbs) != 0);
+            }
+            break;
+        }
+        case TokenKind::Name:
+        case TokenKind::Table: {
+            std::string& s = stack.emplace_back();
+            if (t.prefix < f.prefixes.size()) {
+                AppendPrefix(s, f.prefixes[t.prefix]);
+            }
+            if (t.text < f.texts.size()) {
+                s += f.texts[t.text];
+            }
+            break;
+        }
+        case TokenKind::Array: {
+            std::string& s = stack.emplace_back("{");
+            if (t.count < f.arrays.size()) {
+                const ArrayConstant& a = f.arrays[t.count];
+                for (size_t i = 0; i < a.values.size(); ++i) {
+                    if (i > 0) {
+                        s.push_back(a.cols != 0 && i % a.cols == 0 ? ';' : ',');
+                    }
+                    AppendConstant(s, f, a.values[i]);
+                }
+            }
+            s.push_back('}');
+            break;
+        }
+        case TokenKind::Function: {
+            size_t n = std::min<size_t>(t.count, stack.size());
+            std::string s = t.text < f.texts.size() ? f.texts[t.text] : std::string();
+            s.push_back('(');
+            for (size_t i = stack.size() - n; i < stack.size(); ++i) {
+                if (i > stack.size() - n) {
+                    s.push_back(',');
+                }
+                s += stack[i];
+            }
+            s.push_back(')');
+            stack.resize(stack.size() - n);
+            stack.push_back(std::move(s));
+            break;
+        }
+        case TokenKind::Unary:
+            if (!stack.empty()) {
+                stack.back().insert(0, OpText(t.op));
+            }
+            break;
+        case TokenKind::Percent:
+            if (!stack.empty()) {
+                stack.back().push_back('%');
+            }
+            break;
+        case TokenKind::Paren:
+            if (!stack.empty()) {
+                stack.back().insert(stack.back().begin(), '(');
+                stack.back().push_back(')');
+            }
+            break;
+        case TokenKind::Binary:
+            if (stack.size() >= 2) {
+                std::string rhs = pop();
+                stack.back() += OpText(t.op);
+                stack.back() += rhs;
+            }
+            break;
+        }
+    }
+    for (const std::string& s : stack) {
+        out += s;
+    }
+}
+
+std::string PrintFormula(const Formula& formula)
+{
+    std::string out;
+    PrintFormula(formula, out);
+    return out;
+}
+
+} // namespace gq::engine::formula
