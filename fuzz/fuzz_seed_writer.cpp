@@ -115,6 +115,15 @@ std::unique_ptr<engine::Workbook> RichWorkbook()
     sheet.SetNumber(321, 0, 2, 0);
     sheet.SetNumber(322, 0, 4, 0);
     engine::formula::SetCellFormula(sheet, 321, 0, "B6:B7*2", 2, 1);
+    // A filled-down column: one formula moved along, which the .xls reader folds by its bytes.
+    engine::formula::SetCellFormula(sheet, 323, 1, "A324*2+SUM($B$6,B5:B6)");
+    for (uint32_t r = 323; r < 330; ++r) {
+        engine::Cell& c = sheet.CellAt(r, 1);
+        c.type = engine::CellType::Number;
+        c.number = r;
+        c.formula = true;
+        c.formulaIndex = sheet.CellAt(323, 1).formulaIndex;
+    }
     sheet.frozenRows = 1;
     sheet.frozenCols = 2;
     workbook->Sheet(1).SetNumber(0, 0, 1, 0);
