@@ -114,6 +114,7 @@ private:
     std::vector<uint32_t> m_sstOrder; // SST index -> model string
     uint32_t m_sstTotal = 0;
     uint64_t m_cellCount = 0;
+    uint64_t m_formulaCellCount = 0;
     size_t m_sstBytes = 0; // an upper bound of the SST's size
 
     // The expression of a formula entry of the sheet being written, encoded once for one of its

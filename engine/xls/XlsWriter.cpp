@@ -32,9 +32,10 @@ void XlsBookWriter::Write(ByteSink& sink)
     BuildFontsAndFormats();
     BuildCellXfs();
 
-    // Cell records take 10 to 18 bytes; reserving for them up front saves regrowing a stream
-    // of tens of MB.
-    m_out.Reserve(static_cast<size_t>(m_cellCount) * 14 + m_sstBytes + 65536);
+    // Cell records take 10 to 18 bytes, FORMULA records about 50; reserving for them up front
+    // saves regrowing a stream of tens of MB.
+    m_out.Reserve(static_cast<size_t>(m_cellCount) * 14 + static_cast<size_t>(m_formulaCellCount) * 40 + m_sstBytes +
+                  65536);
     WriteGlobals();
     for (size_t i = 0; i < m_book.SheetCount(); ++i) {
         le::Store32(m_out.At(m_boundSheetPos[i] + 4), static_cast<uint32_t>(m_out.Size()));
@@ -75,6 +76,7 @@ void XlsBookWriter::Scan()
             m_cellCount += row.cells.size();
             for (const Cell& cell : row.cells) {
                 UseXf(cell.style);
+                m_formulaCellCount += cell.formulaIndex != kNoFormula ? 1 : 0;
                 if (cell.type == CellType::String) {
                     UseString(cell.text, name, row.index, cell.col, scratch);
                 }
