@@ -57,6 +57,10 @@ struct ServerBook {
     // it is saved, and the notes that resolution gave.
     std::vector<PasteRecord> pastes;
     std::vector<std::string> pasteNotes;
+    // The sheet pasted into last and where it was, so that the next paste into another sheet can
+    // set its rows aside.
+    std::optional<uint64_t> lastPastedSheet;
+    size_t lastPastedHint = SIZE_MAX;
 
     explicit ServerBook(std::shared_ptr<engine::Workbook> workbook);
     // The index of a sheet id, or nullopt when the workbook has no such sheet. `hint` is where the

@@ -58,14 +58,15 @@ void XlsBookWriter::Scan()
     std::u16string scratch;
     for (size_t s = 0; s < m_book.SheetCount(); ++s) {
         const std::string& name = m_book.SheetName(s);
-        const Worksheet& sheet = m_book.Sheet(s);
-        for (const Row& row : sheet.rows) {
+        // Spilled rows stay on disk and are read back a chunk at a time, here and when written.
+        const Worksheet& sheet = m_book.SheetKeepingSpill(s);
+        sheet.VisitRows([&](const Row& row) {
             // A row's own format is formatting, not content: beyond the grid it is left out.
             if (row.style != 0 && row.index < limits::kXlsMaxRows) {
                 UseXf(row.style);
             }
             if (row.cells.empty()) {
-                continue;
+                return;
             }
             if (row.index >= limits::kXlsMaxRows || row.cells.back().col >= limits::kXlsMaxCols) {
                 const Cell& cell = row.index >= limits::kXlsMaxRows ? row.cells.front() : row.cells.back();
@@ -86,7 +87,7 @@ void XlsBookWriter::Scan()
                     UseString(cell.text, name, row.index, cell.col, scratch);
                 }
             }
-        }
+        });
         for (const ColumnInfo& column : sheet.columns) {
             // Column settings are formatting, not content: a range reaching past column 256
             // (xlsx files often style all 16,384 columns) is written for the columns that exist.
