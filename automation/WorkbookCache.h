@@ -79,9 +79,9 @@ public:
     // Two workbooks: the merge opens each workbook once per entry, and entries of one workbook
     // usually follow each other; more would only hold memory.
     static constexpr size_t kCapacity = 2;
-    // A closed workbook keeps its loaded sheets only while they hold fewer cells than this (about
-    // 24 MB of cells): larger sheets are dropped and read again if asked for, so that the cache
-    // costs little next to the output sheet that is being built.
+    // A closed workbook is kept only while its loaded sheets hold fewer cells than this (about
+    // 24 MB of cells): one with larger sheets has them dropped and is not kept, and is read again
+    // if asked for, so that the cache costs little next to the output that is being built.
     static constexpr size_t kMaxKeptCells = 1u << 20;
 
     std::shared_ptr<ServerBook> Find(const FileKey& key) const;

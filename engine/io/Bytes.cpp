@@ -145,6 +145,13 @@ public:
     }
     std::span<const uint8_t> Data() const override { return {static_cast<const uint8_t*>(m_base), m_size}; }
     const std::string& Name() const override { return m_name; }
+    void ReleaseResidentPages() const override
+    {
+        // The mapping is private and never written, so dropped pages read back from the file
+        // (or, where a cut was papered over, as the zero pages put there). A refusal costs only
+        // memory.
+        madvise(m_base, m_size, MADV_DONTNEED);
+    }
     void CheckUnchanged() const override
     {
         if (m_guard->cut.load(std::memory_order_acquire)) {
