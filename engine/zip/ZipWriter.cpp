@@ -320,7 +320,9 @@ void ZipWriter::EmitDone(bool wait, size_t keepAtMost)
 
 void ZipWriter::Worker()
 {
-    Deflater deflater(m_level);
+    // Made with the first block, inside the guard: a compressor that cannot start (no memory left)
+    // fails that block, and the writer's caller gets the error, instead of ending the program.
+    std::unique_ptr<Deflater> deflater;
     std::unique_lock lock(m_mutex);
     for (;;) {
         Job* job = nullptr;
@@ -342,7 +344,10 @@ void ZipWriter::Worker()
         job->taken = true;
         lock.unlock();
         try {
-            DeflateBlock(deflater, *job);
+            if (!deflater) {
+                deflater = std::make_unique<Deflater>(m_level);
+            }
+            DeflateBlock(*deflater, *job);
         } catch (...) {
             job->error = std::current_exception();
         }
