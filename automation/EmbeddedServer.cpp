@@ -4,9 +4,11 @@
 #include "automation/Paste.h"
 #include "automation/SheetNames.h"
 #include "automation/WorkbookCache.h"
+#include "engine/StageTimes.h"
 #include "engine/WorkbookFile.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <new>
 #include <optional>
 #include <unordered_map>
@@ -480,12 +482,20 @@ public:
 
     void PlanSaveAs(const std::string& path) override
     {
-        Guarded([&] { m_state->BookOf(*m_entry).saveLimits = SaveLimits::For(engine::OutputFormatFor(path)); });
+        Guarded([&] {
+            ServerBook& book = m_state->BookOf(*m_entry);
+            book.saveLimits = SaveLimits::For(engine::OutputFormatFor(path));
+            // Rows set aside while the workbook is built go beside where it will be saved.
+            std::error_code error;
+            const std::filesystem::path full = std::filesystem::absolute(path, error);
+            book.model->SetSpillFolder(error ? std::string() : full.parent_path().string());
+        });
     }
 
     void SaveAs(const std::string& path) override
     {
         Guarded([&] {
+            engine::StageTimer timer(engine::Stage::Write);
             ServerBook& book = m_state->BookOf(*m_entry);
             const engine::OutputFormat output = engine::OutputFormatFor(path);
             if (output.format == engine::FileFormat::Xls) {

@@ -3,6 +3,7 @@
 
 #include "automation/SpreadsheetServer.h"
 #include "engine/Limits.h"
+#include "engine/StageTimes.h"
 #include "engine/text/Utf8.h"
 #include "engine/xls/XlsWriter.h"
 
@@ -628,6 +629,7 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& copie
 {
     using engine::limits::kXlsxMaxCols;
     using engine::limits::kXlsxMaxRows;
+    engine::StageTimer timer(engine::Stage::Paste);
     CellRange block = copied;
     if (block.lastRow >= kXlsxMaxRows || block.lastCol >= kXlsxMaxCols || block.firstRow > block.lastRow ||
         block.firstCol > block.lastCol) {

@@ -207,10 +207,15 @@ void DecodeRow(SpillReader& in, Row& row)
 
 } // namespace
 
-SpillFile::SpillFile()
+SpillFile::SpillFile(const std::string& preferred)
 {
+    if (!preferred.empty()) {
+        m_fd = ::open(preferred.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    }
     const std::string folder = TempFolder();
-    m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (m_fd < 0) {
+        m_fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    }
     if (m_fd < 0) {
         std::string name = folder + "/.gridquilt-rows-XXXXXX";
         m_fd = ::mkostemp(name.data(), O_CLOEXEC);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 
 namespace gq::engine {
 
@@ -14,7 +15,8 @@ namespace gq::engine {
 // program finishes, fails or is stopped. One file serves every sheet of a workbook.
 class SpillFile {
 public:
-    SpillFile();
+    // In `folder` where it can be made there, otherwise in the temporary folder.
+    explicit SpillFile(const std::string& folder = {});
     ~SpillFile();
     SpillFile(const SpillFile&) = delete;
     SpillFile& operator=(const SpillFile&) = delete;

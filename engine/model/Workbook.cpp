@@ -3,6 +3,7 @@
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/StageTimes.h"
 #include "engine/text/SheetNames.h"
 
 #include <algorithm>
@@ -525,7 +526,7 @@ bool Workbook::SpillRows(size_t index, uint32_t beforeRow)
         return false;
     }
     if (!m_spill) {
-        m_spill = std::make_shared<SpillFile>();
+        m_spill = std::make_shared<SpillFile>(m_spillFolder);
     }
     return info.data->SpillRowsBefore(beforeRow, m_spill);
 }
@@ -539,6 +540,7 @@ Worksheet& Workbook::SheetKeepingSpill(size_t index)
             // A file changed under the reader gives a clear error, not a damaged sheet or a
             // misleading complaint about the file's format.
             m_source->CheckInput();
+            StageTimer timer(Stage::Read);
             try {
                 m_source->LoadSheet(*this, info.sourceIndex, *data);
             } catch (const EngineError&) {

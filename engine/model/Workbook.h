@@ -420,6 +420,11 @@ public:
 
     void SetSheetSource(std::unique_ptr<SheetSource> source) { m_source = std::move(source); }
 
+    // Where rows set aside go: a folder on the disk the workbook will be saved to (the save needs
+    // room there anyway, and a temporary folder may be held in memory); empty for the temporary
+    // folder.
+    void SetSpillFolder(std::string folder) { m_spillFolder = std::move(folder); }
+
     // Where the workbook was read from (for messages); empty for a new workbook.
     const std::string& SourcePath() const { return m_sourcePath; }
     void SetSourcePath(std::string path) { m_sourcePath = std::move(path); }
@@ -434,6 +439,7 @@ private:
     std::unique_ptr<SheetSource> m_source;
     std::string m_sourcePath;
     std::shared_ptr<SpillFile> m_spill;
+    std::string m_spillFolder;
 };
 
 // Serial date numbers: the 1904 system counts 1,462 days fewer than the 1900 system.
