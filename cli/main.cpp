@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <string>
 #include <unistd.h>
 
 int main(int argc, char** argv)
@@ -24,6 +25,14 @@ int main(int argc, char** argv)
         const auto seconds = gq::engine::StageSeconds();
         for (size_t i = 0; i < seconds.size(); ++i) {
             times << gq::engine::StageName(static_cast<gq::engine::Stage>(i)) << ' ' << seconds[i] << '\n';
+        }
+        // This process's own peak resident memory: what the parent learns from wait4 also counts
+        // the parent's pages that the child held between fork and exec.
+        std::ifstream procStatus("/proc/self/status");
+        for (std::string line; std::getline(procStatus, line);) {
+            if (line.rfind("VmHWM:", 0) == 0) {
+                times << "peak_kib " << std::strtol(line.c_str() + 6, nullptr, 10) << '\n';
+            }
         }
     }
     std::cout.flush();
