@@ -4,11 +4,14 @@
 #include "automation/Paste.h"
 #include "automation/SheetNames.h"
 #include "automation/WorkbookCache.h"
+#include "engine/StageTimes.h"
 #include "engine/WorkbookFile.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <new>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace gq::automation {
@@ -56,6 +59,14 @@ const engine::Worksheet& LoadedSheet(ServerBook& book, size_t index)
 {
     return GuardedFile(book.model->SourcePath(),
                        [&]() -> const engine::Worksheet& { return book.model->Sheet(index); });
+}
+
+// As LoadedSheet, leaving rows the server spilled on disk: for what needs only the rows below them,
+// or what the spill keeps a summary of.
+engine::Worksheet& LoadedSheetKeepingSpill(ServerBook& book, size_t index)
+{
+    return GuardedFile(book.model->SourcePath(),
+                       [&]() -> engine::Worksheet& { return book.model->SheetKeepingSpill(index); });
 }
 
 // A workbook as the caller sees it: one per OpenWorkbook or AddWorkbook, open until Close.
@@ -139,7 +150,7 @@ std::string Thousands(uint64_t n)
 void CheckFitsXls(engine::Workbook& model, const engine::SheetGrid& grid)
 {
     for (size_t i = 0; i < model.SheetCount(); ++i) {
-        const engine::Worksheet& sheet = model.Sheet(i);
+        const engine::Worksheet& sheet = model.SheetKeepingSpill(i);
         std::optional<engine::CellRange> used = sheet.UsedRange();
         for (const auto& link : sheet.hyperlinks) {
             engine::ExtendRange(used, link.range);
@@ -157,11 +168,28 @@ void CheckFitsXls(engine::Workbook& model, const engine::SheetGrid& grid)
     }
 }
 
-// The used range of a sheet: kept for sheets pasted into, worked out from the cells for others.
-std::optional<engine::CellRange> UsedRangeOf(const ServerBook& book, uint64_t sheetId, const engine::Worksheet& sheet)
+// The used range of a sheet: kept for sheets pasted into, worked out from the cells for others
+// (spilled rows count by their summary, so that they stay on disk).
+std::optional<engine::CellRange> UsedRangeOf(ServerBook& book, uint64_t sheetId, size_t index)
 {
     auto kept = book.usedRanges.find(sheetId);
-    return kept != book.usedRanges.end() ? kept->second : sheet.UsedRange();
+    return kept != book.usedRanges.end() ? kept->second : LoadedSheetKeepingSpill(book, index).UsedRange();
+}
+
+// Moves what a paste into sheet `sheetId` at row `row` no longer touches out of memory: every row
+// of the sheet pasted into before, when it is another sheet (a multi-sheet merge has finished it),
+// and the rows above `row` (a single-sheet merge stacks below them). The rows come back, through
+// Workbook::Sheet, for anything that needs them; the writers stream them from the spill file.
+void SpillFinishedRows(ServerBook& book, uint64_t sheetId, size_t index, uint32_t row)
+{
+    if (book.lastPastedSheet && *book.lastPastedSheet != sheetId) {
+        if (std::optional<size_t> previous = book.IndexOf(*book.lastPastedSheet, book.lastPastedHint)) {
+            book.model->SpillRows(*previous);
+        }
+    }
+    book.lastPastedSheet = sheetId;
+    book.lastPastedHint = index;
+    book.model->SpillRows(index, row);
 }
 
 // Brings the kept used range of a sheet up to date after a paste into `area`. When the paste lands
@@ -171,7 +199,10 @@ std::optional<engine::CellRange> UsedRangeOf(const ServerBook& book, uint64_t sh
 void UpdateUsedRange(ServerBook& book, uint64_t sheetId, const engine::Worksheet& sheet,
                      const std::optional<engine::CellRange>& before, const engine::CellRange& area)
 {
-    if (before && before->Intersects(area)) {
+    // Rows the paste set aside as it went are counted by the spill's summary: the sheet then holds
+    // only the last of the pasted rows in memory, and its whole used range costs little.
+    if ((before && before->Intersects(area)) ||
+        (!sheet.spilled.Empty() && sheet.spilled.Summary().lastRow >= area.firstRow)) {
         book.usedRanges[sheetId] = sheet.UsedRange();
         return;
     }
@@ -227,12 +258,13 @@ public:
             size_t sourceIndex = SheetIndex(*clip.book, clip.sheetId, clip.sheetHint);
             auto [count, first] = target.pastedCells.try_emplace(m_sheetId);
             if (first) {
-                count->second.cells = LoadedSheet(target, targetIndex).CellCount();
+                count->second.cells = LoadedSheetKeepingSpill(target, targetIndex).CellCount();
             }
             target.MarkModified();
             m_state->cache.Forget(&target);
-            const engine::Worksheet& sheet = LoadedSheet(target, targetIndex);
-            const std::optional<engine::CellRange> before = UsedRangeOf(target, m_sheetId, sheet);
+            const engine::Worksheet& sheet = LoadedSheetKeepingSpill(target, targetIndex);
+            const std::optional<engine::CellRange> before = UsedRangeOf(target, m_sheetId, targetIndex);
+            SpillFinishedRows(target, m_sheetId, targetIndex, m_range.firstRow);
             PasteNotes notes;
             // Forgotten first, so that a paste that fails part way leaves the range to be worked out
             // again from the cells.
@@ -296,8 +328,8 @@ public:
     {
         return Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
-            const engine::Worksheet& sheet = LoadedSheet(book, SheetIndex(book, m_sheetId, m_hint));
-            const std::optional<engine::CellRange> used = UsedRangeOf(book, m_sheetId, sheet);
+            const std::optional<engine::CellRange> used =
+                UsedRangeOf(book, m_sheetId, SheetIndex(book, m_sheetId, m_hint));
             return !used || used->lastRow < m_range.firstRow || used->firstRow > m_range.lastRow ||
                    used->lastCol < m_range.firstCol || used->firstCol > m_range.lastCol;
         });
@@ -365,8 +397,8 @@ public:
     {
         return Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
-            const engine::Worksheet& sheet = LoadedSheet(book, SheetIndex(book, m_sheetId, m_hint));
-            engine::CellRange range = UsedRangeOf(book, m_sheetId, sheet).value_or(engine::CellRange{});
+            engine::CellRange range =
+                UsedRangeOf(book, m_sheetId, SheetIndex(book, m_sheetId, m_hint)).value_or(engine::CellRange{});
             return Ref<Range>(new RangeHandle(m_state, m_entry, m_sheetId, m_hint, range));
         });
     }
@@ -450,12 +482,20 @@ public:
 
     void PlanSaveAs(const std::string& path) override
     {
-        Guarded([&] { m_state->BookOf(*m_entry).saveLimits = SaveLimits::For(engine::OutputFormatFor(path)); });
+        Guarded([&] {
+            ServerBook& book = m_state->BookOf(*m_entry);
+            book.saveLimits = SaveLimits::For(engine::OutputFormatFor(path));
+            // Rows set aside while the workbook is built go beside where it will be saved.
+            std::error_code error;
+            const std::filesystem::path full = std::filesystem::absolute(path, error);
+            book.model->SetSpillFolder(error ? std::string() : full.parent_path().string());
+        });
     }
 
     void SaveAs(const std::string& path) override
     {
         Guarded([&] {
+            engine::StageTimer timer(engine::Stage::Write);
             ServerBook& book = m_state->BookOf(*m_entry);
             const engine::OutputFormat output = engine::OutputFormatFor(path);
             if (output.format == engine::FileFormat::Xls) {
@@ -466,13 +506,16 @@ public:
             m_state->clipboard.reset();
             // Resolve what the pastes brought in, and say what could not stay a formula.
             if (!book.pastes.empty()) {
+                std::unordered_map<uint64_t, size_t> indexOfId;
+                indexOfId.reserve(book.sheetIds.size());
+                for (size_t i = 0; i < book.sheetIds.size(); ++i) {
+                    indexOfId.emplace(book.sheetIds[i], i);
+                }
                 book.pasteNotes = ResolvePastedFormulas(
                     *book.model, book.pastes,
-                    [&book](uint64_t id) {
-                        auto it = std::find(book.sheetIds.begin(), book.sheetIds.end(), id);
-                        return it == book.sheetIds.end()
-                                   ? std::nullopt
-                                   : std::optional<size_t>(static_cast<size_t>(it - book.sheetIds.begin()));
+                    [&indexOfId](uint64_t id) {
+                        auto it = indexOfId.find(id);
+                        return it == indexOfId.end() ? std::nullopt : std::optional<size_t>(it->second);
                     },
                     output.format == engine::FileFormat::Xls);
                 book.pastes.clear();

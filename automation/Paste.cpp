@@ -3,10 +3,12 @@
 
 #include "automation/SpreadsheetServer.h"
 #include "engine/Limits.h"
+#include "engine/StageTimes.h"
 #include "engine/text/Utf8.h"
 #include "engine/xls/XlsWriter.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -325,7 +327,10 @@ void MergeIntoRow(Row& target, const Row* src, const Placement& p, Translator& t
     target.cells.insert(pos, pasted.begin(), pasted.end());
 }
 
-void PasteRows(const Worksheet& from, Worksheet& to, const Placement& p, Translator& tr)
+// `spillBefore(row)` may set the target's rows above `row` aside: a long paste that only appends
+// rows hands them on as it goes, so that a large block is never held twice (source and target).
+void PasteRows(const Worksheet& from, Worksheet& to, const Placement& p, Translator& tr,
+               const std::function<void(uint32_t)>& spillBefore)
 {
     auto srcBegin = std::lower_bound(from.rows.begin(), from.rows.end(), p.block.firstRow,
                                      [](const Row& r, uint32_t index) { return r.index < index; });
@@ -343,9 +348,15 @@ void PasteRows(const Worksheet& from, Worksheet& to, const Placement& p, Transla
         if (needed > to.rows.capacity()) {
             to.rows.reserve(std::max(needed, 2 * to.rows.capacity()));
         }
+        size_t unspilled = 0;
         for (auto it = srcBegin; it != srcEnd; ++it) {
             Row row = NewRow(*it, p, tr, from, to);
             if (keep(row)) {
+                if (unspilled >= engine::SpilledRows::kChunkCells && spillBefore) {
+                    spillBefore(row.index);
+                    unspilled = 0;
+                }
+                unspilled += row.cells.size();
                 to.rows.push_back(std::move(row));
             }
         }
@@ -618,6 +629,7 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& copie
 {
     using engine::limits::kXlsxMaxCols;
     using engine::limits::kXlsxMaxRows;
+    engine::StageTimer timer(engine::Stage::Paste);
     CellRange block = copied;
     if (block.lastRow >= kXlsxMaxRows || block.lastCol >= kXlsxMaxCols || block.firstRow > block.lastRow ||
         block.firstCol > block.lastCol) {
@@ -645,7 +657,11 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& copie
         notes.formattingDropped = true;
     }
 
-    Worksheet& target = to.Sheet(toSheet);
+    // Rows the server set aside stay on disk unless the paste reaches them.
+    Worksheet& target = to.SheetKeepingSpill(toSheet);
+    if (!target.spilled.Empty() && at.row <= target.spilled.Summary().lastRow) {
+        target.RestoreSpilled();
+    }
     const uint64_t cells = CheckPastable(from, from.Sheet(fromSheet), block);
     if (count != nullptr && count->cells + cells > count->limit) {
         throw ServerError("The sheet would hold more than " + Thousands(count->limit) +
@@ -662,11 +678,17 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& copie
 
     Placement p{block, at.row, at.col};
     CellRange area{at.row, at.col, static_cast<uint32_t>(lastRow), static_cast<uint32_t>(lastCol)};
-    bool targetWasEmpty = target.rows.empty() && target.merges.empty();
+    bool targetWasEmpty = target.rows.empty() && target.spilled.Empty() && target.merges.empty();
 
     Translator tr(from, to, limits, notes);
     tr.SetSheets(*source, target, pasteId);
-    PasteRows(*source, target, p, tr);
+    // Rows are set aside as they are pasted only where the target is another sheet than the
+    // source, which must stay whole while it is read.
+    std::function<void(uint32_t)> spillBefore;
+    if (source != &target) {
+        spillBefore = [&to, toSheet](uint32_t row) { to.SpillRows(toSheet, row); };
+    }
+    PasteRows(*source, target, p, tr, spillBefore);
     PasteColumns(*source, target, p, tr);
     PasteMerges(*source, target, p, area);
     PasteHyperlinks(*source, target, p, area, limits, notes);

@@ -10,6 +10,9 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace gq::automation {
 
@@ -61,31 +64,36 @@ public:
             m_xls.emplace(std::move(names));
         }
         m_sheets.reserve(records.size());
-        std::vector<size_t> perSheet;
         for (const PasteRecord& r : records) {
             m_sheets.push_back(sheetIndexOf(r.targetSheetId));
         }
-        // A record whose sheet holds no other paste is a sheet of its own in the output.
+        // A record whose sheet holds no other paste is a sheet of its own in the output. The
+        // records are grouped by sheet once, so that no lookup walks every record: a merge of
+        // thousands of sheets has thousands of records.
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (m_sheets[i]) {
+                m_bySheet[*m_sheets[i]].push_back(i);
+            }
+        }
         m_alone.assign(records.size(), false);
         for (size_t i = 0; i < records.size(); ++i) {
-            if (!m_sheets[i]) {
+            if (!m_sheets[i] || m_bySheet[*m_sheets[i]].size() != 1) {
                 continue;
             }
-            size_t sharing = 0;
-            for (size_t j = 0; j < records.size(); ++j) {
-                sharing += m_sheets[j] == m_sheets[i] ? 1 : 0;
-            }
-            m_alone[i] = sharing == 1;
+            m_alone[i] = true;
+            // The first record of a source sheet wins, as a walk in record order would find it.
+            m_alonePasted.try_emplace(SourceKey(records[i].sourcePath, records[i].sourceSheet), i);
         }
     }
 
     void ResolveSheet(size_t sheetIndex)
     {
-        engine::Worksheet& sheet = m_book.Sheet(sheetIndex);
+        // Spilled rows are read back, resolved and written back a chunk at a time.
+        engine::Worksheet& sheet = m_book.SheetKeepingSpill(sheetIndex);
         const size_t existing = sheet.formulas.size();
         m_fits.clear();
         std::vector<Decision> decisions(existing);
-        for (engine::Row& row : sheet.rows) {
+        const auto resolveRow = [&](engine::Row& row) {
             for (Cell& cell : row.cells) {
                 if (cell.formulaIndex >= existing || sheet.formulas[cell.formulaIndex].pasteId >= m_records.size()) {
                     continue;
@@ -113,6 +121,14 @@ public:
                     cell.formulaIndex = kNoFormula;
                     ++m_counts[pasteId][static_cast<size_t>(Loss::NotInXls)];
                 }
+            }
+        };
+        // Only rows that may hold formulas are gone through: spilled rows without any stay on disk.
+        if (existing > 0 && sheet.spilled.Summary().formulas) {
+            sheet.UpdateRows(resolveRow);
+        } else if (existing > 0) {
+            for (engine::Row& row : sheet.rows) {
+                resolveRow(row);
             }
         }
         for (size_t i = 0; i < existing; ++i) {
@@ -197,13 +213,17 @@ private:
     // sheet of its own; nullopt when there is none.
     std::optional<size_t> FindSheet(size_t own, std::string_view name) const
     {
-        for (size_t i = 0; i < m_records.size(); ++i) {
-            if (m_alone[i] && m_records[i].sourcePath == m_records[own].sourcePath &&
-                engine::SameSheetName(m_records[i].sourceSheet, name)) {
-                return i;
-            }
-        }
-        return std::nullopt;
+        auto found = m_alonePasted.find(SourceKey(m_records[own].sourcePath, name));
+        return found == m_alonePasted.end() ? std::nullopt : std::optional<size_t>(found->second);
+    }
+
+    // What tells a sheet of a source workbook apart: the workbook and the sheet's folded name.
+    static std::string SourceKey(const std::string& path, std::string_view sheet)
+    {
+        std::string key = path;
+        key.push_back('\0');
+        key += engine::FoldCase(sheet);
+        return key;
     }
 
     Decision Decide(const FormulaEntry& entry, uint32_t pasteId)
@@ -328,11 +348,13 @@ private:
     void ResolveLocation(size_t sheetIndex, engine::Hyperlink& link)
     {
         std::optional<size_t> paste;
-        for (size_t i = 0; i < m_records.size() && !paste; ++i) {
-            const PasteRecord& r = m_records[i];
-            if (m_sheets[i] != sheetIndex) {
-                continue;
+        auto onSheet = m_bySheet.find(sheetIndex);
+        const std::vector<size_t> none;
+        for (size_t i : onSheet == m_bySheet.end() ? none : onSheet->second) {
+            if (paste) {
+                break;
             }
+            const PasteRecord& r = m_records[i];
             const engine::CellRange area{
                 static_cast<uint32_t>(r.block.firstRow + r.rows), static_cast<uint32_t>(r.block.firstCol + r.cols),
                 static_cast<uint32_t>(r.block.lastRow + r.rows), static_cast<uint32_t>(r.block.lastCol + r.cols)};
@@ -377,6 +399,8 @@ private:
     const std::vector<PasteRecord>& m_records;
     std::vector<std::optional<size_t>> m_sheets;
     std::vector<bool> m_alone;
+    std::unordered_map<size_t, std::vector<size_t>> m_bySheet; // output sheet -> its records, in order
+    std::unordered_map<std::string, size_t> m_alonePasted;     // SourceKey -> record of a sheet of its own
     std::vector<std::array<uint64_t, static_cast<size_t>(Loss::Count)>> m_counts;
     std::optional<engine::biff::FormulaEncoder> m_xls; // for an .xls output
     // Per formula entry of the sheet: whether it fits an .xls (1 yes, -1 no, 0 not known yet)

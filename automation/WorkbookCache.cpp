@@ -81,6 +81,10 @@ void WorkbookCache::Put(std::shared_ptr<ServerBook> book)
         for (size_t i = 0; i < model.SheetCount(); ++i) {
             model.UnloadSheet(i);
         }
+        // Nor is the workbook itself kept: the text of sheets that large fills a string table
+        // that costs more memory than reading the workbook's strings again costs time, and a
+        // merge holds what it builds beside it.
+        return;
     }
     m_books.push_front(std::move(book));
     while (m_books.size() > kCapacity) {

@@ -57,6 +57,10 @@ struct ServerBook {
     // it is saved, and the notes that resolution gave.
     std::vector<PasteRecord> pastes;
     std::vector<std::string> pasteNotes;
+    // The sheet pasted into last and where it was, so that the next paste into another sheet can
+    // set its rows aside.
+    std::optional<uint64_t> lastPastedSheet;
+    size_t lastPastedHint = SIZE_MAX;
 
     explicit ServerBook(std::shared_ptr<engine::Workbook> workbook);
     // The index of a sheet id, or nullopt when the workbook has no such sheet. `hint` is where the
@@ -75,9 +79,9 @@ public:
     // Two workbooks: the merge opens each workbook once per entry, and entries of one workbook
     // usually follow each other; more would only hold memory.
     static constexpr size_t kCapacity = 2;
-    // A closed workbook keeps its loaded sheets only while they hold fewer cells than this (about
-    // 24 MB of cells): larger sheets are dropped and read again if asked for, so that the cache
-    // costs little next to the output sheet that is being built.
+    // A closed workbook is kept only while its loaded sheets hold fewer cells than this (about
+    // 24 MB of cells): one with larger sheets has them dropped and is not kept, and is read again
+    // if asked for, so that the cache costs little next to the output that is being built.
     static constexpr size_t kMaxKeptCells = 1u << 20;
 
     std::shared_ptr<ServerBook> Find(const FileKey& key) const;

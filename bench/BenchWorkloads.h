@@ -1,4 +1,4 @@
-// The merge benchmark's workloads W1-W5: deterministic workbooks generated with the engine's own
+// The merge benchmark's workloads W1-W6: deterministic workbooks generated with the engine's own
 // model and writers into a work folder (never committed), each in its own subfolder.
 #pragma once
 
@@ -13,6 +13,9 @@ struct Workload {
     std::string description; // one line for the table's legend
     std::string folder;      // subfolder of the work folder holding its workbooks
     uint64_t cells = 0;      // cells in all its input sheets together, known once generated
+    // The modes and output formats it is measured in; empty: all.
+    std::vector<std::string> modes;
+    std::vector<std::string> formats;
 };
 
 // The workloads, in order, without generating anything.

@@ -5,6 +5,7 @@
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/StageTimes.h"
 #include "engine/xls/XlsReader.h"
 #include "engine/xls/XlsWriter.h"
 #include "engine/xlsx/XlsxReader.h"
@@ -80,6 +81,7 @@ std::unique_ptr<Workbook> ReadWorkbookBytes(std::shared_ptr<const InputBytes> by
 
 std::unique_ptr<Workbook> OpenWorkbookBytes(const std::shared_ptr<const InputBytes>& bytes)
 {
+    StageTimer timer(Stage::Read);
     std::unique_ptr<Workbook> workbook;
     try {
         workbook = ReadWorkbookBytes(bytes);
@@ -101,6 +103,7 @@ std::unique_ptr<Workbook> OpenWorkbookFile(const std::string& path)
 
 void WriteWorkbook(Workbook& workbook, FileFormat format, ByteSink& sink)
 {
+    StageTimer timer(Stage::Write);
     if (format == FileFormat::Xls) {
         WriteXls(workbook, sink);
     } else {

@@ -350,12 +350,14 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
             uint64_t& formatsMerged;
             std::vector<size_t>& pastes;
             std::vector<std::pair<size_t, std::string>>& changed;
+            // Moved, not copied: a destructor that allocates would end the program when the merge
+            // is being left because memory ran out.
             ~KeepIndexes()
             {
-                out = merger.m_indexes;
+                out = std::move(merger.m_indexes);
                 formatsMerged = merger.m_formatsMerged;
-                pastes = merger.m_pasted;
-                changed = merger.m_changed;
+                pastes = std::move(merger.m_pasted);
+                changed = std::move(merger.m_changed);
             }
         } keep{merger, indexes, formatsMerged, pasted, changed};
         for (size_t i = mergeList.size(); i-- > 0;) {

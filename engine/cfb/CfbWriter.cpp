@@ -54,19 +54,26 @@ void PutEmptyDirectoryEntry(uint8_t* p)
 
 void WriteCompoundFile(std::u16string_view streamName, std::span<const uint8_t> data, ByteSink& sink)
 {
+    WriteCompoundFile(
+        streamName, data.size(), [&](ByteSink& out) { out.Write(data.data(), data.size()); }, sink);
+}
+
+void WriteCompoundFile(std::u16string_view streamName, uint64_t size, const std::function<void(ByteSink&)>& writeStream,
+                       ByteSink& sink)
+{
     if (streamName.empty() || streamName.size() > 31) {
         throw EngineError("compound-file stream names have 1 to 31 characters");
     }
-    if (data.size() < limits::kCfbMiniStreamCutoff) {
+    if (size < limits::kCfbMiniStreamCutoff) {
         throw EngineError("a compound-file stream shorter than 4,096 bytes would need a mini stream");
     }
-    if (data.size() > limits::kCfbMaxStreamBytes) {
+    if (size > limits::kCfbMaxStreamBytes) {
         throw LimitError("the workbook is too large for an Excel 97-2003 file (more than 2 GB of records)");
     }
 
     // Layout: the stream's sectors, one directory sector, the FAT sectors, then DIFAT sectors.
     // The FAT must describe itself and the DIFAT, so its size is found by iterating to a fixed point.
-    const auto dataSectors = static_cast<uint32_t>((data.size() + kSectorSize - 1) / kSectorSize);
+    const auto dataSectors = static_cast<uint32_t>((size + kSectorSize - 1) / kSectorSize);
     const uint32_t dirSector = dataSectors;
     uint32_t fatSectors = 0;
     uint32_t difatSectors = 0;
@@ -109,15 +116,19 @@ void WriteCompoundFile(std::u16string_view streamName, std::span<const uint8_t> 
     sink.Write(header.data(), header.size());
 
     // The stream itself, padded to whole sectors.
-    sink.Write(data.data(), data.size());
+    const uint64_t before = sink.Written();
+    writeStream(sink);
+    if (sink.Written() - before != size) {
+        throw EngineError("internal error: the compound file's stream is not the size it was said to be");
+    }
     std::array<uint8_t, kSectorSize> sector{};
-    if (size_t tail = data.size() % kSectorSize) {
+    if (size_t tail = size % kSectorSize) {
         sink.Write(sector.data(), kSectorSize - tail);
     }
 
     // Directory: Root Entry (no mini stream, so no start sector) with the stream as its only child.
     PutDirectoryEntry(&sector[0], u"Root Entry", 5, 1, kEndOfChain, 0);
-    PutDirectoryEntry(&sector[128], streamName, 2, kNoStream, 0, data.size());
+    PutDirectoryEntry(&sector[128], streamName, 2, kNoStream, 0, size);
     PutEmptyDirectoryEntry(&sector[256]);
     PutEmptyDirectoryEntry(&sector[384]);
     sink.Write(sector.data(), sector.size());

@@ -4,6 +4,7 @@
 #include "engine/io/Bytes.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -16,5 +17,11 @@ namespace gq::engine {
 // gives identical bytes. Throws LimitError when the stream is too large for version 3 and IoError
 // when the sink fails.
 void WriteCompoundFile(std::u16string_view streamName, std::span<const uint8_t> data, ByteSink& sink);
+
+// As above, for a stream of `size` bytes that `writeStream` writes into the sink it is given, in
+// order, when it is called: a stream held in pieces, some of them on disk, is not joined in memory
+// first. Throws EngineError when `writeStream` writes another number of bytes.
+void WriteCompoundFile(std::u16string_view streamName, uint64_t size, const std::function<void(ByteSink&)>& writeStream,
+                       ByteSink& sink);
 
 } // namespace gq::engine

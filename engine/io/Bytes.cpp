@@ -133,6 +133,8 @@ bool SameTime(const struct timespec& a, const struct timespec& b)
 
 class MappedFile : public InputBytes {
 public:
+    static constexpr size_t kReleaseAtBytes = 4u << 20;
+
     MappedFile(std::string name, int fd, const struct stat& st, void* base, size_t size, GuardedRange* guard)
         : m_name(std::move(name)), m_fd(fd), m_mtime(st.st_mtim), m_base(base), m_size(size), m_guard(guard)
     {
@@ -145,6 +147,18 @@ public:
     }
     std::span<const uint8_t> Data() const override { return {static_cast<const uint8_t*>(m_base), m_size}; }
     const std::string& Name() const override { return m_name; }
+    void ReleaseResidentPages() const override
+    {
+        // A small file costs little memory and would only be read into it again for its next
+        // sheet.
+        if (m_size < kReleaseAtBytes) {
+            return;
+        }
+        // The mapping is private and never written, so dropped pages read back from the file
+        // (or, where a cut was papered over, as the zero pages put there). A refusal costs only
+        // memory.
+        madvise(m_base, m_size, MADV_DONTNEED);
+    }
     void CheckUnchanged() const override
     {
         if (m_guard->cut.load(std::memory_order_acquire)) {

@@ -26,6 +26,11 @@ public:
     // opened: what was read from it may then be neither the old nor the new content. Readers
     // call it before a lazy read and when they fail or finish. Memory buffers never change.
     virtual void CheckUnchanged() const {}
+    // Says that the bytes read so far are not needed again soon: a mapped file's pages leave this
+    // process's memory (the system's file cache keeps them, and a later read brings them back).
+    // A reader calls it once it has read a large part, so that the workbooks a merge keeps open
+    // do not each hold their whole file in memory.
+    virtual void ReleaseResidentPages() const {}
 
     // Maps a regular file; throws IoError (missing, unreadable, not a regular file) or LimitError.
     static std::shared_ptr<const InputBytes> MapFile(const std::string& path);

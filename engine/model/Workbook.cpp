@@ -3,10 +3,12 @@
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/StageTimes.h"
 #include "engine/text/SheetNames.h"
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <map>
 #include <queue>
 #include <unordered_map>
@@ -375,7 +377,7 @@ void DropOverlappingMerges(std::vector<CellRange>& merges)
 
 std::optional<CellRange> Worksheet::UsedRange() const
 {
-    std::optional<CellRange> box;
+    std::optional<CellRange> box = spilled.Summary().usedBox;
     // Cells are ascending by column, so a row's first and last used cells bound it: the scan costs
     // one or two cells a row instead of every cell (a single-sheet merge asks after every paste).
     const auto used = [](const Cell& c) { return c.type != CellType::Blank || c.style != 0; };
@@ -393,9 +395,40 @@ std::optional<CellRange> Worksheet::UsedRange() const
     return box;
 }
 
+bool Worksheet::SpillRowsBefore(uint32_t index, const std::shared_ptr<SpillFile>& file)
+{
+    const auto end =
+        std::lower_bound(rows.begin(), rows.end(), index, [](const Row& r, uint32_t value) { return r.index < value; });
+    if (end == rows.begin() || !spilled.Spill(file, std::span<const Row>(rows.data(), end - rows.begin()))) {
+        return false;
+    }
+    // The rows left move to storage of their own size: erasing in place would keep the room of
+    // every row spilled.
+    std::vector<Row> kept;
+    kept.reserve(static_cast<size_t>(rows.end() - end));
+    std::move(end, rows.end(), std::back_inserter(kept));
+    rows = std::move(kept);
+    return true;
+}
+
+void Worksheet::RestoreSpilled()
+{
+    std::vector<Row> all;
+    all.reserve(rows.size() + static_cast<size_t>(spilled.Summary().rows));
+    std::vector<Row> batch;
+    for (size_t i = 0; i < spilled.ChunkCount(); ++i) {
+        spilled.ReadChunk(i, batch);
+        std::move(batch.begin(), batch.end(), std::back_inserter(all));
+        batch.clear();
+    }
+    std::move(rows.begin(), rows.end(), std::back_inserter(all));
+    rows = std::move(all);
+    spilled.Clear();
+}
+
 size_t Worksheet::CellCount() const
 {
-    size_t n = 0;
+    size_t n = spilled.Summary().cells;
     for (const Row& r : rows) {
         n += r.cells.size();
     }
@@ -479,6 +512,27 @@ Workbook::Workbook(const Font& defaultFont) : m_styles(defaultFont) {}
 
 Worksheet& Workbook::Sheet(size_t index)
 {
+    Worksheet& sheet = SheetKeepingSpill(index);
+    if (!sheet.spilled.Empty()) {
+        sheet.RestoreSpilled();
+    }
+    return sheet;
+}
+
+bool Workbook::SpillRows(size_t index, uint32_t beforeRow)
+{
+    SheetInfo& info = m_sheets.at(index);
+    if (!info.data) {
+        return false;
+    }
+    if (!m_spill) {
+        m_spill = std::make_shared<SpillFile>(m_spillFolder);
+    }
+    return info.data->SpillRowsBefore(beforeRow, m_spill);
+}
+
+Worksheet& Workbook::SheetKeepingSpill(size_t index)
+{
     SheetInfo& info = m_sheets.at(index);
     if (!info.data) {
         auto data = std::make_unique<Worksheet>();
@@ -486,6 +540,7 @@ Worksheet& Workbook::Sheet(size_t index)
             // A file changed under the reader gives a clear error, not a damaged sheet or a
             // misleading complaint about the file's format.
             m_source->CheckInput();
+            StageTimer timer(Stage::Read);
             try {
                 m_source->LoadSheet(*this, info.sourceIndex, *data);
             } catch (const EngineError&) {

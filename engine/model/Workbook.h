@@ -3,6 +3,7 @@
 // heights, outline levels and hyperlinks. Worksheets are loaded on first use.
 #pragma once
 
+#include "engine/model/RowSpill.h"
 #include "engine/model/Styles.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -179,6 +181,58 @@ struct FormulaEntry {
     uint32_t pasteId = kNoFormula;
 };
 
+// One stretch of spilled rows, in the spill file.
+struct SpilledChunk {
+    uint64_t offset = 0;
+    uint32_t bytes = 0;
+    uint32_t rowCount = 0;
+};
+
+// What a writer asks of a sheet's spilled rows before it goes through them: kept as the rows are
+// spilled, so that nothing needs reading back twice.
+struct SpillSummary {
+    uint64_t rows = 0;
+    uint64_t cells = 0;
+    uint32_t lastRow = 0;         // the index of the last spilled row
+    uint32_t lastRowFirstCol = 0; // the column of that row's first cell, for messages
+    // The rows' first to last cells (a stored dimension), and the cells that hold a value or a
+    // format (a used range); both nullopt when no spilled row has such cells.
+    std::optional<CellRange> cellBox;
+    std::optional<CellRange> usedBox;
+    uint8_t outlineLevel = 0; // the deepest row outline level
+    bool formulas = false;    // some spilled cell points at a formula
+};
+
+// The rows of one sheet that sit in a spill file: all of them come before the rows the sheet holds
+// in memory. Chunks are never changed once written: a chunk rewritten goes to the end of the file,
+// so that copies of a sheet may share them.
+class SpilledRows {
+public:
+    // Rows are spilled in chunks of about this many cells, which is what reading them back holds
+    // in memory at a time.
+    static constexpr size_t kChunkCells = 1 << 16;
+
+    bool Empty() const { return m_chunks.empty(); }
+    const SpillSummary& Summary() const { return m_summary; }
+    size_t ChunkCount() const { return m_chunks.size(); }
+
+    // Appends `rows` (ascending by index, cells ascending by column, all after the rows spilled so
+    // far) to `file`. Gives false, with nothing spilled, when the rows are not in that order.
+    bool Spill(const std::shared_ptr<SpillFile>& file, std::span<const Row> rows);
+    // Reads chunk `index` back into `out` (its rows replace what `out` held; their cell storage is
+    // reused where it can be).
+    void ReadChunk(size_t index, std::vector<Row>& out) const;
+    // Writes the rows of chunk `index`, changed in their cells but not in their number, order or
+    // indexes, in place of the chunk.
+    void RewriteChunk(size_t index, std::span<const Row> rows);
+    void Clear();
+
+private:
+    std::shared_ptr<SpillFile> m_file;
+    std::vector<SpilledChunk> m_chunks;
+    SpillSummary m_summary;
+};
+
 enum class SheetState : uint8_t { Visible, Hidden, VeryHidden };
 
 // The content of one worksheet.
@@ -213,10 +267,50 @@ public:
     void Normalize();
 
     // The bounding box of every cell that holds a value or a non-default format, extended by the
-    // merged ranges; nullopt for a sheet with none of them.
+    // merged ranges; nullopt for a sheet with none of them. Spilled rows count.
     std::optional<CellRange> UsedRange() const;
-    // Number of stored cells.
+    // Number of stored cells, spilled ones included.
     size_t CellCount() const;
+
+    // Moves the rows above row `index` (all rows for UINT32_MAX) from memory to `file`, after the
+    // rows spilled before. Gives false, moving nothing, when those rows are not in order.
+    bool SpillRowsBefore(uint32_t index, const std::shared_ptr<SpillFile>& file);
+    // Brings every spilled row back into `rows`.
+    void RestoreSpilled();
+
+    // Calls `visit` with every row in order: the spilled rows read back a chunk at a time, then the
+    // rows in memory. For going through a large sheet without holding all of it.
+    template <class F>
+    void VisitRows(F&& visit) const
+    {
+        std::vector<Row> batch;
+        for (size_t i = 0; i < spilled.ChunkCount(); ++i) {
+            spilled.ReadChunk(i, batch);
+            for (const Row& row : batch) {
+                visit(row);
+            }
+        }
+        for (const Row& row : rows) {
+            visit(row);
+        }
+    }
+    // As VisitRows, for changing cells (not rows, their order or their number): each spilled chunk
+    // is written back once visited.
+    template <class F>
+    void UpdateRows(F&& visit)
+    {
+        std::vector<Row> batch;
+        for (size_t i = 0; i < spilled.ChunkCount(); ++i) {
+            spilled.ReadChunk(i, batch);
+            for (Row& row : batch) {
+                visit(row);
+            }
+            spilled.RewriteChunk(i, batch);
+        }
+        for (Row& row : rows) {
+            visit(row);
+        }
+    }
 
     // Column information for one column (nullptr when the column has default settings).
     const ColumnInfo* FindColumn(uint32_t col) const;
@@ -224,6 +318,7 @@ public:
     void SetColumn(const ColumnInfo& info);
 
     std::vector<Row> rows;           // ascending by index
+    SpilledRows spilled;             // rows before `rows`, set aside in a spill file
     std::vector<CellRange> merges;   // never overlapping
     std::vector<ColumnInfo> columns; // ascending, non-overlapping
     std::vector<Hyperlink> hyperlinks;
@@ -287,8 +382,16 @@ public:
     SheetState SheetStateAt(size_t index) const { return m_sheets.at(index).state; }
     void SetSheetState(size_t index, SheetState state) { m_sheets.at(index).state = state; }
 
-    // The sheet's content, loaded through the sheet source the first time it is asked for.
+    // The sheet's content, loaded through the sheet source the first time it is asked for, with
+    // any spilled rows back in memory.
     Worksheet& Sheet(size_t index);
+    // The sheet's content with its spilled rows left where they are: for code that goes through
+    // rows with VisitRows or only works below the spilled rows.
+    Worksheet& SheetKeepingSpill(size_t index);
+    // Moves the rows of a loaded sheet above row `index` (all of them for UINT32_MAX) to the
+    // workbook's spill file, made on first use; they come back when Sheet asks for the sheet.
+    // Gives false when nothing could be moved (the sheet is not loaded or not in order).
+    bool SpillRows(size_t index, uint32_t beforeRow = UINT32_MAX);
     bool IsSheetLoaded(size_t index) const { return m_sheets.at(index).data != nullptr; }
     // Drops a loaded sheet's content; it is loaded again when next asked for. Sheets that no
     // source holds (inserted ones) keep their content.
@@ -317,6 +420,11 @@ public:
 
     void SetSheetSource(std::unique_ptr<SheetSource> source) { m_source = std::move(source); }
 
+    // Where rows set aside go: a folder on the disk the workbook will be saved to (the save needs
+    // room there anyway, and a temporary folder may be held in memory); empty for the temporary
+    // folder.
+    void SetSpillFolder(std::string folder) { m_spillFolder = std::move(folder); }
+
     // Where the workbook was read from (for messages); empty for a new workbook.
     const std::string& SourcePath() const { return m_sourcePath; }
     void SetSourcePath(std::string path) { m_sourcePath = std::move(path); }
@@ -330,6 +438,8 @@ private:
     StyleTable m_styles;
     std::unique_ptr<SheetSource> m_source;
     std::string m_sourcePath;
+    std::shared_ptr<SpillFile> m_spill;
+    std::string m_spillFolder;
 };
 
 // Serial date numbers: the 1904 system counts 1,462 days fewer than the 1900 system.

@@ -21,8 +21,9 @@ namespace gq::engine::biff {
 
 inline constexpr size_t kMaxRecordBody = limits::kMaxBiffRecordBytes;
 
-// The Workbook stream under construction. The whole stream is built in memory because BoundSheet8
-// and ExtSST hold absolute stream offsets that are known only once later records are written. It
+// The Workbook stream under construction. The globals are built in memory because BoundSheet8
+// and ExtSST hold absolute stream offsets that are known only once later records are written;
+// the writer hands finished sheets on to a staging file. It
 // grows with realloc, which for large blocks remaps pages instead of copying them and does not
 // zero-fill what is about to be written anyway.
 class BiffStream {
@@ -34,6 +35,8 @@ public:
 
     size_t Size() const { return m_size; }
     std::span<const uint8_t> Bytes() const { return {m_data, m_size}; }
+    // Drops what was written after the first `size` bytes (handed on elsewhere).
+    void Truncate(size_t size) { m_size = std::min(size, m_size); }
     uint8_t* At(size_t pos) { return m_data + pos; }
 
     void Reserve(size_t capacity)

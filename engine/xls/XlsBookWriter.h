@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -149,6 +150,16 @@ private:
 
     std::vector<size_t> m_boundSheetPos;
     std::vector<uint32_t> m_rkRun;
+
+    // Sheets already written, set aside on disk once they fill kStageBytes, so that the stream is
+    // never held whole: the globals (first in m_out), then the staged sheets, then m_out's rest.
+    void StageSheets();
+    void WriteStream(ByteSink& sink) const;
+    uint64_t StreamPosition() const { return m_out.Size() + m_stagedBytes; }
+    static constexpr size_t kStageBytes = 8u << 20;
+    std::unique_ptr<SpillFile> m_staged;
+    uint64_t m_stagedBytes = 0;
+    size_t m_globalsSize = 0;
 };
 
 } // namespace gq::engine::biff

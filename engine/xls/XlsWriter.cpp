@@ -33,20 +33,51 @@ void XlsBookWriter::Write(ByteSink& sink)
     BuildCellXfs();
 
     // Cell records take 10 to 18 bytes, FORMULA records about 50; reserving for them up front
-    // saves regrowing a stream of tens of MB.
-    m_out.Reserve(static_cast<size_t>(m_cellCount) * 14 + static_cast<size_t>(m_formulaCellCount) * 40 + m_sstBytes +
-                  65536);
+    // saves regrowing a stream of tens of MB, up to what is held before it is staged.
+    m_out.Reserve(std::min<size_t>(static_cast<size_t>(m_cellCount) * 14 + static_cast<size_t>(m_formulaCellCount) * 40,
+                                   kStageBytes * 2) +
+                  m_sstBytes + 65536);
     WriteGlobals();
+    m_globalsSize = m_out.Size();
     for (size_t i = 0; i < m_book.SheetCount(); ++i) {
-        le::Store32(m_out.At(m_boundSheetPos[i] + 4), static_cast<uint32_t>(m_out.Size()));
+        le::Store32(m_out.At(m_boundSheetPos[i] + 4), static_cast<uint32_t>(StreamPosition()));
         WriteSheet(i);
+        if (m_out.Size() - m_globalsSize >= kStageBytes) {
+            StageSheets();
+        }
     }
     // Readers have been known to insist that the Workbook stream lives in regular sectors, so
     // short streams are padded after the last EOF.
-    if (m_out.Size() < limits::kCfbMiniStreamCutoff) {
-        m_out.Zeros(limits::kCfbMiniStreamCutoff - m_out.Size());
+    if (StreamPosition() < limits::kCfbMiniStreamCutoff) {
+        m_out.Zeros(limits::kCfbMiniStreamCutoff - StreamPosition());
     }
-    WriteCompoundFile(u"Workbook", m_out.Bytes(), sink);
+    WriteCompoundFile(
+        u"Workbook", StreamPosition(), [this](ByteSink& out) { WriteStream(out); }, sink);
+}
+
+void XlsBookWriter::StageSheets()
+{
+    if (!m_staged) {
+        m_staged = std::make_unique<SpillFile>();
+    }
+    const std::span<const uint8_t> sheets = m_out.Bytes().subspan(m_globalsSize);
+    m_staged->Append(sheets);
+    m_stagedBytes += sheets.size();
+    m_out.Truncate(m_globalsSize);
+}
+
+void XlsBookWriter::WriteStream(ByteSink& sink) const
+{
+    const std::span<const uint8_t> bytes = m_out.Bytes();
+    sink.Write(bytes.data(), m_globalsSize);
+    std::vector<uint8_t> buffer(std::min<uint64_t>(m_stagedBytes, 1u << 20));
+    for (uint64_t done = 0; done < m_stagedBytes;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), m_stagedBytes - done));
+        m_staged->Read(done, std::span<uint8_t>(buffer.data(), n));
+        sink.Write(buffer.data(), n);
+        done += n;
+    }
+    sink.Write(bytes.data() + m_globalsSize, bytes.size() - m_globalsSize);
 }
 
 void XlsBookWriter::Scan()
@@ -59,14 +90,15 @@ void XlsBookWriter::Scan()
     std::u16string scratch;
     for (size_t s = 0; s < m_book.SheetCount(); ++s) {
         const std::string& name = m_book.SheetName(s);
-        const Worksheet& sheet = m_book.Sheet(s);
-        for (const Row& row : sheet.rows) {
+        // Spilled rows stay on disk and are read back a chunk at a time, here and when written.
+        const Worksheet& sheet = m_book.SheetKeepingSpill(s);
+        sheet.VisitRows([&](const Row& row) {
             // A row's own format is formatting, not content: beyond the grid it is left out.
             if (row.style != 0 && row.index < limits::kXlsMaxRows) {
                 UseXf(row.style);
             }
             if (row.cells.empty()) {
-                continue;
+                return;
             }
             if (row.index >= limits::kXlsMaxRows || row.cells.back().col >= limits::kXlsMaxCols) {
                 const Cell& cell = row.index >= limits::kXlsMaxRows ? row.cells.front() : row.cells.back();
@@ -81,7 +113,7 @@ void XlsBookWriter::Scan()
                     UseString(cell.text, name, row.index, cell.col, scratch);
                 }
             }
-        }
+        });
         // Every formula's EXTERNSHEET entries and function names are handed out here, where
         // moving a formula changes neither, for the globals to list them before any sheet.
         for (const FormulaEntry& entry : sheet.formulas) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <optional>
 
 namespace gq::engine::biff {
 
@@ -69,18 +70,24 @@ bool NeedsRowRecord(const Row& row)
 
 void XlsBookWriter::WriteSheet(size_t index)
 {
-    const Worksheet& sheet = m_book.Sheet(index);
+    const Worksheet& sheet = m_book.SheetKeepingSpill(index);
     m_sheet = &sheet;
     WriteBof(kBofWorksheet);
 
     // Guts, [MS-XLS] 2.4.134: the deepest outline levels plus one (0 for none), which readers
     // need to draw the outline symbols. The two gutter sizes are unused.
+    // One pass over the rows gives the outline depth and the Dimensions record's box, since
+    // spilled rows are read back from disk for each pass.
     uint32_t rowLevels = 0;
-    for (const Row& row : sheet.rows) {
+    std::optional<CellRange> box;
+    sheet.VisitRows([&](const Row& row) {
         if (row.index < limits::kXlsMaxRows) {
             rowLevels = std::max<uint32_t>(rowLevels, std::min(row.outlineLevel, kMaxOutlineLevel));
         }
-    }
+        if (!row.cells.empty()) {
+            ExtendRange(box, CellRange{row.index, row.cells.front().col, row.index, row.cells.back().col});
+        }
+    });
     uint32_t colLevels = 0;
     for (const ColumnInfo& column : sheet.columns) {
         if (column.first < limits::kXlsMaxCols) {
@@ -120,12 +127,6 @@ void XlsBookWriter::WriteSheet(size_t index)
     }
 
     // Dimensions, [MS-XLS] 2.4.90: first row, last row + 1, first column, last column + 1.
-    std::optional<CellRange> box;
-    for (const Row& row : sheet.rows) {
-        if (!row.cells.empty()) {
-            ExtendRange(box, CellRange{row.index, row.cells.front().col, row.index, row.cells.back().col});
-        }
-    }
     size_t r = m_out.Begin(kDimensions);
     if (!box) {
         m_out.Zeros(14);
@@ -173,21 +174,41 @@ void XlsBookWriter::WriteColumns(const Worksheet& sheet)
 // Row records in blocks of 32, each block followed by its rows' cells, as Excel writes them.
 void XlsBookWriter::WriteCells(const Worksheet& sheet, uint32_t defaultRowTwips)
 {
-    const std::vector<Row>& rows = sheet.rows;
-    size_t i = 0;
-    while (i < rows.size() && rows[i].index < limits::kXlsMaxRows) {
-        uint32_t blockEnd = (rows[i].index / kRowsPerBlock + 1) * kRowsPerBlock;
-        size_t j = i;
-        for (; j < rows.size() && rows[j].index < blockEnd; ++j) {
-            if (NeedsRowRecord(rows[j])) {
-                WriteRowRecord(rows[j], defaultRowTwips);
+    // The rows of one block are gathered first, since their ROW records come before their cells;
+    // the copies reuse their storage from block to block.
+    std::vector<Row> block;
+    size_t held = 0;
+    uint32_t blockEnd = 0;
+    bool ended = false;
+    auto flush = [&] {
+        for (size_t k = 0; k < held; ++k) {
+            if (NeedsRowRecord(block[k])) {
+                WriteRowRecord(block[k], defaultRowTwips);
             }
         }
-        for (size_t k = i; k < j; ++k) {
-            WriteRowCells(rows[k]);
+        for (size_t k = 0; k < held; ++k) {
+            WriteRowCells(block[k]);
         }
-        i = j;
-    }
+        held = 0;
+    };
+    sheet.VisitRows([&](const Row& row) {
+        // Rows past the grid end the cells: the scan refused any that hold cells.
+        if (ended || row.index >= limits::kXlsMaxRows) {
+            ended = true;
+            return;
+        }
+        if (held > 0 && row.index >= blockEnd) {
+            flush();
+        }
+        if (held == 0) {
+            blockEnd = (row.index / kRowsPerBlock + 1) * kRowsPerBlock;
+        }
+        if (held == block.size()) {
+            block.emplace_back();
+        }
+        block[held++] = row;
+    });
+    flush();
 }
 
 void XlsBookWriter::WriteRowRecord(const Row& row, uint32_t defaultRowTwips)

@@ -175,6 +175,8 @@ public:
         WorksheetParser parser(sheet, context, file, part);
         m_package->Zip().StreamPart(part, [&parser](const char* data, size_t size) { parser.Feed(data, size, false); });
         parser.Feed(nullptr, 0, true);
+        // The sheet is in the model now: its compressed bytes need not stay in memory.
+        m_package->Zip().Bytes().ReleaseResidentPages();
         if (!parser.PendingHyperlinks().empty()) {
             OpcRelationships rels = m_package->Relationships(part);
             for (const PendingHyperlink& p : parser.PendingHyperlinks()) {

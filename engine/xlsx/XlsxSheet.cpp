@@ -496,6 +496,9 @@ void WorksheetParser::StartRow(const XmlAttributes& atts)
     }
     Row& row = m_out.rows.emplace_back();
     row.index = index;
+    // Rows of a sheet mostly hold as many cells as the row before: room for that many from the
+    // start keeps a row from growing by doubling, which leaves a third of a large sheet unused.
+    row.cells.reserve(m_lastRowCells);
     double height = 0;
     if (ParseAttrDouble(atts.Get("ht"), height) && height >= 0 && height <= 2000) {
         row.height = static_cast<float>(height);
@@ -514,9 +517,12 @@ void WorksheetParser::EndRow()
 {
     m_inRow = false;
     Row& row = m_out.rows.back();
+    m_lastRowCells = std::min<size_t>(row.cells.size(), limits::kXlsxMaxCols);
     // A row element with neither cells nor a size or visibility of its own adds nothing.
     if (row.cells.empty() && !row.HasSettings()) {
         m_out.rows.pop_back();
+    } else if (row.cells.capacity() > row.cells.size() + row.cells.size() / 4 + 4) {
+        row.cells.shrink_to_fit();
     }
 }
 

@@ -103,6 +103,7 @@ private:
     uint32_t m_nextCol = 0;
     uint64_t m_cellCount = 0;
     uint64_t m_rowCount = 0;
+    size_t m_lastRowCells = 0; // cells of the row read last: the room the next row starts with
 
     // The cell being read.
     uint32_t m_cellRow = 0;

@@ -128,8 +128,11 @@ struct SharedFormula {
 std::vector<SharedFormula> FindSharedFormulas(const Worksheet& sheet)
 {
     std::vector<SharedFormula> shared(sheet.formulas.size());
+    if (shared.empty()) {
+        return shared;
+    }
     std::vector<CellRef> first(sheet.formulas.size());
-    for (const Row& row : sheet.rows) {
+    sheet.VisitRows([&](const Row& row) {
         for (const Cell& cell : row.cells) {
             if (cell.formulaIndex >= shared.size()) {
                 continue;
@@ -146,7 +149,7 @@ std::vector<SharedFormula> FindSharedFormulas(const Worksheet& sheet)
             }
             ++s.cells;
         }
-    }
+    });
     int64_t next = 0;
     formula::Formula f;
     std::string text;
@@ -210,7 +213,7 @@ void WriteSheetData(PartStream& out, const Worksheet& sheet, OutputTables& table
     formula::Formula cellFormula;
     std::string formulaText;
     const std::vector<SharedFormula> shared = FindSharedFormulas(sheet);
-    for (const Row& row : sheet.rows) {
+    sheet.VisitRows([&](const Row& row) {
         char rowNumber[24];
         size_t rowDigits = static_cast<size_t>(PutUint(rowNumber, uint64_t{row.index} + 1) - rowNumber);
         std::string_view rowText(rowNumber, rowDigits);
@@ -388,7 +391,7 @@ void WriteSheetData(PartStream& out, const Worksheet& sheet, OutputTables& table
             p = Put(p, "/>");
             out.Commit(p);
         }
-    }
+    });
 }
 
 // Everything of a worksheet before its cells: dimension, view, default sizes and column settings.
@@ -399,7 +402,10 @@ std::string SheetHead(const Worksheet& sheet, bool active, const std::vector<Cel
     XmlBuilder xml(head);
     xml.Start("worksheet").Attribute("xmlns", kMainNs).Attribute("xmlns:r", kRelNs).EndStart();
     // The dimension covers the stored rows and merged ranges; readers take it as a hint only.
-    std::optional<CellRange> box;
+    std::optional<CellRange> box = sheet.spilled.Summary().cellBox;
+    if (box) {
+        box->lastCol = std::min(box->lastCol, limits::kXlsxMaxCols - 1);
+    }
     for (const Row& r : sheet.rows) {
         if (!r.cells.empty()) {
             ExtendRange(box, CellRange{r.index, r.cells.front().col, r.index,
@@ -452,7 +458,7 @@ std::string SheetHead(const Worksheet& sheet, bool active, const std::vector<Cel
     }
     // The deepest outline levels size the outline gutters; readers draw no outline symbols without
     // them.
-    uint8_t rowLevels = 0;
+    uint8_t rowLevels = sheet.spilled.Summary().outlineLevel;
     for (const Row& r : sheet.rows) {
         rowLevels = std::max(rowLevels, r.outlineLevel);
     }
@@ -562,7 +568,8 @@ void WriteSheetTail(PartStream& out, const std::vector<CellRange>& merges, const
 void WriteWorksheetPart(ZipWriter& zip, Workbook& workbook, size_t index, bool active, OutputTables& tables)
 {
     bool wasLoaded = workbook.IsSheetLoaded(index);
-    Worksheet& sheet = workbook.Sheet(index);
+    // Spilled rows stay on disk and are streamed back as they are written.
+    Worksheet& sheet = workbook.SheetKeepingSpill(index);
     const std::string& sheetName = workbook.SheetName(index);
     tables.BeginSheet(sheetName);
     if (!InOrder(sheet)) {
@@ -608,6 +615,11 @@ void WriteWorksheetPart(ZipWriter& zip, Workbook& workbook, size_t index, bool a
     if (!sheet.rows.empty() && sheet.rows.back().index >= limits::kXlsxMaxRows) {
         const Row& last = sheet.rows.back();
         throw LimitError(tables.Where(last.index, last.cells.empty() ? 0 : last.cells.front().col) +
+                         ": the row lies outside the xlsx grid (at most 1,048,576 rows)");
+    }
+    if (sheet.rows.empty() && !sheet.spilled.Empty() && sheet.spilled.Summary().lastRow >= limits::kXlsxMaxRows) {
+        const SpillSummary& last = sheet.spilled.Summary();
+        throw LimitError(tables.Where(last.lastRow, last.lastRowFirstCol) +
                          ": the row lies outside the xlsx grid (at most 1,048,576 rows)");
     }
 

@@ -3,6 +3,7 @@
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/StageTimes.h"
 #include "engine/io/LittleEndian.h"
 
 #include <zlib.h>
@@ -141,6 +142,7 @@ void ZipWriter::AddPart(std::string_view name, std::string_view data)
     entry.size = data.size();
     entry.crc = static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(data.data()), data.size()));
 
+    StageTimer timer(Stage::Compress);
     z_stream& s = m_deflater->stream;
     deflateReset(&s);
     std::vector<uint8_t> packed(deflateBound(&s, static_cast<uLong>(data.size())));
@@ -196,6 +198,7 @@ void ZipWriter::Write(const void* data, size_t size)
 
 void ZipWriter::DeflateBlock(Deflater& deflater, Job& job)
 {
+    StageTimer timer(Stage::Compress);
     z_stream& s = deflater.stream;
     deflateReset(&s);
     if (!job.dictionary.empty() &&
@@ -320,7 +323,9 @@ void ZipWriter::EmitDone(bool wait, size_t keepAtMost)
 
 void ZipWriter::Worker()
 {
-    Deflater deflater(m_level);
+    // Made with the first block, inside the guard: a compressor that cannot start (no memory left)
+    // fails that block, and the writer's caller gets the error, instead of ending the program.
+    std::unique_ptr<Deflater> deflater;
     std::unique_lock lock(m_mutex);
     for (;;) {
         Job* job = nullptr;
@@ -342,7 +347,10 @@ void ZipWriter::Worker()
         job->taken = true;
         lock.unlock();
         try {
-            DeflateBlock(deflater, *job);
+            if (!deflater) {
+                deflater = std::make_unique<Deflater>(m_level);
+            }
+            DeflateBlock(*deflater, *job);
         } catch (...) {
             job->error = std::current_exception();
         }
