@@ -337,31 +337,6 @@ bool HaveLibreOffice()
     return test::HavePython("openpyxl") && test::RunCommand("command -v soffice", out) == 0;
 }
 
-// The formula text as compared: without spacing and sheet-name quotes, upper case outside string
-// literals, and with the spellings LibreOffice's xlsx export uses for what Excel writes otherwise
-// (TRUE() for TRUE, NA() for #N/A, ~ for the union comma).
-std::string Normal(const std::string& text)
-{
-    std::string out;
-    bool quoted = false;
-    for (char c : text) {
-        if (c == '"') {
-            quoted = !quoted;
-        }
-        if (!quoted && (c == ' ' || c == '\'')) {
-            continue;
-        }
-        out.push_back(!quoted && c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
-    }
-    for (auto [from, to] : std::initializer_list<std::pair<std::string, std::string>>{
-             {"TRUE()", "TRUE"}, {"FALSE()", "FALSE"}, {"NA()", "#N/A"}, {"~", ","}, {"_XLFN.", ""}}) {
-        for (size_t at = out.find(from); at != std::string::npos; at = out.find(from, at + to.size())) {
-            out.replace(at, from.size(), to);
-        }
-    }
-    return out;
-}
-
 // Compares the formulas we read from `xls` with what openpyxl reads from LibreOffice's xlsx of the
 // same file. Gives how many formulas matched; every formula we keep must match, and every formula
 // LibreOffice shows must be one we keep unless `allowedMissing` of them are values to us.
@@ -417,8 +392,9 @@ for ws in wb.worksheets:
             ++missing;
             continue;
         }
-        EXPECT_EQ(Normal(it->second), Normal(theirText)) << xls << " " << where;
-        matched += Normal(it->second) == Normal(theirText) ? 1 : 0;
+        EXPECT_EQ(test::ComparableFormulaText(it->second), test::ComparableFormulaText(theirText))
+            << xls << " " << where;
+        matched += test::ComparableFormulaText(it->second) == test::ComparableFormulaText(theirText) ? 1 : 0;
     }
     EXPECT_LE(missing, allowedMissing) << xls;
     return matched;

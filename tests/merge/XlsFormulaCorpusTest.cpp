@@ -30,37 +30,12 @@ const std::string kLibreOffice = std::string(GQ_SOURCE_DIR) + "/tests/merge/scri
 // Files an outside reader takes many seconds on, as in the corpus measure.
 const char* const kSlow[] = {"poi__51535.xls"};
 
-// The formula text as compared: without spacing and sheet-name quotes, upper case outside string
-// literals, and with the spellings LibreOffice's xlsx export uses where Excel writes otherwise
-// (TRUE() for TRUE, NA() for #N/A, ~ for the union comma, no _xlfn. prefix).
-std::string Normal(const std::string& text)
-{
-    std::string out;
-    bool quoted = false;
-    for (char c : text) {
-        if (c == '"') {
-            quoted = !quoted;
-        }
-        if (!quoted && (c == ' ' || c == '\'')) {
-            continue;
-        }
-        out.push_back(!quoted && c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
-    }
-    for (auto [from, to] : std::initializer_list<std::pair<std::string, std::string>>{
-             {"TRUE()", "TRUE"}, {"FALSE()", "FALSE"}, {"NA()", "#N/A"}, {"~", ","}, {"_XLFN.", ""}}) {
-        for (size_t at = out.find(from); at != std::string::npos; at = out.find(from, at + to.size())) {
-            out.replace(at, from.size(), to);
-        }
-    }
-    return out;
-}
-
 // Whether a value depends on more than the workbook's cells: the clock, chance, or where a
 // formula sits (INDIRECT, OFFSET, CELL and INFO follow sheet names and positions).
 bool Volatile(const std::string& text)
 {
     for (const char* name : {"NOW(", "TODAY(", "RAND(", "RANDBETWEEN(", "INDIRECT(", "OFFSET(", "CELL(", "INFO("}) {
-        if (Normal(text).find(name) != std::string::npos) {
+        if (test::ComparableFormulaText(text).find(name) != std::string::npos) {
             return true;
         }
     }
@@ -278,8 +253,8 @@ TEST(XlsFormulaCorpus, MergedFormulasReadAsTheSourcesAndLibreOfficeComputesTheir
                             engine::formula::ParseFormula(theirText.substr(1), theirs)) {
                             MoveAsPasted(expected, source, sheetName, used, o.grid);
                             ++comparedTexts;
-                            if (Normal(engine::formula::PrintFormula(expected)) !=
-                                Normal(engine::formula::PrintFormula(theirs))) {
+                            if (test::ComparableFormulaText(engine::formula::PrintFormula(expected)) !=
+                                test::ComparableFormulaText(engine::formula::PrintFormula(theirs))) {
                                 differences[file].push_back(where + ": " + theirText + " where the source has " +
                                                             s->second);
                             }

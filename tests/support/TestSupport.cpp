@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <random>
 #include <sstream>
 #include <sys/wait.h>
+#include <utility>
 
 namespace gq::test {
 
@@ -160,6 +162,28 @@ SmallFileSystem::~SmallFileSystem()
 bool SmallFileSystem::MakeReadOnly()
 {
     return ::mount(nullptr, m_where.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+std::string ComparableFormulaText(const std::string& text)
+{
+    std::string out;
+    bool quoted = false;
+    for (char c : text) {
+        if (c == '"') {
+            quoted = !quoted;
+        }
+        if (!quoted && (c == ' ' || c == '\'')) {
+            continue;
+        }
+        out.push_back(!quoted && c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+    }
+    for (auto [from, to] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"TRUE()", "TRUE"}, {"FALSE()", "FALSE"}, {"NA()", "#N/A"}, {"~", ","}, {"_XLFN.", ""}}) {
+        for (size_t at = out.find(from); at != std::string::npos; at = out.find(from, at + to.size())) {
+            out.replace(at, from.size(), to);
+        }
+    }
+    return out;
 }
 
 } // namespace gq::test

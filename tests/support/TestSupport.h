@@ -45,6 +45,11 @@ void CivilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day);
 // Runs a shell command, returns its exit status and puts standard output (and error) in `output`.
 int RunCommand(const std::string& command, std::string& output);
 
+// A formula's text as compared with LibreOffice's reading of it: without spacing and sheet-name
+// quotes, upper case outside string literals, and with the spellings LibreOffice's xlsx export uses
+// where Excel writes otherwise (TRUE() for TRUE, NA() for #N/A, ~ for the union comma, no _xlfn.).
+std::string ComparableFormulaText(const std::string& text);
+
 // Quotes a string for the shell.
 std::string ShellQuote(const std::string& text);
 
