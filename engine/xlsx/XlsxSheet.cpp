@@ -398,6 +398,13 @@ void WorksheetParser::StartElement(std::string_view name, const XmlAttributes& a
         ++m_sheetViews;
     } else if (name == "pane" && m_sheetViews == 1) {
         ReadPane(atts);
+    } else if (name == "outlinePr") {
+        // CT_OutlinePr, ECMA-376 Part 1, 18.3.1.61: both attributes default to true.
+        auto isFalse = [](const char* value) {
+            return value != nullptr && (std::strcmp(value, "0") == 0 || std::strcmp(value, "false") == 0);
+        };
+        m_out.summaryBelow = !isFalse(atts.Get("summaryBelow"));
+        m_out.summaryRight = !isFalse(atts.Get("summaryRight"));
     } else if (name == "sheetFormatPr") {
         double v = 0;
         if (ParseAttrDouble(atts.Get("defaultRowHeight"), v) && v > 0 && v < 1000) {
