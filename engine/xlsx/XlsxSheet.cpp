@@ -565,7 +565,9 @@ void WorksheetParser::StartCell(const XmlAttributes& atts)
         m_cellCol = m_nextCol;
     }
     m_nextCol = m_cellCol + 1;
-    m_cellStyle = s != nullptr ? MapStyle(s) : 0;
+    // A cell without a format has the file's first cell format (c@s defaults to 0, ECMA-376
+    // Part 1, 18.3.1.4), which some writers give an alignment or a fill of its own.
+    m_cellStyle = MapStyle(s != nullptr ? s : "0");
     m_cellType = ValueType::Number;
     if (t != nullptr) {
         std::string_view type(t);
