@@ -88,16 +88,54 @@ UNDERLINES = {0: None, 1: "single", 2: "double", 0x21: "singleAccounting", 0x22:
 BORDER_KEYS = {"border", "c:left", "c:right", "c:top", "c:bottom", "c:diagonal"}
 
 
+class Palette:
+    """A workbook's indexed colours and its theme's colour scheme, which openpyxl reads but does not
+    apply to colours."""
+
+    def __init__(self, wb):
+        self.indexed = wb._colors
+        self.theme = []
+        if wb.loaded_theme:
+            import xml.etree.ElementTree as ET
+            a = "{http://schemas.openxmlformats.org/drawingml/2006/main}"
+            scheme = ET.fromstring(wb.loaded_theme).find(f"{a}themeElements/{a}clrScheme")
+            for slot in scheme if scheme is not None else []:
+                rgb = slot.find(f"{a}srgbClr")
+                sys_clr = slot.find(f"{a}sysClr")
+                value = rgb.get("val") if rgb is not None else sys_clr.get("lastClr") if sys_clr is not None else None
+                self.theme.append(value.upper() if value else None)
+            # Theme indexes 0-3 name the scheme's light 1, dark 1, light 2 and dark 2: its first two
+            # pairs swapped, as Excel and every office suite read them.
+            self.theme[0:4] = [self.theme[i] if i < len(self.theme) else None for i in (1, 0, 3, 2)]
+
+
+def tinted(rgb, tint):
+    """ECMA-376 Part 1, 18.8.19 (tint): the luminance moved towards black or white."""
+    import colorsys
+    r, g, b = (int(rgb[i:i + 2], 16) / 255.0 for i in (0, 2, 4))
+    h, l, s = colorsys.rgb_to_hls(r, g, b)
+    l = l * (1 + tint) if tint < 0 else l * (1 - tint) + tint
+    return "".join("%02X" % round(v * 255) for v in colorsys.hls_to_rgb(h, l, s))
+
+
 def rgb_xlsx(color, palette):
-    """An openpyxl colour as six hex digits, or None where it is automatic or a theme colour
-    (which openpyxl does not resolve). Indexed colours come from the workbook's own palette."""
+    """An openpyxl colour as six hex digits, or None where it is automatic. Indexed colours come
+    from the workbook's own palette, theme colours from its theme."""
     if color is None:
         return None
     if color.type == "rgb" and isinstance(color.rgb, str):
         return color.rgb[-6:].upper()
-    if color.type == "indexed" and color.indexed is not None and color.indexed < min(64, len(palette)):
-        return palette[color.indexed][-6:].upper()
+    if color.type == "indexed" and color.indexed is not None and color.indexed < min(64, len(palette.indexed)):
+        return palette.indexed[color.indexed][-6:].upper()
+    if color.type == "theme" and color.theme is not None and color.theme < len(palette.theme):
+        base = palette.theme[color.theme]
+        return tinted(base, color.tint) if base and color.tint else base
     return None
+
+
+def same_colour(a, b):
+    """Equal but for rounding: tints computed in other arithmetic may differ by a unit or two."""
+    return all(abs(int(a[i:i + 2], 16) - int(b[i:i + 2], 16)) <= 2 for i in (0, 2, 4))
 
 
 def look_xlsx(palette, font, fill, border, alignment, protection):
@@ -168,8 +206,9 @@ def link_text(address, place):
 
 def read_xlsx(path):
     wb = openpyxl.load_workbook(path, data_only=True)
+    palette = Palette(wb)
     first = wb._cell_styles[0] if len(wb._cell_styles) else openpyxl.styles.cell_style.StyleArray()
-    plain = look_xlsx(wb._colors, wb._fonts[first.fontId], wb._fills[first.fillId], wb._borders[first.borderId],
+    plain = look_xlsx(palette, wb._fonts[first.fontId], wb._fills[first.fillId], wb._borders[first.borderId],
                       wb._alignments[first.alignmentId], wb._protections[first.protectionId])
     plain["format"] = "General"
     out = []
@@ -186,7 +225,7 @@ def read_xlsx(path):
                     v = re.sub(r"_x([0-9A-Fa-f]{4})_", lambda m: chr(int(m.group(1), 16)), v)
                 s.cells[(r, col)] = norm(v)
                 s.formats[(r, col)] = c.number_format
-                s.looks[(r, col)] = look_xlsx(wb._colors, c.font, c.fill, c.border, c.alignment, c.protection)
+                s.looks[(r, col)] = look_xlsx(palette, c.font, c.fill, c.border, c.alignment, c.protection)
         s.merges = {(m.min_row, m.min_col, m.max_row, m.max_col) for m in ws.merged_cells.ranges}
         for key, dim in ws.column_dimensions.items():
             if dim.customWidth and dim.width:
@@ -200,7 +239,7 @@ def read_xlsx(path):
             if dim.hidden or dim.outline_level:
                 s.rows[r] = (bool(dim.hidden), dim.outline_level or 0)
             if dim.customFormat:
-                s.row_looks[r] = look_xlsx(wb._colors, dim.font, dim.fill, dim.border, dim.alignment, dim.protection)
+                s.row_looks[r] = look_xlsx(palette, dim.font, dim.fill, dim.border, dim.alignment, dim.protection)
                 s.row_looks[r]["format"] = dim.number_format
         pr = ws.sheet_properties.outlinePr
         s.summary = (pr is None or pr.summaryBelow is not False, pr is None or pr.summaryRight is not False)
@@ -281,7 +320,7 @@ def look_differences(want, got, xls_out):
     for key in sorted(set(want) | set(got)):
         a, b = want.get(key), got.get(key)
         if key.startswith("c:"):
-            if xls_out or a is None or b is None:
+            if xls_out or a is None or b is None or same_colour(a, b):
                 continue
         elif key == "fill" and xls_out and a == "gradient":
             a = "solid"
