@@ -90,10 +90,14 @@ BORDER_KEYS = {"border", "c:left", "c:right", "c:top", "c:bottom", "c:diagonal"}
 
 class Palette:
     """A workbook's indexed colours and its theme's colour scheme, which openpyxl reads but does not
-    apply to colours."""
+    apply to colours, and its default font."""
 
     def __init__(self, wb):
         self.indexed = wb._colors
+        # A font without a name or size (openpyxl writes such fonts) has the workbook's first font's.
+        first = wb._fonts[0] if len(wb._fonts) else None
+        self.font_name = (first.name if first is not None else None) or "Calibri"
+        self.font_size = float((first.sz if first is not None else None) or 11)
         self.theme = []
         if wb.loaded_theme:
             import xml.etree.ElementTree as ET
@@ -140,7 +144,7 @@ def same_colour(a, b):
 
 def look_xlsx(palette, font, fill, border, alignment, protection):
     look = {
-        "font": (font.name, float(font.sz or 11), bool(font.b), bool(font.i), font.u or None, bool(font.strike),
+        "font": (font.name or palette.font_name, float(font.sz or palette.font_size), bool(font.b), bool(font.i), font.u or None, bool(font.strike),
                  font.vertAlign if font.vertAlign in ("superscript", "subscript") else None),
         "alignment": (alignment.horizontal or "general", alignment.vertical or "bottom", bool(alignment.wrap_text),
                       bool(alignment.shrink_to_fit), int(alignment.indent or 0), int(alignment.text_rotation or 0)),
