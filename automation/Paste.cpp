@@ -699,6 +699,12 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& copie
     if (count != nullptr) {
         count->cells += cells;
     }
+    if (targetWasEmpty && at.row == 0 && at.col == 0) {
+        // The first block pasted into a new sheet says which way its outline groups fold; later
+        // blocks group their rows the same way, since a sheet has one setting for all its groups.
+        target.summaryBelow = source->summaryBelow;
+        target.summaryRight = source->summaryRight;
+    }
     if (targetWasEmpty && at.row == 0 && at.col == 0 && target.frozenRows == 0 && target.frozenCols == 0) {
         target.frozenRows =
             source->frozenRows > block.firstRow ? std::min(source->frozenRows - block.firstRow, block.RowCount()) : 0;

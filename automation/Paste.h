@@ -33,7 +33,8 @@ namespace gq::automation {
 //  - the block's rows' and columns' hidden state and outline (group) levels with their collapsed
 //    state, moved with the block (a row or column that either side hides or groups stays so), and
 //    a row's or column's own format where the target's has none;
-//  - the frozen pane, only when the block lands at A1 of a sheet that was empty before.
+//  - the frozen pane, only when the block lands at A1 of a sheet that was empty before, and in the
+//    same case the place of outline groups' summary rows and columns (which way groups fold).
 // The pasted area is overwritten as a whole: target cells inside it that the block does not fill
 // are cleared. Blank source cells without a format are not copied. Throws ServerError, naming the
 // sizes, when the block would not fit the sheet's grid; nothing is pasted then.

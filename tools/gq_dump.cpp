@@ -1,6 +1,7 @@
 // gq-dump: prints a workbook as canonical text (sheets, cells with types, values and formats,
-// merges, sizes, hyperlinks), the same text for the same content whatever the file format. Kept
-// formulas are printed after their cached values.
+// merges, sizes, hidden rows and columns, outline levels and summaries, row formats, hyperlinks),
+// the same text for the same content whatever the file format. Kept formulas are printed after
+// their cached values.
 #include "engine/WorkbookFile.h"
 #include "engine/formula/Formula.h"
 #include "engine/model/Workbook.h"
@@ -238,6 +239,10 @@ void DumpSheet(Workbook& book, size_t index, const Options& options, std::ostrea
     if (sheet.frozenRows != 0 || sheet.frozenCols != 0) {
         out << "  frozen rows=" << sheet.frozenRows << " columns=" << sheet.frozenCols << "\n";
     }
+    if (!sheet.summaryBelow || !sheet.summaryRight) {
+        out << "  outline-summary rows=" << (sheet.summaryBelow ? "below" : "above")
+            << " columns=" << (sheet.summaryRight ? "right" : "left") << "\n";
+    }
     for (const ColumnInfo& c : sheet.columns) {
         out << "  column " << ColumnName(c.first) << ":" << ColumnName(c.last);
         if (c.width != 0) {
@@ -249,6 +254,12 @@ void DumpSheet(Workbook& book, size_t index, const Options& options, std::ostrea
         if (c.hidden) {
             out << " hidden";
         }
+        if (c.outlineLevel != 0) {
+            out << " level=" << int{c.outlineLevel};
+        }
+        if (c.collapsed) {
+            out << " collapsed";
+        }
         if (options.styles && c.style != 0) {
             std::string style = StyleText(book.Styles().Resolve(c.style));
             if (!style.empty()) {
@@ -258,18 +269,32 @@ void DumpSheet(Workbook& book, size_t index, const Options& options, std::ostrea
         out << "\n";
     }
     for (const Row& r : sheet.rows) {
-        if (r.height != 0 || r.customHeight || r.hidden) {
-            out << "  row " << (uint64_t{r.index} + 1);
-            if (r.height != 0) {
-                out << " height=" << Num(r.height);
+        // The row's settings: size, visibility, outline, and the format of a row formatted as a
+        // whole; a row format that looks plain prints nothing, as a plain cell format does.
+        std::string settings;
+        if (r.height != 0) {
+            settings += " height=" + Num(r.height);
+        }
+        if (r.customHeight) {
+            settings += " custom";
+        }
+        if (r.hidden) {
+            settings += " hidden";
+        }
+        if (r.outlineLevel != 0) {
+            settings += " level=" + std::to_string(r.outlineLevel);
+        }
+        if (r.collapsed) {
+            settings += " collapsed";
+        }
+        if (options.styles && r.style != 0) {
+            std::string style = StyleText(book.Styles().Resolve(r.style));
+            if (!style.empty()) {
+                settings += " {" + style + "}";
             }
-            if (r.customHeight) {
-                out << " custom";
-            }
-            if (r.hidden) {
-                out << " hidden";
-            }
-            out << "\n";
+        }
+        if (!settings.empty()) {
+            out << "  row " << (uint64_t{r.index} + 1) << settings << "\n";
         }
         for (const Cell& c : r.cells) {
             out << "  cell " << CellName(r.index, c.col) << " ";

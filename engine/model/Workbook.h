@@ -327,6 +327,11 @@ public:
     double defaultRowHeight = 0;        // points; 0: the format's default
     uint32_t frozenRows = 0;            // rows above the frozen pane split, 0 for none
     uint32_t frozenCols = 0;
+    // Where the summary row of an outline group sits, below its rows or above them, and the
+    // summary column, right or left of its columns: the group's button sits beside the summary,
+    // so these decide which way a group folds. Both formats default to below and right.
+    bool summaryBelow = true;
+    bool summaryRight = true;
 };
 
 // Workbook-wide text storage: each distinct text is stored once.

@@ -171,6 +171,11 @@ bool ReadHyperlinkObject(ByteReader& r, CodePageDecoder& codePage, Hyperlink& li
     if ((flags & hlstmf::kHasLocationStr) != 0) {
         ReadHyperlinkString(r, link.location);
     }
+    // A display name that the creator did not give and that repeats the location is the copy this
+    // writer makes for gnumeric (see PutHyperlinkObject), not a text of the link's own.
+    if ((flags & hlstmf::kSiteGaveDisplayName) == 0 && link.display == link.location) {
+        link.display.clear();
+    }
     return true;
 }
 
@@ -179,16 +184,24 @@ void PutHyperlinkObject(BiffStream& out, std::u16string_view target, std::u16str
 {
     // A web or mail address with a place inside it is written as one URL with the place as its
     // fragment ("https://example.com/page#part"), which is the address Excel follows for the pair.
-    // The layout with both a moniker and a location string is valid, but gnumeric reads the
-    // location before the moniker and calls the file corrupted; the one URL reads the same
-    // everywhere. A file path keeps its location apart: a '#' in a file moniker is part of the
-    // file's name.
     std::u16string joined;
     if (!target.empty() && !location.empty() && HasUrlScheme(target)) {
         joined.reserve(target.size() + 1 + location.size());
         joined.append(target).append(1, u'#').append(location);
         target = joined;
         location = {};
+    }
+    // A file path keeps its place apart (a '#' in a file moniker is part of the file's name), in
+    // the location string after the moniker. gnumeric reads the location string where the display
+    // name goes, before the moniker, and only reads a display name when hlstmfSiteGaveDisplayName
+    // is set too; every other reader takes the fields in the documented order. So such a link
+    // carries its location also as a display name that the creator did not give (no
+    // hlstmfSiteGaveDisplayName): gnumeric then finds the location where it looks and the file
+    // moniker after it, and the others read display name, moniker and location as documented. The
+    // link's own display text, which readers show nowhere but in the cell, gives way.
+    const bool fileWithPlace = !target.empty() && !location.empty();
+    if (fileWithPlace) {
+        display = location;
     }
     uint32_t flags = 0;
     if (!target.empty()) {
@@ -198,7 +211,7 @@ void PutHyperlinkObject(BiffStream& out, std::u16string_view target, std::u16str
         flags |= hlstmf::kHasLocationStr;
     }
     if (!display.empty()) {
-        flags |= hlstmf::kHasDisplayName | hlstmf::kSiteGaveDisplayName;
+        flags |= hlstmf::kHasDisplayName | (fileWithPlace ? 0 : hlstmf::kSiteGaveDisplayName);
     }
     out.Raw(kStdLinkClsid.data(), kStdLinkClsid.size());
     out.U32(kHyperlinkStreamVersion);

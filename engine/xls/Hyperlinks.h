@@ -63,7 +63,9 @@ void AppendUtf16UntilNul(std::span<const uint8_t> raw, std::string& out);
 
 // Writes a hyperlink object from hlinkClsid on: a URL moniker for a target with a scheme (with the
 // location as its fragment when both are given), a file moniker for a path, and the display text
-// and location where they are not empty. At least one of `target` and `location` must be non-empty.
+// and location where they are not empty (a file path with a location carries the location in the
+// display name's place too, for gnumeric). At least one of `target` and `location` must be
+// non-empty.
 void PutHyperlinkObject(BiffStream& out, std::u16string_view target, std::u16string_view location,
                         std::u16string_view display);
 

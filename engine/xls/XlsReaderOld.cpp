@@ -113,8 +113,8 @@ void XlsBook::ReadOldFormat(const Record& rec)
     m_oldFormats.push_back(DecodeText(r.Bytes(cch)));
 }
 
-// XF in BIFF3 (0x0243) and BIFF4 (0x0443): font, format, protection, parent and horizontal
-// alignment are kept; fills and borders of these versions are not read.
+// XF in BIFF3 (0x0243) and BIFF4 (0x0443): font, format, protection, parent, alignment (BIFF3 has
+// no vertical alignment), fill and borders.
 void XlsBook::ReadOldXf(const Record& rec)
 {
     ByteReader r(rec.body, &m_name, kWorkbookPart, rec.offset + 4);
@@ -143,6 +143,25 @@ void XlsBook::ReadOldXf(const Record& rec)
         x.alignment.vertical = static_cast<VAlign>(std::min<uint8_t>((align >> 4) & 0x03, 4));
         x.used = static_cast<uint8_t>(r.U8() >> 2);
     }
+    // Both versions end with the cell's background (pattern in bits 0-5, pattern colour in bits
+    // 6-10, background colour in bits 11-15) and its borders, each a 3-bit line style and a 5-bit
+    // colour: top, left, bottom and right, in that order. Their 5-bit colour indexes reach the 24
+    // palette entries; the indexes after them are the system colours, which later versions number
+    // from 64.
+    auto icv = [](uint32_t bits) { return static_cast<uint16_t>(bits < 24 ? bits : 64); };
+    uint16_t background = r.U16();
+    x.pattern = static_cast<uint8_t>(background & 0x3F);
+    x.icvFore = icv((background >> 6) & 0x1Fu);
+    x.icvBack = icv(background >> 11);
+    uint32_t border = r.U32();
+    x.lineTop = static_cast<uint8_t>(border & 0x07);
+    x.icvTop = icv((border >> 3) & 0x1Fu);
+    x.lineLeft = static_cast<uint8_t>((border >> 8) & 0x07);
+    x.icvLeft = icv((border >> 11) & 0x1Fu);
+    x.lineBottom = static_cast<uint8_t>((border >> 16) & 0x07);
+    x.icvBottom = icv((border >> 19) & 0x1Fu);
+    x.lineRight = static_cast<uint8_t>((border >> 24) & 0x07);
+    x.icvRight = icv(border >> 27);
     AddXf(x);
 }
 

@@ -483,6 +483,14 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                 standardWidth = true;
             }
             break;
+        case kWsBool:
+            // WsBool, [MS-XLS] 2.4.351 (the same bits since BIFF3): fRowSumsBelow and
+            // fColSumsRight place the summaries of outline groups.
+            if (n >= 2) {
+                out.summaryBelow = (le::Load16(p) & 0x0040) != 0;
+                out.summaryRight = (le::Load16(p) & 0x0080) != 0;
+            }
+            break;
         case kDefaultRowHeight:
             // DefaultRowHeight, [MS-XLS] 2.4.87: flags, then the height in twips.
             if (n >= 4) {

@@ -217,7 +217,9 @@ void XlsBook::BuildStyles(Workbook& workbook)
                 ownEmpty = x.font == 0;
                 break;
             case 2:
-                ownEmpty = x.alignment == Alignment{};
+                // Empty means all bits zero, which is general and top: an explicit bottom (the
+                // model's default) is a value of the XF's own.
+                ownEmpty = x.alignment == Alignment{HAlign::General, VAlign::Top};
                 break;
             case 3:
                 ownEmpty = x.lineLeft == 0 && x.lineRight == 0 && x.lineTop == 0 && x.lineBottom == 0 && !x.diagUp &&

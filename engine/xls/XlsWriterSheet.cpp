@@ -110,9 +110,10 @@ void XlsBookWriter::WriteSheet(size_t index)
         m_out.U16(defaultRowTwips);
         m_out.End(r);
     }
-    // WsBool, [MS-XLS] 2.4.351: automatic page breaks shown, summary rows below and summary
-    // columns to the right of their groups (as xlsx assumes), outline symbols shown (fDspGuts).
-    WriteSimple(kWsBool, 0x04C1);
+    // WsBool, [MS-XLS] 2.4.351: automatic page breaks shown (fShowAutoBreaks), outline symbols
+    // shown (fDspGuts), and where the summaries of outline groups sit (fRowSumsBelow,
+    // fColSumsRight).
+    WriteSimple(kWsBool, 0x0401u | (sheet.summaryBelow ? 0x0040u : 0u) | (sheet.summaryRight ? 0x0080u : 0u));
     if (sheet.defaultColWidth > 0) {
         // DefColWidth, [MS-XLS] 2.4.89, counts whole characters without the cell padding of
         // 5 pixels at the default 7-pixel digit; StandardWidth, 2.4.257, holds the exact

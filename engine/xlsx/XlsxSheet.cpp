@@ -398,6 +398,13 @@ void WorksheetParser::StartElement(std::string_view name, const XmlAttributes& a
         ++m_sheetViews;
     } else if (name == "pane" && m_sheetViews == 1) {
         ReadPane(atts);
+    } else if (name == "outlinePr") {
+        // CT_OutlinePr, ECMA-376 Part 1, 18.3.1.61: both attributes default to true.
+        auto isFalse = [](const char* value) {
+            return value != nullptr && (std::strcmp(value, "0") == 0 || std::strcmp(value, "false") == 0);
+        };
+        m_out.summaryBelow = !isFalse(atts.Get("summaryBelow"));
+        m_out.summaryRight = !isFalse(atts.Get("summaryRight"));
     } else if (name == "sheetFormatPr") {
         double v = 0;
         if (ParseAttrDouble(atts.Get("defaultRowHeight"), v) && v > 0 && v < 1000) {
@@ -564,7 +571,9 @@ void WorksheetParser::StartCell(const XmlAttributes& atts)
         m_cellCol = m_nextCol;
     }
     m_nextCol = m_cellCol + 1;
-    m_cellStyle = s != nullptr ? MapStyle(s) : 0;
+    // A cell without a format has the file's first cell format (c@s defaults to 0, ECMA-376
+    // Part 1, 18.3.1.4), which some writers give an alignment or a fill of its own.
+    m_cellStyle = MapStyle(s != nullptr ? s : "0");
     m_cellType = ValueType::Number;
     if (t != nullptr) {
         std::string_view type(t);

@@ -401,6 +401,20 @@ std::string SheetHead(const Worksheet& sheet, bool active, const std::vector<Cel
     std::string head(kXmlDecl);
     XmlBuilder xml(head);
     xml.Start("worksheet").Attribute("xmlns", kMainNs).Attribute("xmlns:r", kRelNs).EndStart();
+    // CT_OutlinePr, ECMA-376 Part 1, 18.3.1.61: written only where a summary is above or left of
+    // its group, since below and right are what a reader assumes without it.
+    if (!sheet.summaryBelow || !sheet.summaryRight) {
+        xml.Start("sheetPr").EndStart();
+        xml.Start("outlinePr");
+        if (!sheet.summaryBelow) {
+            xml.Attribute("summaryBelow", "0");
+        }
+        if (!sheet.summaryRight) {
+            xml.Attribute("summaryRight", "0");
+        }
+        xml.EndEmpty();
+        xml.End("sheetPr");
+    }
     // The dimension covers the stored rows and merged ranges; readers take it as a hint only.
     std::optional<CellRange> box = sheet.spilled.Summary().cellBox;
     if (box) {

@@ -298,6 +298,37 @@ TEST(XlsReader, MapsStylesThroughThePalette)
     EXPECT_FALSE(filled.protection.locked);
 }
 
+// Cell XFs whose fAtr* flags are all clear (as Quattro Pro writes them) take a group of attributes
+// from their parent style only where their own group is all zero bits; an explicit bottom alignment
+// is the XF's own, as xlrd, gnumeric and LibreOffice show it.
+TEST(XlsReader, CellXfsWithoutFlagsKeepTheirOwnAlignment)
+{
+    tb::WorkbookStream wb = BasicBook();
+    XfFields style;
+    style.style = true;
+    style.parent = 0xFFF;
+    style.used = 0;
+    style.align = 0x02;                  // centre, top
+    Append(wb.globals, XfRecord(style)); // XF 19
+    XfFields bottom;
+    bottom.parent = 19;
+    bottom.used = 0;
+    bottom.align = 0x20;                  // general, bottom
+    Append(wb.globals, XfRecord(bottom)); // XF 20
+    XfFields zero = bottom;
+    zero.align = 0x00;
+    Append(wb.globals, XfRecord(zero)); // XF 21
+    wb.sheets.push_back(SheetWith("S", {Number(0, 0, 1, 20), Number(0, 1, 1, 21)}));
+    auto book = Open(wb);
+    Worksheet& ws = book->Sheet(0);
+    const Alignment own = book->Styles().Resolve(ws.FindCell(0, 0)->style).alignment;
+    EXPECT_EQ(own.horizontal, HAlign::General);
+    EXPECT_EQ(own.vertical, VAlign::Bottom);
+    const Alignment inherited = book->Styles().Resolve(ws.FindCell(0, 1)->style).alignment;
+    EXPECT_EQ(inherited.horizontal, HAlign::Center);
+    EXPECT_EQ(inherited.vertical, VAlign::Top);
+}
+
 // Indexes out of range never crash: a cell's XF falls back to the default format, an XF's font
 // to font 0, an undefined number format to General.
 TEST(XlsReader, OutOfRangeStyleIndexesFallBack)

@@ -1,6 +1,7 @@
 // Tests of the BIFF8 .xls writer: models built in code, written, and read back by xlrd (an
 // independent reader) and by a strict walk over the records and the compound file.
 #include "engine/Errors.h"
+#include "engine/WorkbookFile.h"
 #include "tests/engine/XlsWriterTestUtil.h"
 
 #include <cmath>
@@ -720,11 +721,13 @@ TEST_F(XlsWriterXlrd, Hyperlinks)
     // Paths to files go into file monikers, "../" and all, with their UTF-16 copy: relative ones,
     // absolute ones and non-ASCII ones.
     sheet.hyperlinks.push_back({{6, 0, 6, 0}, "../../totals/q3.xls", "", "", ""});
-    sheet.hyperlinks.push_back({{7, 0, 7, 0}, "C:\\reports\\march.xlsx", "Sheet1!B2", "", ""});
+    sheet.hyperlinks.push_back({{7, 0, 7, 0}, "C:\\reports\\march.xlsx", "Sheet1!B2", "", "March"});
     sheet.hyperlinks.push_back({{8, 0, 8, 0}, "r\xC3\xA9sum\xC3\xA9.xls", "", "", ""});
     XlrdView view = WriteAndDump(book);
     EXPECT_TRUE(view.Has(Line({"link", "Links", "A7", "../../totals/q3.xls", "", "", ""})));
-    EXPECT_TRUE(view.Has(Line({"link", "Links", "A8", "C:\\reports\\march.xlsx", "Sheet1!B2", "", ""})));
+    // A file with a place repeats the place as its display name, for gnumeric; it takes the place
+    // of the link's own display text.
+    EXPECT_TRUE(view.Has(Line({"link", "Links", "A8", "C:\\reports\\march.xlsx", "Sheet1!B2", "Sheet1!B2", ""})));
     EXPECT_TRUE(view.Has(Line({"link", "Links", "A9", "r\xC3\xA9sum\xC3\xA9.xls", "", "", ""})));
     EXPECT_TRUE(view.Has(Line({"link", "Links", "A1", "https://example.com/a?b=c&d=%20", "", "Example", "Go there"})));
     EXPECT_TRUE(view.Has(Line({"link", "Links", "A2:B3", "mailto:someone@example.com", "", "", ""})));
@@ -733,6 +736,24 @@ TEST_F(XlsWriterXlrd, Hyperlinks)
         view.Has(Line({"link", "Links", "A5", "https://example.com/\xC3\xA9t\xC3\xA9", "", "\xE6\x97\xA5", ""})));
     // A web address with a place inside it is one URL with the place as its fragment.
     EXPECT_TRUE(view.Has(Line({"link", "Links", "A6", "https://example.com/page#section-2", "", "", ""})));
+
+    // The engine reads its own links back as they were, but for the two joinings above.
+    auto back = OpenWorkbookFile(m_dir.File("out.xls"));
+    const auto& links = back->Sheet(0).hyperlinks;
+    ASSERT_EQ(links.size(), sheet.hyperlinks.size());
+    for (size_t i = 0; i < links.size(); ++i) {
+        const Hyperlink& want = sheet.hyperlinks[i];
+        SCOPED_TRACE(want.target + "#" + want.location);
+        EXPECT_EQ(links[i].range, want.range);
+        if (i == 4) {
+            EXPECT_EQ(links[i].target, want.target + "#" + want.location);
+            continue;
+        }
+        EXPECT_EQ(links[i].target, want.target);
+        EXPECT_EQ(links[i].location, want.location);
+        EXPECT_EQ(links[i].tooltip, want.tooltip);
+        EXPECT_EQ(links[i].display, i == 6 ? "" : want.display);
+    }
 }
 
 // ---- Determinism and limits -------------------------------------------------------------------------

@@ -215,6 +215,30 @@ TEST(XlsxReader, StylesResolveColoursAndMapFormats)
     EXPECT_EQ(s3.font.color, Color::Rgb(0xFF123456));
 }
 
+TEST(XlsxReader, CellsWithoutAFormatTakeTheFirstCellFormat)
+{
+    const std::string sheet =
+        R"(<row r="1"><c r="A1"><v>1</v></c><c r="B1" s="0"><v>2</v></c><c r="C1" s="3"><v>3</v></c></row>)";
+    // A first cell format with a look of its own: cells without s show it too.
+    auto parts = FullParts(sheet);
+    const std::string plainFirst = R"(<xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/>)";
+    ASSERT_NE(parts["xl/styles.xml"].find(plainFirst), std::string::npos);
+    parts["xl/styles.xml"].replace(
+        parts["xl/styles.xml"].find(plainFirst), plainFirst.size(),
+        R"(<xf numFmtId="0" fontId="0" fillId="2" borderId="0" xfId="0" applyAlignment="1"><alignment vertical="top"/></xf>)");
+    auto wb = Read(parts);
+    Worksheet& ws = wb->Sheet(0);
+    for (uint32_t col : {0u, 1u}) {
+        ResolvedStyle look = wb->Styles().Resolve(ws.FindCell(0, col)->style);
+        EXPECT_EQ(look.alignment.vertical, VAlign::Top) << col;
+        EXPECT_EQ(look.fill.pattern, PatternType::Solid) << col;
+    }
+    EXPECT_EQ(wb->Styles().Resolve(ws.FindCell(0, 2)->style).alignment.vertical, VAlign::Bottom);
+    // A plain first format is the model's plain format: such cells add nothing to the tables.
+    auto plain = Read(FullParts(sheet));
+    EXPECT_EQ(plain->Sheet(0).FindCell(0, 0)->style, 0u);
+}
+
 TEST(XlsxReader, ThemePartColoursAreUsed)
 {
     auto p = FullParts(R"(<row r="1"><c r="B1" s="2"><v>2</v></c></row>)");

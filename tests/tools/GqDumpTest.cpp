@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace gq::engine {
 namespace {
 
@@ -38,6 +40,21 @@ Workbook Sample()
     s.RowAt(1).height = 30;
     s.RowAt(1).customHeight = true;
     s.frozenRows = 1;
+    // Outline groups folded with their summaries above and to the left, a hidden row, a row
+    // formatted as a whole.
+    for (uint32_t r = 5; r <= 7; ++r) {
+        s.RowAt(r).outlineLevel = r == 6 ? 2 : 1;
+        s.RowAt(r).hidden = true;
+    }
+    s.RowAt(4).collapsed = true;
+    ResolvedStyle rowFill;
+    rowFill.fill.pattern = PatternType::Solid;
+    rowFill.fill.fg = Color::Rgb(0xFF00B050);
+    s.RowAt(8).style = book.Styles().InternStyle(rowFill);
+    s.SetColumn(ColumnInfo{2, 3, 0, false, true, 0, false, 1});
+    s.SetColumn(ColumnInfo{4, 4, 0, false, false, 0, true, 0});
+    s.summaryBelow = false;
+    s.summaryRight = false;
     return book;
 }
 
@@ -69,6 +86,9 @@ TEST(GqDump, PrintsTheSameTextForBothFormats)
         "  row 2 height=30 custom\n",
         "  frozen rows=1 columns=0\n",
         "  column A:A width=20",
+        "  outline-summary rows=above columns=left\n",
+        "  row 5 collapsed\n",
+        "  row 9 {fill solid fg=FF00B050}\n",
     };
     for (const char* line : expected) {
         EXPECT_NE(text.find(line), std::string::npos) << "missing: " << line << "\nin:\n" << text;
@@ -85,6 +105,30 @@ TEST(GqDump, PrintsTheSameTextForBothFormats)
         return out;
     };
     EXPECT_EQ(cellLines(outputs[0]), cellLines(outputs[1]));
+    // So do the rows' and columns' settings and where the outline summaries sit, which is what a
+    // diff of two dumps compares for them; only the sizes each writer gives columns and hidden
+    // rows that had none differ.
+    auto settingLines = [](const std::string& dump) {
+        std::string out;
+        std::istringstream in(dump);
+        for (std::string line; std::getline(in, line);) {
+            if (line.starts_with("  row ") || line.starts_with("  column ") || line.starts_with("  outline-summary")) {
+                std::istringstream words(line);
+                for (std::string word; words >> word;) {
+                    if (!word.starts_with("width=") && !word.starts_with("height=") && word != "custom") {
+                        out += word + " ";
+                    }
+                }
+                out += "\n";
+            }
+        }
+        return out;
+    };
+    for (const char* line : {"column C:D hidden level=1 \n", "column E:E collapsed \n", "row 6 hidden level=1 \n",
+                             "row 7 hidden level=2 \n", "row 8 hidden level=1 \n"}) {
+        EXPECT_NE(settingLines(text).find(line), std::string::npos) << "missing: " << line << "\nin:\n" << text;
+    }
+    EXPECT_EQ(settingLines(outputs[0]), settingLines(outputs[1]));
 }
 
 TEST(GqDump, FailsWithTheEngineMessage)

@@ -6,8 +6,9 @@ Usage: check_merge.py multi|single OUTPUT EXPECTED_NAMES_JSON|- SHEET PATH [SHEE
        check_merge.py placed multi|single OUTPUT PLACE SHEET PATH [PLACE SHEET PATH ...]
        check_merge.py probe PATH...
 The entries are given in merge-list order. Values are compared cell by cell at the place the
-merge puts them, and so are number formats (xlsx output), merged ranges, column widths, hidden
-rows and columns, outline levels and hyperlinks. An entry whose SHEET is prefixed with "!" was
+merge puts them, and so are number formats, fonts, fills, borders, alignment and protection of
+the cells that hold values, merged ranges, column widths, hidden rows and columns, outline levels,
+rows formatted as a whole, where outline summaries sit (xlsx, multi-sheet) and hyperlinks. An entry whose SHEET is prefixed with "!" was
 listed in the merge report as skipped: it is not compared and takes no place in the output.
 "placed" takes where each entry went: PLACE is "SHEET_INDEX:ROW:COL:TO_ROW:TO_COL" (1-based: the
 output sheet, the top-left of the entry's used range, where that landed) or "-" for an entry not
@@ -62,12 +63,142 @@ def norm(v):
 class Sheet:
     """Cells as {(row, col): value} (1-based), number formats, merges, column widths; rows and
     columns as {index: (hidden, outline level)} where either is set; links as {(row, col): address}
-    (the address and its place joined by "#", separators as "/")."""
+    (the address and its place joined by "#", separators as "/"); the look of cells and of rows
+    formatted as a whole as {(row, col) or row: {part: value}} (see look_xlsx and look_xls); where
+    outline summaries sit as (below, right), or None where the reader does not say."""
 
     def __init__(self):
         self.cells, self.formats, self.merges, self.widths = {}, {}, set(), {}
         self.rows, self.cols, self.links = {}, {}, {}
+        self.looks, self.row_looks = {}, {}
+        self.plain_look = {}  # the look of a cell or row without a format of its own
+        self.summary = None
         self.name = None
+
+
+# Pattern, border and alignment names in the order of BIFF's numbers, as openpyxl names them.
+PATTERNS = ["none", "solid", "mediumGray", "darkGray", "lightGray", "darkHorizontal", "darkVertical", "darkDown",
+            "darkUp", "darkGrid", "darkTrellis", "lightHorizontal", "lightVertical", "lightDown", "lightUp",
+            "lightGrid", "lightTrellis", "gray125", "gray0625"]
+BORDERS = [None, "thin", "medium", "dashed", "dotted", "thick", "double", "hair", "mediumDashed", "dashDot",
+           "mediumDashDot", "dashDotDot", "mediumDashDotDot", "slantDashDot"]
+HALIGN = ["general", "left", "center", "right", "fill", "justify", "centerContinuous", "distributed"]
+VALIGN = ["top", "center", "bottom", "justify", "distributed"]
+UNDERLINES = {0: None, 1: "single", 2: "double", 0x21: "singleAccounting", 0x22: "doubleAccounting"}
+BORDER_KEYS = {"border", "c:left", "c:right", "c:top", "c:bottom", "c:diagonal"}
+
+
+class Palette:
+    """A workbook's indexed colours and its theme's colour scheme, which openpyxl reads but does not
+    apply to colours, and its default font."""
+
+    def __init__(self, wb):
+        self.indexed = wb._colors
+        # A font without a name or size (openpyxl writes such fonts) has the workbook's first font's.
+        first = wb._fonts[0] if len(wb._fonts) else None
+        self.font_name = (first.name if first is not None else None) or "Calibri"
+        self.font_size = float((first.sz if first is not None else None) or 11)
+        self.theme = []
+        if wb.loaded_theme:
+            import xml.etree.ElementTree as ET
+            a = "{http://schemas.openxmlformats.org/drawingml/2006/main}"
+            scheme = ET.fromstring(wb.loaded_theme).find(f"{a}themeElements/{a}clrScheme")
+            for slot in scheme if scheme is not None else []:
+                rgb = slot.find(f"{a}srgbClr")
+                sys_clr = slot.find(f"{a}sysClr")
+                value = rgb.get("val") if rgb is not None else sys_clr.get("lastClr") if sys_clr is not None else None
+                self.theme.append(value.upper() if value else None)
+            # Theme indexes 0-3 name the scheme's light 1, dark 1, light 2 and dark 2: its first two
+            # pairs swapped, as Excel and every office suite read them.
+            self.theme[0:4] = [self.theme[i] if i < len(self.theme) else None for i in (1, 0, 3, 2)]
+
+
+def tinted(rgb, tint):
+    """ECMA-376 Part 1, 18.8.19 (tint): the luminance moved towards black or white."""
+    import colorsys
+    r, g, b = (int(rgb[i:i + 2], 16) / 255.0 for i in (0, 2, 4))
+    h, l, s = colorsys.rgb_to_hls(r, g, b)
+    l = l * (1 + tint) if tint < 0 else l * (1 - tint) + tint
+    return "".join("%02X" % round(v * 255) for v in colorsys.hls_to_rgb(h, l, s))
+
+
+def rgb_xlsx(color, palette):
+    """An openpyxl colour as six hex digits, or None where it is automatic. Indexed colours come
+    from the workbook's own palette, theme colours from its theme."""
+    if color is None:
+        return None
+    if color.type == "rgb" and isinstance(color.rgb, str):
+        return color.rgb[-6:].upper()
+    if color.type == "indexed" and color.indexed is not None and color.indexed < min(64, len(palette.indexed)):
+        return palette.indexed[color.indexed][-6:].upper()
+    if color.type == "theme" and color.theme is not None and color.theme < len(palette.theme):
+        base = palette.theme[color.theme]
+        return tinted(base, color.tint) if base and color.tint else base
+    return None
+
+
+def same_colour(a, b):
+    """Equal but for rounding: tints computed in other arithmetic may differ by a unit or two."""
+    return all(abs(int(a[i:i + 2], 16) - int(b[i:i + 2], 16)) <= 2 for i in (0, 2, 4))
+
+
+def look_xlsx(palette, font, fill, border, alignment, protection):
+    look = {
+        "font": (font.name or palette.font_name, float(font.sz or palette.font_size), bool(font.b), bool(font.i), font.u or None, bool(font.strike),
+                 font.vertAlign if font.vertAlign in ("superscript", "subscript") else None),
+        "alignment": (alignment.horizontal or "general", alignment.vertical or "bottom", bool(alignment.wrap_text),
+                      bool(alignment.shrink_to_fit), int(alignment.indent or 0), int(alignment.text_rotation or 0)),
+        "protection": (protection.locked is not False, bool(protection.hidden)),
+        "c:font": rgb_xlsx(font.color, palette),
+    }
+    if hasattr(fill, "stop"):  # a gradient
+        look["fill"] = "gradient"
+    else:
+        look["fill"] = fill.fill_type or "none"
+        if look["fill"] != "none":
+            look["c:fill"] = rgb_xlsx(fill.fgColor, palette)
+    sides = []
+    for name in ("left", "right", "top", "bottom", "diagonal"):
+        side = getattr(border, name)
+        style = side.style if side is not None else None
+        sides.append(style)
+        if style:
+            look["c:" + name] = rgb_xlsx(side.color, palette)
+    look["border"] = tuple(sides) + (bool(border.diagonalUp) and bool(sides[4]), bool(border.diagonalDown) and bool(sides[4]))
+    return look
+
+
+def rgb_xls(book, index):
+    rgb = book.colour_map.get(index)
+    return "%02X%02X%02X" % rgb if rgb else None
+
+
+def look_xls(book, xf):
+    f = book.font_list[xf.font_index]
+    a, b, bg, pr = xf.alignment, xf.border, xf.background, xf.protection
+    look = {
+        "font": (f.name, f.height / 20.0, f.weight >= 700, bool(f.italic), UNDERLINES.get(f.underline_type),
+                 bool(f.struck_out), {1: "superscript", 2: "subscript"}.get(f.escapement)),
+        "alignment": (HALIGN[a.hor_align] if a.hor_align < len(HALIGN) else "general",
+                      VALIGN[a.vert_align] if a.vert_align < len(VALIGN) else "bottom", bool(a.text_wrapped),
+                      bool(a.shrink_to_fit), int(a.indent_level), int(a.rotation)),
+        "protection": (bool(pr.cell_locked), bool(pr.formula_hidden)),
+        "c:font": rgb_xls(book, f.colour_index),
+        "fill": PATTERNS[bg.fill_pattern] if bg.fill_pattern < len(PATTERNS) else "none",
+    }
+    if look["fill"] != "none":
+        look["c:fill"] = rgb_xls(book, bg.pattern_colour_index)
+    sides = []
+    for name, style, colour in (("left", b.left_line_style, b.left_colour_index),
+                                ("right", b.right_line_style, b.right_colour_index),
+                                ("top", b.top_line_style, b.top_colour_index),
+                                ("bottom", b.bottom_line_style, b.bottom_colour_index),
+                                ("diagonal", b.diag_line_style, b.diag_colour_index)):
+        sides.append(BORDERS[style] if style < len(BORDERS) else None)
+        if sides[-1]:
+            look["c:" + name] = rgb_xls(book, colour)
+    look["border"] = tuple(sides) + (bool(b.diag_up) and bool(sides[4]), bool(b.diag_down) and bool(sides[4]))
+    return look
 
 
 def link_text(address, place):
@@ -79,10 +210,16 @@ def link_text(address, place):
 
 def read_xlsx(path):
     wb = openpyxl.load_workbook(path, data_only=True)
+    palette = Palette(wb)
+    first = wb._cell_styles[0] if len(wb._cell_styles) else openpyxl.styles.cell_style.StyleArray()
+    plain = look_xlsx(palette, wb._fonts[first.fontId], wb._fills[first.fillId], wb._borders[first.borderId],
+                      wb._alignments[first.alignmentId], wb._protections[first.protectionId])
+    plain["format"] = "General"
     out = []
     for ws in wb.worksheets:
         s = Sheet()
         s.name = ws.title
+        s.plain_look = plain
         # The stored cells only: iter_rows() would make every cell of the bounding box.
         for (r, col), c in ws._cells.items():
             if c.value is not None:
@@ -92,6 +229,7 @@ def read_xlsx(path):
                     v = re.sub(r"_x([0-9A-Fa-f]{4})_", lambda m: chr(int(m.group(1), 16)), v)
                 s.cells[(r, col)] = norm(v)
                 s.formats[(r, col)] = c.number_format
+                s.looks[(r, col)] = look_xlsx(palette, c.font, c.fill, c.border, c.alignment, c.protection)
         s.merges = {(m.min_row, m.min_col, m.max_row, m.max_col) for m in ws.merged_cells.ranges}
         for key, dim in ws.column_dimensions.items():
             if dim.customWidth and dim.width:
@@ -104,6 +242,11 @@ def read_xlsx(path):
         for r, dim in ws.row_dimensions.items():
             if dim.hidden or dim.outline_level:
                 s.rows[r] = (bool(dim.hidden), dim.outline_level or 0)
+            if dim.customFormat:
+                s.row_looks[r] = look_xlsx(palette, dim.font, dim.fill, dim.border, dim.alignment, dim.protection)
+                s.row_looks[r]["format"] = dim.number_format
+        pr = ws.sheet_properties.outlinePr
+        s.summary = (pr is None or pr.summaryBelow is not False, pr is None or pr.summaryRight is not False)
         for (r, c), cell in ws._cells.items():
             if cell.hyperlink is not None:
                 s.links[(r, c)] = link_text(cell.hyperlink.target, cell.hyperlink.location)
@@ -111,20 +254,31 @@ def read_xlsx(path):
     return out
 
 
+def format_str(book, xf):
+    # A file without FORMAT records (BIFF4 from some writers) leaves xlrd without the format.
+    fmt = book.format_map.get(xf.format_key)
+    return fmt.format_str if fmt is not None else "General"
+
+
 def read_xls(path):
     # xlrd writes its remarks on damaged files to standard output unless told otherwise.
     book = xlrd.open_workbook(path, formatting_info=True, logfile=io.StringIO())
+    plain = {}
+    if len(book.xf_list) > 15:  # XF 15, the first cell format: what a cell without one shows
+        plain = look_xls(book, book.xf_list[15])
+        plain["format"] = format_str(book, book.xf_list[15])
     out = []
     for sh in book.sheets():
         s = Sheet()
         s.name = sh.name
+        s.plain_look = plain
         for r in range(sh.nrows):
             for c in range(sh.ncols):
                 cell = sh.cell(r, c)
                 if cell.ctype in (xlrd.XL_CELL_EMPTY, xlrd.XL_CELL_BLANK):
                     continue
                 v = cell.value
-                fmt = book.format_map[book.xf_list[cell.xf_index].format_key].format_str
+                fmt = format_str(book, book.xf_list[cell.xf_index])
                 if cell.ctype == xlrd.XL_CELL_DATE:
                     v = xlrd.xldate_as_datetime(v, book.datemode)
                 elif cell.ctype == xlrd.XL_CELL_BOOLEAN:
@@ -133,6 +287,7 @@ def read_xls(path):
                     v = xlrd.error_text_from_code[v]
                 s.cells[(r + 1, c + 1)] = norm(v)
                 s.formats[(r + 1, c + 1)] = fmt
+                s.looks[(r + 1, c + 1)] = look_xls(book, book.xf_list[cell.xf_index])
         s.merges = {(r0 + 1, c0 + 1, r1, c1) for (r0, r1, c0, c1) in sh.merged_cells}
         for col, info in sh.colinfo_map.items():
             s.widths[col + 1] = info.width / 256.0
@@ -141,6 +296,10 @@ def read_xls(path):
         for r, info in sh.rowinfo_map.items():
             if info.hidden or info.outline_level:
                 s.rows[r + 1] = (bool(info.hidden), info.outline_level)
+            if info.has_default_xf_index and info.xf_index < len(book.xf_list):
+                xf = book.xf_list[info.xf_index]
+                s.row_looks[r + 1] = look_xls(book, xf)
+                s.row_looks[r + 1]["format"] = format_str(book, xf)
         for link in sh.hyperlink_list:
             address = link.url_or_path
             if isinstance(address, bytes):
@@ -154,6 +313,27 @@ def read_xls(path):
 
 def read(path):
     return read_xls(path) if path.lower().endswith(".xls") else read_xlsx(path)
+
+
+def look_differences(want, got, xls_out):
+    """The parts of a cell's or row's look that differ. Colours count only where both readers give
+    one and the output is xlsx: openpyxl does not resolve theme colours, and an .xls output holds
+    56 colours, beyond which a colour becomes the nearest it holds. An .xls output shows a gradient
+    as a solid fill."""
+    parts = []
+    for key in sorted(set(want) | set(got)):
+        a, b = want.get(key), got.get(key)
+        if key.startswith("c:"):
+            if xls_out or a is None or b is None or same_colour(a, b):
+                continue
+        elif key == "fill" and xls_out and a == "gradient":
+            a = "solid"
+        elif key == "format":
+            if same_format(a, b):
+                continue
+        if a != b:
+            parts.append(f"{key} {b!r}, expected {a!r}")
+    return parts
 
 
 def compare(src, dst, row_off, where, col_off, mode, xls_out, problems):
@@ -171,10 +351,19 @@ def compare(src, dst, row_off, where, col_off, mode, xls_out, problems):
             problems.append(f"{where}: cell {(r + row_off, c + col_off)} is {got!r}, expected {v!r}")
         # A formula whose cached result is empty text reads as no value in openpyxl, which then
         # records no format for it either: there is nothing shown to compare.
-        elif got is not None and not xls_out and \
-                not same_format(src.formats.get((r, c)), dst.formats.get((r + row_off, c + col_off))):
-            problems.append(f"{where}: format at {(r + row_off, c + col_off)} is "
-                            f"{dst.formats.get((r + row_off, c + col_off))!r}, expected {src.formats.get((r, c))!r}")
+        elif got is not None:
+            if not same_format(src.formats.get((r, c)), dst.formats.get((r + row_off, c + col_off))):
+                problems.append(f"{where}: format at {(r + row_off, c + col_off)} is "
+                                f"{dst.formats.get((r + row_off, c + col_off))!r}, expected {src.formats.get((r, c))!r}")
+            want_look = src.looks[(r, c)]
+            got_look = dst.looks.get((r + row_off, c + col_off), {})
+            if any(r0 <= r <= r1 and c0 <= c <= c1 for (r0, c0, r1, c1) in src.merges):
+                # openpyxl draws a merged range's outer border onto the cells of its edges: inside
+                # merges, the borders it reports are its own.
+                want_look = {k: v for k, v in want_look.items() if k not in BORDER_KEYS}
+                got_look = {k: v for k, v in got_look.items() if k not in BORDER_KEYS}
+            for part in look_differences(want_look, got_look, xls_out):
+                problems.append(f"{where}: at {(r + row_off, c + col_off)} {part}")
     for (r0, c0, r1, c1) in src.merges:
         if (r0 + row_off, c0 + col_off, r1 + row_off, c1 + col_off) not in dst.merges:
             problems.append(f"{where}: merge {(r0, c0, r1, c1)} missing")
@@ -196,6 +385,14 @@ def compare(src, dst, row_off, where, col_off, mode, xls_out, problems):
         want, got = src.rows.get(r, (False, 0)), dst.rows.get(r + row_off, (False, 0))
         if want != got:
             problems.append(f"{where}: row {r + row_off} (hidden, level) is {got}, expected {want}")
+        # A row formatted as a whole keeps its look. A row format that looks like no format in its
+        # workbook is like the empty cells around it, which show the output's default look.
+        if r in src.row_looks and look_differences(src.plain_look, src.row_looks[r], False):
+            for part in look_differences(src.row_looks[r], dst.row_looks.get(r + row_off, dst.plain_look), xls_out):
+                problems.append(f"{where}: row {r + row_off} {part}")
+    # A sheet of its own folds its outline groups as its source does.
+    if mode == "multi" and src.summary is not None and dst.summary is not None and src.summary != dst.summary:
+        problems.append(f"{where}: outline summaries (below, right) are {dst.summary}, expected {src.summary}")
     # Columns are shared by every block stacked on one sheet: a column one block hides or groups
     # stays so for the others, so the output's column has at least the block's settings.
     for c in range(first_col, last_col + 1):
@@ -235,10 +432,12 @@ def probe(paths):
 
 
 def report(problems):
-    for p in problems[:20]:
+    # CHECK_MERGE_SHOW says how many to print (tools/measure-corpus.sh prints them all).
+    shown = int(os.environ.get("CHECK_MERGE_SHOW", "20"))
+    for p in problems[:shown]:
         print(p)
-    if len(problems) > 20:
-        print(f"... and {len(problems) - 20} more")
+    if len(problems) > shown:
+        print(f"... and {len(problems) - shown} more")
 
 
 def placed(mode, output, args):
@@ -322,10 +521,7 @@ def main():
             # Widths are taken only where the target column is still default: check the first block only.
             src.widths = {}
             row += height
-    for p in problems[:20]:
-        print(p)
-    if len(problems) > 20:
-        print(f"... and {len(problems) - 20} more")
+    report(problems)
 
 
 main()
