@@ -23,15 +23,23 @@ enum class SaveTarget { ReplaceWhenComplete, NewFile };
 // engine::OutputFormatFor gives for the path, and to ".xls" first checks that every sheet fits that
 // grid; a workbook opened again, unchanged on disk, comes from the small cache of WorkbookCache.h.
 // Every failure reaches the caller as a ServerError with a clean text.
+// A workbook named by ReadAhead is read on a second thread (ReadAhead.h) when `readAhead` is on:
+// by default unless the environment variable GQ_READ_AHEAD is "0", which turns it off for
+// comparing what a merge writes and how long it takes without it.
 class EmbeddedServerFactory : public ServerFactory {
 public:
-    explicit EmbeddedServerFactory(SaveTarget saveTarget = SaveTarget::ReplaceWhenComplete) : m_saveTarget(saveTarget)
+    explicit EmbeddedServerFactory(SaveTarget saveTarget = SaveTarget::ReplaceWhenComplete,
+                                   bool readAhead = ReadAheadByDefault())
+        : m_saveTarget(saveTarget), m_readAhead(readAhead)
     {
     }
     Ref<SpreadsheetServer> CreateServer() override;
 
+    static bool ReadAheadByDefault();
+
 private:
     SaveTarget m_saveTarget;
+    bool m_readAhead;
 };
 
 // The model behind a workbook of the embedded server, or nullptr for a workbook of another server
