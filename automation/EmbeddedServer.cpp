@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <new>
 #include <optional>
+#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
@@ -711,19 +712,33 @@ private:
 
 } // namespace
 
+namespace {
+
+bool ReadAheadWanted(ReadAheadMode mode)
+{
+    if (mode != ReadAheadMode::Auto) {
+        return mode == ReadAheadMode::On;
+    }
+    if (const char* setting = std::getenv("GQ_READ_AHEAD")) {
+        const std::string value(setting);
+        if (value == "0" || value == "1") {
+            return value == "1";
+        }
+    }
+    double load[1] = {0};
+    const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return cores > 1 && ::getloadavg(load, 1) == 1 && load[0] < static_cast<double>(cores) - 1.0;
+}
+
+} // namespace
+
 Ref<SpreadsheetServer> EmbeddedServerFactory::CreateServer()
 {
     try {
-        return Ref<SpreadsheetServer>(new ServerHandle(m_saveTarget, m_readAhead));
+        return Ref<SpreadsheetServer>(new ServerHandle(m_saveTarget, ReadAheadWanted(m_readAhead)));
     } catch (const std::exception& e) {
         throw ServerUnavailable(std::string("The embedded spreadsheet server cannot start: ") + e.what());
     }
-}
-
-bool EmbeddedServerFactory::ReadAheadByDefault()
-{
-    const char* setting = std::getenv("GQ_READ_AHEAD");
-    return setting == nullptr || std::string(setting) != "0";
 }
 
 engine::Workbook* ModelOf(Workbook& workbook)

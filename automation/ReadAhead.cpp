@@ -40,12 +40,13 @@ std::shared_ptr<ServerBook> WorkbookReadAhead::Take(const std::string& path, con
         if (!m_job || m_job->path != path) {
             return nullptr;
         }
-        // The job stays asked for while it is awaited: a job not yet started is then still picked up.
-        job = m_job;
-        m_changed.wait(lock, [&] { return job->done; });
-        if (m_job == job) {
-            m_job.reset();
+        job = std::move(m_job);
+        // A read the thread has not begun (its core is busy with other work) is left to the
+        // caller, which would otherwise wait for the thread to be given a core before it starts.
+        if (!job->started) {
+            return nullptr;
         }
+        m_changed.wait(lock, [&] { return job->done; });
     }
     if (!job->book || !job->key || !(*job->key == now)) {
         return nullptr;

@@ -52,7 +52,8 @@ std::vector<uint8_t> Bytes(const std::string& path)
 MergeReport Merge(const std::vector<catalogue::SheetEntry>& list, const std::string& output, bool multiSheet,
                   bool readAhead)
 {
-    EmbeddedServerFactory servers(SaveTarget::ReplaceWhenComplete, readAhead);
+    EmbeddedServerFactory servers(SaveTarget::ReplaceWhenComplete,
+                                  readAhead ? automation::ReadAheadMode::On : automation::ReadAheadMode::Off);
     test::FakePrompts prompts;
     return MergeSheets(list, output, multiSheet, servers, prompts);
 }
@@ -139,7 +140,7 @@ TEST(ReadAhead, AFileChangedAfterItWasReadAheadIsReadAgain)
     test::TempDir dir;
     const std::string path = dir.File("book.xlsx");
     WriteBook(path, 1);
-    EmbeddedServerFactory servers(SaveTarget::ReplaceWhenComplete, true);
+    EmbeddedServerFactory servers(SaveTarget::ReplaceWhenComplete, automation::ReadAheadMode::On);
     automation::Ref<automation::SpreadsheetServer> server = servers.CreateServer();
     server->ReadAhead(path, {"Data", "More"});
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -179,7 +180,7 @@ TEST(ReadAhead, QuittingDuringAReadEndsItPromptlyAndLeavesNoThread)
     const auto readTime = Clock::now() - readStart;
 
     const int threadsBefore = ThreadCount();
-    EmbeddedServerFactory servers(SaveTarget::ReplaceWhenComplete, true);
+    EmbeddedServerFactory servers(SaveTarget::ReplaceWhenComplete, automation::ReadAheadMode::On);
     automation::Ref<automation::SpreadsheetServer> server = servers.CreateServer();
     server->ReadAhead(path, {"Data"});
     std::this_thread::sleep_for(readTime / 4);
