@@ -2,15 +2,18 @@
 #include "automation/EmbeddedServer.h"
 
 #include "automation/Paste.h"
+#include "automation/ReadAhead.h"
 #include "automation/SheetNames.h"
 #include "automation/WorkbookCache.h"
 #include "engine/StageTimes.h"
 #include "engine/WorkbookFile.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <new>
 #include <optional>
+#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
@@ -77,10 +80,15 @@ struct OpenEntry {
 // Everything one server instance holds. Handles share it, so a handle that outlives the server
 // object still fails cleanly instead of touching freed memory.
 struct ServerState {
-    explicit ServerState(SaveTarget target) : saveTarget(target) {}
+    ServerState(SaveTarget target, bool readAheadOn)
+        : saveTarget(target), readAhead(readAheadOn ? std::make_unique<WorkbookReadAhead>() : nullptr)
+    {
+    }
 
     bool running = true;
     SaveTarget saveTarget;
+    // Reads the workbook named by ReadAhead on its own thread; null when reading ahead is off.
+    std::unique_ptr<WorkbookReadAhead> readAhead;
     std::vector<std::shared_ptr<OpenEntry>> open; // in opening order; the last one is active
     WorkbookCache cache;
     struct Clipboard {
@@ -550,7 +558,17 @@ private:
 
 class ServerHandle : public SpreadsheetServer {
 public:
-    explicit ServerHandle(SaveTarget saveTarget) : m_state(std::make_shared<ServerState>(saveTarget)) {}
+    ServerHandle(SaveTarget saveTarget, bool readAhead) : m_state(std::make_shared<ServerState>(saveTarget, readAhead))
+    {
+    }
+
+    ~ServerHandle() override
+    {
+        // Nothing can ask for a workbook read ahead once the server object is gone.
+        if (m_state->readAhead) {
+            m_state->readAhead->Stop();
+        }
+    }
 
     void Release() noexcept override { delete this; }
 
@@ -592,6 +610,13 @@ public:
                     cached->model->SetActiveSheet(cached->initialActive);
                     return Adopt(std::move(cached));
                 }
+                // A workbook read ahead is taken only when it was read from this very version of
+                // the file; otherwise it is read now, and fails, if it does, as it always did.
+                if (m_state->readAhead) {
+                    if (std::shared_ptr<ServerBook> ready = m_state->readAhead->Take(path, *before)) {
+                        return Adopt(std::move(ready));
+                    }
+                }
             }
             std::shared_ptr<engine::Workbook> model = engine::OpenWorkbookFile(path);
             auto book = std::make_shared<ServerBook>(std::move(model));
@@ -602,6 +627,25 @@ public:
             }
             return Adopt(std::move(book));
         });
+    }
+
+    void ReadAhead(const std::string& path, const std::vector<std::string>& sheetNames) override
+    {
+        if (!m_state->running || !m_state->readAhead) {
+            return;
+        }
+        // A hint that cannot be acted on (the file cannot be examined, no thread can be started,
+        // memory ran out) is dropped: the workbook is then read when it is opened.
+        try {
+            const std::optional<FileKey> key = KeyOfFile(path);
+            // Nothing is gained for a workbook the cache holds, and one too large to be held
+            // twice is left for when it is opened.
+            if (!key || key->size > WorkbookReadAhead::kMaxFileBytes || m_state->cache.Find(*key)) {
+                return;
+            }
+            m_state->readAhead->Start(path, sheetNames);
+        } catch (...) {
+        }
     }
 
     Ref<Workbook> WorkbookAt(int32_t index) override
@@ -620,6 +664,10 @@ public:
     {
         Guarded([&] {
             m_state->CheckRunning();
+            // Ends the read-ahead thread before anything else: a stopped merge leaves no thread.
+            if (m_state->readAhead) {
+                m_state->readAhead->Stop();
+            }
             for (auto& entry : m_state->open) {
                 entry->book.reset();
             }
@@ -664,10 +712,30 @@ private:
 
 } // namespace
 
+namespace {
+
+bool ReadAheadWanted(ReadAheadMode mode)
+{
+    if (mode != ReadAheadMode::Auto) {
+        return mode == ReadAheadMode::On;
+    }
+    if (const char* setting = std::getenv("GQ_READ_AHEAD")) {
+        const std::string value(setting);
+        if (value == "0" || value == "1") {
+            return value == "1";
+        }
+    }
+    double load[1] = {0};
+    const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return cores > 1 && ::getloadavg(load, 1) == 1 && load[0] < static_cast<double>(cores) - 1.0;
+}
+
+} // namespace
+
 Ref<SpreadsheetServer> EmbeddedServerFactory::CreateServer()
 {
     try {
-        return Ref<SpreadsheetServer>(new ServerHandle(m_saveTarget));
+        return Ref<SpreadsheetServer>(new ServerHandle(m_saveTarget, ReadAheadWanted(m_readAhead)));
     } catch (const std::exception& e) {
         throw ServerUnavailable(std::string("The embedded spreadsheet server cannot start: ") + e.what());
     }

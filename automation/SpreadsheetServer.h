@@ -127,6 +127,10 @@ public:
     virtual Ref<Workbook> AddWorkbook() = 0;
     virtual Ref<Workbook> OpenWorkbook(const std::string& path) = 0; // made active
     virtual Ref<Workbook> WorkbookAt(int32_t index) = 0;             // from 1
+    // Says which workbook the caller will open next, after the one it works on now, and which of
+    // its sheets it will take, in that order: a server may read them ahead. Only a hint, which
+    // never fails: OpenWorkbook and everything after it answer exactly as they would without it.
+    virtual void ReadAhead(const std::string& /*path*/, const std::vector<std::string>& /*sheetNames*/) {}
     virtual void Quit() = 0;
     // These act on the active workbook.
     virtual int32_t SheetCount() = 0;

@@ -37,6 +37,10 @@ public:
         return m_inner->OpenWorkbook(path);
     }
     Ref<automation::Workbook> WorkbookAt(int32_t index) override { return m_inner->WorkbookAt(index); }
+    void ReadAhead(const std::string& path, const std::vector<std::string>& sheetNames) override
+    {
+        m_inner->ReadAhead(path, sheetNames);
+    }
     void Quit() override { m_inner->Quit(); }
     int32_t SheetCount() override { return m_inner->SheetCount(); }
     Ref<automation::Sheet> SheetAt(int32_t index) override { return m_inner->SheetAt(index); }

@@ -4,6 +4,7 @@
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/ReadCancel.h"
 
 #include <zip.h>
 
@@ -223,6 +224,9 @@ void ZipReader::StreamPart(std::string_view partName, const std::function<void(c
                 shared.full.pop_front();
                 shared.changed.notify_all();
             }
+            // The inflater thread has no stop mark of its own: the abandoned read ends here, and
+            // the inflater is told to stop below.
+            ThrowIfReadCancelled();
             consume(buffer.data(), buffer.size());
             std::lock_guard lock(shared.mutex);
             shared.spare.push_back(std::move(buffer));
@@ -297,6 +301,9 @@ void ZipReader::Inflate(std::string_view partName, uint64_t maxBytes,
                               part, static_cast<int64_t>(st.size));
         }
         m_totalInflated += static_cast<uint64_t>(n);
+        // A part that inflates to much more than its file holds takes long: a read that is no
+        // longer wanted ends between chunks.
+        ThrowIfReadCancelled();
         consume(buffer.data(), static_cast<size_t>(n));
     }
     if (produced != st.size) {
