@@ -246,10 +246,7 @@ TEST(XlsFormulaWrite, FormulasReadBackAndOutsideReadersAgree)
         EXPECT_EQ(out, "small 22.0\n");
     }
     if (test::RunCommand("command -v ssconvert", out) == 0) {
-        EXPECT_EQ(test::RunCommand("ssconvert " + test::ShellQuote(path) + " " +
-                                       test::ShellQuote(dir.File("gnumeric.csv")) + " 2>&1 >/dev/null",
-                                   out),
-                  0);
+        EXPECT_EQ(test::GnumericConvert(path, dir.File("gnumeric.csv"), out), 0);
         EXPECT_EQ(out, "") << "gnumeric warned";
     }
     if (test::RunCommand("command -v soffice", out) != 0) {
@@ -441,10 +438,7 @@ TEST(XlsFormulaWrite, FutureAndAddInFunctionsAreCalledByName)
         EXPECT_EQ(out, "none\n");
     }
     if (test::RunCommand("command -v ssconvert", out) == 0) {
-        EXPECT_EQ(test::RunCommand("ssconvert " + test::ShellQuote(path) + " " +
-                                       test::ShellQuote(dir.File("gnumeric.csv")) + " 2>&1 >/dev/null",
-                                   out),
-                  0);
+        EXPECT_EQ(test::GnumericConvert(path, dir.File("gnumeric.csv"), out), 0);
         EXPECT_EQ(out, "") << "gnumeric warned";
     }
     if (test::RunCommand("command -v soffice", out) != 0 || !test::HavePython("openpyxl")) {
@@ -539,10 +533,7 @@ TEST(XlsFormulaWrite, ArrayFormulasKeepTheirRanges)
         EXPECT_EQ(out, "6.0 1.0 7.0\n");
     }
     if (test::RunCommand("command -v ssconvert", out) == 0) {
-        EXPECT_EQ(test::RunCommand("ssconvert " + test::ShellQuote(path) + " " +
-                                       test::ShellQuote(dir.File("gnumeric.csv")) + " 2>&1 >/dev/null",
-                                   out),
-                  0);
+        EXPECT_EQ(test::GnumericConvert(path, dir.File("gnumeric.csv"), out), 0);
         EXPECT_EQ(out, "") << "gnumeric warned";
     }
     if (test::RunCommand("command -v soffice", out) != 0 || !test::HavePython("openpyxl")) {

@@ -164,6 +164,11 @@ bool SmallFileSystem::MakeReadOnly()
     return ::mount(nullptr, m_where.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }
 
+int GnumericConvert(const std::string& path, const std::string& target, std::string& warnings)
+{
+    return RunCommand("ssconvert " + ShellQuote(path) + " " + ShellQuote(target) + " 2>&1 >/dev/null", warnings);
+}
+
 std::string ComparableFormulaText(const std::string& text)
 {
     std::string out;

@@ -45,6 +45,10 @@ void CivilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day);
 // Runs a shell command, returns its exit status and puts standard output (and error) in `output`.
 int RunCommand(const std::string& command, std::string& output);
 
+// Converts `path` into `target` with gnumeric's ssconvert, leaving in `warnings` what it printed on
+// standard error; returns its exit status.
+int GnumericConvert(const std::string& path, const std::string& target, std::string& warnings);
+
 // A formula's text as compared with LibreOffice's reading of it: without spacing and sheet-name
 // quotes, upper case outside string literals, and with the spellings LibreOffice's xlsx export uses
 // where Excel writes otherwise (TRUE() for TRUE, NA() for #N/A, ~ for the union comma, no _xlfn.).
