@@ -202,6 +202,26 @@ TEST_F(MergeFixture, SingleSheetStacksInReverseOrderWithoutGaps)
     EXPECT_EQ(CountOf(".AddSheet()"), 1u);
 }
 
+// The merge goes from the end of the list to its start; before every other workbook it opens, it
+// names the one it will open next and the sheets it will take from it, in the order it takes them,
+// so that a server can read that one meanwhile. Entries of one workbook are one workbook here.
+TEST_F(MergeFixture, EveryOtherWorkbookTellsTheServerWhichWorkbookComesNext)
+{
+    auto a = Book("a.xlsx", {{"A1"}, {"A2"}});
+    auto b = Book("b.xlsx", {{"B1"}});
+    auto c = Book("c.xlsx", {{"C1"}, {"C2"}});
+    auto d = Book("d.xlsx", {{"D1"}, {"D2"}});
+    auto e = Book("e.xlsx", {{"E1"}});
+    std::vector<SheetEntry> list{{"A1", a}, {"A2", a}, {"B1", b}, {"C1", c},
+                                 {"C2", c}, {"D2", d}, {"D1", d}, {"E1", e}};
+    for (bool multiSheet : {true, false}) {
+        world.readAheads.clear();
+        MergeSheets(list, dir.File(multiSheet ? "m.xlsx" : "s.xlsx"), multiSheet, factory, prompts);
+        EXPECT_EQ(world.readAheads, (std::vector<std::string>{"-|" + d + "|D1,D2", d + "|" + b + "|B1"}))
+            << (multiSheet ? "multi-sheet" : "single-sheet");
+    }
+}
+
 TEST_F(MergeFixture, OneRowBlockIsNotPastedOver)
 {
     auto a = Book("a.xlsx", {{"One", 1, 1}, {"Two", 1, 4}});

@@ -335,8 +335,18 @@ public:
         m_state->active = book;
         return Ref<automation::Workbook>(new FakeWorkbook(World(), m_state, book));
     }
+    void ReadAhead(const std::string& path, const std::vector<std::string>& sheetNames) override
+    {
+        std::string line = m_lastOpened.empty() ? "-" : m_lastOpened;
+        line += "|" + path + "|";
+        for (size_t i = 0; i < sheetNames.size(); ++i) {
+            line += (i > 0 ? "," : "") + sheetNames[i];
+        }
+        World().readAheads.push_back(line);
+    }
     Ref<automation::Workbook> OpenWorkbook(const std::string& path) override
     {
+        m_lastOpened = path;
         Call("OpenWorkbook(" + path + ")");
         const auto* sheets = World().FileSheets(path);
         if (sheets == nullptr) {
@@ -388,6 +398,7 @@ public:
 
 private:
     std::shared_ptr<ServerState> m_state;
+    std::string m_lastOpened;
 };
 
 } // namespace

@@ -62,6 +62,9 @@ public:
         std::map<std::string, std::vector<std::string>> pastes;
     };
     std::vector<Saved> saved;
+    // Read-ahead hints, kept apart from the transcript (a server may ignore them), each as
+    // "<workbook last opened before the hint, or ->|<hinted path>|<its sheets, comma-separated>".
+    std::vector<std::string> readAheads;
 
     // Internal: used by the fake objects.
     void Record(const std::string& call);
