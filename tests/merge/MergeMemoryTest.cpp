@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -58,17 +59,28 @@ int MergeUnderCap(const std::vector<catalogue::SheetEntry>& entries, const std::
     }
 }
 
+constexpr const char* kChildRole = "GQ_MERGE_UNDER_CAP";
+
 // 400 entries of 20,000 cells make an output of 8 M cells, which the workbook model alone holds
 // in about 200 MB. The process starts with about 150 MB of address space (the test program, and
 // the allocator's reservations its threads left); the cap leaves room for that and a little more,
-// not for the output. The output is read back and counted, cell by cell.
+// not for the output. Each merge runs in a fresh copy of this program (not a fork of it), so that
+// the address space earlier tests of the same run left is not counted against the cap. The output
+// is read back and counted, cell by cell.
 TEST(MergeMemoryAtTheLimit, ManySheetsAndOneTallSheetMergeUnderACapBelowTheirSizeInBothFormats)
 {
     constexpr uint64_t kAddressSpace = 256ull << 20;
+    // The copy's role: "<m or s>\n<source>\n<output>".
+    if (const char* role = std::getenv(kChildRole)) {
+        const std::string text = role;
+        const size_t end = text.find('\n', 2);
+        const std::vector<catalogue::SheetEntry> entries(kEntries,
+                                                         catalogue::SheetEntry{"Data", text.substr(2, end - 2)});
+        _exit(MergeUnderCap(entries, text.substr(end + 1), text[0] == 'm', kAddressSpace));
+    }
     test::TempDir dir;
     const std::string source = dir.File("source.xlsx");
     WriteSource(source);
-    const std::vector<catalogue::SheetEntry> entries(kEntries, catalogue::SheetEntry{"Data", source});
     const struct {
         bool multiSheet;
         const char* output;
@@ -80,7 +92,13 @@ TEST(MergeMemoryAtTheLimit, ManySheetsAndOneTallSheetMergeUnderACapBelowTheirSiz
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            _exit(MergeUnderCap(entries, output, c.multiSheet, kAddressSpace));
+            const std::string role = std::string(c.multiSheet ? "m\n" : "s\n") + source + "\n" + output;
+            setenv(kChildRole, role.c_str(), 1);
+            execl("/proc/self/exe", "/proc/self/exe",
+                  "--gtest_filter=MergeMemoryAtTheLimit."
+                  "ManySheetsAndOneTallSheetMergeUnderACapBelowTheirSizeInBothFormats",
+                  static_cast<char*>(nullptr));
+            _exit(13);
         }
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
