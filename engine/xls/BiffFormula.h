@@ -116,7 +116,8 @@ namespace gq::engine::biff {
 // ToolPak's add-in functions (EDATE, NETWORKDAYS), called as Excel 2007 and later write them into
 // .xls files. A formula BIFF8 cannot hold is refused, and its cell written as its cached value: a
 // function BIFF8 has no way to name (a macro or another program's function) or called with more
-// or fewer arguments than it takes, functions nested deeper than Excel 97's seven levels, a
+// or fewer arguments than it takes (a built-in one as BIFF8's table says, a future one as Excel
+// says), functions nested deeper than Excel 97's seven levels, a
 // reference beyond the 65,536 x 256 grid, a name, table or other workbook (the output defines
 // none), text longer than a PtgStr holds, or an expression too large for one record.
 class FormulaEncoder {
@@ -147,8 +148,9 @@ private:
     bool Ixti(const formula::SheetPrefix& prefix, uint16_t& ixti);
     bool AddInIxti(uint16_t& ixti);
     // The name token a function BIFF8's table does not hold is called through, appended to `out`;
-    // false for a function BIFF8 has no way to name.
-    bool FunctionNameToken(std::string_view name, std::vector<uint8_t>& out);
+    // false for a function BIFF8 has no way to name, or a future function that does not take `args`
+    // arguments.
+    bool FunctionNameToken(std::string_view name, uint32_t args, std::vector<uint8_t>& out);
 
     std::vector<std::string> m_sheets;
     std::vector<Xti> m_xtis;
