@@ -112,6 +112,7 @@ def repeated_structure_streams():
     yield "rows_backwards", book(b"".join(number(r) for r in range(2000, 0, -1)))
     yield "empty_mulrk", book(record(0x00BD, struct.pack("<HHH", 0, 0, 0)))
     yield "formulas", formula_stream(bof_globals, bof_sheet, eof, globals_)
+    yield "biff5_formulas", biff5_formula_stream(eof)
 
 
 def formula_stream(bof_globals, bof_sheet, eof, globals_):
@@ -161,6 +162,55 @@ def formula_stream(bof_globals, bof_sheet, eof, globals_):
     out += record(0x0085, struct.pack("<IBB", start, 0, 0) + b"\x01\x00A")
     out += record(0x0085, struct.pack("<IBB", start + len(sheet), 0, 0) + b"\x01\x00B")
     return out + eof + sheet + bof_sheet + eof
+
+
+def biff5_formula_stream(eof):
+    """A BIFF5 (Excel 5 and 95) workbook stream laid out as Excel 95 writes one: NAME records in the
+    globals, and before the first sheet's cells its own link table (EXTERNCOUNT, an EXTERNSHEET
+    record a sheet or workbook: a sheet of this workbook, the formula's own sheet, this workbook,
+    another workbook's sheet, the add-in functions with an EXTERNNAME, another workbook with a
+    name), then formulas with 3-D references by sheet index and through the table, names and
+    external names."""
+    bof = lambda kind: record(0x0809, struct.pack("<HHHH", 0x0500, kind, 0x0DBB, 0x07CC))
+
+    def formula(row, col, rgce):
+        return record(0x0006, struct.pack("<HHHdHIH", row, col, 15, 1.0, 0, 0, len(rgce)) + rgce)
+
+    def head3d(ptg, ixals, first, last):
+        return bytes([ptg]) + struct.pack("<h", ixals) + b"\x00" * 8 + struct.pack("<HH", first, last)
+
+    name = lambda index: b"\x23" + struct.pack("<H", index) + b"\x00" * 12
+    namex = lambda ixals, index: b"\x39" + struct.pack("<h", ixals) + b"\x00" * 8 + struct.pack("<H", index) + b"\x00" * 12
+    link = lambda text: record(0x0017, bytes([len(text) - 1 if text[:1] == b"\x03" else len(text)]) + text)
+    name_record = lambda text, rgce: record(0x0018, struct.pack("<HBBHHHI", 0, 0, len(text), len(rgce), 0, 0, 0)
+                                            + text + rgce)
+    globals_ = (record(0x0042, struct.pack("<H", 1252)) + record(0x0016, struct.pack("<H", 1)) + link(b"\x03A")
+                + name_record(b"Rate", head3d(0x3A, -1, 0, 0) + struct.pack("<HB", 1, 0))
+                + name_record(b"Tax", head3d(0x3A, -1, 1, 1) + struct.pack("<HB", 0, 0)))
+    table = (record(0x0016, struct.pack("<H", 6)) + link(b"\x03B") + link(b"\x02") + link(b"\x04")
+             + link(b"\x01\x03dir\x03[ext.xls]Sheet1") + link(b":")
+             + record(0x0023, struct.pack("<HI", 0, 0) + b"\x05EDATE")
+             + link(b"\x01\x03dir\x03[ext.xls]") + record(0x0023, struct.pack("<HI", 0, 0) + b"\x05Price"))
+    a1 = struct.pack("<HB", 0xC000, 0)
+    cells = b"".join([
+        formula(0, 0, head3d(0x5A, -1, 1, 1) + a1 + b"\x1e\x01\x00\x03"),
+        formula(1, 0, head3d(0x3B, -2, 0, 1) + struct.pack("<HHBB", 0xC000, 0xC001, 0, 1) + b"\x42\x01\x04\x00"),
+        formula(2, 0, head3d(0x3A, 1, 0, 0) + a1 + head3d(0x3A, 2, 0, 0) + a1 + b"\x03"),
+        formula(3, 0, head3d(0x3A, 4, 0, 0) + a1),
+        formula(4, 0, head3d(0x3A, -3, 0xFFFF, 0xFFFF) + a1),
+        formula(5, 0, head3d(0x3C, -1, 1, 1) + a1 + head3d(0x3D, -1, 0, 1) + b"\x00" * 6 + b"\x03"),
+        formula(6, 0, name(1) + namex(-3, 2) + b"\x03"),
+        formula(7, 0, namex(5, 1) + b"\x44" + a1 + b"\x1e\x01\x00\x42\x03\xff\x00"),
+        formula(8, 0, namex(6, 1)),
+    ])
+    sheet_a = bof(0x0010) + table + cells + eof
+    sheet_b = bof(0x0010) + record(0x0203, struct.pack("<HHHd", 0, 0, 15, 5.0)) + eof
+    bound_size = 2 * (4 + 6 + 1 + 1)
+    start = len(bof(0x0005)) + len(globals_) + bound_size + len(eof)
+    out = bof(0x0005) + globals_
+    out += record(0x0085, struct.pack("<IBB", start, 0, 0) + b"\x01A")
+    out += record(0x0085, struct.pack("<IBB", start + len(sheet_a), 0, 0) + b"\x01B")
+    return out + eof + sheet_a + sheet_b
 
 
 def corpus_files(corpus, extensions, limit=MAX_SEED):

@@ -1,7 +1,7 @@
 // gq-dump: prints a workbook as canonical text (sheets, cells with types, values and formats,
 // merges, sizes, hidden rows and columns, outline levels and summaries, row formats, hyperlinks),
 // the same text for the same content whatever the file format. Kept formulas are printed after
-// their cached values.
+// their cached values; the other cells of an array formula name the array's range.
 #include "engine/WorkbookFile.h"
 #include "engine/formula/Formula.h"
 #include "engine/model/Workbook.h"
@@ -268,6 +268,27 @@ void DumpSheet(Workbook& book, size_t index, const Options& options, std::ostrea
         }
         out << "\n";
     }
+    // The ranges of the sheet's array formulas, whose other cells hold results only: their text is
+    // printed once, at the first cell. xlsx gives those cells no formula and .xls a FORMULA record
+    // each; both print as part of the array, so that the two formats diff.
+    std::vector<CellRange> arrays;
+    for (const Row& r : sheet.rows) {
+        for (const Cell& c : r.cells) {
+            if (c.formulaIndex < sheet.formulas.size() && sheet.formulas[c.formulaIndex].arrayRows > 0) {
+                const FormulaEntry& entry = sheet.formulas[c.formulaIndex];
+                arrays.push_back(CellRange{r.index, c.col, r.index + entry.arrayRows - 1, c.col + entry.arrayCols - 1});
+            }
+        }
+    }
+    auto arrayOf = [&](uint32_t row, uint32_t col) -> const CellRange* {
+        for (const CellRange& a : arrays) {
+            if (row >= a.firstRow && row <= a.lastRow && col >= a.firstCol && col <= a.lastCol &&
+                !(row == a.firstRow && col == a.firstCol)) {
+                return &a;
+            }
+        }
+        return nullptr;
+    };
     for (const Row& r : sheet.rows) {
         // The row's settings: size, visibility, outline, and the format of a row formatted as a
         // whole; a row format that looks plain prints nothing, as a plain cell format does.
@@ -318,7 +339,9 @@ void DumpSheet(Workbook& book, size_t index, const Options& options, std::ostrea
                 out << "error " << ErrorText(c.error);
                 break;
             }
-            if (c.formula) {
+            if (const CellRange* array = arrays.empty() ? nullptr : arrayOf(r.index, c.col)) {
+                out << " formula in array " << RangeName(*array);
+            } else if (c.formula) {
                 // The formula as this cell has it (a shared formula moved to the cell), after the
                 // cached value that readers without a calculation engine show.
                 out << " formula";

@@ -3,6 +3,7 @@
 #include "engine/formula/Formula.h"
 
 #include <charconv>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,16 @@ void AppendRow(std::string& out, uint32_t row)
     out.append(buf, end);
 }
 
+// The shortest text that reads back as the same double. Numbers from 0.0001 to below 1E+15 are
+// written out in full, as Excel and LibreOffice show them (100000, not 1e+05, which is shorter);
+// others in scientific notation.
 void AppendNumber(std::string& out, double value)
 {
     char buf[32];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    const double magnitude = std::fabs(value);
+    const bool full = magnitude >= 1e-4 && magnitude < 1e15;
+    auto [end, ec] = full ? std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed)
+                          : std::to_chars(buf, buf + sizeof buf, value);
     out.append(buf, ec == std::errc() ? end : buf);
 }
 

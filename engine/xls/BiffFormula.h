@@ -5,6 +5,7 @@
 #include "engine/formula/Formula.h"
 #include "engine/xls/BiffText.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -38,12 +39,35 @@ struct ReferenceField {
     uint8_t flags = 0;     // the model's absolute flags (formula::kFirstColAbs and so on)
 };
 
+// One BIFF5 EXTERNSHEET record (Excel 5 and 95; [MS-XLS] covers BIFF8 only, the layout is the
+// one the older Excel file-format documentation gives): a sheet of this workbook or of another
+// one, by its encoded name. Each worksheet lists those its own formulas use; EXTERNNAME records
+// after one name what its PtgNameX tokens call.
+struct Biff5Link {
+    enum class Kind : uint8_t {
+        OwnSheet,  // 0x03 and a sheet name: a sheet of this workbook
+        ThisSheet, // 0x02 alone: the sheet that holds the formula
+        OwnBook,   // 0x04 alone: this workbook, no sheet (its names)
+        External,  // 0x01 and an encoded path: another workbook, with a sheet name or none
+        AddIn,     // ":" alone: the add-in functions
+        Other,     // DDE and OLE links and whatever the reader does not know
+    };
+    Kind kind = Kind::Other;
+    std::string book;  // External: what its references print, "1" for the sheet's first workbook
+    std::string sheet; // OwnSheet and External: the sheet's name
+    std::vector<std::string> externNames;
+};
+
 // What formulas refer to outside their cell: read from the workbook globals.
 struct FormulaGlobals {
     std::vector<std::string> sheetNames; // every BoundSheet8 in order, charts and macros included
     std::vector<SupBook> supBooks;
     std::vector<Xti> xtis;
     std::vector<std::string> names; // Lbl records in order; PtgName counts from 1
+    // BIFF5: the link table of the sheet whose formulas are decoded (its EXTERNSHEET records, which
+    // PtgRef3d and PtgNameX count from 1), and that sheet's place in `sheetNames`.
+    std::vector<Biff5Link> biff5Links;
+    size_t formulaSheet = SIZE_MAX;
 };
 
 // The parsed expression `rgce` of the cell at (row, col), with the extra data `rgcb` that its
@@ -65,10 +89,16 @@ bool DecodeFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb,
                    ReferenceLayout* layout = nullptr);
 
 // The same for BIFF5 (Excel 5 and 95), whose references are a byte shorter and whose text is in
-// the file's code page. Its 3-D references and names go through tables this reader does not keep:
-// formulas with them keep their cached values.
-bool DecodeBiff5Formula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, uint32_t row, uint32_t col,
-                        bool sharedForm, CodePageDecoder& codePage, formula::Formula& out);
+// the file's code page. Its 3-D references name this workbook's sheets by their index, or another
+// workbook's sheet through the formula's sheet's link table (`globals.biff5Links`); its names
+// count the NAME records (`globals.names`).
+bool DecodeBiff5Formula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, const FormulaGlobals& globals,
+                        uint32_t row, uint32_t col, bool sharedForm, CodePageDecoder& codePage, formula::Formula& out);
+
+// Reads one BIFF5 EXTERNSHEET record's body into `link` (its EXTERNNAME records come later);
+// `books` lists the other workbooks the sheet's link table named so far, whose order numbers them.
+void ReadBiff5Link(std::span<const uint8_t> body, CodePageDecoder& codePage, std::vector<std::string>& books,
+                   Biff5Link& link);
 
 // The cell a formula of only a PtgExp or PtgTbl token ([MS-XLS] 2.5.198.58, 2.5.198.88) points at:
 // the first cell of the shared formula, array formula or data table it belongs to. Gives 0 for
@@ -86,7 +116,8 @@ namespace gq::engine::biff {
 // ToolPak's add-in functions (EDATE, NETWORKDAYS), called as Excel 2007 and later write them into
 // .xls files. A formula BIFF8 cannot hold is refused, and its cell written as its cached value: a
 // function BIFF8 has no way to name (a macro or another program's function) or called with more
-// or fewer arguments than it takes, functions nested deeper than Excel 97's seven levels, a
+// or fewer arguments than it takes (a built-in one as BIFF8's table says, a future one as Excel
+// says), functions nested deeper than Excel 97's seven levels, a
 // reference beyond the 65,536 x 256 grid, a name, table or other workbook (the output defines
 // none), text longer than a PtgStr holds, or an expression too large for one record.
 class FormulaEncoder {
@@ -117,8 +148,9 @@ private:
     bool Ixti(const formula::SheetPrefix& prefix, uint16_t& ixti);
     bool AddInIxti(uint16_t& ixti);
     // The name token a function BIFF8's table does not hold is called through, appended to `out`;
-    // false for a function BIFF8 has no way to name.
-    bool FunctionNameToken(std::string_view name, std::vector<uint8_t>& out);
+    // false for a function BIFF8 has no way to name, or a future function that does not take `args`
+    // arguments.
+    bool FunctionNameToken(std::string_view name, uint32_t args, std::vector<uint8_t>& out);
 
     std::vector<std::string> m_sheets;
     std::vector<Xti> m_xtis;

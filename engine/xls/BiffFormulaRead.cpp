@@ -1,10 +1,12 @@
 // Decoding BIFF8 parsed expressions ([MS-XLS] 2.5.198) into the engine's formula model.
 #include "engine/io/LittleEndian.h"
+#include "engine/text/SheetNames.h"
 #include "engine/xls/BiffFormula.h"
 #include "engine/xls/BiffFunctions.h"
 #include "engine/xls/BiffText.h"
 #include "engine/xls/XlsBook.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace gq::engine::biff {
@@ -392,8 +394,57 @@ private:
         return true;
     }
 
+    // A name of this workbook, counted from 1.
+    bool OwnName(uint32_t index)
+    {
+        if (index == 0 || index > m_g.names.size() || m_g.names[index - 1].empty()) {
+            return false;
+        }
+        Operand(fm::TokenKind::Name).text = m_out.AddText(m_g.names[index - 1]);
+        return true;
+    }
+
+    // PtgNameX of BIFF5: a signed EXTERNSHEET index, eight reserved bytes, the name's index counted
+    // from 1, twelve reserved bytes. A negative index means this workbook's NAME records; a positive
+    // one the EXTERNNAME records after that EXTERNSHEET record of the sheet's link table.
+    bool NameXBiff5()
+    {
+        if (!Has(24)) {
+            return false;
+        }
+        const auto ixals = static_cast<int16_t>(U16());
+        m_p += 8;
+        const uint16_t index = U16();
+        m_p += 12;
+        if (ixals < 0) {
+            return OwnName(index);
+        }
+        if (ixals == 0 || static_cast<size_t>(ixals) > m_g.biff5Links.size()) {
+            return false;
+        }
+        const Biff5Link& link = m_g.biff5Links[static_cast<size_t>(ixals) - 1];
+        if (index == 0 || index > link.externNames.size() || link.externNames[index - 1].empty()) {
+            return false;
+        }
+        uint16_t prefix = fm::kNoPrefix;
+        if (link.kind == Biff5Link::Kind::External) {
+            fm::SheetPrefix p;
+            p.book = link.book;
+            prefix = m_out.AddPrefix(std::move(p));
+        } else if (link.kind != Biff5Link::Kind::AddIn) {
+            return false;
+        }
+        fm::Token& t = Operand(fm::TokenKind::Name);
+        t.prefix = prefix;
+        t.text = m_out.AddText(link.externNames[index - 1]);
+        return true;
+    }
+
     bool NameX()
     {
+        if (m_codePage != nullptr) {
+            return NameXBiff5();
+        }
         if (!Has(6)) {
             return false;
         }
@@ -404,11 +455,7 @@ private:
         }
         const SupBook& book = m_g.supBooks[m_g.xtis[ixti].supBook];
         if (book.kind == SupBook::Kind::Self) {
-            if (index == 0 || index > m_g.names.size() || m_g.names[index - 1].empty()) {
-                return false;
-            }
-            Operand(fm::TokenKind::Name).text = m_out.AddText(m_g.names[index - 1]);
-            return true;
+            return OwnName(index);
         }
         if (index == 0 || index > book.externNames.size() || book.externNames[index - 1].empty() ||
             (book.kind != SupBook::Kind::AddIn && book.kind != SupBook::Kind::External)) {
@@ -426,18 +473,89 @@ private:
         return true;
     }
 
+    // The sheet part of a BIFF5 3-D reference. A negative EXTERNSHEET index means this workbook,
+    // whose sheets the token names by their index (0xFFFF for a sheet that is gone); a positive one
+    // counts the records of the sheet's link table from 1, a sheet named there, which the token's
+    // sheet fields then do not name.
+    bool Biff5Prefix(int16_t ixals, uint16_t first, uint16_t last, uint16_t& prefix, bool& deleted)
+    {
+        deleted = false;
+        const std::vector<std::string>& sheets = m_g.sheetNames;
+        fm::SheetPrefix p;
+        if (ixals < 0) {
+            if (first == kDeletedSheet || last == kDeletedSheet) {
+                deleted = true;
+                return true;
+            }
+            if (first >= sheets.size() || last >= sheets.size() || last < first) {
+                return false;
+            }
+            p.firstSheet = sheets[first];
+            if (last != first) {
+                p.lastSheet = sheets[last];
+            }
+        } else {
+            if (ixals == 0 || static_cast<size_t>(ixals) > m_g.biff5Links.size()) {
+                return false;
+            }
+            const Biff5Link& link = m_g.biff5Links[static_cast<size_t>(ixals) - 1];
+            switch (link.kind) {
+            case Biff5Link::Kind::OwnSheet: {
+                // The workbook's own spelling of the name, which must be one of its sheets.
+                auto it = std::find_if(sheets.begin(), sheets.end(),
+                                       [&](const std::string& s) { return SameSheetName(s, link.sheet); });
+                if (it == sheets.end()) {
+                    return false;
+                }
+                p.firstSheet = *it;
+                break;
+            }
+            case Biff5Link::Kind::ThisSheet:
+                if (m_g.formulaSheet >= sheets.size()) {
+                    return false;
+                }
+                p.firstSheet = sheets[m_g.formulaSheet];
+                break;
+            case Biff5Link::Kind::External:
+                if (link.sheet.empty()) {
+                    return false;
+                }
+                p.book = link.book;
+                p.firstSheet = link.sheet;
+                break;
+            default:
+                return false;
+            }
+        }
+        prefix = m_out.AddPrefix(std::move(p));
+        return m_out.prefixes.size() < fm::kNoPrefix;
+    }
+
+    // PtgRef3d, PtgArea3d and their error forms. BIFF8 ([MS-XLS] 2.5.198.85 and following): an
+    // XTI index, then the reference. BIFF5: a signed EXTERNSHEET index, eight reserved bytes, the
+    // first and last sheet, then the reference.
     bool Reference3d(bool area, bool error)
     {
-        if (!Has(area ? 10 : 6)) {
+        const size_t fields = area ? 2 * RefSize() : RefSize();
+        const size_t head = m_codePage != nullptr ? 14 : 2;
+        if (!Has(head + fields)) {
             return false;
         }
         uint16_t prefix = fm::kNoPrefix;
         bool deleted = false;
-        if (!Prefix(U16(), prefix, deleted)) {
+        if (m_codePage != nullptr) {
+            const auto ixals = static_cast<int16_t>(U16());
+            m_p += 8;
+            const uint16_t first = U16();
+            const uint16_t last = U16();
+            if (!Biff5Prefix(ixals, first, last, prefix, deleted)) {
+                return false;
+            }
+        } else if (!Prefix(U16(), prefix, deleted)) {
             return false;
         }
         if (deleted || error) {
-            m_p += area ? 8 : 4;
+            m_p += fields;
             fm::Token& t = Operand(deleted ? fm::TokenKind::Error : fm::TokenKind::RefError);
             if (deleted) {
                 t.error = ErrorCode::Ref;
@@ -462,9 +580,6 @@ private:
     bool Token()
     {
         uint8_t ptg = U8();
-        if (m_codePage != nullptr && (ptg & 0x1F) >= 0x1A && (ptg & 0x1F) <= 0x1D && ptg >= 0x20) {
-            return false; // BIFF5's 3-D references go through tables this reader does not keep
-        }
         if (ptg >= 0x03 && ptg <= 0x11) {
             return Operator(fm::TokenKind::Binary, BinaryOp(ptg), 2);
         }
@@ -559,17 +674,17 @@ private:
         }
         case 0x22:
             return FuncVar();
-        case 0x23: { // PtgName: a defined name, counted from 1 (BIFF5's names are not read)
-            if (m_codePage != nullptr || !Has(4)) {
-                return false;
+        case 0x23: // PtgName: a defined name, counted from 1; BIFF5's has a 16-bit index and
+                   // twelve reserved bytes
+            if (m_codePage != nullptr) {
+                if (!Has(14)) {
+                    return false;
+                }
+                const uint16_t index = U16();
+                m_p += 12;
+                return OwnName(index);
             }
-            uint32_t index = U32();
-            if (index == 0 || index > m_g.names.size() || m_g.names[index - 1].empty()) {
-                return false;
-            }
-            Operand(fm::TokenKind::Name).text = m_out.AddText(m_g.names[index - 1]);
-            return true;
-        }
+            return Has(4) && OwnName(U32());
         case 0x24: // PtgRef
         case 0x2C: // PtgRefN
             if (!Has(RefSize())) {
@@ -622,7 +737,7 @@ private:
             return true;
         }
         case 0x39:
-            return m_codePage == nullptr && NameX();
+            return NameX();
         case 0x3A: // PtgRef3d
             return Reference3d(false, false);
         case 0x3B: // PtgArea3d
@@ -674,16 +789,58 @@ bool DecodeFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb,
     return false;
 }
 
-bool DecodeBiff5Formula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, uint32_t row, uint32_t col,
-                        bool sharedForm, CodePageDecoder& codePage, fm::Formula& out)
+bool DecodeBiff5Formula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, const FormulaGlobals& globals,
+                        uint32_t row, uint32_t col, bool sharedForm, CodePageDecoder& codePage, fm::Formula& out)
 {
-    static const FormulaGlobals kNone;
-    Decoder decoder(rgce, rgcb, kNone, row, col, sharedForm, out, &codePage);
+    Decoder decoder(rgce, rgcb, globals, row, col, sharedForm, out, &codePage);
     if (decoder.Run()) {
         return true;
     }
     out.Clear();
     return false;
+}
+
+void ReadBiff5Link(std::span<const uint8_t> body, CodePageDecoder& codePage, std::vector<std::string>& books,
+                   Biff5Link& link)
+{
+    link = Biff5Link{};
+    // A count byte, then the encoded name. Excel's count leaves out the marker before a sheet of
+    // this workbook but counts it in the other forms, so the record's own length bounds the name.
+    if (body.size() < 2) {
+        return;
+    }
+    const uint8_t marker = body[1];
+    std::span<const uint8_t> rest = body.subspan(2);
+    std::string text;
+    codePage.Append(rest, text);
+    switch (marker) {
+    case 0x02: // this workbook: the formula's own sheet, or the sheet named after the marker
+    case 0x03:
+        link.kind = text.empty() ? Biff5Link::Kind::ThisSheet : Biff5Link::Kind::OwnSheet;
+        link.sheet = std::move(text);
+        return;
+    case 0x04:
+        link.kind = Biff5Link::Kind::OwnBook;
+        return;
+    case 0x01: { // an encoded path, "[Book.xls]" and the sheet's name; no sheet for the book itself
+        const size_t close = text.rfind(']');
+        std::string book = close == std::string::npos ? text : text.substr(0, close + 1);
+        link.sheet = close == std::string::npos ? std::string() : text.substr(close + 1);
+        auto it = std::find(books.begin(), books.end(), book);
+        if (it == books.end()) {
+            books.push_back(std::move(book));
+            it = books.end() - 1;
+        }
+        link.kind = Biff5Link::Kind::External;
+        link.book = std::to_string(it - books.begin() + 1);
+        return;
+    }
+    case ':': // the add-in functions, as BIFF8's add-in SUPBOOK has it
+        link.kind = rest.empty() ? Biff5Link::Kind::AddIn : Biff5Link::Kind::Other;
+        return;
+    default:
+        return;
+    }
 }
 
 int ExpressionPointer(std::span<const uint8_t> rgce, uint32_t& row, uint32_t& col)

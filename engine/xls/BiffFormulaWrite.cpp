@@ -164,7 +164,7 @@ bool FormulaEncoder::AddInIxti(uint16_t& ixti)
     return true;
 }
 
-bool FormulaEncoder::FunctionNameToken(std::string_view name, std::vector<uint8_t>& out)
+bool FormulaEncoder::FunctionNameToken(std::string_view name, uint32_t args, std::vector<uint8_t>& out)
 {
     // Names of functions compare without regard to case; BIFF8 files carry them in capitals.
     m_upper.assign(name);
@@ -199,6 +199,13 @@ bool FormulaEncoder::FunctionNameToken(std::string_view name, std::vector<uint8_
         Put16(out, 0);
         return true;
     }
+    // Excel refuses a future function called with fewer or more arguments than it takes, as it
+    // refuses a built-in one: such a formula cannot be kept.
+    const std::string_view bare = future ? std::string_view(m_upper).substr(kFuture.size()) : std::string_view(m_upper);
+    if (const FunctionArity* arity = FutureFunctionArity(bare);
+        args > kMaxArguments || (arity != nullptr && (args < arity->minArgs || args > arity->maxArgs))) {
+        return false;
+    }
     // A future function: PtgName, [MS-XLS] 2.5.198.76, of a Lbl named "_xlfn." and the function.
     if (!future) {
         m_upper.insert(0, "_xlfn.");
@@ -232,7 +239,7 @@ void FormulaEncoder::Register(const fm::Formula& f)
             Ixti(f.prefixes[t.prefix], ixti);
         } else if (t.kind == fm::TokenKind::Function && t.text < f.texts.size() &&
                    FunctionByName(f.texts[t.text]) == nullptr) {
-            FunctionNameToken(f.texts[t.text], scratch);
+            FunctionNameToken(f.texts[t.text], t.count, scratch);
         }
     }
 }
@@ -424,7 +431,7 @@ bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, st
                 // [MS-XLS] 2.5.198.63: PtgFuncVar of the function 255, whose first argument,
                 // put before the others, is the function's name.
                 nameToken.clear();
-                if (!FunctionNameToken(f.texts[t.text], nameToken)) {
+                if (!FunctionNameToken(f.texts[t.text], t.count, nameToken)) {
                     return false;
                 }
                 rgce.insert(rgce.begin() + start, nameToken.begin(), nameToken.end());

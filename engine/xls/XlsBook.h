@@ -284,9 +284,10 @@ private:
         ReferenceLayout layout;
     };
     Folding m_folding;
-    ReferenceLayout m_decodedLayout;    // where the references of the expression decoded last lie
-    FormulaGlobals m_formulaGlobals;    // BIFF8: sheets, other workbooks and names formulas refer to
-    std::vector<size_t> m_sheetOffsets; // per listed worksheet
+    ReferenceLayout m_decodedLayout;       // where the references of the expression decoded last lie
+    FormulaGlobals m_formulaGlobals;       // sheets, other workbooks and names formulas refer to
+    std::vector<size_t> m_sheetOffsets;    // per listed worksheet
+    std::vector<size_t> m_sheetBoundIndex; // per listed worksheet, its place among all BoundSheet records
     size_t m_sstOffset = SIZE_MAX;
     bool m_decrypted = false; // the stream was decrypted with the default password
     bool m_sstLoaded = false;

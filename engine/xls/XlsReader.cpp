@@ -165,10 +165,8 @@ std::unique_ptr<Workbook> XlsBook::ReadGlobals()
     workbook->SetDate1904(date1904);
     BuildStyles(*workbook);
 
-    if (m_biff >= 8) {
-        for (const PendingSheet& p : m_pending) {
-            m_formulaGlobals.sheetNames.push_back(p.name);
-        }
+    for (const PendingSheet& p : m_pending) {
+        m_formulaGlobals.sheetNames.push_back(m_biff >= 8 ? p.name : DecodeText(p.rawName));
     }
 
     size_t active = 0;
@@ -199,6 +197,7 @@ std::unique_ptr<Workbook> XlsBook::ReadGlobals()
         }
         workbook->AddUnloadedSheet(std::move(name), p.state);
         m_sheetOffsets.push_back(p.offset);
+        m_sheetBoundIndex.push_back(i);
     }
     if (active < workbook->SheetCount()) {
         workbook->SetActiveSheet(active);
@@ -280,10 +279,11 @@ void XlsBook::ReadExternSheet(const Record& rec)
 }
 
 // Lbl, [MS-XLS] 2.4.150: a defined name, which PtgName tokens count from 1. Built-in names
-// (fBuiltin) hold a one-character code for the names xlsx writes with the _xlnm. prefix.
+// (fBuiltin) hold a one-character code for the names xlsx writes with the _xlnm. prefix. BIFF5's
+// NAME record has the same fields up to the name, which is code-page text without an option byte.
 void XlsBook::ReadLbl(const Record& rec)
 {
-    if (m_biff < 8 || m_formulaGlobals.names.size() >= limits::kMaxBiffLinkEntries) {
+    if (m_biff < 5 || m_formulaGlobals.names.size() >= limits::kMaxBiffLinkEntries) {
         return;
     }
     static constexpr const char* kBuiltin[] = {"Consolidate_Area", "Auto_Open",      "Auto_Close",    "Extract",
@@ -297,8 +297,12 @@ void XlsBook::ReadLbl(const Record& rec)
         r.Skip(1);
         uint8_t cch = r.U8();
         r.Skip(10);
-        StringReader strings(r, nullptr);
-        strings.Chars(cch, (r.U8() & 0x01) != 0, name);
+        if (m_biff >= 8) {
+            StringReader strings(r, nullptr);
+            strings.Chars(cch, (r.U8() & 0x01) != 0, name);
+        } else {
+            m_codePage.Append(r.Bytes(cch), name);
+        }
         if ((grbit & 0x0020) != 0 && name.size() == 1 && static_cast<uint8_t>(name[0]) < std::size(kBuiltin)) {
             name = std::string("_xlnm.") + kBuiltin[static_cast<uint8_t>(name[0])];
         }

@@ -80,6 +80,7 @@ std::unique_ptr<Workbook> XlsBook::ReadOldGlobals()
     m_sstLoaded = true;
     workbook->AddUnloadedSheet("Sheet 1", SheetState::Visible);
     m_sheetOffsets.push_back(0);
+    m_sheetBoundIndex.push_back(0);
     return workbook;
 }
 

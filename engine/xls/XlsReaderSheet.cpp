@@ -58,8 +58,9 @@ uint32_t XlsBook::KeepFormula(std::span<const uint8_t> rgce, std::span<const uin
     // entry before them and need no formula of their own.
     formula::Formula& parsed = m_decodedFormula;
     ReferenceLayout* layout = byBytes ? &m_decodedLayout : nullptr;
-    const bool decoded = m_biff >= 8 ? DecodeFormula(rgce, rgcb, m_formulaGlobals, row, col, sharedForm, parsed, layout)
-                                     : DecodeBiff5Formula(rgce, rgcb, row, col, sharedForm, m_codePage, parsed);
+    const bool decoded =
+        m_biff >= 8 ? DecodeFormula(rgce, rgcb, m_formulaGlobals, row, col, sharedForm, parsed, layout)
+                    : DecodeBiff5Formula(rgce, rgcb, m_formulaGlobals, row, col, sharedForm, m_codePage, parsed);
     if (!decoded) {
         m_folding.sheet = nullptr;
         return kNoFormula;
@@ -164,6 +165,11 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
         rec.body.size() < 4) {
         Fail("a sheet does not begin with a BOF record", offset);
     }
+    // A BIFF5 sheet lists the other sheets and workbooks its formulas refer to in a link table of its
+    // own, before its cells.
+    m_formulaGlobals.biff5Links.clear();
+    m_formulaGlobals.formulaSheet = m_sheetBoundIndex.at(index);
+    std::vector<std::string> linkedBooks;
     SheetBuilder builder(out);
     StringTable& strings = workbook.Strings();
     const uint32_t emptyText = strings.Intern("");
@@ -544,6 +550,24 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             if (n >= 4) {
                 paneCols = le::Load16(p);
                 paneRows = le::Load16(p + 2);
+            }
+            break;
+        case kExternSheet:
+            // BIFF5's link table: one record a sheet or workbook. (BIFF8 keeps its one table in the
+            // workbook globals.)
+            if (m_biff == 5 && m_formulaGlobals.biff5Links.size() < limits::kMaxBiffLinkEntries) {
+                ReadBiff5Link(rec.body, m_codePage, linkedBooks, m_formulaGlobals.biff5Links.emplace_back());
+            }
+            break;
+        case kExternName:
+            // A name of the link before it: an add-in function or another workbook's name, with
+            // its name where BIFF8's has it (after six bytes), a count byte and code-page text.
+            if (m_biff == 5 && !m_formulaGlobals.biff5Links.empty() &&
+                m_formulaGlobals.biff5Links.back().externNames.size() < limits::kMaxBiffLinkEntries) {
+                std::string& name = m_formulaGlobals.biff5Links.back().externNames.emplace_back();
+                if (n >= 7 && n - 7 >= p[6]) {
+                    m_codePage.Append(rec.body.subspan(7, p[6]), name);
+                }
             }
             break;
         case kBof:

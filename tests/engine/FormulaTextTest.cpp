@@ -84,6 +84,11 @@ TEST(FormulaText, ParsesAndPrintsEveryGrammarItem)
         // Constants.
         {"1", "n", nullptr},
         {"1.5E+20", "n", "1.5e+20"},
+        {"100000", "n", nullptr}, // not 1e+05, the shortest text
+        {"0.0001", "n", nullptr},
+        {"1E-5", "n", "1e-05"},
+        {"123456789012345", "n", nullptr},
+        {"1E+15", "n", "1e+15"},
         {".5", "n", "0.5"},
         {"\"a \"\"quoted\"\" text\"", "s", nullptr},
         {"TRUE", "b", nullptr},

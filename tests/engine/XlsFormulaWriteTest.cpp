@@ -135,6 +135,39 @@ TEST(XlsFormulaEncode, EachLimitJustUnderAndJustOver)
     }
 }
 
+TEST(XlsFormulaEncode, FutureFunctionsTakeTheArgumentCountsExcelAllows)
+{
+    struct ArityCase {
+        const char* name;
+        uint32_t minArgs;
+        uint32_t maxArgs; // beyond 30, BIFF8's own cap bounds the call
+    };
+    // Both ends of the table, Excel 2007's functions without their prefix, optional arguments.
+    const std::vector<ArityCase> cases = {
+        {"IFERROR", 2, 2},       {"AVERAGEIF", 2, 3},          {"SUMIFS", 3, 30},     {"_xlfn.ACOT", 1, 1},
+        {"_xlfn.Z.TEST", 2, 3},  {"_xlfn.XLOOKUP", 3, 6},      {"_xlfn.SHEET", 0, 1}, {"_xlfn.NORM.DIST", 4, 4},
+        {"_xlfn.CONCAT", 1, 30}, {"_xlfn.FORECAST.ETS", 3, 6}, {"_xlfn.XOR", 1, 30},  {"_xlfn.UNLISTED", 0, 30},
+    };
+    biff::FormulaGlobals globals = OwnGlobals();
+    auto call = [](const char* name, uint32_t args) { return std::string(name) + "(" + Repeat("1", args, ",") + ")"; };
+    for (const ArityCase& c : cases) {
+        biff::FormulaEncoder encoder(kSheets);
+        for (uint32_t args : {c.minArgs, c.maxArgs}) {
+            EXPECT_EQ(ThroughBiff(call(c.name, args), encoder, globals), call(c.name, args)) << c.name << " " << args;
+        }
+        if (c.minArgs > 0) {
+            EXPECT_EQ(ThroughBiff(call(c.name, c.minArgs - 1), encoder, globals), "(refused)") << c.name;
+        }
+        EXPECT_EQ(ThroughBiff(call(c.name, c.maxArgs + 1), encoder, globals), "(refused)") << c.name;
+        // A refused call hands out no NAME record for its function.
+        biff::FormulaEncoder fresh(kSheets);
+        formula::Formula f;
+        ASSERT_TRUE(formula::ParseFormula(call(c.name, c.maxArgs + 1), f));
+        fresh.Register(f);
+        EXPECT_TRUE(fresh.FunctionNames().empty()) << c.name;
+    }
+}
+
 // ---- Written workbooks --------------------------------------------------------------------------
 
 std::unique_ptr<Workbook> FormulaBook()
