@@ -426,18 +426,26 @@ private:
         if (index == 0 || index > link.externNames.size() || link.externNames[index - 1].empty()) {
             return false;
         }
-        uint16_t prefix = fm::kNoPrefix;
-        if (link.kind == Biff5Link::Kind::External) {
-            fm::SheetPrefix p;
-            p.book = link.book;
-            prefix = m_out.AddPrefix(std::move(p));
-        } else if (link.kind != Biff5Link::Kind::AddIn) {
+        if (link.kind != Biff5Link::Kind::External && link.kind != Biff5Link::Kind::AddIn) {
             return false;
+        }
+        ExternName(link.kind == Biff5Link::Kind::External ? &link.book : nullptr, link.externNames[index - 1]);
+        return true;
+    }
+
+    // Another workbook's name, "[n]!Name" (`book` names the workbook), or an add-in function
+    // (`book` null).
+    void ExternName(const std::string* book, const std::string& name)
+    {
+        uint16_t prefix = fm::kNoPrefix;
+        if (book != nullptr) {
+            fm::SheetPrefix p;
+            p.book = *book;
+            prefix = m_out.AddPrefix(std::move(p));
         }
         fm::Token& t = Operand(fm::TokenKind::Name);
         t.prefix = prefix;
-        t.text = m_out.AddText(link.externNames[index - 1]);
-        return true;
+        t.text = m_out.AddText(name);
     }
 
     bool NameX()
@@ -461,15 +469,7 @@ private:
             (book.kind != SupBook::Kind::AddIn && book.kind != SupBook::Kind::External)) {
             return false;
         }
-        uint16_t prefix = fm::kNoPrefix;
-        if (book.kind == SupBook::Kind::External) {
-            fm::SheetPrefix p;
-            p.book = book.book;
-            prefix = m_out.AddPrefix(std::move(p));
-        }
-        fm::Token& t = Operand(fm::TokenKind::Name);
-        t.prefix = prefix;
-        t.text = m_out.AddText(book.externNames[index - 1]);
+        ExternName(book.kind == SupBook::Kind::External ? &book.book : nullptr, book.externNames[index - 1]);
         return true;
     }
 
