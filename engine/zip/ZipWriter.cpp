@@ -291,7 +291,10 @@ void ZipWriter::SubmitBlock(bool whole)
     m_block.clear();
     m_block.reserve(kBlockBytes);
 
-    if (m_workers.empty()) {
+    // A part's only block is deflated here: EndPart waits for it at once, so a worker would gain
+    // nothing but the hand-off, which cost the kernel two wake-ups and a thread switch a part (a
+    // tenth of W1's time went to the kernel, mostly to these).
+    if (m_workers.empty() || whole) {
         DeflateBlock(*m_deflater, *job);
         job->done = true;
         std::lock_guard lock(m_mutex);
