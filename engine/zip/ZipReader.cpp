@@ -314,9 +314,8 @@ bool ZipReader::InflatesWhole(const zip_stat_t& st)
 
 std::optional<std::string> ZipReader::InflateWhole(const zip_stat_t& st)
 {
-    // Whatever fails here is left to the streamed path, which reports it (see below).
-    // The raw deflate stream, as libzip finds it from the local header; libzip checks that it lies
-    // within the file.
+    // The raw deflate stream, as libzip finds it from the local header. Whatever fails from here on
+    // is left to the streamed path, which reports it (see below).
     FileCloser closer{zip_fopen_index(m_zip, st.index, ZIP_FL_COMPRESSED)};
     if (closer.file == nullptr) {
         return std::nullopt;
