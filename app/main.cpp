@@ -6,6 +6,7 @@
 #include "app/TfmMain.h"
 #include "app/Wiring.h"
 #include "automation/EmbeddedServer.h"
+#include "engine/ProcessTuning.h"
 
 #include <QDir>
 
@@ -15,6 +16,7 @@
 
 int main(int argc, char** argv)
 {
+    gq::engine::TuneProcessForMerging();
     gq::app::TApplication application(argc, argv);
     // The files and folders a file manager opens with the program; Qt's own options are gone
     // from the arguments by now.

@@ -1,6 +1,7 @@
 // Entry of the gridquilt-merge command.
 #include "automation/EmbeddedServer.h"
 #include "cli/Cli.h"
+#include "engine/ProcessTuning.h"
 #include "engine/StageTimes.h"
 
 #include <cstdlib>
@@ -11,6 +12,7 @@
 
 int main(int argc, char** argv)
 {
+    gq::engine::TuneProcessForMerging();
     std::ios::sync_with_stdio(false);
     std::vector<std::string> args(argv + 1, argv + argc);
     gq::cli::InstallSignalCleanup();

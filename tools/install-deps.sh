@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools libqt6svg6 libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libzip-dev libexpat1-dev libglib2.0-dev
+  zlib1g-dev libzip-dev libdeflate-dev libexpat1-dev libglib2.0-dev
   python3 python3-openpyxl python3-xlrd python3-lxml
   libreoffice-calc-nogui gnumeric
   xvfb xauth fonts-dejavu-core

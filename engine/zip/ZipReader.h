@@ -7,11 +7,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 struct zip;
+struct zip_stat;
+struct libdeflate_decompressor;
 
 namespace gq::engine {
 
@@ -45,13 +48,26 @@ public:
     static std::string NormalizeName(std::string_view name);
 
 private:
+    struct DecompressorFree {
+        void operator()(libdeflate_decompressor* decompressor) const;
+    };
+
     int64_t Find(std::string_view partName) const;
+    // Finds a part and checks its declared sizes against every limit before anything is inflated.
+    zip_stat CheckedStat(std::string_view partName, uint64_t maxBytes) const;
     void Inflate(std::string_view partName, uint64_t maxBytes, const std::function<void(const char*, size_t)>& consume);
+    // Whole-buffer inflating of a small deflated part (nothing when the part is damaged), and the
+    // streamed inflating of any part.
+    static bool InflatesWhole(const zip_stat& st);
+    std::optional<std::string> InflateWhole(const zip_stat& st);
+    void InflateStreamed(const zip_stat& st, const std::string& part,
+                         const std::function<void(const char*, size_t)>& consume);
 
     std::shared_ptr<const InputBytes> m_bytes;
     zip* m_zip = nullptr;
     std::unordered_map<std::string, uint64_t> m_index; // normalized name -> entry index
     uint64_t m_totalInflated = 0;
+    std::unique_ptr<libdeflate_decompressor, DecompressorFree> m_decompressor;
 };
 
 } // namespace gq::engine

@@ -4,6 +4,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -20,6 +21,12 @@ struct ZipEntry {
     // Pokes applied when writing: a wrong CRC, or sizes that lie in both headers.
     bool badCrc = false;
     int64_t declaredSizeDelta = 0;
+    // Bytes cut from the end of the stored or deflated body, the headers telling the cut size: a
+    // stream that ends early.
+    size_t cutBody = 0;
+    // The deflated body opens with a block of the reserved type 3 (RFC 1951, 3.2.3): no inflater
+    // takes it.
+    bool corruptStream = false;
 };
 
 // Raw deflate (no zlib header), as zip entries hold it; large parts are built faster at level 1.
@@ -61,6 +68,10 @@ inline std::vector<uint8_t> BuildZip(const std::vector<ZipEntry>& entries)
     std::vector<Meta> metas;
     for (const ZipEntry& e : entries) {
         std::string body = e.deflate ? RawDeflate(e.data) : e.data;
+        body.resize(body.size() - std::min(e.cutBody, body.size()));
+        if (e.corruptStream && !body.empty()) {
+            body[0] = '\xff';
+        }
         uint32_t crc = static_cast<uint32_t>(
             crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
         if (e.badCrc) {

@@ -24,7 +24,7 @@ done
 # development package, every one with a lowest version.
 dependencies=$(field Depends | tr ',' '\n' | sed 's/^ *//; s/ *$//' | LC_ALL=C sort)
 names=$(echo "$dependencies" | sed 's/ .*//' | paste -sd ' ')
-wanted="libc6 libexpat1 libgcc-s1 libglib2.0-0 libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6 libstdc++6 libzip4 zlib1g"
+wanted="libc6 libdeflate0 libexpat1 libgcc-s1 libglib2.0-0 libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6 libstdc++6 libzip4 zlib1g"
 if [ "$names" != "$wanted" ]; then
   echo "Depends names \"$names\", not \"$wanted\""
   failed=1
