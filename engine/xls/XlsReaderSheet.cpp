@@ -182,6 +182,10 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
     std::unordered_map<uint64_t, uint32_t> sharedEntries;
     std::vector<SharedCell> sharedCells;
     uint64_t lastExpBase = UINT64_MAX; // the base a PtgExp of the last FORMULA record named
+    // The shared formula of the last base a PtgExp named, while no record for that base has come
+    // since: kNoFormula when it has none yet.
+    uint64_t sharedBase = UINT64_MAX;
+    uint32_t sharedEntry = kNoFormula;
 
     while (depth > 0 && reader.Next(rec)) {
         const uint8_t* p = rec.body.data();
@@ -340,7 +344,21 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             int pointer = ExpressionPointer(rgce, baseRow, baseCol);
             if (pointer == 1) {
                 lastExpBase = CellKey(baseRow, baseCol);
-                sharedCells.push_back(SharedCell{h.row, h.col, lastExpBase});
+                // A cell after its SHRFMLA record, as Excel writes all but the first, gets the
+                // shared formula at once; others wait for the end of the sheet.
+                if (lastExpBase != sharedBase) {
+                    auto known = sharedEntries.find(lastExpBase);
+                    sharedBase = lastExpBase;
+                    sharedEntry = known != sharedEntries.end() && known->second != kNoFormula &&
+                                          out.formulas[known->second].arrayRows == 0
+                                      ? known->second
+                                      : kNoFormula;
+                }
+                if (sharedEntry != kNoFormula) {
+                    c.formulaIndex = sharedEntry;
+                } else {
+                    sharedCells.push_back(SharedCell{h.row, h.col, lastExpBase});
+                }
             } else if (pointer == 0) {
                 c.formulaIndex = KeepFormula(rgce, rec.body.subspan(22 + cce), h.row, h.col, false, out, true);
             } // a data table's cells (PtgTbl) are computed by the application: values only
@@ -377,6 +395,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                 sharedEntries.emplace(lastExpBase, entry);
             }
             lastExpBase = UINT64_MAX;
+            sharedBase = UINT64_MAX;
             break;
         }
         case kString: {
