@@ -93,7 +93,9 @@ public:
         const size_t existing = sheet.formulas.size();
         m_fits.clear();
         std::vector<Decision> decisions(existing);
+        // Gives whether the row changed: a spilled chunk whose formulas all stay is not written again.
         const auto resolveRow = [&](engine::Row& row) {
+            bool changed = false;
             for (Cell& cell : row.cells) {
                 if (cell.formulaIndex >= existing || sheet.formulas[cell.formulaIndex].pasteId >= m_records.size()) {
                     continue;
@@ -106,6 +108,7 @@ public:
                 if (d.fate == Fate::Value) {
                     cell.formulaIndex = kNoFormula;
                     ++m_counts[pasteId][static_cast<size_t>(d.loss)];
+                    changed = true;
                     continue;
                 }
                 if (cell.type == engine::CellType::Blank) {
@@ -116,12 +119,15 @@ public:
                     FormulaEntry rewritten = Rewrite(sheet.formulas[cell.formulaIndex], pasteId, row.index, cell.col);
                     cell.formulaIndex = static_cast<uint32_t>(sheet.formulas.size());
                     sheet.formulas.push_back(std::move(rewritten));
+                    changed = true;
                 }
                 if (d.fate != Fate::Value && m_xls && !FitsXls(sheet, row.index, cell)) {
                     cell.formulaIndex = kNoFormula;
                     ++m_counts[pasteId][static_cast<size_t>(Loss::NotInXls)];
+                    changed = true;
                 }
             }
+            return changed;
         };
         // Only rows that may hold formulas are gone through: spilled rows without any stay on disk.
         if (existing > 0 && sheet.spilled.Summary().formulas) {

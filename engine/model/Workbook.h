@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -295,17 +296,26 @@ public:
         }
     }
     // As VisitRows, for changing cells (not rows, their order or their number): each spilled chunk
-    // is written back once visited.
+    // is written back once visited. A `visit` that gives a bool says whether it changed the row,
+    // and a chunk none of whose rows changed stays as it is on disk.
     template <class F>
     void UpdateRows(F&& visit)
     {
         std::vector<Row> batch;
         for (size_t i = 0; i < spilled.ChunkCount(); ++i) {
             spilled.ReadChunk(i, batch);
+            bool changed = false;
             for (Row& row : batch) {
-                visit(row);
+                if constexpr (std::is_same_v<std::invoke_result_t<F&, Row&>, bool>) {
+                    changed = visit(row) || changed;
+                } else {
+                    visit(row);
+                    changed = true;
+                }
             }
-            spilled.RewriteChunk(i, batch);
+            if (changed) {
+                spilled.RewriteChunk(i, batch);
+            }
         }
         for (Row& row : rows) {
             visit(row);
