@@ -373,6 +373,11 @@ TEST(XlsFormulaWrite, SharedFormulasMoveInTheirBytesAsInTheModel)
         for (uint32_t r = 0; k == 0 && r < 300; ++r) {
             share(1000 + r, 70);
         }
+        // Two columns filled side by side with formulas no shared formula holds, so that each
+        // cell has a FORMULA record of its own: the reader folds each column into one entry.
+        for (uint32_t r = 0; (k == 3 || k == 5) && r < 20; ++r) {
+            share(1500 + r, k == 3 ? 80 : 81);
+        }
     }
     // A block whose cells each hold the same text, which is not one formula moved along.
     for (uint32_t r = 400; r < 405; ++r) {
@@ -397,13 +402,19 @@ TEST(XlsFormulaWrite, SharedFormulasMoveInTheirBytesAsInTheModel)
             ++checked;
         }
     }
-    EXPECT_EQ(checked, shapes.size() * (cells.size() - 1 + 20) + 1 + 5 + 300);
-    // Each filled-down block is one entry.
+    EXPECT_EQ(checked, shapes.size() * (cells.size() - 1 + 20) + 1 + 5 + 300 + 40);
+    // Each filled-down block is one entry, and so is each of the columns side by side.
     std::set<uint32_t> blockEntries;
     for (uint32_t r = 200; r < 200 + 20 * shapes.size(); ++r) {
         blockEntries.insert(back.FindCell(r, 60)->formulaIndex);
     }
     EXPECT_EQ(blockEntries.size(), shapes.size());
+    std::set<uint32_t> sideBySide;
+    for (uint32_t r = 1500; r < 1520; ++r) {
+        sideBySide.insert(back.FindCell(r, 80)->formulaIndex);
+        sideBySide.insert(back.FindCell(r, 81)->formulaIndex);
+    }
+    EXPECT_EQ(sideBySide.size(), 2U);
 
     // The shared formulas written: every run of two or more cells down a column of one shareable
     // entry, each on the grid where it is moved, in pieces of at most 255 cells (cUse is a byte).
