@@ -200,8 +200,9 @@ struct SpillSummary {
     // format (a used range); both nullopt when no spilled row has such cells.
     std::optional<CellRange> cellBox;
     std::optional<CellRange> usedBox;
-    uint8_t outlineLevel = 0; // the deepest row outline level
-    bool formulas = false;    // some spilled cell points at a formula
+    uint8_t outlineLevel = 0;   // the deepest row outline level
+    bool formulas = false;      // some spilled cell points at a formula
+    bool blankFormulas = false; // some spilled cell points at a formula and holds no value
 };
 
 // The rows of one sheet that sit in a spill file: all of them come before the rows the sheet holds
