@@ -93,7 +93,9 @@ public:
         const size_t existing = sheet.formulas.size();
         m_fits.clear();
         std::vector<Decision> decisions(existing);
+        // Gives whether the row changed: a spilled chunk whose formulas all stay is not written again.
         const auto resolveRow = [&](engine::Row& row) {
+            bool changed = false;
             for (Cell& cell : row.cells) {
                 if (cell.formulaIndex >= existing || sheet.formulas[cell.formulaIndex].pasteId >= m_records.size()) {
                     continue;
@@ -106,6 +108,7 @@ public:
                 if (d.fate == Fate::Value) {
                     cell.formulaIndex = kNoFormula;
                     ++m_counts[pasteId][static_cast<size_t>(d.loss)];
+                    changed = true;
                     continue;
                 }
                 if (cell.type == engine::CellType::Blank) {
@@ -116,15 +119,19 @@ public:
                     FormulaEntry rewritten = Rewrite(sheet.formulas[cell.formulaIndex], pasteId, row.index, cell.col);
                     cell.formulaIndex = static_cast<uint32_t>(sheet.formulas.size());
                     sheet.formulas.push_back(std::move(rewritten));
+                    changed = true;
                 }
                 if (d.fate != Fate::Value && m_xls && !FitsXls(sheet, row.index, cell)) {
                     cell.formulaIndex = kNoFormula;
                     ++m_counts[pasteId][static_cast<size_t>(Loss::NotInXls)];
+                    changed = true;
                 }
             }
+            return changed;
         };
-        // Only rows that may hold formulas are gone through: spilled rows without any stay on disk.
-        if (existing > 0 && sheet.spilled.Summary().formulas) {
+        // Only rows that may hold formulas are gone through: spilled rows without any, or whose
+        // formulas all stay as they are, stay on disk.
+        if (existing > 0 && sheet.spilled.Summary().formulas && !SpilledFormulasStay(sheet, decisions)) {
             sheet.UpdateRows(resolveRow);
         } else if (existing > 0) {
             for (engine::Row& row : sheet.rows) {
@@ -175,6 +182,64 @@ public:
     }
 
 private:
+    // Whether going through the sheet's spilled rows would change none of them: every formula
+    // pasted into the sheet is kept as it is (`decisions` are made here for every one), for an
+    // .xls output fits wherever the paste may have put its cells, and no spilled formula cell
+    // lacks a cached value (which asks for computing on load). A paste puts a formula's cells
+    // inside the block it copied, moved by its offset.
+    bool SpilledFormulasStay(const engine::Worksheet& sheet, std::vector<Decision>& decisions)
+    {
+        if (sheet.spilled.Summary().blankFormulas) {
+            return false;
+        }
+        for (size_t i = 0; i < decisions.size(); ++i) {
+            const FormulaEntry& entry = sheet.formulas[i];
+            if (entry.pasteId >= m_records.size()) {
+                continue;
+            }
+            Decision& d = decisions[i];
+            if (d.fate == Fate::Unknown) {
+                d = Decide(entry, entry.pasteId);
+            }
+            if (d.fate != Fate::Keep || (m_xls && !FitsXlsInBlock(sheet, i))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Whether formula entry `index` fits an .xls output in every cell of the block its paste
+    // filled: an array formula's range is checked per cell, and so is a cell where a reference
+    // would leave the grid (and become #REF!); elsewhere it fits as it does anywhere.
+    bool FitsXlsInBlock(const engine::Worksheet& sheet, size_t index)
+    {
+        const FormulaEntry& entry = sheet.formulas[index];
+        if (entry.arrayRows != 0 || !entry.formula) {
+            return false;
+        }
+        const PasteRecord& record = m_records[entry.pasteId];
+        const int64_t firstRows = int64_t{record.block.firstRow} + record.rows - entry.anchorRow;
+        const int64_t firstCols = int64_t{record.block.firstCol} + record.cols - entry.anchorCol;
+        const int64_t lastRows = int64_t{record.block.lastRow} + record.rows - entry.anchorRow;
+        const int64_t lastCols = int64_t{record.block.lastCol} + record.cols - entry.anchorCol;
+        if (m_fits.size() < sheet.formulas.size()) {
+            m_fits.resize(sheet.formulas.size());
+        }
+        XlsFit& known = m_fits[index];
+        if (known.fits == 0) {
+            known.moves = engine::formula::BoundsOfMoves(*entry.formula, engine::formula::kXlsGrid);
+        }
+        if (!known.moves.Contains(firstRows, firstCols) || !known.moves.Contains(lastRows, lastCols)) {
+            return false;
+        }
+        if (known.fits == 0) {
+            m_formula = *entry.formula;
+            engine::formula::MoveFormula(m_formula, firstRows, firstCols, engine::formula::kXlsGrid);
+            known.fits = m_xls->Encode(m_formula, m_rgce, m_rgcb) ? 1 : -1;
+        }
+        return known.fits > 0;
+    }
+
     // Whether the formula the cell now has is one an .xls output holds: BIFF8's functions, limits
     // and grid (engine/xls/BiffFormula.h), and for an array formula a range the writer can fill.
     bool FitsXls(const engine::Worksheet& sheet, uint32_t row, const Cell& cell)

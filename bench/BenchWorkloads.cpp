@@ -20,7 +20,9 @@ using namespace gq::engine;
 namespace {
 
 // Bump when the generated content changes, so that old work folders are regenerated.
-constexpr int kGeneratorVersion = 4; // 4: W4 has its formula column as one shared formula, W4v as values
+// 4: W4 has its formula column as one shared formula, W4v as values; 5: W3F's .xls files hold their
+// formula column as shared formulas (SHRFMLA), as Excel saves a filled-down column.
+constexpr int kGeneratorVersion = 5;
 
 // splitmix64: small, fast and identical on every platform.
 class Random {
@@ -94,17 +96,23 @@ void FillPlainSheet(Workbook& book, size_t index, uint32_t rows, uint32_t cols, 
 }
 
 // W3F: W3's sheet with a ninth column of formulas, each row's own: a product, a sum and a
-// reference to the header row, with its cached value.
+// reference to the header row, with its cached value. The column is one formula filled down, which
+// the files hold as shared formulas (SHRFMLA), as Excel and LibreOffice save a filled column.
 void AddFormulaColumn(Workbook& book, size_t index, uint32_t rows)
 {
     Worksheet& sheet = book.Sheet(index);
     sheet.SetString(0, 8, book.Strings().Intern("Total"));
     for (uint32_t r = 1; r < rows; ++r) {
-        const std::string n = std::to_string(r + 1);
         const Cell* a = sheet.FindCell(r, 0);
         const Cell* b = sheet.FindCell(r, 1);
         sheet.SetNumber(r, 8, (a != nullptr ? a->number : 0) * 2 + (b != nullptr ? b->number : 0));
-        formula::SetCellFormula(sheet, r, 8, "A" + n + "*2+SUM(B" + n + ",$H$1)");
+        if (r == 1) {
+            formula::SetCellFormula(sheet, r, 8, "A2*2+SUM(B2,$H$1)");
+        } else {
+            Cell& cell = sheet.CellAt(r, 8);
+            cell.formula = true;
+            cell.formulaIndex = sheet.CellAt(1, 8).formulaIndex;
+        }
     }
 }
 

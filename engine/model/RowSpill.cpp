@@ -314,9 +314,12 @@ bool SpilledRows::Spill(const std::shared_ptr<SpillFile>& file, std::span<const 
                 const auto last = std::find_if(row.cells.rbegin(), row.cells.rend(), used);
                 ExtendRange(m_summary.usedBox, CellRange{row.index, first->col, row.index, last->col});
             }
-            m_summary.formulas =
-                m_summary.formulas || std::any_of(row.cells.begin(), row.cells.end(),
-                                                  [](const Cell& c) { return c.formulaIndex != kNoFormula; });
+            for (const Cell& c : row.cells) {
+                if (c.formulaIndex != kNoFormula) {
+                    m_summary.formulas = true;
+                    m_summary.blankFormulas = m_summary.blankFormulas || c.type == CellType::Blank;
+                }
+            }
         }
         if (bytes.size() > UINT32_MAX) {
             throw LimitError("a row of the workbook being built is too large to set aside");

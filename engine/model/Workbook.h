@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -199,8 +200,9 @@ struct SpillSummary {
     // format (a used range); both nullopt when no spilled row has such cells.
     std::optional<CellRange> cellBox;
     std::optional<CellRange> usedBox;
-    uint8_t outlineLevel = 0; // the deepest row outline level
-    bool formulas = false;    // some spilled cell points at a formula
+    uint8_t outlineLevel = 0;   // the deepest row outline level
+    bool formulas = false;      // some spilled cell points at a formula
+    bool blankFormulas = false; // some spilled cell points at a formula and holds no value
 };
 
 // The rows of one sheet that sit in a spill file: all of them come before the rows the sheet holds
@@ -295,17 +297,26 @@ public:
         }
     }
     // As VisitRows, for changing cells (not rows, their order or their number): each spilled chunk
-    // is written back once visited.
+    // is written back once visited. A `visit` that gives a bool says whether it changed the row,
+    // and a chunk none of whose rows changed stays as it is on disk.
     template <class F>
     void UpdateRows(F&& visit)
     {
         std::vector<Row> batch;
         for (size_t i = 0; i < spilled.ChunkCount(); ++i) {
             spilled.ReadChunk(i, batch);
+            bool changed = false;
             for (Row& row : batch) {
-                visit(row);
+                if constexpr (std::is_same_v<std::invoke_result_t<F&, Row&>, bool>) {
+                    changed = visit(row) || changed;
+                } else {
+                    visit(row);
+                    changed = true;
+                }
             }
-            spilled.RewriteChunk(i, batch);
+            if (changed) {
+                spilled.RewriteChunk(i, batch);
+            }
         }
         for (Row& row : rows) {
             visit(row);

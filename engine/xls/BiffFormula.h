@@ -128,6 +128,10 @@ public:
     // given, receives where each cell reference went.
     bool Encode(const formula::Formula& f, std::vector<uint8_t>& rgce, std::vector<uint8_t>& rgcb,
                 std::vector<ReferenceField>* fields = nullptr);
+    // Whether the expression Encode last gave may also be a shared formula's (SharedParsedFormula,
+    // [MS-XLS] 2.5.198.118), which holds no reference to another sheet, no #REF! reference, no
+    // array constant, no add-in function (PtgNameX) and no range, union or intersection operator.
+    bool Shareable() const { return m_shareable; }
     // Hands out every EXTERNSHEET entry and name the formula would need, without encoding it, so
     // that the globals written before any sheet list them.
     void Register(const formula::Formula& f);
@@ -157,6 +161,7 @@ private:
     std::vector<std::string> m_futureNames;
     std::vector<std::string> m_addInNames;
     bool m_frozen = false;
+    bool m_shareable = false;
     std::string m_upper;
     std::vector<uint32_t> m_depths; // per operand on the stack, how deep its functions nest
     std::vector<uint32_t> m_starts; // per operand on the stack, where its tokens begin in rgce

@@ -33,6 +33,9 @@ constexpr uint16_t kUserDefinedFunction = 0xFF; // the function's name is its fi
 constexpr uint16_t kAddInSheet = 0xFFFE;        // XTI itabFirst and itabLast of an add-in's SupBook
 // A PtgFuncVar counts its arguments in seven bits; Excel 97 calls a function with 30 at most.
 constexpr uint32_t kMaxArguments = 30;
+// A shared formula may not call the function of this index through PtgFuncVar ([MS-XLS]
+// 2.5.198.118); the writer keeps a formula calling it in FORMULA records of its own.
+constexpr uint16_t kNotShareableFunction = 0x017B;
 // Lbl holds a name of 255 characters at most, ExternName's ShortXLUnicodeString as many.
 constexpr size_t kMaxFunctionNameChars = 255;
 
@@ -193,6 +196,7 @@ bool FormulaEncoder::FunctionNameToken(std::string_view name, uint32_t args, std
         if (!AddInIxti(ixti)) {
             return false;
         }
+        m_shareable = false;
         out.push_back(kPtgNameX);
         Put16(out, ixti);
         Put16(out, static_cast<uint32_t>(it - m_addInNames.begin() + 1));
@@ -267,6 +271,7 @@ bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, st
     if (fields != nullptr) {
         fields->clear();
     }
+    m_shareable = true;
     if (!f.Parsed()) {
         return false;
     }
@@ -343,6 +348,7 @@ bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, st
             if (threeD && (t.prefix >= f.prefixes.size() || !Ixti(f.prefixes[t.prefix], ixti))) {
                 return false;
             }
+            m_shareable = m_shareable && !threeD;
             rgce.push_back(threeD ? (area ? kPtgArea3d : kPtgRef3d) : (area ? kPtgArea : kPtgRef));
             if (threeD) {
                 Put16(rgce, ixti);
@@ -371,6 +377,7 @@ bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, st
         case fm::TokenKind::RefError: {
             // PtgRefErr3d keeps the sheet the reference named where the output has that sheet;
             // otherwise PtgRefErr, which evaluates to the same error.
+            m_shareable = false;
             uint16_t ixti = 0;
             if (t.prefix < f.prefixes.size() && Ixti(f.prefixes[t.prefix], ixti)) {
                 rgce.push_back(0x3C);
@@ -389,6 +396,7 @@ bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, st
             if (a.cols == 0 || a.rows == 0 || a.cols > 256 || a.values.size() != static_cast<size_t>(a.rows) * a.cols) {
                 return false;
             }
+            m_shareable = false;
             rgce.push_back(kPtgArrayA);
             rgce.insert(rgce.end(), 7, 0);
             // PtgExtraArray, [MS-XLS] 2.5.198.67: columns - 1, rows - 1, then SerAr values.
@@ -448,9 +456,11 @@ bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, st
             } else if (t.count < fn->minArgs || t.count > fn->maxArgs) {
                 return false;
             } else if (fn->minArgs == fn->maxArgs) {
+                m_shareable = m_shareable && fn->index != kNotShareableFunction;
                 rgce.push_back(kPtgFuncV);
                 Put16(rgce, fn->index);
             } else {
+                m_shareable = m_shareable && fn->index != kNotShareableFunction;
                 rgce.push_back(kPtgFuncVarV);
                 rgce.push_back(static_cast<uint8_t>(t.count));
                 Put16(rgce, fn->index);
@@ -480,6 +490,7 @@ bool FormulaEncoder::Encode(const fm::Formula& f, std::vector<uint8_t>& rgce, st
             if (ptg == 0 || !pop(2, depth, start)) {
                 return false;
             }
+            m_shareable = m_shareable && (t.op != fm::Op::Intersect && t.op != fm::Op::Union && t.op != fm::Op::Range);
             rgce.push_back(ptg);
             m_depths.push_back(depth);
             m_starts.push_back(start);

@@ -201,7 +201,9 @@ private:
     // caller goes on to change).
     uint32_t KeepFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, uint32_t row, uint32_t col,
                          bool sharedForm, Worksheet& out, bool mayFold = false);
-    bool RepeatsMoved(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, int64_t rows, int64_t cols) const;
+    struct Folding;
+    static bool RepeatsMoved(const Folding& folding, std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb,
+                             int64_t rows, int64_t cols);
 
     // The header of a MULRK or MULBLANK record of `entrySize`-byte cells ([MS-XLS] 2.4.175, 2.4.174:
     // row, first column, the cells, last column), with its length, its cell count and its last
@@ -272,8 +274,9 @@ private:
 
     std::vector<PendingSheet> m_pending;
     formula::Formula m_decodedFormula; // the formula a cell's expression is decoded into first
-    // The last formula entry a cell's own expression made, which the cells after it may repeat
-    // moved along (KeepFormula): its sheet (nullptr for none), index, cell and expression.
+    // The last formula entry a cell's own expression made in a column, which the cells below it
+    // may repeat moved along (KeepFormula): its sheet (nullptr for none), index, cell and
+    // expression. Kept per column, so that columns filled side by side fold each into its own.
     struct Folding {
         const Worksheet* sheet = nullptr;
         uint32_t entry = 0;
@@ -283,7 +286,7 @@ private:
         std::vector<uint8_t> rgcb;
         ReferenceLayout layout;
     };
-    Folding m_folding;
+    std::vector<Folding> m_foldings;       // per column, up to the last BIFF8 column
     ReferenceLayout m_decodedLayout;       // where the references of the expression decoded last lie
     FormulaGlobals m_formulaGlobals;       // sheets, other workbooks and names formulas refer to
     std::vector<size_t> m_sheetOffsets;    // per listed worksheet

@@ -26,6 +26,9 @@ inline constexpr uint16_t kIcvAutoFore = 64;     // system window text colour
 inline constexpr uint16_t kIcvAutoBack = 65;     // system window background colour
 inline constexpr uint16_t kIcvFontAuto = 0x7FFF; // automatic font colour
 inline constexpr uint32_t kRowsPerBlock = 32;    // Excel groups ROW records and their cells in blocks of 32
+// A shared formula's cells, counted in ShrFmla's one-byte cUse ([MS-XLS] 2.4.260); a longer run of
+// cells starts another shared formula.
+inline constexpr uint32_t kMaxSharedCells = 255;
 
 // The default palette's indexes 8-63, the part a PALETTE record replaces ([MS-XLS] 2.4.188; the
 // colours every reader assumes when a file has none).
@@ -74,7 +77,11 @@ private:
     bool EncodeFormula(const Worksheet& sheet, uint32_t row, const Cell& cell, bool array = false);
     void FindArrays(const Worksheet& sheet);
     void WriteArrayCell(uint32_t rw, const Cell& cell, uint64_t anchor);
-    void WriteFormula(uint32_t rw, const Cell& cell);
+    void WriteFormula(uint32_t rw, const Cell& cell, bool shared = false);
+    bool JoinSharedRun(uint32_t rw, const Cell& cell);
+    bool StartSharedRun(uint32_t rw, const Cell& cell, const Row* next);
+    bool SharesEntry(uint32_t row, const Cell& cell) const;
+    void PutExp(uint32_t row, uint32_t col);
     void WriteLinkTables();
 
     // Globals.
@@ -89,7 +96,7 @@ private:
     void WriteColumns(const Worksheet& sheet);
     void WriteCells(const Worksheet& sheet, uint32_t defaultRowTwips);
     void WriteRowRecord(const Row& row, uint32_t defaultRowTwips);
-    void WriteRowCells(const Row& row);
+    void WriteRowCells(const Row& row, const Row* below); // `below`: the next row, when held
     void WriteBoolErr(uint32_t rw, const Cell& cell, uint8_t value, bool isError);
     void WriteWindow(const Worksheet& sheet, size_t index);
     void WriteMerges(const Worksheet& sheet);
@@ -130,12 +137,29 @@ private:
         std::vector<uint8_t> rgce;
         std::vector<uint8_t> rgcb;
         std::vector<ReferenceField> fields;
+        bool shareable = false;    // the expression may be a shared formula's (FormulaEncoder::Shareable)
+        formula::MoveBounds moves; // where the formula moves without a reference leaving the grid
     };
     bool EncodeMoved(const Worksheet& sheet, uint32_t row, const Cell& cell);
     bool MoveEncoded(const EncodedEntry& entry, int64_t rows, int64_t cols);
 
     FormulaEncoder m_encoder;
     std::vector<EncodedEntry> m_encoded; // per formula entry of the sheet being written
+    // The encoded cell's reference fields and whether its entry may be shared: set by EncodeMoved.
+    const std::vector<ReferenceField>* m_cellFields = nullptr;
+    bool m_cellShareable = false;
+    // A shared formula being written, ShrFmla [MS-XLS] 2.4.260: a run of cells down one column
+    // that use one formula entry, each a FORMULA record of only a PtgExp pointing at the run's
+    // first cell, after which the SHRFMLA record holds the expression once. Its range and count of
+    // cells are filled in as cells join; a run ends at a cell that does not continue it.
+    struct SharedRun {
+        uint32_t entry = 0;
+        uint32_t firstRow = 0;
+        uint32_t lastRow = 0;
+        uint32_t count = 0; // 0: no run open in this column
+        size_t record = 0;  // where its SHRFMLA record begins in m_out
+    };
+    std::array<SharedRun, limits::kXlsMaxCols> m_runs{};
     std::vector<ReferenceField> m_fields;
     formula::Formula m_formula;
     std::vector<uint8_t> m_rgce;
@@ -145,7 +169,9 @@ private:
     // The array formulas of the sheet being written that go into ARRAY records: every cell of
     // their ranges (row << 32 | column) with the first cell of its range.
     std::unordered_map<uint64_t, uint64_t> m_arrayCells;
-    std::vector<uint8_t> m_arrayRecord; // the ARRAY record to follow the next FORMULA, if any
+    std::vector<uint8_t> m_arrayRecord; // the ARRAY or SHRFMLA record to follow the next FORMULA, if any
+    uint16_t m_followType = 0;          // kArray or kShrFmla
+    size_t m_followAt = 0;              // where WriteFormula wrote it in m_out
     size_t m_formulasAsValues = 0;
 
     std::vector<size_t> m_boundSheetPos;

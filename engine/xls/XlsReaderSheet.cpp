@@ -48,11 +48,18 @@ uint32_t XlsBook::KeepFormula(std::span<const uint8_t> rgce, std::span<const uin
                               bool sharedForm, Worksheet& out, bool mayFold)
 {
     // A filled-down column's expressions differ only in their references' rows: one that is the
-    // last new entry's expression moved along is that entry's, without being decoded.
-    const bool byBytes = mayFold && m_biff >= 8;
-    if (byBytes && m_folding.sheet == &out && m_folding.entry + 1 == out.formulas.size() &&
-        RepeatsMoved(rgce, rgcb, int64_t{row} - m_folding.row, int64_t{col} - m_folding.col)) {
-        return m_folding.entry;
+    // column's last new entry's expression moved along is that entry's, without being decoded.
+    const bool byBytes = mayFold && m_biff >= 8 && col < limits::kXlsMaxCols;
+    Folding* folding = nullptr;
+    if (byBytes) {
+        if (m_foldings.size() <= col) {
+            m_foldings.resize(col + 1);
+        }
+        folding = &m_foldings[col];
+        if (folding->sheet == &out && folding->entry < out.formulas.size() &&
+            RepeatsMoved(*folding, rgce, rgcb, int64_t{row} - folding->row, int64_t{col} - folding->col)) {
+            return folding->entry;
+        }
     }
     // Decoded into one reused formula first: most cells of a filled-down column fold into the
     // entry before them and need no formula of their own.
@@ -62,28 +69,40 @@ uint32_t XlsBook::KeepFormula(std::span<const uint8_t> rgce, std::span<const uin
         m_biff >= 8 ? DecodeFormula(rgce, rgcb, m_formulaGlobals, row, col, sharedForm, parsed, layout)
                     : DecodeBiff5Formula(rgce, rgcb, m_formulaGlobals, row, col, sharedForm, m_codePage, parsed);
     if (!decoded) {
-        m_folding.sheet = nullptr;
+        if (folding != nullptr) {
+            folding->sheet = nullptr;
+        }
         return kNoFormula;
     }
     // Each row's own "=B2*C2", "=B3*C3" is one formula moved along, stored once as the xlsx
-    // reader stores it, so that a filled-down column costs one entry, not one a cell.
+    // reader stores it, so that a filled-down column costs one entry, not one a cell: the entry
+    // above in the column, or the last one (a formula filled right).
     if (mayFold && !out.formulas.empty()) {
-        const FormulaEntry& last = out.formulas.back();
-        if (last.arrayRows == 0 && formula::SameWhenMoved(*last.formula, int64_t{row} - last.anchorRow,
-                                                          int64_t{col} - last.anchorCol, parsed)) {
+        auto same = [&](uint32_t index) {
+            const FormulaEntry& e = out.formulas[index];
+            return e.arrayRows == 0 &&
+                   formula::SameWhenMoved(*e.formula, int64_t{row} - e.anchorRow, int64_t{col} - e.anchorCol, parsed);
+        };
+        if (folding != nullptr && folding->sheet == &out && folding->entry < out.formulas.size() &&
+            same(folding->entry)) {
+            return folding->entry;
+        }
+        if (same(static_cast<uint32_t>(out.formulas.size() - 1))) {
             return static_cast<uint32_t>(out.formulas.size() - 1);
         }
     }
     FormulaEntry entry;
     entry.formula = std::make_shared<formula::Formula>(std::move(parsed)); // the next decode clears it
-    m_folding.sheet = byBytes && m_decodedLayout.movable ? &out : nullptr;
-    if (m_folding.sheet != nullptr) {
-        std::swap(m_folding.layout, m_decodedLayout);
-        m_folding.entry = static_cast<uint32_t>(out.formulas.size());
-        m_folding.row = row;
-        m_folding.col = col;
-        m_folding.rgce.assign(rgce.begin(), rgce.end());
-        m_folding.rgcb.assign(rgcb.begin(), rgcb.end());
+    if (folding != nullptr) {
+        folding->sheet = m_decodedLayout.movable ? &out : nullptr;
+    }
+    if (folding != nullptr && folding->sheet != nullptr) {
+        std::swap(folding->layout, m_decodedLayout);
+        folding->entry = static_cast<uint32_t>(out.formulas.size());
+        folding->row = row;
+        folding->col = col;
+        folding->rgce.assign(rgce.begin(), rgce.end());
+        folding->rgcb.assign(rgcb.begin(), rgcb.end());
     }
     entry.anchorRow = row;
     entry.anchorCol = col;
@@ -95,12 +114,11 @@ uint32_t XlsBook::KeepFormula(std::span<const uint8_t> rgce, std::span<const uin
 // bytes but for its references' rows and columns, each relative part (bits 15 and 14 of the
 // column field, RgceLoc [MS-XLS] 2.5.198.104) moved that far and each absolute part the same.
 // Decoding it and comparing formulas (SameWhenMoved) would say the same.
-bool XlsBook::RepeatsMoved(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, int64_t rows,
-                           int64_t cols) const
+bool XlsBook::RepeatsMoved(const Folding& folding, std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb,
+                           int64_t rows, int64_t cols)
 {
-    const std::vector<uint8_t>& base = m_folding.rgce;
-    if (rgce.size() != base.size() ||
-        !std::equal(rgcb.begin(), rgcb.end(), m_folding.rgcb.begin(), m_folding.rgcb.end())) {
+    const std::vector<uint8_t>& base = folding.rgce;
+    if (rgce.size() != base.size() || !std::equal(rgcb.begin(), rgcb.end(), folding.rgcb.begin(), folding.rgcb.end())) {
         return false;
     }
     size_t from = 0;
@@ -115,7 +133,7 @@ bool XlsBook::RepeatsMoved(std::span<const uint8_t> rgce, std::span<const uint8_
                int64_t{le::Load16(rgce.data() + rw)} == int64_t{le::Load16(base.data() + rw)} + dr &&
                int64_t{moved & 0x3FFF} == int64_t{field & 0x3FFF} + dc;
     };
-    for (const ReferenceField& f : m_folding.layout.fields) {
+    for (const ReferenceField& f : folding.layout.fields) {
         const size_t size = f.area ? 8 : 4;
         if (f.at < from || f.at + size > base.size() || !same(f.at)) {
             return false;
@@ -153,7 +171,9 @@ void XlsBook::ReadHLink(std::span<const uint8_t> body, size_t offset, Worksheet&
 void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
 {
     EnsureSst(workbook);
-    m_folding.sheet = nullptr; // another sheet may come to live where one read before did
+    for (Folding& folding : m_foldings) {
+        folding.sheet = nullptr; // another sheet may come to live where one read before did
+    }
     size_t offset = m_sheetOffsets.at(index);
     if (offset >= m_stream.size()) {
         Fail("a sheet's position lies beyond the end of the workbook stream", offset);
@@ -188,6 +208,10 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
     std::unordered_map<uint64_t, uint32_t> sharedEntries;
     std::vector<SharedCell> sharedCells;
     uint64_t lastExpBase = UINT64_MAX; // the base a PtgExp of the last FORMULA record named
+    // The shared formula of the last base a PtgExp named, while no record for that base has come
+    // since: kNoFormula when it has none yet.
+    uint64_t sharedBase = UINT64_MAX;
+    uint32_t sharedEntry = kNoFormula;
 
     while (depth > 0 && reader.Next(rec)) {
         const uint8_t* p = rec.body.data();
@@ -346,7 +370,21 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             int pointer = ExpressionPointer(rgce, baseRow, baseCol);
             if (pointer == 1) {
                 lastExpBase = CellKey(baseRow, baseCol);
-                sharedCells.push_back(SharedCell{h.row, h.col, lastExpBase});
+                // A cell after its SHRFMLA record, as Excel writes all but the first, gets the
+                // shared formula at once; others wait for the end of the sheet.
+                if (lastExpBase != sharedBase) {
+                    auto known = sharedEntries.find(lastExpBase);
+                    sharedBase = lastExpBase;
+                    sharedEntry = known != sharedEntries.end() && known->second != kNoFormula &&
+                                          out.formulas[known->second].arrayRows == 0
+                                      ? known->second
+                                      : kNoFormula;
+                }
+                if (sharedEntry != kNoFormula) {
+                    c.formulaIndex = sharedEntry;
+                } else {
+                    sharedCells.push_back(SharedCell{h.row, h.col, lastExpBase});
+                }
             } else if (pointer == 0) {
                 c.formulaIndex = KeepFormula(rgce, rec.body.subspan(22 + cce), h.row, h.col, false, out, true);
             } // a data table's cells (PtgTbl) are computed by the application: values only
@@ -383,6 +421,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                 sharedEntries.emplace(lastExpBase, entry);
             }
             lastExpBase = UINT64_MAX;
+            sharedBase = UINT64_MAX;
             break;
         }
         case kString: {

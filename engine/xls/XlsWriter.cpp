@@ -306,9 +306,12 @@ bool XlsBookWriter::EncodeMoved(const Worksheet& sheet, uint32_t row, const Cell
     }
     EncodedEntry& encoded = m_encoded[cell.formulaIndex];
     const FormulaEntry& entry = sheet.formulas[cell.formulaIndex];
+    m_cellShareable = false;
     switch (encoded.state) {
     case EncodedEntry::State::Encoded:
         if (MoveEncoded(encoded, int64_t{row} - encoded.row, int64_t{cell.col} - encoded.col)) {
+            m_cellFields = &encoded.fields;
+            m_cellShareable = encoded.shareable;
             return true;
         }
         break;
@@ -326,6 +329,7 @@ bool XlsBookWriter::EncodeMoved(const Worksheet& sheet, uint32_t row, const Cell
     const bool intact = formula::MoveFormula(m_formula, int64_t{row} - entry.anchorRow,
                                              int64_t{cell.col} - entry.anchorCol, formula::kXlsGrid);
     const bool kept = m_encoder.Encode(m_formula, m_rgce, m_rgcb, &m_fields);
+    m_cellFields = &m_fields;
     if (intact && encoded.state == EncodedEntry::State::None) {
         encoded.state = kept ? EncodedEntry::State::Encoded : EncodedEntry::State::Refused;
         encoded.row = row;
@@ -334,6 +338,11 @@ bool XlsBookWriter::EncodeMoved(const Worksheet& sheet, uint32_t row, const Cell
             encoded.rgce = m_rgce;
             encoded.rgcb = m_rgcb;
             encoded.fields = m_fields;
+            // Moving the entry's formula changes neither its tokens nor whether it may be shared,
+            // as long as it stays on the grid.
+            encoded.shareable = m_encoder.Shareable();
+            encoded.moves = formula::BoundsOfMoves(*entry.formula, formula::kXlsGrid);
+            m_cellShareable = encoded.shareable;
         }
     }
     return kept;
@@ -461,11 +470,131 @@ void XlsBookWriter::WriteArrayCell(uint32_t rw, const Cell& cell, uint64_t ancho
         put16(static_cast<uint32_t>(m_rgce.size()));
         m_arrayRecord.insert(m_arrayRecord.end(), m_rgce.begin(), m_rgce.end());
         m_arrayRecord.insert(m_arrayRecord.end(), m_rgcb.begin(), m_rgcb.end());
+        m_followType = kArray;
     }
-    m_rgce.assign({0x01, static_cast<uint8_t>(firstRow), static_cast<uint8_t>(firstRow >> 8),
-                   static_cast<uint8_t>(firstCol), static_cast<uint8_t>(firstCol >> 8)});
-    m_rgcb.clear();
+    PutExp(firstRow, firstCol);
     WriteFormula(rw, cell);
+}
+
+// PtgExp, [MS-XLS] 2.5.198.58, as a cell's whole expression: the cell belongs to the shared or
+// array formula whose first cell is (row, col).
+void XlsBookWriter::PutExp(uint32_t row, uint32_t col)
+{
+    m_rgce.assign({0x01, static_cast<uint8_t>(row), static_cast<uint8_t>(row >> 8), static_cast<uint8_t>(col),
+                   static_cast<uint8_t>(col >> 8)});
+    m_rgcb.clear();
+}
+
+// Whether the cell at `row` with `cell` may use the shared formula of its entry: the entry is
+// encoded and may be shared, the formula moved there keeps every reference on the grid (the shared
+// form's offsets would wrap round it where the model has #REF!), and a text result fits its
+// STRING record.
+bool XlsBookWriter::SharesEntry(uint32_t row, const Cell& cell) const
+{
+    if (cell.formulaIndex >= m_encoded.size()) {
+        return false;
+    }
+    const EncodedEntry& encoded = m_encoded[cell.formulaIndex];
+    const FormulaEntry& entry = m_sheet->formulas[cell.formulaIndex];
+    if (encoded.state != EncodedEntry::State::Encoded || !encoded.shareable || entry.arrayRows != 0 ||
+        !encoded.moves.Contains(int64_t{row} - entry.anchorRow, int64_t{cell.col} - entry.anchorCol)) {
+        return false;
+    }
+    if (cell.type == CellType::String) {
+        const std::string& text = m_book.Strings().At(cell.text);
+        // No more UTF-16 units than UTF-8 bytes: a short text fits without counting them.
+        if (text.size() * 2 + 3 > kMaxRecordBody) {
+            std::u16string wide;
+            ToUtf16(text, wide);
+            return wide.size() * 2 + 3 <= kMaxRecordBody;
+        }
+    }
+    return true;
+}
+
+// A cell continuing the run of shared-formula cells open in its column: written as a FORMULA
+// record of a PtgExp, with the run's SHRFMLA record widened to it. False when it does not
+// continue the run (which then ends).
+bool XlsBookWriter::JoinSharedRun(uint32_t rw, const Cell& cell)
+{
+    SharedRun& run = m_runs[cell.col];
+    if (run.count == 0) {
+        return false;
+    }
+    if (run.entry != cell.formulaIndex || run.lastRow + 1 != rw || run.count >= kMaxSharedCells ||
+        !SharesEntry(rw, cell)) {
+        run.count = 0;
+        return false;
+    }
+    PutExp(run.firstRow, cell.col);
+    WriteFormula(rw, cell, true);
+    run.lastRow = rw;
+    ++run.count;
+    // ShrFmla: ref.rwLast, then cUse after the reserved byte.
+    le::Store16(m_out.At(run.record + 4 + 2), static_cast<uint16_t>(rw));
+    *m_out.At(run.record + 4 + 7) = static_cast<uint8_t>(run.count);
+    return true;
+}
+
+// The first cell of a new run, its formula just encoded into m_rgce with its references at
+// m_cellFields: a shared formula is started where the cell below continues it, as Excel saves a
+// filled-down column. Its SHRFMLA record holds the expression in the shared form: each relative
+// part of a reference an offset from the cell evaluating it (PtgRefN, PtgAreaN, [MS-XLS]
+// 2.5.198.84 and 2.5.198.23).
+// False, with m_rgce untouched, where no run starts.
+bool XlsBookWriter::StartSharedRun(uint32_t rw, const Cell& cell, const Row* next)
+{
+    if (!m_cellShareable || next == nullptr || next->index != rw + 1 || !SharesEntry(rw, cell)) {
+        return false;
+    }
+    const Cell* below = next->Find(cell.col);
+    if (below == nullptr || below->formulaIndex != cell.formulaIndex || !SharesEntry(rw + 1, *below)) {
+        return false;
+    }
+    // ShrFmla: a RefU of the range (filled in as cells join), a reserved byte, cUse, then the
+    // expression with its extra data.
+    m_arrayRecord.assign({static_cast<uint8_t>(rw), static_cast<uint8_t>(rw >> 8), static_cast<uint8_t>(rw),
+                          static_cast<uint8_t>(rw >> 8), static_cast<uint8_t>(cell.col), static_cast<uint8_t>(cell.col),
+                          0, 1, static_cast<uint8_t>(m_rgce.size()), static_cast<uint8_t>(m_rgce.size() >> 8)});
+    const size_t at = m_arrayRecord.size();
+    m_arrayRecord.insert(m_arrayRecord.end(), m_rgce.begin(), m_rgce.end());
+    m_arrayRecord.insert(m_arrayRecord.end(), m_rgcb.begin(), m_rgcb.end());
+    uint8_t* expr = m_arrayRecord.data() + at;
+    for (const ReferenceField& f : *m_cellFields) {
+        const size_t colAt = f.at + (f.area ? 4 : 2);
+        bool relative = false;
+        // A relative row becomes an offset, 16 bits; a relative column one of 8 bits, the rest of
+        // its 14 bits zero. Whole columns keep their rows relative in a cell's expression, which
+        // offsets would wrap round the grid: they are made absolute. The columns of whole rows
+        // stay offsets, which every cell of a run, all in one column, resolves alike.
+        auto corner = [&](size_t rowAt, size_t fieldAt) {
+            uint16_t field = le::Load16(expr + fieldAt);
+            if ((field & 0x8000) != 0 && f.moveRows) {
+                le::Store16(expr + rowAt, static_cast<uint16_t>(le::Load16(expr + rowAt) - rw));
+                relative = true;
+            } else {
+                field &= 0x7FFF;
+            }
+            if ((field & 0x4000) != 0) {
+                field = static_cast<uint16_t>((field & 0xC000) | ((field - cell.col) & 0xFF));
+                relative = true;
+            }
+            le::Store16(expr + fieldAt, field);
+        };
+        corner(f.at, colAt);
+        if (f.area) {
+            corner(f.at + 2, colAt + 2);
+        }
+        if (relative) {
+            // PtgRef to PtgRefN and PtgArea to PtgAreaN, in the same class.
+            expr[f.at - 1] = static_cast<uint8_t>(expr[f.at - 1] + 0x08);
+        }
+    }
+    m_followType = kShrFmla;
+    PutExp(rw, cell.col);
+    WriteFormula(rw, cell, true);
+    m_runs[cell.col] = SharedRun{cell.formulaIndex, rw, rw, 1, m_followAt};
+    return true;
 }
 
 // What the formulas refer to outside their cells: SupBook, [MS-XLS] 2.4.271, of this workbook

@@ -181,14 +181,18 @@ void XlsBookWriter::WriteCells(const Worksheet& sheet, uint32_t defaultRowTwips)
     size_t held = 0;
     uint32_t blockEnd = 0;
     bool ended = false;
+    const Row* next = nullptr;
+    m_runs.fill(SharedRun{});
     auto flush = [&] {
         for (size_t k = 0; k < held; ++k) {
             if (NeedsRowRecord(block[k])) {
                 WriteRowRecord(block[k], defaultRowTwips);
             }
         }
+        // A shared formula starts where the row below continues it: the next block's first row,
+        // when it has come, is the last row's.
         for (size_t k = 0; k < held; ++k) {
-            WriteRowCells(block[k]);
+            WriteRowCells(block[k], k + 1 < held ? &block[k + 1] : next);
         }
         held = 0;
     };
@@ -199,6 +203,7 @@ void XlsBookWriter::WriteCells(const Worksheet& sheet, uint32_t defaultRowTwips)
             return;
         }
         if (held > 0 && row.index >= blockEnd) {
+            next = &row;
             flush();
         }
         if (held == 0) {
@@ -209,6 +214,7 @@ void XlsBookWriter::WriteCells(const Worksheet& sheet, uint32_t defaultRowTwips)
         }
         block[held++] = row;
     });
+    next = nullptr;
     flush();
 }
 
@@ -233,7 +239,7 @@ void XlsBookWriter::WriteRowRecord(const Row& row, uint32_t defaultRowTwips)
     le::Store16(p + 18, formatted ? (MapXf(row.style) & 0x0FFFu) : kFirstCellXf);
 }
 
-void XlsBookWriter::WriteRowCells(const Row& row)
+void XlsBookWriter::WriteRowCells(const Row& row, const Row* below)
 {
     const std::vector<Cell>& cells = row.cells;
     const uint32_t rw = row.index;
@@ -253,8 +259,15 @@ void XlsBookWriter::WriteRowCells(const Row& row)
                 ++i;
                 continue;
             }
+            // A cell of a shared formula needs no expression of its own.
+            if (JoinSharedRun(rw, cell)) {
+                ++i;
+                continue;
+            }
             if (EncodeFormula(*m_sheet, rw, cell)) {
-                WriteFormula(rw, cell);
+                if (!StartSharedRun(rw, cell, below)) {
+                    WriteFormula(rw, cell);
+                }
                 ++i;
                 continue;
             }
@@ -366,8 +379,9 @@ void XlsBookWriter::WriteRowCells(const Row& row)
 }
 
 // Formula, [MS-XLS] 2.4.127: the cached result, then the expression m_rgce and its extra data
-// m_rgcb. A text result is marked in the value and follows in a STRING record, 2.4.268.
-void XlsBookWriter::WriteFormula(uint32_t rw, const Cell& cell)
+// m_rgcb, fShrFmla set for a cell of a shared formula. A text result is marked in the value and
+// follows in a STRING record, 2.4.268, after any ARRAY or SHRFMLA record the cell begins.
+void XlsBookWriter::WriteFormula(uint32_t rw, const Cell& cell, bool shared)
 {
     size_t r = m_out.Begin(kFormula);
     m_out.U16(rw);
@@ -405,16 +419,16 @@ void XlsBookWriter::WriteFormula(uint32_t rw, const Cell& cell)
         break;
     }
     // fAlwaysCalc where cached values may no longer hold, so that the application computes them.
-    m_out.U16(m_book.FullCalcOnLoad() ? 0x0001 : 0x0000);
+    m_out.U16((m_book.FullCalcOnLoad() ? 0x0001u : 0u) | (shared ? 0x0008u : 0u));
     m_out.U32(0);
     m_out.U16(static_cast<uint32_t>(m_rgce.size()));
     m_out.Raw(m_rgce.data(), m_rgce.size());
     m_out.Raw(m_rgcb.data(), m_rgcb.size());
     m_out.End(r);
     if (!m_arrayRecord.empty()) {
-        r = m_out.Begin(kArray);
+        m_followAt = m_out.Begin(m_followType);
         m_out.Raw(m_arrayRecord.data(), m_arrayRecord.size());
-        m_out.End(r);
+        m_out.End(m_followAt);
         m_arrayRecord.clear();
     }
     if (text) {

@@ -127,6 +127,33 @@ TEST(RowSpill, RowsComeBackAsTheyWentAndOnlyRowsInOrderAreSpilled)
         }
     }
 
+    // Changing spilled cells: a visit that says which rows it changed has those chunks written
+    // back, and the chunks it left alone come back as they were.
+    auto changed = MakeBook();
+    ASSERT_TRUE(changed->SpillRows(0));
+    Worksheet& spilled = changed->SheetKeepingSpill(0);
+    ASSERT_GE(spilled.spilled.ChunkCount(), 2U);
+    spilled.UpdateRows([](Row& row) {
+        if (row.index < 20000 || row.cells.empty() || row.cells.back().col != 5) {
+            return false;
+        }
+        row.cells.back().formulaIndex = kNoFormula;
+        return true;
+    });
+    const Worksheet& after = changed->Sheet(0);
+    size_t kept = 0;
+    size_t dropped = 0;
+    for (const Row& row : after.rows) {
+        for (const Cell& cell : row.cells) {
+            if (cell.col == 5) {
+                EXPECT_EQ(cell.formulaIndex, row.index < 20000 ? 0U : kNoFormula) << row.index;
+                ++(row.index < 20000 ? kept : dropped);
+            }
+        }
+    }
+    EXPECT_GT(kept, 0U);
+    EXPECT_GT(dropped, 0U);
+
     // Rows out of order (as a reader may leave them before it sorts them) stay in memory.
     Workbook unsorted;
     unsorted.InsertSheet(0, "Data");

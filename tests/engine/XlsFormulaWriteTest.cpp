@@ -5,12 +5,15 @@
 #include "engine/xls/BiffFormula.h"
 #include "engine/xls/XlsReader.h"
 #include "engine/xls/XlsWriter.h"
+#include "tests/engine/XlsWriterTestUtil.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 namespace gq::engine {
 namespace {
@@ -233,6 +236,17 @@ std::unique_ptr<Workbook> FormulaBook()
         c.formula = true;
         c.formulaIndex = data.CellAt(0, 4).formulaIndex;
     }
+    // Another, with text results: each cell's STRING record follows its FORMULA, and the first
+    // cell's follows the SHRFMLA record.
+    data.SetString(0, 5, strings.Intern("small"));
+    formula::SetCellFormula(data, 0, 5, "IF(A1>5,\"big\",\"small\")");
+    for (uint32_t r = 1; r < 10; ++r) {
+        Cell& c = data.CellAt(r, 5);
+        c.type = CellType::String;
+        c.text = strings.Intern(r + 1 > 5 ? "big" : "small");
+        c.formula = true;
+        c.formulaIndex = data.CellAt(0, 5).formulaIndex;
+    }
     return book;
 }
 
@@ -265,18 +279,21 @@ TEST(XlsFormulaWrite, FormulasReadBackAndOutsideReadersAgree)
     EXPECT_EQ(text(12, 3), "(value)");
     EXPECT_EQ(data.FindCell(12, 3)->number, 1);
     EXPECT_EQ(text(9, 4), "A10*2+$B$1");
+    EXPECT_EQ(text(9, 5), "IF(A10>5,\"big\",\"small\")");
+    EXPECT_EQ(again->Strings().At(data.FindCell(9, 5)->text), "big");
 
     test::TempDir dir;
     const std::string path = dir.File("formulas.xls");
     test::SaveBytes(bytes, path);
     std::string out;
     if (test::HavePython("xlrd")) {
-        ASSERT_EQ(test::RunPython("import sys, xlrd\nb = xlrd.open_workbook(sys.argv[1])\n"
-                                  "print(b.sheet_by_index(0).cell_value(4, 3), b.sheet_by_index(0).cell_value(9, 4))",
-                                  {path}, out),
-                  0)
+        ASSERT_EQ(
+            test::RunPython("import sys, xlrd\ns = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)\n"
+                            "print(s.cell_value(4, 3), s.cell_value(9, 4), s.cell_value(0, 5), s.cell_value(9, 5))",
+                            {path}, out),
+            0)
             << out;
-        EXPECT_EQ(out, "small 22.0\n");
+        EXPECT_EQ(out, "small 22.0 small big\n");
     }
     if (test::RunCommand("command -v ssconvert", out) == 0) {
         EXPECT_EQ(test::GnumericConvert(path, dir.File("gnumeric.csv"), out), 0);
@@ -303,6 +320,7 @@ TEST(XlsFormulaWrite, FormulasReadBackAndOutsideReadersAgree)
     const std::string csv = test::ReadAll(dir.File("formulas.csv"));
     std::istringstream lines(csv);
     std::vector<std::string> d;
+    std::vector<std::string> f;
     std::string line;
     while (std::getline(lines, line)) {
         std::istringstream fields(line);
@@ -311,8 +329,9 @@ TEST(XlsFormulaWrite, FormulasReadBackAndOutsideReadersAgree)
         while (std::getline(fields, field, ',')) {
             row.push_back(field);
         }
-        row.resize(std::max<size_t>(row.size(), 5));
+        row.resize(std::max<size_t>(row.size(), 6));
         d.push_back(row[3] + "|" + row[4]);
+        f.push_back(row[5]);
     }
     ASSERT_GE(d.size(), 13U) << csv;
     EXPECT_EQ(d[0], "3|4");
@@ -321,19 +340,32 @@ TEST(XlsFormulaWrite, FormulasReadBackAndOutsideReadersAgree)
     EXPECT_EQ(d[7], "4.125|18");
     EXPECT_EQ(d[9], "2|22");
     EXPECT_EQ(d[10], "6|");
+    EXPECT_EQ(f[0], "small");
+    EXPECT_EQ(f[5], "big");
     const std::string spoiled = test::ReadAll(dir.File("spoiled.csv"));
-    EXPECT_EQ(spoiled.substr(0, spoiled.find('\n')), "100,2,,102,202") << "LibreOffice computed the formulas";
+    EXPECT_EQ(spoiled.substr(0, spoiled.find('\n')), "100,2,,102,202,big") << "LibreOffice computed the formulas";
 }
 
 // A formula many cells share is encoded once and its references moved in the bytes for each cell;
-// the reader folds a column of such cells into one entry by their bytes. Both must give every cell
-// exactly the formula moving it there gives (#REF! where a reference leaves the grid), for every
-// kind of reference, near all four edges of the grid.
+// a run of its cells down a column is written as one shared formula (SHRFMLA) where the shared form
+// can hold it; the reader folds a column of such cells into one entry by their bytes. Every cell
+// must get exactly the formula moving it there gives (#REF! where a reference leaves the grid), for
+// every kind of reference, near all four edges of the grid, from our reader and from LibreOffice.
 TEST(XlsFormulaWrite, SharedFormulasMoveInTheirBytesAsInTheModel)
 {
-    const std::vector<std::string> shapes = {
-        "A1*2+SUM(B1,$H$1)",          "SUM(A:A)+B$1",     "SUM(2:2)-$A1",      "Other!A1:B2+Other!$C$3",
-        "B1-IFERROR(C1,0)+GCD(D1,2)", "SUM(A1:C3 B2:B9)", "ROUND(A1,0)&\"x\"", "{1,2}+A1",
+    struct Shape {
+        std::string text;
+        bool shareable; // what a SHRFMLA may hold ([MS-XLS] 2.5.198.118)
+    };
+    const std::vector<Shape> shapes = {
+        {"A1*2+SUM(B1,$H$1)", true},
+        {"SUM(A:A)+B$1", true}, // whole columns keep their rows absolute in the shared form
+        {"SUM(2:2)-$A1", true},
+        {"Other!A1:B2+Other!$C$3", false},     // references to another sheet
+        {"B1-IFERROR(C1,0)+GCD(D1,2)", false}, // an add-in function, PtgNameX
+        {"SUM(A1:C3 B2:B9)", false},           // an intersection
+        {"ROUND(A1,0)&\"x\"", true},
+        {"{1,2}+A1", false}, // an array constant
     };
     // Cells sharing each shape, at moves from its anchor of every sign, some off the grid.
     const std::vector<std::pair<uint32_t, uint32_t>> cells = {
@@ -345,7 +377,7 @@ TEST(XlsFormulaWrite, SharedFormulasMoveInTheirBytesAsInTheModel)
     Worksheet& data = book.Sheet(0);
     for (size_t k = 0; k < shapes.size(); ++k) {
         formula::Formula f;
-        ASSERT_TRUE(formula::ParseFormula(shapes[k], f)) << shapes[k];
+        ASSERT_TRUE(formula::ParseFormula(shapes[k].text, f)) << shapes[k].text;
         FormulaEntry entry;
         entry.formula = std::make_shared<formula::Formula>(f);
         entry.anchorRow = 2;
@@ -365,9 +397,19 @@ TEST(XlsFormulaWrite, SharedFormulasMoveInTheirBytesAsInTheModel)
                 share(row, col);
             }
         }
-        // A filled-down block of its own, which the reader stores as one entry.
+        // A filled-down block of its own, which the reader stores as one entry; most cross a
+        // 32-row block of the file.
         for (uint32_t r = 0; r < 20; ++r) {
             share(static_cast<uint32_t>(200 + 20 * k + r), 60);
+        }
+        // A column longer than one shared formula counts.
+        for (uint32_t r = 0; k == 0 && r < 300; ++r) {
+            share(1000 + r, 70);
+        }
+        // Two columns filled side by side with formulas no shared formula holds, so that each
+        // cell has a FORMULA record of its own: the reader folds each column into one entry.
+        for (uint32_t r = 0; (k == 3 || k == 5) && r < 20; ++r) {
+            share(1500 + r, k == 3 ? 80 : 81);
         }
     }
     // A block whose cells each hold the same text, which is not one formula moved along.
@@ -393,13 +435,113 @@ TEST(XlsFormulaWrite, SharedFormulasMoveInTheirBytesAsInTheModel)
             ++checked;
         }
     }
-    EXPECT_EQ(checked, shapes.size() * (cells.size() - 1 + 20) + 1 + 5);
-    // Each filled-down block is one entry.
+    EXPECT_EQ(checked, shapes.size() * (cells.size() - 1 + 20) + 1 + 5 + 300 + 40);
+    // Each filled-down block is one entry, and so is each of the columns side by side.
     std::set<uint32_t> blockEntries;
     for (uint32_t r = 200; r < 200 + 20 * shapes.size(); ++r) {
         blockEntries.insert(back.FindCell(r, 60)->formulaIndex);
     }
     EXPECT_EQ(blockEntries.size(), shapes.size());
+    std::set<uint32_t> sideBySide;
+    for (uint32_t r = 1500; r < 1520; ++r) {
+        sideBySide.insert(back.FindCell(r, 80)->formulaIndex);
+        sideBySide.insert(back.FindCell(r, 81)->formulaIndex);
+    }
+    EXPECT_EQ(sideBySide.size(), 2U);
+
+    // The shared formulas written: every run of two or more cells down a column of one shareable
+    // entry, each on the grid where it is moved, in pieces of at most 255 cells (cUse is a byte).
+    using Range = std::tuple<uint32_t, uint32_t, uint32_t, uint32_t>; // rows, column, cells
+    std::set<Range> expected;
+    std::map<uint32_t, std::vector<std::pair<uint32_t, uint32_t>>> byColumn; // row, entry or none
+    for (const Row& row : data.rows) {
+        for (const Cell& cell : row.cells) {
+            const FormulaEntry& entry = data.formulas[cell.formulaIndex];
+            const bool fits = cell.formulaIndex < shapes.size() && shapes[cell.formulaIndex].shareable &&
+                              formula::MovesWithin(*entry.formula, int64_t{row.index} - entry.anchorRow,
+                                                   int64_t{cell.col} - entry.anchorCol, formula::kXlsGrid);
+            byColumn[cell.col].emplace_back(row.index, fits ? cell.formulaIndex : UINT32_MAX);
+        }
+    }
+    for (const auto& [col, column] : byColumn) {
+        for (size_t i = 0; i < column.size();) {
+            size_t j = i + 1;
+            while (j < column.size() && j - i < 255 && column[i].second != UINT32_MAX &&
+                   column[j].second == column[i].second && column[j].first == column[j - 1].first + 1) {
+                ++j;
+            }
+            if (j - i >= 2) {
+                expected.emplace(column[i].first, column[j - 1].first, col, static_cast<uint32_t>(j - i));
+            }
+            i = j;
+        }
+    }
+    std::set<Range> written;
+    size_t pointing = 0;
+    for (const test::xls::Record& r : test::xls::Records(test::xls::ReadOnlyStream(sink.Bytes()))) {
+        if (r.type == 0x04BC) {
+            written.emplace(test::xls::Get16(r.body, 0), test::xls::Get16(r.body, 2), r.body.at(4), r.body.at(7));
+            EXPECT_EQ(r.body.at(4), r.body.at(5)) << "one column";
+        } else if (r.type == 0x0006 && test::xls::Get16(r.body, 20) == 5 && r.body.at(22) == 0x01) {
+            EXPECT_NE(test::xls::Get16(r.body, 14) & 0x0008, 0) << "fShrFmla";
+            ++pointing;
+        }
+    }
+    EXPECT_EQ(written, expected);
+    EXPECT_GE(expected.size(), 7U) << "the table must give shared formulas to check";
+    size_t cellsInRuns = 0;
+    for (const Range& range : expected) {
+        cellsInRuns += std::get<3>(range);
+    }
+    EXPECT_EQ(pointing, cellsInRuns) << "each cell of a run points at its first cell";
+
+    // Outside readers: gnumeric without a warning, and LibreOffice showing each shared cell's
+    // formula as the model has it there.
+    test::TempDir dir;
+    const std::string path = dir.File("moved.xls");
+    test::SaveBytes(sink.Bytes(), path);
+    std::string out;
+    if (test::RunCommand("command -v ssconvert", out) == 0) {
+        EXPECT_EQ(test::GnumericConvert(path, dir.File("gnumeric.csv"), out), 0);
+        EXPECT_EQ(out, "") << "gnumeric warned";
+    }
+    if (test::RunCommand("command -v soffice", out) != 0 || !test::HavePython("openpyxl")) {
+        GTEST_SKIP() << "LibreOffice or openpyxl is not available";
+    }
+    ASSERT_EQ(test::RunCommand("cd " + test::ShellQuote(dir.Path().string()) + " && " + Soffice(dir) +
+                                   " --convert-to xlsx moved.xls",
+                               out),
+              0)
+        << out;
+    std::string cellsArg;
+    for (const Range& range : expected) {
+        for (uint32_t r = std::get<0>(range); r <= std::get<1>(range); ++r) {
+            cellsArg += CellName(r, std::get<2>(range)) + " ";
+        }
+    }
+    // LibreOffice's grid is wider than BIFF8's 256 columns: a whole row of an .xls file is A2:IV2 to it.
+    ASSERT_EQ(test::RunPython(R"py(
+import re, sys, openpyxl
+ws = openpyxl.load_workbook(sys.argv[1]).worksheets[0]
+for ref in sys.argv[2].split():
+    print(ref, re.sub(r"\$?A(\$?\d+):\$?IV(\$?\d+)", r"\1:\2", ws[ref].value))
+)py",
+                              {dir.File("moved.xlsx"), cellsArg}, out),
+              0)
+        << out.substr(0, 2000);
+    std::istringstream lines(out);
+    std::string ref;
+    std::string text;
+    size_t compared = 0;
+    while (lines >> ref >> text) {
+        CellRef at;
+        ASSERT_TRUE(ParseCellName(ref, at)) << ref;
+        formula::Formula f;
+        ASSERT_TRUE(formula::CellFormula(data, at.row, *data.FindCell(at.row, at.col), f, formula::kXlsGrid));
+        EXPECT_EQ(text, "=" + formula::PrintFormula(f)) << ref;
+        ++compared;
+    }
+    EXPECT_EQ(compared, cellsInRuns);
 }
 
 // Functions newer than Excel 97 go through a NAME record ("_xlfn.IFERROR") and the Analysis

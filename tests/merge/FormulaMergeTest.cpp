@@ -335,18 +335,35 @@ TEST(FormulaMergeXls, FormulasAnXlsCannotHoldAreValuesTheReportCounts)
     Formula(s, "C1", 2, "A1*2");
     Formula(s, "D1", 1, "SUM(A1,A1)-A1");
     Formula(s, "E1", 1, "IFERROR(A1,0)+EDATE(0,0)");
+    // A second sheet, merged after the first: the first one's rows are set aside on disk by then,
+    // and resolving its formulas must still go through them. Its own formulas all stay.
+    Worksheet& second = a.Sheet(a.InsertSheet(1, "Second"));
+    for (uint32_t r = 0; r < 40; ++r) {
+        second.SetNumber(r, 0, r);
+        engine::formula::SetCellFormula(second, r, 1, "A" + std::to_string(r + 1) + "*2");
+        second.CellAt(r, 1).type = engine::CellType::Number;
+        second.CellAt(r, 1).number = r * 2.0;
+    }
     engine::SaveWorkbookFile(a, source);
     automation::EmbeddedServerFactory servers;
     test::FakePrompts prompts;
-    MergeReport report = MergeSheets({{"New", source}}, dir.File("out.xls"), true, servers, prompts);
-    auto book = engine::OpenWorkbookFile(dir.File("out.xls"));
-    EXPECT_EQ(SavedFormula(*book, "New", "B1"), "");
-    EXPECT_EQ(SavedFormula(*book, "New", "C1"), "=A1*2");
-    EXPECT_EQ(SavedFormula(*book, "New", "D1"), "=SUM(A1,A1)-A1");
-    EXPECT_EQ(SavedFormula(*book, "New", "E1"), "=IFERROR(A1,0)+EDATE(0,0)");
-    ASSERT_EQ(report.notes.size(), 1u);
-    EXPECT_EQ(report.notes[0].reason, "the sheet was merged, but one formula was kept as its value, one that an "
-                                      "Excel 97-2003 workbook cannot hold");
+    for (const bool newFirst : {true, false}) {
+        SCOPED_TRACE(newFirst ? "New first" : "New last");
+        const std::vector<catalogue::SheetEntry> entries =
+            newFirst ? std::vector<catalogue::SheetEntry>{{"New", source}, {"Second", source}}
+                     : std::vector<catalogue::SheetEntry>{{"Second", source}, {"New", source}};
+        const std::string output = dir.File(newFirst ? "new-first.xls" : "new-last.xls");
+        MergeReport report = MergeSheets(entries, output, true, servers, prompts);
+        auto book = engine::OpenWorkbookFile(output);
+        EXPECT_EQ(SavedFormula(*book, "New", "B1"), "");
+        EXPECT_EQ(SavedFormula(*book, "New", "C1"), "=A1*2");
+        EXPECT_EQ(SavedFormula(*book, "New", "D1"), "=SUM(A1,A1)-A1");
+        EXPECT_EQ(SavedFormula(*book, "New", "E1"), "=IFERROR(A1,0)+EDATE(0,0)");
+        EXPECT_EQ(SavedFormula(*book, "Second", "B40"), "=A40*2");
+        ASSERT_EQ(report.notes.size(), 1u);
+        EXPECT_EQ(report.notes[0].reason, "the sheet was merged, but one formula was kept as its value, one that an "
+                                          "Excel 97-2003 workbook cannot hold");
+    }
 }
 
 } // namespace
