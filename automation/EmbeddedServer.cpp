@@ -7,6 +7,8 @@
 #include "automation/WorkbookCache.h"
 #include "engine/StageTimes.h"
 #include "engine/WorkbookFile.h"
+#include "engine/xlsx/XlsxRowStager.h"
+#include "engine/xlsx/XlsxWriter.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -188,16 +190,27 @@ std::optional<engine::CellRange> UsedRangeOf(ServerBook& book, uint64_t sheetId,
 // of the sheet pasted into before, when it is another sheet (a multi-sheet merge has finished it),
 // and the rows above `row` (a single-sheet merge stacks below them). The rows come back, through
 // Workbook::Sheet, for anything that needs them; the writers stream them from the spill file.
+//
+// Rows set aside for good are also offered to the workbook's row stager, which compresses them for
+// the save while the merge reads on: those of a sheet the merge leaves, and those above a paste
+// into the sheet pasted into before (a single-sheet merge stacking its blocks). The stager takes
+// them only in the order the save writes the sheets; a multi-sheet merge adds each sheet before the
+// one it left, so there it takes none.
 void SpillFinishedRows(ServerBook& book, uint64_t sheetId, size_t index, uint32_t row)
 {
-    if (book.lastPastedSheet && *book.lastPastedSheet != sheetId) {
+    const bool again = book.lastPastedSheet && *book.lastPastedSheet == sheetId;
+    if (book.lastPastedSheet && !again) {
         if (std::optional<size_t> previous = book.IndexOf(*book.lastPastedSheet, book.lastPastedHint)) {
             book.model->SpillRows(*previous);
+            book.model->StageRows(*previous);
         }
     }
     book.lastPastedSheet = sheetId;
     book.lastPastedHint = index;
     book.model->SpillRows(index, row);
+    if (again) {
+        book.model->StageRows(index);
+    }
 }
 
 // Brings the kept used range of a sheet up to date after a paste into `area`. When the paste lands
@@ -497,6 +510,18 @@ public:
             std::error_code error;
             const std::filesystem::path full = std::filesystem::absolute(path, error);
             book.model->SetSpillFolder(error ? std::string() : full.parent_path().string());
+            // An xlsx output has its finished rows compressed while the merge goes on. Without a
+            // thread for that (none can be started) the save compresses everything, as it can.
+            book.model->SetRowStager(nullptr);
+            if (book.saveLimits.format == engine::FileFormat::Xlsx) {
+                try {
+                    engine::XlsxRowStager::Options options;
+                    options.level = engine::XlsxWriteOptions{}.level;
+                    options.folder = error ? std::string() : full.parent_path().string();
+                    book.model->SetRowStager(std::make_shared<engine::XlsxRowStager>(*book.model, options));
+                } catch (const std::exception&) {
+                }
+            }
         });
     }
 

@@ -395,12 +395,17 @@ std::optional<CellRange> Worksheet::UsedRange() const
     return box;
 }
 
-bool Worksheet::SpillRowsBefore(uint32_t index, const std::shared_ptr<SpillFile>& file)
+bool Worksheet::SpillRowsBefore(uint32_t index, const std::shared_ptr<SpillFile>& file,
+                                const std::function<void(std::span<const Row>)>& spilledRows)
 {
     const auto end =
         std::lower_bound(rows.begin(), rows.end(), index, [](const Row& r, uint32_t value) { return r.index < value; });
-    if (end == rows.begin() || !spilled.Spill(file, std::span<const Row>(rows.data(), end - rows.begin()))) {
+    const std::span<const Row> moved(rows.data(), static_cast<size_t>(end - rows.begin()));
+    if (moved.empty() || !spilled.Spill(file, moved)) {
         return false;
+    }
+    if (spilledRows) {
+        spilledRows(moved);
     }
     // The rows left move to storage of their own size: erasing in place would keep the room of
     // every row spilled.
@@ -528,7 +533,21 @@ bool Workbook::SpillRows(size_t index, uint32_t beforeRow)
     if (!m_spill) {
         m_spill = std::make_shared<SpillFile>(m_spillFolder);
     }
-    return info.data->SpillRowsBefore(beforeRow, m_spill);
+    if (!m_stager) {
+        return info.data->SpillRowsBefore(beforeRow, m_spill);
+    }
+    const size_t firstChunk = info.data->spilled.ChunkCount();
+    return info.data->SpillRowsBefore(beforeRow, m_spill, [&](std::span<const Row> rows) {
+        m_stager->RowsSpilled(*this, index, *info.data, firstChunk, rows);
+    });
+}
+
+void Workbook::StageRows(size_t index)
+{
+    const SheetInfo& info = m_sheets.at(index);
+    if (m_stager && info.data) {
+        m_stager->Follow(*this, index, *info.data);
+    }
 }
 
 Worksheet& Workbook::SheetKeepingSpill(size_t index)

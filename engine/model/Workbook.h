@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -217,6 +218,7 @@ public:
     bool Empty() const { return m_chunks.empty(); }
     const SpillSummary& Summary() const { return m_summary; }
     size_t ChunkCount() const { return m_chunks.size(); }
+    const SpilledChunk& Chunk(size_t index) const { return m_chunks.at(index); }
 
     // Appends `rows` (ascending by index, cells ascending by column, all after the rows spilled so
     // far) to `file`. Gives false, with nothing spilled, when the rows are not in that order.
@@ -276,7 +278,9 @@ public:
 
     // Moves the rows above row `index` (all rows for UINT32_MAX) from memory to `file`, after the
     // rows spilled before. Gives false, moving nothing, when those rows are not in order.
-    bool SpillRowsBefore(uint32_t index, const std::shared_ptr<SpillFile>& file);
+    // `spilled`, when given, sees the rows once they are in the file, before memory lets them go.
+    bool SpillRowsBefore(uint32_t index, const std::shared_ptr<SpillFile>& file,
+                         const std::function<void(std::span<const Row>)>& spilled = {});
     // Brings every spilled row back into `rows`.
     void RestoreSpilled();
 
@@ -372,6 +376,22 @@ public:
     virtual void CheckInput() const {}
 };
 
+// Sees the rows of a workbook being built as they are spilled, so that a writer can turn them into
+// their part of the saved file while the workbook is still being built (the xlsx writer's row
+// stager, engine/xlsx/XlsxRowStager.h). What it prepares is only ever a head start: the save
+// checks that the sheets are still what it saw, and writes them afresh where they are not.
+class RowStager {
+public:
+    virtual ~RowStager() = default;
+    // Rows of sheet `index` have just been spilled: they are the sheet's spilled chunks from
+    // `firstChunk` on. Never throws: a stager that cannot go on stops preparing.
+    virtual void RowsSpilled(Workbook& workbook, size_t index, const Worksheet& sheet, size_t firstChunk,
+                             std::span<const Row> rows) noexcept = 0;
+    // Sheet `index` keeps its place and its spilled rows stay as they are: they, and the rows
+    // spilled after them, may be prepared. Never throws.
+    virtual void Follow(Workbook& workbook, size_t index, const Worksheet& sheet) noexcept = 0;
+};
+
 struct SheetInfo {
     std::string name;
     SheetState state = SheetState::Visible;
@@ -408,6 +428,12 @@ public:
     // workbook's spill file, made on first use; they come back when Sheet asks for the sheet.
     // Gives false when nothing could be moved (the sheet is not loaded or not in order).
     bool SpillRows(size_t index, uint32_t beforeRow = UINT32_MAX);
+    // Says that a loaded sheet keeps its place in the workbook and that its spilled rows are
+    // final, so that the row stager, where there is one, may prepare them for the save.
+    void StageRows(size_t index);
+    // The row stager sees every spill from now on; the save takes it back (TakeRowStager).
+    void SetRowStager(std::shared_ptr<RowStager> stager) { m_stager = std::move(stager); }
+    std::shared_ptr<RowStager> TakeRowStager() { return std::move(m_stager); }
     bool IsSheetLoaded(size_t index) const { return m_sheets.at(index).data != nullptr; }
     // Drops a loaded sheet's content; it is loaded again when next asked for. Sheets that no
     // source holds (inserted ones) keep their content.
@@ -456,6 +482,7 @@ private:
     std::string m_sourcePath;
     std::shared_ptr<SpillFile> m_spill;
     std::string m_spillFolder;
+    std::shared_ptr<RowStager> m_stager;
 };
 
 // Serial date numbers: the 1904 system counts 1,462 days fewer than the 1900 system.

@@ -208,137 +208,74 @@ char* PutFormula(char* p, std::string_view text, const FormulaEntry& entry, uint
     return Put(p, "</f>");
 }
 
-void WriteSheetData(PartStream& out, const Worksheet& sheet, OutputTables& tables)
+// One <row> element and its cells. `shared` says which formulas are written shared; the other
+// arguments are scratch space reused from row to row.
+void WriteRow(PartStream& out, const Row& row, const Worksheet& sheet, OutputTables& tables,
+              const std::vector<SharedFormula>& shared, formula::Formula& cellFormula, std::string& formulaText)
 {
-    formula::Formula cellFormula;
-    std::string formulaText;
-    const std::vector<SharedFormula> shared = FindSharedFormulas(sheet);
-    sheet.VisitRows([&](const Row& row) {
-        char rowNumber[24];
-        size_t rowDigits = static_cast<size_t>(PutUint(rowNumber, uint64_t{row.index} + 1) - rowNumber);
-        std::string_view rowText(rowNumber, rowDigits);
-        bool hasHeight = row.height > 0 && std::isfinite(row.height);
-        bool open = false;
-        const uint32_t rowStyle = row.style == 0 ? 0 : tables.MapXf(row.style, row.index, 0);
-        auto rowStart = [&](char* p) {
-            p = Put(p, "<row r=\"");
-            p = Put(p, rowText);
+    char rowNumber[24];
+    size_t rowDigits = static_cast<size_t>(PutUint(rowNumber, uint64_t{row.index} + 1) - rowNumber);
+    std::string_view rowText(rowNumber, rowDigits);
+    bool hasHeight = row.height > 0 && std::isfinite(row.height);
+    bool open = false;
+    const uint32_t rowStyle = row.style == 0 ? 0 : tables.MapXf(row.style, row.index, 0);
+    auto rowStart = [&](char* p) {
+        p = Put(p, "<row r=\"");
+        p = Put(p, rowText);
+        *p++ = '"';
+        if (hasHeight) {
+            p = Put(p, " ht=\"");
+            p = std::to_chars(p, p + 24, row.height).ptr;
             *p++ = '"';
-            if (hasHeight) {
-                p = Put(p, " ht=\"");
-                p = std::to_chars(p, p + 24, row.height).ptr;
-                *p++ = '"';
-                if (row.customHeight) {
-                    p = Put(p, " customHeight=\"1\"");
-                }
+            if (row.customHeight) {
+                p = Put(p, " customHeight=\"1\"");
             }
-            if (row.hidden) {
-                p = Put(p, " hidden=\"1\"");
-            }
-            if (rowStyle != 0) {
-                p = Put(p, " s=\"");
-                p = PutUint(p, rowStyle);
-                p = Put(p, "\" customFormat=\"1\"");
-            }
-            if (row.outlineLevel > 0) {
-                p = Put(p, " outlineLevel=\"");
-                p = PutUint(p, std::min(row.outlineLevel, kMaxOutlineLevel));
-                *p++ = '"';
-            }
-            if (row.collapsed) {
-                p = Put(p, " collapsed=\"1\"");
-            }
-            return p;
-        };
-        for (const Cell& cell : row.cells) {
-            // A cell of a shared formula other than its first has no text of its own to write.
-            const SharedFormula* const sharedFormula =
-                cell.formulaIndex < shared.size() && shared[cell.formulaIndex].index >= 0 ? &shared[cell.formulaIndex]
-                                                                                          : nullptr;
-            const bool sharedFollower = sharedFormula != nullptr && (sharedFormula->box.firstRow != row.index ||
-                                                                     sharedFormula->box.firstCol != cell.col);
-            formulaText.clear();
-            bool hasFormula = cell.formulaIndex != kNoFormula &&
-                              (sharedFollower || (formula::CellFormula(sheet, row.index, cell, cellFormula) &&
-                                                  (formula::PrintFormula(cellFormula, formulaText),
-                                                   !formulaText.empty() && !HasControlCharacter(formulaText))));
+        }
+        if (row.hidden) {
+            p = Put(p, " hidden=\"1\"");
+        }
+        if (rowStyle != 0) {
+            p = Put(p, " s=\"");
+            p = PutUint(p, rowStyle);
+            p = Put(p, "\" customFormat=\"1\"");
+        }
+        if (row.outlineLevel > 0) {
+            p = Put(p, " outlineLevel=\"");
+            p = PutUint(p, std::min(row.outlineLevel, kMaxOutlineLevel));
+            *p++ = '"';
+        }
+        if (row.collapsed) {
+            p = Put(p, " collapsed=\"1\"");
+        }
+        return p;
+    };
+    for (const Cell& cell : row.cells) {
+        // A cell of a shared formula other than its first has no text of its own to write.
+        const SharedFormula* const sharedFormula =
+            cell.formulaIndex < shared.size() && shared[cell.formulaIndex].index >= 0 ? &shared[cell.formulaIndex]
+                                                                                      : nullptr;
+        const bool sharedFollower = sharedFormula != nullptr && (sharedFormula->box.firstRow != row.index ||
+                                                                 sharedFormula->box.firstCol != cell.col);
+        formulaText.clear();
+        bool hasFormula = cell.formulaIndex != kNoFormula &&
+                          (sharedFollower || (formula::CellFormula(sheet, row.index, cell, cellFormula) &&
+                                              (formula::PrintFormula(cellFormula, formulaText),
+                                               !formulaText.empty() && !HasControlCharacter(formulaText))));
 
-            if (cell.type == CellType::Blank && cell.style == 0 && !hasFormula) {
-                continue; // an empty cell with the default format says nothing
+        if (cell.type == CellType::Blank && cell.style == 0 && !hasFormula) {
+            continue; // an empty cell with the default format says nothing
+        }
+        if (cell.col >= limits::kXlsxMaxCols) {
+            throw LimitError(tables.Where(row.index, cell.col) +
+                             ": the cell lies outside the xlsx grid (at most 16,384 columns, A to XFD)");
+        }
+        if (hasFormula) {
+            // A string result is held in the cell itself (t="str"), not in the shared strings.
+            size_t room = kCellRoom * 2 + kMaxEscapedGrowth * formulaText.size();
+            if (cell.type == CellType::String) {
+                room += kMaxEscapedGrowth * tables.Text(cell.text).size();
             }
-            if (cell.col >= limits::kXlsxMaxCols) {
-                throw LimitError(tables.Where(row.index, cell.col) +
-                                 ": the cell lies outside the xlsx grid (at most 16,384 columns, A to XFD)");
-            }
-            if (hasFormula) {
-                // A string result is held in the cell itself (t="str"), not in the shared strings.
-                size_t room = kCellRoom * 2 + kMaxEscapedGrowth * formulaText.size();
-                if (cell.type == CellType::String) {
-                    room += kMaxEscapedGrowth * tables.Text(cell.text).size();
-                }
-                char* p = out.Reserve(room);
-                if (!open) {
-                    p = rowStart(p);
-                    *p++ = '>';
-                    open = true;
-                }
-                p = Put(p, "<c r=\"");
-                p = PutColumn(p, cell.col);
-                p = Put(p, rowText);
-                *p++ = '"';
-                uint32_t style = cell.style == 0 ? 0 : tables.MapXf(cell.style, row.index, cell.col);
-                if (style != 0) {
-                    p = Put(p, " s=\"");
-                    p = PutUint(p, style);
-                    *p++ = '"';
-                }
-                const FormulaEntry& entry = sheet.formulas[cell.formulaIndex];
-                bool finite = cell.type != CellType::Number || std::isfinite(cell.number);
-                switch (cell.type) {
-                case CellType::String:
-                    p = Put(p, " t=\"str\"");
-                    break;
-                case CellType::Boolean:
-                    p = Put(p, " t=\"b\"");
-                    break;
-                case CellType::Error:
-                    p = Put(p, " t=\"e\"");
-                    break;
-                default:
-                    if (!finite) {
-                        p = Put(p, " t=\"e\"");
-                    }
-                    break;
-                }
-                *p++ = '>';
-                p = PutFormula(p, formulaText, entry, row.index, cell.col, sharedFormula);
-                switch (cell.type) {
-                case CellType::Blank:
-                    break;
-                case CellType::Number:
-                    p = Put(p, "<v>");
-                    p = finite ? PutNumber(p, cell.number) : Put(p, "#NUM!");
-                    p = Put(p, "</v>");
-                    break;
-                case CellType::String:
-                    p = Put(p, "<v>");
-                    p = EscapeText(p, tables.Text(cell.text));
-                    p = Put(p, "</v>");
-                    break;
-                case CellType::Boolean:
-                    p = Put(p, cell.boolean ? "<v>1</v>" : "<v>0</v>");
-                    break;
-                case CellType::Error:
-                    p = Put(p, "<v>");
-                    p = Put(p, ErrorText(cell.error));
-                    p = Put(p, "</v>");
-                    break;
-                }
-                p = Put(p, "</c>");
-                out.Commit(p);
-                continue;
-            }
-            char* p = out.Reserve(kCellRoom * 2);
+            char* p = out.Reserve(room);
             if (!open) {
                 p = rowStart(p);
                 *p++ = '>';
@@ -354,44 +291,152 @@ void WriteSheetData(PartStream& out, const Worksheet& sheet, OutputTables& table
                 p = PutUint(p, style);
                 *p++ = '"';
             }
+            const FormulaEntry& entry = sheet.formulas[cell.formulaIndex];
+            bool finite = cell.type != CellType::Number || std::isfinite(cell.number);
             switch (cell.type) {
-            case CellType::Blank:
-                p = Put(p, "/>");
-                break;
-            case CellType::Number:
-                if (std::isfinite(cell.number)) {
-                    p = Put(p, "><v>");
-                    p = PutNumber(p, cell.number);
-                    p = Put(p, "</v></c>");
-                } else {
-                    // xlsx has no infinities or NaN; Excel shows such a result as #NUM!.
-                    p = Put(p, " t=\"e\"><v>#NUM!</v></c>");
-                }
-                break;
             case CellType::String:
-                p = Put(p, " t=\"s\"><v>");
-                p = PutUint(p, tables.MapString(cell.text, row.index, cell.col));
-                p = Put(p, "</v></c>");
+                p = Put(p, " t=\"str\"");
                 break;
             case CellType::Boolean:
-                p = Put(p, cell.boolean ? " t=\"b\"><v>1</v></c>" : " t=\"b\"><v>0</v></c>");
+                p = Put(p, " t=\"b\"");
                 break;
             case CellType::Error:
-                p = Put(p, " t=\"e\"><v>");
-                p = Put(p, ErrorText(cell.error));
-                p = Put(p, "</v></c>");
+                p = Put(p, " t=\"e\"");
+                break;
+            default:
+                if (!finite) {
+                    p = Put(p, " t=\"e\"");
+                }
                 break;
             }
+            *p++ = '>';
+            p = PutFormula(p, formulaText, entry, row.index, cell.col, sharedFormula);
+            switch (cell.type) {
+            case CellType::Blank:
+                break;
+            case CellType::Number:
+                p = Put(p, "<v>");
+                p = finite ? PutNumber(p, cell.number) : Put(p, "#NUM!");
+                p = Put(p, "</v>");
+                break;
+            case CellType::String:
+                p = Put(p, "<v>");
+                p = EscapeText(p, tables.Text(cell.text));
+                p = Put(p, "</v>");
+                break;
+            case CellType::Boolean:
+                p = Put(p, cell.boolean ? "<v>1</v>" : "<v>0</v>");
+                break;
+            case CellType::Error:
+                p = Put(p, "<v>");
+                p = Put(p, ErrorText(cell.error));
+                p = Put(p, "</v>");
+                break;
+            }
+            p = Put(p, "</c>");
             out.Commit(p);
+            continue;
         }
-        if (open) {
-            out.Append("</row>");
-        } else if (row.HasSettings()) {
-            char* p = rowStart(out.Reserve(kCellRoom * 2));
+        char* p = out.Reserve(kCellRoom * 2);
+        if (!open) {
+            p = rowStart(p);
+            *p++ = '>';
+            open = true;
+        }
+        p = Put(p, "<c r=\"");
+        p = PutColumn(p, cell.col);
+        p = Put(p, rowText);
+        *p++ = '"';
+        uint32_t style = cell.style == 0 ? 0 : tables.MapXf(cell.style, row.index, cell.col);
+        if (style != 0) {
+            p = Put(p, " s=\"");
+            p = PutUint(p, style);
+            *p++ = '"';
+        }
+        switch (cell.type) {
+        case CellType::Blank:
             p = Put(p, "/>");
-            out.Commit(p);
+            break;
+        case CellType::Number:
+            if (std::isfinite(cell.number)) {
+                p = Put(p, "><v>");
+                p = PutNumber(p, cell.number);
+                p = Put(p, "</v></c>");
+            } else {
+                // xlsx has no infinities or NaN; Excel shows such a result as #NUM!.
+                p = Put(p, " t=\"e\"><v>#NUM!</v></c>");
+            }
+            break;
+        case CellType::String:
+            p = Put(p, " t=\"s\"><v>");
+            p = PutUint(p, tables.MapString(cell.text, row.index, cell.col));
+            p = Put(p, "</v></c>");
+            break;
+        case CellType::Boolean:
+            p = Put(p, cell.boolean ? " t=\"b\"><v>1</v></c>" : " t=\"b\"><v>0</v></c>");
+            break;
+        case CellType::Error:
+            p = Put(p, " t=\"e\"><v>");
+            p = Put(p, ErrorText(cell.error));
+            p = Put(p, "</v></c>");
+            break;
         }
-    });
+        out.Commit(p);
+    }
+    if (open) {
+        out.Append("</row>");
+    } else if (row.HasSettings()) {
+        char* p = rowStart(out.Reserve(kCellRoom * 2));
+        p = Put(p, "/>");
+        out.Commit(p);
+    }
+}
+
+// The rows of a sheet from spilled chunk `firstChunk` on, then the rows in memory: all of them
+// unless the row stager prepared the first chunks.
+void WriteSheetData(PartStream& out, const Worksheet& sheet, OutputTables& tables, size_t firstChunk = 0)
+{
+    formula::Formula cellFormula;
+    std::string formulaText;
+    const std::vector<SharedFormula> shared = FindSharedFormulas(sheet);
+    std::vector<Row> batch;
+    for (size_t i = firstChunk; i < sheet.spilled.ChunkCount(); ++i) {
+        sheet.spilled.ReadChunk(i, batch);
+        for (const Row& row : batch) {
+            WriteRow(out, row, sheet, tables, shared, cellFormula, formulaText);
+        }
+    }
+    for (const Row& row : sheet.rows) {
+        WriteRow(out, row, sheet, tables, shared, cellFormula, formulaText);
+    }
+}
+
+// Calls `write(column)` for each column entry the head writes, in order: `columns` sorted by
+// their first column, entries overlapping an earlier one cut or left out, default ones left out.
+template <class F>
+void ForWrittenColumns(const std::vector<ColumnInfo>& columns, F&& write)
+{
+    uint32_t nextFree = 0;
+    for (ColumnInfo c : columns) {
+        // Overlapping entries cannot be written; an earlier entry keeps the columns it names.
+        if (c.last < nextFree) {
+            continue;
+        }
+        c.first = std::max(c.first, nextFree);
+        nextFree = c.last + 1;
+        if (c.width <= 0 && !c.customWidth && !c.hidden && c.style == 0 && c.outlineLevel == 0 && !c.collapsed) {
+            continue;
+        }
+        write(c);
+    }
+}
+
+std::vector<ColumnInfo> SortedColumns(const Worksheet& sheet)
+{
+    std::vector<ColumnInfo> columns = sheet.columns;
+    std::stable_sort(columns.begin(), columns.end(),
+                     [](const ColumnInfo& a, const ColumnInfo& b) { return a.first < b.first; });
+    return columns;
 }
 
 // Everything of a worksheet before its cells: dimension, view, default sizes and column settings.
@@ -489,17 +534,7 @@ std::string SheetHead(const Worksheet& sheet, bool active, const std::vector<Cel
     xml.EndEmpty();
 
     bool colsOpen = false;
-    uint32_t nextFree = 0;
-    for (ColumnInfo c : columns) {
-        // Overlapping entries cannot be written; an earlier entry keeps the columns it names.
-        if (c.last < nextFree) {
-            continue;
-        }
-        c.first = std::max(c.first, nextFree);
-        nextFree = c.last + 1;
-        if (c.width <= 0 && !c.customWidth && !c.hidden && c.style == 0 && c.outlineLevel == 0 && !c.collapsed) {
-            continue;
-        }
+    ForWrittenColumns(columns, [&](const ColumnInfo& c) {
         if (!colsOpen) {
             xml.Start("cols").EndStart();
             colsOpen = true;
@@ -523,7 +558,7 @@ std::string SheetHead(const Worksheet& sheet, bool active, const std::vector<Cel
             xml.Attribute("collapsed", "1");
         }
         xml.EndEmpty();
-    }
+    });
     if (colsOpen) {
         xml.End("cols");
     }
@@ -579,7 +614,28 @@ void WriteSheetTail(PartStream& out, const std::vector<CellRange>& merges, const
 
 } // namespace
 
-void WriteWorksheetPart(ZipWriter& zip, Workbook& workbook, size_t index, bool active, OutputTables& tables)
+std::vector<uint32_t> HeadColumnFormats(const Worksheet& sheet)
+{
+    std::vector<uint32_t> formats;
+    ForWrittenColumns(SortedColumns(sheet), [&](const ColumnInfo& c) { formats.push_back(c.style); });
+    return formats;
+}
+
+void WriteStagedRows(PartStream& out, std::span<const Row> rows, OutputTables& tables)
+{
+    // Staged rows hold no formula cells, so that neither the sheet nor its shared formulas are
+    // looked at.
+    static const Worksheet kNoSheet;
+    static const std::vector<SharedFormula> kNoShared;
+    formula::Formula cellFormula;
+    std::string formulaText;
+    for (const Row& row : rows) {
+        WriteRow(out, row, kNoSheet, tables, kNoShared, cellFormula, formulaText);
+    }
+}
+
+void WriteWorksheetPart(ZipWriter& zip, Workbook& workbook, size_t index, bool active, OutputTables& tables,
+                        const StagedRows* staged)
 {
     bool wasLoaded = workbook.IsSheetLoaded(index);
     // Spilled rows stay on disk and are streamed back as they are written.
@@ -614,9 +670,7 @@ void WriteWorksheetPart(ZipWriter& zip, Workbook& workbook, size_t index, bool a
         }
         links.push_back({&h, h.range, h.target.empty() ? 0 : ++relCount});
     }
-    std::vector<ColumnInfo> columns = sheet.columns;
-    std::stable_sort(columns.begin(), columns.end(),
-                     [](const ColumnInfo& a, const ColumnInfo& b) { return a.first < b.first; });
+    const std::vector<ColumnInfo> columns = SortedColumns(sheet);
     for (const ColumnInfo& c : columns) {
         if (c.first > c.last || c.last >= limits::kXlsxMaxCols) {
             throw LimitError("sheet \"" + sheetName + "\": column settings for " + ColumnName(c.first) + ":" +
@@ -640,7 +694,12 @@ void WriteWorksheetPart(ZipWriter& zip, Workbook& workbook, size_t index, bool a
     zip.BeginPart("xl/worksheets/sheet" + std::to_string(index + 1) + ".xml");
     PartStream out(zip);
     out.Append(SheetHead(sheet, active, merges, columns, tables));
-    WriteSheetData(out, sheet, tables);
+    if (staged != nullptr) {
+        // The rows prepared while the workbook was built follow the head as they were deflated.
+        out.Flush();
+        zip.WriteDeflated(staged->piece, staged->read);
+    }
+    WriteSheetData(out, sheet, tables, staged != nullptr ? staged->chunks : 0);
     WriteSheetTail(out, merges, links);
     out.Flush();
     zip.EndPart();

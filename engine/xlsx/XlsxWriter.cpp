@@ -3,6 +3,7 @@
 #include "engine/xlsx/XlsxWriter.h"
 
 #include "engine/Errors.h"
+#include "engine/xlsx/XlsxRowStager.h"
 #include "engine/xlsx/XlsxWriterParts.h"
 #include "engine/zip/ZipWriter.h"
 
@@ -25,7 +26,7 @@ unsigned DeflateThreads(int requested)
 class XlsxWriter {
 public:
     XlsxWriter(Workbook& workbook, ByteSink& sink, const XlsxWriteOptions& options)
-        : m_workbook(workbook), m_zip(sink, options.level, DeflateThreads(options.threads))
+        : m_workbook(workbook), m_level(options.level), m_zip(sink, options.level, DeflateThreads(options.threads))
     {
     }
 
@@ -35,6 +36,7 @@ private:
     void CheckSheets();
 
     Workbook& m_workbook;
+    int m_level;
     ZipWriter m_zip;
     size_t m_activeTab = 0;
     std::vector<SheetState> m_states;
@@ -70,9 +72,24 @@ void XlsxWriter::CheckSheets()
 
 void XlsxWriter::Write()
 {
+    // Rows staged while the workbook was built are taken as they are when the workbook is still
+    // what they were staged from; the save ends the staging either way.
+    const std::shared_ptr<RowStager> stager = m_workbook.TakeRowStager();
+    std::vector<xlsxout::StagedRows> staged;
+    std::unique_ptr<xlsxout::OutputTables> stagedTables;
+    if (auto* rows = dynamic_cast<XlsxRowStager*>(stager.get())) {
+        staged = rows->Finish(m_workbook, m_level);
+        if (!staged.empty()) {
+            stagedTables = rows->TakeTables();
+        }
+    }
     CheckSheets();
     size_t count = m_workbook.SheetCount();
-    xlsxout::OutputTables tables(m_workbook);
+    if (!stagedTables) {
+        staged.clear();
+        stagedTables = std::make_unique<xlsxout::OutputTables>(m_workbook);
+    }
+    xlsxout::OutputTables& tables = *stagedTables;
     m_zip.AddPart("[Content_Types].xml", xlsxout::ContentTypesPart(count));
     m_zip.AddPart("_rels/.rels", xlsxout::PackageRelationshipsPart());
     m_zip.AddPart("docProps/core.xml", xlsxout::CorePropertiesPart());
@@ -80,7 +97,8 @@ void XlsxWriter::Write()
     m_zip.AddPart("xl/workbook.xml", xlsxout::WorkbookPart(m_workbook, m_states, m_activeTab));
     m_zip.AddPart("xl/_rels/workbook.xml.rels", xlsxout::WorkbookRelationshipsPart(count));
     for (size_t i = 0; i < count; ++i) {
-        xlsxout::WriteWorksheetPart(m_zip, m_workbook, i, i == m_activeTab, tables);
+        xlsxout::WriteWorksheetPart(m_zip, m_workbook, i, i == m_activeTab, tables,
+                                    i < staged.size() ? &staged[i] : nullptr);
     }
     // Shared strings and styles come last: only what the sheets used is written, in first-use order.
     xlsxout::WriteSharedStringsPart(m_zip, m_workbook, tables);

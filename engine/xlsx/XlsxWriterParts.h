@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -80,7 +82,21 @@ std::string WorkbookPart(const Workbook& workbook, const std::vector<SheetState>
 // xl/worksheets/sheetN.xml for sheet `index`, streamed, and its relationships part when it has
 // links that leave the file (XlsxWorksheetPart.cpp). Throws LimitError for content outside the
 // xlsx grid.
-void WriteWorksheetPart(ZipWriter& zip, Workbook& workbook, size_t index, bool active, OutputTables& tables);
+// Rows of the sheet prepared before the save (XlsxRowStager.h): the first `chunks` spilled chunks,
+// as XML deflated into `piece`, whose bytes `read` gives.
+struct StagedRows {
+    ZipWriter::DeflatedPiece piece;
+    std::function<void(uint64_t offset, std::span<uint8_t> out)> read;
+    size_t chunks = 0;
+};
+void WriteWorksheetPart(ZipWriter& zip, Workbook& workbook, size_t index, bool active, OutputTables& tables,
+                        const StagedRows* staged = nullptr);
+// The cell formats of the columns the head of the sheet's part names, in the order it names them:
+// the head maps them before any cell.
+std::vector<uint32_t> HeadColumnFormats(const Worksheet& sheet);
+// `rows` as the worksheet part writes them, for rows without formula cells.
+class PartStream;
+void WriteStagedRows(PartStream& out, std::span<const Row> rows, OutputTables& tables);
 
 // xl/sharedStrings.xml with the strings the worksheets used, streamed (XlsxSharedStringsPart.cpp).
 void WriteSharedStringsPart(ZipWriter& zip, const Workbook& workbook, const OutputTables& tables);

@@ -31,7 +31,9 @@ inline constexpr size_t kCellRoom = 128;
 // write through a raw pointer, so the per-cell path has one capacity check and no allocation.
 class PartStream {
 public:
-    explicit PartStream(ZipWriter& zip) : m_zip(zip), m_buffer(kChunkBytes + kCellRoom * 4) {}
+    explicit PartStream(ZipWriter& zip) : m_zip(&zip), m_buffer(kChunkBytes + kCellRoom * 4) {}
+    // For bytes of a part prepared before the save (rows the row stager compresses early).
+    explicit PartStream(ByteSink& sink) : m_sink(&sink), m_buffer(kChunkBytes + kCellRoom * 4) {}
 
     char* Reserve(size_t room)
     {
@@ -59,13 +61,18 @@ public:
     void Flush()
     {
         if (m_size > 0) {
-            m_zip.Write(m_buffer.data(), m_size);
+            if (m_zip != nullptr) {
+                m_zip->Write(m_buffer.data(), m_size);
+            } else {
+                m_sink->Write(m_buffer.data(), m_size);
+            }
             m_size = 0;
         }
     }
 
 private:
-    ZipWriter& m_zip;
+    ZipWriter* m_zip = nullptr;
+    ByteSink* m_sink = nullptr;
     std::vector<char> m_buffer;
     size_t m_size = 0;
 };

@@ -18,8 +18,6 @@ namespace {
 
 constexpr uint64_t kMaxZip32Field = limits::kZipMaxWrittenBytes;
 constexpr size_t kMaxEntries = limits::kZipMaxWrittenEntries;
-// The deflate window: each block is primed with this much of what came before it.
-constexpr size_t kWindowBytes = size_t{32} * 1024;
 
 // MS-DOS date and time of 1980-01-01 00:00:00, the earliest a zip entry can carry.
 constexpr uint16_t kDosTime = 0;
@@ -425,6 +423,39 @@ void ZipWriter::EndStream()
         TooLarge("part " + entry.name);
     }
     Emit(end, endSize);
+}
+
+void ZipWriter::WriteDeflated(const DeflatedPiece& piece,
+                              const std::function<void(uint64_t offset, std::span<uint8_t> out)>& read)
+{
+    if (!m_inPart) {
+        throw EngineError("zip writer used out of order");
+    }
+    if (piece.size == 0) {
+        return;
+    }
+    // The piece's blocks follow the last block of what came before, so that one must end first.
+    SubmitBlock();
+    EmitDone(true, 0);
+    Entry& entry = m_entries.back();
+    entry.size += piece.size;
+    entry.compressedSize += piece.compressedSize;
+    if (entry.size > m_maxField || entry.compressedSize > m_maxField) {
+        TooLarge("part " + entry.name);
+    }
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(piece.compressedSize, kBlockBytes)));
+    for (uint64_t done = 0; done < piece.compressedSize;) {
+        const auto n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), piece.compressedSize - done));
+        read(done, std::span<uint8_t>(buffer.data(), n));
+        Emit(buffer.data(), n);
+        done += n;
+    }
+    entry.crc = static_cast<uint32_t>(crc32_combine(entry.crc, piece.crc, static_cast<z_off_t>(piece.size)));
+    // The next block is primed with the 32 KiB before it, which reach back before a short piece.
+    m_tail.insert(m_tail.end(), piece.window.begin(), piece.window.end());
+    if (m_tail.size() > kWindowBytes) {
+        m_tail.erase(m_tail.begin(), m_tail.end() - static_cast<std::ptrdiff_t>(kWindowBytes));
+    }
 }
 
 void ZipWriter::Finish()

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -38,6 +40,8 @@ namespace gq::engine {
 class ZipWriter {
 public:
     static constexpr size_t kBlockBytes = 1 << 20;
+    // The deflate window: each block is primed with this much of what came before it.
+    static constexpr size_t kWindowBytes = size_t{32} * 1024;
 
     // `threads` deflate streamed parts in the background; 0 deflates on the caller's thread.
     // `maxField` is the largest size or offset written (tests lower it to reach the limit fast).
@@ -53,6 +57,21 @@ public:
     void BeginPart(std::string_view name);
     void Write(const void* data, size_t size);
     void EndPart();
+
+    // Bytes of a streamed part deflated elsewhere beforehand (a worksheet's rows compressed while
+    // the workbook was still being built): deflate blocks that are not final, end on a byte
+    // boundary (a sync flush) and refer to nothing before their first byte.
+    struct DeflatedPiece {
+        uint32_t crc = 0;            // CRC-32 of the uncompressed bytes
+        uint64_t size = 0;           // uncompressed bytes
+        uint64_t compressedSize = 0; // deflated bytes
+        std::vector<uint8_t> window; // the last 32 KiB of the uncompressed bytes, or all of them
+    };
+    // Between BeginPart and EndPart: ends the block being filled, then copies the piece's deflated
+    // bytes, which `read(offset, out)` fills `out` with, into the part as they are, and joins their
+    // CRC and sizes into the part's. What is written after it is primed with the piece's window.
+    void WriteDeflated(const DeflatedPiece& piece,
+                       const std::function<void(uint64_t offset, std::span<uint8_t> out)>& read);
 
     // Writes the central directory. The writer takes no more parts afterwards.
     void Finish();

@@ -1,0 +1,382 @@
+// The row stager: worksheet XML of finished rows written as they are spilled, deflated on a thread
+// of its own into a temporary file, and handed to the save as pre-deflated pieces.
+#include "engine/xlsx/XlsxRowStager.h"
+
+#include "engine/Errors.h"
+#include "engine/Limits.h"
+#include "engine/StageTimes.h"
+#include "engine/xlsx/XlsxWriterXml.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+
+namespace gq::engine {
+
+namespace {
+
+// Blocks waiting for the thread: enough to keep it busy while the caller writes the next one, few
+// enough that memory holds a few megabytes whatever the size of the sheet.
+constexpr size_t kMaxQueuedBlocks = 3;
+
+// Raw deflate (RFC 1951) of one block, as ZipWriter deflates a streamed part's blocks.
+class BlockDeflater {
+public:
+    explicit BlockDeflater(int level)
+    {
+        if (deflateInit2(&m_stream, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
+            throw EngineError("cannot start the deflate compressor");
+        }
+    }
+    ~BlockDeflater() { deflateEnd(&m_stream); }
+    BlockDeflater(const BlockDeflater&) = delete;
+    BlockDeflater& operator=(const BlockDeflater&) = delete;
+
+    // Deflates `input` into `output`, primed with `dictionary` (the bytes just before it), ended
+    // with a sync flush: byte-aligned and not final, so that what follows can be joined to it.
+    void Deflate(const std::vector<uint8_t>& input, const std::vector<uint8_t>& dictionary,
+                 std::vector<uint8_t>& output)
+    {
+        deflateReset(&m_stream);
+        if (!dictionary.empty() &&
+            deflateSetDictionary(&m_stream, dictionary.data(), static_cast<uInt>(dictionary.size())) != Z_OK) {
+            throw EngineError("deflate failed");
+        }
+        output.resize(deflateBound(&m_stream, static_cast<uLong>(input.size())) + 16);
+        m_stream.next_in = const_cast<Bytef*>(input.data());
+        m_stream.avail_in = static_cast<uInt>(input.size());
+        size_t produced = 0;
+        for (;;) {
+            m_stream.next_out = output.data() + produced;
+            m_stream.avail_out = static_cast<uInt>(output.size() - produced);
+            if (deflate(&m_stream, Z_SYNC_FLUSH) == Z_STREAM_ERROR) {
+                throw EngineError("deflate failed");
+            }
+            produced = output.size() - m_stream.avail_out;
+            if (m_stream.avail_in == 0 && m_stream.avail_out != 0) {
+                break;
+            }
+            output.resize(output.size() * 2);
+        }
+        output.resize(produced);
+    }
+
+private:
+    z_stream m_stream{};
+};
+
+// Keeps the last 32 KiB of `window` followed by `bytes`.
+void Slide(std::vector<uint8_t>& window, const std::vector<uint8_t>& bytes)
+{
+    constexpr size_t kWindow = ZipWriter::kWindowBytes;
+    if (bytes.size() >= kWindow) {
+        window.assign(bytes.end() - static_cast<std::ptrdiff_t>(kWindow), bytes.end());
+        return;
+    }
+    window.insert(window.end(), bytes.begin(), bytes.end());
+    if (window.size() > kWindow) {
+        window.erase(window.begin(), window.end() - static_cast<std::ptrdiff_t>(kWindow));
+    }
+}
+
+} // namespace
+
+XlsxRowStager::XlsxRowStager(const Workbook& workbook, Options options)
+    : m_options(std::move(options)), m_tables(std::make_unique<xlsxout::OutputTables>(workbook)), m_sink(*this)
+{
+    m_thread = std::thread([this] { Worker(); });
+}
+
+XlsxRowStager::~XlsxRowStager()
+{
+    StopWorker();
+}
+
+void XlsxRowStager::StopWorker()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+bool XlsxRowStager::Open() const
+{
+    return !m_abandoned && !m_closed && m_tables != nullptr;
+}
+
+void XlsxRowStager::Follow(Workbook& workbook, size_t index, const Worksheet& sheet) noexcept
+{
+    try {
+        if (!Open()) {
+            return;
+        }
+        StageTimer timer(Stage::Write);
+        if (!m_sheets.empty() && m_sheets.back().sheet == &sheet) {
+            if (index + 1 != m_sheets.size()) {
+                m_abandoned = true; // a sheet was put before it: the writer's order is no longer ours
+                return;
+            }
+            CatchUp(sheet, workbook.SheetName(index));
+            return;
+        }
+        // Only the sheet the writer writes next: every sheet before it must be one staged, in order.
+        if (index != m_sheets.size()) {
+            return;
+        }
+        for (size_t i = 0; i < index; ++i) {
+            if (!workbook.IsSheetLoaded(i) || &workbook.SheetKeepingSpill(i) != m_sheets[i].sheet) {
+                return;
+            }
+        }
+        if (!m_sheets.empty()) {
+            // The sheet before is finished only when all its rows are staged: rows it still holds
+            // would be written after it at save, and their texts and formats come first.
+            const StagedSheet& last = m_sheets.back();
+            if (!last.sheet->rows.empty() || last.chunkOffsets.size() != last.sheet->spilled.ChunkCount()) {
+                return;
+            }
+            SubmitBlock();
+            m_sheets.back().window = std::move(m_window);
+            m_window.clear();
+        }
+        StagedSheet& staged = m_sheets.emplace_back();
+        staged.sheet = &sheet;
+        // The head names the formats of the column settings before the first cell does.
+        staged.columnFormats = xlsxout::HeadColumnFormats(sheet);
+        m_tables->BeginSheet(workbook.SheetName(index));
+        for (const uint32_t format : staged.columnFormats) {
+            m_tables->MapXf(format, 0, 0);
+        }
+        CatchUp(sheet, workbook.SheetName(index));
+    } catch (...) {
+        m_abandoned = true;
+    }
+}
+
+void XlsxRowStager::RowsSpilled(Workbook& workbook, size_t index, const Worksheet& sheet, size_t firstChunk,
+                                std::span<const Row> rows) noexcept
+{
+    try {
+        if (!Open() || m_sheets.empty() || m_sheets.back().sheet != &sheet) {
+            return;
+        }
+        StageTimer timer(Stage::Write);
+        StagedSheet& staged = m_sheets.back();
+        if (index + 1 != m_sheets.size() || staged.chunkOffsets.size() != firstChunk ||
+            (firstChunk > 0 && sheet.spilled.Chunk(firstChunk - 1).offset != staged.chunkOffsets.back())) {
+            m_abandoned = true;
+            return;
+        }
+        Stage(workbook.SheetName(index), rows);
+        if (Open()) {
+            for (size_t i = firstChunk; i < sheet.spilled.ChunkCount(); ++i) {
+                staged.chunkOffsets.push_back(sheet.spilled.Chunk(i).offset);
+            }
+        }
+    } catch (...) {
+        m_abandoned = true;
+    }
+}
+
+void XlsxRowStager::CatchUp(const Worksheet& sheet, const std::string& name)
+{
+    StagedSheet& staged = m_sheets.back();
+    const size_t have = staged.chunkOffsets.size();
+    if (have > sheet.spilled.ChunkCount() ||
+        (have > 0 && sheet.spilled.Chunk(have - 1).offset != staged.chunkOffsets.back())) {
+        m_abandoned = true; // the staged rows came back into memory, or were changed
+        return;
+    }
+    std::vector<Row> batch;
+    for (size_t i = have; i < sheet.spilled.ChunkCount(); ++i) {
+        sheet.spilled.ReadChunk(i, batch);
+        Stage(name, batch);
+        if (!Open()) {
+            return;
+        }
+        staged.chunkOffsets.push_back(sheet.spilled.Chunk(i).offset);
+    }
+}
+
+void XlsxRowStager::Stage(const std::string& name, std::span<const Row> rows)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_failure) {
+            m_closed = true; // the save reports the failure
+            return;
+        }
+    }
+    // Rows the save must look at again are not staged, nor anything after them: formula cells,
+    // whose formulas are settled at save, and what lies outside the grid, which the save refuses.
+    for (const Row& row : rows) {
+        if (row.index >= limits::kXlsxMaxRows || std::any_of(row.cells.begin(), row.cells.end(), [](const Cell& c) {
+                return c.formulaIndex != kNoFormula || c.col >= limits::kXlsxMaxCols;
+            })) {
+            m_closed = true;
+            return;
+        }
+    }
+    m_tables->BeginSheet(name);
+    xlsxout::PartStream out(m_sink);
+    // A failure here leaves the tables part way through the rows: nothing staged is usable then.
+    try {
+        xlsxout::WriteStagedRows(out, rows, *m_tables);
+        out.Flush();
+    } catch (...) {
+        m_abandoned = true;
+        throw;
+    }
+}
+
+void XlsxRowStager::BlockSink::Write(const void* data, size_t size)
+{
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    m_written += size;
+    m_owner.m_sheets.back().size += size;
+    while (size > 0) {
+        const size_t take = std::min(size, ZipWriter::kBlockBytes - m_owner.m_block.size());
+        m_owner.m_block.insert(m_owner.m_block.end(), bytes, bytes + take);
+        bytes += take;
+        size -= take;
+        if (m_owner.m_block.size() == ZipWriter::kBlockBytes) {
+            m_owner.SubmitBlock();
+        }
+    }
+}
+
+void XlsxRowStager::SubmitBlock()
+{
+    if (m_block.empty()) {
+        return;
+    }
+    Job job;
+    job.dictionary = m_window;
+    Slide(m_window, m_block);
+    job.input = std::move(m_block);
+    job.into = &m_sheets.back().deflated;
+    m_block.clear();
+    m_block.reserve(ZipWriter::kBlockBytes);
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_failure || m_stop || m_jobs.size() < kMaxQueuedBlocks; });
+    if (m_failure || m_stop) {
+        m_closed = true;
+        return;
+    }
+    m_jobs.push_back(std::move(job));
+    lock.unlock();
+    m_changed.notify_all();
+}
+
+void XlsxRowStager::Worker()
+{
+    // Made with the first block: a compressor that cannot start fails that block, and the save.
+    std::unique_ptr<BlockDeflater> deflater;
+    std::vector<uint8_t> output;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
+        if (m_stop) {
+            return;
+        }
+        Job job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        m_busy = true;
+        lock.unlock();
+        m_changed.notify_all();
+        std::exception_ptr failure;
+        try {
+            StageTimer timer(Stage::Compress);
+            if (m_options.beforeBlock) {
+                m_options.beforeBlock();
+            }
+            if (!deflater) {
+                deflater = std::make_unique<BlockDeflater>(m_options.level);
+            }
+            deflater->Deflate(job.input, job.dictionary, output);
+            if (!m_file) {
+                m_file = std::make_unique<SpillFile>(m_options.folder);
+            }
+            const uint64_t offset = m_file->Append(output);
+            Deflated& into = *job.into;
+            if (into.compressedSize == 0) {
+                into.fileOffset = offset;
+            }
+            into.compressedSize += output.size();
+            const auto crc = static_cast<uint32_t>(crc32_z(0, job.input.data(), job.input.size()));
+            into.crc = static_cast<uint32_t>(crc32_combine(into.crc, crc, static_cast<z_off_t>(job.input.size())));
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        lock.lock();
+        m_busy = false;
+        if (failure) {
+            m_failure = failure;
+            m_jobs.clear();
+        }
+        m_changed.notify_all();
+    }
+}
+
+std::vector<xlsxout::StagedRows> XlsxRowStager::Finish(Workbook& workbook, int level)
+{
+    // A sheet whose staging stopped at a formula cell keeps what it staged before it.
+    if (!m_abandoned && !m_sheets.empty()) {
+        SubmitBlock();
+    }
+    if (!m_sheets.empty()) {
+        m_sheets.back().window = std::move(m_window);
+        m_window.clear();
+    }
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_failure || (m_jobs.empty() && !m_busy); });
+    }
+    StopWorker();
+    if (m_failure) {
+        std::rethrow_exception(m_failure);
+    }
+    std::vector<xlsxout::StagedRows> out;
+    if (m_abandoned || m_options.level != level || m_sheets.size() > workbook.SheetCount()) {
+        return out;
+    }
+    // The sheets must be the ones staged, in the same places, with the same rows spilled and the
+    // same column formats; sheets before the last one must hold nothing more.
+    for (size_t i = 0; i < m_sheets.size(); ++i) {
+        const StagedSheet& staged = m_sheets[i];
+        if (!workbook.IsSheetLoaded(i) || &workbook.SheetKeepingSpill(i) != staged.sheet) {
+            return out;
+        }
+        const Worksheet& sheet = *staged.sheet;
+        const size_t chunks = staged.chunkOffsets.size();
+        if (chunks > sheet.spilled.ChunkCount() ||
+            (i + 1 < m_sheets.size() && (chunks != sheet.spilled.ChunkCount() || !sheet.rows.empty())) ||
+            xlsxout::HeadColumnFormats(sheet) != staged.columnFormats) {
+            return out;
+        }
+        for (size_t c = 0; c < chunks; ++c) {
+            if (sheet.spilled.Chunk(c).offset != staged.chunkOffsets[c]) {
+                return out;
+            }
+        }
+    }
+    for (const StagedSheet& staged : m_sheets) {
+        xlsxout::StagedRows rows;
+        rows.piece.crc = staged.deflated.crc;
+        rows.piece.size = staged.size;
+        rows.piece.compressedSize = staged.deflated.compressedSize;
+        rows.piece.window = staged.window;
+        rows.chunks = staged.chunkOffsets.size();
+        const uint64_t at = staged.deflated.fileOffset;
+        rows.read = [this, at](uint64_t offset, std::span<uint8_t> bytes) { m_file->Read(at + offset, bytes); };
+        out.push_back(std::move(rows));
+    }
+    return out;
+}
+
+} // namespace gq::engine
