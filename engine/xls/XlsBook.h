@@ -119,12 +119,33 @@ class SheetBuilder {
 public:
     explicit SheetBuilder(Worksheet& ws) : m_ws(ws) {}
 
+    // BIFF writes the ROW records of a block of up to 32 rows before the block's cells, so a cell's
+    // row is usually the next one after the row of the cell before, or one of the last rows added.
+    // Finding it there keeps each row once, its cells in the room its ROW record reserved.
     Row& RowAt(uint32_t index)
     {
-        if (m_row == nullptr || m_rowIndex != index) {
-            m_row = &m_ws.LoadRow(index);
-            m_rowIndex = index;
+        if (m_row != nullptr && m_rowIndex == index) {
+            return *m_row;
         }
+        std::vector<Row>& rows = m_ws.rows;
+        size_t found = rows.size();
+        if (m_pos + 1 < rows.size() && rows[m_pos + 1].index == index) {
+            found = m_pos + 1;
+        } else {
+            const size_t stop = rows.size() > kLookBack ? rows.size() - kLookBack : 0;
+            for (size_t i = rows.size(); i > stop; --i) {
+                if (rows[i - 1].index == index) {
+                    found = i - 1;
+                    break;
+                }
+            }
+        }
+        if (found == rows.size()) {
+            rows.emplace_back().index = index;
+        }
+        m_pos = found;
+        m_row = &rows[found];
+        m_rowIndex = index;
         return *m_row;
     }
 
@@ -149,8 +170,11 @@ public:
     }
 
 private:
+    static constexpr size_t kLookBack = 64; // two blocks of rows
+
     Worksheet& m_ws;
     Row* m_row = nullptr;
+    size_t m_pos = 0; // where m_row is in the sheet's rows
     uint32_t m_rowIndex = 0;
 };
 
