@@ -76,18 +76,29 @@ void XlsBookWriter::WriteSheet(size_t index)
 
     // Guts, [MS-XLS] 2.4.134: the deepest outline levels plus one (0 for none), which readers
     // need to draw the outline symbols. The two gutter sizes are unused.
-    // One pass over the rows gives the outline depth and the Dimensions record's box, since
-    // spilled rows are read back from disk for each pass.
+    // One pass over the rows gives the outline depth and the Dimensions record's box. Spilled
+    // rows within the grid need no pass of their own: what they hold of both was noted as they were
+    // spilled.
     uint32_t rowLevels = 0;
     std::optional<CellRange> box;
-    sheet.VisitRows([&](const Row& row) {
+    const auto visit = [&](const Row& row) {
         if (row.index < limits::kXlsMaxRows) {
             rowLevels = std::max<uint32_t>(rowLevels, std::min(row.outlineLevel, kMaxOutlineLevel));
         }
         if (!row.cells.empty()) {
             ExtendRange(box, CellRange{row.index, row.cells.front().col, row.index, row.cells.back().col});
         }
-    });
+    };
+    const SpillSummary& spilled = sheet.spilled.Summary();
+    if (spilled.rows == 0 || spilled.lastRow < limits::kXlsMaxRows) {
+        rowLevels = std::min<uint32_t>(spilled.outlineLevel, kMaxOutlineLevel);
+        box = spilled.cellBox;
+        for (const Row& row : sheet.rows) {
+            visit(row);
+        }
+    } else {
+        sheet.VisitRows(visit);
+    }
     uint32_t colLevels = 0;
     for (const ColumnInfo& column : sheet.columns) {
         if (column.first < limits::kXlsMaxCols) {
