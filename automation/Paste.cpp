@@ -172,7 +172,8 @@ public:
     // The target sheet's formula entry for a source cell's, copied on its first use. The copy
     // keeps its anchor, so that the pasted cell has the formula moved by the paste's offset: its
     // relative references follow it and its absolute ones stay.
-    uint32_t Formula(uint32_t index)
+    // The box of source cells given each entry goes with it, for resolving the formulas later.
+    uint32_t Formula(uint32_t index, uint32_t row, uint32_t col)
     {
         if (index >= m_formulas.size()) {
             return engine::kNoFormula;
@@ -181,9 +182,12 @@ public:
         if (mapped == kUnmapped) {
             engine::FormulaEntry entry = m_fromSheet->formulas[index];
             entry.pasteId = m_pasteId;
+            entry.pastedFrom = CellRange{row, col, row, col};
             mapped = static_cast<uint32_t>(m_toSheet->formulas.size());
             m_toSheet->formulas.push_back(std::move(entry));
+            return mapped;
         }
+        engine::ExtendRange(m_toSheet->formulas[mapped].pastedFrom, CellRange{row, col, row, col});
         return mapped;
     }
 
@@ -250,7 +254,7 @@ void AppendPastedCells(const Row& src, const Placement& p, Translator& tr, std::
         cell.col = p.ToCol(c.col);
         cell.style = tr.CellStyle(c.style);
         if (c.formulaIndex != engine::kNoFormula) {
-            cell.formulaIndex = tr.Formula(c.formulaIndex);
+            cell.formulaIndex = tr.Formula(c.formulaIndex, src.index, c.col);
         }
         if (c.type == CellType::String) {
             cell.text = tr.Text(c.text);

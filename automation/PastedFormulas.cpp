@@ -121,7 +121,7 @@ public:
                     sheet.formulas.push_back(std::move(rewritten));
                     changed = true;
                 }
-                if (d.fate != Fate::Value && m_xls && !FitsXls(sheet, row.index, cell)) {
+                if (d.fate != Fate::Value && m_xls && !FitsXls(sheet, row.index, cell, m_records[pasteId])) {
                     cell.formulaIndex = kNoFormula;
                     ++m_counts[pasteId][static_cast<size_t>(Loss::NotInXls)];
                     changed = true;
@@ -186,7 +186,7 @@ private:
     // pasted into the sheet is kept as it is (`decisions` are made here for every one), for an
     // .xls output fits wherever the paste may have put its cells, and no spilled formula cell
     // lacks a cached value (which asks for computing on load). A paste puts a formula's cells
-    // inside the block it copied, moved by its offset.
+    // where it found them, moved by its offset.
     bool SpilledFormulasStay(const engine::Worksheet& sheet, std::vector<Decision>& decisions)
     {
         if (sheet.spilled.Summary().blankFormulas) {
@@ -208,9 +208,10 @@ private:
         return true;
     }
 
-    // Whether formula entry `index` fits an .xls output in every cell of the block its paste
-    // filled: an array formula's range is checked per cell, and so is a cell where a reference
-    // would leave the grid (and become #REF!); elsewhere it fits as it does anywhere.
+    // Whether formula entry `index` fits an .xls output in every cell its paste gave it (the box of
+    // those cells, or the paste's whole block where that is not known): an array formula's range
+    // is checked per cell, and so is a cell whose formula reaches past the .xls grid where it was
+    // or where the paste put it; elsewhere it fits as it does anywhere.
     bool FitsXlsInBlock(const engine::Worksheet& sheet, size_t index)
     {
         const FormulaEntry& entry = sheet.formulas[index];
@@ -218,10 +219,11 @@ private:
             return false;
         }
         const PasteRecord& record = m_records[entry.pasteId];
-        const int64_t firstRows = int64_t{record.block.firstRow} + record.rows - entry.anchorRow;
-        const int64_t firstCols = int64_t{record.block.firstCol} + record.cols - entry.anchorCol;
-        const int64_t lastRows = int64_t{record.block.lastRow} + record.rows - entry.anchorRow;
-        const int64_t lastCols = int64_t{record.block.lastCol} + record.cols - entry.anchorCol;
+        const engine::CellRange& from = entry.pastedFrom ? *entry.pastedFrom : record.block;
+        const int64_t firstRows = int64_t{from.firstRow} - entry.anchorRow;
+        const int64_t firstCols = int64_t{from.firstCol} - entry.anchorCol;
+        const int64_t lastRows = int64_t{from.lastRow} - entry.anchorRow;
+        const int64_t lastCols = int64_t{from.lastCol} - entry.anchorCol;
         if (m_fits.size() < sheet.formulas.size()) {
             m_fits.resize(sheet.formulas.size());
         }
@@ -229,12 +231,17 @@ private:
         if (known.fits == 0) {
             known.moves = engine::formula::BoundsOfMoves(*entry.formula, engine::formula::kXlsGrid);
         }
-        if (!known.moves.Contains(firstRows, firstCols) || !known.moves.Contains(lastRows, lastCols)) {
+        const auto within = [&](int64_t rows, int64_t cols) {
+            return known.moves.Contains(firstRows + rows, firstCols + cols) &&
+                   known.moves.Contains(lastRows + rows, lastCols + cols);
+        };
+        if (!within(0, 0) || !within(record.rows, record.cols)) {
             return false;
         }
         if (known.fits == 0) {
             m_formula = *entry.formula;
-            engine::formula::MoveFormula(m_formula, firstRows, firstCols, engine::formula::kXlsGrid);
+            engine::formula::MoveFormula(m_formula, firstRows + record.rows, firstCols + record.cols,
+                                         engine::formula::kXlsGrid);
             known.fits = m_xls->Encode(m_formula, m_rgce, m_rgcb) ? 1 : -1;
         }
         return known.fits > 0;
@@ -242,7 +249,9 @@ private:
 
     // Whether the formula the cell now has is one an .xls output holds: BIFF8's functions, limits
     // and grid (engine/xls/BiffFormula.h), and for an array formula a range the writer can fill.
-    bool FitsXls(const engine::Worksheet& sheet, uint32_t row, const Cell& cell)
+    // A reference past the .xls grid where the source had it (an xlsx's row 70000) is no formula
+    // an .xls can hold; one the paste's move takes off the grid becomes #REF!, as a paste makes it.
+    bool FitsXls(const engine::Worksheet& sheet, uint32_t row, const Cell& cell, const PasteRecord& record)
     {
         const FormulaEntry& entry = sheet.formulas[cell.formulaIndex];
         if (entry.arrayRows != 0) {
@@ -261,6 +270,10 @@ private:
         XlsFit& known = m_fits[cell.formulaIndex];
         if (known.fits == 0) {
             known.moves = engine::formula::BoundsOfMoves(*entry.formula, engine::formula::kXlsGrid);
+        }
+        if (!known.moves.Contains(int64_t{row} - record.rows - entry.anchorRow,
+                                  int64_t{cell.col} - record.cols - entry.anchorCol)) {
+            return false;
         }
         const bool intact = known.moves.Contains(int64_t{row} - entry.anchorRow, int64_t{cell.col} - entry.anchorCol);
         if (intact && known.fits != 0) {

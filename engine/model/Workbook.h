@@ -181,6 +181,10 @@ struct FormulaEntry {
     // the formula's references to other sheets before it saves; kNoFormula for a formula read
     // from a file or already resolved.
     uint32_t pasteId = kNoFormula;
+    // With a paste: the box of the source cells that paste gave this formula, in the source
+    // sheet's rows and columns, so that what the formula becomes where it landed is known without
+    // going through the cells; the paste's whole block where it is not known.
+    std::optional<CellRange> pastedFrom;
 };
 
 // One stretch of spilled rows, in the spill file.

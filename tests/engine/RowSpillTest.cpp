@@ -26,7 +26,7 @@ std::unique_ptr<Workbook> MakeBook()
     Worksheet& sheet = book->Sheet(0);
     auto parsed = std::make_shared<formula::Formula>();
     EXPECT_TRUE(formula::ParseFormula("A1*2+SUM(B1,$C$1)", *parsed));
-    sheet.formulas.push_back(FormulaEntry{parsed, 0, 5, 0, 0, kNoFormula});
+    sheet.formulas.push_back(FormulaEntry{parsed, 0, 5, 0, 0, kNoFormula, {}});
     const uint32_t rows = 30000;
     for (uint32_t r = 0; r < rows; r += (r % 7 == 3 ? 2 : 1)) {
         sheet.SetNumber(r, 0, r * 1.5, r % 3 == 0 ? style : 0);

@@ -57,7 +57,7 @@ void FillSheet(Workbook& book, size_t index, uint32_t rows, uint32_t formulaFrom
     if (formulaFrom != UINT32_MAX) {
         auto parsed = std::make_shared<formula::Formula>();
         ASSERT_TRUE(formula::ParseFormula("A1*2", *parsed));
-        sheet.formulas.push_back(FormulaEntry{parsed, 0, 5, 0, 0, kNoFormula});
+        sheet.formulas.push_back(FormulaEntry{parsed, 0, 5, 0, 0, kNoFormula, {}});
     }
     ColumnInfo wide;
     wide.first = wide.last = 2;

@@ -366,6 +366,42 @@ TEST(FormulaMergeXls, FormulasAnXlsCannotHoldAreValuesTheReportCounts)
     }
 }
 
+// A column filled down from one formula whose last cells would refer past the .xls grid: those
+// cells become values, wherever the sheet's rows are when the merge saves (set aside on disk when
+// the merge went on to another sheet, in memory when it did not).
+TEST(FormulaMergeXls, AFilledColumnWhoseLastCellsLeaveTheGridKeepsThoseAsValues)
+{
+    test::TempDir dir;
+    const std::string source = dir.File("fill.xlsx");
+    Workbook a;
+    Worksheet& fill = a.Sheet(a.InsertSheet(0, "Fill"));
+    for (uint32_t r = 0; r < 40; ++r) {
+        fill.SetNumber(r, 0, r);
+        engine::formula::SetCellFormula(fill, r, 1, "A" + std::to_string(65500 + r));
+        fill.CellAt(r, 1).type = engine::CellType::Number;
+    }
+    Number(a.Sheet(a.InsertSheet(1, "Other")), "A1", 1);
+    engine::SaveWorkbookFile(a, source);
+    automation::EmbeddedServerFactory servers;
+    test::FakePrompts prompts;
+    for (const bool fillFirst : {true, false}) {
+        SCOPED_TRACE(fillFirst ? "Fill first" : "Fill last");
+        const std::vector<catalogue::SheetEntry> entries =
+            fillFirst ? std::vector<catalogue::SheetEntry>{{"Fill", source}, {"Other", source}}
+                      : std::vector<catalogue::SheetEntry>{{"Other", source}, {"Fill", source}};
+        const std::string output = dir.File(fillFirst ? "fill-first.xls" : "fill-last.xls");
+        MergeReport report = MergeSheets(entries, output, true, servers, prompts);
+        auto book = engine::OpenWorkbookFile(output);
+        EXPECT_EQ(SavedFormula(*book, "Fill", "B1"), "=A65500");
+        EXPECT_EQ(SavedFormula(*book, "Fill", "B37"), "=A65536");
+        EXPECT_EQ(SavedFormula(*book, "Fill", "B38"), "");
+        EXPECT_EQ(SavedFormula(*book, "Fill", "B40"), "");
+        ASSERT_EQ(report.notes.size(), 1u);
+        EXPECT_EQ(report.notes[0].reason, "the sheet was merged, but 3 formulas were kept as their values: 3 that an "
+                                          "Excel 97-2003 workbook cannot hold");
+    }
+}
+
 } // namespace
 } // namespace gq::merge
 
