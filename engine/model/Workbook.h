@@ -476,7 +476,9 @@ public:
     void SetSourcePath(std::string path) { m_sourcePath = std::move(path); }
 
 private:
-    std::vector<SheetInfo> m_sheets;
+    // A deque: a merge adds each sheet before the one it left, near the front, which a vector
+    // would pay for by moving every sheet after it.
+    std::deque<SheetInfo> m_sheets;
     size_t m_active = 0;
     bool m_date1904 = false;
     bool m_fullCalcOnLoad = false;
