@@ -123,8 +123,8 @@ private:
     std::deque<StagedSheet> m_sheets; // a deque: the thread holds pointers into its elements
     bool m_abandoned = false;         // the staged rows can no longer be used
     bool m_closed = false;            // nothing more is staged, what was staged stays usable
-    // The last sheet's staging stopped (at formula cells): in the writer's order nothing after it
-    // is staged, in any order the next sheet followed is.
+    // The last sheet staged takes no more rows (its formula cells were reached, or in any order it
+    // was left): in the writer's order nothing after it is staged, in any order the next sheet is.
     bool m_sheetEnded = false;
     bool m_anyOrder = false;                       // sheets are staged in the order they are finished
     std::unordered_set<const Worksheet*> m_staged; // every sheet staged, for FollowInAnyOrder
