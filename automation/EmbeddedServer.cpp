@@ -192,17 +192,22 @@ std::optional<engine::CellRange> UsedRangeOf(ServerBook& book, uint64_t sheetId,
 // Workbook::Sheet, for anything that needs them; the writers stream them from the spill file.
 //
 // Rows set aside for good are also offered to the workbook's row stager, which compresses them for
-// the save while the merge reads on: those of a sheet the merge leaves, and those above a paste
-// into the sheet pasted into before (a single-sheet merge stacking its blocks). The stager takes
-// them only in the order the save writes the sheets; a multi-sheet merge adds each sheet before the
-// one it left, so there it takes none.
+// the save while the merge reads on. A paste into the sheet pasted into before (a single-sheet
+// merge stacking its blocks) offers the rows above it, which the stager takes in the order the save
+// writes the sheets, so that the saved file is what it would be without staging. A paste into
+// another sheet (a multi-sheet merge, which adds each sheet before the one it left) offers every
+// row of the sheet left, and the rows of the sheet pasted into as the paste sets them aside: those
+// the stager takes in the order the sheets are finished.
 void SpillFinishedRows(ServerBook& book, uint64_t sheetId, size_t index, uint32_t row)
 {
     const bool again = book.lastPastedSheet && *book.lastPastedSheet == sheetId;
-    if (book.lastPastedSheet && !again) {
+    const bool another = book.lastPastedSheet && !again;
+    if (another) {
         if (std::optional<size_t> previous = book.IndexOf(*book.lastPastedSheet, book.lastPastedHint)) {
+            // Followed first, so that the rows it still holds go to the stager as they are spilled
+            // rather than being read back from the spill file.
+            book.model->StageRowsInAnyOrder(*previous);
             book.model->SpillRows(*previous);
-            book.model->StageRows(*previous);
         }
     }
     book.lastPastedSheet = sheetId;
@@ -210,6 +215,8 @@ void SpillFinishedRows(ServerBook& book, uint64_t sheetId, size_t index, uint32_
     book.model->SpillRows(index, row);
     if (again) {
         book.model->StageRows(index);
+    } else if (another) {
+        book.model->StageRowsInAnyOrder(index);
     }
 }
 

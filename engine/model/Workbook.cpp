@@ -550,6 +550,14 @@ void Workbook::StageRows(size_t index)
     }
 }
 
+void Workbook::StageRowsInAnyOrder(size_t index)
+{
+    const SheetInfo& info = m_sheets.at(index);
+    if (m_stager && info.data) {
+        m_stager->FollowInAnyOrder(*this, index, *info.data);
+    }
+}
+
 Worksheet& Workbook::SheetKeepingSpill(size_t index)
 {
     SheetInfo& info = m_sheets.at(index);

@@ -394,6 +394,12 @@ public:
     // Sheet `index` keeps its place and its spilled rows stay as they are: they, and the rows
     // spilled after them, may be prepared. Never throws.
     virtual void Follow(Workbook& workbook, size_t index, const Worksheet& sheet) noexcept = 0;
+    // As Follow, for a workbook whose sheets are finished in an order of their own rather than the
+    // order they are saved in (a multi-sheet merge adds each sheet before the one it left): from
+    // the first call on, rows are prepared in the order sheets are followed, and the saved file may
+    // number its texts and cell formats in that order. Following another sheet ends the one
+    // followed before; rows a sheet gains after that are written at save. Never throws.
+    virtual void FollowInAnyOrder(Workbook& workbook, size_t index, const Worksheet& sheet) noexcept = 0;
 };
 
 struct SheetInfo {
@@ -435,6 +441,9 @@ public:
     // Says that a loaded sheet keeps its place in the workbook and that its spilled rows are
     // final, so that the row stager, where there is one, may prepare them for the save.
     void StageRows(size_t index);
+    // As StageRows, for a sheet finished out of the order the sheets are saved in: the row stager
+    // may prepare sheets in the order they are named here (RowStager::FollowInAnyOrder).
+    void StageRowsInAnyOrder(size_t index);
     // The row stager sees every spill from now on; the save takes it back (TakeRowStager).
     void SetRowStager(std::shared_ptr<RowStager> stager) { m_stager = std::move(stager); }
     std::shared_ptr<RowStager> TakeRowStager() { return std::move(m_stager); }

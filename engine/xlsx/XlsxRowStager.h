@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 namespace gq::engine {
@@ -28,6 +29,17 @@ namespace gq::engine {
 // cells are never staged (their formulas are settled at save, and may turn into values), nor
 // anything after them. Staging only adds to the spill: every staged row is also spilled, so that
 // the save can always write a sheet afresh.
+//
+// A workbook whose sheets are finished out of the writer's order (a multi-sheet merge adds each
+// sheet before the one it left) is staged in the order the sheets are finished instead, once
+// FollowInAnyOrder is called: the string and format tables are append-only, so that whatever order
+// they were filled in, each index a staged row gives stays right, and the save goes on filling
+// them for the rows it writes itself. The texts and cell formats are then numbered in the order
+// they were staged rather than in the writer's order; the workbook read back is the same. A staged
+// sheet is used at save when the rows staged are still its first spilled chunks, wherever the sheet
+// is by then; rows it gained afterwards, formula rows among them, are written at save after the
+// staged ones. Only sheets of about 1 MiB of XML and more are staged in any order: a smaller part
+// is one block, which the save deflates faster than the stager can.
 //
 // The XML is written on the caller's thread, which owns the workbook's string and format tables,
 // and deflated on the stager's thread into 1 MiB blocks ended by a sync flush, each primed with the
@@ -53,10 +65,12 @@ public:
     void RowsSpilled(Workbook& workbook, size_t index, const Worksheet& sheet, size_t firstChunk,
                      std::span<const Row> rows) noexcept override;
     void Follow(Workbook& workbook, size_t index, const Worksheet& sheet) noexcept override;
+    void FollowInAnyOrder(Workbook& workbook, size_t index, const Worksheet& sheet) noexcept override;
 
-    // At save, with the writer's zlib level: waits for the thread and gives the staged sheets, in
-    // writer order, when the workbook is still what they were staged from; an empty list when it
-    // is not (the save then writes every sheet afresh). Throws what made the thread fail.
+    // At save, with the writer's zlib level: waits for the thread and gives the staged rows of each
+    // sheet by its index (a sheet without any: none of its chunks), when the workbook is still
+    // what they were staged from; an empty list when it is not (the save then writes every sheet
+    // afresh, with tables of its own). Throws what made the thread fail.
     std::vector<xlsxout::StagedRows> Finish(Workbook& workbook, int level);
     // The output tables as staging left them, for the save to go on from; only after Finish gave
     // staged sheets.
@@ -95,6 +109,9 @@ private:
     };
 
     bool Open() const;
+    std::vector<xlsxout::StagedRows> FinishInAnyOrder(Workbook& workbook);
+    void EndSheet();
+    void BeginInAnyOrder(const Worksheet& sheet);
     void Stage(const std::string& name, std::span<const Row> rows);
     void CatchUp(const Worksheet& sheet, const std::string& name);
     void SubmitBlock();
@@ -106,6 +123,13 @@ private:
     std::deque<StagedSheet> m_sheets; // a deque: the thread holds pointers into its elements
     bool m_abandoned = false;         // the staged rows can no longer be used
     bool m_closed = false;            // nothing more is staged, what was staged stays usable
+    // The last sheet staged takes no more rows (its formula cells were reached, or in any order it
+    // was left): in the writer's order nothing after it is staged, in any order the next sheet is.
+    bool m_sheetEnded = false;
+    bool m_anyOrder = false;                       // sheets are staged in the order they are finished
+    std::unordered_set<const Worksheet*> m_staged; // every sheet staged, for FollowInAnyOrder
+    // A sheet followed in any order but too small yet to be staged; only ever compared.
+    const Worksheet* m_waiting = nullptr;
     BlockSink m_sink;
 
     // The block being filled and the 32 KiB of the sheet's XML before it.

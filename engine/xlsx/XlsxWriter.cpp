@@ -98,9 +98,10 @@ void XlsxWriter::Write()
     m_zip.AddPart("xl/_rels/workbook.xml.rels", xlsxout::WorkbookRelationshipsPart(count));
     for (size_t i = 0; i < count; ++i) {
         xlsxout::WriteWorksheetPart(m_zip, m_workbook, i, i == m_activeTab, tables,
-                                    i < staged.size() ? &staged[i] : nullptr);
+                                    i < staged.size() && staged[i].chunks > 0 ? &staged[i] : nullptr);
     }
-    // Shared strings and styles come last: only what the sheets used is written, in first-use order.
+    // Shared strings and styles come last: only what the sheets used is written, in first-use order
+    // (rows staged in the order a workbook's sheets were finished count as used first).
     xlsxout::WriteSharedStringsPart(m_zip, m_workbook, tables);
     m_zip.AddPart("xl/styles.xml", xlsxout::StylesPart(m_workbook.Styles(), tables.UsedXfs()));
     m_zip.Finish();

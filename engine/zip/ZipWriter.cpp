@@ -451,7 +451,12 @@ void ZipWriter::WriteDeflated(const DeflatedPiece& piece,
         done += n;
     }
     entry.crc = static_cast<uint32_t>(crc32_combine(entry.crc, piece.crc, static_cast<z_off_t>(piece.size)));
-    // The next block is primed with the 32 KiB before it, which reach back before a short piece.
+    // The next block is primed with the 32 KiB before it, which reach back before a short piece. A
+    // window that does not hold the whole piece is all that may prime it: the bytes before the
+    // piece are not the ones the next block follows.
+    if (piece.window.size() < piece.size) {
+        m_tail.clear();
+    }
     m_tail.insert(m_tail.end(), piece.window.begin(), piece.window.end());
     if (m_tail.size() > kWindowBytes) {
         m_tail.erase(m_tail.begin(), m_tail.end() - static_cast<std::ptrdiff_t>(kWindowBytes));

@@ -65,11 +65,14 @@ public:
         uint32_t crc = 0;            // CRC-32 of the uncompressed bytes
         uint64_t size = 0;           // uncompressed bytes
         uint64_t compressedSize = 0; // deflated bytes
-        std::vector<uint8_t> window; // the last 32 KiB of the uncompressed bytes, or all of them
+        // The last 32 KiB of the uncompressed bytes, or all of them; fewer (none at all) where the
+        // bytes were not kept, at some cost in compression.
+        std::vector<uint8_t> window;
     };
     // Between BeginPart and EndPart: ends the block being filled, then copies the piece's deflated
     // bytes, which `read(offset, out)` fills `out` with, into the part as they are, and joins their
-    // CRC and sizes into the part's. What is written after it is primed with the piece's window.
+    // CRC and sizes into the part's. What is written after it is primed with the piece's window, and
+    // with the bytes before the piece only where the window holds the whole piece.
     void WriteDeflated(const DeflatedPiece& piece,
                        const std::function<void(uint64_t offset, std::span<uint8_t> out)>& read);
 
