@@ -92,6 +92,7 @@ public:
         engine::Worksheet& sheet = m_book.SheetKeepingSpill(sheetIndex);
         const size_t existing = sheet.formulas.size();
         m_fits.clear();
+        m_rewrites.assign(existing, Rewritten{});
         std::vector<Decision> decisions(existing);
         // Gives whether the row changed: a spilled chunk whose formulas all stay is not written again.
         const auto resolveRow = [&](engine::Row& row) {
@@ -116,9 +117,7 @@ public:
                     m_book.SetFullCalcOnLoad(true);
                 }
                 if (d.fate == Fate::Rewrite) {
-                    FormulaEntry rewritten = Rewrite(sheet.formulas[cell.formulaIndex], pasteId, row.index, cell.col);
-                    cell.formulaIndex = static_cast<uint32_t>(sheet.formulas.size());
-                    sheet.formulas.push_back(std::move(rewritten));
+                    cell.formulaIndex = RewriteCell(sheet, cell.formulaIndex, pasteId, row.index, cell.col);
                     changed = true;
                 }
                 if (d.fate != Fate::Value && m_xls && !FitsXls(sheet, row.index, cell, m_records[pasteId])) {
@@ -271,7 +270,8 @@ private:
         if (known.fits == 0) {
             known.moves = engine::formula::BoundsOfMoves(*entry.formula, engine::formula::kXlsGrid);
         }
-        if (!known.moves.Contains(int64_t{row} - record.rows - entry.anchorRow,
+        if (entry.pasteId < m_records.size() &&
+            !known.moves.Contains(int64_t{row} - record.rows - entry.anchorRow,
                                   int64_t{cell.col} - record.cols - entry.anchorCol)) {
             return false;
         }
@@ -370,9 +370,41 @@ private:
         return block.Contains(area);
     }
 
+    // The entry a cell pasted with formula entry `index` has once rewritten. A filled-down column
+    // shares one rewritten entry, as it shared the pasted one: every reference moves by the same
+    // paste offsets whichever cell it is in, so the rewrite for one cell, moved to another, is that
+    // cell's rewrite, as long as no move on the way leaves the grid.
+    uint32_t RewriteCell(engine::Worksheet& sheet, uint32_t index, uint32_t pasteId, uint32_t row, uint32_t col)
+    {
+        const FormulaEntry& entry = sheet.formulas[index];
+        const PasteRecord& record = m_records[pasteId];
+        Rewritten& known = m_rewrites[index];
+        if (known.entry != kNoFormula && entry.formula) {
+            const int64_t fromAnchor[2] = {int64_t{row} - record.rows - entry.anchorRow,
+                                           int64_t{col} - record.cols - entry.anchorCol};
+            if (known.sourceMoves.Contains(fromAnchor[0], fromAnchor[1]) &&
+                known.moves.Contains(int64_t{row} - known.row, int64_t{col} - known.col)) {
+                return known.entry;
+            }
+        }
+        bool broken = false;
+        FormulaEntry rewritten = Rewrite(entry, pasteId, row, col, broken);
+        const auto at = static_cast<uint32_t>(sheet.formulas.size());
+        if (!broken && known.entry == kNoFormula && entry.formula && rewritten.arrayRows == 0) {
+            known.entry = at;
+            known.row = row;
+            known.col = col;
+            known.sourceMoves = engine::formula::BoundsOfMoves(*entry.formula, engine::formula::kXlsxGrid);
+            known.moves = engine::formula::BoundsOfMoves(*rewritten.formula, engine::formula::kXlsxGrid);
+        }
+        sheet.formulas.push_back(std::move(rewritten));
+        return at;
+    }
+
     // The formula of the pasted cell at (row, col) with every sheet-qualified reference pointing
     // where its cells are in the output, as an entry of its own anchored at the cell.
-    FormulaEntry Rewrite(const FormulaEntry& entry, uint32_t pasteId, uint32_t row, uint32_t col)
+    // `broken`: some reference left the grid and became #REF!.
+    FormulaEntry Rewrite(const FormulaEntry& entry, uint32_t pasteId, uint32_t row, uint32_t col, bool& broken)
     {
         const PasteRecord& record = m_records[pasteId];
         Formula f = *entry.formula;
@@ -381,7 +413,7 @@ private:
         const int64_t sourceCol = static_cast<int64_t>(col) - record.cols;
         engine::formula::MoveFormula(f, sourceRow - entry.anchorRow, sourceCol - entry.anchorCol);
         const std::string ownName = m_book.SheetName(*m_sheets[pasteId]);
-        bool broken = false;
+        broken = false;
         for (Token& t : f.tokens) {
             if (t.kind != TokenKind::Ref && t.kind != TokenKind::Area && t.kind != TokenKind::RefError) {
                 continue;
@@ -488,6 +520,15 @@ private:
         engine::formula::MoveBounds moves;
     };
     std::vector<XlsFit> m_fits;
+    // Per formula entry of the sheet: the rewritten entry its cells share, and where it is anchored.
+    struct Rewritten {
+        uint32_t entry = kNoFormula;
+        uint32_t row = 0;
+        uint32_t col = 0;
+        engine::formula::MoveBounds sourceMoves; // the pasted entry's moves on the xlsx grid
+        engine::formula::MoveBounds moves;       // the rewritten one's
+    };
+    std::vector<Rewritten> m_rewrites;
     Formula m_formula;
     std::vector<uint8_t> m_rgce;
     std::vector<uint8_t> m_rgcb;

@@ -366,6 +366,56 @@ TEST(FormulaMergeXls, FormulasAnXlsCannotHoldAreValuesTheReportCounts)
     }
 }
 
+// A filled-down column whose formula names a cell of its own sheet by the sheet's name is
+// rewritten to follow the block in a single-sheet merge; every cell of it, to either format, keeps
+// its own row.
+TEST(FormulaMergeSingle, AFilledColumnWithAFixedCellFollowsItsBlockInEveryCell)
+{
+    test::TempDir dir;
+    const std::string source = dir.File("rates.xlsx");
+    Workbook a;
+    Worksheet& top = a.Sheet(a.InsertSheet(0, "Top"));
+    for (uint32_t r = 0; r < 7; ++r) {
+        top.SetNumber(r, 0, r);
+    }
+    Worksheet& rates = a.Sheet(a.InsertSheet(1, "Rates"));
+    Number(rates, "A1", 2);
+    for (uint32_t r = 2; r <= 41; ++r) {
+        rates.SetNumber(r - 1, 0, r);
+        const std::string text = "A" + std::to_string(r) + "*Rates!$A$1";
+        engine::formula::SetCellFormula(rates, r - 1, 1, text);
+        rates.CellAt(r - 1, 1).type = engine::CellType::Number;
+        rates.CellAt(r - 1, 1).number = r * 2.0;
+    }
+    engine::SaveWorkbookFile(a, source);
+    automation::EmbeddedServerFactory servers;
+    test::FakePrompts prompts;
+    for (const char* name : {"single.xlsx", "single.xls"}) {
+        SCOPED_TRACE(name);
+        const std::string output = dir.File(name);
+        MergeReport report = MergeSheets({{"Top", source}, {"Rates", source}}, output, false, servers, prompts);
+        EXPECT_TRUE(report.notes.empty());
+        auto book = engine::OpenWorkbookFile(output);
+        Worksheet& sheet = book->Sheet(0);
+        // Where the Rates block landed: the row of its fixed cell, the one above the first formula.
+        uint32_t first = UINT32_MAX;
+        for (const engine::Row& row : sheet.rows) {
+            const engine::Cell* cell = row.Find(1);
+            if (cell != nullptr && cell->formulaIndex != engine::kNoFormula) {
+                first = std::min(first, row.index);
+            }
+        }
+        ASSERT_NE(first, UINT32_MAX);
+        const uint32_t fixed = first; // 1-based row of A1's new place
+        for (uint32_t r = 2; r <= 41; ++r) {
+            const std::string at = "B" + std::to_string(fixed + r - 1);
+            EXPECT_EQ(SavedFormula(*book, book->SheetName(0), at.c_str()),
+                      "=A" + std::to_string(fixed + r - 1) + "*" + book->SheetName(0) + "!$A$" + std::to_string(fixed))
+                << at;
+        }
+    }
+}
+
 // A column filled down from one formula whose last cells would refer past the .xls grid: those
 // cells become values, wherever the sheet's rows are when the merge saves (set aside on disk when
 // the merge went on to another sheet, in memory when it did not).
