@@ -13,6 +13,9 @@
 int main(int argc, char** argv)
 {
     gq::engine::TuneProcessForMerging();
+    // The merge benchmark asks, through this variable, where the CPU time went, to name the stage
+    // that bounds a run.
+    gq::engine::CountStageTimes(std::getenv("GQ_STAGE_TIMES") != nullptr);
     std::ios::sync_with_stdio(false);
     std::vector<std::string> args(argv + 1, argv + argc);
     gq::cli::InstallSignalCleanup();
@@ -20,8 +23,6 @@ int main(int argc, char** argv)
     gq::automation::EmbeddedServerFactory servers(gq::automation::SaveTarget::NewFile);
     gq::cli::CliEnvironment env{std::cin, std::cout, std::cerr, servers, ::isatty(STDERR_FILENO) == 1};
     const int status = gq::cli::RunCli(args, env);
-    // The merge benchmark asks, through this variable, where the CPU time went, to name the stage
-    // that bounds a run.
     if (const char* stageFile = std::getenv("GQ_STAGE_TIMES")) {
         std::ofstream times(stageFile);
         const auto seconds = gq::engine::StageSeconds();

@@ -10,6 +10,7 @@ namespace {
 
 std::array<std::atomic<int64_t>, static_cast<size_t>(Stage::Count)> g_nanoseconds{};
 thread_local StageTimer* t_current = nullptr;
+bool g_counting = false;
 
 int64_t ThreadCpuNanoseconds()
 {
@@ -25,8 +26,12 @@ void Add(Stage stage, int64_t nanoseconds)
 
 } // namespace
 
-StageTimer::StageTimer(Stage stage) : m_stage(stage), m_outer(t_current), m_since(ThreadCpuNanoseconds())
+StageTimer::StageTimer(Stage stage) : m_stage(stage), m_outer(t_current), m_since(0)
 {
+    if (!g_counting) {
+        return;
+    }
+    m_since = ThreadCpuNanoseconds();
     if (m_outer != nullptr) {
         Add(m_outer->m_stage, m_since - m_outer->m_since);
     }
@@ -35,12 +40,20 @@ StageTimer::StageTimer(Stage stage) : m_stage(stage), m_outer(t_current), m_sinc
 
 StageTimer::~StageTimer()
 {
+    if (!g_counting) {
+        return;
+    }
     const int64_t now = ThreadCpuNanoseconds();
     Add(m_stage, now - m_since);
     if (m_outer != nullptr) {
         m_outer->m_since = now;
     }
     t_current = m_outer;
+}
+
+void CountStageTimes(bool on)
+{
+    g_counting = on;
 }
 
 std::array<double, static_cast<size_t>(Stage::Count)> StageSeconds()

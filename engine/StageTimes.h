@@ -27,6 +27,10 @@ private:
     int64_t m_since;
 };
 
+// Whether timers count at all: off until a program turns it on, before its threads start, so that
+// work no one measures does not pay a clock reading per timer.
+void CountStageTimes(bool on);
+
 // The CPU seconds counted per stage so far, over every thread.
 std::array<double, static_cast<size_t>(Stage::Count)> StageSeconds();
 const char* StageName(Stage stage);
