@@ -91,7 +91,6 @@ void Slide(std::vector<uint8_t>& window, const std::vector<uint8_t>& bytes)
 XlsxRowStager::XlsxRowStager(const Workbook& workbook, Options options)
     : m_options(std::move(options)), m_tables(std::make_unique<xlsxout::OutputTables>(workbook)), m_sink(*this)
 {
-    m_thread = std::thread([this] { Worker(); });
 }
 
 XlsxRowStager::~XlsxRowStager()
@@ -336,6 +335,11 @@ void XlsxRowStager::SubmitBlock()
 {
     if (m_block.empty()) {
         return;
+    }
+    // The thread starts with the first block: most merges stage nothing (small sheets are left to
+    // the save), and an idle thread would be made and joined for each of them.
+    if (!m_thread.joinable()) {
+        m_thread = std::thread([this] { Worker(); });
     }
     Job job;
     job.dictionary = m_window;
