@@ -191,11 +191,14 @@ void ZipWriter::Write(const void* data, size_t size)
     }
     const auto* bytes = static_cast<const uint8_t*>(data);
     while (size > 0) {
-        size_t take = std::min(size, kBlockBytes - m_block.size());
+        // Until the part's first block has gone, it may yet end within kWholeBytes and be deflated
+        // whole.
+        const size_t limit = m_entries.back().size == 0 ? kWholeBytes : kBlockBytes;
+        size_t take = std::min(size, limit - m_block.size());
         m_block.insert(m_block.end(), bytes, bytes + take);
         bytes += take;
         size -= take;
-        if (m_block.size() == kBlockBytes) {
+        if (m_block.size() == limit) {
             SubmitBlock();
         }
     }
@@ -251,6 +254,16 @@ void ZipWriter::DeflateBlock(Deflater& deflater, Job& job)
 void ZipWriter::SubmitBlock(bool whole)
 {
     if (m_block.empty() && !whole) {
+        return;
+    }
+    // What was held of a part's start goes as the blocks it would have been cut into.
+    if (!whole && m_block.size() > kBlockBytes) {
+        std::vector<uint8_t> held = std::move(m_block);
+        for (size_t at = 0; at < held.size(); at += kBlockBytes) {
+            const auto end = held.begin() + static_cast<std::ptrdiff_t>(std::min(at + kBlockBytes, held.size()));
+            m_block.assign(held.begin() + static_cast<std::ptrdiff_t>(at), end);
+            SubmitBlock();
+        }
         return;
     }
     Entry& entry = m_entries.back();

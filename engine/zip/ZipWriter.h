@@ -29,9 +29,10 @@ namespace gq::engine {
 //
 // A streamed part is deflated in blocks of kBlockBytes, each primed with the 32 KiB before it and
 // ended with a sync flush, so that the blocks can be deflated on worker threads and still join into
-// one deflate stream (RFC 1951), as pigz does. A part that ends within its first block, and a
+// one deflate stream (RFC 1951), as pigz does. A part that ends within its first kWholeBytes, and a
 // part given whole, is deflated in one call by libdeflate instead, which is about twice as fast as
-// zlib at a smaller size but can neither prime a block nor end one without ending the stream. The
+// zlib at a smaller size but can neither prime a block nor end one without ending the stream; a
+// longer part's first kWholeBytes are cut into blocks as the rest is. The
 // blocks, the compressor each takes and their bytes do not depend on the number of threads: one
 // thread or four give the same file.
 //
@@ -40,6 +41,8 @@ namespace gq::engine {
 class ZipWriter {
 public:
     static constexpr size_t kBlockBytes = 1 << 20;
+    // How much of a streamed part is held before its first blocks go to the workers.
+    static constexpr size_t kWholeBytes = 4 * kBlockBytes;
     // The deflate window: each block is primed with this much of what came before it.
     static constexpr size_t kWindowBytes = size_t{32} * 1024;
 

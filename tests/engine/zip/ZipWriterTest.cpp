@@ -27,7 +27,7 @@ const PartCase kParts[] = {
     {"empty-whole.txt", 0, false, false},
     {"empty-streamed.txt", 0, true, false},
     {"one.txt", 1, true, false},
-    // Parts that end within their first block are deflated whole by libdeflate, the others in
+    // Parts that end within their first kWholeBytes are deflated whole by libdeflate, the others in
     // primed zlib blocks; libdeflate stores what does not compress.
     {"block-less-one.xml", ZipWriter::kBlockBytes - 1, true, false},
     {"random-one-block.bin", 70000, true, true},
@@ -35,6 +35,9 @@ const PartCase kParts[] = {
     {"block-plus-one.xml", ZipWriter::kBlockBytes + 1, true, false},
     {"three-and-a-half.xml", ZipWriter::kBlockBytes * 7 / 2, true, false},
     {"random.bin", ZipWriter::kBlockBytes * 2 + 12345, true, true},
+    {"held.xml", ZipWriter::kWholeBytes, true, false},
+    {"held-plus-one.xml", ZipWriter::kWholeBytes + 1, true, false},
+    {"random-long.bin", ZipWriter::kWholeBytes * 5 / 4, true, true},
     {"whole.xml", 300000, false, false},
     {"dir/sub/whole-random.bin", 70000, false, true},
 };
@@ -153,7 +156,7 @@ TEST(ZipWriter, OneBlockPartsAreNoLargerThanZlibAtTheSameLevel)
     // the few of a stored block where a part of a few bytes does not compress.
     for (const PartCase& p : kParts) {
         std::string data = Content(p);
-        if (p.size < 1024 || p.size >= ZipWriter::kBlockBytes) {
+        if (p.size < 1024 || p.size >= ZipWriter::kWholeBytes) {
             continue;
         }
         SCOPED_TRACE(p.name);
