@@ -249,6 +249,26 @@ void WriteRow(PartStream& out, const Row& row, const Worksheet& sheet, OutputTab
         }
         return p;
     };
+    // A cell's start tag up to its type: its reference and format, after the row's own tag for
+    // the row's first cell.
+    auto cellStart = [&](char* p, const Cell& cell) {
+        if (!open) {
+            p = rowStart(p);
+            *p++ = '>';
+            open = true;
+        }
+        p = Put(p, "<c r=\"");
+        p = PutColumn(p, cell.col);
+        p = Put(p, rowText);
+        *p++ = '"';
+        const uint32_t style = cell.style == 0 ? 0 : tables.MapXf(cell.style, row.index, cell.col);
+        if (style != 0) {
+            p = Put(p, " s=\"");
+            p = PutUint(p, style);
+            *p++ = '"';
+        }
+        return p;
+    };
     for (const Cell& cell : row.cells) {
         // A cell of a shared formula other than its first has no text of its own to write.
         const SharedFormula* const sharedFormula =
@@ -275,22 +295,7 @@ void WriteRow(PartStream& out, const Row& row, const Worksheet& sheet, OutputTab
             if (cell.type == CellType::String) {
                 room += kMaxEscapedGrowth * tables.Text(cell.text).size();
             }
-            char* p = out.Reserve(room);
-            if (!open) {
-                p = rowStart(p);
-                *p++ = '>';
-                open = true;
-            }
-            p = Put(p, "<c r=\"");
-            p = PutColumn(p, cell.col);
-            p = Put(p, rowText);
-            *p++ = '"';
-            uint32_t style = cell.style == 0 ? 0 : tables.MapXf(cell.style, row.index, cell.col);
-            if (style != 0) {
-                p = Put(p, " s=\"");
-                p = PutUint(p, style);
-                *p++ = '"';
-            }
+            char* p = cellStart(out.Reserve(room), cell);
             const FormulaEntry& entry = sheet.formulas[cell.formulaIndex];
             bool finite = cell.type != CellType::Number || std::isfinite(cell.number);
             switch (cell.type) {
@@ -337,22 +342,7 @@ void WriteRow(PartStream& out, const Row& row, const Worksheet& sheet, OutputTab
             out.Commit(p);
             continue;
         }
-        char* p = out.Reserve(kCellRoom * 2);
-        if (!open) {
-            p = rowStart(p);
-            *p++ = '>';
-            open = true;
-        }
-        p = Put(p, "<c r=\"");
-        p = PutColumn(p, cell.col);
-        p = Put(p, rowText);
-        *p++ = '"';
-        uint32_t style = cell.style == 0 ? 0 : tables.MapXf(cell.style, row.index, cell.col);
-        if (style != 0) {
-            p = Put(p, " s=\"");
-            p = PutUint(p, style);
-            *p++ = '"';
-        }
+        char* p = cellStart(out.Reserve(kCellRoom * 2), cell);
         switch (cell.type) {
         case CellType::Blank:
             p = Put(p, "/>");
