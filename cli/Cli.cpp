@@ -60,13 +60,15 @@ constexpr const char* kHelp =
     "\n"
     "List format: one entry a line, the sheet name, a tab, the workbook path. Inside a name\n"
     "or path a backslash is written \\\\, a tab \\t, a line feed \\n and a carriage return\n"
-    "\\r; every other character stands as it is. Empty lines are ignored. For example:\n"
+    "\\r; every other character stands as it is. Empty lines are ignored. A list longer\n"
+    "than the output takes (65,526 worksheets in an .xlsx, 65,534 in an .xls) is refused\n"
+    "before the merge. For example:\n"
     "  gridquilt-merge list reports/ | grep -v Summary | gridquilt-merge merge -o all.xlsx --list -\n"
     "\n"
-    "Exit status: 0 when every entry was merged as it is; 1 when entries or named INPUTs\n"
-    "were skipped or changed to fit the output's format (they are listed on standard\n"
-    "error; the output was written); 2 for usage errors and failures (nothing was\n"
-    "written).\n";
+    "Exit status: 0 when every entry was merged as it is; 1 when entries, named INPUTs or\n"
+    "workbooks a folder holds out of reach were skipped, or entries changed to fit the\n"
+    "output's format (they are listed on standard error; the output was written); 2 for\n"
+    "usage errors and failures (nothing was written).\n";
 
 class UsageError : public std::runtime_error {
 public:
