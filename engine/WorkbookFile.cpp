@@ -307,12 +307,12 @@ void UnnamedWorkbookFile::Name(ExistingFile existing)
             // that refuses to replace, or one that checks first where even that is missing.
             if (::renameat2(AT_FDCWD, m_temporary.c_str(), AT_FDCWD, m_path.c_str(), RENAME_NOREPLACE) != 0) {
                 const int renameErr = errno;
-                if (renameErr == EEXIST) {
+                const bool noNoReplace = renameErr == EINVAL || renameErr == ENOSYS;
+                if (renameErr == EEXIST || (noNoReplace && ::access(m_path.c_str(), F_OK) == 0)) {
                     throw FileExistsError(m_path);
                 }
-                if ((renameErr != EINVAL && renameErr != ENOSYS) || ::access(m_path.c_str(), F_OK) == 0 ||
-                    std::rename(m_temporary.c_str(), m_path.c_str()) != 0) {
-                    FailSave(m_path, "cannot create the file in its folder", renameErr);
+                if (!noNoReplace || std::rename(m_temporary.c_str(), m_path.c_str()) != 0) {
+                    FailSave(m_path, "cannot create the file in its folder", noNoReplace ? errno : renameErr);
                 }
             }
             m_temporary.clear();
