@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
 
@@ -30,6 +31,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 
 namespace gq::app {
 namespace {
@@ -276,6 +278,29 @@ TEST(HandOff, BrokenHandOffsAreDroppedAndTheWindowKeepsListening)
     socket.write(QByteArray("\x00\x00\x00", 3) + QByteArray(1, length) + path + QByteArray(1, '\0'));
     EXPECT_TRUE(WaitUntil([&] { return running.window.vtSrc->List().EntryCount() == 1; }));
     EXPECT_EQ(Rows(running.window.vtSrc->List(), dir.Path()), std::vector<std::string>{"Ok|ok.xlsx"});
+}
+
+// Each display has its own socket in the user's runtime folder, whatever its name holds.
+TEST(HandOff, EachDisplayHasItsOwnSocket)
+{
+    gq::test::TempDir runtime;
+    const QByteArray saved[] = {qgetenv("XDG_RUNTIME_DIR"), qgetenv("WAYLAND_DISPLAY"), qgetenv("DISPLAY")};
+    qputenv("XDG_RUNTIME_DIR", runtime.Path().string().c_str());
+    const std::pair<const char*, const char*> displays[] = {
+        {"", ":0"}, {"", ":1"}, {"wayland-0", ":0"}, {"", "../../x"}};
+    std::set<QString> paths;
+    for (const auto& [wayland, x11] : displays) {
+        qputenv("WAYLAND_DISPLAY", wayland);
+        qputenv("DISPLAY", x11);
+        const QString path = InstanceSocketPath();
+        EXPECT_EQ(QFileInfo(path).absolutePath().toStdString(), runtime.Path().string()) << x11;
+        paths.insert(path);
+    }
+    EXPECT_EQ(paths.size(), std::size(displays));
+    const char* names[] = {"XDG_RUNTIME_DIR", "WAYLAND_DISPLAY", "DISPLAY"};
+    for (size_t i = 0; i < std::size(names); ++i) {
+        saved[i].isEmpty() ? qunsetenv(names[i]) : qputenv(names[i], saved[i]);
+    }
 }
 
 // The user another local user's processes run as in the attacks below.
