@@ -486,6 +486,7 @@ TEST_F(Cli, AKillAtAnyMomentLeavesNothingButACompleteOutput)
                     ::waitpid(child, nullptr, 0);
                     killed = true;
                 }
+                ::usleep(500); // a temporary file stands for a whole save, far longer than this
             }
             if (moment < 0) {
                 whole = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
