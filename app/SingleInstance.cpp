@@ -5,14 +5,20 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QUrl>
 
+#include <malloc.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace gq::app {
@@ -23,9 +29,9 @@ namespace {
 // each followed by a NUL (the one byte no path can hold). The window answers with kAck.
 constexpr char kAck = 0x06;
 constexpr int kLengthBytes = 4;
-// Far more than the paths a file manager hands over at once (thousands of long paths), and small
-// enough that a stray client cannot make the window hold much memory.
-constexpr quint32 kMaxHandOffBytes = 16U * 1024U * 1024U;
+// Of the display's name in the socket's name: enough to tell displays apart, short enough that
+// the socket's path fits the 108 bytes of a local socket address.
+constexpr qsizetype kMaxDisplayNameChars = 32;
 // A client that has not sent its whole hand-off by then is dropped.
 constexpr int kReadTimeoutMilliseconds = 5000;
 // How long a later start waits for the running window: connecting is immediate, but the answer
@@ -77,15 +83,89 @@ private:
     int& m_busy;
 };
 
+// Why `folder` is not a private folder of this user (a real folder, not a link, owned by this user,
+// in which no one else may put or replace a file), or an empty text when it is one.
+QString PrivateFolderProblem(const QByteArray& folder)
+{
+    struct stat st {};
+    const QString name = QFile::decodeName(folder);
+    if (::lstat(folder.constData(), &st) != 0) {
+        return name + " cannot be used: " + QString::fromLocal8Bit(std::strerror(errno));
+    }
+    if (S_ISLNK(st.st_mode)) {
+        return name + " is a link, not a folder of this user";
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return name + " is not a folder";
+    }
+    if (st.st_uid != ::geteuid()) {
+        return name + " belongs to another user";
+    }
+    if ((st.st_mode & 022) != 0) {
+        return name + " may be written by other users";
+    }
+    return {};
+}
+
+// The display this start shows its window on, as a part of a file name.
+QString DisplayName()
+{
+    QByteArray display = qgetenv("WAYLAND_DISPLAY");
+    if (display.isEmpty()) {
+        display = qgetenv("DISPLAY");
+    }
+    QString name;
+    for (const char c : display.right(kMaxDisplayNameChars)) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                           c == '-' || c == '_';
+        name += plain ? QChar(c) : QChar('_');
+    }
+    return name.isEmpty() ? QString("none") : name;
+}
+
+// The user id of the process at the other end of a connected local socket, or -1 when unknown.
+long PeerUserId(qintptr descriptor)
+{
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (descriptor < 0 ||
+        ::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
+        return -1;
+    }
+    return static_cast<long>(credentials.uid);
+}
+
+bool PeerIsThisUser(const QLocalSocket& socket)
+{
+    return PeerUserId(socket.socketDescriptor()) == static_cast<long>(::geteuid());
+}
+
 } // namespace
 
-QString InstanceSocketPath()
+QString InstanceSocketPath(QString* problem)
 {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) {
-        return QDir(runtime).filePath("gridquilt.socket");
+    const QString socketName = "gridquilt-" + DisplayName() + ".socket";
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && PrivateFolderProblem(runtime).isEmpty()) {
+        return QDir(QFile::decodeName(runtime)).filePath(socketName);
     }
-    return QDir(QDir::tempPath()).filePath(QString("gridquilt-%1.socket").arg(getuid()));
+    // A folder of the shared temporary folder is this user's only if this user made it, and it is
+    // checked after mkdir, not before: another user may have made it first, or put a link there.
+    const QByteArray folder =
+        QFile::encodeName(QDir(QDir::tempPath()).filePath(QString("gridquilt-%1").arg(::geteuid())));
+    QString why;
+    if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST) {
+        why = QFile::decodeName(folder) + " cannot be made: " + QString::fromLocal8Bit(std::strerror(errno));
+    } else {
+        why = PrivateFolderProblem(folder);
+    }
+    if (!why.isEmpty()) {
+        if (problem != nullptr) {
+            *problem = why;
+        }
+        return {};
+    }
+    return QDir(QFile::decodeName(folder)).filePath(socketName);
 }
 
 std::vector<std::string> AbsolutePaths(const QStringList& arguments, const QString& workingDirectory)
@@ -128,6 +208,9 @@ bool InstanceServer::IsListening() const
 
 InstanceServer::Start InstanceServer::HandOffOrListen(const std::vector<std::string>& paths)
 {
+    if (m_socketPath.isEmpty()) {
+        return Start::kFirst;
+    }
     // Held only while this start finds out whether it is first: two starts at once (three files
     // opened together from a file manager) must not both find no window and both listen. A lock
     // left by a crashed run is taken over, since its process is gone. Should the lock not come in
@@ -137,7 +220,16 @@ InstanceServer::Start InstanceServer::HandOffOrListen(const std::vector<std::str
 
     QLocalSocket socket;
     socket.connectToServer(m_socketPath);
-    if (socket.waitForConnected(kConnectTimeoutMilliseconds)) {
+    const bool connected = socket.waitForConnected(kConnectTimeoutMilliseconds);
+    if (connected && !PeerIsThisUser(socket)) {
+        // Never hand another user the paths, nor take their answer for a window: this start opens
+        // a window of its own, and leaves their socket alone.
+        socket.abort();
+        std::fprintf(stderr, "gridquilt: %s is held by another user: opening a window of its own\n",
+                     qPrintable(m_socketPath));
+        return Start::kFirst;
+    }
+    if (connected) {
         socket.write(EncodeHandOff(paths));
         while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(kAnswerTimeoutMilliseconds)) {
         }
@@ -169,6 +261,20 @@ InstanceServer::Start InstanceServer::HandOffOrListen(const std::vector<std::str
 void InstanceServer::OnNewConnection()
 {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        // Only this user's own later starts hand paths over, a few at a time.
+        if (m_connections >= kMaxConnections || !PeerIsThisUser(*socket)) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++m_connections;
+        socket->setReadBufferSize(kLengthBytes + kMaxHandOffBytes);
+        connect(socket, &QObject::destroyed, this, [this] {
+            --m_connections;
+            // What a hand-off held goes back to the system once it is freed, rather than staying
+            // with the window for the rest of its run.
+            QTimer::singleShot(0, this, [] { ::malloc_trim(0); });
+        });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { OnReadable(socket); });
         QTimer::singleShot(kReadTimeoutMilliseconds, socket, [socket] { socket->abort(); });

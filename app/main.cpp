@@ -9,6 +9,9 @@
 #include "engine/ProcessTuning.h"
 
 #include <QDir>
+#include <QString>
+
+#include <cstdio>
 
 #include <string>
 #include <utility>
@@ -21,7 +24,13 @@ int main(int argc, char** argv)
     // The files and folders a file manager opens with the program; Qt's own options are gone
     // from the arguments by now.
     std::vector<std::string> paths = gq::app::AbsolutePaths(application.arguments().mid(1), QDir::currentPath());
-    gq::app::InstanceServer instance(gq::app::InstanceSocketPath());
+    QString problem;
+    gq::app::InstanceServer instance(gq::app::InstanceSocketPath(&problem));
+    if (!problem.isEmpty()) {
+        // Someone else holds the place where this user's window would listen: nothing is handed
+        // over there, and this start opens a window of its own.
+        std::fprintf(stderr, "gridquilt: %s: opening a window of its own\n", qPrintable(problem));
+    }
     if (instance.HandOffOrListen(paths) == gq::app::InstanceServer::Start::kHandedOff) {
         return 0;
     }

@@ -82,13 +82,14 @@ struct OpenEntry {
 // Everything one server instance holds. Handles share it, so a handle that outlives the server
 // object still fails cleanly instead of touching freed memory.
 struct ServerState {
-    ServerState(SaveTarget target, bool readAheadOn)
-        : saveTarget(target), readAhead(readAheadOn ? std::make_unique<WorkbookReadAhead>() : nullptr)
+    ServerState(std::shared_ptr<HeldSave> heldSave, bool readAheadOn)
+        : held(std::move(heldSave)), readAhead(readAheadOn ? std::make_unique<WorkbookReadAhead>() : nullptr)
     {
     }
 
     bool running = true;
-    SaveTarget saveTarget;
+    // Where SaveAs leaves the saved file unnamed; null when it saves under the path itself.
+    std::shared_ptr<HeldSave> held;
     // Reads the workbook named by ReadAhead on its own thread; null when reading ahead is off.
     std::unique_ptr<WorkbookReadAhead> readAhead;
     std::vector<std::shared_ptr<OpenEntry>> open; // in opening order; the last one is active
@@ -560,8 +561,8 @@ public:
                     output.format == engine::FileFormat::Xls);
                 book.pastes.clear();
             }
-            if (m_state->saveTarget == SaveTarget::NewFile) {
-                engine::WriteNewWorkbookFile(*book.model, path);
+            if (m_state->held) {
+                m_state->held->Put(std::make_unique<engine::UnnamedWorkbookFile>(*book.model, path));
             } else {
                 engine::SaveWorkbookFile(*book.model, path);
             }
@@ -590,7 +591,8 @@ private:
 
 class ServerHandle : public SpreadsheetServer {
 public:
-    ServerHandle(SaveTarget saveTarget, bool readAhead) : m_state(std::make_shared<ServerState>(saveTarget, readAhead))
+    ServerHandle(std::shared_ptr<HeldSave> held, bool readAhead)
+        : m_state(std::make_shared<ServerState>(std::move(held), readAhead))
     {
     }
 
@@ -764,10 +766,22 @@ bool ReadAheadWanted(ReadAheadMode mode)
 
 } // namespace
 
+void HeldSave::Put(std::unique_ptr<engine::UnnamedWorkbookFile> file)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_file = std::move(file);
+}
+
+std::unique_ptr<engine::UnnamedWorkbookFile> HeldSave::Take()
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return std::move(m_file);
+}
+
 Ref<SpreadsheetServer> EmbeddedServerFactory::CreateServer()
 {
     try {
-        return Ref<SpreadsheetServer>(new ServerHandle(m_saveTarget, ReadAheadWanted(m_readAhead)));
+        return Ref<SpreadsheetServer>(new ServerHandle(m_held, ReadAheadWanted(m_readAhead)));
     } catch (const std::exception& e) {
         throw ServerUnavailable(std::string("The embedded spreadsheet server cannot start: ") + e.what());
     }

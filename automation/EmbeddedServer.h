@@ -3,18 +3,31 @@
 #pragma once
 
 #include "automation/SpreadsheetServer.h"
+#include "engine/WorkbookFile.h"
 #include "engine/model/Workbook.h"
 
 #include <memory>
+#include <mutex>
 
 namespace gq::automation {
 
-// How SaveAs puts the file at its path. ReplaceWhenComplete: through a temporary file beside it that
-// replaces it once complete, so a failed save leaves an earlier file untouched. NewFile: straight
-// into the path, which must not exist yet, removed again on failure; for a caller that saves under
-// a fresh temporary name of its own and puts the file in place itself (the command line), so that
-// one temporary file is written instead of a temporary file inside another.
-enum class SaveTarget { ReplaceWhenComplete, NewFile };
+// How SaveAs puts the file at its path. ReplaceWhenComplete: the engine's safe save, which replaces
+// an earlier file only once the new one is complete. Held: the complete file stays without a name
+// in the factory's HeldSave, for a caller that names it itself once the whole merge has succeeded
+// (the command line), so that a merge failing after its save leaves nothing behind.
+enum class SaveTarget { ReplaceWhenComplete, Held };
+
+// The file of the last SaveAs of the servers of a factory made with SaveTarget::Held.
+class HeldSave {
+public:
+    void Put(std::unique_ptr<engine::UnnamedWorkbookFile> file);
+    // The file, or nullptr when no save has been held since the last Take.
+    std::unique_ptr<engine::UnnamedWorkbookFile> Take();
+
+private:
+    std::mutex m_mutex;
+    std::unique_ptr<engine::UnnamedWorkbookFile> m_file;
+};
 
 // Every CreateServer gives a fresh, independent server instance; it never fails. An instance is used
 // from one thread at a time. Its decisions: a new workbook has one sheet, "Sheet1", in the 1900 date
@@ -35,14 +48,16 @@ class EmbeddedServerFactory : public ServerFactory {
 public:
     explicit EmbeddedServerFactory(SaveTarget saveTarget = SaveTarget::ReplaceWhenComplete,
                                    ReadAheadMode readAhead = ReadAheadMode::Auto)
-        : m_saveTarget(saveTarget), m_readAhead(readAhead)
+        : m_readAhead(readAhead), m_held(saveTarget == SaveTarget::Held ? std::make_shared<HeldSave>() : nullptr)
     {
     }
     Ref<SpreadsheetServer> CreateServer() override;
+    // Where SaveTarget::Held keeps the saved file; nullptr for the other target.
+    HeldSave* Held() const { return m_held.get(); }
 
 private:
-    SaveTarget m_saveTarget;
     ReadAheadMode m_readAhead;
+    std::shared_ptr<HeldSave> m_held;
 };
 
 // The model behind a workbook of the embedded server, or nullptr for a workbook of another server

@@ -17,6 +17,10 @@ struct DropContext {
     SheetSink& list;
     automation::ServerFactory& servers;
     UserPrompts& prompts;
+    // Where a folder walk names, one line each ("path: why"), the workbooks and folders it found but
+    // could not reach: a workbook whose path is longer than the system takes for a file name, a
+    // folder beyond the files this process may have open. Null: passed over, as the window does.
+    std::vector<std::string>* unreached = nullptr;
 };
 
 // Processes one drop: shows the busy window, then for each dropped path in order walks a folder or

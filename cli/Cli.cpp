@@ -7,14 +7,13 @@
 #include "cli/CountingServer.h"
 #include "cli/ListFormat.h"
 #include "cli/Progress.h"
+#include "engine/WorkbookFile.h"
 #include "merge/MergeEngine.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -61,13 +60,15 @@ constexpr const char* kHelp =
     "\n"
     "List format: one entry a line, the sheet name, a tab, the workbook path. Inside a name\n"
     "or path a backslash is written \\\\, a tab \\t, a line feed \\n and a carriage return\n"
-    "\\r; every other character stands as it is. Empty lines are ignored. For example:\n"
+    "\\r; every other character stands as it is. Empty lines are ignored. A list longer\n"
+    "than the output takes (65,526 worksheets in an .xlsx, 65,534 in an .xls) is refused\n"
+    "before the merge. For example:\n"
     "  gridquilt-merge list reports/ | grep -v Summary | gridquilt-merge merge -o all.xlsx --list -\n"
     "\n"
-    "Exit status: 0 when every entry was merged as it is; 1 when entries or named INPUTs\n"
-    "were skipped or changed to fit the output's format (they are listed on standard\n"
-    "error; the output was written); 2 for usage errors and failures (nothing was\n"
-    "written).\n";
+    "Exit status: 0 when every entry was merged as it is; 1 when entries, named INPUTs or\n"
+    "workbooks a folder holds out of reach were skipped, or entries changed to fit the\n"
+    "output's format (they are listed on standard error; the output was written); 2 for\n"
+    "usage errors and failures (nothing was written).\n";
 
 class UsageError : public std::runtime_error {
 public:
@@ -213,11 +214,24 @@ void ReportSkippedInputs(const CheckedInputList& inputs, CliEnvironment& env, Pr
     env.err.flush();
 }
 
-std::vector<catalogue::SheetEntry> Catalogue(const std::vector<std::string>& paths, CliEnvironment& env,
-                                             UserPrompts& prompts, CollectingSink& sink)
+// The drop of `paths`; what its folder walks could not reach is added to `inputs.skipped`.
+std::vector<catalogue::SheetEntry> Catalogue(CheckedInputList& inputs, CliEnvironment& env, UserPrompts& prompts,
+                                             CollectingSink& sink)
 {
-    catalogue::DropContext context{sink, env.servers, prompts};
-    catalogue::ProcessDrop(paths, context);
+    catalogue::DropContext context{sink, env.servers, prompts, &inputs.skipped};
+    const size_t before = inputs.skipped.size();
+    struct Report { // also when the drop fails: what was not reached is named all the same
+        CheckedInputList& inputs;
+        size_t before;
+        CliEnvironment& env;
+        ~Report()
+        {
+            for (size_t i = before; i < inputs.skipped.size(); ++i) {
+                env.err << kProgramName << ": " << inputs.skipped[i] << '\n';
+            }
+        }
+    } report{inputs, before, env};
+    catalogue::ProcessDrop(inputs.paths, context);
     return sink.entries;
 }
 
@@ -229,14 +243,14 @@ int RunList(const Options& options, CliEnvironment& env)
     if (options.inputs.empty()) {
         throw UsageError("list needs at least one INPUT");
     }
-    const CheckedInputList inputs = CheckedInputs(options.inputs);
+    CheckedInputList inputs = CheckedInputs(options.inputs);
     Progress progress(env.err, env.progress);
     ReportSkippedInputs(inputs, env, progress);
     ConsolePrompts prompts(env.err, progress);
     CollectingSink sink(progress);
     std::exception_ptr failure;
     try {
-        Catalogue(inputs.paths, env, prompts, sink);
+        Catalogue(inputs, env, prompts, sink);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -252,10 +266,10 @@ int RunList(const Options& options, CliEnvironment& env)
     return inputs.skipped.empty() ? kExitMerged : kExitSkipped;
 }
 
-std::vector<catalogue::SheetEntry> ReadListFile(const std::string& file, CliEnvironment& env)
+std::vector<catalogue::SheetEntry> ReadListFile(const std::string& file, CliEnvironment& env, size_t maxEntries)
 {
     if (file == "-") {
-        return ReadList(env.in);
+        return ReadList(env.in, maxEntries);
     }
     std::error_code ec;
     if (fs::is_directory(file, ec)) {
@@ -265,75 +279,17 @@ std::vector<catalogue::SheetEntry> ReadListFile(const std::string& file, CliEnvi
     if (!in) {
         throw UsageError(file + ": cannot open the list: " + std::strerror(errno));
     }
-    return ReadList(in);
+    return ReadList(in, maxEntries);
 }
 
-// The temporary output of the merge in progress, for the signal handler (which may only read it).
-char g_temporaryForSignals[4096] = {};
-
-void OnSignal(int signalNumber)
+// A list longer than the output can take is refused before any work, with what it can take.
+[[noreturn]] void RefuseLongList(size_t maxEntries, const std::string& output, bool multiSheet)
 {
-    if (g_temporaryForSignals[0] != '\0') {
-        ::unlink(g_temporaryForSignals);
-    }
-    ::signal(signalNumber, SIG_DFL);
-    ::raise(signalNumber);
-}
-
-// Removes the temporary output on every path but success. It is the only temporary file of the
-// save: the merge writes it directly (see CliEnvironment::servers), and Publish renames it.
-struct TemporaryFile {
-    std::string path;
-    bool keep = false;
-    explicit TemporaryFile(std::string temporaryPath) : path(std::move(temporaryPath))
-    {
-        // The name holds this process's id, so a file there is a leftover of an earlier process
-        // that was killed; the save writes a new file and must find the name free.
-        std::error_code ec;
-        fs::remove(path, ec);
-        if (path.size() < sizeof g_temporaryForSignals) {
-            std::memcpy(g_temporaryForSignals, path.c_str(), path.size() + 1);
-        }
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile()
-    {
-        g_temporaryForSignals[0] = '\0';
-        if (!keep && !path.empty()) {
-            std::error_code ec;
-            fs::remove(path, ec);
-        }
-    }
-};
-
-// Gives the complete temporary file the output's name. Without --force an output that appeared in
-// the meantime is not replaced either: the rename itself refuses to replace.
-void Publish(const std::string& temporary, const std::string& output, bool force)
-{
-    if (force) {
-        if (std::rename(temporary.c_str(), output.c_str()) != 0) {
-            throw std::runtime_error(output + ": cannot be replaced: " + std::strerror(errno));
-        }
-        return;
-    }
-    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, output.c_str(), RENAME_NOREPLACE) == 0) {
-        return;
-    }
-    if (errno == EEXIST) {
-        throw UsageError(output + ": already exists (use --force to replace it)");
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        throw std::runtime_error(output + ": cannot be written: " + std::strerror(errno));
-    }
-    // File systems without RENAME_NOREPLACE: a hard link also refuses an existing name.
-    if (::link(temporary.c_str(), output.c_str()) != 0) {
-        if (errno == EEXIST) {
-            throw UsageError(output + ": already exists (use --force to replace it)");
-        }
-        throw std::runtime_error(output + ": cannot be written: " + std::strerror(errno));
-    }
-    ::unlink(temporary.c_str());
+    const std::string extension = fs::path(output).extension().string();
+    const std::string kind = extension.empty() ? "this output" : "a " + extension + " output";
+    throw std::runtime_error("the list has more than " + std::to_string(maxEntries) + " entries: " + kind +
+                             (multiSheet ? " holds at most that many merged worksheets beside its first sheet"
+                                         : " stacks at most that many blocks on its one sheet"));
 }
 
 int RunMerge(const Options& options, CliEnvironment& env)
@@ -368,14 +324,22 @@ int RunMerge(const Options& options, CliEnvironment& env)
     ConsolePrompts prompts(env.err, progress);
     std::vector<catalogue::SheetEntry> mergeList;
     bool inputsSkipped = false;
+    const size_t maxEntries = merge::MaxMergeEntries(output, !options.single);
     if (options.listFile) {
-        mergeList = ReadListFile(*options.listFile, env);
+        try {
+            mergeList = ReadListFile(*options.listFile, env, maxEntries);
+        } catch (const ListTooLongError&) {
+            RefuseLongList(maxEntries, output, !options.single);
+        }
     } else {
-        const CheckedInputList inputs = CheckedInputs(options.inputs);
+        CheckedInputList inputs = CheckedInputs(options.inputs);
         ReportSkippedInputs(inputs, env, progress);
-        inputsSkipped = !inputs.skipped.empty();
         CollectingSink sink(progress);
-        mergeList = Catalogue(inputs.paths, env, prompts, sink);
+        mergeList = Catalogue(inputs, env, prompts, sink);
+        inputsSkipped = !inputs.skipped.empty();
+        if (mergeList.size() > maxEntries) {
+            RefuseLongList(maxEntries, output, !options.single);
+        }
     }
     if (mergeList.empty()) {
         progress.Stop();
@@ -383,16 +347,35 @@ int RunMerge(const Options& options, CliEnvironment& env)
         return kExitFailure;
     }
 
-    static unsigned serial = 0;
-    TemporaryFile temporary(TemporaryOutputPath(output, ++serial));
+    // The servers keep the saved output unnamed (SaveTarget::Held); it takes its name only once the
+    // whole merge has succeeded, and is gone with this guard on every other path.
+    struct DropHeld {
+        automation::HeldSave* held;
+        ~DropHeld()
+        {
+            if (held != nullptr) {
+                held->Take();
+            }
+        }
+    } dropHeld{env.held};
     CountingServerFactory servers(env.servers, progress, mergeList.size(), output);
-    const merge::MergeReport report = merge::MergeSheets(mergeList, temporary.path, !options.single, servers, prompts);
+    const merge::MergeReport report = merge::MergeSheets(mergeList, output, !options.single, servers, prompts);
     if (report.serverMissing) {
         progress.Stop();
         return kExitFailure;
     }
-    Publish(temporary.path, output, options.force);
-    temporary.keep = true;
+    if (env.held != nullptr) {
+        std::unique_ptr<engine::UnnamedWorkbookFile> saved = env.held->Take();
+        if (!saved) {
+            throw std::runtime_error(output + ": the merge saved no file");
+        }
+        try {
+            // Without --force an output that appeared in the meantime is not replaced either.
+            saved->Name(options.force ? engine::ExistingFile::Replace : engine::ExistingFile::Keep);
+        } catch (const engine::FileExistsError&) {
+            throw UsageError(output + ": already exists (use --force to replace it)");
+        }
+    }
     progress.Stop();
     merge::ShowCompletion(prompts, report);
     return report.skipped.empty() && report.notes.empty() && report.outputNotes.empty() && !inputsSkipped
@@ -401,13 +384,6 @@ int RunMerge(const Options& options, CliEnvironment& env)
 }
 
 } // namespace
-
-void InstallSignalCleanup()
-{
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-        ::signal(signalNumber, &OnSignal);
-    }
-}
 
 std::string AbsoluteInputPath(const std::string& path)
 {
@@ -437,17 +413,6 @@ std::string AbsoluteInputPath(const std::string& path)
         out += '/';
     }
     return out;
-}
-
-std::string TemporaryOutputPath(const std::string& output, unsigned serial)
-{
-    const fs::path target(output);
-    const std::string name = target.filename().string();
-    const size_t dot = name.rfind('.');
-    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
-    const std::string temporaryName =
-        ".gridquilt-merge-" + std::to_string(::getpid()) + "-" + std::to_string(serial) + extension;
-    return (target.parent_path() / temporaryName).string();
 }
 
 int RunCli(const std::vector<std::string>& args, CliEnvironment& env)

@@ -3,6 +3,7 @@
 // same drop intake and merge engine as the window.
 #pragma once
 
+#include "automation/EmbeddedServer.h"
 #include "automation/SpreadsheetServer.h"
 
 #include <istream>
@@ -24,17 +25,14 @@ struct CliEnvironment {
     std::istream& in;
     std::ostream& out;
     std::ostream& err;
-    // The merge saves to a fresh temporary name that the command then gives the output's name, so
-    // servers that write a new file straight into its path (automation::SaveTarget::NewFile) need no
-    // temporary file of their own; main hands out such servers.
     automation::ServerFactory& servers;
     // Show the progress line on `err` (main passes whether standard error is a terminal).
     bool progress = false;
+    // Where `servers` leave the saved output unnamed (automation::SaveTarget::Held), for the command
+    // to name once the merge has succeeded, without replacing a file unless --force; main hands out
+    // such servers. Null for servers that save under the output's name themselves.
+    automation::HeldSave* held = nullptr;
 };
-
-// Makes an interrupt or termination remove the temporary output, complete or still being written,
-// before the program ends as the signal would have ended it. main calls it once.
-void InstallSignalCleanup();
 
 // Runs the command with `args` (without the program name) and gives the exit status.
 int RunCli(const std::vector<std::string>& args, CliEnvironment& env);
@@ -43,9 +41,5 @@ int RunCli(const std::vector<std::string>& args, CliEnvironment& env);
 // (".." stays: through a symbolic link it does not simply cancel the previous segment). A trailing
 // slash is kept.
 std::string AbsoluteInputPath(const std::string& path);
-
-// The temporary name, in the output's folder, under which the merged workbook is saved before it
-// takes the output's name. It ends in the output's extension, so it is written in the same format.
-std::string TemporaryOutputPath(const std::string& output, unsigned serial);
 
 } // namespace gq::cli

@@ -1,10 +1,17 @@
 // Escaping and parsing of the sheet list's text form.
 #include "cli/ListFormat.h"
 
+#include "engine/Limits.h"
+
 namespace gq::cli {
 
 ListFormatError::ListFormatError(size_t line, const std::string& problem)
     : std::runtime_error("list line " + std::to_string(line) + ": " + problem), m_line(line)
+{
+}
+
+ListTooLongError::ListTooLongError(size_t maxEntries)
+    : std::runtime_error("the list has more than " + std::to_string(maxEntries) + " entries")
 {
 }
 
@@ -98,20 +105,47 @@ bool ParseEntry(std::string_view line, size_t lineNumber, catalogue::SheetEntry&
     return true;
 }
 
-std::vector<catalogue::SheetEntry> ReadList(std::istream& in)
+namespace {
+
+// Reads one line without its line feed into `line`; false at the end of the input. A line longer
+// than the limit is refused as soon as that many bytes have come.
+bool ReadBoundedLine(std::streambuf& buffer, std::string& line, size_t lineNumber)
+{
+    line.clear();
+    for (int c = buffer.sbumpc();; c = buffer.sbumpc()) {
+        if (c == std::char_traits<char>::eof()) {
+            return !line.empty();
+        }
+        if (c == '\n') {
+            return true;
+        }
+        if (line.size() >= engine::limits::kMaxListLineBytes) {
+            throw ListFormatError(lineNumber, "longer than " + std::to_string(engine::limits::kMaxListLineBytes) +
+                                                  " bytes, which no sheet name and path need");
+        }
+        line.push_back(static_cast<char>(c));
+    }
+}
+
+} // namespace
+
+std::vector<catalogue::SheetEntry> ReadList(std::istream& in, size_t maxEntries)
 {
     std::vector<catalogue::SheetEntry> entries;
+    std::streambuf* buffer = in.rdbuf();
+    if (buffer == nullptr) {
+        throw std::runtime_error("the list could not be read");
+    }
     std::string line;
     size_t lineNumber = 0;
-    while (std::getline(in, line)) {
-        ++lineNumber;
+    while (ReadBoundedLine(*buffer, line, ++lineNumber)) {
         catalogue::SheetEntry entry;
         if (ParseEntry(line, lineNumber, entry)) {
+            if (entries.size() >= maxEntries) {
+                throw ListTooLongError(maxEntries);
+            }
             entries.push_back(std::move(entry));
         }
-    }
-    if (in.bad()) {
-        throw std::runtime_error("the list could not be read");
     }
     return entries;
 }

@@ -5,6 +5,7 @@
 #include "catalogue/SheetEntry.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <istream>
 #include <stdexcept>
 #include <string>
@@ -23,6 +24,12 @@ private:
     size_t m_line;
 };
 
+// A list with more entries than the reader was told to take.
+class ListTooLongError : public std::runtime_error {
+public:
+    explicit ListTooLongError(size_t maxEntries);
+};
+
 // Escapes one field: backslash -> "\\", tab -> "\t", line feed -> "\n", carriage return -> "\r".
 // Every other byte stays as it is, so ordinary names and paths read the same in the list.
 std::string EscapeField(std::string_view text);
@@ -39,7 +46,10 @@ std::string FormatEntry(const catalogue::SheetEntry& entry);
 // for an empty line. Throws ListFormatError for a line without exactly one tab or with a bad escape.
 bool ParseEntry(std::string_view line, size_t lineNumber, catalogue::SheetEntry& entry);
 
-// Reads a whole list; empty lines are skipped.
-std::vector<catalogue::SheetEntry> ReadList(std::istream& in);
+// Reads a whole list; empty lines are skipped. A line longer than engine::limits::kMaxListLineBytes
+// is refused (ListFormatError) before more of it is read, and an entry beyond `maxEntries` ends the
+// reading with ListTooLongError, so that what a list costs grows with its entries up to that
+// number and never with the bytes of a line.
+std::vector<catalogue::SheetEntry> ReadList(std::istream& in, size_t maxEntries = SIZE_MAX);
 
 } // namespace gq::cli

@@ -18,10 +18,9 @@ int main(int argc, char** argv)
     gq::engine::CountStageTimes(std::getenv("GQ_STAGE_TIMES") != nullptr);
     std::ios::sync_with_stdio(false);
     std::vector<std::string> args(argv + 1, argv + argc);
-    gq::cli::InstallSignalCleanup();
-    // The command saves under a temporary name of its own and publishes that file itself.
-    gq::automation::EmbeddedServerFactory servers(gq::automation::SaveTarget::NewFile);
-    gq::cli::CliEnvironment env{std::cin, std::cout, std::cerr, servers, ::isatty(STDERR_FILENO) == 1};
+    // The command names the saved output itself, once the merge has succeeded.
+    gq::automation::EmbeddedServerFactory servers(gq::automation::SaveTarget::Held);
+    gq::cli::CliEnvironment env{std::cin, std::cout, std::cerr, servers, ::isatty(STDERR_FILENO) == 1, servers.Held()};
     const int status = gq::cli::RunCli(args, env);
     if (const char* stageFile = std::getenv("GQ_STAGE_TIMES")) {
         std::ofstream times(stageFile);

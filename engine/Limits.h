@@ -108,5 +108,15 @@ inline constexpr size_t kXlsMaxFormatCodeChars = 255;
 // (APPNOTE 4.4): beyond these a package needs Zip64, which the writer refuses instead of writing.
 inline constexpr uint64_t kZipMaxWrittenBytes = 0xFFFFFFFFull;
 inline constexpr size_t kZipMaxWrittenEntries = 0xFFFF;
+// So an xlsx output holds at most this many worksheets: each is one part of the package, beside
+// the eight every package has (content types, package and workbook relationships, two property
+// parts, workbook, shared strings, styles). A sheet with links, comments or drawings takes more.
+inline constexpr size_t kXlsxFixedParts = 8;
+inline constexpr size_t kXlsxMaxSheets = kZipMaxWrittenEntries - kXlsxFixedParts;
+
+// A line of a sheet list (gridquilt-merge --list): a sheet name of at most 31 characters and a
+// path of at most PATH_MAX (4,096) bytes, each at most twice as long escaped. A longer line is no
+// list line, and reading it whole would let one line take any amount of memory.
+inline constexpr size_t kMaxListLineBytes = 16384;
 
 } // namespace gq::engine::limits

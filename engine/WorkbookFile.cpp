@@ -168,40 +168,32 @@ void RemovePendingAndReraise(int signal)
     ::raise(signal);
 }
 
-// While it lives, a SIGTERM, SIGINT or SIGHUP removes the named temporary file before the
-// signal takes its usual course.
-class TempFileGuard {
-public:
-    explicit TempFileGuard(const std::string& name)
-    {
-        if (name.size() >= sizeof g_pendingTemp) {
-            return;
-        }
-        std::memcpy(g_pendingTemp, name.c_str(), name.size() + 1);
-        g_pendingSet = 1;
-        struct sigaction action {};
-        action.sa_handler = RemovePendingAndReraise;
-        sigemptyset(&action.sa_mask);
-        for (size_t i = 0; i < 3; ++i) {
-            ::sigaction(kCleanupSignals[i], &action, &g_previous[i]);
-        }
-        m_installed = true;
+// Until UncoverTemporary, a SIGTERM, SIGINT or SIGHUP removes the named temporary file before the
+// signal takes its usual course. Says whether the cover is in place (not for a name that does
+// not fit the buffer, nor while another file has it).
+bool CoverTemporary(const std::string& name)
+{
+    if (name.size() >= sizeof g_pendingTemp || g_pendingSet != 0) {
+        return false;
     }
-    ~TempFileGuard()
-    {
-        if (m_installed) {
-            for (size_t i = 0; i < 3; ++i) {
-                ::sigaction(kCleanupSignals[i], &g_previous[i], nullptr);
-            }
-            g_pendingSet = 0;
-        }
+    std::memcpy(g_pendingTemp, name.c_str(), name.size() + 1);
+    g_pendingSet = 1;
+    struct sigaction action {};
+    action.sa_handler = RemovePendingAndReraise;
+    sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < 3; ++i) {
+        ::sigaction(kCleanupSignals[i], &action, &g_previous[i]);
     }
-    TempFileGuard(const TempFileGuard&) = delete;
-    TempFileGuard& operator=(const TempFileGuard&) = delete;
+    return true;
+}
 
-private:
-    bool m_installed = false;
-};
+void UncoverTemporary()
+{
+    for (size_t i = 0; i < 3; ++i) {
+        ::sigaction(kCleanupSignals[i], &g_previous[i], nullptr);
+    }
+    g_pendingSet = 0;
+}
 
 [[noreturn]] void FailSave(const std::string& path, const char* what, int err)
 {
@@ -216,17 +208,11 @@ void WriteAndSync(Workbook& workbook, int fd, const std::string& path)
     ::fchmod(fd, ModeForNewFile(path));
 }
 
-// Gives the complete, unnamed file at `fd` a name: the target's own when no file has it, otherwise
-// a temporary name that is renamed over the target at once.
-void NameTheFile(int fd, const std::string& path, const std::filesystem::path& folder)
+// Links `from` (a /proc/self/fd path or a temporary name) under a fresh hidden name beside the
+// target and returns that name.
+std::string LinkUnderTemporaryName(const std::string& from, const std::string& path, const std::string& folder,
+                                   int flags)
 {
-    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-        return;
-    }
-    if (errno != EEXIST) {
-        FailSave(path, "cannot create the file in its folder", errno);
-    }
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::random_device random;
     for (int attempt = 0;; ++attempt) {
@@ -235,112 +221,129 @@ void NameTheFile(int fd, const std::string& path, const std::filesystem::path& f
         for (size_t i = candidate.size() - 6; i < candidate.size(); ++i) {
             candidate[i] = kLetters[random() % (sizeof kLetters - 1)];
         }
-        std::vector<char> name(candidate.begin(), candidate.end());
-        name.push_back('\0');
-        if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.data(), AT_SYMLINK_FOLLOW) != 0) {
-            if (errno == EEXIST && attempt < 100) {
-                continue;
-            }
+        if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, candidate.c_str(), flags) == 0) {
+            return candidate;
+        }
+        if (errno != EEXIST || attempt >= 100) {
             FailSave(path, "cannot create the file in its folder", errno);
         }
-        TempFileGuard guard(name.data());
-        if (std::rename(name.data(), path.c_str()) != 0) {
-            int err = errno;
-            ::unlink(name.data());
-            FailSave(path, "cannot replace the file", err);
-        }
-        return;
     }
 }
 
 } // namespace
 
-void SaveWorkbookFile(Workbook& workbook, const std::string& path, bool unnamedFirst)
+UnnamedWorkbookFile::UnnamedWorkbookFile(Workbook& workbook, const std::string& path, bool unnamedFirst)
+    : m_path(path), m_folder(std::filesystem::path(path).parent_path().string())
 {
-    namespace fs = std::filesystem;
-    fs::path target(path);
-    fs::path folder = target.parent_path();
-    if (folder.empty()) {
-        folder = ".";
+    if (m_folder.empty()) {
+        m_folder = ".";
     }
-    // An unnamed file in the target's folder gets a name only once it is complete, so that nothing
-    // half-written is ever left behind, whatever ends the program. Naming it goes through
-    // /proc/self/fd, so without /proc the hidden temporary file below is used.
+    // Naming an unnamed file goes through /proc/self/fd, so without /proc the hidden temporary
+    // file below is used.
     unnamedFirst = unnamedFirst && ::access("/proc/self/fd", F_OK) == 0;
-    int fd = unnamedFirst ? ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1;
-    if (fd >= 0) {
-        try {
-            WriteAndSync(workbook, fd, path);
-            NameTheFile(fd, path, folder);
-        } catch (...) {
-            ::close(fd);
-            throw;
-        }
-        if (::close(fd) != 0) {
-            FailSave(path, "cannot write the file", errno);
-        }
-        return;
-    }
-    if (unnamedFirst && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    m_fd = unnamedFirst ? ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1;
+    if (m_fd < 0 && unnamedFirst && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         FailSave(path, "cannot create the file in its folder", errno);
     }
-
-    // File systems without unnamed files: a hidden temporary file that a failure or a terminating
-    // signal removes.
-    std::string pattern = TempPattern(folder);
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    fd = ::mkstemp(name.data());
-    if (fd < 0) {
-        FailSave(path, "cannot create the file in its folder", errno);
+    if (m_fd < 0) {
+        // File systems without unnamed files: a hidden temporary file that a failure or a
+        // terminating signal removes.
+        std::string pattern = TempPattern(m_folder);
+        m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (m_fd < 0) {
+            FailSave(path, "cannot create the file in its folder", errno);
+        }
+        m_temporary = pattern;
+        m_covered = CoverTemporary(m_temporary);
     }
-    std::string temp(name.data());
-    TempFileGuard guard(temp);
     try {
-        WriteAndSync(workbook, fd, path);
-        if (::close(fd) != 0) {
-            fd = -1;
-            FailSave(path, "cannot write the file", errno);
-        }
-        fd = -1;
-        if (std::rename(temp.c_str(), path.c_str()) != 0) {
-            FailSave(path, "cannot replace the file", errno);
-        }
+        WriteAndSync(workbook, m_fd, path);
     } catch (...) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        ::unlink(temp.c_str());
+        Discard();
         throw;
     }
 }
 
-void WriteNewWorkbookFile(Workbook& workbook, const std::string& path)
+UnnamedWorkbookFile::~UnnamedWorkbookFile()
 {
-    // O_EXCL: a file that is already there is never written over or removed. The mode is 0666
-    // less the umask, the mode the safe save gives a new file.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        int err = errno;
-        throw IoError(path, std::string("cannot create the file: ") + std::strerror(err));
+    Discard();
+}
+
+void UnnamedWorkbookFile::Discard() noexcept
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
     }
-    try {
-        FileSink sink(fd, path);
-        WriteWorkbook(workbook, OutputFormatFor(path).format, sink);
-        sink.Finish();
-        if (::close(fd) != 0) {
-            fd = -1;
-            int err = errno;
-            throw IoError(path, std::string("cannot write the file: ") + std::strerror(err));
-        }
-        fd = -1;
-    } catch (...) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        ::unlink(path.c_str());
-        throw;
+    if (!m_temporary.empty()) {
+        ::unlink(m_temporary.c_str());
+        m_temporary.clear();
     }
+    if (m_covered) {
+        UncoverTemporary();
+        m_covered = false;
+    }
+}
+
+void UnnamedWorkbookFile::Name(ExistingFile existing)
+{
+    if (m_fd < 0) {
+        throw IoError(m_path, "the file has been named already");
+    }
+    const bool unnamed = m_temporary.empty();
+    const std::string from = unnamed ? "/proc/self/fd/" + std::to_string(m_fd) : m_temporary;
+    const int linkFlags = unnamed ? AT_SYMLINK_FOLLOW : 0;
+    // A link never replaces a name: it is the "keep" save, and the first try of the other one.
+    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, m_path.c_str(), linkFlags) != 0) {
+        const int err = errno;
+        if (err == EEXIST && existing == ExistingFile::Keep) {
+            throw FileExistsError(m_path);
+        }
+        if (err != EEXIST && unnamed) {
+            FailSave(m_path, "cannot create the file in its folder", err);
+        }
+        if (err != EEXIST && existing == ExistingFile::Keep) {
+            // A file system without hard links (where the temporary file is named): a rename
+            // that refuses to replace, or one that checks first where even that is missing.
+            if (::renameat2(AT_FDCWD, m_temporary.c_str(), AT_FDCWD, m_path.c_str(), RENAME_NOREPLACE) != 0) {
+                const int renameErr = errno;
+                const bool noNoReplace = renameErr == EINVAL || renameErr == ENOSYS;
+                if (renameErr == EEXIST || (noNoReplace && ::access(m_path.c_str(), F_OK) == 0)) {
+                    throw FileExistsError(m_path);
+                }
+                if (!noNoReplace || std::rename(m_temporary.c_str(), m_path.c_str()) != 0) {
+                    FailSave(m_path, "cannot create the file in its folder", noNoReplace ? errno : renameErr);
+                }
+            }
+            m_temporary.clear();
+        } else if (err == EEXIST || !unnamed) {
+            // Replacing: the unnamed file gets a temporary name first, since a name can only be
+            // replaced by renaming another over it. Between those two steps a SIGKILL would leave
+            // that complete copy under its hidden name; the other signals remove it.
+            std::string name = m_temporary;
+            if (unnamed) {
+                name = LinkUnderTemporaryName(from, m_path, m_folder, linkFlags);
+                m_temporary = name;
+                m_covered = m_covered || CoverTemporary(m_temporary);
+            }
+            if (std::rename(name.c_str(), m_path.c_str()) != 0) {
+                FailSave(m_path, "cannot replace the file", errno);
+            }
+            m_temporary.clear();
+        }
+    }
+    const int fd = m_fd;
+    m_fd = -1;
+    Discard(); // removes a temporary name the file no longer needs
+    if (::close(fd) != 0) {
+        FailSave(m_path, "cannot write the file", errno);
+    }
+}
+
+void SaveWorkbookFile(Workbook& workbook, const std::string& path, bool unnamedFirst, ExistingFile existing)
+{
+    UnnamedWorkbookFile file(workbook, path, unnamedFirst);
+    file.Name(existing);
 }
 
 } // namespace gq::engine

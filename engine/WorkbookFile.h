@@ -2,6 +2,7 @@
 // by the file name's extension when writing.
 #pragma once
 
+#include "engine/Errors.h"
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
 
@@ -42,18 +43,51 @@ std::unique_ptr<Workbook> OpenWorkbookBytes(const std::shared_ptr<const InputByt
 // fit the format (grid, cell formats, text length), IoError when the sink fails.
 void WriteWorkbook(Workbook& workbook, FileFormat format, ByteSink& sink);
 
-// Saves under `path` in the format its extension names. The bytes go to a temporary file in the
-// same folder that replaces `path` only once it is complete; on failure nothing is left behind and
-// an earlier file at `path` is untouched.
-// The file is created unnamed (O_TMPFILE) and named once complete where the file system allows;
-// elsewhere, or with `unnamedFirst` false, it is a hidden temporary file that a failure or a
-// SIGTERM, SIGINT or SIGHUP removes.
-void SaveWorkbookFile(Workbook& workbook, const std::string& path, bool unnamedFirst = true);
+// Whether a save may put its file in place of a file already at its path.
+enum class ExistingFile { Replace, Keep };
 
-// Writes a new file at `path` in the format its extension names, straight into it: for a caller
-// that saves under a fresh temporary name of its own and puts the file in place itself, so that
-// the save needs no temporary file of its own. Refuses (IoError) when `path` exists already; on
-// failure the partial file is removed.
-void WriteNewWorkbookFile(Workbook& workbook, const std::string& path);
+// A workbook written completely into a file of its target's folder that has no name until Name()
+// gives it one: whatever ends the program before that, a SIGKILL included, leaves nothing behind.
+// The file is created unnamed (O_TMPFILE) and linked under its name through /proc/self/fd. Only
+// where that cannot work (a file system without unnamed files, no /proc) or with `unnamedFirst`
+// false is it a hidden temporary file beside the target instead, which a failure, the destructor,
+// or a SIGTERM, SIGINT or SIGHUP removes (a SIGKILL leaves it). One such file at a time per
+// process has that signal cover. Throws IoError (or LimitError when the content does not fit the
+// format) with nothing left behind.
+class UnnamedWorkbookFile {
+public:
+    UnnamedWorkbookFile(Workbook& workbook, const std::string& path, bool unnamedFirst = true);
+    ~UnnamedWorkbookFile();
+    UnnamedWorkbookFile(const UnnamedWorkbookFile&) = delete;
+    UnnamedWorkbookFile& operator=(const UnnamedWorkbookFile&) = delete;
+
+    // Gives the complete file the target's name. With ExistingFile::Keep a file that is already
+    // there (even one that appeared while this one was written) stays as it is and FileExistsError
+    // is thrown; with Replace it is replaced in one step. Once named, the file is no longer this
+    // object's to remove.
+    void Name(ExistingFile existing);
+
+    const std::string& Path() const { return m_path; }
+
+private:
+    void Discard() noexcept;
+
+    std::string m_path;
+    std::string m_folder;
+    int m_fd = -1;
+    std::string m_temporary; // the hidden temporary file's name; empty for an unnamed file
+    bool m_covered = false;
+};
+
+// The target of a save with ExistingFile::Keep is there already.
+class FileExistsError : public IoError {
+public:
+    explicit FileExistsError(const std::string& file) : IoError(file, "the file exists already") {}
+};
+
+// Saves under `path` in the format its extension names: an UnnamedWorkbookFile, named once it is
+// complete. On failure nothing is left behind and an earlier file at `path` is untouched.
+void SaveWorkbookFile(Workbook& workbook, const std::string& path, bool unnamedFirst = true,
+                      ExistingFile existing = ExistingFile::Replace);
 
 } // namespace gq::engine

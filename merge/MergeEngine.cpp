@@ -3,6 +3,7 @@
 #include "merge/MergeEngine.h"
 
 #include "catalogue/SheetListing.h"
+#include "engine/Limits.h"
 #include "engine/WorkbookFile.h"
 #include "merge/OutputChoice.h"
 #include "merge/SheetExists.h"
@@ -339,6 +340,17 @@ public:
 };
 
 } // namespace
+
+size_t MaxMergeEntries(const std::string& outputPath, bool multiSheet)
+{
+    const engine::OutputFormat output = engine::OutputFormatFor(outputPath);
+    const bool xls = output.format == engine::FileFormat::Xls;
+    if (!multiSheet) {
+        return xls ? static_cast<size_t>(kXlsLastStartRow) : output.grid.rows;
+    }
+    return (output.format == engine::FileFormat::Xlsx ? engine::limits::kXlsxMaxSheets : engine::limits::kMaxSheets) -
+           1;
+}
 
 MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, const std::string& outputPath,
                         bool multiSheet, automation::ServerFactory& servers, UserPrompts& prompts)

@@ -41,6 +41,12 @@ struct MergeReport {
     std::vector<std::string> outputNotes;
 };
 
+// How many merge-list entries an output can take whole: in multi-sheet mode the worksheets its
+// format holds beside the new workbook's own first sheet, in single-sheet mode the rows at which a
+// block can start (each block but one of a single row takes a row at least). A longer list cannot
+// be merged whole, and is refused before any work.
+size_t MaxMergeEntries(const std::string& outputPath, bool multiSheet);
+
 // Builds and saves the merged workbook. An entry whose used range does not fit the grid of the
 // output's format (engine::OutputFormatFor) is skipped. Failures of one entry are absorbed and
 // reported in the result; a failure of the set-up or of a finishing step (or a failing close while an entry's

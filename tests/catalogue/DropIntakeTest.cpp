@@ -10,10 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace gq::catalogue {
 namespace {
@@ -203,6 +205,47 @@ TEST_F(DropFixture, LongDroppedPathIsTakenWhole)
     ProcessDrop({p}, context);
     ASSERT_EQ(sink.entries.size(), 1u);
     EXPECT_EQ(sink.entries[0].FileName, p);
+}
+
+// Folders nested deeper than the longest path the system takes (4,095 bytes) are walked relative to
+// their parent: a workbook in them is named as not reached, never passed over in silence, and one
+// above that depth in the same chain is listed.
+TEST_F(DropFixture, FoldersDeeperThanThePathLimitAreWalkedAndWhatCannotBeReachedIsNamed)
+{
+    const std::string level(200, 'd');
+    const int levels = 25;
+    std::vector<int> fds{::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY)};
+    std::string path = dir.Path().string();
+    std::vector<std::string> books;
+    for (int i = 0; i < levels; ++i) {
+        ASSERT_EQ(::mkdirat(fds.back(), level.c_str(), 0700), 0);
+        fds.push_back(::openat(fds.back(), level.c_str(), O_RDONLY | O_DIRECTORY));
+        ASSERT_GE(fds.back(), 0);
+        path += "/" + level;
+        if (i == 14 || i == levels - 1) { // about 3,000 and 5,000 bytes deep
+            const int fd = ::openat(fds.back(), "b.xlsx", O_WRONLY | O_CREAT, 0600);
+            ASSERT_EQ(::write(fd, std::string(600, 'x').data(), 600), 600);
+            ::close(fd);
+            books.push_back(path + "/b.xlsx");
+            world.AddFile(books.back(), {{"S" + std::to_string(i)}});
+        }
+    }
+    std::vector<std::string> unreached;
+    context.unreached = &unreached;
+    ProcessDrop({dir.Path().string()}, context);
+    EXPECT_EQ(Names(), std::vector<std::string>{"S14"});
+    ASSERT_EQ(unreached.size(), 1u);
+    EXPECT_EQ(unreached[0].substr(0, books[1].size() + 2), books[1] + ": ");
+    EXPECT_NE(unreached[0].find("longer than the 4095 bytes"), std::string::npos)
+        << unreached[0].substr(books[1].size());
+    // The temporary folder's own removal goes by whole paths: the chain goes first, bottom up.
+    ::unlinkat(fds.back(), "b.xlsx", 0);
+    ::unlinkat(fds[15], "b.xlsx", 0);
+    for (int i = levels; i > 0; --i) {
+        ::close(fds[i]);
+        EXPECT_EQ(::unlinkat(fds[i - 1], level.c_str(), AT_REMOVEDIR), 0);
+    }
+    ::close(fds[0]);
 }
 
 } // namespace

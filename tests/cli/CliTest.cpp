@@ -12,10 +12,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace gq::cli {
 namespace {
@@ -32,12 +37,18 @@ struct CliRun {
     std::string err;
 };
 
-CliRun RunTool(const std::vector<std::string>& args, automation::ServerFactory& servers, const std::string& input = "")
+// Runs the command as main does, over `servers`; `held` is where they leave the saved output
+// (by default, that of an embedded server factory made with SaveTarget::Held).
+CliRun RunTool(const std::vector<std::string>& args, automation::ServerFactory& servers, const std::string& input = "",
+               automation::HeldSave* held = nullptr)
 {
+    if (auto* embedded = dynamic_cast<automation::EmbeddedServerFactory*>(&servers); held == nullptr && embedded) {
+        held = embedded->Held();
+    }
     std::istringstream in(input);
     std::ostringstream out;
     std::ostringstream err;
-    CliEnvironment env{in, out, err, servers, false};
+    CliEnvironment env{in, out, err, servers, false, held};
     CliRun run;
     run.status = RunCli(args, env);
     run.out = out.str();
@@ -82,8 +93,8 @@ std::vector<std::string> SheetNamesOf(const std::string& path)
 
 struct Cli : testing::Test {
     test::TempDir dir;
-    // As main makes them: the command's temporary output is the save's only temporary file.
-    automation::EmbeddedServerFactory servers{automation::SaveTarget::NewFile};
+    // As main makes them: the saved output stays unnamed until the command names it.
+    automation::EmbeddedServerFactory servers{automation::SaveTarget::Held};
     std::string reports;
     std::string east;
     std::string west;
@@ -329,6 +340,7 @@ TEST_F(Cli, AnExistingOutputIsReplacedOnlyWithForce)
 // Hands out embedded servers whose Quit fails: the merge has saved by then and reports the failure.
 class FailingQuitFactory : public automation::ServerFactory {
 public:
+    automation::HeldSave* Held() const { return m_inner.Held(); }
     Ref<automation::SpreadsheetServer> CreateServer() override
     {
         return Ref<automation::SpreadsheetServer>(new Server(m_inner.CreateServer()));
@@ -356,7 +368,7 @@ private:
     private:
         Ref<automation::SpreadsheetServer> m_inner;
     };
-    automation::EmbeddedServerFactory m_inner{automation::SaveTarget::NewFile};
+    automation::EmbeddedServerFactory m_inner{automation::SaveTarget::Held};
 };
 
 TEST_F(Cli, AFailedMergeLeavesNoOutputAndNoTemporaryFile)
@@ -369,7 +381,7 @@ TEST_F(Cli, AFailedMergeLeavesNoOutputAndNoTemporaryFile)
         if (existing) {
             std::ofstream(output) << "earlier";
         }
-        const CliRun run = RunTool({"merge", "--force", "-o", output, reports}, failing);
+        const CliRun run = RunTool({"merge", "--force", "-o", output, reports}, failing, "", failing.Held());
         EXPECT_EQ(run.status, kExitFailure);
         EXPECT_NE(run.err.find("the server did not end"), std::string::npos) << run.err;
         if (existing) {
@@ -404,15 +416,87 @@ TEST(CliPaths, InputsBecomeAbsoluteWithoutDotSegments)
     }
 }
 
-TEST(CliPaths, TheTemporaryOutputIsBesideTheOutputInTheSameFormat)
+struct LongListCase {
+    const char* output;
+    bool single;
+    size_t most; // entries the output takes
+};
+
+// Lists the output cannot take are refused before any work, saying how many it takes; a list line
+// is bounded, however long the line that comes.
+TEST_F(Cli, ImpossibleListsAreRefusedBeforeTheWork)
 {
-    for (const std::string output :
-         {"/o/all.xlsx", "/o/ALL.XLS", "/o/all.Xls", "/o/all", "/o/v1.2/all", "all.xls", "/o/all.xls.bak"}) {
-        const std::string temporary = TemporaryOutputPath(output, 3);
-        EXPECT_EQ(fs::path(temporary).parent_path(), fs::path(output).parent_path()) << output;
-        EXPECT_EQ(engine::OutputFormatFor(temporary).format, engine::OutputFormatFor(output).format) << output;
-        EXPECT_NE(temporary, TemporaryOutputPath(output, 4));
-        EXPECT_EQ(fs::path(temporary).filename().string()[0], '.') << "hidden while it is written";
+    const std::string line = FormatEntry({"Sales", east}) + "\n";
+    const LongListCase cases[] = {{"all.xlsx", false, 65526}, {"all.xls", false, 65534}, {"all.xls", true, 65534}};
+    for (const LongListCase& c : cases) {
+        SCOPED_TRACE(c.output);
+        std::string list;
+        for (size_t i = 0; i <= c.most; ++i) {
+            list += line;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<std::string> args = {"merge", "-o", dir.File(c.output), "--list", "-"};
+        if (c.single) {
+            args.push_back("--single");
+        }
+        const CliRun run = RunTool(args, servers, list);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "refused before merging";
+        EXPECT_EQ(run.status, kExitFailure);
+        EXPECT_NE(run.err.find("more than " + std::to_string(c.most) + " entries"), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(dir.File(c.output)));
+    }
+    // One line of 8 MiB without a tab: refused at the bound, not read whole.
+    const CliRun longLine = RunTool({"merge", "-o", dir.File("all.xlsx"), "--list", "-"}, servers,
+                                    line + std::string(size_t{8} << 20, 'x') + "\n");
+    EXPECT_EQ(longLine.status, kExitFailure);
+    EXPECT_NE(longLine.err.find("list line 2: longer than 16384 bytes"), std::string::npos) << longLine.err;
+}
+
+// The command killed at any moment of a merge leaves nothing but, at most, the complete output:
+// killed as soon as anything shows in the output's folder, and at points through the run.
+TEST_F(Cli, AKillAtAnyMomentLeavesNothingButACompleteOutput)
+{
+    const std::string exe = std::string(GQ_BINARY_DIR) + "/cli/gridquilt-merge";
+    if (!fs::is_regular_file(exe)) {
+        GTEST_SKIP() << "gridquilt-merge is not built";
+    }
+    const std::string big = dir.File("big.xlsx");
+    MakeBook(big, "big", {"A", "B", "C"}, 30000);
+    for (const std::string extension : {".xlsx", ".xls"}) {
+        for (const int moment : {-1, 20, 50, 80}) { // -1: when anything shows; else % of a whole run
+            SCOPED_TRACE(extension + " at " + std::to_string(moment));
+            const fs::path outFolder = dir.Path() / ("out" + std::to_string(moment) + extension.substr(1));
+            fs::create_directory(outFolder);
+            const std::string output = (outFolder / ("all" + extension)).string();
+            static std::chrono::milliseconds whole{0};
+            const auto start = std::chrono::steady_clock::now();
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                ::execl(exe.c_str(), exe.c_str(), "merge", "-o", output.c_str(), big.c_str(), big.c_str(),
+                        static_cast<char*>(nullptr));
+                ::_exit(127);
+            }
+            bool killed = false;
+            while (!killed && ::waitpid(child, nullptr, WNOHANG) == 0) {
+                const auto spent = std::chrono::steady_clock::now() - start;
+                if ((moment < 0 && !fs::is_empty(outFolder)) ||
+                    (moment >= 0 && whole.count() > 0 && spent >= whole * moment / 100)) {
+                    ::kill(child, SIGKILL);
+                    ::waitpid(child, nullptr, 0);
+                    killed = true;
+                }
+                ::usleep(500); // a temporary file stands for a whole save, far longer than this
+            }
+            if (moment < 0) {
+                whole = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+            }
+            const std::set<std::string> left = FilesIn(outFolder);
+            if (!left.empty()) {
+                EXPECT_EQ(left, std::set<std::string>{"all" + extension}) << "only the output may be there";
+                EXPECT_EQ(SheetNamesOf(output).size(), 7u) << "and only complete";
+            }
+        }
     }
 }
 

@@ -1,5 +1,6 @@
-// What an output name means (format and grid), and the direct write of a new file: the same bytes
-// as the safe save, never over an existing file, and nothing left behind when the write fails.
+// What an output name means (format and grid), and the save that keeps an existing file: the same
+// bytes as the save that replaces, never over an existing file, and nothing left behind when the
+// write fails, with an unnamed file and with the hidden temporary file alike.
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/WorkbookFile.h"
@@ -45,35 +46,48 @@ TEST(OutputFormat, TheExtensionNamesTheFormatAndItsGrid)
     }
 }
 
-TEST(WriteNewWorkbookFile, WritesWhatTheSafeSaveWritesAndNeverOverAFile)
+TEST(KeepingSave, WritesWhatTheReplacingSaveWritesAndNeverOverAFile)
 {
-    test::TempDir dir;
     Workbook book;
     Worksheet& sheet = book.Sheet(book.InsertSheet(0, "Data"));
     sheet.SetNumber(0, 0, 42.0);
     sheet.SetString(1, 0, book.Strings().Intern("text"));
-    for (const std::string extension : {".xlsx", ".xls"}) {
-        const std::string saved = dir.File("saved" + extension);
-        const std::string written = dir.File("written" + extension);
-        SaveWorkbookFile(book, saved);
-        WriteNewWorkbookFile(book, written);
-        EXPECT_EQ(Content(written), Content(saved)) << extension;
-        EXPECT_EQ(fs::status(written).permissions(), fs::status(saved).permissions()) << extension;
+    for (const bool unnamedFirst : {true, false}) {
+        for (const std::string extension : {".xlsx", ".xls"}) {
+            SCOPED_TRACE(extension + (unnamedFirst ? " unnamed" : " hidden temporary"));
+            test::TempDir dir;
+            const std::string saved = dir.File("saved" + extension);
+            const std::string kept = dir.File("kept" + extension);
+            SaveWorkbookFile(book, saved, unnamedFirst);
+            SaveWorkbookFile(book, kept, unnamedFirst, ExistingFile::Keep);
+            EXPECT_EQ(Content(kept), Content(saved));
+            EXPECT_EQ(fs::status(kept).permissions(), fs::status(saved).permissions());
 
-        std::ofstream(written, std::ios::trunc) << "earlier";
-        EXPECT_THROW(WriteNewWorkbookFile(book, written), IoError) << extension;
-        EXPECT_EQ(Content(written), "earlier") << extension;
+            std::ofstream(kept, std::ios::trunc) << "earlier";
+            EXPECT_THROW(SaveWorkbookFile(book, kept, unnamedFirst, ExistingFile::Keep), FileExistsError);
+            EXPECT_EQ(Content(kept), "earlier");
+            // A file that appears while the save is written is kept too.
+            UnnamedWorkbookFile late(book, dir.File("late" + extension), unnamedFirst);
+            std::ofstream(dir.File("late" + extension)) << "came first";
+            EXPECT_THROW(late.Name(ExistingFile::Keep), FileExistsError);
+            EXPECT_EQ(Content(dir.File("late" + extension)), "came first");
+        }
     }
 }
 
-TEST(WriteNewWorkbookFile, AFailedWriteLeavesNoFile)
+TEST(KeepingSave, AFailedOrAbandonedSaveLeavesNoFile)
 {
     test::TempDir dir;
     Workbook book;
     // Beyond the 65,536 rows of an .xls sheet: the xls writer refuses it.
     book.Sheet(book.InsertSheet(0, "Tall")).SetNumber(limits::kXlsMaxRows, 0, 1.0);
-    EXPECT_THROW(WriteNewWorkbookFile(book, dir.File("tall.xls")), LimitError);
-    EXPECT_THROW(WriteNewWorkbookFile(book, dir.File("missing/tall.xlsx")), IoError);
+    for (const bool unnamedFirst : {true, false}) {
+        EXPECT_THROW(SaveWorkbookFile(book, dir.File("tall.xls"), unnamedFirst, ExistingFile::Keep), LimitError);
+        EXPECT_THROW(SaveWorkbookFile(book, dir.File("missing/tall.xlsx"), unnamedFirst, ExistingFile::Keep), IoError);
+        {
+            const UnnamedWorkbookFile abandoned(book, dir.File("abandoned.xlsx"), unnamedFirst);
+        }
+    }
     EXPECT_TRUE(fs::is_empty(dir.Path()));
 }
 

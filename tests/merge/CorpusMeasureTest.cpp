@@ -1,10 +1,10 @@
 // The measure of a whole merge: every corpus workbook that both the engine and the independent
-// readers can read, merged into one .xlsx and one .xls in both modes. gnumeric reads each output
-// without a word on standard error, LibreOffice opens each, the xlsx outputs pass the schema
-// validator, and openpyxl and xlrd find no difference from the sources (values, number formats,
-// fonts, fills, borders, alignment and protection, merged ranges, widths, hidden rows and columns,
-// outline levels and summaries, rows formatted as a whole, links) that the merge report does not
-// list. The suite measures the workbooks up to 300 KB; tools/measure-corpus.sh measures them all.
+// readers can read, merged into one .xlsx and one .xls in both modes, each a test of its own. gnumeric reads each
+// output without a word on standard error, LibreOffice opens each, the xlsx outputs pass the schema validator, and
+// openpyxl and xlrd find no difference from the sources (values, number formats, fonts, fills, borders, alignment and
+// protection, merged ranges, widths, hidden rows and columns, outline levels and summaries, rows formatted as a whole,
+// links) that the merge report does not list. The suite measures the workbooks up to 300 KB; tools/measure-corpus.sh
+// measures them all.
 #include "automation/EmbeddedServer.h"
 #include "engine/WorkbookFile.h"
 #include "merge/MergeEngine.h"
@@ -15,9 +15,11 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -152,7 +154,57 @@ std::vector<std::string> Places(const std::vector<SheetEntry>& list, const Merge
     return places;
 }
 
-TEST(CorpusMeasure, EveryReadableWorkbookMergesWithNoUnreportedDifference)
+// What every measure shares: the corpus entries the engine lists, and those the independent
+// readers read. Each measure is a test process of its own, and measures run side by side: the
+// readers' view of the sources is kept in the build folder, made by the first measure that gets the
+// lock and read by the others (unchanged files are not read again by later runs either).
+struct MeasuredCorpus {
+    std::vector<SheetEntry> list;
+    std::vector<std::string> paths;
+    std::set<std::string> judged;
+    std::set<std::pair<std::string, std::string>> seen;
+};
+
+const std::string kSourcesCache = std::string(GQ_BINARY_DIR) + "/corpus-measure-sources.pickle";
+
+void ReadCorpus(const fs::path& corpus, MeasuredCorpus& measured)
+{
+    automation::EmbeddedServerFactory servers;
+    measured.list = EngineReadableEntries(corpus, servers, measured.paths);
+    // Only workbooks the independent readers can read can be judged by them.
+    std::string probe = "CHECK_MERGE_SOURCES=" + ShellQuote(kSourcesCache) + " flock " +
+                        ShellQuote(kSourcesCache + ".lock") + " /usr/bin/python3 " + ShellQuote(kChecker) + " probe";
+    for (const auto& path : measured.paths) {
+        probe += " " + ShellQuote(path);
+    }
+    std::string out;
+    ASSERT_EQ(RunCommand(probe + " 2>/dev/null", out), 0) << out;
+    // Each line: the path, then the sheets the readers see, tab-separated.
+    for (const std::string& line : Lines(out)) {
+        std::istringstream fields(line);
+        std::string path;
+        std::getline(fields, path, '\t');
+        measured.judged.insert(path);
+        for (std::string sheet; std::getline(fields, sheet, '\t');) {
+            measured.seen.emplace(path, sheet);
+        }
+    }
+}
+
+struct MeasureCase {
+    bool multi;
+    const char* extension;
+    friend void PrintTo(const MeasureCase& c, std::ostream* os)
+    {
+        *os << (c.multi ? "multi-sheet " : "single-sheet ") << c.extension;
+    }
+};
+
+class CorpusMeasure : public testing::TestWithParam<MeasureCase> {};
+
+// Split by output format and mode, so that each measure stays within a couple of minutes on a busy
+// machine and the four run side by side.
+TEST_P(CorpusMeasure, EveryReadableWorkbookMergesWithNoUnreportedDifference)
 {
     const fs::path corpus = test::CorpusDir();
     if (corpus.empty() || !fs::exists(corpus / "files")) {
@@ -161,99 +213,107 @@ TEST(CorpusMeasure, EveryReadableWorkbookMergesWithNoUnreportedDifference)
     if (!test::HavePython("openpyxl, xlrd")) {
         GTEST_SKIP() << "openpyxl or xlrd is not installed";
     }
-    automation::EmbeddedServerFactory servers;
-    test::FakePrompts prompts;
-    std::vector<std::string> paths;
-    const std::vector<SheetEntry> all = EngineReadableEntries(corpus, servers, paths);
-
-    // Only workbooks the independent readers can read can be judged by them.
-    std::string probe = "/usr/bin/python3 " + ShellQuote(kChecker) + " probe";
-    for (const auto& path : paths) {
-        probe += " " + ShellQuote(path);
-    }
-    std::string out;
-    ASSERT_EQ(RunCommand(probe + " 2>/dev/null", out), 0) << out;
-    // Each line: the path, then the sheets the readers see, tab-separated.
-    std::set<std::string> judged;
-    std::set<std::pair<std::string, std::string>> seen;
-    for (const std::string& line : Lines(out)) {
-        std::istringstream fields(line);
-        std::string path;
-        std::getline(fields, path, '\t');
-        judged.insert(path);
-        for (std::string sheet; std::getline(fields, sheet, '\t');) {
-            seen.emplace(path, sheet);
-        }
-    }
+    const bool multi = GetParam().multi;
+    const std::string extension = GetParam().extension;
+    const auto started = std::chrono::steady_clock::now();
+    MeasuredCorpus measured;
+    ASSERT_NO_FATAL_FAILURE(ReadCorpus(corpus, measured));
     // Every sheet the engine lists is merged; the independent readers judge those they can read.
-    const std::vector<SheetEntry>& list = all;
-    auto judgedEntry = [&](const SheetEntry& e) { return seen.count({e.FileName, e.SheetName}) != 0; };
+    const std::vector<SheetEntry>& list = measured.list;
+    auto judgedEntry = [&](const SheetEntry& e) { return measured.seen.count({e.FileName, e.SheetName}) != 0; };
     ASSERT_GT(std::count_if(list.begin(), list.end(), judgedEntry), 50) << "too few corpus sheets to measure";
 
     std::map<std::string, std::unique_ptr<engine::Workbook>> models; // the sources, for their used ranges
     test::TempDir dir;
+    std::string out;
     const bool haveSsconvert = RunCommand("command -v ssconvert", out) == 0;
+    const bool haveLibreOffice = RunCommand("command -v libreoffice", out) == 0;
     const bool haveValidator = fs::exists(GQ_VALIDATE_XLSX);
-    std::vector<std::string> outputs;
-    for (const bool multi : {true, false}) {
-        for (const std::string extension : {".xlsx", ".xls"}) {
-            // Distinct base names, since LibreOffice names what it converts by the base name.
-            const std::string name =
-                std::string(multi ? "multi" : "single") + "-" + std::string(extension).substr(1) + extension;
-            SCOPED_TRACE(name);
-            const std::string output = dir.File(name);
-            MergeReport report = MergeSheets(list, output, multi, servers, prompts);
-            ASSERT_TRUE(fs::exists(output));
-            outputs.push_back(output);
+    automation::EmbeddedServerFactory servers;
+    test::FakePrompts prompts;
+    const std::string name = std::string(multi ? "multi" : "single") + "-" + extension.substr(1) + extension;
+    const std::string output = dir.File(name);
+    const auto began = std::chrono::steady_clock::now();
+    MergeReport report = MergeSheets(list, output, multi, servers, prompts);
+    ASSERT_TRUE(fs::exists(output));
+    std::printf("[ measure ] %s: listed and read by the readers in %.0f s\n", name.c_str(),
+                std::chrono::duration<double>(began - started).count());
 
-            std::string command = "CHECK_MERGE_SOURCES=" + ShellQuote(dir.File("sources.pickle")) +
-                                  " /usr/bin/python3 " + ShellQuote(kChecker) + " placed " +
-                                  (multi ? "multi" : "single") + " " + ShellQuote(output);
-            const std::vector<std::string> places = Places(list, report, multi, models);
-            for (size_t i = 0; i < list.size(); ++i) {
-                command += " " + ShellQuote(judgedEntry(list[i]) ? places[i] : "-") + " " +
-                           ShellQuote(list[i].SheetName) + " " + ShellQuote(list[i].FileName);
-            }
-            ASSERT_EQ(RunCommand(command, out), 0) << out;
-            EXPECT_EQ(out, "") << "differences the merge report does not list";
-            std::printf("[ measure ] %s: %zu entries of %zu workbooks (%zu workbooks judged), %zu listed in the merge "
-                        "report\n",
-                        name.c_str(), list.size(), paths.size(), judged.size(), report.skipped.size());
-            for (const SkippedEntry& s : report.skipped) {
-                std::printf("[ measure ]   %s in %s: %s\n", s.entry.SheetName.c_str(),
-                            fs::path(s.entry.FileName).filename().c_str(), s.reason.c_str());
-            }
-
-            if (haveSsconvert) {
-                // To gnumeric's own format, which stores only what is there: text output would write
-                // out every empty cell of a stacked sheet's range.
-                int rc = RunCommand("ssconvert " + ShellQuote(output) + " " + ShellQuote(dir.File("g.gnumeric")) +
-                                        " 2>&1 >/dev/null",
-                                    out);
-                EXPECT_EQ(rc, 0);
-                EXPECT_EQ(out, "") << "ssconvert complained";
-            }
-            if (haveValidator && extension == ".xlsx") {
-                EXPECT_EQ(RunCommand(std::string(GQ_VALIDATE_XLSX) + " -q " + ShellQuote(output), out), 0) << out;
-            }
-        }
+    std::string command = "CHECK_MERGE_SOURCES=" + ShellQuote(kSourcesCache) + " /usr/bin/python3 " +
+                          ShellQuote(kChecker) + " placed " + (multi ? "multi" : "single") + " " + ShellQuote(output);
+    const std::vector<std::string> places = Places(list, report, multi, models);
+    for (size_t i = 0; i < list.size(); ++i) {
+        command += " " + ShellQuote(judgedEntry(list[i]) ? places[i] : "-") + " " + ShellQuote(list[i].SheetName) +
+                   " " + ShellQuote(list[i].FileName);
     }
+    // The judges run side by side: openpyxl or xlrd, gnumeric, LibreOffice and the validator each
+    // read the output on their own.
+    struct Verdict {
+        int status = 0;
+        std::string out;
+        double seconds = 0;
+    };
+    auto judge = [](std::string line) {
+        return std::async(std::launch::async, [line] {
+            Verdict verdict;
+            const auto start = std::chrono::steady_clock::now();
+            verdict.status = RunCommand(line, verdict.out);
+            verdict.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            return verdict;
+        });
+    };
+    const auto merged = std::chrono::steady_clock::now();
+    auto readers = judge(command);
+    // To gnumeric's own format, which stores only what is there: text output would write out every
+    // empty cell of a stacked sheet's range.
+    auto gnumeric = judge(haveSsconvert ? "ssconvert " + ShellQuote(output) + " " + ShellQuote(dir.File("g.gnumeric")) +
+                                              " 2>&1 >/dev/null"
+                                        : "true");
+    // LibreOffice opens the output, which it reads whole to convert its first sheet to text: a
+    // conversion to OpenDocument would spend most of the measure's time writing every sheet again.
+    auto libreOffice =
+        judge(haveLibreOffice
+                  ? "libreoffice --headless -env:UserInstallation=" + ShellQuote("file://" + dir.File("lo-profile")) +
+                        " --convert-to csv --outdir " + ShellQuote(dir.File("lo")) + " " + ShellQuote(output)
+                  : "true");
+    auto validator = judge(
+        haveValidator && extension == ".xlsx" ? std::string(GQ_VALIDATE_XLSX) + " -q " + ShellQuote(output) : "true");
 
-    // LibreOffice opens every output, converting it to OpenDocument: one start per output, since
-    // one start holds every document it converted until it ends (gigabytes for the four).
-    if (RunCommand("command -v libreoffice", out) == 0) {
-        for (const auto& output : outputs) {
-            std::string command =
-                "libreoffice --headless -env:UserInstallation=" + ShellQuote("file://" + dir.File("lo-profile")) +
-                " --convert-to ods --outdir " + ShellQuote(dir.File("lo")) + " " + ShellQuote(output);
-            EXPECT_EQ(RunCommand(command, out), 0) << out;
-            fs::path converted = fs::path(dir.File("lo")) / fs::path(output).filename();
-            converted.replace_extension(".ods");
-            EXPECT_TRUE(fs::exists(converted)) << "LibreOffice did not open " << output << ":\n" << out;
-            fs::remove(converted);
-        }
+    const Verdict read = readers.get();
+    ASSERT_EQ(read.status, 0) << read.out;
+    EXPECT_EQ(read.out, "") << "differences the merge report does not list";
+    std::printf("[ measure ] %s: %zu entries of %zu workbooks (%zu workbooks judged), %zu listed in the merge "
+                "report\n",
+                name.c_str(), list.size(), measured.paths.size(), measured.judged.size(), report.skipped.size());
+    for (const SkippedEntry& s : report.skipped) {
+        std::printf("[ measure ]   %s in %s: %s\n", s.entry.SheetName.c_str(),
+                    fs::path(s.entry.FileName).filename().c_str(), s.reason.c_str());
+    }
+    const Verdict gnumericVerdict = gnumeric.get();
+    EXPECT_EQ(gnumericVerdict.status, 0);
+    EXPECT_EQ(gnumericVerdict.out, "") << "ssconvert complained";
+    const Verdict validatorVerdict = validator.get();
+    EXPECT_EQ(validatorVerdict.status, 0) << validatorVerdict.out;
+    const Verdict libreOfficeVerdict = libreOffice.get();
+    std::printf("[ measure ] %s: readers %.0f s, gnumeric %.0f s, LibreOffice %.0f s, validator %.0f s, all %.0f s\n",
+                name.c_str(), read.seconds, gnumericVerdict.seconds, libreOfficeVerdict.seconds,
+                validatorVerdict.seconds,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - merged).count());
+    if (haveLibreOffice) {
+        EXPECT_EQ(libreOfficeVerdict.status, 0) << libreOfficeVerdict.out;
+        fs::path converted = fs::path(dir.File("lo")) / fs::path(output).filename();
+        converted.replace_extension(".csv");
+        EXPECT_TRUE(fs::exists(converted)) << "LibreOffice did not open " << output << ":\n" << libreOfficeVerdict.out;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(ByFormatAndMode, CorpusMeasure,
+                         testing::Values(MeasureCase{true, ".xlsx"}, MeasureCase{true, ".xls"},
+                                         MeasureCase{false, ".xlsx"}, MeasureCase{false, ".xls"}),
+                         [](const testing::TestParamInfo<MeasureCase>& measure) {
+                             return std::string(measure.param.multi ? "Multi" : "Single") +
+                                    (std::string(measure.param.extension) == ".xls" ? "Xls" : "Xlsx");
+                         });
 
 } // namespace
 } // namespace gq::merge

@@ -408,6 +408,48 @@ def compare(src, dst, row_off, where, col_off, mode, xls_out, problems):
             problems.append(f"{where}: link at {(r + row_off, c + col_off)} is {got!r}, expected {address!r}")
 
 
+def load_sources():
+    """The sources read by earlier runs, from the file that CHECK_MERGE_SOURCES names (reading them
+    is most of a run's time): path -> ((size, mtime), {sheet name: Sheet} or None where the readers
+    failed). Runs side by side share it: each writes it whole under a new name and renames it."""
+    cache_file = os.environ.get("CHECK_MERGE_SOURCES")
+    if not cache_file or not os.path.exists(cache_file):
+        return {}
+    try:
+        with open(cache_file, "rb") as f:
+            return pickle.load(f)
+    except Exception:  # noqa: BLE001 - a cache of another version is read again
+        return {}
+
+
+def save_sources(cache):
+    cache_file = os.environ.get("CHECK_MERGE_SOURCES")
+    if cache_file and cache.pop("<changed>", False):
+        temporary = f"{cache_file}.{os.getpid()}"
+        with open(temporary, "wb") as f:
+            pickle.dump(cache, f)
+        os.replace(temporary, cache_file)
+
+
+def file_key(path):
+    st = os.stat(path)
+    return (st.st_size, st.st_mtime_ns)
+
+
+def source_sheets(cache, path):
+    """The sheets of a source as the readers see them, from the cache while the file is unchanged."""
+    key = file_key(path)
+    entry = cache.get(path)
+    if entry is None or entry[0] != key:
+        try:
+            entry = (key, {s.name: s for s in read(path)})
+        except (Exception, MemoryError):  # noqa: BLE001 - any failure means the reader cannot judge it
+            entry = (key, None)
+        cache[path] = entry
+        cache["<changed>"] = True
+    return entry[1]
+
+
 def probe(paths):
     # Some corpus files are hostile to the readers too: a file that makes them fail or use more
     # than 2 GB cannot be judged by them. The time limit only stops a reader that hangs: the
@@ -420,15 +462,16 @@ def probe(paths):
 
     resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))
     signal.signal(signal.SIGALRM, too_slow)
+    cache = load_sources()
     for path in paths:
         signal.alarm(120)
         try:
-            names = [s.name for s in read(path)]
-        except (Exception, MemoryError):  # noqa: BLE001 - any failure means the reader cannot judge it
-            continue
+            sheets = source_sheets(cache, path)
         finally:
             signal.alarm(0)
-        print("\t".join([path] + names), flush=True)
+        if sheets is not None:
+            print("\t".join([path] + list(sheets)), flush=True)
+    save_sources(cache)
 
 
 def report(problems):
@@ -444,23 +487,19 @@ def placed(mode, output, args):
     out_sheets = read(output)
     xls_out = output.lower().endswith(".xls")
     problems = []
-    # The sources as read, kept between runs on the same sources in the file that
-    # CHECK_MERGE_SOURCES names: reading them is most of a run's time.
-    cache_file = os.environ.get("CHECK_MERGE_SOURCES")
-    cache = {}
-    if cache_file and os.path.exists(cache_file):
-        with open(cache_file, "rb") as f:
-            cache = pickle.load(f)
+    cache = load_sources()
     for place, sheet, path in zip(args[0::3], args[1::3], args[2::3]):
         if place == "-":
             continue
         index, row, col, to_row, to_col = (int(v) for v in place.split(":"))
-        if path not in cache:
-            cache[path] = {s.name: s for s in read(path)}
+        sheets = source_sheets(cache, path)
         if index > len(out_sheets):
             problems.append(f"{sheet} in {path}: the output has no sheet {index}")
             continue
-        src = cache[path][sheet]
+        if sheets is None or sheet not in sheets:
+            problems.append(f"{sheet} in {path}: the readers do not read it")
+            continue
+        src = sheets[sheet]
         if mode == "single" and to_row != 1:
             # Widths are taken only where the target column is still default: in single-sheet mode
             # only the top block's are checked.
@@ -469,9 +508,7 @@ def placed(mode, output, args):
         compare(src, out_sheets[index - 1], to_row - row, f"{sheet} in {path}", to_col - col, mode, xls_out,
                 problems)
     report(problems)
-    if cache_file:
-        with open(cache_file, "wb") as f:
-            pickle.dump(cache, f)
+    save_sources(cache)
 
 
 def main():
