@@ -241,9 +241,8 @@ bool XlsBook::ReadBiff2Cell(Workbook& workbook, const Record& rec, SheetBuilder&
             if (p[13] == 0xFF && p[14] == 0xFF) {
                 // Not a number: byte 7 says what the result is, as in later versions.
                 switch (p[7]) {
-                case 0:
-                    c.type = CellType::String;
-                    c.text = workbook.Strings().Intern("");
+                case 0: // text, in the STRING record that follows: none until it comes
+                    c.type = CellType::Blank;
                     pending = PendingString{true, h.row, h.col, kNoFormula, c.style};
                     break;
                 case 1:

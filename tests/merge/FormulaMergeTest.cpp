@@ -8,6 +8,7 @@
 #include "merge/MergeEngine.h"
 #include "tests/support/FakePrompts.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/XlsxTestPackage.h"
 
 #include <gtest/gtest.h>
 
@@ -420,6 +421,29 @@ TEST(FormulaMergeSingle, AFilledColumnWithAFixedCellFollowsItsBlockInEveryCell)
                 << at;
         }
     }
+}
+
+// Formulas the reader could not keep (a shared formula whose first cell is missing, an empty
+// formula) are their cached values in the output, and the report counts them with the others.
+TEST(FormulaMergeRead, FormulasTheReaderCouldNotKeepAreCounted)
+{
+    test::TempDir dir;
+    const std::string source = dir.File("lost.xlsx");
+    test::SaveBytes(test::BuildZip(test::Entries(test::MinimalWorkbookParts(
+                        R"(<row r="1"><c r="A1"><v>2</v></c><c r="B1"><f t="shared" si="7"/><v>5</v></c>)"
+                        R"(<c r="C1"><f></f><v>6</v></c><c r="D1"><f>A1*3</f><v>6</v></c></row>)"))),
+                    source);
+    automation::EmbeddedServerFactory servers;
+    test::FakePrompts prompts;
+    const std::string output = dir.File("out.xlsx");
+    MergeReport report = MergeSheets({{"Data", source}}, output, true, servers, prompts);
+    ASSERT_EQ(report.notes.size(), 1u);
+    EXPECT_EQ(report.notes[0].reason,
+              "the sheet was merged, but 2 formulas were kept as their values: 2 whose text could not be read");
+    auto book = engine::OpenWorkbookFile(output);
+    EXPECT_EQ(SavedFormula(*book, "Data", "B1"), "");
+    EXPECT_EQ(SavedFormula(*book, "Data", "D1"), "=A1*3");
+    EXPECT_EQ(book->Sheet(0).FindCell(0, 1)->number, 5);
 }
 
 // A column whose last cells refer to cells the merge does not carry (far below the used range,
