@@ -361,7 +361,16 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             // The parsed expression follows the value, grbit and chn ([MS-XLS] 2.4.127), in BIFF5
             // as in BIFF8; older formulas keep their cached values only.
             lastExpBase = UINT64_MAX;
-            if (rec.type != kFormula || m_biff < 5 || n < 22 || le::Load16(p + 20) > n - 22) {
+            if (m_biff < 5) {
+                // BIFF3-4: the grbit, then the expression's length and the expression.
+                if (n >= 18 && le::Load16(p + 16) <= n - 18 &&
+                    WidenOldExpression(rec.body.subspan(18, le::Load16(p + 16)), m_biff, m_widened)) {
+                    c.formulaIndex = KeepFormula(m_widened, {}, h.row, h.col, false, out, true);
+                }
+                pending.formulaIndex = c.formulaIndex;
+                break;
+            }
+            if (rec.type != kFormula || n < 22 || le::Load16(p + 20) > n - 22) {
                 break;
             }
             const size_t cce = le::Load16(p + 20);
