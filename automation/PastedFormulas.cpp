@@ -144,12 +144,6 @@ public:
                     changed = true;
                     continue;
                 }
-                if (cell.type == engine::CellType::Blank) {
-                    // A kept formula without a cached value (its source never computed it): the
-                    // output asks to be computed when opened.
-                    m_book.SetFullCalcOnLoad(true);
-                    ++m_uncached;
-                }
                 if (d.fate == Fate::Rewrite) {
                     cell.formulaIndex = RewriteCell(sheet, cell.formulaIndex, pasteId, row.index, cell.col);
                     changed = true;
@@ -158,6 +152,13 @@ public:
                     cell.formulaIndex = kNoFormula;
                     ++m_counts[pasteId][static_cast<size_t>(Loss::NotInXls)];
                     changed = true;
+                    continue;
+                }
+                if (cell.type == engine::CellType::Blank) {
+                    // A kept formula without a cached value (its source never computed it): the
+                    // output asks to be computed when opened.
+                    m_book.SetFullCalcOnLoad(true);
+                    ++m_uncached;
                 }
             }
             return changed;
