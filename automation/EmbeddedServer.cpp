@@ -179,6 +179,19 @@ void CheckFitsXls(engine::Workbook& model, const engine::SheetGrid& grid)
     }
 }
 
+// The sheet names of a workbook in their order, made once per workbook and shared by its pastes.
+std::shared_ptr<const std::vector<std::string>> SheetOrder(ServerBook& book)
+{
+    if (!book.sheetOrder || book.sheetOrder->size() != book.model->SheetCount()) {
+        auto names = std::make_shared<std::vector<std::string>>();
+        for (size_t i = 0; i < book.model->SheetCount(); ++i) {
+            names->push_back(book.model->SheetName(i));
+        }
+        book.sheetOrder = std::move(names);
+    }
+    return book.sheetOrder;
+}
+
 // The used range of a sheet: kept for sheets pasted into, worked out from the cells for others
 // (spilled rows count by their summary, so that they stay on disk).
 std::optional<engine::CellRange> UsedRangeOf(ServerBook& book, uint64_t sheetId, size_t index)
@@ -236,7 +249,7 @@ void UpdateUsedRange(ServerBook& book, uint64_t sheetId, const engine::Worksheet
         return;
     }
     std::optional<engine::CellRange> used = before;
-    const auto isUsed = [](const engine::Cell& c) { return c.type != engine::CellType::Blank || c.style != 0; };
+    const auto isUsed = [](const engine::Cell& c) { return engine::IsUsedCell(c); };
     auto row = std::lower_bound(sheet.rows.begin(), sheet.rows.end(), area.firstRow,
                                 [](const engine::Row& r, uint32_t index) { return r.index < index; });
     for (; row != sheet.rows.end() && row->index <= area.lastRow; ++row) {
@@ -307,7 +320,8 @@ public:
                                m_sheetId,
                                clip.range,
                                int64_t{m_range.firstRow} - clip.range.firstRow,
-                               int64_t{m_range.firstCol} - clip.range.firstCol};
+                               int64_t{m_range.firstCol} - clip.range.firstCol,
+                               SheetOrder(*clip.book)};
             const auto pasteId = static_cast<uint32_t>(target.pastes.size());
             target.pastes.push_back(std::move(record));
             try {
@@ -318,6 +332,7 @@ public:
                 target.pastes.pop_back();
                 throw;
             }
+            target.pastes.back().unreadFormulas = notes.unreadFormulas;
             const engine::CellRange area{m_range.firstRow, m_range.firstCol,
                                          m_range.firstRow + (clip.range.lastRow - clip.range.firstRow),
                                          m_range.firstCol + (clip.range.lastCol - clip.range.firstCol)};
@@ -558,7 +573,7 @@ public:
                         auto it = indexOfId.find(id);
                         return it == indexOfId.end() ? std::nullopt : std::optional<size_t>(it->second);
                     },
-                    output.format == engine::FileFormat::Xls);
+                    output.format == engine::FileFormat::Xls, &book.uncachedFormulas);
                 book.pastes.clear();
             }
             if (m_state->held) {
@@ -580,6 +595,11 @@ public:
     std::vector<std::string> PasteNotes() override
     {
         return Guarded([&] { return m_state->BookOf(*m_entry).pasteNotes; });
+    }
+
+    uint64_t FormulasWithoutResult() override
+    {
+        return Guarded([&] { return m_state->BookOf(*m_entry).uncachedFormulas; });
     }
 
     engine::Workbook* Model() const { return m_entry->book && m_state->running ? m_entry->book->model.get() : nullptr; }

@@ -169,6 +169,8 @@ public:
         m_formulas.assign(from.formulas.size(), kUnmapped);
     }
 
+    void UnreadFormula() { ++m_notes.unreadFormulas; }
+
     // The target sheet's formula entry for a source cell's, copied on its first use. The copy
     // keeps its anchor, so that the pasted cell has the formula moved by the paste's offset: its
     // relative references follow it and its absolute ones stay.
@@ -247,6 +249,9 @@ void AppendPastedCells(const Row& src, const Placement& p, Translator& tr, std::
     out.reserve(out.size() + static_cast<size_t>(last - first));
     for (auto it = first; it != last; ++it) {
         const Cell& c = *it;
+        if (c.formula && c.formulaIndex == engine::kNoFormula) {
+            tr.UnreadFormula(); // a formula the reader could not keep: its value only
+        }
         if (c.type == CellType::Blank && c.style == 0 && c.formulaIndex == engine::kNoFormula) {
             continue;
         }

@@ -71,6 +71,7 @@ struct PasteNotes {
     uint64_t generalCells = 0;      // cells whose number format was too long, now General
     uint64_t droppedLinks = 0;      // hyperlinks the format cannot store
     uint64_t formatsMerged = 0;     // distinct source formats that became a similar existing one
+    uint64_t unreadFormulas = 0;    // formulas the source's reader kept as their values only
 
     // One plain sentence per kind of change other than merged formats, for the report of the
     // entry; `limits` names the format.

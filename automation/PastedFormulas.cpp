@@ -7,6 +7,7 @@
 #include "engine/xls/BiffFormula.h"
 #include "engine/xls/XlsWriter.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
@@ -28,12 +29,12 @@ using engine::formula::TokenKind;
 namespace {
 
 // Why a formula keeps only its value, in the order the note lists them.
-enum class Loss : uint8_t { OtherSheet, OtherWorkbook, ThreeD, DefinedName, Table, NotUnderstood, NotInXls, Count };
+enum class Loss : uint8_t { NotCarried, OtherWorkbook, ThreeD, DefinedName, Table, NotUnderstood, NotInXls, Count };
 
 constexpr std::array<const char*, static_cast<size_t>(Loss::Count)> kLossText = {
-    "with references to sheets that are not sheets of the output",
+    "referred to cells the merge did not carry",
     "with references to other workbooks",
-    "with 3-D references across sheets",
+    "with 3-D references across sheets the output cannot hold as they were",
     "with defined names the output does not have",
     "with references to tables the output does not have",
     "whose text could not be read",
@@ -45,10 +46,30 @@ constexpr uint8_t kAbsoluteParts = engine::formula::kFirstColAbs | engine::formu
 
 enum class Fate : uint8_t { Unknown, Keep, Rewrite, Value };
 
+// What becomes of a pasted formula entry. Keep and Rewrite hold only for the cells whose move
+// from the entry's anchor (in the source sheet) lies within `carried`: there every reference
+// points at cells the merge carried; elsewhere the cell keeps its value.
 struct Decision {
     Fate fate = Fate::Unknown;
     Loss loss = Loss::Count;
+    engine::formula::MoveBounds carried;
 };
+
+// Narrows `low`..`high`, the moves that keep one coordinate of a reference (at `value` where the
+// entry is anchored) inside [first, last]: every move for a relative coordinate that stays inside,
+// every move or none for an absolute one.
+void Narrow(int64_t& low, int64_t& high, uint32_t value, bool absolute, uint32_t first, uint32_t last)
+{
+    if (absolute) {
+        if (value < first || value > last) {
+            low = 1;
+            high = 0;
+        }
+        return;
+    }
+    low = std::max(low, int64_t{first} - value);
+    high = std::min(high, int64_t{last} - value);
+}
 
 class Resolver {
 public:
@@ -64,8 +85,9 @@ public:
             m_xls.emplace(std::move(names));
         }
         m_sheets.reserve(records.size());
-        for (const PasteRecord& r : records) {
-            m_sheets.push_back(sheetIndexOf(r.targetSheetId));
+        for (size_t i = 0; i < records.size(); ++i) {
+            m_sheets.push_back(sheetIndexOf(records[i].targetSheetId));
+            m_counts[i][static_cast<size_t>(Loss::NotUnderstood)] = records[i].unreadFormulas;
         }
         // A record whose sheet holds no other paste is a sheet of its own in the output. The
         // records are grouped by sheet once, so that no lookup walks every record: a merge of
@@ -73,6 +95,11 @@ public:
         for (size_t i = 0; i < records.size(); ++i) {
             if (m_sheets[i]) {
                 m_bySheet[*m_sheets[i]].push_back(i);
+            }
+        }
+        for (size_t i = 0; i < records.size(); ++i) {
+            if (m_sheets[i]) {
+                m_anyPasted.try_emplace(SourceKey(records[i].sourcePath, records[i].sourceSheet), i);
             }
         }
         m_alone.assign(records.size(), false);
@@ -106,24 +133,32 @@ public:
                 if (d.fate == Fate::Unknown) {
                     d = Decide(sheet.formulas[cell.formulaIndex], pasteId);
                 }
-                if (d.fate == Fate::Value) {
+                const PasteRecord& record = m_records[pasteId];
+                const FormulaEntry& entry = sheet.formulas[cell.formulaIndex];
+                const bool carried =
+                    d.fate != Fate::Value && d.carried.Contains(int64_t{row.index} - record.rows - entry.anchorRow,
+                                                                int64_t{cell.col} - record.cols - entry.anchorCol);
+                if (!carried) {
                     cell.formulaIndex = kNoFormula;
-                    ++m_counts[pasteId][static_cast<size_t>(d.loss)];
+                    ++m_counts[pasteId][static_cast<size_t>(d.fate == Fate::Value ? d.loss : Loss::NotCarried)];
                     changed = true;
                     continue;
-                }
-                if (cell.type == engine::CellType::Blank) {
-                    // A kept formula without a cached value (its source never computed it).
-                    m_book.SetFullCalcOnLoad(true);
                 }
                 if (d.fate == Fate::Rewrite) {
                     cell.formulaIndex = RewriteCell(sheet, cell.formulaIndex, pasteId, row.index, cell.col);
                     changed = true;
                 }
-                if (d.fate != Fate::Value && m_xls && !FitsXls(sheet, row.index, cell, m_records[pasteId])) {
+                if (m_xls && !FitsXls(sheet, row.index, cell, m_records[pasteId])) {
                     cell.formulaIndex = kNoFormula;
                     ++m_counts[pasteId][static_cast<size_t>(Loss::NotInXls)];
                     changed = true;
+                    continue;
+                }
+                if (cell.type == engine::CellType::Blank) {
+                    // A kept formula without a cached value (its source never computed it): the
+                    // output asks to be computed when opened.
+                    m_book.SetFullCalcOnLoad(true);
+                    ++m_uncached;
                 }
             }
             return changed;
@@ -200,7 +235,11 @@ private:
             if (d.fate == Fate::Unknown) {
                 d = Decide(entry, entry.pasteId);
             }
-            if (d.fate != Fate::Keep || (m_xls && !FitsXlsInBlock(sheet, i))) {
+            const engine::CellRange& from = entry.pastedFrom ? *entry.pastedFrom : m_records[entry.pasteId].block;
+            const int64_t rows[2] = {int64_t{from.firstRow} - entry.anchorRow, int64_t{from.lastRow} - entry.anchorRow};
+            const int64_t cols[2] = {int64_t{from.firstCol} - entry.anchorCol, int64_t{from.lastCol} - entry.anchorCol};
+            if (d.fate != Fate::Keep || !d.carried.Contains(rows[0], cols[0]) ||
+                !d.carried.Contains(rows[1], cols[1]) || (m_xls && !FitsXlsInBlock(sheet, i))) {
                 return false;
             }
         }
@@ -295,6 +334,98 @@ private:
         return found == m_alonePasted.end() ? std::nullopt : std::optional<size_t>(found->second);
     }
 
+    // The first paste of the sheet `name` of the same source workbook as record `own`, wherever
+    // it went: a sheet of its own or a block stacked with others.
+    std::optional<size_t> FindPaste(size_t own, std::string_view name) const
+    {
+        auto found = m_anyPasted.find(SourceKey(m_records[own].sourcePath, name));
+        return found == m_anyPasted.end() ? std::nullopt : std::optional<size_t>(found->second);
+    }
+
+    // Where the cells a reference points at went: the source cells the merge carried (`block`,
+    // in the source sheet's rows and columns), how far they moved and under which name (or 3-D
+    // span of names) the output holds them. `alone`: nothing else shares their output sheet.
+    struct Target {
+        size_t record = 0;
+        engine::CellRange block;
+        int64_t rows = 0;
+        int64_t cols = 0;
+        bool alone = false;
+        std::string firstName;
+        std::string lastName; // a 3-D span's last sheet
+    };
+
+    // The target of a Ref or Area token of a formula pasted with record `own`; nullopt when the
+    // cells it names were not carried as one block: a sheet not merged, another workbook, or a
+    // 3-D span whose sheets are not all merged, each alone, side by side in the source's order and
+    // moved alike.
+    std::optional<Target> TargetOf(size_t own, const Formula& f, const Token& t) const
+    {
+        const PasteRecord& record = m_records[own];
+        const auto of = [&](size_t i) {
+            const PasteRecord& r = m_records[i];
+            return Target{i, r.block, r.rows, r.cols, m_alone[i], m_book.SheetName(*m_sheets[i]), ""};
+        };
+        if (t.prefix >= f.prefixes.size()) {
+            return of(own);
+        }
+        const SheetPrefix& prefix = f.prefixes[t.prefix];
+        if (!prefix.book.empty()) {
+            return std::nullopt;
+        }
+        if (prefix.lastSheet.empty()) {
+            if (engine::SameSheetName(prefix.firstSheet, record.sourceSheet)) {
+                return of(own);
+            }
+            const std::optional<size_t> other = FindPaste(own, prefix.firstSheet);
+            return other ? std::optional<Target>(of(*other)) : std::nullopt;
+        }
+        if (!record.sourceSheets) {
+            return std::nullopt;
+        }
+        const std::vector<std::string>& order = *record.sourceSheets;
+        const auto position = [&](const std::string& name) {
+            for (size_t i = 0; i < order.size(); ++i) {
+                if (engine::SameSheetName(order[i], name)) {
+                    return i;
+                }
+            }
+            return order.size();
+        };
+        size_t first = position(prefix.firstSheet);
+        size_t last = position(prefix.lastSheet);
+        if (first >= order.size() || last >= order.size()) {
+            return std::nullopt;
+        }
+        if (first > last) {
+            std::swap(first, last);
+        }
+        std::optional<Target> span;
+        for (size_t k = first; k <= last; ++k) {
+            const std::optional<size_t> pasted = FindPaste(own, order[k]);
+            if (!pasted || !m_alone[*pasted]) {
+                return std::nullopt;
+            }
+            Target at = of(*pasted);
+            if (!span) {
+                span = at;
+                continue;
+            }
+            if (*m_sheets[*pasted] != *m_sheets[span->record] + (k - first) || at.rows != span->rows ||
+                at.cols != span->cols || !at.block.Intersects(span->block)) {
+                return std::nullopt;
+            }
+            span->block = engine::CellRange{
+                std::max(span->block.firstRow, at.block.firstRow), std::max(span->block.firstCol, at.block.firstCol),
+                std::min(span->block.lastRow, at.block.lastRow), std::min(span->block.lastCol, at.block.lastCol)};
+            span->lastName = at.firstName;
+        }
+        if (span && span->lastName.empty()) {
+            span->lastName = span->firstName; // a span of one sheet
+        }
+        return span;
+    }
+
     // What tells a sheet of a source workbook apart: the workbook and the sheet's folded name.
     static std::string SourceKey(const std::string& path, std::string_view sheet)
     {
@@ -304,70 +435,80 @@ private:
         return key;
     }
 
+    // What becomes of a pasted formula entry: every reference must point at cells the merge
+    // carried (its own block or another pasted block of its source workbook), where it is mapped
+    // to, relative and absolute parts alike, so that it reads the same cells it read. The entry as
+    // pasted (relative parts moved by the paste, absolute ones not) is kept where that is what the
+    // mapping gives; otherwise each cell gets it rewritten.
     Decision Decide(const FormulaEntry& entry, uint32_t pasteId)
     {
+        using namespace engine::formula;
         const Formula& f = *entry.formula;
         const PasteRecord& record = m_records[pasteId];
         if (!f.Parsed()) {
-            return {Fate::Value, Loss::NotUnderstood};
+            return {Fate::Value, Loss::NotUnderstood, {}};
         }
-        bool rewrite = false;
-        bool moved = record.rows != 0 || record.cols != 0;
-        bool mayChange = false;
+        Decision d{Fate::Keep, Loss::Count, {}};
+        const bool moved = record.rows != 0 || record.cols != 0;
         for (const Token& t : f.tokens) {
             if (t.kind == TokenKind::Name) {
-                return {Fate::Value, Loss::DefinedName};
+                return {Fate::Value, Loss::DefinedName, {}};
             }
             if (t.kind == TokenKind::Table) {
-                return {Fate::Value, Loss::Table};
+                return {Fate::Value, Loss::Table, {}};
             }
             if (t.kind != TokenKind::Ref && t.kind != TokenKind::Area && t.kind != TokenKind::RefError) {
                 continue;
             }
-            const bool ownSheet = t.prefix >= f.prefixes.size() ||
-                                  (f.prefixes[t.prefix].book.empty() && f.prefixes[t.prefix].lastSheet.empty() &&
-                                   engine::SameSheetName(f.prefixes[t.prefix].firstSheet, record.sourceSheet));
-            // A reference to the formula's own sheet that is absolute, or lies outside the block,
-            // points at other content once the block has moved.
-            if (ownSheet && moved && t.kind != TokenKind::RefError &&
-                ((t.flags & kAbsoluteParts) != 0 || !InsideBlock(t, record.block))) {
-                mayChange = true;
+            if (t.prefix < f.prefixes.size()) {
+                d.fate = Fate::Rewrite; // the sheet's name in the output, or none for a #REF!
             }
-            if (t.prefix >= f.prefixes.size()) {
-                continue;
+            if (t.kind == TokenKind::RefError) {
+                continue; // an error already in the source stays one
             }
-            const SheetPrefix& prefix = f.prefixes[t.prefix];
-            if (!prefix.book.empty()) {
-                return {Fate::Value, Loss::OtherWorkbook};
+            const std::optional<Target> target = TargetOf(pasteId, f, t);
+            if (!target) {
+                const SheetPrefix& prefix = f.prefixes[t.prefix];
+                return {Fate::Value,
+                        !prefix.book.empty()        ? Loss::OtherWorkbook
+                        : !prefix.lastSheet.empty() ? Loss::ThreeD
+                                                    : Loss::NotCarried,
+                        {}};
             }
-            if (!prefix.lastSheet.empty()) {
-                return {Fate::Value, Loss::ThreeD};
+            // A 3-D reference whose sheets need quotes has no text every reader reads: Excel
+            // quotes the span as a whole ('Jan:it''s'!A1), LibreOffice reads only its own form
+            // (Jan:'it''s'!A1). The binary .xls form has no such text.
+            if (!target->lastName.empty() && !m_xls &&
+                (SheetNameInRangeNeedsQuotes(target->firstName) || SheetNameInRangeNeedsQuotes(target->lastName))) {
+                return {Fate::Value, Loss::ThreeD, {}};
             }
-            rewrite = true;
-            if (!engine::SameSheetName(prefix.firstSheet, record.sourceSheet) &&
-                !FindSheet(pasteId, prefix.firstSheet)) {
-                return {Fate::Value, Loss::OtherSheet};
+            if (moved && (t.flags & kAbsoluteParts) != 0) {
+                d.fate = Fate::Rewrite;
+            }
+            // Whole columns or rows read every cell of them: only a block alone on its sheet
+            // brings all that the source had there.
+            const bool wholeColumns = (t.flags & kWholeColumns) != 0;
+            const bool wholeRows = (t.flags & kWholeRows) != 0;
+            if ((wholeColumns || wholeRows) && !target->alone) {
+                return {Fate::Value, Loss::NotCarried, {}};
+            }
+            const engine::CellRange& b = target->block;
+            MoveBounds& m = d.carried;
+            const bool area = t.kind == TokenKind::Area;
+            if (!wholeColumns) {
+                Narrow(m.minRows, m.maxRows, t.area.firstRow, (t.flags & kFirstRowAbs) != 0, b.firstRow, b.lastRow);
+                if (area) {
+                    Narrow(m.minRows, m.maxRows, t.area.lastRow, (t.flags & kLastRowAbs) != 0, b.firstRow, b.lastRow);
+                }
+            }
+            if (!wholeRows) {
+                Narrow(m.minCols, m.maxCols, t.area.firstCol, (t.flags & kFirstColAbs) != 0, b.firstCol, b.lastCol);
+                if (area) {
+                    Narrow(m.minCols, m.maxCols, t.area.lastCol, (t.flags & kLastColAbs) != 0, b.firstCol, b.lastCol);
+                }
             }
         }
-        if (mayChange) {
-            m_book.SetFullCalcOnLoad(true);
-        }
-        return {rewrite ? Fate::Rewrite : Fate::Keep, Loss::Count};
-    }
-
-    // Whether an unqualified reference, as the formula's anchor cell has it, lies inside the block.
-    static bool InsideBlock(const Token& t, const engine::CellRange& block)
-    {
-        using namespace engine::formula;
-        if ((t.flags & (kWholeColumns | kWholeRows)) != 0) {
-            return false;
-        }
-        engine::CellRange area = t.area;
-        if (t.kind == TokenKind::Ref) {
-            area.lastRow = area.firstRow;
-            area.lastCol = area.firstCol;
-        }
-        return block.Contains(area);
+        return d;
     }
 
     // The entry a cell pasted with formula entry `index` has once rewritten. A filled-down column
@@ -401,45 +542,45 @@ private:
         return at;
     }
 
-    // The formula of the pasted cell at (row, col) with every sheet-qualified reference pointing
-    // where its cells are in the output, as an entry of its own anchored at the cell.
-    // `broken`: some reference left the grid and became #REF!.
+    // The formula of the pasted cell at (row, col) with every reference pointing where its cells
+    // are in the output, as an entry of its own anchored at the cell. `broken`: some reference
+    // left the grid (it cannot, for cells the merge carried; the entry is then not shared).
     FormulaEntry Rewrite(const FormulaEntry& entry, uint32_t pasteId, uint32_t row, uint32_t col, bool& broken)
     {
         const PasteRecord& record = m_records[pasteId];
         Formula f = *entry.formula;
-        // The formula as its source cell had it, then moved reference by reference.
+        // The formula as its source cell had it, then each reference mapped where its cells went.
         const int64_t sourceRow = static_cast<int64_t>(row) - record.rows;
         const int64_t sourceCol = static_cast<int64_t>(col) - record.cols;
         engine::formula::MoveFormula(f, sourceRow - entry.anchorRow, sourceCol - entry.anchorCol);
-        const std::string ownName = m_book.SheetName(*m_sheets[pasteId]);
+        const size_t ownSheet = *m_sheets[pasteId];
         broken = false;
         for (Token& t : f.tokens) {
-            if (t.kind != TokenKind::Ref && t.kind != TokenKind::Area && t.kind != TokenKind::RefError) {
+            if (t.kind == TokenKind::RefError) {
+                // Named on a sheet of the output: that sheet's name; otherwise a plain #REF!.
+                std::optional<Target> target;
+                if (t.prefix < f.prefixes.size() && f.prefixes[t.prefix].book.empty()) {
+                    Token probe = t;
+                    probe.kind = TokenKind::Ref;
+                    target = TargetOf(pasteId, f, probe);
+                }
+                t.prefix = target ? f.AddPrefix(SheetPrefix{"", target->firstName, target->lastName, false})
+                                  : engine::formula::kNoPrefix;
                 continue;
             }
-            std::optional<size_t> other;
-            if (t.prefix < f.prefixes.size() &&
-                !engine::SameSheetName(f.prefixes[t.prefix].firstSheet, record.sourceSheet)) {
-                other = FindSheet(pasteId, f.prefixes[t.prefix].firstSheet);
+            if (t.kind != TokenKind::Ref && t.kind != TokenKind::Area) {
+                continue;
             }
-            const bool wasRef = t.kind != TokenKind::RefError;
-            if (other) {
-                const PasteRecord& target = m_records[*other];
-                broken |=
-                    !engine::formula::MoveReference(t, target.rows, target.cols, engine::formula::kXlsxGrid, true) &&
-                    wasRef;
-                t.prefix = f.AddPrefix(SheetPrefix{"", m_book.SheetName(*m_sheets[*other]), "", false});
-            } else {
-                broken |=
-                    !engine::formula::MoveReference(t, record.rows, record.cols, engine::formula::kXlsxGrid) && wasRef;
-                if (t.prefix < f.prefixes.size()) {
-                    t.prefix = f.AddPrefix(SheetPrefix{"", ownName, "", false});
-                }
+            const std::optional<Target> target = TargetOf(pasteId, f, t);
+            if (!target) {
+                broken = true;
+                continue;
             }
-        }
-        if (broken) {
-            m_book.SetFullCalcOnLoad(true);
+            broken |= !engine::formula::MoveReference(t, target->rows, target->cols, engine::formula::kXlsxGrid, true);
+            const bool sameSheet = target->lastName.empty() && *m_sheets[target->record] == ownSheet;
+            if (t.prefix < f.prefixes.size() || !sameSheet) {
+                t.prefix = f.AddPrefix(SheetPrefix{"", target->firstName, target->lastName, false});
+            }
         }
         FormulaEntry out;
         out.formula = std::make_shared<const Formula>(std::move(f));
@@ -511,6 +652,8 @@ private:
     std::vector<bool> m_alone;
     std::unordered_map<size_t, std::vector<size_t>> m_bySheet; // output sheet -> its records, in order
     std::unordered_map<std::string, size_t> m_alonePasted;     // SourceKey -> record of a sheet of its own
+    std::unordered_map<std::string, size_t> m_anyPasted;       // SourceKey -> its first record
+    uint64_t m_uncached = 0;                                   // kept formulas without a cached value
     std::vector<std::array<uint64_t, static_cast<size_t>(Loss::Count)>> m_counts;
     std::optional<engine::biff::FormulaEncoder> m_xls; // for an .xls output
     // Per formula entry of the sheet: whether it fits an .xls (1 yes, -1 no, 0 not known yet)
@@ -535,13 +678,14 @@ private:
 
 public:
     const std::vector<std::optional<size_t>>& Sheets() const { return m_sheets; }
+    uint64_t Uncached() const { return m_uncached; }
 };
 
 } // namespace
 
 std::vector<std::string> ResolvePastedFormulas(engine::Workbook& book, const std::vector<PasteRecord>& records,
                                                const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf,
-                                               bool xlsOutput)
+                                               bool xlsOutput, uint64_t* uncached)
 {
     Resolver resolver(book, records, sheetIndexOf, xlsOutput);
     std::vector<bool> done(book.SheetCount(), false);
@@ -550,6 +694,9 @@ std::vector<std::string> ResolvePastedFormulas(engine::Workbook& book, const std
             done[*sheet] = true;
             resolver.ResolveSheet(*sheet);
         }
+    }
+    if (uncached != nullptr) {
+        *uncached = resolver.Uncached();
     }
     return resolver.Notes();
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,27 +22,32 @@ struct PasteRecord {
     engine::CellRange block;    // the copied range, in the source sheet
     int64_t rows = 0;           // the paste's offset: target row minus source row
     int64_t cols = 0;
+    // The source workbook's sheet names in their order, for 3-D references across them.
+    std::shared_ptr<const std::vector<std::string>> sourceSheets;
+    // Formulas of the block that its source's reader could not keep (kept as their values).
+    uint64_t unreadFormulas = 0;
 };
 
 // Resolves every formula a paste brought into `book` (entries with a pasteId, which indexes
 // `records`); `sheetIndexOf` gives the current index of a record's target sheet, nullopt when it
-// is gone. Per formula:
-//  - references to the formula's own sheet stay on its sheet: they were moved by the paste;
-//  - a reference to another sheet of the same source workbook that was pasted alone into a sheet
-//    of its own (a multi-sheet merge) names that sheet as the output calls it now and is moved by
-//    that sheet's own offset, so that it points at the same cells;
-//  - any other formula that could not stay true in the output (a reference to a sheet that is not
-//    a sheet of the output, to another workbook, a 3-D reference, a defined name or table, text
-//    not understood) keeps only its cached value.
-// Hyperlinks to places in the workbook that the pastes brought in follow the same rule.
+// is gone. A formula in the output computes what it computed in its source, or keeps only its
+// cached value:
+//  - every reference, relative or absolute, to the formula's own sheet or to another sheet of the
+//    same source workbook that the merge pasted, is mapped through where that paste moved the
+//    sheet's cells, and names that sheet as the output calls it now; a 3-D reference is kept when
+//    every sheet of its span was pasted alone, side by side in the source's order, moved alike;
+//  - a formula with a reference to cells no paste carried (outside the pasted block, a sheet not
+//    merged, another workbook, a range only partly carried), a defined name or table, or text not
+//    understood keeps only its cached value; a #REF! the source had stays.
+// Hyperlinks to places in the workbook that the pastes brought in follow their cells too.
 // For an .xls output (`xlsOutput`), a formula that BIFF8 cannot hold (a function Excel 97 does not
 // have, too many arguments or levels, a reference past its grid, an array formula) keeps its value
-// too. A cached value that may no longer hold (a paste that moved a formula with absolute
-// references, or references outside its block) sets the workbook's full calculation on load. Gives
-// one note per record, in record order: empty, or one line saying how many formulas became values
-// and why.
+// too. A kept formula without a cached value sets the workbook's full calculation on load, and is
+// counted in `uncached` when given. Gives one note per record, in record order: empty, or one line
+// saying how many formulas became values and why (the formulas the source's reader could not
+// keep, PasteRecord::unreadFormulas, among them).
 std::vector<std::string> ResolvePastedFormulas(engine::Workbook& book, const std::vector<PasteRecord>& records,
                                                const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf,
-                                               bool xlsOutput = false);
+                                               bool xlsOutput = false, uint64_t* uncached = nullptr);
 
 } // namespace gq::automation

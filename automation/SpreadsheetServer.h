@@ -117,6 +117,9 @@ public:
     // there is nothing to say, else one line on what of the paste could not be kept (formulas
     // kept as values, and why). A server that keeps everything or cannot tell gives none.
     virtual std::vector<std::string> PasteNotes() { return {}; }
+    // After SaveAs: how many formulas it kept had no cached value, so that the saved file asks to
+    // be computed when it is opened.
+    virtual uint64_t FormulasWithoutResult() { return 0; }
 };
 
 class SpreadsheetServer : public AutomationObject {

@@ -57,6 +57,9 @@ struct ServerBook {
     // it is saved, and the notes that resolution gave.
     std::vector<PasteRecord> pastes;
     std::vector<std::string> pasteNotes;
+    uint64_t uncachedFormulas = 0; // kept formulas without a cached value, at the last save
+    // The sheet names in their order, as pastes from this workbook record them (SheetOrder).
+    std::shared_ptr<const std::vector<std::string>> sheetOrder;
     // The sheet pasted into last and where it was, so that the next paste into another sheet can
     // set its rows aside.
     std::optional<uint64_t> lastPastedSheet;

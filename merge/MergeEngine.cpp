@@ -456,6 +456,12 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
             for (auto& [index, note] : noted) {
                 report.notes.push_back(SkippedEntry{mergeList[index], "the sheet was merged, but " + std::move(note)});
             }
+            if (const uint64_t uncached = book->FormulasWithoutResult(); uncached > 0) {
+                report.remarks.push_back((uncached == 1
+                                              ? std::string("One formula had")
+                                              : WithNumber(static_cast<int64_t>(uncached)) + " formulas had") +
+                                         " no stored result: the output asks to be computed when it is opened");
+            }
         }
         book->Close();
         book.Release();
@@ -490,13 +496,17 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
 
 void ShowCompletion(UserPrompts& prompts, const MergeReport& report)
 {
-    if (report.skipped.empty() && report.notes.empty() && report.outputNotes.empty()) {
+    if (report.skipped.empty() && report.notes.empty() && report.outputNotes.empty() && report.remarks.empty()) {
         prompts.ShowMessage(kMergeCompleted);
         return;
     }
     constexpr size_t kShownInText = 8;
     std::string details;
     std::string text = std::string(kMergeCompleted) + "\n";
+    for (const std::string& note : report.remarks) {
+        details += note + "\n";
+        text += "\n" + note + "\n";
+    }
     for (const std::string& note : report.outputNotes) {
         details += note + "\n";
         text += "\n" + note + "\n";

@@ -39,6 +39,9 @@ struct MergeReport {
     // What the merge changed for the output's format as a whole (cell formats merged with similar
     // ones), one sentence each.
     std::vector<std::string> outputNotes;
+    // What the user should know of the output though nothing was changed or left out (formulas
+    // without a stored result, computed when the output is opened), one sentence each.
+    std::vector<std::string> remarks;
 };
 
 // How many merge-list entries an output can take whole: in multi-sheet mode the worksheets its

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6 libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libzip-dev libdeflate-dev libexpat1-dev libglib2.0-dev
-  python3 python3-openpyxl python3-xlrd python3-lxml
+  python3 python3-openpyxl python3-xlrd python3-lxml python3-xlsxwriter
   libreoffice-calc-nogui gnumeric
   xvfb xauth fonts-dejavu-core
   librsvg2-bin desktop-file-utils appstream man-db

@@ -883,6 +883,31 @@ private:
             prefix.firstSheet = std::string(ident);
             return AfterPrefix(std::move(prefix));
         }
+        // Data:'it''s'!A1: a 3-D reference whose last sheet alone is quoted, as some programs
+        // write it.
+        if (next == ':' && end + 1 < m_s.size() && m_s[end + 1] == '\'' && !NeedsQuotes(ident, false)) {
+            std::string last;
+            size_t q = end + 2;
+            for (; q < m_s.size(); ++q) {
+                if (m_s[q] == '\'') {
+                    if (q + 1 < m_s.size() && m_s[q + 1] == '\'') {
+                        last.push_back('\'');
+                        ++q;
+                        continue;
+                    }
+                    break;
+                }
+                last.push_back(m_s[q]);
+            }
+            if (q + 1 < m_s.size() && m_s[q] == '\'' && m_s[q + 1] == '!' && !last.empty()) {
+                m_p = q + 2;
+                SheetPrefix prefix;
+                prefix.firstSheet = std::string(ident);
+                prefix.lastSheet = std::move(last);
+                prefix.quoted = true;
+                return AfterPrefix(std::move(prefix));
+            }
+        }
         if (next == ':' && end + 1 < m_s.size() && IsIdentStart(m_s[end + 1]) && !NeedsQuotes(ident, false)) {
             size_t end2 = IdentifierEnd(end + 1);
             if (end2 < m_s.size() && m_s[end2] == '!' && !NeedsQuotes(m_s.substr(end + 1, end2 - end - 1), false)) {

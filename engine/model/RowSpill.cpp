@@ -308,7 +308,7 @@ bool SpilledRows::Spill(const std::shared_ptr<SpillFile>& file, std::span<const 
                             CellRange{row.index, row.cells.front().col, row.index, row.cells.back().col});
             }
             // The used range's rule, as Worksheet::UsedRange applies it to rows in memory.
-            const auto used = [](const Cell& c) { return c.type != CellType::Blank || c.style != 0; };
+            const auto used = [](const Cell& c) { return IsUsedCell(c); };
             const auto first = std::find_if(row.cells.begin(), row.cells.end(), used);
             if (first != row.cells.end()) {
                 const auto last = std::find_if(row.cells.rbegin(), row.cells.rend(), used);

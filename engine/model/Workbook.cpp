@@ -380,7 +380,7 @@ std::optional<CellRange> Worksheet::UsedRange() const
     std::optional<CellRange> box = spilled.Summary().usedBox;
     // Cells are ascending by column, so a row's first and last used cells bound it: the scan costs
     // one or two cells a row instead of every cell (a single-sheet merge asks after every paste).
-    const auto used = [](const Cell& c) { return c.type != CellType::Blank || c.style != 0; };
+    const auto used = [](const Cell& c) { return IsUsedCell(c); };
     for (const Row& r : rows) {
         const auto first = std::find_if(r.cells.begin(), r.cells.end(), used);
         if (first == r.cells.end()) {

@@ -123,6 +123,13 @@ struct Cell {
 };
 static_assert(sizeof(Cell) <= 24, "cells must stay compact");
 
+// Whether a cell counts for a sheet's used range: it holds a value, a formula (with or without a
+// cached result: generators such as openpyxl write formulas without one) or a format of its own.
+inline bool IsUsedCell(const Cell& c)
+{
+    return c.type != CellType::Blank || c.style != 0 || c.formulaIndex != kNoFormula;
+}
+
 struct Row {
     uint32_t index = 0;
     float height = 0;          // points; 0 means the sheet's default height
@@ -274,8 +281,8 @@ public:
     // after loading a sheet whose rows may have come out of order.
     void Normalize();
 
-    // The bounding box of every cell that holds a value or a non-default format, extended by the
-    // merged ranges; nullopt for a sheet with none of them. Spilled rows count.
+    // The bounding box of every cell that holds a value, a kept formula or a non-default format
+    // (IsUsedCell), extended by the merged ranges; nullopt for a sheet with none of them. Spilled rows count.
     std::optional<CellRange> UsedRange() const;
     // Number of stored cells, spilled ones included.
     size_t CellCount() const;

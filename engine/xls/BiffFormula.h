@@ -95,6 +95,11 @@ bool DecodeFormula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb,
 bool DecodeBiff5Formula(std::span<const uint8_t> rgce, std::span<const uint8_t> rgcb, const FormulaGlobals& globals,
                         uint32_t row, uint32_t col, bool sharedForm, CodePageDecoder& codePage, formula::Formula& out);
 
+// Rewrites a BIFF2-4 parsed expression (`biff` 2, 3 or 4) into BIFF5's layout, which
+// DecodeBiff5Formula reads: the tokens are BIFF5's with smaller fields. Gives false, `out`
+// unspecified, for a token whose older layout is not BIFF5's with smaller fields, or one cut short.
+bool WidenOldExpression(std::span<const uint8_t> rgce, int biff, std::vector<uint8_t>& out);
+
 // Reads one BIFF5 EXTERNSHEET record's body into `link` (its EXTERNNAME records come later);
 // `books` lists the other workbooks the sheet's link table named so far, whose order numbers them.
 void ReadBiff5Link(std::span<const uint8_t> body, CodePageDecoder& codePage, std::vector<std::string>& books,

@@ -313,6 +313,7 @@ private:
     std::vector<Folding> m_foldings;       // per column, up to the last BIFF8 column
     ReferenceLayout m_decodedLayout;       // where the references of the expression decoded last lie
     FormulaGlobals m_formulaGlobals;       // sheets, other workbooks and names formulas refer to
+    std::vector<uint8_t> m_widened;        // a BIFF2-4 expression in BIFF5's layout (WidenOldExpression)
     std::vector<size_t> m_sheetOffsets;    // per listed worksheet
     std::vector<size_t> m_sheetBoundIndex; // per listed worksheet, its place among all BoundSheet records
     size_t m_sstOffset = SIZE_MAX;

@@ -241,9 +241,8 @@ bool XlsBook::ReadBiff2Cell(Workbook& workbook, const Record& rec, SheetBuilder&
             if (p[13] == 0xFF && p[14] == 0xFF) {
                 // Not a number: byte 7 says what the result is, as in later versions.
                 switch (p[7]) {
-                case 0:
-                    c.type = CellType::String;
-                    c.text = workbook.Strings().Intern("");
+                case 0: // text, in the STRING record that follows: none until it comes
+                    c.type = CellType::Blank;
                     pending = PendingString{true, h.row, h.col, kNoFormula, c.style};
                     break;
                 case 1:
@@ -263,6 +262,11 @@ bool XlsBook::ReadBiff2Cell(Workbook& workbook, const Record& rec, SheetBuilder&
                 c.type = CellType::Number;
                 c.number = le::LoadF64(p + 7);
             }
+            // BIFF2: a one-byte grbit and a one-byte length before the expression.
+            if (n >= 17 && p[16] <= n - 17 && WidenOldExpression(rec.body.subspan(17, p[16]), 2, m_widened)) {
+                c.formulaIndex = KeepFormula(m_widened, {}, h.row, h.col, false, out, true);
+            }
+            pending.formulaIndex = c.formulaIndex;
         }
         return true;
     }
@@ -279,6 +283,7 @@ bool XlsBook::ReadBiff2Cell(Workbook& workbook, const Record& rec, SheetBuilder&
         Cell& c = builder.At(pending.row, pending.col);
         c.style = pending.style;
         c.formula = true;
+        c.formulaIndex = pending.formulaIndex;
         c.type = CellType::String;
         c.text = workbook.Strings().Intern(text);
         return true;

@@ -336,8 +336,9 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             if (p[12] == 0xFF && p[13] == 0xFF) {
                 switch (p[6]) {
                 case 0: // text, in the STRING record that follows
-                    c.type = CellType::String;
-                    c.text = emptyText;
+                    // No result until that record comes: a file without it leaves the formula
+                    // uncached (computed on opening), not a formula whose result is "".
+                    c.type = CellType::Blank;
                     pending = PendingString{true, h.row, h.col, kNoFormula, c.style};
                     break;
                 case 1:
@@ -360,7 +361,16 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             // The parsed expression follows the value, grbit and chn ([MS-XLS] 2.4.127), in BIFF5
             // as in BIFF8; older formulas keep their cached values only.
             lastExpBase = UINT64_MAX;
-            if (rec.type != kFormula || m_biff < 5 || n < 22 || le::Load16(p + 20) > n - 22) {
+            if (m_biff < 5) {
+                // BIFF3-4: the grbit, then the expression's length and the expression.
+                if (n >= 18 && le::Load16(p + 16) <= n - 18 &&
+                    WidenOldExpression(rec.body.subspan(18, le::Load16(p + 16)), m_biff, m_widened)) {
+                    c.formulaIndex = KeepFormula(m_widened, {}, h.row, h.col, false, out, true);
+                }
+                pending.formulaIndex = c.formulaIndex;
+                break;
+            }
+            if (rec.type != kFormula || n < 22 || le::Load16(p + 20) > n - 22) {
                 break;
             }
             const size_t cce = le::Load16(p + 20);
@@ -387,7 +397,11 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                 }
             } else if (pointer == 0) {
                 c.formulaIndex = KeepFormula(rgce, rec.body.subspan(22 + cce), h.row, h.col, false, out, true);
-            } // a data table's cells (PtgTbl) are computed by the application: values only
+            } else {
+                // A data table's cells (PtgTbl) are computed by the application: values only, and
+                // no formula the reader failed to keep.
+                c.formula = false;
+            }
             pending.formulaIndex = c.formulaIndex;
             break;
         }
@@ -626,8 +640,10 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             continue;
         }
         const FormulaEntry& entry = out.formulas[it->second];
-        // An array formula belongs to its first cell; the other cells of its range hold results.
+        // An array formula belongs to its first cell; the other cells of its range hold results
+        // (no formula of their own that was lost).
         if (entry.arrayRows != 0 && (entry.anchorRow != s.row || entry.anchorCol != s.col)) {
+            out.CellAt(s.row, s.col).formula = false;
             continue;
         }
         out.CellAt(s.row, s.col).formulaIndex = it->second;

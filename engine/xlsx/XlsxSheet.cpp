@@ -603,7 +603,8 @@ void WorksheetParser::EndCell()
     Cell cell;
     cell.col = m_cellCol;
     cell.style = m_cellStyle;
-    cell.formula = m_cellFormula;
+    // A data table's cells hold values the application computes: no formula of theirs is lost.
+    cell.formula = m_cellFormula && m_formulaKind != FormulaKind::DataTable;
     if (m_cellFormula) {
         cell.formulaIndex = KeepFormula();
     }

@@ -112,6 +112,7 @@ TEST(FormulaText, ParsesAndPrintsEveryGrammarItem)
         {"'it''s'!A1", "r", nullptr},
         {"Sheet1:Sheet3!A1", "r", nullptr},
         {"'Jan 1:Mar 3'!B2", "r", nullptr},
+        {"SUM(Data:'it''s'!A1)", "r F1", "SUM('Data:it''s'!A1)"},
         {"[1]Sheet1!A1", "r", nullptr},
         {"'[1]My Sheet'!$A$1", "r", nullptr},
         {"[1]!Rate", "N", nullptr},

@@ -287,6 +287,50 @@ TEST(XlsFormulaDecode, Biff5TokensDecodeToTheirText)
     }
 }
 
+// BIFF2-4 expressions are BIFF5's with smaller fields: widened, they decode as BIFF5's; tokens
+// whose older layout differs otherwise are refused, and the cell keeps its value.
+TEST(XlsFormulaDecode, OlderExpressionsAreWidenedToBiff5s)
+{
+    struct OldCase {
+        int biff;
+        B rgce;
+        const char* text; // nullptr: refused
+    };
+    const std::vector<OldCase> cases = {
+        // A1+B$2*2: PtgRef, PtgRef, PtgInt, PtgMul, PtgAdd, alike in every version.
+        {2, {0x44, 0, 0xC0, 0, 0x44, 1, 0x40, 1, 0x1E, 2, 0, 0x05, 0x03}, "A1+B$2*2"},
+        // SUM(A1:A3) with PtgFuncVar: a one-byte function index in BIFF2-3, two in BIFF4.
+        {3, {0x25, 0, 0xC0, 2, 0xC0, 0, 0, 0x42, 1, 4}, "SUM(A1:A3)"},
+        {4, {0x25, 0, 0xC0, 2, 0xC0, 0, 0, 0x42, 1, 4, 0}, "SUM(A1:A3)"},
+        // ABS("x") with PtgStr and PtgFunc; tAttrSum in BIFF2 (one data byte) and BIFF3 (two).
+        {2, {0x17, 1, 'x', 0x41, 24}, "ABS(\"x\")"},
+        {2, {0x25, 0, 0xC0, 2, 0xC0, 0, 0, 0x19, 0x10, 0}, "SUM(A1:A3)"},
+        {3, {0x25, 0, 0xC0, 2, 0xC0, 0, 0, 0x19, 0x10, 0, 0}, "SUM(A1:A3)"},
+        {4, {0x1F, 0, 0, 0, 0, 0, 0, 0xF8, 0x3F}, "1.5"},
+        // Refused: PtgName, tAttrChoose, an array, an expression cut short, an unknown token.
+        {3, {0x23, 1, 0, 0, 0, 0, 0, 0, 0}, nullptr},
+        {3, {0x1E, 1, 0, 0x19, 0x04, 1, 0, 2, 0, 4, 0}, nullptr},
+        {4, {0x60, 0, 0, 0, 0, 0, 0, 0}, nullptr},
+        {2, {0x44, 0, 0xC0}, nullptr},
+        {2, {0x01, 0, 0, 0}, nullptr},
+    };
+    const biff::FormulaGlobals globals;
+    CodePageDecoder codePage;
+    codePage.SetCodePage(1252);
+    std::vector<uint8_t> widened;
+    formula::Formula f;
+    for (const OldCase& c : cases) {
+        const bool kept = biff::WidenOldExpression(c.rgce, c.biff, widened) &&
+                          biff::DecodeBiff5Formula(widened, {}, globals, 4, 2, false, codePage, f);
+        if (c.text == nullptr) {
+            EXPECT_FALSE(kept) << formula::PrintFormula(f);
+            continue;
+        }
+        ASSERT_TRUE(kept) << c.text;
+        EXPECT_EQ(formula::PrintFormula(f), c.text);
+    }
+}
+
 TEST(XlsFormulaDecode, Biff5LinksReadTheirEncodedNames)
 {
     struct LinkCase {
