@@ -109,4 +109,17 @@ inline constexpr size_t kXlsMaxFormatCodeChars = 255;
 inline constexpr uint64_t kZipMaxWrittenBytes = 0xFFFFFFFFull;
 inline constexpr size_t kZipMaxWrittenEntries = 0xFFFF;
 
+// Delimited text (CSV, TSV): one file is one sheet, so its records and fields are bounded by the
+// grid the sheet is read into (an xlsx sheet's 1,048,576 rows and 16,384 columns) and a field by
+// the text a cell may hold. A record (a line, with the line breaks inside quoted fields) longer
+// than 64 MiB is not a table any program exports: a binary file given a .csv name is refused on
+// its first such line instead of filling a row with its bytes.
+inline constexpr uint32_t kMaxCsvRecords = 1048576;
+inline constexpr uint32_t kMaxCsvFields = 16384;
+inline constexpr uint64_t kMaxCsvRecordBytes = 64ull << 20;
+// The delimiter is chosen from the records in the file's first bytes: enough for tens of records of
+// any real table, and a bound on the work done before the file is read.
+inline constexpr size_t kCsvSniffBytes = 64 * 1024;
+inline constexpr size_t kCsvSniffRecords = 32;
+
 } // namespace gq::engine::limits

@@ -6,6 +6,7 @@
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/StageTimes.h"
+#include "engine/csv/CsvReader.h"
 #include "engine/xls/XlsReader.h"
 #include "engine/xls/XlsWriter.h"
 #include "engine/xlsx/XlsxReader.h"
@@ -59,6 +60,13 @@ namespace {
 std::unique_ptr<Workbook> ReadWorkbookBytes(std::shared_ptr<const InputBytes> bytes)
 {
     auto data = bytes->Data();
+    // Delimited text has no signature: its name says what it is, unless its content is a package or
+    // a compound file after all (a workbook renamed .csv is read as the workbook it is). An empty
+    // file is an empty table.
+    const bool delimitedText = IsDelimitedTextName(bytes->Name());
+    if (delimitedText && DetectFormat(data) == FileFormat::Unknown) {
+        return ReadCsv(std::move(bytes));
+    }
     if (data.empty()) {
         throw FormatError(bytes->Name(), "the file is empty");
     }
@@ -74,7 +82,7 @@ std::unique_ptr<Workbook> ReadWorkbookBytes(std::shared_ptr<const InputBytes> by
     if (data.size() >= 2 && data[0] == 0x09 && (data[1] == 0x00 || data[1] == 0x02 || data[1] == 0x04)) {
         return ReadXls(std::move(bytes));
     }
-    throw FormatError(bytes->Name(), "the file is not an Excel workbook (neither xlsx nor xls)");
+    throw FormatError(bytes->Name(), "the file is not a workbook (not xlsx, xls or delimited text)");
 }
 
 } // namespace
