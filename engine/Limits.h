@@ -119,7 +119,7 @@ inline constexpr uint32_t kMaxCsvFields = 16384;
 inline constexpr uint64_t kMaxCsvRecordBytes = 64ull << 20;
 // The delimiter is chosen from the records in the file's first bytes: enough for tens of records of
 // any real table, and a bound on the work done before the file is read.
-inline constexpr size_t kCsvSniffBytes = 64 * 1024;
+inline constexpr size_t kCsvSniffBytes = size_t{64} * 1024;
 inline constexpr size_t kCsvSniffRecords = 32;
 
 } // namespace gq::engine::limits

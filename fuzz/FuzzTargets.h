@@ -5,6 +5,7 @@
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/cfb/CfbWriter.h"
+#include "engine/csv/CsvReader.h"
 #include "engine/formula/Formula.h"
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
@@ -161,6 +162,23 @@ inline void ReadXlsxPartsInput(std::span<const uint8_t> data)
         return; // more than the zip writer takes; not a reader input
     }
     ReadXlsxInput(package);
+}
+
+// The delimited text reader: the first byte chooses the file's extension (.csv, .tsv or .tab, which
+// decides the delimiter on ties), the rest is the file.
+inline void ReadCsvInput(std::span<const uint8_t> data)
+{
+    if (data.empty()) {
+        return;
+    }
+    static const char* const kNames[] = {"fuzz.csv", "fuzz.tsv", "fuzz.tab"};
+    try {
+        auto bytes =
+            engine::InputBytes::FromMemory(std::vector<uint8_t>(data.begin() + 1, data.end()), kNames[data[0] % 3]);
+        auto workbook = engine::ReadCsv(bytes);
+        WalkWorkbook(*workbook);
+    } catch (const engine::EngineError&) {
+    }
 }
 
 // The .xls reader: compound file, then BIFF globals and every worksheet.

@@ -281,6 +281,16 @@ def formulas_of(path, limit=20):
     return found
 
 
+# Delimited text in each encoding and dialect the reader takes, with its quoting and typing cases.
+CSV_SEEDS = [
+    b'name,qty,price,code,when\r\n"Smith, J.","say ""hi""",1e-3,007,2024-02-29T13:45:30\r\n-12,.5,,"a\nb",x"y\n',
+    b"\xef\xbb\xbfArtikel;Preis\nTee;1,50\n;\n\nMilch;-0.5;2024-13-01\n",
+    "x\ty\n\u20ac\t3.5\n\"q\"tail\t1234567890123456\n".encode("utf-16"),
+    b"\xfe\xff" + "p|q\n\U0001F600|-1\n".encode("utf-16-be"),
+    b"caf\xe9;\x80 5;12\r\n\"a;b\";+1;0x1F\r\"never closed\n",
+]
+
+
 def main():
     if len(sys.argv) < 3:
         sys.exit(__doc__)
@@ -336,6 +346,10 @@ def main():
             seed = parts_of(path)
             if seed:
                 write(os.path.basename(path) + ".parts", seed)
+    elif harness == "csv_read":
+        # The first byte chooses .csv, .tsv or .tab; the rest is the file.
+        for i, text in enumerate(CSV_SEEDS):
+            write("csv-%d" % i, bytes([i % 3]) + text)
     elif harness == "formula":
         # Two bytes choose the move; the rest is the text of an <f> element.
         for i, text in enumerate(FORMULA_SEEDS):

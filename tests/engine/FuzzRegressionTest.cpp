@@ -26,6 +26,7 @@ const Harness kHarnesses[] = {
     {"xls_stream", gq::fuzz::ReadXlsStreamInput},
     {"write_roundtrip", gq::fuzz::WriteRoundTripInput},
     {"formula", gq::fuzz::ParseFormulaInput},
+    {"csv_read", gq::fuzz::ReadCsvInput},
 };
 
 std::vector<uint8_t> ReadAll(const fs::path& path)
