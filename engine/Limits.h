@@ -122,4 +122,15 @@ inline constexpr uint64_t kMaxCsvRecordBytes = 64ull << 20;
 inline constexpr size_t kCsvSniffBytes = size_t{64} * 1024;
 inline constexpr size_t kCsvSniffRecords = 32;
 
+// OpenDocument repeats identical rows and cells instead of writing them again, and office suites
+// write the empty rest of a sheet as one row repeated a million times. Rows and cells that hold a
+// value are expanded (each counts against kMaxCellsPerSheet); a run of empty cells that only
+// carries a format is expanded up to this many cells a row, and a run reaching this far across is
+// the row's own format instead. Rows that only carry a height or are hidden are expanded up to
+// this many at a time: the empty rest of a sheet formatted or hidden is left at the default.
+inline constexpr uint32_t kOdsMaxFormatRun = 1024;
+inline constexpr uint32_t kOdsMaxSettingsRows = 4096;
+// Empty cells that carry only a format, over a whole sheet once repeated rows are expanded.
+inline constexpr uint64_t kOdsMaxFormatCells = 1ull << 22;
+
 } // namespace gq::engine::limits

@@ -7,6 +7,7 @@
 #include "engine/Limits.h"
 #include "engine/StageTimes.h"
 #include "engine/csv/CsvReader.h"
+#include "engine/ods/OdsReader.h"
 #include "engine/xls/XlsReader.h"
 #include "engine/xls/XlsWriter.h"
 #include "engine/xlsx/XlsxReader.h"
@@ -72,6 +73,10 @@ std::unique_ptr<Workbook> ReadWorkbookBytes(std::shared_ptr<const InputBytes> by
     }
     switch (DetectFormat(data)) {
     case FileFormat::Xlsx:
+        // Both kinds of office document are zip packages; OpenDocument says so in its package.
+        if (IsOpenDocumentPackage(bytes)) {
+            return ReadOds(std::move(bytes));
+        }
         return ReadXlsx(std::move(bytes));
     case FileFormat::Xls:
         return ReadXls(std::move(bytes));
@@ -82,7 +87,7 @@ std::unique_ptr<Workbook> ReadWorkbookBytes(std::shared_ptr<const InputBytes> by
     if (data.size() >= 2 && data[0] == 0x09 && (data[1] == 0x00 || data[1] == 0x02 || data[1] == 0x04)) {
         return ReadXls(std::move(bytes));
     }
-    throw FormatError(bytes->Name(), "the file is not a workbook (not xlsx, xls or delimited text)");
+    throw FormatError(bytes->Name(), "the file is not a workbook (not xlsx, xls, ods or delimited text)");
 }
 
 } // namespace

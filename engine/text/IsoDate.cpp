@@ -134,11 +134,18 @@ std::optional<double> OdfDateSerial(std::string_view text)
             return std::nullopt;
         }
     }
-    auto serial = CalendarSerial(y, mo, d);
-    if (!serial) {
+    // Office suites that write OpenDocument count days from 1899-12-30 throughout: they have no
+    // 1900-02-29, so their dates before March 1900 are the serials of the day after in the 1900
+    // system, and 1899-12-30 and 1899-12-31 are serials 0 and 1 (a time of day, a duration).
+    if (y < 1899 || mo < 1 || mo > 12 || d < 1 || static_cast<unsigned>(d) > DaysInMonth(y, mo)) {
         return std::nullopt;
     }
-    return *serial + fraction;
+    long long days =
+        DaysFromCivilDate(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) - DaysFromCivilDate(1899, 12, 30);
+    if (days < 0) {
+        return std::nullopt;
+    }
+    return static_cast<double>(days) + fraction;
 }
 
 std::optional<double> OdfDurationDays(std::string_view text)

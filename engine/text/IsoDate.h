@@ -13,8 +13,9 @@ namespace gq::engine {
 // whether a time was given.
 std::optional<double> IsoDateSerial(std::string_view text, bool& hasTime);
 
-// The same for OpenDocument's office:date-value, which may also carry a time zone suffix ("Z",
-// "+01:00"), ignored as office suites do, and years before 1900 (nullopt: no serial holds them).
+// The serial of OpenDocument's office:date-value, counted from 1899-12-30 as the office suites that
+// write it count (without the 1900 system's 1900-02-29); a time zone suffix ("Z", "+01:00") is
+// ignored as they do, and dates before 1899-12-30 give nullopt.
 std::optional<double> OdfDateSerial(std::string_view text);
 
 // The fraction of a day of an xsd:duration as office:time-value gives it ("PT10H30M15.5S",

@@ -44,6 +44,8 @@ TEST(ExtensionTest, TakesWorkbooksTemplatesAndDelimitedTextInAnyCase)
         {"/data/Book.xlsb", "xlsb", false},
         {"/data/Book.csv", "csv", true},
         {"/data/Book.TSV", "TSV", true},
+        {"/data/Book.ODS", "ODS", true},
+        {"/data/Book.odt", "odt", false},
         {"/data/Book.Tab", "Tab", true},
         {"/data/Book.txt", "txt", false},
         {"/data/Book.cs", "cs", false},
