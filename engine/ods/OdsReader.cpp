@@ -368,9 +368,10 @@ private:
             if (parseNumber(m_value)) {
                 c.type = CellType::Number;
                 c.number = number;
-                // LibreOffice writes a logical result (of TRUE() or a comparison) as a number
-                // shown as TRUE or FALSE.
-                if ((number == 1 && m_text == "TRUE") || (number == 0 && m_text == "FALSE")) {
+                // LibreOffice writes a logical value (typed, or the result of TRUE() or a
+                // comparison) as a number with a boolean data style, shown as TRUE or FALSE.
+                if ((number == 1 && m_text == "TRUE") || (number == 0 && m_text == "FALSE") ||
+                    ((number == 0 || number == 1) && m_styles.BooleanStyle(m_styleName))) {
                     c.type = CellType::Boolean;
                     c.boolean = number == 1;
                     break;

@@ -175,6 +175,7 @@ bool OdsStyleCollector::Start(std::string_view name, const XmlAttributes& atts)
         m_current.isDataStyle = data;
         if (name == "boolean-style") {
             m_current.formatCode = "General";
+            m_current.isBoolean = true;
         }
         m_depth = 1;
         return true;
@@ -461,6 +462,16 @@ uint32_t OdsStyleSheet::CellFormat(const std::string& styleName, StyleTable& tab
     uint32_t xf = table.InternStyle(look);
     m_cellFormats.emplace(styleName, xf);
     return xf;
+}
+
+bool OdsStyleSheet::BooleanStyle(const std::string& styleName) const
+{
+    if (styleName.empty()) {
+        return false;
+    }
+    auto flat = Flatten(styleName);
+    const OdsStyle* data = Find(flat["data-style"]);
+    return data != nullptr && data->isBoolean;
 }
 
 double OdsStyleSheet::ColumnWidth(const std::string& styleName) const

@@ -26,6 +26,7 @@ struct OdsStyle {
     std::string formatCode;
     std::vector<std::pair<std::string, std::string>> maps;
     bool isDataStyle = false;
+    bool isBoolean = false; // a number:boolean-style
 };
 
 // Collects the styles of styles.xml (office:styles) and of content.xml (office:automatic-styles)
@@ -62,6 +63,8 @@ public:
 
     // The model's cell format for a table-cell style name (0 for none or unknown).
     uint32_t CellFormat(const std::string& styleName, StyleTable& table);
+    // Whether the cell style shows numbers as TRUE and FALSE (a number:boolean-style).
+    bool BooleanStyle(const std::string& styleName) const;
     // A column's width in characters of the default font's digit width, 0 when not given.
     double ColumnWidth(const std::string& styleName) const;
     // A row's height in points and whether it was set on purpose (not the optimal height).

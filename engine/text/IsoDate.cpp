@@ -136,15 +136,13 @@ std::optional<double> OdfDateSerial(std::string_view text)
     }
     // Office suites that write OpenDocument count days from 1899-12-30 throughout: they have no
     // 1900-02-29, so their dates before March 1900 are the serials of the day after in the 1900
-    // system, and 1899-12-30 and 1899-12-31 are serials 0 and 1 (a time of day, a duration).
-    if (y < 1899 || mo < 1 || mo > 12 || d < 1 || static_cast<unsigned>(d) > DaysInMonth(y, mo)) {
+    // system, 1899-12-30 and 1899-12-31 are serials 0 and 1 (a time of day, a duration), and
+    // earlier dates are the negative serials that negative times are.
+    if (y < 1 || mo < 1 || mo > 12 || d < 1 || static_cast<unsigned>(d) > DaysInMonth(y, mo)) {
         return std::nullopt;
     }
     long long days =
         DaysFromCivilDate(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) - DaysFromCivilDate(1899, 12, 30);
-    if (days < 0) {
-        return std::nullopt;
-    }
     return static_cast<double>(days) + fraction;
 }
 

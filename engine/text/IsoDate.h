@@ -15,7 +15,7 @@ std::optional<double> IsoDateSerial(std::string_view text, bool& hasTime);
 
 // The serial of OpenDocument's office:date-value, counted from 1899-12-30 as the office suites that
 // write it count (without the 1900 system's 1900-02-29); a time zone suffix ("Z", "+01:00") is
-// ignored as they do, and dates before 1899-12-30 give nullopt.
+// ignored as they do, and dates before 1899-12-30 give negative serials.
 std::optional<double> OdfDateSerial(std::string_view text);
 
 // The fraction of a day of an xsd:duration as office:time-value gives it ("PT10H30M15.5S",
