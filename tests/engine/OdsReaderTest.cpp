@@ -5,6 +5,7 @@
 #include "engine/Limits.h"
 #include "engine/WorkbookFile.h"
 #include "engine/formula/Formula.h"
+#include "engine/formula/OpenFormula.h"
 #include "engine/zip/ZipWriter.h"
 
 #include <gtest/gtest.h>
@@ -209,6 +210,39 @@ TEST(OdsReader, OneSheetOfEveryKindReadsAsTheOfficeSuiteShowsIt)
     // The formatted empty rest of the sheet costs nothing.
     EXPECT_LT(sheet.rows.size(), 10u);
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
+}
+
+TEST(OdsReader, OpenFormulaBecomesA1TextOrStaysAValue)
+{
+    const struct {
+        const char* openFormula;
+        const char* a1; // nullptr: not translated
+    } cases[] = {
+        {"of:=SUM([.A1:.B2];[Sheet2.C3])", "SUM(A1:B2,Sheet2!C3)"},
+        {"of:=[$'My ''q'' sheet'.$A$1]*2", "'My ''q'' sheet'!$A$1*2"},
+        {"of:=[Sheet1.A1:Sheet3.B2]", "Sheet1:Sheet3!A1:B2"},
+        {"of:=[.A:.B]", "A:B"},
+        {"of:=[.#REF!]+1", "#REF!+1"},
+        {"of:={1;2|3;4}", "{1,2;3,4}"},
+        {"of:=\"a;[b]\"&[.A1]", "\"a;[b]\"&A1"},
+        {"of:=COM.MICROSOFT.CONCAT([.A1];\"x\")", "CONCAT(A1,\"x\")"},
+        {"msoxl:=SUM(A1,B1)", "SUM(A1,B1)"},
+        {"of:=[.A1]~[.B1]", nullptr},
+        {"of:=[.A1:.B2]![.B1:.C2]", nullptr},
+        {"of:=ORG.OPENOFFICE.WEEKS([.A1];[.B1];0)", nullptr},
+        {"of:=['file:///x.ods'#$Sheet1.A1]", nullptr},
+        {"oooc:=SUM([.A1])", nullptr},
+        {"of:=\"open", nullptr},
+        {"of:=[.A1", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        const bool translated = formula::OpenFormulaToA1(c.openFormula, out);
+        EXPECT_EQ(translated, c.a1 != nullptr) << c.openFormula << " -> " << out;
+        if (translated && c.a1 != nullptr) {
+            EXPECT_EQ(out, c.a1) << c.openFormula;
+        }
+    }
 }
 
 TEST(OdsReader, HostilePackagesEndInAClearErrorQuickly)
