@@ -692,6 +692,13 @@ bool IsOpenDocumentPackage(const std::shared_ptr<const InputBytes>& bytes)
     if (data.size() > 38 && std::memcmp(data.data() + 30, "mimetype", 8) == 0) {
         return true;
     }
+    // Office Open XML packages as Excel and the other writers save them begin with their content
+    // types: no need to read the zip directory a second time to tell.
+    static constexpr std::string_view kContentTypes = "[Content_Types].xml";
+    if (data.size() > 30 + kContentTypes.size() &&
+        std::memcmp(data.data() + 30, kContentTypes.data(), kContentTypes.size()) == 0) {
+        return false;
+    }
     try {
         ZipReader zip(bytes);
         return zip.Has("mimetype") || (zip.Has(kContent) && !zip.Has("[Content_Types].xml"));

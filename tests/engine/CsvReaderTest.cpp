@@ -240,7 +240,8 @@ TEST(CsvReader, HostileFilesEndInAClearErrorQuickly)
         } else {
             EXPECT_NO_THROW(book->Sheet(0));
         }
-        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
+        // The fuzzers' timeout: a busy machine may take a few times the half second each case needs.
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
     }
 }
 
