@@ -36,8 +36,9 @@ constexpr const char* kUsage =
     "       gridquilt-merge --help | --version\n";
 
 constexpr const char* kHelp =
-    "Merges worksheets from .xlsx, .xlsm, .xltx, .xltm, .xls and .xlt workbooks into one new\n"
-    "workbook (worksheets only: macros are never copied).\n"
+    "Merges worksheets from .xlsx, .xlsm, .xltx, .xltm, .xls, .xlt and .ods workbooks and\n"
+    "from .csv, .tsv and .tab text files (one worksheet each) into one new workbook\n"
+    "(worksheets only: macros are never copied).\n"
     "\n"
     "Commands:\n"
     "  list INPUT...      Print the sheet list that dropping INPUT... (workbooks and folders)\n"
@@ -173,7 +174,8 @@ std::optional<std::string> SkipReason(const std::string& input)
         return "not a workbook (not a regular file)";
     }
     if (!catalogue::PassesExtensionTest(input, catalogue::ExcelFileMask)) {
-        return "not a workbook (the extensions taken are .xlsx, .xlsm, .xltx, .xltm, .xls and .xlt)";
+        return "not a workbook (the extensions taken are .xlsx, .xlsm, .xltx, .xltm, .xls, .xlt, .ods, .csv, .tsv and "
+               ".tab)";
     }
     return std::nullopt;
 }

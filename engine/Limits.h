@@ -119,4 +119,28 @@ inline constexpr size_t kXlsxMaxSheets = kZipMaxWrittenEntries - kXlsxFixedParts
 // list line, and reading it whole would let one line take any amount of memory.
 inline constexpr size_t kMaxListLineBytes = 16384;
 
+// Delimited text (CSV, TSV): one file is one sheet, so its records and fields are bounded by the
+// grid the sheet is read into (an xlsx sheet's 1,048,576 rows and 16,384 columns) and a field by
+// the text a cell may hold. A record (a line, with the line breaks inside quoted fields) longer
+// than 64 MiB is not a table any program exports: a binary file given a .csv name is refused on
+// its first such line instead of filling a row with its bytes.
+inline constexpr uint32_t kMaxCsvRecords = 1048576;
+inline constexpr uint32_t kMaxCsvFields = 16384;
+inline constexpr uint64_t kMaxCsvRecordBytes = 64ull << 20;
+// The delimiter is chosen from the records in the file's first bytes: enough for tens of records of
+// any real table, and a bound on the work done before the file is read.
+inline constexpr size_t kCsvSniffBytes = size_t{64} * 1024;
+inline constexpr size_t kCsvSniffRecords = 32;
+
+// OpenDocument repeats identical rows and cells instead of writing them again, and office suites
+// write the empty rest of a sheet as one row repeated a million times. Rows and cells that hold a
+// value are expanded (each counts against kMaxCellsPerSheet); a run of empty cells that only
+// carries a format is expanded up to this many cells a row, and a run reaching this far across is
+// the row's own format instead. Rows that only carry a height or are hidden are expanded up to
+// this many at a time: the empty rest of a sheet formatted or hidden is left at the default.
+inline constexpr uint32_t kOdsMaxFormatRun = 1024;
+inline constexpr uint32_t kOdsMaxSettingsRows = 4096;
+// Empty cells that carry only a format, over a whole sheet once repeated rows are expanded.
+inline constexpr uint64_t kOdsMaxFormatCells = 1ull << 22;
+
 } // namespace gq::engine::limits

@@ -6,6 +6,8 @@
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/StageTimes.h"
+#include "engine/csv/CsvReader.h"
+#include "engine/ods/OdsReader.h"
 #include "engine/xls/XlsReader.h"
 #include "engine/xls/XlsWriter.h"
 #include "engine/xlsx/XlsxReader.h"
@@ -59,11 +61,22 @@ namespace {
 std::unique_ptr<Workbook> ReadWorkbookBytes(std::shared_ptr<const InputBytes> bytes)
 {
     auto data = bytes->Data();
+    // Delimited text has no signature: its name says what it is, unless its content is a package or
+    // a compound file after all (a workbook renamed .csv is read as the workbook it is). An empty
+    // file is an empty table.
+    const bool delimitedText = IsDelimitedTextName(bytes->Name());
+    if (delimitedText && DetectFormat(data) == FileFormat::Unknown) {
+        return ReadCsv(std::move(bytes));
+    }
     if (data.empty()) {
         throw FormatError(bytes->Name(), "the file is empty");
     }
     switch (DetectFormat(data)) {
     case FileFormat::Xlsx:
+        // Both kinds of office document are zip packages; OpenDocument says so in its package.
+        if (IsOpenDocumentPackage(bytes)) {
+            return ReadOds(std::move(bytes));
+        }
         return ReadXlsx(std::move(bytes));
     case FileFormat::Xls:
         return ReadXls(std::move(bytes));
@@ -74,7 +87,7 @@ std::unique_ptr<Workbook> ReadWorkbookBytes(std::shared_ptr<const InputBytes> by
     if (data.size() >= 2 && data[0] == 0x09 && (data[1] == 0x00 || data[1] == 0x02 || data[1] == 0x04)) {
         return ReadXls(std::move(bytes));
     }
-    throw FormatError(bytes->Name(), "the file is not an Excel workbook (neither xlsx nor xls)");
+    throw FormatError(bytes->Name(), "the file is not a workbook (not xlsx, xls, ods or delimited text)");
 }
 
 } // namespace

@@ -14,7 +14,9 @@ namespace gq::engine {
 
 enum class FileFormat { Xlsx, Xls, Unknown };
 
-// Recognises the format from the first bytes: a zip package or an OLE2 compound file.
+// Recognises the container from the first bytes: a zip package (xlsx, or OpenDocument, which the
+// package itself tells apart) or an OLE2 compound file. Delimited text has no signature: a file
+// of neither kind is read as text when its name ends in .csv, .tsv or .tab.
 FileFormat DetectFormat(std::span<const uint8_t> head);
 
 // The rows and columns every sheet of a format holds (engine/Limits.h).

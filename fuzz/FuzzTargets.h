@@ -5,9 +5,11 @@
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/cfb/CfbWriter.h"
+#include "engine/csv/CsvReader.h"
 #include "engine/formula/Formula.h"
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
+#include "engine/ods/OdsReader.h"
 #include "engine/xls/BiffFormula.h"
 #include "engine/xls/XlsReader.h"
 #include "engine/xls/XlsWriter.h"
@@ -161,6 +163,49 @@ inline void ReadXlsxPartsInput(std::span<const uint8_t> data)
         return; // more than the zip writer takes; not a reader input
     }
     ReadXlsxInput(package);
+}
+
+// The delimited text reader: the first byte chooses the file's extension (.csv, .tsv or .tab, which
+// decides the delimiter on ties), the rest is the file.
+inline void ReadCsvInput(std::span<const uint8_t> data)
+{
+    if (data.empty()) {
+        return;
+    }
+    static const char* const kNames[] = {"fuzz.csv", "fuzz.tsv", "fuzz.tab"};
+    try {
+        auto bytes =
+            engine::InputBytes::FromMemory(std::vector<uint8_t>(data.begin() + 1, data.end()), kNames[data[0] % 3]);
+        auto workbook = engine::ReadCsv(bytes);
+        WalkWorkbook(*workbook);
+    } catch (const engine::EngineError&) {
+    }
+}
+
+// The OpenDocument reader past the zip layer: the input is content.xml, packaged with a mimetype
+// and a styles.xml of named and data styles, as mutated zips seldom get past their CRCs.
+inline void ReadOdsContentInput(std::span<const uint8_t> data)
+{
+    try {
+        engine::MemorySink sink;
+        {
+            engine::ZipWriter zip(sink, 0);
+            zip.AddPart("mimetype", "application/vnd.oasis.opendocument.spreadsheet");
+            zip.AddPart("styles.xml",
+                        "<office:document-styles xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+                        "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\" "
+                        "xmlns:number=\"urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0\"><office:styles>"
+                        "<style:style style:name=\"Default\" style:family=\"table-cell\"/>"
+                        "<number:number-style style:name=\"N1\"><number:number number:decimal-places=\"2\"/>"
+                        "</number:number-style></office:styles></office:document-styles>");
+            zip.AddPart("content.xml", std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+            zip.Finish();
+        }
+        auto bytes = engine::InputBytes::FromMemory(std::move(sink.Bytes()), "fuzz.ods");
+        auto workbook = engine::ReadOds(bytes);
+        WalkWorkbook(*workbook);
+    } catch (const engine::EngineError&) {
+    }
 }
 
 // The .xls reader: compound file, then BIFF globals and every worksheet.

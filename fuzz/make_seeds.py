@@ -281,6 +281,42 @@ def formulas_of(path, limit=20):
     return found
 
 
+# One table of every value type, a merge, repeats, a link, an annotation and formulas.
+ODS_CONTENT_SEED = (
+    b'<office:document-content xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
+    b'xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" '
+    b'xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" '
+    b'xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" '
+    b'xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" '
+    b'xmlns:xlink="http://www.w3.org/1999/xlink"><office:automatic-styles>'
+    b'<style:style style:name="ce1" style:family="table-cell" style:parent-style-name="Default" '
+    b'style:data-style-name="N1"><style:table-cell-properties fo:background-color="#ff0000" '
+    b'fo:border="0.74pt solid #000000"/><style:text-properties fo:font-weight="bold"/></style:style>'
+    b'<style:style style:name="ta1" style:family="table"><style:table-properties table:display="false"/>'
+    b'</style:style></office:automatic-styles><office:body><office:spreadsheet>'
+    b'<table:table table:name="S&amp;1" table:style-name="ta1"><table:table-column table:number-columns-repeated="3"/>'
+    b'<table:table-row table:number-rows-repeated="2"><table:table-cell table:style-name="ce1" '
+    b'office:value-type="float" office:value="1.5"/><table:table-cell office:value-type="date" '
+    b'office:date-value="2024-02-29T12:00:00"/><table:table-cell office:value-type="time" office:time-value="PT1H"/>'
+    b'<table:table-cell table:number-columns-spanned="2" table:number-rows-spanned="2" office:value-type="string">'
+    b'<text:p>a<text:s text:c="2"/><text:a xlink:href="#S.A1">b</text:a></text:p><office:annotation><text:p>c'
+    b'</text:p></office:annotation></table:table-cell><table:covered-table-cell/><table:table-cell '
+    b'table:formula="of:=SUM([.A1:.B2];[$S.$A$1])" office:value-type="float" office:value="3"/></table:table-row>'
+    b'<table:table-row table:number-rows-repeated="1048570"><table:table-cell table:style-name="ce1" '
+    b'table:number-columns-repeated="1024"/></table:table-row></table:table></office:spreadsheet></office:body>'
+    b'</office:document-content>'
+)
+
+# Delimited text in each encoding and dialect the reader takes, with its quoting and typing cases.
+CSV_SEEDS = [
+    b'name,qty,price,code,when\r\n"Smith, J.","say ""hi""",1e-3,007,2024-02-29T13:45:30\r\n-12,.5,,"a\nb",x"y\n',
+    b"\xef\xbb\xbfArtikel;Preis\nTee;1,50\n;\n\nMilch;-0.5;2024-13-01\n",
+    "x\ty\n\u20ac\t3.5\n\"q\"tail\t1234567890123456\n".encode("utf-16"),
+    b"\xfe\xff" + "p|q\n\U0001F600|-1\n".encode("utf-16-be"),
+    b"caf\xe9;\x80 5;12\r\n\"a;b\";+1;0x1F\r\"never closed\n",
+]
+
+
 def main():
     if len(sys.argv) < 3:
         sys.exit(__doc__)
@@ -336,6 +372,18 @@ def main():
             seed = parts_of(path)
             if seed:
                 write(os.path.basename(path) + ".parts", seed)
+    elif harness == "csv_read":
+        # The first byte chooses .csv, .tsv or .tab; the rest is the file.
+        for i, text in enumerate(CSV_SEEDS):
+            write("csv-%d" % i, bytes([i % 3]) + text)
+    elif harness == "ods_content":
+        write("minimal", ODS_CONTENT_SEED)
+        for path in corpus_files(corpus, (".ods",)):
+            try:
+                with zipfile.ZipFile(path) as z:
+                    write(os.path.basename(path) + ".content", z.read("content.xml")[:MAX_SEED])
+            except Exception:  # damaged packages are not content seeds
+                continue
     elif harness == "formula":
         # Two bytes choose the move; the rest is the text of an <f> element.
         for i, text in enumerate(FORMULA_SEEDS):

@@ -27,7 +27,7 @@ echo "== sanitizer build and tests took $(( $(date +%s) - start )) s"
 # outside the checkout.
 echo "== fuzz harnesses"
 seconds=${GQ_FUZZ_SECONDS:-60}
-harnesses=(xlsx_read xlsx_parts xls_read xls_stream write_roundtrip formula)
+harnesses=(xlsx_read xlsx_parts xls_read xls_stream write_roundtrip formula csv_read ods_content)
 CC=clang CXX=clang++ cmake -S . -B build-check-fuzz -G Ninja -DGQ_FUZZ=ON -DGQ_BUILD_GUI=OFF -DGQ_BUILD_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-check-fuzz --target "${harnesses[@]/#/fuzz_}" fuzz_seed_writer
@@ -44,6 +44,8 @@ for harness in "${harnesses[@]}"; do
     xlsx_*) dict=(-dict="$root/fuzz/xlsx.dict") ;;
     xls_*) dict=(-dict="$root/fuzz/xls.dict") ;;
     formula) dict=(-dict="$root/fuzz/formula.dict") ;;
+    csv_read) dict=(-dict="$root/fuzz/csv.dict") ;;
+    ods_content) dict=(-dict="$root/fuzz/ods.dict") ;;
   esac
   echo "-- fuzz_$harness"
   "build-check-fuzz/fuzz/fuzz_$harness" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 "${dict[@]}" \

@@ -32,7 +32,7 @@ struct ExtensionCase {
     bool passes;
 };
 
-TEST(ExtensionTest, TakesWorkbooksMacroEnabledWorkbooksAndTemplatesInAnyCase)
+TEST(ExtensionTest, TakesWorkbooksTemplatesAndDelimitedTextInAnyCase)
 {
     const ExtensionCase cases[] = {
         {"/data/Book1.XLSX", "XLSX", true},
@@ -44,7 +44,13 @@ TEST(ExtensionTest, TakesWorkbooksMacroEnabledWorkbooksAndTemplatesInAnyCase)
         {"/data/Old.Xlt", "Xlt", true},
         {"/data/Addin.xlam", "xlam", false},
         {"/data/Book.xlsb", "xlsb", false},
-        {"/data/Book.csv", "csv", false},
+        {"/data/Book.csv", "csv", true},
+        {"/data/Book.TSV", "TSV", true},
+        {"/data/Book.ODS", "ODS", true},
+        {"/data/Book.odt", "odt", false},
+        {"/data/Book.Tab", "Tab", true},
+        {"/data/Book.txt", "txt", false},
+        {"/data/Book.cs", "cs", false},
         {"/data/Book.xl", "xl", false}, // ".XL;" is not in the mask even though ".XLS" starts with it
         {"/data/Book.ls", "ls", false},
         {"/data/noextension", "", false},
