@@ -59,11 +59,11 @@ TEST(CsvMerge, EveryDialectAndEncodingMergesToItsExactValues)
         std::ofstream(dir.File(file.name), std::ios::binary) << file.bytes;
         args.push_back(dir.File(file.name));
     }
-    automation::EmbeddedServerFactory servers{automation::SaveTarget::NewFile};
+    automation::EmbeddedServerFactory servers{automation::SaveTarget::Held};
     std::istringstream in;
     std::ostringstream out;
     std::ostringstream err;
-    CliEnvironment env{in, out, err, servers, false};
+    CliEnvironment env{in, out, err, servers, false, servers.Held()};
     ASSERT_EQ(RunCli(args, env), kExitMerged) << err.str();
 
     const std::string script = "import sys, datetime, openpyxl\n"
