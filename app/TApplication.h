@@ -6,6 +6,9 @@
 
 namespace gq::app {
 
+// The desktop entry's id without ".desktop": the AppStream id, in reverse-DNS form.
+inline constexpr const char* kDesktopFileName = "org.gridquilt.Gridquilt";
+
 class TApplication : public QApplication {
     Q_OBJECT
 

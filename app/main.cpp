@@ -1,5 +1,6 @@
 // Program entry: the application object, the hand-off to a window already running, the main
 // window, the hidden busy window, the files of the command line, the event loop.
+#include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "app/TApplication.h"
 #include "app/TWaitForm.h"
@@ -8,7 +9,10 @@
 #include "automation/EmbeddedServer.h"
 #include "engine/ProcessTuning.h"
 
+#include <QCoreApplication>
 #include <QDir>
+
+#include <iostream>
 
 #include <string>
 #include <utility>
@@ -16,6 +20,11 @@
 
 int main(int argc, char** argv)
 {
+    // Answered before the window's application object exists, which needs a display.
+    if (const auto request = gq::app::InfoRequestIn(argc, argv)) {
+        const QCoreApplication core(argc, argv);
+        return gq::app::AnswerInfoRequest(*request, std::cout);
+    }
     gq::engine::TuneProcessForMerging();
     gq::app::TApplication application(argc, argv);
     // The files and folders a file manager opens with the program; Qt's own options are gone

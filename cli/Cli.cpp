@@ -51,7 +51,8 @@ constexpr const char* kHelp =
     "\n"
     "Options of merge:\n"
     "  -o, --output OUTPUT  The new workbook. A name ending in .xls (any letter case) gives\n"
-    "                       an Excel 97-2003 workbook, any other name an .xlsx workbook.\n"
+    "                       an Excel 97-2003 workbook, any other name an .xlsx workbook;\n"
+    "                       \"-\" writes an .xlsx workbook to standard output.\n"
     "  -f, --force          Replace an existing OUTPUT, once the new file is complete.\n"
     "  -l, --list FILE      Merge the entries listed in FILE (\"-\": standard input).\n"
     "      --single         Stack every used range on one worksheet (default: one\n"
@@ -336,6 +337,24 @@ void Publish(const std::string& temporary, const std::string& output, bool force
     ::unlink(temporary.c_str());
 }
 
+// "-o -" writes the workbook to standard output. The merge saves it as a file as always (the save
+// seeks back to patch what it has written), in the temporary folder, as an xlsx workbook; the
+// complete file is then copied out and removed.
+std::string StandardOutputStandIn()
+{
+    std::error_code ec;
+    const fs::path folder = fs::temp_directory_path(ec);
+    return ((ec ? fs::path("/tmp") : folder) / "standard-output.xlsx").string();
+}
+
+void CopyToOutput(const std::string& path, std::ostream& out)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in || !(out << in.rdbuf()) || !out.flush()) {
+        throw std::runtime_error("the merged workbook cannot be written to standard output");
+    }
+}
+
 int RunMerge(const Options& options, CliEnvironment& env)
 {
     if (!options.output || options.output->empty()) {
@@ -348,12 +367,13 @@ int RunMerge(const Options& options, CliEnvironment& env)
         throw UsageError("merge needs --list FILE or at least one INPUT");
     }
     const std::string& output = *options.output;
+    const bool toStandardOutput = output == "-";
     std::error_code ec;
     const fs::file_status outputStatus = fs::symlink_status(output, ec);
-    if (fs::is_directory(fs::status(output, ec))) {
+    if (!toStandardOutput && fs::is_directory(fs::status(output, ec))) {
         throw UsageError(output + ": is a folder");
     }
-    if (fs::exists(outputStatus) && !options.force) {
+    if (!toStandardOutput && fs::exists(outputStatus) && !options.force) {
         throw UsageError(output + ": already exists (use --force to replace it)");
     }
     const fs::path folder = fs::path(output).parent_path();
@@ -384,15 +404,19 @@ int RunMerge(const Options& options, CliEnvironment& env)
     }
 
     static unsigned serial = 0;
-    TemporaryFile temporary(TemporaryOutputPath(output, ++serial));
+    TemporaryFile temporary(TemporaryOutputPath(toStandardOutput ? StandardOutputStandIn() : output, ++serial));
     CountingServerFactory servers(env.servers, progress, mergeList.size(), output);
     const merge::MergeReport report = merge::MergeSheets(mergeList, temporary.path, !options.single, servers, prompts);
     if (report.serverMissing) {
         progress.Stop();
         return kExitFailure;
     }
-    Publish(temporary.path, output, options.force);
-    temporary.keep = true;
+    if (toStandardOutput) {
+        CopyToOutput(temporary.path, env.out);
+    } else {
+        Publish(temporary.path, output, options.force);
+        temporary.keep = true;
+    }
     progress.Stop();
     merge::ShowCompletion(prompts, report);
     return report.skipped.empty() && report.notes.empty() && report.outputNotes.empty() && !inputsSkipped
