@@ -46,6 +46,14 @@ void GuiThreadPrompts::ShowMessage(const std::string& text, const std::string& d
     });
 }
 
+void GuiThreadPrompts::ShowError(const std::string& text)
+{
+    RunOnGuiThread([&] {
+        const ArrowForDialog arrow;
+        m_inner.ShowError(text);
+    });
+}
+
 bool GuiThreadPrompts::AskYesNo(const std::string& text, const std::string& caption)
 {
     bool yes = false;

@@ -31,6 +31,7 @@ public:
     {
     }
     void ShowMessage(const std::string& text, const std::string& details = {}) override;
+    void ShowError(const std::string& text) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
     bool ChooseSaveFile(const std::string& defaultExtension, const std::string& filter, const std::string& initialName,
                         std::string& chosenPath) override;

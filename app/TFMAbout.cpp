@@ -30,8 +30,9 @@ TLinkLabel::TLinkLabel(const QString& text, QWidget* parent) : QLabel(text, pare
     QFont font = AboutFont(11);
     font.setUnderline(true);
     setFont(font);
+    // The palette's link colour: blue on a light theme, and readable on a dark one.
     QPalette blue = palette();
-    blue.setColor(QPalette::WindowText, Qt::blue);
+    blue.setColor(QPalette::WindowText, blue.color(QPalette::Link));
     setPalette(blue);
     setCursor(Qt::PointingHandCursor);
 }

@@ -16,7 +16,7 @@ void ConnectWork(TfmMain& window, automation::ServerFactory& servers)
         GuiThreadPrompts prompts(window.Prompts(), &window.StopControl(), true);
         GuiThreadSink sink(window.vtSrc->List());
         catalogue::DropContext context{sink, servers, prompts};
-        window.RunLongWork(kStopDropQuestion, [&] { catalogue::ProcessDrop(paths, context); });
+        window.RunLongWork(kStopDropQuestion, kCloseDropQuestion, [&] { catalogue::ProcessDrop(paths, context); });
     };
 
     window.onMerge = [&window, &servers] {
@@ -31,7 +31,7 @@ void ConnectWork(TfmMain& window, automation::ServerFactory& servers)
         GuiThreadPrompts prompts(window.Prompts(), &window.StopControl(), true);
         auto runner = [&window](const std::function<merge::MergeReport()>& merge) {
             merge::MergeReport report;
-            window.RunLongWork(kStopMergeQuestion, [&] { report = merge(); });
+            window.RunLongWork(kStopMergeQuestion, kCloseMergeQuestion, [&] { report = merge(); });
             return report;
         };
         merge::MergeCommand(entries, window.rbMulty->isChecked(), servers, prompts, runner);
