@@ -2,6 +2,7 @@
 #include "app/QtUserPrompts.h"
 
 #include "app/AppConventions.h"
+#include "app/Translations.h"
 #include "app/uFunction.h"
 
 #include <QFileDialog>
@@ -51,7 +52,7 @@ QString NameFilterSuffix(const QString& nameFilter)
 
 void QtUserPrompts::ShowMessage(const std::string& text, const std::string& details)
 {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(ApplicationTitle()), QString::fromStdString(text),
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(ApplicationTitle()), TranslatedMessage(text),
                     QMessageBox::Ok, m_owner);
     if (!details.empty()) {
         box.setDetailedText(QString::fromStdString(details));
@@ -70,7 +71,7 @@ void QtUserPrompts::ShowError(const std::string& text)
 
 bool QtUserPrompts::AskYesNo(const std::string& text, const std::string& caption)
 {
-    QMessageBox box(QMessageBox::Question, QString::fromStdString(caption), QString::fromStdString(text),
+    QMessageBox box(QMessageBox::Question, Translated(caption.c_str()), Translated(text.c_str()),
                     QMessageBox::Yes | QMessageBox::No, m_owner);
     return box.exec() == QMessageBox::Yes;
 }

@@ -332,9 +332,9 @@ QVariant SheetList::headerData(int section, Qt::Orientation orientation, int rol
     }
     switch (section) {
     case 0:
-        return QStringLiteral("Sheet Name");
+        return tr("Sheet Name");
     case 1:
-        return QStringLiteral("File Name");
+        return tr("File Name");
     default:
         return {};
     }

@@ -63,7 +63,7 @@ TFMAbout::TFMAbout(QWidget* owner)
                          Qt::WindowCloseButtonHint)
 {
     setObjectName("FMAbout");
-    setWindowTitle("About Gridquilt");
+    setWindowTitle(tr("About Gridquilt"));
     setFont(AboutFont(13));
     QPalette face = palette();
     face.setColor(QPalette::Window, face.color(QPalette::Button));
@@ -75,7 +75,7 @@ TFMAbout::TFMAbout(QWidget* owner)
     Label1->setFont(AboutFont(13, true));
     Label1->setGeometry(67, 20, 212, 16);
 
-    Label4 = new QLabel("Web: ", this);
+    Label4 = new QLabel(tr("Web: "), this);
     Label4->setObjectName("Label4");
     Label4->move(56, 75);
     Label4->adjustSize();
@@ -85,7 +85,7 @@ TFMAbout::TFMAbout(QWidget* owner)
     Label5->setGeometry(95, 75, 169, 13);
     FitTextToWidth(Label5);
 
-    Label6 = new QLabel("Email: ", this);
+    Label6 = new QLabel(tr("Email: "), this);
     Label6->setObjectName("Label6");
     Label6->move(58, 99);
     Label6->adjustSize();

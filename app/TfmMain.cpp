@@ -147,7 +147,7 @@ TfmMain::TfmMain(QWidget* parent)
     btnBottom = MakeSpeedButton(client, QString(QChar(0xFE3E)), 659, 248, kDownDouble);
     btnBottom->setObjectName("btnBottom");
 
-    btnMerge = new QPushButton("Click here to merge", client);
+    btnMerge = new QPushButton(tr("Click here to merge"), client);
     btnMerge->setObjectName("btnMerge");
     btnMerge->setGeometry(472, 349, 174, 49);
     btnMerge->setAutoDefault(false);
@@ -155,9 +155,9 @@ TfmMain::TfmMain(QWidget* parent)
     // Two commands directly on the menu bar, no submenus.
     MainMenu = menuBar();
     MainMenu->setObjectName("MainMenu");
-    m1 = MainMenu->addAction("About");
+    m1 = MainMenu->addAction(tr("About"));
     m1->setObjectName("m1");
-    Help1 = MainMenu->addAction("Help");
+    Help1 = MainMenu->addAction(tr("Help"));
     Help1->setObjectName("Help1");
 
     Panel1 = new QFrame(client);
@@ -181,7 +181,7 @@ TfmMain::TfmMain(QWidget* parent)
     vtDsc->setObjectName("vtDsc");
     vtDsc->SetRefusesDrops(true);
 
-    Label1 = new QLabel(QString::fromUtf8("\u2191 Drop Excel Files or Folders Here  \u2191"), client);
+    Label1 = new QLabel(tr("\u2191 Drop Excel Files or Folders Here  \u2191"), client);
     Label1->setObjectName("Label1");
     Label1->setGeometry(29, 352, 205, 13);
     Label1->setFocusPolicy(Qt::NoFocus);
@@ -190,10 +190,10 @@ TfmMain::TfmMain(QWidget* parent)
     blue.setColor(QPalette::WindowText, blue.color(QPalette::Link));
     Label1->setPalette(blue);
 
-    rbMulty = new QRadioButton("Merge into Multi-Sheet", client);
+    rbMulty = new QRadioButton(tr("Merge into Multi-Sheet"), client);
     rbMulty->setObjectName("rbMulty");
     rbMulty->setGeometry(324, 354, 141, 17);
-    rbSingle = new QRadioButton("Merge into Single Sheet", client);
+    rbSingle = new QRadioButton(tr("Merge into Single Sheet"), client);
     rbSingle->setObjectName("rbSingle");
     rbSingle->setGeometry(324, 376, 141, 17);
     m_modeGroup = new QButtonGroup(this);

@@ -3,6 +3,7 @@
 
 #include "app/BackgroundWork.h"
 #include "app/TfmMain.h"
+#include "app/Translations.h"
 #include "catalogue/DropIntake.h"
 #include "merge/MergeEngine.h"
 
@@ -16,7 +17,8 @@ void ConnectWork(TfmMain& window, automation::ServerFactory& servers)
         GuiThreadPrompts prompts(window.Prompts(), &window.StopControl(), true);
         GuiThreadSink sink(window.vtSrc->List());
         catalogue::DropContext context{sink, servers, prompts};
-        window.RunLongWork(kStopDropQuestion, kCloseDropQuestion, [&] { catalogue::ProcessDrop(paths, context); });
+        window.RunLongWork(Translated(kStopDropQuestion), Translated(kCloseDropQuestion),
+                           [&] { catalogue::ProcessDrop(paths, context); });
     };
 
     window.onMerge = [&window, &servers] {
@@ -31,7 +33,8 @@ void ConnectWork(TfmMain& window, automation::ServerFactory& servers)
         GuiThreadPrompts prompts(window.Prompts(), &window.StopControl(), true);
         auto runner = [&window](const std::function<merge::MergeReport()>& merge) {
             merge::MergeReport report;
-            window.RunLongWork(kStopMergeQuestion, kCloseMergeQuestion, [&] { report = merge(); });
+            window.RunLongWork(Translated(kStopMergeQuestion), Translated(kCloseMergeQuestion),
+                               [&] { report = merge(); });
             return report;
         };
         merge::MergeCommand(entries, window.rbMulty->isChecked(), servers, prompts, runner);

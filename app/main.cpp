@@ -5,6 +5,7 @@
 #include "app/TApplication.h"
 #include "app/TWaitForm.h"
 #include "app/TfmMain.h"
+#include "app/Translations.h"
 #include "app/Wiring.h"
 #include "automation/EmbeddedServer.h"
 #include "engine/ProcessTuning.h"
@@ -23,10 +24,12 @@ int main(int argc, char** argv)
     // Answered before the window's application object exists, which needs a display.
     if (const auto request = gq::app::InfoRequestIn(argc, argv)) {
         const QCoreApplication core(argc, argv);
+        gq::app::InstallTranslations(QLocale(), gq::app::TranslationFolders());
         return gq::app::AnswerInfoRequest(*request, std::cout);
     }
     gq::engine::TuneProcessForMerging();
     gq::app::TApplication application(argc, argv);
+    gq::app::InstallTranslations(QLocale(), gq::app::TranslationFolders());
     // The files and folders a file manager opens with the program; Qt's own options are gone
     // from the arguments by now.
     std::vector<std::string> paths = gq::app::AbsolutePaths(application.arguments().mid(1), QDir::currentPath());

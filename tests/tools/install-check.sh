@@ -18,6 +18,14 @@ expected=(
   share/applications/org.gridquilt.Gridquilt.desktop
   share/bash-completion/completions/gq-dump
   share/bash-completion/completions/gridquilt-merge
+  share/gridquilt/translations/gridquilt_de.qm
+  share/gridquilt/translations/gridquilt_es.qm
+  share/gridquilt/translations/gridquilt_fr.qm
+  share/gridquilt/translations/gridquilt_it.qm
+  share/gridquilt/translations/gridquilt_ja.qm
+  share/gridquilt/translations/gridquilt_pt_BR.qm
+  share/gridquilt/translations/gridquilt_ru.qm
+  share/gridquilt/translations/gridquilt_zh_CN.qm
   share/icons/hicolor/16x16/apps/gridquilt.png
   share/icons/hicolor/24x24/apps/gridquilt.png
   share/icons/hicolor/32x32/apps/gridquilt.png

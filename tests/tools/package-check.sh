@@ -52,6 +52,14 @@ guiFiles=(
   usr/share/applications/org.gridquilt.Gridquilt.desktop
   usr/share/doc/gridquilt/changelog.gz
   usr/share/doc/gridquilt/copyright
+  usr/share/gridquilt/translations/gridquilt_de.qm
+  usr/share/gridquilt/translations/gridquilt_es.qm
+  usr/share/gridquilt/translations/gridquilt_fr.qm
+  usr/share/gridquilt/translations/gridquilt_it.qm
+  usr/share/gridquilt/translations/gridquilt_ja.qm
+  usr/share/gridquilt/translations/gridquilt_pt_BR.qm
+  usr/share/gridquilt/translations/gridquilt_ru.qm
+  usr/share/gridquilt/translations/gridquilt_zh_CN.qm
   usr/share/icons/hicolor/16x16/apps/gridquilt.png
   usr/share/icons/hicolor/24x24/apps/gridquilt.png
   usr/share/icons/hicolor/32x32/apps/gridquilt.png
