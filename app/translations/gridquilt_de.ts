@@ -146,11 +146,11 @@ Dieselbe Zusammenführung in der Shell: gridquilt-merge --help.
     </message>
     <message>
         <source>Merge into Multi-Sheet</source>
-        <translation>In mehrere Blätter zusammenführen</translation>
+        <translation>Mehrere Blätter</translation>
     </message>
     <message>
         <source>Merge into Single Sheet</source>
-        <translation>In ein Blatt zusammenführen</translation>
+        <translation>Ein einziges Blatt</translation>
     </message>
     <message>
         <source>Add all sheets to the merge list</source>

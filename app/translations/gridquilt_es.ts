@@ -146,11 +146,11 @@ La misma combinación desde un shell: gridquilt-merge --help.
     </message>
     <message>
         <source>Merge into Multi-Sheet</source>
-        <translation>Combinar en varias hojas</translation>
+        <translation>Varias hojas</translation>
     </message>
     <message>
         <source>Merge into Single Sheet</source>
-        <translation>Combinar en una sola hoja</translation>
+        <translation>Una sola hoja</translation>
     </message>
     <message>
         <source>Add all sheets to the merge list</source>

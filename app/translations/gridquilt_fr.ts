@@ -146,11 +146,11 @@ La même fusion depuis un shell : gridquilt-merge --help.
     </message>
     <message>
         <source>Merge into Multi-Sheet</source>
-        <translation>Fusionner en plusieurs feuilles</translation>
+        <translation>Plusieurs feuilles</translation>
     </message>
     <message>
         <source>Merge into Single Sheet</source>
-        <translation>Fusionner en une seule feuille</translation>
+        <translation>Une seule feuille</translation>
     </message>
     <message>
         <source>Add all sheets to the merge list</source>

@@ -146,11 +146,11 @@ La stessa unione da una shell: gridquilt-merge --help.
     </message>
     <message>
         <source>Merge into Multi-Sheet</source>
-        <translation>Unisci in più fogli</translation>
+        <translation>Più fogli</translation>
     </message>
     <message>
         <source>Merge into Single Sheet</source>
-        <translation>Unisci in un solo foglio</translation>
+        <translation>Un solo foglio</translation>
     </message>
     <message>
         <source>Add all sheets to the merge list</source>

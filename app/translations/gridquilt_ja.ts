@@ -146,11 +146,11 @@ The same merge from a shell: gridquilt-merge --help.
     </message>
     <message>
         <source>Merge into Multi-Sheet</source>
-        <translation>複数のシートに結合</translation>
+        <translation>複数のシート</translation>
     </message>
     <message>
         <source>Merge into Single Sheet</source>
-        <translation>1 つのシートに結合</translation>
+        <translation>1 つのシート</translation>
     </message>
     <message>
         <source>Add all sheets to the merge list</source>

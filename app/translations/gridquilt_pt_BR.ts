@@ -146,11 +146,11 @@ A mesma mesclagem no shell: gridquilt-merge --help.
     </message>
     <message>
         <source>Merge into Multi-Sheet</source>
-        <translation>Mesclar em várias planilhas</translation>
+        <translation>Várias planilhas</translation>
     </message>
     <message>
         <source>Merge into Single Sheet</source>
-        <translation>Mesclar em uma só planilha</translation>
+        <translation>Uma só planilha</translation>
     </message>
     <message>
         <source>Add all sheets to the merge list</source>

@@ -146,11 +146,11 @@ Gridquilt уже открыто, они передаются ему.
     </message>
     <message>
         <source>Merge into Multi-Sheet</source>
-        <translation>Объединить в несколько листов</translation>
+        <translation>Несколько листов</translation>
     </message>
     <message>
         <source>Merge into Single Sheet</source>
-        <translation>Объединить в один лист</translation>
+        <translation>Один лист</translation>
     </message>
     <message>
         <source>Add all sheets to the merge list</source>

@@ -145,11 +145,11 @@ Qt 选项（如 -platform 名称 和 -style 名称）与其他 Qt 程序中的�
     </message>
     <message>
         <source>Merge into Multi-Sheet</source>
-        <translation>合并为多个工作表</translation>
+        <translation>多个工作表</translation>
     </message>
     <message>
         <source>Merge into Single Sheet</source>
-        <translation>合并为单个工作表</translation>
+        <translation>单个工作表</translation>
     </message>
     <message>
         <source>Add all sheets to the merge list</source>

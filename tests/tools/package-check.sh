@@ -68,6 +68,7 @@ guiFiles=(
   usr/share/icons/hicolor/128x128/apps/gridquilt.png
   usr/share/icons/hicolor/256x256/apps/gridquilt.png
   usr/share/icons/hicolor/scalable/apps/gridquilt.svg
+  usr/share/lintian/overrides/gridquilt
   usr/share/man/man1/gridquilt.1.gz
   usr/share/metainfo/org.gridquilt.Gridquilt.metainfo.xml
 )
