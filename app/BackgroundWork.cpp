@@ -1,4 +1,5 @@
 // Worker threads for long work, and forwarding of user and list calls to the GUI thread.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/BackgroundWork.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,7 @@
 // Long work (a drop, a merge) runs on a worker thread while the GUI thread keeps painting: the
 // main window looks unchanged but takes no input, and every call that touches the user or a list
 // is carried out on the GUI thread, in the order the worker makes it.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "app/SheetList.h"

@@ -1,4 +1,5 @@
 // The command-line options the program answers itself.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/CommandLine.h"
 
 #include <QCoreApplication>

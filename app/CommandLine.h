@@ -1,5 +1,6 @@
 // The command-line options the program answers itself, before any window exists: --help and
 // --version, which must work without a display.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <optional>

@@ -1,4 +1,5 @@
 // The user prompts of the application over Qt.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/QtUserPrompts.h"
 
 #include "app/AppConventions.h"

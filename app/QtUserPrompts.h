@@ -1,5 +1,6 @@
 // The user prompts of the application over Qt: message boxes, the save-file dialog, the hourglass
 // and the busy window.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "common/UserPrompts.h"

@@ -1,4 +1,5 @@
 // The list model behind the source and merge lists.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/SheetList.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // The per-user local socket through which later starts hand their files to the running window.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/SingleInstance.h"
 
 #include "app/TfmMain.h"

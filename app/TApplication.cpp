@@ -1,4 +1,5 @@
 // The application object with the application-wide failure report.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/TApplication.h"
 
 #include "app/AppConventions.h"

@@ -1,5 +1,6 @@
 // The application object: a QApplication whose event dispatch reports any failure that escapes
 // an event handler and then goes on with the next event.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <QApplication>

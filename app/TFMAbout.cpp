@@ -1,4 +1,5 @@
 // The About dialog.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/TFMAbout.h"
 
 #include "app/AppConventions.h"

@@ -1,4 +1,5 @@
 // The two-column list control of the main window.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/TSheetListView.h"
 
 #include <QDragMoveEvent>

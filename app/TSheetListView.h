@@ -1,5 +1,6 @@
 // The two-column list control of the main window: a flat QTreeView over a SheetList, with grid
 // lines, a 17-pixel header, an optional fixed background picture and an optional drop refusal.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "app/SheetList.h"

@@ -1,4 +1,5 @@
 // The busy window.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/TWaitForm.h"
 
 #include "app/BusyAnimation.h"

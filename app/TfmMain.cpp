@@ -1,4 +1,5 @@
 // The main window.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/TfmMain.h"
 
 #include "app/AppConventions.h"

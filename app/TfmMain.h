@@ -1,5 +1,6 @@
 // The main window: the source and merge lists, the list command buttons, the merge mode, the merge
 // button and the menu; every drop of files and folders arrives here.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "app/QtUserPrompts.h"

@@ -1,4 +1,5 @@
 // The user's language.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/Translations.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,6 @@
 // The user's language: loading the translations, and translating the texts that reach the window
 // from the parts below it, which know no Qt.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <QLocale>

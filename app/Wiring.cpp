@@ -1,4 +1,5 @@
 // Connects the main window's drop and merge handlers to the drop intake and the merge engine.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/Wiring.h"
 
 #include "app/BackgroundWork.h"

@@ -1,4 +1,5 @@
 // Connects the main window's drop and merge handlers to the drop intake and the merge engine.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "automation/SpreadsheetServer.h"

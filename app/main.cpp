@@ -1,5 +1,6 @@
 // Program entry: the application object, the hand-off to a window already running, the main
 // window, the hidden busy window, the files of the command line, the event loop.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "app/TApplication.h"

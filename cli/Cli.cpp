@@ -1,4 +1,5 @@
 // The gridquilt-merge command.
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/Cli.h"
 
 #include "catalogue/DropIntake.h"

@@ -1,4 +1,5 @@
 // The console stand-in for the user.
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/ConsolePrompts.h"
 
 #include "cli/Cli.h"

@@ -1,5 +1,6 @@
 // The one interface through which code below the GUI talks to the user: messages, questions,
 // the save-file choice, the hourglass cursor and the busy window.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <string>

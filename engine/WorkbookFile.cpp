@@ -1,6 +1,7 @@
 // Format recognition, the output format an output name means, and the two ways of saving: the
 // safe save (a temporary file in the target folder, renamed over the target only once complete)
 // and the direct write of a new file.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/WorkbookFile.h"
 
 #include "engine/Errors.h"

@@ -1,5 +1,6 @@
 // Opening and saving workbook files: the format is recognised by content when reading and chosen
 // by the file name's extension when writing.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/io/Bytes.h"

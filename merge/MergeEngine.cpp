@@ -1,5 +1,6 @@
 // The merge engine: set-up, the loop over the merge list from last to first, and the finishing
 // steps that save the new workbook and end the server.
+// SPDX-License-Identifier: Apache-2.0
 #include "merge/MergeEngine.h"
 
 #include "catalogue/SheetListing.h"

@@ -3,6 +3,7 @@
 # touched, builds everything with warnings as errors, runs clang-tidy on the engine and every test,
 # checks the Debian package, then the sanitizer run and the fuzz harnesses of
 # tools/check-hardening.sh.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh

@@ -2,6 +2,7 @@
 // merges, sizes, hidden rows and columns, outline levels and summaries, row formats, hyperlinks),
 // the same text for the same content whatever the file format. Kept formulas are printed after
 // their cached values; the other cells of an array formula name the array's range.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/WorkbookFile.h"

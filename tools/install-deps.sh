@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing Gridquilt needs. Idempotent:
 # packages already present are left alone, and apt is only asked when something is missing.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 packages=(

@@ -5,6 +5,7 @@
 #   tools/package.sh             configures and builds build-deb/ with Debian's compiler flags
 #                                (hardening included), then packages it
 #   tools/package.sh BUILD_DIR   packages a build that is already there (CI packages its test build)
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh

@@ -1,6 +1,7 @@
 // Long work through the real window and the embedded server: closing the window or Escape during a
 // drop or a merge offers to stop it, a stopped merge writes nothing, and the wait cursor stays from
 // the start of the work to its end.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/BackgroundWork.h"
 #include "app/TWaitForm.h"
 #include "app/TfmMain.h"

@@ -1,5 +1,6 @@
 // The user's language: English keeps every text exactly as written, each other language of the
 // program translates the window, its questions and its messages.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/Translations.h"
 #include "app/TfmMain.h"
 

@@ -1,5 +1,6 @@
 // The window for keyboard users and small screens: keys in the lists, the focus mark, tooltips,
 // moves that do not scroll, and the window made to fit a screen too small for its fixed size.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/ListCommands.h"
 #include "app/QtUserPrompts.h"
 #include "app/TfmMain.h"

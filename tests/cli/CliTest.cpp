@@ -1,6 +1,7 @@
 // gridquilt-merge run in process over the embedded server: arguments, exit statuses, the list round
 // trip, escaping, refusal of an existing output, failures that must leave nothing behind, and
 // end-to-end merges checked by independent readers (openpyxl, xlrd).
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/Cli.h"
 #include "cli/ListFormat.h"
 

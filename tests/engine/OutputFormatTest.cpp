@@ -1,5 +1,6 @@
 // What an output name means (format and grid), and the direct write of a new file: the same bytes
 // as the safe save, never over an existing file, and nothing left behind when the write fails.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/WorkbookFile.h"

@@ -1,5 +1,6 @@
 // The merge on the recording fake: call order, naming, stacking, grid limits, absorbed failures,
 // the finishing steps and what the user is told.
+// SPDX-License-Identifier: Apache-2.0
 #include "merge/MergeEngine.h"
 
 #include "catalogue/SheetListing.h"

@@ -1,4 +1,5 @@
 // gq-dump: the canonical text of a workbook written by the engine, in both formats.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/WorkbookFile.h"
 #include "engine/formula/Formula.h"
 #include "tests/support/TestSupport.h"

@@ -3,6 +3,7 @@
 # nothing more, no path of the build folder inside, the desktop files accepted by their validators,
 # manual pages that render cleanly and a completion that offers what gridquilt-merge takes.
 #   tests/tools/install-check.sh BUILD_DIR
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 build=$(realpath "$1")
 prefix=$(mktemp -d)

@@ -4,6 +4,7 @@
 # then unpacks both into an empty root and runs the programs from there (versions without a
 # display, and a small merge of each kind, read back by openpyxl and xlrd).
 #   tests/tools/package-check.sh GRIDQUILT.deb GRIDQUILT-CLI.deb
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 gui=$(realpath "$1")
 cli=$(realpath "$2")
