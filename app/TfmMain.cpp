@@ -124,6 +124,8 @@ TfmMain::TfmMain(QWidget* parent)
     m_clientArea->setObjectName("clientArea");
     m_clientArea->setFrameShape(QFrame::NoFrame);
     m_clientArea->setWidgetResizable(false);
+    // The area itself is no stop of the tab order: the keys go to the controls, as laid out.
+    m_clientArea->setFocusPolicy(Qt::NoFocus);
     auto* client = new QWidget;
     client->setObjectName("client");
     client->setFixedSize(kClientWidth, kClientHeight);

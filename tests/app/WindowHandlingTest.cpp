@@ -14,6 +14,8 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QSet>
 #include <QToolButton>
@@ -126,6 +128,18 @@ TEST_F(WindowHandling, KeysBuildTheMergeList)
     EXPECT_EQ(window->vtSrc->List().EntryCount(), 5u);
     Press(window->vtDsc, Qt::Key_Delete);
     EXPECT_EQ(Order(merge), (std::vector<std::string>{"Sheet4"}));
+}
+
+// Tab walks the laid-out order: the merge button, the source list, the merge list, the modes.
+TEST_F(WindowHandling, TabWalksTheControlsInTheirOrder)
+{
+    window->activateWindow();
+    window->btnMerge->setFocus(Qt::TabFocusReason);
+    const std::vector<QWidget*> order{window->vtSrc, window->vtDsc, window->rbMulty};
+    for (QWidget* next : order) {
+        Press(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+    }
 }
 
 // The list with the keyboard focus is framed in the highlight colour; the other is not.
