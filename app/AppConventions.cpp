@@ -1,4 +1,5 @@
 // Program-wide conventions of the application: its title and the failure report.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/AppConventions.h"
 
 #include <QApplication>

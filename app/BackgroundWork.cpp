@@ -1,4 +1,5 @@
 // Worker threads for long work, and forwarding of user and list calls to the GUI thread.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/BackgroundWork.h"
 
 #include <QCoreApplication>
@@ -43,6 +44,14 @@ void GuiThreadPrompts::ShowMessage(const std::string& text, const std::string& d
     RunOnGuiThread([&] {
         const ArrowForDialog arrow;
         m_inner.ShowMessage(text, details);
+    });
+}
+
+void GuiThreadPrompts::ShowError(const std::string& text)
+{
+    RunOnGuiThread([&] {
+        const ArrowForDialog arrow;
+        m_inner.ShowError(text);
     });
 }
 

@@ -1,6 +1,7 @@
 // Long work (a drop, a merge) runs on a worker thread while the GUI thread keeps painting: the
 // main window looks unchanged but takes no input, and every call that touches the user or a list
 // is carried out on the GUI thread, in the order the worker makes it.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "app/SheetList.h"
@@ -31,6 +32,7 @@ public:
     {
     }
     void ShowMessage(const std::string& text, const std::string& details = {}) override;
+    void ShowError(const std::string& text) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
     bool ChooseSaveFile(const std::string& defaultExtension, const std::string& filter, const std::string& initialName,
                         std::string& chosenPath) override;

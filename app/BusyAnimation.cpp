@@ -1,4 +1,5 @@
 // The busy window's animation, drawn with QPainter so that it needs no resource of the platform.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/BusyAnimation.h"
 
 #include <QPainter>

@@ -1,5 +1,6 @@
 // The busy window's animation: a folder with a magnifying glass sweeping over it, 29 frames
 // repeated without end, centred in its box on a transparent background.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <QTimer>

@@ -1,4 +1,5 @@
 // The merge list commands.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/ListCommands.h"
 
 namespace gq::app {

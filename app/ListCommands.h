@@ -1,6 +1,7 @@
 // The merge list commands: copying source entries into the merge list, removing merge entries and
 // moving the merge list's focused entry. They work on the list models alone, without widgets, so
 // tests need no window; the main window's handlers call these.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "app/SheetList.h"

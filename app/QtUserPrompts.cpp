@@ -1,12 +1,17 @@
 // The user prompts of the application over Qt.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/QtUserPrompts.h"
 
 #include "app/AppConventions.h"
+#include "app/Translations.h"
 #include "app/uFunction.h"
 
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
+
+#include <algorithm>
 
 namespace gq::app {
 
@@ -48,17 +53,26 @@ QString NameFilterSuffix(const QString& nameFilter)
 
 void QtUserPrompts::ShowMessage(const std::string& text, const std::string& details)
 {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(ApplicationTitle()), QString::fromStdString(text),
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(ApplicationTitle()), TranslatedMessage(text),
                     QMessageBox::Ok, m_owner);
     if (!details.empty()) {
         box.setDetailedText(QString::fromStdString(details));
     }
+    WidenForTitle(box);
+    box.exec();
+}
+
+void QtUserPrompts::ShowError(const std::string& text)
+{
+    QMessageBox box(QMessageBox::Critical, QString::fromStdString(ApplicationTitle()), QString::fromStdString(text),
+                    QMessageBox::Ok, m_owner);
+    WidenForTitle(box);
     box.exec();
 }
 
 bool QtUserPrompts::AskYesNo(const std::string& text, const std::string& caption)
 {
-    QMessageBox box(QMessageBox::Question, QString::fromStdString(caption), QString::fromStdString(text),
+    QMessageBox box(QMessageBox::Question, Translated(caption.c_str()), Translated(text.c_str()),
                     QMessageBox::Yes | QMessageBox::No, m_owner);
     return box.exec() == QMessageBox::Yes;
 }
@@ -97,6 +111,20 @@ bool QtUserPrompts::ChooseSaveFile(const std::string& defaultExtension, const st
     }
     chosenPath = dialog.selectedFiles().constFirst().toStdString();
     return true;
+}
+
+void WidenForTitle(QMessageBox& box)
+{
+    // A box sizes itself to its text, and a short text ("Merge Completed!") makes a box whose
+    // title bar cuts the title off. The title bar's font is the window manager's; the application
+    // font a fifth larger, with room for the title bar's buttons, stands in for it.
+    QFont titleFont = box.font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.2);
+    const int wanted = QFontMetrics(titleFont).horizontalAdvance(box.windowTitle()) + 120;
+    if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
+        const int others = box.sizeHint().width() - label->sizeHint().width();
+        label->setMinimumWidth(std::max(label->minimumWidth(), wanted - others));
+    }
 }
 
 void QtUserPrompts::BeginHourglass()

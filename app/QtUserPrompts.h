@@ -1,5 +1,6 @@
 // The user prompts of the application over Qt: message boxes, the save-file dialog, the hourglass
 // and the busy window.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "common/UserPrompts.h"
@@ -8,6 +9,7 @@
 
 #include <string>
 
+class QMessageBox;
 class QWidget;
 
 namespace gq::app {
@@ -20,12 +22,16 @@ QStringList QtNameFilters(const std::string& filter);
 // of its first pattern when it is a plain "*.ext", else empty ("All files (*)" gives none).
 QString NameFilterSuffix(const QString& nameFilter);
 
+// Makes a message box wide enough that its title bar shows the whole title.
+void WidenForTitle(QMessageBox& box);
+
 class QtUserPrompts : public UserPrompts {
 public:
     // `owner` parents the dialogs (may be null).
     explicit QtUserPrompts(QWidget* owner = nullptr) : m_owner(owner) {}
 
     void ShowMessage(const std::string& text, const std::string& details = {}) override;
+    void ShowError(const std::string& text) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
     bool ChooseSaveFile(const std::string& defaultExtension, const std::string& filter, const std::string& initialName,
                         std::string& chosenPath) override;

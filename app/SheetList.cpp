@@ -1,4 +1,5 @@
 // The list model behind the source and merge lists.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/SheetList.h"
 
 #include <algorithm>
@@ -332,9 +333,9 @@ QVariant SheetList::headerData(int section, Qt::Orientation orientation, int rol
     }
     switch (section) {
     case 0:
-        return QStringLiteral("Sheet Name");
+        return tr("Sheet Name");
     case 1:
-        return QStringLiteral("File Name");
+        return tr("File Name");
     default:
         return {};
     }

@@ -1,5 +1,6 @@
 // The list model behind the source and merge lists: ordered rows of sheet entries with stable row
 // ids, row selection and one focused row kept by a Qt selection model, and nested repaint batches.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "catalogue/SheetEntry.h"

@@ -1,4 +1,5 @@
 // The per-user local socket through which later starts hand their files to the running window.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/SingleInstance.h"
 
 #include "app/TfmMain.h"
@@ -253,7 +254,7 @@ InstanceServer::Start InstanceServer::HandOffOrListen(const std::vector<std::str
     connect(m_server, &QLocalServer::newConnection, this, [this] { OnNewConnection(); });
     if (!m_server->listen(m_socketPath)) {
         // The window works without; later starts then open windows of their own.
-        qWarning("Gridquilt: cannot listen on %s: %s", qPrintable(m_socketPath), qPrintable(m_server->errorString()));
+        qWarning("gridquilt: cannot listen on %s: %s", qPrintable(m_socketPath), qPrintable(m_server->errorString()));
     }
     return Start::kFirst;
 }

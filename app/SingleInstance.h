@@ -1,5 +1,6 @@
 // One window per user: the first start listens on a per-user local socket, and a later start hands
 // its files and folders to that window over the socket and ends.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <QObject>

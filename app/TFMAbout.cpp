@@ -1,4 +1,5 @@
 // The About dialog.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/TFMAbout.h"
 
 #include "app/AppConventions.h"
@@ -30,8 +31,9 @@ TLinkLabel::TLinkLabel(const QString& text, QWidget* parent) : QLabel(text, pare
     QFont font = AboutFont(11);
     font.setUnderline(true);
     setFont(font);
+    // The palette's link colour: blue on a light theme, and readable on a dark one.
     QPalette blue = palette();
-    blue.setColor(QPalette::WindowText, Qt::blue);
+    blue.setColor(QPalette::WindowText, blue.color(QPalette::Link));
     setPalette(blue);
     setCursor(Qt::PointingHandCursor);
 }
@@ -62,7 +64,7 @@ TFMAbout::TFMAbout(QWidget* owner)
                          Qt::WindowCloseButtonHint)
 {
     setObjectName("FMAbout");
-    setWindowTitle("About Gridquilt");
+    setWindowTitle(tr("About Gridquilt"));
     setFont(AboutFont(13));
     QPalette face = palette();
     face.setColor(QPalette::Window, face.color(QPalette::Button));
@@ -74,7 +76,7 @@ TFMAbout::TFMAbout(QWidget* owner)
     Label1->setFont(AboutFont(13, true));
     Label1->setGeometry(67, 20, 212, 16);
 
-    Label4 = new QLabel("Web: ", this);
+    Label4 = new QLabel(tr("Web: "), this);
     Label4->setObjectName("Label4");
     Label4->move(56, 75);
     Label4->adjustSize();
@@ -84,7 +86,7 @@ TFMAbout::TFMAbout(QWidget* owner)
     Label5->setGeometry(95, 75, 169, 13);
     FitTextToWidth(Label5);
 
-    Label6 = new QLabel("Email: ", this);
+    Label6 = new QLabel(tr("Email: "), this);
     Label6->setObjectName("Label6");
     Label6->move(58, 99);
     Label6->adjustSize();

@@ -1,4 +1,5 @@
 // The About dialog: product name and version, the web page and the contact address as links.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <QDialog>

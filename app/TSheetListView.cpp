@@ -1,12 +1,17 @@
 // The two-column list control of the main window.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/TSheetListView.h"
 
 #include <QDragMoveEvent>
 #include <QFocusEvent>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QMetaMethod>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 
 namespace gq::app {
 
@@ -146,6 +151,65 @@ void TSheetListView::focusInEvent(QFocusEvent* event)
     if (!hadFocusedRow && currentIndex().isValid() && event->reason() != Qt::MouseFocusReason) {
         selectionModel()->clearCurrentIndex();
     }
+    viewport()->update();
+}
+
+void TSheetListView::focusOutEvent(QFocusEvent* event)
+{
+    QTreeView::focusOutEvent(event);
+    viewport()->update();
+}
+
+void TSheetListView::keyPressEvent(QKeyEvent* event)
+{
+    // The keypad's Enter carries the keypad modifier; any other modifier leaves the key to the view
+    // (Ctrl+Space toggles a row's selection, say).
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    const int key = event->key();
+    if (plain && (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) &&
+        isSignalConnected(QMetaMethod::fromSignal(&TSheetListView::AddKeyPressed))) {
+        event->accept();
+        emit AddKeyPressed();
+        return;
+    }
+    if (plain && key == Qt::Key_Delete &&
+        isSignalConnected(QMetaMethod::fromSignal(&TSheetListView::RemoveKeyPressed))) {
+        event->accept();
+        emit RemoveKeyPressed();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
+}
+
+QString TSheetListView::ToolTipFor(const QModelIndex& index) const
+{
+    if (!index.isValid()) {
+        return {};
+    }
+    const QString text = index.data(Qt::DisplayRole).toString();
+    if (index.column() == SheetList::kFileNameColumn) {
+        return text;
+    }
+    // The room the delegate leaves for the text: the cell less a text margin on either side.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int room = visualRect(index).width() - 2 * margin;
+    return fontMetrics().horizontalAdvance(text) > room ? text : QString();
+}
+
+bool TSheetListView::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = indexAt(help->pos());
+        const QString tip = ToolTipFor(index);
+        if (tip.isEmpty()) {
+            QToolTip::hideText();
+        } else {
+            QToolTip::showText(help->globalPos(), tip, viewport(), visualRect(index));
+        }
+        return true;
+    }
+    return QTreeView::viewportEvent(event);
 }
 
 void TSheetListView::paintEvent(QPaintEvent* event)
@@ -155,6 +219,13 @@ void TSheetListView::paintEvent(QPaintEvent* event)
         painter.drawPixmap(0, 0, m_picture);
     }
     QTreeView::paintEvent(event);
+    // The focus mark: the list that takes the keys is framed in the highlight colour, so that a
+    // keyboard user sees which one it is even when it has no focused row.
+    if (hasFocus()) {
+        QPainter painter(viewport());
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+        painter.drawRect(viewport()->rect().adjusted(1, 1, -1, -1));
+    }
 }
 
 void TSheetListView::scrollContentsBy(int dx, int dy)

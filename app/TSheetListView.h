@@ -1,5 +1,6 @@
 // The two-column list control of the main window: a flat QTreeView over a SheetList, with grid
 // lines, a 17-pixel header, an optional fixed background picture and an optional drop refusal.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "app/SheetList.h"
@@ -27,13 +28,24 @@ public:
     // it; one that does not take drops leaves them to the window behind it.
     void SetRefusesDrops(bool refuse);
 
+    // The tooltip of a cell: a sheet name only where the cell shows it cut short, a path always
+    // (its cell may show it shortened in the middle).
+    QString ToolTipFor(const QModelIndex& index) const;
+
 signals:
     // A double-click in the row area, on a row or on the empty space below the rows.
     void DoubleClicked();
+    // Enter, Return or Space pressed in the list (only when something listens).
+    void AddKeyPressed();
+    // Delete pressed in the list (only when something listens).
+    void RemoveKeyPressed();
 
 protected:
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;

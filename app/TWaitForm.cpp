@@ -1,4 +1,5 @@
 // The busy window.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/TWaitForm.h"
 
 #include "app/BusyAnimation.h"
@@ -40,7 +41,7 @@ TWaitForm::TWaitForm(QWidget* mainWindow) : QWidget(mainWindow, WaitFormFlags(ma
     Animate1->setObjectName("Animate1");
     Animate1->setGeometry(8, 8, 80, 50);
 
-    Label1 = new QLabel("This will take a few minutes.Please be patient...", this);
+    Label1 = new QLabel(tr("This will take a few minutes.Please be patient..."), this);
     Label1->setObjectName("Label1");
     Label1->setGeometry(103, 8, 226, 13);
     FitTextToWidth(Label1);
@@ -52,7 +53,7 @@ TWaitForm::TWaitForm(QWidget* mainWindow) : QWidget(mainWindow, WaitFormFlags(ma
 
     SpeedButton1 = new QToolButton(this);
     SpeedButton1->setObjectName("SpeedButton1");
-    SpeedButton1->setText("Cancel");
+    SpeedButton1->setText(tr("Cancel"));
     SpeedButton1->setAutoRaise(true);
     SpeedButton1->setFocusPolicy(Qt::NoFocus);
     SpeedButton1->setGeometry(142, 54, 97, 25);

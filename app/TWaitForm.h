@@ -1,5 +1,6 @@
 // The busy window: a small panel over the main window telling the user to wait while dropped
 // files and folders are processed.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <QWidget>

@@ -1,4 +1,5 @@
 // The main window.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/TfmMain.h"
 
 #include "app/AppConventions.h"
@@ -19,8 +20,11 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 
 #include <memory>
 #include <utility>
@@ -86,6 +90,11 @@ std::vector<std::string> LocalPaths(const QMimeData* mime)
 
 } // namespace
 
+QSize FittedWindowSize(QSize natural, QSize room)
+{
+    return natural.boundedTo(room);
+}
+
 QFont DefaultWindowFont()
 {
     QFont font;
@@ -109,11 +118,20 @@ TfmMain::TfmMain(QWidget* parent)
     face.setColor(QPalette::Window, face.color(QPalette::Button));
     setPalette(face);
 
-    auto* client = new QWidget(this);
+    // The client area keeps its fixed size; the window shows all of it wherever the screen has
+    // room and otherwise as much as fits, with scroll bars to reach the rest (FitToScreen).
+    m_clientArea = new QScrollArea(this);
+    m_clientArea->setObjectName("clientArea");
+    m_clientArea->setFrameShape(QFrame::NoFrame);
+    m_clientArea->setWidgetResizable(false);
+    // The area itself is no stop of the tab order: the keys go to the controls, as laid out.
+    m_clientArea->setFocusPolicy(Qt::NoFocus);
+    auto* client = new QWidget;
     client->setObjectName("client");
     client->setFixedSize(kClientWidth, kClientHeight);
     client->setAutoFillBackground(true);
-    setCentralWidget(client);
+    m_clientArea->setWidget(client);
+    setCentralWidget(m_clientArea);
 
     btnAdd = MakeSpeedButton(client, ">", 313, 80, kNoArrow);
     btnAdd->setObjectName("btnAdd");
@@ -132,7 +150,7 @@ TfmMain::TfmMain(QWidget* parent)
     btnBottom = MakeSpeedButton(client, QString(QChar(0xFE3E)), 659, 248, kDownDouble);
     btnBottom->setObjectName("btnBottom");
 
-    btnMerge = new QPushButton("Click here to merge", client);
+    btnMerge = new QPushButton(tr("Click here to merge"), client);
     btnMerge->setObjectName("btnMerge");
     btnMerge->setGeometry(472, 349, 174, 49);
     btnMerge->setAutoDefault(false);
@@ -140,9 +158,9 @@ TfmMain::TfmMain(QWidget* parent)
     // Two commands directly on the menu bar, no submenus.
     MainMenu = menuBar();
     MainMenu->setObjectName("MainMenu");
-    m1 = MainMenu->addAction("About");
+    m1 = MainMenu->addAction(tr("About"));
     m1->setObjectName("m1");
-    Help1 = MainMenu->addAction("Help");
+    Help1 = MainMenu->addAction(tr("Help"));
     Help1->setObjectName("Help1");
 
     Panel1 = new QFrame(client);
@@ -166,18 +184,19 @@ TfmMain::TfmMain(QWidget* parent)
     vtDsc->setObjectName("vtDsc");
     vtDsc->SetRefusesDrops(true);
 
-    Label1 = new QLabel(QString::fromUtf8("\u2191 Drop Excel Files or Folders Here  \u2191"), client);
+    Label1 = new QLabel(tr("\u2191 Drop Excel Files or Folders Here  \u2191"), client);
     Label1->setObjectName("Label1");
     Label1->setGeometry(29, 352, 205, 13);
     Label1->setFocusPolicy(Qt::NoFocus);
+    // Blue as a link is blue in the palette: readable on a dark theme's window colour too.
     QPalette blue = Label1->palette();
-    blue.setColor(QPalette::WindowText, Qt::blue);
+    blue.setColor(QPalette::WindowText, blue.color(QPalette::Link));
     Label1->setPalette(blue);
 
-    rbMulty = new QRadioButton("Merge into Multi-Sheet", client);
+    rbMulty = new QRadioButton(tr("Merge into Multi-Sheet"), client);
     rbMulty->setObjectName("rbMulty");
     rbMulty->setGeometry(324, 354, 141, 17);
-    rbSingle = new QRadioButton("Merge into Single Sheet", client);
+    rbSingle = new QRadioButton(tr("Merge into Single Sheet"), client);
     rbSingle->setObjectName("rbSingle");
     rbSingle->setGeometry(324, 376, 141, 17);
     m_modeGroup = new QButtonGroup(this);
@@ -192,8 +211,18 @@ TfmMain::TfmMain(QWidget* parent)
     setTabOrder(vtDsc, rbMulty);
     setTabOrder(rbMulty, rbSingle);
 
-    // Fixed size: the client area plus the menu bar above it.
-    setFixedSize(kClientWidth, kClientHeight + MainMenu->sizeHint().height());
+    // What each list button does, for those who do not read the arrows.
+    btnAddAll->setToolTip(tr("Add all sheets to the merge list"));
+    btnAdd->setToolTip(tr("Add the selected sheets to the merge list"));
+    btnDelete->setToolTip(tr("Remove the selected sheets from the merge list"));
+    btnDeleteAll->setToolTip(tr("Remove all sheets from the merge list"));
+    btnTop->setToolTip(tr("Move the focused sheet to the top"));
+    btnUp->setToolTip(tr("Move the focused sheet up"));
+    btnDown->setToolTip(tr("Move the focused sheet down"));
+    btnBottom->setToolTip(tr("Move the focused sheet to the bottom"));
+
+    // Fixed size: the client area plus the menu bar above it, or less on a screen too small.
+    FitToScreen();
 
     auto guarded = [this](void (TfmMain::*handler)()) {
         return [this, handler] { RunGuarded([&] { (this->*handler)(); }); };
@@ -209,6 +238,10 @@ TfmMain::TfmMain(QWidget* parent)
     connect(btnMerge, &QPushButton::clicked, this, guarded(&TfmMain::btnMergeClick));
     connect(vtSrc, &TSheetListView::DoubleClicked, this, guarded(&TfmMain::vtSrcDblClick));
     connect(vtDsc, &TSheetListView::DoubleClicked, this, guarded(&TfmMain::vtDscDblClick));
+    // The keys that let a merge be built without a mouse: Enter or Space in the source list adds
+    // its selected entries, Delete in the merge list removes its selected ones.
+    connect(vtSrc, &TSheetListView::AddKeyPressed, this, guarded(&TfmMain::btnAddClick));
+    connect(vtDsc, &TSheetListView::RemoveKeyPressed, this, guarded(&TfmMain::btnDeleteClick));
     connect(m1, &QAction::triggered, this, guarded(&TfmMain::m1Click));
     connect(Help1, &QAction::triggered, this, guarded(&TfmMain::Help1Click));
 }
@@ -275,8 +308,30 @@ void TfmMain::FormShow()
     m_setUpDone = true;
     // Become a drop target; the drop events below hand every drop to DropHandler.
     setAcceptDrops(true);
+    FitToScreen();
+    if (QWindow* handle = windowHandle()) {
+        connect(handle, &QWindow::screenChanged, this, [this] { FitToScreen(); });
+    }
     // Centred on the desktop, on the frame the window manager gives it.
     CentreOnScreen(this);
+}
+
+void TfmMain::FitToScreen()
+{
+    const QSize natural(kClientWidth, kClientHeight + MainMenu->sizeHint().height());
+    QSize size = natural;
+    if (const QScreen* desktop = screen()) {
+        // The frame the window manager adds: known once the window is shown, guessed before.
+        const QWindow* handle = windowHandle();
+        const QMargins frame =
+            handle != nullptr && handle->isVisible() ? handle->frameMargins() : QMargins(4, 28, 4, 4);
+        size = FittedWindowSize(natural, desktop->availableGeometry().marginsRemoved(frame).size());
+    }
+    const bool fits = size == natural;
+    // Scroll bars only where the client area is cut.
+    m_clientArea->setHorizontalScrollBarPolicy(fits ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
+    m_clientArea->setVerticalScrollBarPolicy(fits ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
+    setFixedSize(size);
 }
 
 void TfmMain::dragEnterEvent(QDragEnterEvent* event)
@@ -324,7 +379,7 @@ void TfmMain::DropHandler(const std::vector<std::string>& paths)
     });
 }
 
-void TfmMain::RunLongWork(const QString& stopQuestion, const std::function<void()>& work)
+void TfmMain::RunLongWork(const QString& stopQuestion, const QString& closeQuestion, const std::function<void()>& work)
 {
     // The wait cursor is held for the whole work: the steps that show an hourglass of their own
     // end it before the work is over (a merge before its save, each listed workbook before the
@@ -339,8 +394,9 @@ void TfmMain::RunLongWork(const QString& stopQuestion, const std::function<void(
             QGuiApplication::restoreOverrideCursor();
         }
     } over{m_workStop};
-    RunWhileBlocked(this, work,
-                    [this, stopQuestion](bool closing) { RunGuarded([&] { OfferStop(stopQuestion, closing); }); });
+    RunWhileBlocked(this, work, [this, stopQuestion, closeQuestion](bool closing) {
+        RunGuarded([&] { OfferStop(closing ? closeQuestion : stopQuestion, closing); });
+    });
 }
 
 void TfmMain::OfferStop(const QString& question, bool closing)

@@ -1,5 +1,6 @@
 // The main window: the source and merge lists, the list command buttons, the merge mode, the merge
 // button and the menu; every drop of files and folders arrives here.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "app/QtUserPrompts.h"
@@ -19,6 +20,7 @@ class QLabel;
 class QMenuBar;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QToolButton;
 
 namespace gq::app {
@@ -26,6 +28,10 @@ namespace gq::app {
 // "MS Sans Serif", 11 pixels high (8 point at 96 pixels per inch), with fallbacks where the face
 // is not installed.
 QFont DefaultWindowFont();
+
+// The main window's size on a screen with `room` for it (the work area less the window frame):
+// its `natural` fixed size where that fits, else as much of it as fits in either direction.
+QSize FittedWindowSize(QSize natural, QSize room);
 
 class TfmMain : public QMainWindow {
     Q_OBJECT
@@ -65,10 +71,10 @@ public:
     QtUserPrompts& Prompts() { return m_prompts; }
 
     // Runs long work (a drop, a merge) off the GUI thread; the window takes no input and the wait
-    // cursor stays until the work is over. Closing the window or Escape meanwhile asks
-    // `stopQuestion`: Yes lets the work see a stop at its next check of StopControl(), and when
+    // cursor stays until the work is over. Escape meanwhile asks `stopQuestion`, closing the window
+    // `closeQuestion`: Yes lets the work see a stop at its next check of StopControl(), and when
     // closing was asked for, the window closes once the handler that started the work is over.
-    void RunLongWork(const QString& stopQuestion, const std::function<void()>& work);
+    void RunLongWork(const QString& stopQuestion, const QString& closeQuestion, const std::function<void()>& work);
     WorkStop& StopControl() { return m_workStop; }
 
     // Cell text of both lists: column 0 the sheet name, column 1 the file name, else nothing.
@@ -107,9 +113,13 @@ private:
     // that during the work.
     void RunThenCloseIfAsked(const std::function<void()>& handler);
     void OfferStop(const QString& question, bool closing);
+    // The fixed size of the client area and the menu bar where the screen has room for it;
+    // otherwise the window takes what the screen has and scrolls its client area.
+    void FitToScreen();
     QToolButton* MakeSpeedButton(QWidget* parent, const QString& caption, int left, int top, int arrow);
     TSheetListView* MakeList(QFrame* panel);
 
+    QScrollArea* m_clientArea;
     QButtonGroup* m_modeGroup;
     QtUserPrompts m_prompts;
     bool m_setUpDone = false;

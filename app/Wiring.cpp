@@ -1,8 +1,10 @@
 // Connects the main window's drop and merge handlers to the drop intake and the merge engine.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/Wiring.h"
 
 #include "app/BackgroundWork.h"
 #include "app/TfmMain.h"
+#include "app/Translations.h"
 #include "catalogue/DropIntake.h"
 #include "merge/MergeEngine.h"
 
@@ -16,7 +18,8 @@ void ConnectWork(TfmMain& window, automation::ServerFactory& servers)
         GuiThreadPrompts prompts(window.Prompts(), &window.StopControl(), true);
         GuiThreadSink sink(window.vtSrc->List());
         catalogue::DropContext context{sink, servers, prompts};
-        window.RunLongWork(kStopDropQuestion, [&] { catalogue::ProcessDrop(paths, context); });
+        window.RunLongWork(Translated(kStopDropQuestion), Translated(kCloseDropQuestion),
+                           [&] { catalogue::ProcessDrop(paths, context); });
     };
 
     window.onMerge = [&window, &servers] {
@@ -31,7 +34,8 @@ void ConnectWork(TfmMain& window, automation::ServerFactory& servers)
         GuiThreadPrompts prompts(window.Prompts(), &window.StopControl(), true);
         auto runner = [&window](const std::function<merge::MergeReport()>& merge) {
             merge::MergeReport report;
-            window.RunLongWork(kStopMergeQuestion, [&] { report = merge(); });
+            window.RunLongWork(Translated(kStopMergeQuestion), Translated(kCloseMergeQuestion),
+                               [&] { report = merge(); });
             return report;
         };
         merge::MergeCommand(entries, window.rbMulty->isChecked(), servers, prompts, runner);

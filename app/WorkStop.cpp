@@ -1,4 +1,5 @@
 // The user's request to stop long work.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/WorkStop.h"
 
 namespace gq::app {

@@ -1,5 +1,6 @@
 // The user's request to stop long work (a drop, a merge), shared by the GUI thread that asks the
 // user and the worker thread that checks between workbooks.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <condition_variable>

@@ -1,17 +1,23 @@
 // Program entry: the application object, the hand-off to a window already running, the main
 // window, the hidden busy window, the files of the command line, the event loop.
+// SPDX-License-Identifier: Apache-2.0
+#include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "app/TApplication.h"
 #include "app/TWaitForm.h"
 #include "app/TfmMain.h"
+#include "app/Translations.h"
 #include "app/Wiring.h"
 #include "automation/EmbeddedServer.h"
 #include "engine/ProcessTuning.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QString>
 
 #include <cstdio>
+
+#include <iostream>
 
 #include <string>
 #include <utility>
@@ -19,8 +25,15 @@
 
 int main(int argc, char** argv)
 {
+    // Answered before the window's application object exists, which needs a display.
+    if (const auto request = gq::app::InfoRequestIn(argc, argv)) {
+        const QCoreApplication core(argc, argv);
+        gq::app::InstallTranslations(QLocale(), gq::app::TranslationFolders());
+        return gq::app::AnswerInfoRequest(*request, std::cout);
+    }
     gq::engine::TuneProcessForMerging();
     gq::app::TApplication application(argc, argv);
+    gq::app::InstallTranslations(QLocale(), gq::app::TranslationFolders());
     // The files and folders a file manager opens with the program; Qt's own options are gone
     // from the arguments by now.
     std::vector<std::string> paths = gq::app::AbsolutePaths(application.arguments().mid(1), QDir::currentPath());

@@ -1,4 +1,5 @@
 // Small shared routines of the application: the web links and the busy window.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/uFunction.h"
 
 #include "app/TWaitForm.h"

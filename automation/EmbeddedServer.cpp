@@ -1,4 +1,5 @@
 // The embedded spreadsheet server: server, workbook, sheet and range objects over the engine.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 
 #include "automation/Paste.h"

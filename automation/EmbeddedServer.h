@@ -1,5 +1,6 @@
 // The embedded spreadsheet server: the SpreadsheetServer operations carried out in process over the
 // engine's workbook model, readers and writers.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "automation/SpreadsheetServer.h"

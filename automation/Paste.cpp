@@ -1,4 +1,5 @@
 // Block copy between workbook models: cells, formats, texts, merges, hyperlinks, sizes and dates.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/Paste.h"
 
 #include "automation/SpreadsheetServer.h"

@@ -1,5 +1,6 @@
 // Copying a block of cells from one workbook model into another: the work behind Copy and
 // PasteSpecial of the embedded server.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/Limits.h"

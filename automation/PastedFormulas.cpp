@@ -1,5 +1,6 @@
 // Pasted formulas resolved before a save: kept, rewritten to the output's sheet names and
 // offsets, or turned into their cached values with the reason counted.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/PastedFormulas.h"
 
 #include "engine/formula/Formula.h"

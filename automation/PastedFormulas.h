@@ -1,6 +1,7 @@
 // Resolving pasted formulas before a save: references to other sheets of the same source
 // workbook follow those sheets into the output, and formulas that cannot stay true there become
 // their cached values, counted per paste for the merge report.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/model/Workbook.h"

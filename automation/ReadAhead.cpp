@@ -1,4 +1,5 @@
 // The read-ahead thread: one job at a time, abandoned at the next chunk when no longer wanted.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/ReadAhead.h"
 
 #include "engine/ReadCancel.h"

@@ -1,5 +1,6 @@
 // Reading the workbook a merge will open next on a second thread, while the merge pastes the
 // current one.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "automation/WorkbookCache.h"

@@ -1,5 +1,6 @@
 // The server's sheet-name rules: the engine's name rule plus uniqueness within a workbook, and the
 // names of added sheets.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/SheetNames.h"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 // Sheet-name rules of the embedded server: the checks a new name must pass (the engine's rule, and
 // no other sheet of the workbook may have it without regard to case) and the name an added sheet
 // gets.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/text/SheetNames.h"

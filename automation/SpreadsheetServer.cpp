@@ -1,4 +1,5 @@
 // Server failures and their message text.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/SpreadsheetServer.h"
 
 namespace gq::automation {

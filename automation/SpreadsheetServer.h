@@ -1,6 +1,7 @@
 // The program's view of a spreadsheet server: server, workbook, sheet and range objects with the
 // operations the sheet listing and the merge call. The embedded server implements it over the
 // engine; tests use a recording fake.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,5 @@
 // File identity and the cache of closed, unchanged workbooks.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/WorkbookCache.h"
 
 #include <algorithm>

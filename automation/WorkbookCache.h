@@ -1,5 +1,6 @@
 // The embedded server's record of a workbook it holds, and the small cache that serves a workbook
 // opened again from what was already parsed.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "automation/Paste.h"

@@ -1,5 +1,6 @@
 // Measuring a merge's floor with the same libraries the engine uses: libzip for inflating the
 // inputs, zlib for deflating the output.
+// SPDX-License-Identifier: Apache-2.0
 #include "bench/BenchFloor.h"
 
 #include <zip.h>

@@ -1,5 +1,6 @@
 // The physical floor of a merge: the least work any merger of the same inputs into the same output
 // must do, measured on this machine.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <string>

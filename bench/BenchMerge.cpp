@@ -1,6 +1,7 @@
 // gq_bench_merge: generates the workloads W1-W6 (once), runs gridquilt-merge on each in both modes
 // and to both output formats, and prints wall time, peak memory, output size, throughput, the
 // floor of each run next to the targets, and which stage of the merge its CPU time went to.
+// SPDX-License-Identifier: Apache-2.0
 #include "bench/BenchFloor.h"
 #include "bench/BenchWorkloads.h"
 

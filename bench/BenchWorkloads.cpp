@@ -1,5 +1,6 @@
 // Generation of the merge benchmark's workloads. Every value comes from a fixed-seed generator, so
 // the same version of this file always writes the same workbooks.
+// SPDX-License-Identifier: Apache-2.0
 #include "bench/BenchWorkloads.h"
 
 #include "engine/WorkbookFile.h"

@@ -1,5 +1,6 @@
 // The merge benchmark's workloads W1-W6: deterministic workbooks generated with the engine's own
 // model and writers into a work folder (never committed), each in its own subfolder.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>

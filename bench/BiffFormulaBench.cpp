@@ -3,6 +3,7 @@
 // encoded again. The decoding target is 5 million formulas a second.
 //
 //     gq_bench_biff_formula [--count N] [--runs N]
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/Formula.h"
 #include "engine/xls/BiffFormula.h"
 

@@ -1,5 +1,6 @@
 // Benchmark of the drop intake: a folder of 1,000 small workbooks listed through the embedded
 // server, and a walk of a tree of 100,000 files that holds no workbook.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "catalogue/DropIntake.h"
 #include "engine/WorkbookFile.h"

@@ -3,6 +3,7 @@
 // parsed into one reused Formula, then printed. The target is 2 million formulas a second.
 //
 //     gq_bench_formula [--count N] [--runs N]
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/Formula.h"
 
 #include <algorithm>

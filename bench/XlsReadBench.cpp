@@ -1,6 +1,7 @@
 // Benchmark of the .xls reader: generates a BIFF8 workbook with one 65,000 x 20 sheet (shared
 // strings, integers as RK, fractions as NUMBER, dates, unique labels) in memory, then reads it
 // several times; prints cells per second (median) and peak memory.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/WorkbookFile.h"
 #include "engine/io/Bytes.h"
 #include "tests/support/BiffTestBuilder.h"

@@ -1,5 +1,6 @@
 // Benchmark of the BIFF8 .xls writer: a generated 65,000 x 20 sheet of numbers, integers, shared
 // strings and a few styles, written to a sink that only counts; prints cells per second and peak memory.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
 #include "engine/xls/XlsWriter.h"

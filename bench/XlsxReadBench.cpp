@@ -3,6 +3,7 @@
 // (median of many opens) and how many cells a second a whole sheet reads on one core.
 //
 //     gq_bench_xlsx_read [--rows N] [--runs N] [--dir DIR] [--keep 1]
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/io/Bytes.h"
 #include "engine/xlsx/XlsxReader.h"
 #include "engine/zip/ZipWriter.h"

@@ -1,6 +1,7 @@
 // Benchmark of the xlsx writer: a generated 50,000 x 20 sheet (1,000,000 cells) written to memory,
 // on the caller's thread alone and with deflate threads; prints cells per second beside the floor,
 // which is deflating the same XML bytes at zlib level 1 on one core.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
 #include "engine/xlsx/XlsxWriter.h"

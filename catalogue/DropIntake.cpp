@@ -1,4 +1,5 @@
 // Drop intake and the recursive folder walk.
+// SPDX-License-Identifier: Apache-2.0
 #include "catalogue/DropIntake.h"
 
 #include "catalogue/ExtensionTest.h"

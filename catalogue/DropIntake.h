@@ -1,5 +1,6 @@
 // Turns dropped files and folders into source-list entries: folders are walked recursively, files
 // are taken by their extension (inside folders only when larger than 512 bytes).
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "automation/SpreadsheetServer.h"

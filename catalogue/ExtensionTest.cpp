@@ -1,4 +1,5 @@
 // The extension test.
+// SPDX-License-Identifier: Apache-2.0
 #include "catalogue/ExtensionTest.h"
 
 #include "common/AsciiText.h"

@@ -1,4 +1,5 @@
 // Which dropped or found files are taken for workbooks: the extension test against a mask.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <string>

@@ -1,4 +1,5 @@
 // One row of the source or merge list: a worksheet's name and the full path of its workbook.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <string>

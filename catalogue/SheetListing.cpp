@@ -1,4 +1,5 @@
 // Listing a workbook's worksheets through a fresh server instance.
+// SPDX-License-Identifier: Apache-2.0
 #include "catalogue/SheetListing.h"
 
 #include <exception>

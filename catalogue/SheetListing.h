@@ -1,5 +1,6 @@
 // Turns one workbook file into rows of a list: a fresh server instance lists the workbook's
 // worksheet names, and one entry per name is appended.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "automation/SpreadsheetServer.h"

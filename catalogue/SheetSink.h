@@ -1,6 +1,7 @@
 // What the sheet listing needs of a list: batches, and appending one workbook's entries in one call.
 // The window offers an adapter that performs each call on the GUI thread, so one call per workbook
 // rather than one per sheet keeps the trips to that thread few.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "catalogue/SheetEntry.h"

@@ -1,4 +1,5 @@
 // The gridquilt-merge command.
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/Cli.h"
 
 #include "catalogue/DropIntake.h"
@@ -51,7 +52,8 @@ constexpr const char* kHelp =
     "\n"
     "Options of merge:\n"
     "  -o, --output OUTPUT  The new workbook. A name ending in .xls (any letter case) gives\n"
-    "                       an Excel 97-2003 workbook, any other name an .xlsx workbook.\n"
+    "                       an Excel 97-2003 workbook, any other name an .xlsx workbook;\n"
+    "                       \"-\" writes an .xlsx workbook to standard output.\n"
     "  -f, --force          Replace an existing OUTPUT, once the new file is complete.\n"
     "  -l, --list FILE      Merge the entries listed in FILE (\"-\": standard input).\n"
     "      --single         Stack every used range on one worksheet (default: one\n"
@@ -294,6 +296,15 @@ std::vector<catalogue::SheetEntry> ReadListFile(const std::string& file, CliEnvi
                                          : " stacks at most that many blocks on its one sheet"));
 }
 
+// Where the merge saves a workbook that goes to standard output: a name in the temporary folder
+// that the save never gives its file.
+std::string StandardOutputStandIn()
+{
+    std::error_code ec;
+    const fs::path folder = fs::temp_directory_path(ec);
+    return ((ec ? fs::path("/tmp") : folder) / "standard-output.xlsx").string();
+}
+
 int RunMerge(const Options& options, CliEnvironment& env)
 {
     if (!options.output || options.output->empty()) {
@@ -306,12 +317,17 @@ int RunMerge(const Options& options, CliEnvironment& env)
         throw UsageError("merge needs --list FILE or at least one INPUT");
     }
     const std::string& output = *options.output;
+    const bool toStandardOutput = output == "-";
+    // "-o -": the merge saves an xlsx workbook in the temporary folder, where it is never named,
+    // and the complete file is copied to standard output (the save seeks back to patch what it
+    // has written, so it cannot write to a pipe directly).
+    const std::string savePath = toStandardOutput ? StandardOutputStandIn() : output;
     std::error_code ec;
     const fs::file_status outputStatus = fs::symlink_status(output, ec);
-    if (fs::is_directory(fs::status(output, ec))) {
+    if (!toStandardOutput && fs::is_directory(fs::status(output, ec))) {
         throw UsageError(output + ": is a folder");
     }
-    if (fs::exists(outputStatus) && !options.force) {
+    if (!toStandardOutput && fs::exists(outputStatus) && !options.force) {
         throw UsageError(output + ": already exists (use --force to replace it)");
     }
     const fs::path folder = fs::path(output).parent_path();
@@ -326,12 +342,12 @@ int RunMerge(const Options& options, CliEnvironment& env)
     ConsolePrompts prompts(env.err, progress);
     std::vector<catalogue::SheetEntry> mergeList;
     bool inputsSkipped = false;
-    const size_t maxEntries = merge::MaxMergeEntries(output, !options.single);
+    const size_t maxEntries = merge::MaxMergeEntries(savePath, !options.single);
     if (options.listFile) {
         try {
             mergeList = ReadListFile(*options.listFile, env, maxEntries);
         } catch (const ListTooLongError&) {
-            RefuseLongList(maxEntries, output, !options.single);
+            RefuseLongList(maxEntries, savePath, !options.single);
         }
     } else {
         CheckedInputList inputs = CheckedInputs(options.inputs);
@@ -340,7 +356,7 @@ int RunMerge(const Options& options, CliEnvironment& env)
         mergeList = Catalogue(inputs, env, prompts, sink);
         inputsSkipped = !inputs.skipped.empty();
         if (mergeList.size() > maxEntries) {
-            RefuseLongList(maxEntries, output, !options.single);
+            RefuseLongList(maxEntries, savePath, !options.single);
         }
     }
     if (mergeList.empty()) {
@@ -361,7 +377,7 @@ int RunMerge(const Options& options, CliEnvironment& env)
         }
     } dropHeld{env.held};
     CountingServerFactory servers(env.servers, progress, mergeList.size(), output);
-    const merge::MergeReport report = merge::MergeSheets(mergeList, output, !options.single, servers, prompts);
+    const merge::MergeReport report = merge::MergeSheets(mergeList, savePath, !options.single, servers, prompts);
     if (report.serverMissing) {
         progress.Stop();
         return kExitFailure;
@@ -371,11 +387,15 @@ int RunMerge(const Options& options, CliEnvironment& env)
         if (!saved) {
             throw std::runtime_error(output + ": the merge saved no file");
         }
-        try {
-            // Without --force an output that appeared in the meantime is not replaced either.
-            saved->Name(options.force ? engine::ExistingFile::Replace : engine::ExistingFile::Keep);
-        } catch (const engine::FileExistsError&) {
-            throw UsageError(output + ": already exists (use --force to replace it)");
+        if (toStandardOutput) {
+            saved->CopyTo(env.out);
+        } else {
+            try {
+                // Without --force an output that appeared in the meantime is not replaced either.
+                saved->Name(options.force ? engine::ExistingFile::Replace : engine::ExistingFile::Keep);
+            } catch (const engine::FileExistsError&) {
+                throw UsageError(output + ": already exists (use --force to replace it)");
+            }
         }
     }
     progress.Stop();

@@ -1,6 +1,7 @@
 // The gridquilt-merge command: argument handling and the two subcommands, "list" (the catalogue a
 // drop of the inputs builds) and "merge" (the merge of a list or of the inputs' sheets), over the
 // same drop intake and merge engine as the window.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "automation/EmbeddedServer.h"

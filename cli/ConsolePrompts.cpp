@@ -1,6 +1,8 @@
 // The console stand-in for the user.
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/ConsolePrompts.h"
 
+#include "cli/Cli.h"
 #include "cli/ListFormat.h"
 
 #include <filesystem>
@@ -11,7 +13,8 @@ namespace gq::cli {
 void ConsolePrompts::ShowMessage(const std::string& text, const std::string& details)
 {
     m_progress.Clear();
-    m_err << text;
+    // Like every message of the command, it opens with the program's name.
+    m_err << kProgramName << ": " << text;
     if (text.empty() || text.back() != '\n') {
         m_err << '\n';
     }
@@ -33,7 +36,7 @@ void ConsolePrompts::ShowMessage(const std::string& text, const std::string& det
 bool ConsolePrompts::AskYesNo(const std::string& text, const std::string& caption)
 {
     m_progress.Clear();
-    m_err << caption << ": " << text << " (answered No: no one is there to ask)\n";
+    m_err << kProgramName << ": " << caption << ": " << text << " (answered No: no one is there to ask)\n";
     return false;
 }
 

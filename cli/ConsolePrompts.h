@@ -1,6 +1,7 @@
 // The user, as a command sees it: messages go to standard error, questions and the save dialog
 // are never asked (a command's answers come from its arguments), the busy window and the
 // hourglass become the progress line.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "catalogue/SheetSink.h"

@@ -1,4 +1,5 @@
 // The counting server: every operation goes straight to the wrapped server.
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/CountingServer.h"
 
 #include "cli/ListFormat.h"

@@ -1,5 +1,6 @@
 // A server factory that hands out the servers of another factory wrapped so that the progress line
 // can follow a merge: it counts the workbooks opened and notices the finishing steps.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "automation/SpreadsheetServer.h"

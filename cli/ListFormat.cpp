@@ -1,4 +1,5 @@
 // Escaping and parsing of the sheet list's text form.
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/ListFormat.h"
 
 #include "engine/Limits.h"

@@ -1,5 +1,6 @@
 // The text form of a sheet list that `gridquilt-merge list` prints and `merge --list` reads: one
 // entry a line, "sheet name<TAB>workbook path", with tabs, line breaks and backslashes escaped.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "catalogue/SheetEntry.h"

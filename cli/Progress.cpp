@@ -1,4 +1,5 @@
 // The progress line on standard error.
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/Progress.h"
 
 #include <cstdio>

@@ -1,6 +1,7 @@
 // A one-line progress display on standard error: it appears only when the work has taken more than
 // a moment and the stream is a terminal, and is redrawn by a ticker thread so that it moves even
 // while one long workbook is being read or written.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <chrono>

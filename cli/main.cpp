@@ -1,4 +1,5 @@
 // Entry of the gridquilt-merge command.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "cli/Cli.h"
 #include "engine/ProcessTuning.h"

@@ -1,4 +1,5 @@
 // ASCII-only upper-casing and trimming, as the program compares sheet names and extensions.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <string>

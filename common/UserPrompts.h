@@ -1,5 +1,6 @@
 // The one interface through which code below the GUI talks to the user: messages, questions,
 // the save-file choice, the hourglass cursor and the busy window.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <string>
@@ -13,6 +14,10 @@ public:
     // A modal message box with one OK button, titled with the application title.
     // `details` (may be empty) goes into the box's expandable details area.
     virtual void ShowMessage(const std::string& text, const std::string& details = {}) = 0;
+
+    // A message that reports an error the user must mend (an output folder that cannot take the
+    // file, say): as ShowMessage, with the error icon the failure report carries.
+    virtual void ShowError(const std::string& text) { ShowMessage(text); }
 
     // A modal Yes/No question with the question icon; true for Yes.
     virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;

@@ -1,5 +1,6 @@
 // Typed failures of the spreadsheet engine. Every message names the file and the problem in words
 // a user understands; the part and byte offset help whoever debugs a broken file.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // Every limit the engine enforces, with the reason it is there. Readers check input against these
 // before they allocate; writers check the model against the target format's grid.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstddef>

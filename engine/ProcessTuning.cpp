@@ -1,4 +1,5 @@
 // The C library settings of a merging process: allocator padding and a time zone read once.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/ProcessTuning.h"
 
 #include <malloc.h>

@@ -1,4 +1,5 @@
 // Settings of the C library that a merging process makes once, before it starts any thread.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 namespace gq::engine {

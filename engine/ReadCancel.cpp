@@ -1,4 +1,5 @@
 // The calling thread's stop mark for reads that may be abandoned.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/ReadCancel.h"
 
 namespace gq::engine {

@@ -1,5 +1,6 @@
 // Abandoning a read that is no longer wanted: a thread that reads a workbook ahead of its use marks
 // its reads as abandonable, and the readers' long loops check the mark.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <atomic>

@@ -1,4 +1,5 @@
 // The per-stage CPU clocks: per-thread nesting, process-wide atomic totals.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/StageTimes.h"
 
 #include <atomic>

@@ -1,5 +1,6 @@
 // CPU time spent per stage of the work (reading inputs, pasting, compressing, writing), counted
 // per thread and summed over the process, for the merge benchmark to say which stage bounds a run.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <array>

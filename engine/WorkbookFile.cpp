@@ -1,6 +1,7 @@
 // Format recognition, the output format an output name means, and the two ways of saving: the
 // safe save (a temporary file in the target folder, renamed over the target only once complete)
 // and the direct write of a new file.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/WorkbookFile.h"
 
 #include "engine/Errors.h"
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -295,6 +297,20 @@ void UnnamedWorkbookFile::Discard() noexcept
     if (m_covered) {
         UncoverTemporary();
         m_covered = false;
+    }
+}
+
+void UnnamedWorkbookFile::CopyTo(std::ostream& out) const
+{
+    if (m_fd < 0) {
+        throw IoError(m_path, "the file has been named already");
+    }
+    // The file was written through a descriptor opened for writing only; an unnamed file is read
+    // again through its /proc link.
+    const std::string from = m_temporary.empty() ? "/proc/self/fd/" + std::to_string(m_fd) : m_temporary;
+    std::ifstream in(from, std::ios::binary);
+    if (!in || !(out << in.rdbuf()) || !out.flush()) {
+        throw IoError(m_path, "the workbook cannot be written to standard output");
     }
 }
 

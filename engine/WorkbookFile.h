@@ -1,5 +1,6 @@
 // Opening and saving workbook files: the format is recognised by content when reading and chosen
 // by the file name's extension when writing.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/Errors.h"
@@ -7,6 +8,7 @@
 #include "engine/model/Workbook.h"
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 
@@ -68,6 +70,10 @@ public:
     // is thrown; with Replace it is replaced in one step. Once named, the file is no longer this
     // object's to remove.
     void Name(ExistingFile existing);
+
+    // Copies the complete file to `out` and leaves it unnamed: a workbook written to standard
+    // output.
+    void CopyTo(std::ostream& out) const;
 
     const std::string& Path() const { return m_path; }
 

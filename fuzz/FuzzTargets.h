@@ -1,5 +1,6 @@
 // The entry functions the libFuzzer harnesses call, shared with the regression test that replays
 // every saved fuzz input: a reader or writer fault found once stays covered by the normal tests.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/Errors.h"

@@ -4,6 +4,7 @@
 // hold all of that, and a fuzzer finds its way much faster from an input that has it.
 //
 //     fuzz_seed_writer HARNESS OUT_DIR
+// SPDX-License-Identifier: Apache-2.0
 #include "fuzz/FuzzTargets.h"
 
 #include "engine/cfb/CfbReader.h"

@@ -1,4 +1,5 @@
 // libFuzzer harness for the BIFF reader: the input is a workbook stream, the harness wraps it.
+// SPDX-License-Identifier: Apache-2.0
 #include "fuzz/FuzzTargets.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the starting inputs of one fuzz harness into a folder.
 
     make_seeds.py HARNESS OUT_DIR [CORPUS_DIR]

@@ -1,5 +1,6 @@
 // The merge engine: set-up, the loop over the merge list from last to first, and the finishing
 // steps that save the new workbook and end the server.
+// SPDX-License-Identifier: Apache-2.0
 #include "merge/MergeEngine.h"
 
 #include "catalogue/SheetListing.h"
@@ -48,6 +49,12 @@ std::string WithNumber(int64_t n)
         }
     }
     return out;
+}
+
+// "1 row", "2 rows": a count with its noun in the number the count asks for.
+std::string Counted(int64_t n, const char* one, const char* many)
+{
+    return WithNumber(n) + " " + (n == 1 ? one : many);
 }
 
 std::string GridText(const engine::OutputFormat& output)
@@ -221,8 +228,8 @@ private:
             std::tie(rows, cols) = ContentSize(source, entry);
             if (rows > MaxRows() || cols > MaxColumns()) {
                 Skip(index, entry,
-                     "its content (" + WithNumber(rows) + " rows x " + WithNumber(cols) + " columns) does not fit " +
-                         GridText(m_output));
+                     "its content (" + Counted(rows, "row", "rows") + " x " + Counted(cols, "column", "columns") +
+                         ") does not fit " + GridText(m_output));
                 return;
             }
         }
@@ -285,8 +292,8 @@ private:
         }
         if ((xls && start > kXlsLastStartRow) || start + rows - 1 > MaxRows() || cols > MaxColumns()) {
             Skip(index, entry,
-                 "its content (" + WithNumber(rows) + " rows x " + WithNumber(cols) +
-                     " columns) does not fit below row " + WithNumber(start - 1) + " of " + GridText(m_output));
+                 "its content (" + Counted(rows, "row", "rows") + " x " + Counted(cols, "column", "columns") +
+                     ") does not fit below row " + WithNumber(start - 1) + " of " + GridText(m_output));
             return;
         }
         Ref<automation::Range> cell = m_target->RangeAt("A" + std::to_string(start));
@@ -528,7 +535,8 @@ void ShowCompletion(UserPrompts& prompts, const MergeReport& report)
             text += "... and " + WithNumber(static_cast<int64_t>(n - kShownInText)) + " more (see the details).\n";
         }
     };
-    list(report.skipped, "One sheet was not merged completely:", " sheets were not merged completely:");
+    // Skipped entries were not merged at all; the sheets merged in part are the ones with notes.
+    list(report.skipped, "One sheet was not merged:", " sheets were not merged:");
     list(report.notes, "One sheet was merged with changes:", " sheets were merged with changes:");
     prompts.ShowMessage(text, details);
 }
@@ -545,7 +553,7 @@ void MergeCommand(const std::vector<catalogue::SheetEntry>& mergeList, bool mult
         return;
     }
     if (std::optional<std::string> problem = WhyOutputCannotBeCreated(path)) {
-        prompts.ShowMessage(*problem);
+        prompts.ShowError(*problem);
         return;
     }
     auto merge = [&] { return MergeSheets(mergeList, path, multiSheet, servers, prompts); };

@@ -1,5 +1,6 @@
 // The merge: one server instance builds a new workbook from the merge list's worksheets, in
 // multi-sheet mode (one worksheet per entry) or single-sheet mode (used ranges stacked), and saves it.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "automation/SpreadsheetServer.h"

@@ -1,4 +1,5 @@
 // Asking where the merged workbook goes.
+// SPDX-License-Identifier: Apache-2.0
 #include "merge/OutputChoice.h"
 
 #include <cerrno>

@@ -1,4 +1,5 @@
 // Asking where the merged workbook goes.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "common/UserPrompts.h"

@@ -1,4 +1,5 @@
 // The name test used when a merged sheet is named.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "automation/SpreadsheetServer.h"

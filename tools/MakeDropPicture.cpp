@@ -1,5 +1,6 @@
 // One-off generator of app/resources/DropPicture.jpg, the source list's 348 x 80 background
 // picture: a white ground with "Drag And Drop Excel Files Here" in green, as a baseline JPEG.
+// SPDX-License-Identifier: Apache-2.0
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>

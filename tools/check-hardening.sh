@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the tests under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz harness for a
 # short, bounded time on top of its saved regression inputs. Needs what tools/check.sh installs.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"

@@ -3,6 +3,7 @@
 # touched, builds everything with warnings as errors, runs clang-tidy on the engine and every test,
 # checks the Debian package, then the sanitizer run and the fuzz harnesses of
 # tools/check-hardening.sh.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
@@ -48,11 +49,11 @@ find engine -name '*.cpp' -print0 | sort -z | xargs -0 -P2 -n8 clang-tidy -p bui
 
 (cd build-check && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 900 -j2)
 
-# The Debian package of the build above: lintian errors fail it; then its control fields,
-# dependencies and files are checked, and gridquilt-merge is run from an empty root it is
+# The Debian packages of the build above: lintian errors fail them; then their control fields,
+# dependencies and files are checked, and the programs are run from an empty root they are
 # unpacked into.
-package=$(bash tools/package.sh build-check | tail -n 1)
-bash tests/tools/package-check.sh "$package"
+mapfile -t packages < <(bash tools/package.sh build-check | tail -n 2)
+bash tests/tools/package-check.sh "${packages[@]}"
 
 # The suite again under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz harness
 # briefly on top of its saved regression inputs.

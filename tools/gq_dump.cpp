@@ -2,6 +2,9 @@
 // merges, sizes, hidden rows and columns, outline levels and summaries, row formats, hyperlinks),
 // the same text for the same content whatever the file format. Kept formulas are printed after
 // their cached values; the other cells of an array formula name the array's range.
+// SPDX-License-Identifier: Apache-2.0
+#include "engine/Errors.h"
+#include "engine/Limits.h"
 #include "engine/WorkbookFile.h"
 #include "engine/formula/Formula.h"
 #include "engine/model/Workbook.h"
@@ -386,11 +389,47 @@ void DumpSheet(Workbook& book, size_t index, const Options& options, std::ostrea
     }
 }
 
-int Usage()
+constexpr const char* kProgramName = "gq-dump";
+
+constexpr const char* kUsage = "Usage: gq-dump [--no-styles] [--sheet NAME] WORKBOOK\n"
+                               "       gq-dump --help | --version\n";
+
+constexpr const char* kHelp = "Prints a workbook (.xlsx, .xls and the other formats Gridquilt reads) as canonical\n"
+                              "text: the same content gives the same text whatever the file format.\n"
+                              "WORKBOOK \"-\" reads the workbook from standard input.\n"
+                              "\n"
+                              "Options:\n"
+                              "      --no-styles   Leave out the formatting of cells.\n"
+                              "      --sheet NAME  Print only the worksheet of that name.\n"
+                              "  -h, --help        Show this help.\n"
+                              "  -V, --version     Show the version.\n"
+                              "\n"
+                              "Exit status: 0 printed; 1 the workbook could not be read or has no sheet\n"
+                              "of that name; 2 usage error.\n";
+
+int UsageError(const std::string& problem)
 {
-    std::cerr << "usage: gq-dump [--no-styles] [--sheet NAME] WORKBOOK\n"
-                 "Prints the workbook (xlsx or xls) as canonical text.\n";
+    std::cerr << kProgramName << ": " << problem << "\n"
+              << "Try '" << kProgramName << " --help' for more information.\n";
     return 2;
+}
+
+// The workbook on standard input, read into memory up to the size any input file may have.
+std::unique_ptr<Workbook> OpenStandardInput()
+{
+    std::vector<uint8_t> bytes;
+    char buffer[1 << 16];
+    while (std::cin.read(buffer, sizeof buffer) || std::cin.gcount() > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + std::cin.gcount());
+        if (bytes.size() > limits::kMaxInputFileBytes) {
+            throw LimitError("standard input",
+                             "the workbook is larger than " + std::to_string(limits::kMaxInputFileBytes >> 20) + " MB");
+        }
+    }
+    if (std::cin.bad()) {
+        throw IoError("standard input", "cannot be read");
+    }
+    return OpenWorkbookBytes(InputBytes::FromMemory(std::move(bytes), "standard input"));
 }
 
 } // namespace
@@ -398,28 +437,38 @@ int Usage()
 int main(int argc, char** argv)
 {
     Options options;
+    bool operandsOnly = false;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--no-styles") {
-            options.styles = false;
-        } else if (arg == "--sheet" && i + 1 < argc) {
-            options.sheet = argv[++i];
-        } else if (arg == "--help" || arg == "-h") {
-            Usage();
-            return 0;
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-            return Usage();
-        } else if (options.path.empty()) {
+        const std::string arg = argv[i];
+        if (operandsOnly || arg.size() < 2 || arg[0] != '-') {
+            if (!options.path.empty()) {
+                return UsageError("only one WORKBOOK can be printed at a time");
+            }
             options.path = arg;
+        } else if (arg == "--") {
+            operandsOnly = true;
+        } else if (arg == "--no-styles") {
+            options.styles = false;
+        } else if (arg == "--sheet" || arg.rfind("--sheet=", 0) == 0) {
+            if (arg == "--sheet" && i + 1 >= argc) {
+                return UsageError("option --sheet needs a value");
+            }
+            options.sheet = arg == "--sheet" ? argv[++i] : arg.substr(8);
+        } else if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage << '\n' << kHelp;
+            return 0;
+        } else if (arg == "--version" || arg == "-V") {
+            std::cout << kProgramName << ' ' << GQ_VERSION << '\n';
+            return 0;
         } else {
-            return Usage();
+            return UsageError("unknown option " + arg);
         }
     }
     if (options.path.empty()) {
-        return Usage();
+        return UsageError("no WORKBOOK given");
     }
     try {
-        std::unique_ptr<Workbook> book = OpenWorkbookFile(options.path);
+        std::unique_ptr<Workbook> book = options.path == "-" ? OpenStandardInput() : OpenWorkbookFile(options.path);
         std::ostream& out = std::cout;
         out << "workbook date-system=" << (book->Date1904() ? "1904" : "1900") << " sheets=" << book->SheetCount()
             << " active=" << (book->ActiveSheet() + 1) << "\n";

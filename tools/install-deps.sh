@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing Gridquilt needs. Idempotent:
 # packages already present are left alone, and apt is only asked when something is missing.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 
 packages=(
@@ -11,7 +12,8 @@ packages=(
   python3 python3-openpyxl python3-xlrd python3-lxml python3-xlsxwriter
   libreoffice-calc-nogui gnumeric
   xvfb xauth fonts-dejavu-core
-  librsvg2-bin desktop-file-utils appstream man-db
+  librsvg2-bin desktop-file-utils appstream man-db libglib2.0-bin
+  qt6-l10n-tools qt6-tools-dev qt6-translations-l10n
   dpkg-dev file lintian
   openbox xdotool imagemagick
   clang clang-format clang-tidy libclang-rt-14-dev

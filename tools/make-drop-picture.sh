@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Regenerates app/resources/DropPicture.jpg (the source list's background picture) with Qt's
 # painter and JPEG writer. Run once by hand; the picture is committed.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 cd "$(dirname "$0")/.."
 work="$(mktemp -d)"

@@ -7,6 +7,7 @@
 # Takes about ten minutes and a few gigabytes of temporary space on a busy two-core machine.
 #
 # Usage: tools/measure-corpus.sh [BUILD_DIR]   (default: build)
+# SPDX-License-Identifier: Apache-2.0
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build}

@@ -4,6 +4,7 @@
 # compared byte for byte:
 #   tools/output-checksums.sh MERGER [FOLDER...] > sums.txt
 # A failed merge is listed with its exit status instead of a checksum.
+# SPDX-License-Identifier: Apache-2.0
 set -uo pipefail
 merger=$(realpath "$1")
 shift

@@ -4,6 +4,7 @@
 # manager (openbox), the files reach it through its command line as a file manager hands them
 # over, and xdotool clicks and types as a user would. Run it again whenever the window changes.
 #   tools/screenshots.sh [BUILD_DIR]     (default: build; gridquilt and gridquilt-merge must be built)
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")

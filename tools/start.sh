@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what Gridquilt needs, builds it and starts it.
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh

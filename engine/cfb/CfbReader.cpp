@@ -1,4 +1,5 @@
 // The OLE2 compound file reader: header, DIFAT, FAT, mini FAT, directory and stream chains.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/cfb/CfbReader.h"
 
 #include "engine/Errors.h"

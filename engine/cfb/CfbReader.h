@@ -1,4 +1,5 @@
 // Reads streams out of an OLE2 compound file ([MS-CFB]), checking every sector chain on the way.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,5 @@
 // Deterministic OLE2 compound-file writer ([MS-CFB] version 3, 512-byte sectors) for one stream.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/cfb/CfbWriter.h"
 
 #include "engine/Errors.h"

@@ -1,4 +1,5 @@
 // A small deterministic writer of OLE2 compound files ([MS-CFB] version 3) holding one stream.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/io/Bytes.h"

@@ -1,5 +1,6 @@
 // The formulas of a sheet's cells: finding a cell's formula through its sheet's formula entries,
 // and giving a cell a formula of its own.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/Formula.h"
 
 namespace gq::engine::formula {

@@ -1,5 +1,6 @@
 // The engine's format-independent formula: tokens in evaluation order (reverse Polish), as both
 // the xlsx formula text and the .xls formula records are decoded to and encoded from.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/Limits.h"

@@ -1,5 +1,6 @@
 // Moving a formula's references, as pasting it elsewhere does: relative parts follow the cell,
 // absolute parts stay, and whatever leaves the grid becomes #REF!.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/Formula.h"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 // The xlsx formula text (ECMA-376 Part 1, 18.17) into the token form: a precedence-climbing parser
 // that emits tokens in evaluation order, and the rule for which sheet names a reference quotes.
 // FormulaPrint.cpp turns tokens back into text.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/Formula.h"
 
 #include <array>

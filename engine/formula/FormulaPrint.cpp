@@ -1,5 +1,6 @@
 // The token form back into the xlsx formula text (ECMA-376 Part 1, 18.17): the tokens, in
 // evaluation order, are evaluated on a stack of texts. FormulaParse.cpp reads the text.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/Formula.h"
 
 #include <charconv>

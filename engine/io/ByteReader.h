@@ -1,4 +1,5 @@
 // A bounds-checked little-endian reader over a span of bytes: the one way binary parsers read.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/Errors.h"

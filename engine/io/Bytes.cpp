@@ -1,4 +1,5 @@
 // Mapped input files and output sinks.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/io/Bytes.h"
 
 #include "engine/Errors.h"

@@ -1,5 +1,6 @@
 // Input bytes (a mapped file or a memory buffer) and output sinks (a file, a buffer, or a sink
 // that fails on purpose in tests).
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,5 @@
 // Little-endian loads, stores and appends of 16-, 32- and 64-bit values and doubles, for every binary format.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <bit>

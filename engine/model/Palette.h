@@ -1,4 +1,5 @@
 // The default palette of indexed colours: BIFF's ([MS-XLS] 2.5.161 Icv), which xlsx's indexedColors default to.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <array>

@@ -1,4 +1,5 @@
 // The spill file and the compact form of spilled rows: varint-coded rows and cells, a chunk at a time.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/model/RowSpill.h"
 
 #include "engine/Errors.h"

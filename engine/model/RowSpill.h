@@ -1,5 +1,6 @@
 // Rows of a worksheet moved out of memory into a temporary file while a large workbook is built,
 // so that memory holds the rows still being worked on, not everything built so far.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstddef>

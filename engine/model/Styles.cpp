@@ -1,4 +1,5 @@
 // De-duplicated style tables and number-format helpers.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/model/Styles.h"
 
 #include "engine/Errors.h"

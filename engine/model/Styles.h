@@ -1,6 +1,7 @@
 // Cell formatting in the workbook model: fonts, fills, borders, number formats, alignment and
 // protection, held once per workbook in de-duplicated tables. Colours are plain RGB: readers resolve
 // theme and indexed colours when they read, so the model never depends on a file's theme or palette.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>

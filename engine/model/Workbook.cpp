@@ -1,4 +1,5 @@
 // The workbook model: rows, cells, string table and lazy sheet loading.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/model/Workbook.h"
 
 #include "engine/Errors.h"

@@ -1,6 +1,7 @@
 // The workbook model that every reader fills and every writer writes: sheets in order, sparse
 // cells, one string table and one style table per workbook, merged ranges, column widths, row
 // heights, outline levels and hyperlinks. Worksheets are loaded on first use.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/model/RowSpill.h"

@@ -1,5 +1,6 @@
 // Sheet-name rule: case folding through the C library's Unicode tables, the validity checks and
 // distinct names for clashing sheets.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/text/SheetNames.h"
 
 #include "engine/Limits.h"

@@ -1,5 +1,6 @@
 // The sheet-name rule shared by the server and both writers: what a valid name is, how names
 // compare (without regard to case) and how a name that clashes is told apart.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <optional>

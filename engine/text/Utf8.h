@@ -1,5 +1,6 @@
 // UTF-8 decoding and encoding of one code point, with the validity rules written once for every
 // reader, writer and name rule of the engine.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstddef>

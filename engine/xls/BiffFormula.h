@@ -1,5 +1,6 @@
 // BIFF8 parsed expressions ([MS-XLS] 2.5.198): decoding a formula's tokens into the engine's
 // formula model, with what the workbook globals say about sheets, other workbooks and names.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/formula/Formula.h"

@@ -1,4 +1,5 @@
 // Decoding BIFF8 parsed expressions ([MS-XLS] 2.5.198) into the engine's formula model.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/io/LittleEndian.h"
 #include "engine/text/SheetNames.h"
 #include "engine/xls/BiffFormula.h"

@@ -1,5 +1,6 @@
 // Encoding the engine's formula model as BIFF8 parsed expressions ([MS-XLS] 2.5.198), for the
 // .xls writer's FORMULA records.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/io/LittleEndian.h"
 #include "engine/text/Utf8.h"
 #include "engine/xls/BiffFormula.h"

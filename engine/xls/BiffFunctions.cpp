@@ -1,5 +1,6 @@
 // The built-in worksheet functions of BIFF8 formulas by their index in the function table
 // ([MS-XLS] 2.5.198.17 Ftab and 2.5.198.18 Cetab), with the argument counts each takes.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xls/BiffFunctions.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // The BIFF8 function table: a built-in function's name and argument counts by its index, and back.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>

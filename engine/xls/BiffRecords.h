@@ -1,5 +1,6 @@
 // BIFF record streams: the bounds-checked record reader, Continue reassembly and the string
 // readers that know where a Continue record began ([MS-XLS] 2.1.4, 2.5.294).
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/Errors.h"

@@ -1,5 +1,6 @@
 // The BIFF8 byte stream the .xls writer builds: records with their lengths filled in afterwards,
 // and the putters for the strings and ranges that records share.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/Errors.h"

@@ -1,4 +1,5 @@
 // UTF-16, Latin-1 and code-page text to UTF-8.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xls/BiffText.h"
 
 #include "engine/text/Utf8.h"

@@ -1,5 +1,6 @@
 // Text in BIFF files: UTF-16 and Latin-1 characters (BIFF8) and bytes in the file's code page
 // (BIFF5/7 and older), all turned into UTF-8.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,5 @@
 // Reads and writes the hyperlink objects of HLINK records and the text of HLinkTooltip records.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xls/Hyperlinks.h"
 
 #include "engine/io/LittleEndian.h"

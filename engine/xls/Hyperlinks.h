@@ -1,5 +1,6 @@
 // The Hyperlink Object inside an HLINK record ([MS-OSHARED] 2.3.7.1) and the text of HLinkTooltip:
 // its class ids, flags and moniker layouts, read by the .xls reader and written by the .xls writer.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/io/ByteReader.h"

@@ -1,4 +1,5 @@
 // The .xls reader's own class, shared by the files that read each part of the format.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/Errors.h"

@@ -1,4 +1,5 @@
 // The .xls writer's own class, shared by the files that write each part of the workbook.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/formula/Formula.h"

@@ -1,6 +1,7 @@
 // Default-password decryption of .xls workbook streams: XOR obfuscation ([MS-OFFCRYPTO] 2.3.7),
 // RC4 ([MS-OFFCRYPTO] 2.3.6) and RC4 CryptoAPI ([MS-OFFCRYPTO] 2.3.5), applied to BIFF records as
 // [MS-XLS] 2.2.10 says. Hashes come from GLib's GChecksum.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xls/XlsCrypto.h"
 
 #include "engine/Errors.h"

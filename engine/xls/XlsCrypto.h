@@ -1,5 +1,6 @@
 // Decryption of .xls workbook streams protected with the password Excel applies by default to
 // write-protected workbooks ("VelvetSweatshop"), which Excel itself opens without asking.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,7 @@
 // The .xls reader: finds the workbook stream in the compound file, reads the BIFF8 or BIFF5/7
 // globals (sheets, fonts, formats, cell formats, palette) and the shared strings; each worksheet's
 // substream is parsed the first time it is needed (XlsReaderSheet.cpp).
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xls/XlsReader.h"
 
 #include "engine/cfb/CfbReader.h"

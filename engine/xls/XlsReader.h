@@ -1,4 +1,5 @@
 // Reads Excel 97-2003 (BIFF8) and Excel 5.0/95 (BIFF5/7) workbooks into the workbook model.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/io/Bytes.h"

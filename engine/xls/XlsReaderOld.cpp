@@ -1,5 +1,6 @@
 // The .xls reader's Excel 2.x-4.0 formats: a bare BIFF2-4 worksheet stream, its fonts, formats and
 // cell formats, and the BIFF2 cell records.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/io/ByteReader.h"
 #include "engine/xls/XlsBook.h"
 

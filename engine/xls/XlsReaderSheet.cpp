@@ -1,4 +1,5 @@
 // The .xls reader's worksheet substream: cells, rows, columns, merged ranges, hyperlinks and panes.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/io/ByteReader.h"
 #include "engine/xls/Hyperlinks.h"
 #include "engine/xls/XlsBook.h"

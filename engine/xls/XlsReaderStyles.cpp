@@ -1,5 +1,6 @@
 // The .xls reader's styles: FONT, FORMAT, XF and PALETTE records, and the model styles that the
 // file's cell formats resolve to.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/io/ByteReader.h"
 #include "engine/xls/XlsBook.h"
 

@@ -1,6 +1,7 @@
 // Writes the workbook model as an Excel 97-2003 workbook: a BIFF8 Workbook stream ([MS-XLS]) in a
 // compound file ([MS-CFB]). Formulas BIFF8 holds are written with their cached values. This file makes the first
 // pass over the workbook, writes the globals and assembles the file.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xls/XlsWriter.h"
 
 #include "engine/cfb/CfbWriter.h"

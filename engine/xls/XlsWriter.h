@@ -1,4 +1,5 @@
 // Writes the workbook model as an Excel 97-2003 (BIFF8) workbook in an OLE2 compound file.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/io/Bytes.h"

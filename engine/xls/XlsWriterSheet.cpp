@@ -1,5 +1,6 @@
 // The .xls writer's worksheets: dimensions, columns, rows and cells, window and panes, merged
 // ranges and hyperlinks.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/io/LittleEndian.h"
 #include "engine/xls/Hyperlinks.h"
 #include "engine/xls/XlsBookWriter.h"

@@ -1,5 +1,6 @@
 // The .xls writer's styles: the palette, FONT, FORMAT and XF records, and the map from the
 // model's cell formats to the file's XFs.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/io/LittleEndian.h"
 #include "engine/xls/XlsBookWriter.h"
 

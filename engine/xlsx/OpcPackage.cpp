@@ -1,4 +1,5 @@
 // Content types, relationships and target resolution of an OPC package.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/OpcPackage.h"
 
 #include "engine/Errors.h"

@@ -1,5 +1,6 @@
 // Open Packaging Conventions (ECMA-376 Part 2) over a zip package: content types, relationships
 // and the resolution of relationship targets to part names.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/zip/ZipReader.h"

@@ -1,4 +1,5 @@
 // The [Content_Types].xml part of an xlsx package: the content type of every part written.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxWriterParts.h"
 #include "engine/xlsx/XlsxWriterXml.h"
 

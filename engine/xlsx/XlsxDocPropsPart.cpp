@@ -1,4 +1,5 @@
 // The document properties of an xlsx package: docProps/core.xml and docProps/app.xml.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxWriterParts.h"
 #include "engine/xlsx/XlsxWriterXml.h"
 

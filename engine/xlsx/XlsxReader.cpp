@@ -1,5 +1,6 @@
 // The xlsx reader: opening reads only the package's content types, relationships and workbook part;
 // shared strings, styles, theme and each worksheet are read the first time a sheet is asked for.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxReader.h"
 
 #include "engine/Errors.h"

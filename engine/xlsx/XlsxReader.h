@@ -1,4 +1,5 @@
 // Reads Office Open XML workbooks (xlsx, transitional and strict) into the workbook model.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/io/Bytes.h"

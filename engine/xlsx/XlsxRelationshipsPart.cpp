@@ -1,5 +1,6 @@
 // The relationship parts of an xlsx package: the package's own (_rels/.rels), the workbook's
 // (its sheets, styles and shared strings) and a worksheet's (its links that leave the file).
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxWriterParts.h"
 #include "engine/xlsx/XlsxWriterXml.h"
 

@@ -1,5 +1,6 @@
 // The row stager: worksheet XML of finished rows written as they are spilled, deflated on a thread
 // of its own into a temporary file, and handed to the save as pre-deflated pieces.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxRowStager.h"
 
 #include "engine/Errors.h"

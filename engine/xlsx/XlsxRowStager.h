@@ -1,6 +1,7 @@
 // The xlsx writer's row stager: rows a workbook being built has finished with are written as
 // worksheet XML and deflated on a thread of its own while the workbook is still being built, so
 // that the save only joins what was compressed meanwhile.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/model/Workbook.h"

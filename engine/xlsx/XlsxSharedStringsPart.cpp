@@ -1,5 +1,6 @@
 // The shared-strings part of an xlsx package (xl/sharedStrings.xml): the strings the worksheets
 // used, in first-use order, streamed since a workbook may hold millions of them.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxWriterParts.h"
 #include "engine/xlsx/XlsxWriterXml.h"
 

@@ -2,6 +2,7 @@
 // (one reused value buffer), numbers through std::from_chars, strings interned once per text.
 // Kept in one file past 700 lines: the cell path inlines the reference, number and date parsers
 // above it, which another translation unit would turn into calls for every cell.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxSheet.h"
 
 #include "engine/Errors.h"

@@ -1,5 +1,6 @@
 // Streaming parsers for an xlsx worksheet part and the shared-strings part (ECMA-376 Part 1, 18.3
 // and 18.4): fed chunk by chunk as the part inflates, never held whole.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/formula/Formula.h"

@@ -1,5 +1,6 @@
 // The styles and theme parts of an xlsx package (ECMA-376 Part 1, 18.8 and 20.1.6): cell formats
 // with theme, indexed and tinted colours resolved to RGB, interned into the workbook's style table.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/model/Styles.h"

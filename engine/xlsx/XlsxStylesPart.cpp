@@ -1,5 +1,6 @@
 // The styles part of an xlsx package (xl/styles.xml): the cell formats the worksheets used, with
 // the fonts, fills, borders and number formats they refer to, each table in first-use order.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxWriterParts.h"
 #include "engine/xlsx/XlsxWriterXml.h"
 

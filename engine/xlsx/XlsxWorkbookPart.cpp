@@ -1,5 +1,6 @@
 // The workbook part of an xlsx package (xl/workbook.xml): the date system, the active tab and the
 // sheet list with names, states and relationships, and whether formulas must be computed on load.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxWriterParts.h"
 #include "engine/xlsx/XlsxWriterXml.h"
 

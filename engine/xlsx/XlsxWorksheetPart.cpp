@@ -1,6 +1,7 @@
 // The worksheet parts of an xlsx package (xl/worksheets/sheetN.xml), streamed through the zip
 // writer so that no sheet is ever held as XML in memory. The cells are the hot path of the whole
 // writer and are written by hand into the part buffer; the rest of the part goes through XmlBuilder.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/formula/Formula.h"

@@ -1,5 +1,6 @@
 // Writes the workbook model as an xlsx package (SpreadsheetML of ECMA-376): the packager that
 // settles the sheet states and assembles the parts, each written by its own source file.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxWriter.h"
 
 #include "engine/Errors.h"

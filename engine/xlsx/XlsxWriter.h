@@ -1,4 +1,5 @@
 // Writes the workbook model as an xlsx package.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/io/Bytes.h"

@@ -1,5 +1,6 @@
 // The writers of the xlsx package parts, one source file each, and what they share with the
 // packager in XlsxWriter.cpp that assembles them.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/model/Workbook.h"

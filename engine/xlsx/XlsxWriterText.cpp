@@ -1,4 +1,5 @@
 // Escaping and checking text for the xlsx writer.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxWriterText.h"
 
 #include "engine/Limits.h"

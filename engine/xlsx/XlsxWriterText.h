@@ -1,5 +1,6 @@
 // Text as the xlsx writer puts it into XML: escaping for element content and attributes, the
 // _xHHHH_ escapes of ECMA-376 for characters XML 1.0 cannot carry, and sheet-name checks.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstddef>

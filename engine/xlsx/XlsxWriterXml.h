@@ -1,5 +1,6 @@
 // The XML output of the xlsx writer: namespaces, the streamed part buffer and the hand-tuned
 // writing of numbers and cell references for the cells, and XmlBuilder for everything else.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/xlsx/XlsxWriterText.h"

@@ -1,5 +1,6 @@
 // The scanner that reads a worksheet's sheetData for XmlParser without expat's per-token cost,
 // holding it to the rules expat applies.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xml/SheetDataScanner.h"
 
 #include "engine/Errors.h"

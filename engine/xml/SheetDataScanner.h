@@ -1,4 +1,5 @@
 // The scanner that reads the content of a worksheet's sheetData for XmlParser, in place of expat.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/xml/XmlParser.h"

@@ -2,6 +2,7 @@
 // frames (a handler's exception is parked, the parser stopped, and the exception rethrown after),
 // and the hand-over to the scanner that reads the bulk of a worksheet (its sheetData) without
 // expat's per-token cost, and back.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xml/XmlParser.h"
 
 #include "engine/Errors.h"

@@ -1,6 +1,7 @@
 // A streaming XML parser over expat for package parts: elements by local name (namespace prefixes
 // dropped, so that Strict and Transitional OOXML read alike), extension lists skipped, no DTD, no
 // entities, bounded depth.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,7 @@
 // Zip package access through libzip over the mapped file: no copy of the archive is made, and
 // every part is inflated under the limits of Limits.h, a small one in one call through libdeflate,
 // a large one in bounded chunks through libzip and zlib.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/zip/ZipReader.h"
 
 #include "engine/Errors.h"

@@ -1,5 +1,6 @@
 // Read access to the parts of a zip package (an OPC package such as xlsx) over mapped bytes, with
 // the bomb limits of Limits.h checked before and while each part is inflated.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/io/Bytes.h"

@@ -1,4 +1,5 @@
 // The deterministic streaming zip writer behind the xlsx writer.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/zip/ZipWriter.h"
 
 #include "engine/Errors.h"

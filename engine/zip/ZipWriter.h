@@ -1,5 +1,6 @@
 // A small deterministic zip writer over zlib and libdeflate for xlsx packages: deflated parts
 // streamed to an append-only sink, fixed timestamps, parts in the order they are added.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/io/Bytes.h"

@@ -1,5 +1,6 @@
 // Helpers of the application tests: acting on a modal dialog from inside its exec(), simulated
 // drops through the window system path, mouse clicks, and small workbooks to drop.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/WorkbookFile.h"

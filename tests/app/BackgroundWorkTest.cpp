@@ -1,5 +1,6 @@
 // Long work off the GUI thread: list and user calls land on the GUI thread in order, failures come
 // back to the caller, and the blocked window takes no input meanwhile.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/BackgroundWork.h"
 
 #include "tests/support/FakePrompts.h"

@@ -1,11 +1,15 @@
 // Tests of the application's conventions: its title, the failure report's text and the report of
 // failures escaping event handlers through the application object.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/AppConventions.h"
+#include "app/TApplication.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QEvent>
+#include <QIcon>
 
 #include <stdexcept>
 #include <string>
@@ -104,6 +108,36 @@ TEST(FailureReport, ApplicationReportsWhatEscapesAHandlerAndGoesOn)
     EXPECT_FALSE(reports[1].second.empty()) << "an unknown failure still says something";
     EXPECT_EQ(reports[2].second, "");
     EXPECT_EQ(ApplicationTitle(), "Gq_app_tests");
+}
+
+} // namespace
+} // namespace gq::app
+
+namespace gq::app {
+namespace {
+
+// The desktop finds the windows' entry by the desktop file name, and the window carries an icon of
+// its own.
+TEST(DesktopCitizen, DesktopFileNameAndWindowIcon)
+{
+    EXPECT_EQ(QGuiApplication::desktopFileName(), QString(kDesktopFileName));
+    EXPECT_FALSE(QApplication::windowIcon().pixmap(32, 32).isNull());
+}
+
+// --help and --version answer on standard output without a display (the X11 platform would abort
+// the program without one) and open no window.
+TEST(DesktopCitizen, HelpAndVersionNeedNoDisplay)
+{
+    const std::string program = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb " GQ_BINARY_DIR "/app/gridquilt";
+    struct Case {
+        std::string arguments;
+        std::string begins;
+    } cases[] = {{"--help", "Usage: gridquilt "}, {"-h", "Usage: gridquilt "}, {"--version", "gridquilt 2."}};
+    for (const Case& c : cases) {
+        std::string output;
+        EXPECT_EQ(test::RunCommand(program + " " + c.arguments, output), 0) << output;
+        EXPECT_EQ(output.rfind(c.begins, 0), 0u) << output;
+    }
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The list commands on long lists shown in the window: results stay exact, and each command
 // repaints once (its time is printed for the record, not checked).
+// SPDX-License-Identifier: Apache-2.0
 #include "app/ListCommands.h"
 #include "app/TfmMain.h"
 

@@ -1,5 +1,6 @@
 // Tests of the merge list commands on two sheet lists: adds, removals, the four moves and the
 // double-clicks, including the edge cases of an empty list, no focus and the last row.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/ListCommands.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // What the user sees of the two lists on the offscreen platform: rows over the drop picture, paths
 // shortened in the middle with the whole path as tooltip, fitted columns that scroll, and no row
 // focused without the user.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/TfmMain.h"
 #include "tests/app/AppTestSupport.h"
 

@@ -1,6 +1,7 @@
 // Long work through the real window and the embedded server: closing the window or Escape during a
 // drop or a merge offers to stop it, a stopped merge writes nothing, and the wait cursor stays from
 // the start of the work to its end.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/BackgroundWork.h"
 #include "app/TWaitForm.h"
 #include "app/TfmMain.h"
@@ -191,7 +192,7 @@ private:
 TEST_F(LongWork, ClosingDuringADropStopsItKeepsWhatWasListedAndCloses)
 {
     AskToStopAt("OpenWorkbook", 2, true);
-    AnswerStop(kStopDropQuestion, true);
+    AnswerStop(kCloseDropQuestion, true);
     window.DropHandler({(dir.Path() / "in").string()});
     EXPECT_TRUE(asked);
     // The second workbook was being listed when the question came; it is finished, no more.
@@ -224,9 +225,10 @@ TEST_F(LongWork, StoppedMergeWritesNothingAndLeavesTheOldOutputAsItWas)
         asked = false;
         SaveAs("merged.xlsx");
         // Yes to replacing the existing file; then the stop question.
-        test::WhenModal<QMessageBox>([this](QMessageBox* box) {
+        // Closing says that the window closes too.
+        test::WhenModal<QMessageBox>([this, closing](QMessageBox* box) {
             box->button(QMessageBox::Yes)->click();
-            AnswerStop(kStopMergeQuestion, true);
+            AnswerStop(closing ? kCloseMergeQuestion : kStopMergeQuestion, true);
         });
         AskToStopAt("OpenWorkbook", 2, closing);
         window.btnMergeClick();

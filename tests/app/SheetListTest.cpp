@@ -1,4 +1,5 @@
 // Tests of the sheet list model: order, moves, selection and focus across changes, batches.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/SheetList.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // Tests of starting with files and of the hand-off to a running window: the command line's files
 // taken in as a drop through the real window, and later starts of the gridquilt program handing
 // theirs over the local socket, in order, past a socket that a crashed run left behind.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/SingleInstance.h"
 #include "app/TWaitForm.h"
 #include "app/TfmMain.h"

@@ -1,5 +1,6 @@
 // What the user sees of the About links and the busy window on the offscreen platform: texts that
 // fit their labels, visible underlines, and the busy window lying framed on the main window.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/TFMAbout.h"
 #include "app/TWaitForm.h"
 #include "app/TfmMain.h"

@@ -1,6 +1,7 @@
 // The whole workflow through the real window and the embedded server: a folder dropped, sheets
 // added to the merge list, "Click here to merge" with the save dialog and the completion message,
 // and the busy window's animation moving while slow work runs.
+// SPDX-License-Identifier: Apache-2.0
 #include "app/BackgroundWork.h"
 #include "app/BusyAnimation.h"
 #include "app/TWaitForm.h"

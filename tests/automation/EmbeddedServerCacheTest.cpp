@@ -1,4 +1,5 @@
 // The embedded server's cache of closed workbooks: what it keeps, for how long, and how much.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/WorkbookCache.h"
 
 #include <gtest/gtest.h>

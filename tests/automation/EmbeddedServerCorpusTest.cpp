@@ -1,6 +1,7 @@
 // Every real workbook of the corpus that opens goes through the merge's server calls: each sheet's
 // used range is copied and pasted at A1 of a new sheet, and each pasted cell must match its source
 // in type, value and look; the result must save. Files that do not open must fail with a ServerError.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,5 +1,6 @@
 // The embedded server with real files: opening, the reopen cache, SaveAs in both formats and the
 // safe save, and a copy and paste from a styled workbook that openpyxl wrote.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "engine/WorkbookFile.h"
 #include "tests/support/TestSupport.h"

@@ -1,5 +1,6 @@
 // The sheet-name rule and everything that uses it: the server's renames, both writers, case-blind
 // comparison, added-sheet names, and source workbooks whose sheets share a name.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "automation/SheetNames.h"
 #include "engine/Errors.h"

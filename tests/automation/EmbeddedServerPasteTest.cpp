@@ -1,4 +1,5 @@
 // Copy and paste between workbook models: what a paste carries, where it lands, what it overwrites.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/Paste.h"
 #include "automation/SpreadsheetServer.h"
 

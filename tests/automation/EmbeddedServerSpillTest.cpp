@@ -1,5 +1,6 @@
 // Sheets whose rows the server set aside while pasting: pasted into again over those rows, copied
 // from, measured and saved, they hold what they would have held in memory.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "engine/WorkbookFile.h"
 #include "tests/support/TestSupport.h"

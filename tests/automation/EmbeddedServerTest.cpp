@@ -1,5 +1,6 @@
 // The embedded server through the SpreadsheetServer interface: workbooks, sheets, names, ranges,
 // copy and paste, closing and quitting, and the errors callers see.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,6 +1,7 @@
 // Which way outline groups fold (summary rows below or above, summary columns right or left): read
 // from files openpyxl and gnumeric wrote, pasted with the sheet, and written so that openpyxl and
 // gnumeric read the same back.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/Paste.h"
 #include "engine/WorkbookFile.h"
 #include "tests/support/TestSupport.h"

@@ -1,6 +1,7 @@
 // What a paste carries besides cells, judged by outside readers: hidden rows and columns, outline
 // levels with their collapsed state, rows formatted as a whole and gradient fills, from sources
 // that openpyxl and LibreOffice wrote, pasted at offsets and saved in both formats.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/Paste.h"
 #include "engine/WorkbookFile.h"
 #include "tests/support/TestSupport.h"

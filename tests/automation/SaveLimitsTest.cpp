@@ -1,4 +1,5 @@
 // Pastes keep to what the output's format holds, so that saving never fails for what was pasted.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/Paste.h"
 #include "automation/SpreadsheetServer.h"
 #include "engine/WorkbookFile.h"

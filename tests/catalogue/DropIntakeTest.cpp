@@ -1,5 +1,6 @@
 // Drop intake and folder scan: the extension test, which files are taken, the order of the
 // entries, what is swallowed and what ends a drop.
+// SPDX-License-Identifier: Apache-2.0
 #include "catalogue/DropIntake.h"
 
 #include "catalogue/ExtensionTest.h"

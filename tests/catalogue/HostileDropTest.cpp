@@ -1,6 +1,7 @@
 // Drops of things that only look like workbooks, through the embedded server: a FIFO, a device
 // and a folder named like a workbook. Dropped directly they give a clear error without hanging;
 // inside a dropped folder they are skipped.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "catalogue/DropIntake.h"
 #include "engine/WorkbookFile.h"

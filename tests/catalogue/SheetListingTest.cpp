@@ -1,4 +1,5 @@
 // The sheet listing: call order on the server, clean-up and its failure rules, all-or-none rows.
+// SPDX-License-Identifier: Apache-2.0
 #include "catalogue/SheetListing.h"
 
 #include "tests/support/FakePrompts.h"

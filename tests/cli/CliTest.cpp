@@ -1,6 +1,7 @@
 // gridquilt-merge run in process over the embedded server: arguments, exit statuses, the list round
 // trip, escaping, refusal of an existing output, failures that must leave nothing behind, and
 // end-to-end merges checked by independent readers (openpyxl, xlrd).
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/Cli.h"
 #include "cli/ListFormat.h"
 
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -240,10 +242,31 @@ TEST_F(Cli, SkippedEntriesGiveStatus1AndAreReported)
     const CliRun run = RunTool({"merge", "--list", listFile, "-o", output}, servers);
     EXPECT_EQ(run.status, kExitSkipped) << run.err;
     EXPECT_TRUE(fs::is_regular_file(output));
-    EXPECT_NE(run.err.find("2 sheets were not merged completely"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("2 sheets were not merged:"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("\"Nope\" in " + east), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("gone.xls: the workbook file no longer exists"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.rfind("gridquilt-merge: ", 0), 0u) << "a message opens with the program's name\n" << run.err;
     EXPECT_EQ(run.out, "");
+}
+
+// "-o -" writes the workbook to standard output and leaves no file behind, in the current folder
+// (a file named "-") nor in the temporary folder.
+TEST_F(Cli, AnOutputOfDashGoesToStandardOutput)
+{
+    const fs::path temporary = dir.File("tmp");
+    fs::create_directory(temporary);
+    const char* previous = std::getenv("TMPDIR");
+    const std::string saved = previous != nullptr ? previous : "";
+    ::setenv("TMPDIR", temporary.c_str(), 1);
+    const CliRun run = RunTool({"merge", "-o", "-", east, west}, servers);
+    previous != nullptr ? ::setenv("TMPDIR", saved.c_str(), 1) : ::unsetenv("TMPDIR");
+    EXPECT_EQ(run.status, kExitMerged) << run.err;
+    EXPECT_FALSE(fs::exists("-"));
+    EXPECT_TRUE(FilesIn(temporary).empty());
+    // The writers are deterministic: the same merge into a file gives the same bytes.
+    const std::string file = dir.File("same.xlsx");
+    ASSERT_EQ(RunTool({"merge", "-o", file, east, west}, servers).status, kExitMerged);
+    EXPECT_TRUE(run.out == ReadAll(file)) << run.out.size() << " bytes on standard output";
 }
 
 // Macro-enabled workbooks and templates are taken like the others, in folders and by name; a named

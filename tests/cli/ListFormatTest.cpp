@@ -1,4 +1,5 @@
 // The list format: escapes round-trip every byte, and malformed lines fail with their line number.
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/ListFormat.h"
 
 #include <gtest/gtest.h>

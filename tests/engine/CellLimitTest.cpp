@@ -1,5 +1,6 @@
 // The most cells a sheet may hold, end to end: a sheet at the limit is written and read back within
 // the memory the limit promises, and one cell more is refused by the reader with a clear error.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/WorkbookFile.h"

@@ -1,6 +1,7 @@
 // Input files that another program cuts short or rewrites while Gridquilt has them open: a clear
 // IoError naming the file, never a crash (a mapped page past the new end raises SIGBUS) and never
 // a sheet read half from the old file and half from the new.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/WorkbookFile.h"
 #include "engine/io/Bytes.h"

@@ -1,5 +1,6 @@
 // The xlsx formula text: parsing into tokens, printing back, precedence, quoting, the odd corners,
 // text kept unparsed, and reference moves at the edges of both grids.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/Formula.h"
 
 #include <gtest/gtest.h>

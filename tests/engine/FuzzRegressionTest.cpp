@@ -1,5 +1,6 @@
 // Replays every input the fuzz harnesses once failed on (fuzz/regressions/<harness>/) through the
 // same entry functions the harnesses call, so a fixed reader or writer fault stays fixed.
+// SPDX-License-Identifier: Apache-2.0
 #include "fuzz/FuzzTargets.h"
 
 #include <gtest/gtest.h>

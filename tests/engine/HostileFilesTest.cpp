@@ -2,6 +2,7 @@
 // claim the whole grid, a million merged ranges, absurd counts, overlong and broken names and text,
 // and out-of-range style indexes. Each must end in a clear typed error or a small, correct model,
 // fast and with bounded memory.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/text/Utf8.h"

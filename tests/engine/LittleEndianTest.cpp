@@ -1,5 +1,6 @@
 // The little-endian helpers: every width stored, appended and loaded against the bytes the formats
 // expect, with the high bits set so that a sign extension or a swapped byte shows.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/io/LittleEndian.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 // Number formats in written workbooks as outside readers see them: the built-in formats whose text
 // depends on the locale must arrive with their code in both formats, the others keep their ids.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/WorkbookFile.h"
 #include "engine/model/Workbook.h"
 #include "tests/support/TestSupport.h"

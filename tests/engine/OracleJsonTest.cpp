@@ -1,5 +1,6 @@
 // The JSON reader that the corpus tests read their oracle files with: what Python writes comes out
 // as written, and broken text is an error that says where, not a value that compares wrongly.
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/support/Json.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // What an output name means (format and grid), and the save that keeps an existing file: the same
 // bytes as the save that replaces, never over an existing file, and nothing left behind when the
 // write fails, with an unnamed file and with the hidden temporary file alike.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/WorkbookFile.h"

@@ -1,6 +1,7 @@
 // Rows set aside in a spill file: they come back as they went, what a sheet says of its used
 // range and cells does not change, and both writers give the same bytes whether a sheet's rows
 // were in memory or streamed back from the spill.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/WorkbookFile.h"
 #include "engine/formula/Formula.h"
 #include "engine/model/Workbook.h"

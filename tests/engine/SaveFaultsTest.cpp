@@ -1,6 +1,7 @@
 // Saves that fail part-way: a sink that fails after N bytes, a full file system, a folder that is
 // read-only or gone. Each must report a clear IoError, leave no partial file, and leave an earlier
 // file at the target untouched.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/WorkbookFile.h"
 #include "engine/xlsx/XlsxWriter.h"

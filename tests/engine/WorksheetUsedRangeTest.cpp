@@ -1,5 +1,6 @@
 // Worksheet::UsedRange: the bounding box of cells with a value or a format, extended by merges,
 // checked on hand-picked sheets and against a cell-by-cell reference on random ones.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/model/Workbook.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // BIFF8 formulas read into the formula model: each token class decoded against its text, hostile
 // token streams turned into cached values, shared, array and data-table formulas through the
 // sheet reader, and real files (LibreOffice's and the corpus's) against what LibreOffice shows.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/WorkbookFile.h"
 #include "engine/formula/Formula.h"
 #include "engine/xls/BiffFormula.h"

@@ -1,6 +1,7 @@
 // BIFF8 formulas written from the formula model: each token class encoded and decoded back, every
 // limit of BIFF8 just under and just over, and written workbooks judged by xlrd, gnumeric and
 // LibreOffice computing the formulas again.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/Formula.h"
 #include "engine/xls/BiffFormula.h"
 #include "engine/xls/XlsReader.h"

@@ -1,5 +1,6 @@
 // Every kind of hyperlink the .xls writer writes, read back by three outside readers: xlrd, gnumeric
 // (ssconvert) and LibreOffice, each without a warning.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/WorkbookFile.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,6 +1,7 @@
 // Reads every .xls of the real-workbook corpus and compares it with what an independent reader
 // (xlrd) saw: sheet names and states, the range of cells holding values, the first rows' values,
 // and the merged ranges. Damaged and encrypted files must fail quickly with a clear error.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/WorkbookFile.h"
 #include "tests/support/TestSupport.h"

@@ -1,6 +1,7 @@
 // The .xls reader on workbooks built record by record: every cell kind, styles, sheet kinds and
 // states, sheet layout, and hostile files (each built valid, then one field poked) that must fail
 // fast with one specific, clear error.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xls/XlsReader.h"
 #include "engine/Errors.h"
 #include "engine/WorkbookFile.h"

@@ -1,6 +1,7 @@
 // Tests of the compound-file writer under the .xls writer: stream sizes around every layout
 // boundary (sector, FAT sector, the 109 FAT sectors the header holds, a second DIFAT sector),
 // read back by our strict reader and by xlrd's compound-file reader.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/cfb/CfbWriter.h"
 #include "tests/engine/XlsWriterTestUtil.h"

@@ -1,5 +1,6 @@
 // Round trips through the .xls writer and our own .xls reader: models built in code and the xlsx
 // workbooks of the corpus are written as BIFF8, read back, and compared with what went in.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/WorkbookFile.h"
 #include "engine/formula/Formula.h"

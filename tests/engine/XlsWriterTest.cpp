@@ -1,5 +1,6 @@
 // Tests of the BIFF8 .xls writer: models built in code, written, and read back by xlrd (an
 // independent reader) and by a strict walk over the records and the compound file.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/WorkbookFile.h"
 #include "tests/engine/XlsWriterTestUtil.h"

@@ -1,5 +1,6 @@
 // Helpers for the .xls writer's tests: writing a model to memory, xlrd's view of it as JSON lines,
 // and a strict little reader of our own compound files and BIFF record streams.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/io/Bytes.h"

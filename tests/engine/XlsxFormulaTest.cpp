@@ -1,6 +1,7 @@
 // Formulas through the xlsx reader and writer: every kind of <f> read into the sheet's formulas
 // (shared ones per cell, array ones with their range, data tables as values), written back with
 // their cached values, and the output checked by openpyxl and the schema validator.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/Formula.h"
 #include "engine/xlsx/XlsxReader.h"
 #include "tests/engine/XlsxWriterTestUtil.h"

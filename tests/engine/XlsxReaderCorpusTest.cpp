@@ -1,6 +1,7 @@
 // Reads every xlsx and xlsm of the real-workbook corpus and compares it with what an independent
 // reader (openpyxl) saw: sheet names and states, the range of cells holding values, the first rows'
 // values and the merged ranges. Damaged and encrypted .xlsx files must fail quickly and clearly.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/WorkbookFile.h"
 #include "engine/xlsx/XlsxReader.h"

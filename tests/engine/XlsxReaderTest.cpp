@@ -1,5 +1,6 @@
 // The xlsx reader on hand-built packages: every cell type, styles and colours, sheet layout, lazy
 // loading, and hostile packages (each poked field must give its own clear error, fast).
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxReader.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"

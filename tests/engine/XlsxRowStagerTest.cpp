@@ -3,6 +3,7 @@
 // elsewhere; in the order sheets are finished it reads back as the same workbook, cell for cell and
 // style for style; rows the save must settle (formula cells, sheets out of the writer's order,
 // sheets changed after staging) are written at save; and a stager that fails fails the save.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxRowStager.h"
 #include "engine/Errors.h"
 #include "engine/WorkbookFile.h"

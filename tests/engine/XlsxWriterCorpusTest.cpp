@@ -1,5 +1,6 @@
 // The xlsx writer over real workbooks: every corpus file our readers open is written as xlsx,
 // read back by our reader and compared cell by cell, and every output goes through the validator.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/WorkbookFile.h"
 #include "engine/xlsx/XlsxReader.h"

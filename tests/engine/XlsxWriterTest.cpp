@@ -1,5 +1,6 @@
 // Tests of the xlsx writer: models built in code, written, checked by the ECMA-376 validator and
 // read back by openpyxl (an independent reader) and by our own reader.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/WorkbookFile.h"

@@ -1,5 +1,6 @@
 // Helpers for the xlsx writer's tests: writing a model to memory, the schema validator, and the
 // view of an output that openpyxl (an independent reader) has, as JSON lines from xlsx_dump.py.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/io/Bytes.h"

@@ -1,5 +1,6 @@
 // Tests of XmlBuilder, the xlsx writer's helper for the parts written once per file: what each
 // call appends, escaping included.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxWriterXml.h"
 
 #include <gtest/gtest.h>

@@ -21,6 +21,7 @@
 # With --stream, reads only the compound file (xlrd's own reader) and prints
 #   ["stream", byte count, sha256 of the bytes]
 # for its Workbook stream.
+# SPDX-License-Identifier: Apache-2.0
 import hashlib
 import json
 import struct

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Prints the formatting an independent reader (xlrd) sees in the first rows of .xls files, one line
 per cell: file, sheet, row, column, then fill, font, number format and left border with colours as
 RGB (or 'auto' for the system colours)."""

@@ -20,6 +20,7 @@
 #   ["freeze", sheet, top-left cell of the frozen pane]
 #   ["sst", index, text]   the shared strings as lxml reads them, _xHHHH_ escapes decoded
 # Cells with no value and the default format are not listed.
+# SPDX-License-Identifier: Apache-2.0
 import json
 import re
 import struct

@@ -5,6 +5,7 @@
 // protection, merged ranges, widths, hidden rows and columns, outline levels and summaries, rows formatted as a whole,
 // links) that the merge report does not list. The suite measures the workbooks up to 300 KB; tools/measure-corpus.sh
 // measures them all.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "engine/WorkbookFile.h"
 #include "merge/MergeEngine.h"

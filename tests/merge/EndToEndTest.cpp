@@ -1,5 +1,6 @@
 // Whole merges of real workbooks through the embedded server, checked by independent readers
 // (openpyxl for xlsx, xlrd for xls): values, number formats, merged ranges and column widths.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "engine/Errors.h"
 #include "merge/MergeEngine.h"

@@ -2,6 +2,7 @@
 // modes; the formula text per cell, the report's notes, and LibreOffice recalculating every kept
 // formula to the value we wrote as its cached one. The corpus's workbooks with formulas the same
 // way, counted per file.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "engine/WorkbookFile.h"
 #include "engine/formula/Formula.h"

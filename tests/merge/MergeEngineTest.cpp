@@ -1,5 +1,6 @@
 // The merge on the recording fake: call order, naming, stacking, grid limits, absorbed failures,
 // the finishing steps and what the user is told.
+// SPDX-License-Identifier: Apache-2.0
 #include "merge/MergeEngine.h"
 
 #include "catalogue/SheetListing.h"
@@ -458,7 +459,13 @@ INSTANTIATE_TEST_SUITE_P(
                        return f.Book("a.xlsx", {{"First", 2, 300}});
                    },
                    nullptr,
-                   "its content (2 rows x 300 columns) does not fit an .xls sheet (65,536 rows x 256 columns)"}),
+                   "its content (2 rows x 300 columns) does not fit an .xls sheet (65,536 rows x 256 columns)"},
+        ReportCase{"one_row_too_wide",
+                   [](MergeFixture& f) {
+                       return f.Book("a.xlsx", {{"First", 1, 300}});
+                   },
+                   nullptr,
+                   "its content (1 row x 300 columns) does not fit an .xls sheet (65,536 rows x 256 columns)"}),
     [](const testing::TestParamInfo<ReportCase>& p) { return std::string(p.param.name); });
 
 TEST_F(MergeFixture, EveryRefusedRenameIsReportedWithItsOwnName)
@@ -624,7 +631,7 @@ TEST_F(MergeFixture, CompletionMessageIsPlainWhenNothingWasSkippedAndListsLongRe
         many.skipped.push_back({{"S" + std::to_string(i), "/f.xlsx"}, "why"});
     }
     ShowCompletion(prompts, many);
-    EXPECT_NE(prompts.messages.back().find("20 sheets were not merged completely"), std::string::npos);
+    EXPECT_NE(prompts.messages.back().find("20 sheets were not merged:"), std::string::npos);
     EXPECT_NE(prompts.messages.back().find("and 12 more"), std::string::npos);
     EXPECT_NE(prompts.lastDetails.find("\"S19\" in /f.xlsx: why"), std::string::npos);
 }
@@ -636,7 +643,7 @@ TEST_F(MergeFixture, CompletionMessageListsFormulasKeptAsValuesAfterTheSkippedSh
     report.notes.push_back({{"Calc", "/c.xlsx"}, "the sheet was merged, but one formula was kept as its value"});
     ShowCompletion(prompts, report);
     const std::string& text = prompts.messages.back();
-    size_t skipped = text.find("One sheet was not merged completely:\n\u2022 \"Gone\" in /g.xlsx");
+    size_t skipped = text.find("One sheet was not merged:\n\u2022 \"Gone\" in /g.xlsx");
     size_t noted = text.find("One sheet was merged with changes:\n\u2022 \"Calc\" in /c.xlsx: the sheet was "
                              "merged, but one formula was kept as its value");
     ASSERT_NE(skipped, std::string::npos) << text;

@@ -1,6 +1,7 @@
 // Workbooks that change between listing and merging, merged through the embedded server: a file
 // removed, replaced by garbage, rewritten without the listed sheet, or with a damaged sheet. Each
 // is reported as skipped with its reason; the rest is merged and saved.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "engine/WorkbookFile.h"
 #include "merge/MergeEngine.h"

@@ -1,5 +1,6 @@
 // Merges whose output is far larger than the memory they may use: a merge holds what it reads and
 // a little of what it builds, so a child process under a small address-space cap completes them.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "engine/WorkbookFile.h"
 #include "merge/MergeEngine.h"

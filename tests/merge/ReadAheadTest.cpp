@@ -1,5 +1,6 @@
 // Reading the next workbook on a second thread: what the merge writes and reports does not change,
 // and a server that quits abandons the read at once and leaves no thread behind.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/ReadAhead.h"
 #include "automation/EmbeddedServer.h"
 #include "engine/WorkbookFile.h"

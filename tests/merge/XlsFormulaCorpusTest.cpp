@@ -2,6 +2,7 @@
 // reads, in LibreOffice, as LibreOffice reads the source's formula moved by the paste, and
 // LibreOffice, computing every formula again, gets the value we cached. LibreOffice runs twice for
 // the whole batch (tests/merge/scripts/lo_formulas.py), not once a file.
+// SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "engine/WorkbookFile.h"
 #include "engine/formula/Formula.h"

@@ -1,6 +1,7 @@
 // Builds small .xls files byte by byte for tests and benchmarks: BIFF8/BIFF5 records, a workbook
 // stream with its sheets' positions patched in, and an OLE2 compound file around it. The output is
 // valid by construction, so a test can poke exactly one field and expect exactly one error.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <algorithm>

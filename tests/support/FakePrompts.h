@@ -1,5 +1,6 @@
 // A scripted stand-in for the user: records every message, answers questions and the save dialog
 // as told, and tracks the hourglass and the busy window.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "catalogue/SheetSink.h"

@@ -1,4 +1,5 @@
 // The recording fake of the spreadsheet server.
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/support/FakeServer.h"
 
 #include <algorithm>

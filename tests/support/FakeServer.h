@@ -1,6 +1,7 @@
 // A recording fake of the spreadsheet server: every call on every object is written to a transcript,
 // and any call can be made to fail, so tests can check the exact call order, the absorbed failures
 // and the clean-up of the sheet listing and the merge.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "automation/SpreadsheetServer.h"

@@ -1,4 +1,5 @@
 // JSON for the tests: the reader and the dump scripts' line text.
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/support/Json.h"
 
 #include "engine/text/Utf8.h"

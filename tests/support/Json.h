@@ -1,5 +1,6 @@
 // JSON for the tests: a reader for the corpus oracle files, and the text of the JSON lines that the
 // Python dump scripts print, for comparing those lines as they are.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,5 @@
 // Helpers shared by the tests.
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 // Helpers shared by the tests: a scratch folder, the corpus location, whole files, running outside readers.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The corpus's oracle files are JSON; every corpus test reads them with Json.

@@ -1,5 +1,6 @@
 // Builds small xlsx packages in memory for the tests: a minimal zip writer (stored or
 // deflated entries) whose every header field can be poked, and a valid one-sheet workbook to start from.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <zlib.h>

@@ -1,4 +1,5 @@
 // gq-dump: the canonical text of a workbook written by the engine, in both formats.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/WorkbookFile.h"
 #include "engine/formula/Formula.h"
 #include "tests/support/TestSupport.h"
@@ -137,9 +138,46 @@ TEST(GqDump, FailsWithTheEngineMessage)
     std::string output;
     std::string missing = dir.File("missing.xlsx");
     EXPECT_EQ(test::RunCommand(test::ShellQuote(kDump) + " " + test::ShellQuote(missing), output), 1);
+    EXPECT_NE(output.find("gq-dump: "), std::string::npos) << output;
     EXPECT_NE(output.find("missing.xlsx"), std::string::npos) << output;
-    EXPECT_EQ(test::RunCommand(test::ShellQuote(kDump), output), 2);
-    EXPECT_NE(output.find("usage"), std::string::npos) << output;
+}
+
+// Help and version on standard output, errors on standard error opening with the program's name
+// and naming what was wrong, "-" for standard input.
+TEST(GqDump, FollowsTheCommandLineConventions)
+{
+    test::TempDir dir;
+    Workbook book = Sample();
+    const std::string path = dir.File("sample.xlsx");
+    SaveWorkbookFile(book, path);
+    std::string fromFile;
+    ASSERT_EQ(test::RunCommand(test::ShellQuote(kDump) + " " + test::ShellQuote(path), fromFile), 0);
+    struct Case {
+        std::string arguments;
+        int status;
+        std::string out; // what standard output begins with
+        std::string err; // what standard error holds
+    } cases[] = {
+        {"--help", 0, "Usage: gq-dump ", ""},
+        {"-h", 0, "Usage: gq-dump ", ""},
+        {"--version", 0, "gq-dump 2.", ""},
+        {"", 2, "", "gq-dump: no WORKBOOK given\nTry 'gq-dump --help' for more information.\n"},
+        {"--frobnicate x.xlsx", 2, "", "gq-dump: unknown option --frobnicate\n"},
+        {"- <" + test::ShellQuote(path), 0, fromFile, ""},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        std::string err;
+        const std::string command = test::ShellQuote(kDump) + " " + c.arguments;
+        // RunCommand adds standard error to what it reads; the braces keep each stream apart.
+        EXPECT_EQ(test::RunCommand("{ " + command + " 2>/dev/null; }", out), c.status) << c.arguments;
+        test::RunCommand("{ " + command + " 2>&1 >/dev/null; }", err);
+        EXPECT_EQ(out.substr(0, c.out.size()), c.out) << c.arguments;
+        EXPECT_EQ(err.substr(0, c.err.size()), c.err) << c.arguments;
+        if (c.err.empty()) {
+            EXPECT_EQ(err, "") << c.arguments;
+        }
+    }
 }
 
 TEST(GqDump, PrintsKeptFormulasAfterTheirCachedValues)

@@ -3,6 +3,7 @@
 # nothing more, no path of the build folder inside, the desktop files accepted by their validators,
 # manual pages that render cleanly and a completion that offers what gridquilt-merge takes.
 #   tests/tools/install-check.sh BUILD_DIR
+# SPDX-License-Identifier: Apache-2.0
 set -euo pipefail
 build=$(realpath "$1")
 prefix=$(mktemp -d)
@@ -15,8 +16,17 @@ expected=(
   bin/gq-dump
   bin/gridquilt
   bin/gridquilt-merge
-  share/applications/gridquilt.desktop
+  share/applications/org.gridquilt.Gridquilt.desktop
+  share/bash-completion/completions/gq-dump
   share/bash-completion/completions/gridquilt-merge
+  share/gridquilt/translations/gridquilt_de.qm
+  share/gridquilt/translations/gridquilt_es.qm
+  share/gridquilt/translations/gridquilt_fr.qm
+  share/gridquilt/translations/gridquilt_it.qm
+  share/gridquilt/translations/gridquilt_ja.qm
+  share/gridquilt/translations/gridquilt_pt_BR.qm
+  share/gridquilt/translations/gridquilt_ru.qm
+  share/gridquilt/translations/gridquilt_zh_CN.qm
   share/icons/hicolor/16x16/apps/gridquilt.png
   share/icons/hicolor/24x24/apps/gridquilt.png
   share/icons/hicolor/32x32/apps/gridquilt.png
@@ -63,10 +73,39 @@ for png in "$prefix"/share/icons/hicolor/*x*/apps/gridquilt.png; do
 done
 
 # The validators that software centres and menus run on these files.
-desktop-file-validate "$prefix/share/applications/gridquilt.desktop" || failed=1
+desktop-file-validate "$prefix/share/applications/org.gridquilt.Gridquilt.desktop" || failed=1
 appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/org.gridquilt.Gridquilt.metainfo.xml" || failed=1
 # The tree check also finds the desktop entry the metadata launches and the icon it names.
 appstreamcli validate-tree --no-net "$prefix" || failed=1
+
+# "Open With" offers Gridquilt for every type it claims, but a double-click opens the office suite:
+# desktops pick a default among the claimants by their desktop file ids when the user has set no
+# preference. The data folder holds the installed entry beside LibreOffice Calc's (its id and the
+# types it claims), and GIO answers as the desktop would, with no user or system settings.
+desktop="$prefix/defaults"
+mkdir -p "$desktop/data/applications" "$desktop/home" "$desktop/config"
+ln -s /usr/share/mime "$desktop/data/mime"
+entry=$(cd "$prefix/share/applications" && ls)
+sed 's/^Exec=.*/Exec=true %F/' "$prefix/share/applications/$entry" >"$desktop/data/applications/$entry"
+claimed=$(sed -n 's/^MimeType=//p' "$desktop/data/applications/$entry" | tr ';' ' ')
+cat >"$desktop/data/applications/libreoffice-calc.desktop" <<'ENTRY'
+[Desktop Entry]
+Type=Application
+Name=LibreOffice Calc
+Exec=true %U
+MimeType=application/vnd.oasis.opendocument.spreadsheet;application/vnd.ms-excel;application/vnd.openxmlformats-officedocument.spreadsheetml.sheet;application/vnd.openxmlformats-officedocument.spreadsheetml.template;application/vnd.ms-excel.sheet.macroEnabled.12;application/vnd.ms-excel.template.macroEnabled.12;text/csv;text/tab-separated-values;
+ENTRY
+update-desktop-database "$desktop/data/applications"
+for type in $claimed; do
+  answer=$(env -i PATH="$PATH" HOME="$desktop/home" XDG_DATA_HOME="$desktop/home" XDG_CONFIG_HOME="$desktop/config" \
+    XDG_CONFIG_DIRS="$desktop/config" XDG_DATA_DIRS="$desktop/data" gio mime "$type" 2>&1)
+  default=$(echo "$answer" | sed -n 's/^Default application for .*: //p')
+  if [ "$default" != libreoffice-calc.desktop ] || ! echo "$answer" | grep -qx "[[:space:]]*$entry"; then
+    echo "$type: the default is \"$default\", or $entry is not offered: $answer"
+    failed=1
+  fi
+done
+rm -rf "$desktop"
 
 # The manual pages render without a warning from man or groff.
 for page in "$prefix"/share/man/man1/*.1; do

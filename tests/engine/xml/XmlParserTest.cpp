@@ -1,5 +1,6 @@
 // The XML parser's own scanner against expat: the same events for the same documents, however the
 // bytes are split into pieces, and the same refusals for documents that are not well formed.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/xml/XmlParser.h"
 #include "engine/Errors.h"
 

@@ -1,5 +1,6 @@
 // Tests of the zip reader's two ways of inflating a part: small deflated parts in one call, large
 // ones streamed. Each damage a hostile package can carry must fail the same way on both.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/zip/ZipReader.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"

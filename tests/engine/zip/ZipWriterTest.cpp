@@ -1,5 +1,6 @@
 // Tests of the streaming zip writer: parts of awkward sizes read back by Python's zipfile (which
 // checks every CRC) and by libzip, equal bytes for any number of threads, and sink failures.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/zip/ZipWriter.h"
 #include "engine/Errors.h"
 #include "tests/engine/XlsxWriterTestUtil.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Checks the formulas of a merged xlsx with two outside readers.
 
     check_formulas.py OUTPUT.xlsx

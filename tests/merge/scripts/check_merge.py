@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Checks a merged workbook against its sources with independent readers (openpyxl for xlsx,
 xlrd for xls) and prints one line per difference; prints nothing when they agree.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Reads the formulas of many workbooks as LibreOffice sees them, in two LibreOffice runs.
 
     lo_formulas.py WORK_DIR SOURCES_LIST OUTPUTS_LIST

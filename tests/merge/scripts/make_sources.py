@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the source workbooks of the end-to-end merge tests with openpyxl, an independent writer.
 
 Usage: make_sources.py FOLDER
