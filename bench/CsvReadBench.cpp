@@ -3,6 +3,7 @@
 // reads on one core, in UTF-8 and in Windows-1252.
 //
 //     gq_bench_csv_read [--rows N] [--runs N] [--dir DIR]
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/csv/CsvReader.h"
 #include "engine/io/Bytes.h"
 

@@ -3,6 +3,7 @@
 // listing its sheets takes and how many cells a second the whole sheet reads on one core.
 //
 //     gq_bench_ods_read [--rows N] [--runs N] [--dir DIR]
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/io/Bytes.h"
 #include "engine/ods/OdsReader.h"
 #include "engine/zip/ZipWriter.h"

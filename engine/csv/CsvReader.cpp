@@ -1,5 +1,6 @@
 // The delimited text reader: the encoding and the delimiter are found first, then the records are
 // read in one pass over the text into the rows of the sheet.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/csv/CsvReader.h"
 
 #include "engine/Errors.h"

@@ -1,4 +1,5 @@
 // Reads delimited text files (CSV, TSV) into a workbook of one worksheet.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/io/Bytes.h"

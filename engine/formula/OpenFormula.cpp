@@ -1,5 +1,6 @@
 // OpenFormula text to A1 text: references in brackets become A1 references with sheet prefixes,
 // separators become commas, inline arrays swap their separators.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/OpenFormula.h"
 
 #include "engine/Limits.h"

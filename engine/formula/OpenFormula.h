@@ -1,5 +1,6 @@
 // OpenFormula (ODF 1.3 Part 4), the formula syntax of OpenDocument spreadsheets, in the text form
 // the formula parser reads.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <string>

@@ -1,5 +1,6 @@
 // The OpenDocument spreadsheet reader: opening reads the sheet names from content.xml; each sheet
 // is read by streaming content.xml again up to the end of that sheet's table.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/ods/OdsReader.h"
 
 #include "engine/Errors.h"

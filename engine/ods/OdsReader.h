@@ -1,4 +1,5 @@
 // Reads OpenDocument spreadsheets (.ods, ODF 1.2 and 1.3 packages) into the workbook model.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/io/Bytes.h"

@@ -1,5 +1,6 @@
 // OpenDocument styles (ODF 1.3 Part 3, sections 16 and 20): cell, column, row and table styles and
 // the data styles of number formats, turned into the model's terms.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/ods/OdsStyles.h"
 
 #include <charconv>

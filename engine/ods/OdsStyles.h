@@ -1,5 +1,6 @@
 // OpenDocument styles as the spreadsheet reader needs them: cell styles resolved into the model's
 // cell formats, column widths, row heights, hidden tables, and data styles as number format codes.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include "engine/model/Styles.h"

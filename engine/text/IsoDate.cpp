@@ -1,4 +1,5 @@
 // ISO 8601 dates and xsd:duration times as spreadsheet serial numbers.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/text/IsoDate.h"
 
 #include <cstdint>

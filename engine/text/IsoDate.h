@@ -1,5 +1,6 @@
 // ISO 8601 calendar dates and times as spreadsheet serial numbers, for the readers of formats that
 // store dates as text (CSV, OpenDocument).
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <optional>

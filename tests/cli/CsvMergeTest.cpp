@@ -1,6 +1,7 @@
 // Delimited text files of every dialect and encoding the reader takes, merged by gridquilt-merge into
 // one workbook and read back by openpyxl: each sheet holds exactly the file's values, numbers as
 // numbers and dates as dates.
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/Cli.h"
 
 #include "automation/EmbeddedServer.h"

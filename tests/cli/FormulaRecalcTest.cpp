@@ -2,6 +2,7 @@
 // (tests/merge/scripts/formula_cases.py) as openpyxl, XlsxWriter and LibreOffice write it, merged
 // multi- and single-sheet to .xlsx and .xls, every output and source computed by LibreOffice,
 // every cell compared with what its source computes to.
+// SPDX-License-Identifier: Apache-2.0
 #include "cli/Cli.h"
 
 #include "automation/EmbeddedServer.h"

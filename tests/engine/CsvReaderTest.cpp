@@ -1,5 +1,6 @@
 // The delimited text reader: sheet names from file names, how each field is typed, the dialects and
 // encodings it finds, and hostile files that must end in a clear error or a sensible sheet, fast.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/csv/CsvReader.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"

@@ -2,6 +2,7 @@
 // originals hold: the same sheets in the same order, and on each sheet the same cells with the same
 // values. A sample runs by default; GQ_ODS_CORPUS_ALL=1 converts every readable workbook and prints
 // the share of equal sheets.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/WorkbookFile.h"
 #include "tests/support/TestSupport.h"

@@ -1,6 +1,7 @@
 // The OpenDocument reader on packages built here: what one sheet of every kind of value, format,
 // merge, link and formula reads as, and hostile packages that must end in a clear error or a
 // bounded sheet, fast.
+// SPDX-License-Identifier: Apache-2.0
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/WorkbookFile.h"

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
 """Formulas through a merge, with LibreOffice as the judge.
+# SPDX-License-Identifier: Apache-2.0
 
     formula_cases.py sources DIR
         Writes the workbook of CASES as openpyxl writes it (no cached values, op.xlsx), as
