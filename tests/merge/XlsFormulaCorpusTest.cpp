@@ -95,7 +95,11 @@ struct Output {
     engine::formula::Grid grid;
 };
 
-TEST(XlsFormulaCorpus, MergedFormulasReadAsTheSourcesAndLibreOfficeComputesTheirValues)
+// The corpus is split into parts, a test each, so that no one test runs for minutes.
+constexpr size_t kCorpusParts = 3;
+class XlsFormulaCorpus : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(XlsFormulaCorpus, MergedFormulasReadAsTheSourcesAndLibreOfficeComputesTheirValues)
 {
     const std::filesystem::path corpus = test::CorpusDir();
     if (corpus.empty()) {
@@ -117,7 +121,8 @@ TEST(XlsFormulaCorpus, MergedFormulasReadAsTheSourcesAndLibreOfficeComputesTheir
         for (char& c : ext) {
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         }
-        if (ext != ".xls" || std::find(std::begin(kSlow), std::end(kSlow), name) != std::end(kSlow)) {
+        if (ext != ".xls" || std::find(std::begin(kSlow), std::end(kSlow), name) != std::end(kSlow) ||
+            test::CorpusShard(name, kCorpusParts) != GetParam()) {
             continue;
         }
         std::unique_ptr<Workbook> source;
@@ -290,13 +295,18 @@ TEST(XlsFormulaCorpus, MergedFormulasReadAsTheSourcesAndLibreOfficeComputesTheir
         EXPECT_EQ(list.size(), it != known.end() ? it->second.first : 0U) << file;
     }
     for (const auto& [file, expected] : known) {
-        EXPECT_TRUE(differences.count(file) != 0) << file << " no longer differs: " << expected.second;
+        // An output is named after its source: "name-b.xls" or "name-x.xlsx" for "name.xls".
+        if (test::CorpusShard(file.substr(0, file.rfind('-')) + ".xls", kCorpusParts) == GetParam()) {
+            EXPECT_TRUE(differences.count(file) != 0) << file << " no longer differs: " << expected.second;
+        }
     }
     std::printf("%zu sources, %zu outputs, %zu formula texts and %zu values compared\n", sources.size(), outputs.size(),
                 comparedTexts, comparedValues);
-    EXPECT_GT(comparedTexts, 10000U);
-    EXPECT_GT(comparedValues, 10000U);
+    EXPECT_GT(comparedTexts, 1000U);
+    EXPECT_GT(comparedValues, 2000U);
 }
+
+INSTANTIATE_TEST_SUITE_P(Part, XlsFormulaCorpus, ::testing::Range<size_t>(0, kCorpusParts));
 
 } // namespace
 } // namespace gq::merge

@@ -56,6 +56,16 @@ std::filesystem::path CorpusDir()
     return {};
 }
 
+size_t CorpusShard(const std::string& fileName, size_t shards)
+{
+    // FNV-1a: the same part for a name on every machine and every run.
+    uint64_t hash = 14695981039346656037ULL;
+    for (const unsigned char c : fileName) {
+        hash = (hash ^ c) * 1099511628211ULL;
+    }
+    return static_cast<size_t>(hash % shards);
+}
+
 std::vector<std::vector<std::string>> CorpusManifest(const std::filesystem::path& corpus)
 {
     std::vector<std::vector<std::string>> rows;

@@ -29,6 +29,10 @@ private:
 // The real-workbook corpus folder, or an empty path when it is not there (tests then skip).
 std::filesystem::path CorpusDir();
 
+// Which of `shards` parts a corpus file belongs to, by its name: the slow corpus checks run as
+// several tests, each over one part, so that no single test takes minutes on a busy machine.
+size_t CorpusShard(const std::string& fileName, size_t shards);
+
 // The lines of the corpus's MANIFEST.tsv after its header, each split at tabs into its fields:
 // set, file, source_repo, source_path, licence, producer, format, sheets, notes.
 std::vector<std::vector<std::string>> CorpusManifest(const std::filesystem::path& corpus);
