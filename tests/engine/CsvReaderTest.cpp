@@ -143,7 +143,7 @@ TEST(CsvReader, DialectsAndEncodingsAreFound)
         {std::string("\xFF\xFE"
                      "a\0;\0b\0\n\0"
                      "1\0;\0\xAC\x20\n\0",
-                     20),
+                     18),
          "t.csv", TextEncoding::Utf16Le, ';', "s:\xe2\x82\xac"},
         {std::string("\xFE\xFF\0a\0|\0b\0\n\0"
                      "1\0|\xD8\x3D\xDE\x00",
