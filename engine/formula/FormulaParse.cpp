@@ -900,7 +900,10 @@ private:
                 }
                 last.push_back(m_s[q]);
             }
-            if (q + 1 < m_s.size() && m_s[q] == '\'' && m_s[q + 1] == '!' && !last.empty()) {
+            // A sheet name holds none of : [ ] * ? / \, so a quoted text with one of them is a whole
+            // span or a book reference after a range operator (Name:'Jan:Feb'!A1), not a last sheet.
+            const bool sheetName = last.find_first_of(":[]*?/\\") == std::string::npos;
+            if (q + 1 < m_s.size() && m_s[q] == '\'' && m_s[q + 1] == '!' && !last.empty() && sheetName) {
                 m_p = q + 2;
                 SheetPrefix prefix;
                 prefix.firstSheet = std::string(ident);
