@@ -1,6 +1,6 @@
 // Content types, relationships and target resolution of an OPC package.
 // SPDX-License-Identifier: Apache-2.0
-#include "engine/xlsx/OpcPackage.h"
+#include "engine/xlsx/XlsxReaderPackage.h"
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"

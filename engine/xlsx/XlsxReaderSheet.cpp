@@ -3,7 +3,7 @@
 // Kept in one file past 700 lines: the cell path inlines the reference, number and date parsers
 // above it, which another translation unit would turn into calls for every cell.
 // SPDX-License-Identifier: Apache-2.0
-#include "engine/xlsx/XlsxSheet.h"
+#include "engine/xlsx/XlsxReaderSheet.h"
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
