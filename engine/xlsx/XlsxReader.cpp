@@ -6,6 +6,7 @@
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/xlsx/XlsxReaderPackage.h"
+#include "engine/xlsx/XlsxReaderSharedStrings.h"
 #include "engine/xlsx/XlsxReaderSheet.h"
 #include "engine/xlsx/XlsxReaderStyles.h"
 #include "engine/xml/XmlParser.h"

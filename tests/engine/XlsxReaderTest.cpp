@@ -5,8 +5,10 @@
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/xlsx/XlsxReaderPackage.h"
+#include "engine/xlsx/XlsxReaderSharedStrings.h"
 #include "engine/xlsx/XlsxReaderSheet.h"
 #include "engine/xlsx/XlsxReaderStyles.h"
+#include "engine/xlsx/XlsxReaderText.h"
 #include "tests/support/XlsxTestPackage.h"
 
 #include <gtest/gtest.h>
