@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "common/AsciiText.h"
+
 #include <string_view>
 
 namespace gq::engine::formula::detail {
@@ -29,25 +31,6 @@ inline bool IsSpace(char c)
     return c == ' ' || c == '\n' || c == '\r' || c == '\t';
 }
 
-inline bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'a' && x <= 'z') {
-            x = static_cast<char>(x - 32);
-        }
-        if (y >= 'a' && y <= 'z') {
-            y = static_cast<char>(y - 32);
-        }
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
+using gq::EqualsNoCase;
 
 } // namespace gq::engine::formula::detail

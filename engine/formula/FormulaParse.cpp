@@ -297,22 +297,32 @@ bool Parser::Primary()
     return false;
 }
 
-bool Parser::StringLiteral()
+// The text between `quote` at the current position and the next lone one, a doubled quote
+// standing for one; false, with the position somewhere inside, when the text ends first.
+bool Parser::QuotedText(char quote, std::string& text)
 {
-    std::string text;
+    text.clear();
     ++m_p;
     for (;;) {
         if (AtEnd()) {
             return false;
         }
         char c = m_s[m_p++];
-        if (c == '"') {
-            if (Peek() != '"') {
-                break;
+        if (c == quote) {
+            if (Peek() != quote) {
+                return true;
             }
             ++m_p;
         }
         text.push_back(c);
+    }
+}
+
+bool Parser::StringLiteral()
+{
+    std::string text;
+    if (!QuotedText('"', text)) {
+        return false;
     }
     Emit(TokenKind::String).text = m_f.AddText(text);
     return true;

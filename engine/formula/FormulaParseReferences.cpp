@@ -3,6 +3,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/FormulaParser.h"
 
+#include "engine/text/CellReferenceText.h"
+
 #include <cstring>
 
 namespace gq::engine::formula::detail {
@@ -16,13 +18,8 @@ bool Parser::Part(size_t& q, RefPart& part) const
     if (colAbs) {
         ++i;
     }
-    uint32_t col = 0;
-    size_t letters = 0;
-    while (i < m_s.size() && IsAsciiLetter(m_s[i]) && letters < 4) {
-        col = col * 26 + static_cast<uint32_t>((m_s[i] | 0x20) - 'a' + 1);
-        ++i;
-        ++letters;
-    }
+    uint64_t col = 0;
+    const size_t letters = ReadColumnLetters(m_s, i, 4, col);
     if (letters > 3 || col > limits::kXlsxMaxCols) {
         return false;
     }
@@ -33,12 +30,7 @@ bool Parser::Part(size_t& q, RefPart& part) const
         ++i;
     }
     uint64_t row = 0;
-    size_t digits = 0;
-    while (i < m_s.size() && IsDigit(m_s[i]) && digits < 8) {
-        row = row * 10 + static_cast<uint64_t>(m_s[i] - '0');
-        ++i;
-        ++digits;
-    }
+    const size_t digits = ReadRowDigits(m_s, i, 8, row);
     if (digits == 0) {
         if (letters == 0 || rowAbs) {
             return false;
@@ -56,7 +48,7 @@ bool Parser::Part(size_t& q, RefPart& part) const
         }
         part.row = static_cast<uint32_t>(row - 1);
     }
-    part.col = letters > 0 ? col - 1 : 0;
+    part.col = letters > 0 ? static_cast<uint32_t>(col - 1) : 0;
     part.colAbs = colAbs;
     part.rowAbs = rowAbs;
     q = i;
@@ -176,19 +168,8 @@ bool Parser::SplitPrefix(std::string_view text, SheetPrefix& prefix)
 bool Parser::QuotedPrefix()
 {
     std::string text;
-    ++m_p;
-    for (;;) {
-        if (AtEnd()) {
-            return false;
-        }
-        char c = m_s[m_p++];
-        if (c == '\'') {
-            if (Peek() != '\'') {
-                break;
-            }
-            ++m_p;
-        }
-        text.push_back(c);
+    if (!QuotedText('\'', text)) {
+        return false;
     }
     if (Peek() != '!') {
         return false;

@@ -71,6 +71,7 @@ private:
     bool Intersection();
     bool RangeExpression();
     bool Primary();
+    bool QuotedText(char quote, std::string& text);
     bool StringLiteral();
     bool MatchError(ErrorCode& code);
     bool ErrorLiteral();
