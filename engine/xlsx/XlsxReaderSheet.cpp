@@ -7,6 +7,7 @@
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/formula/Formula.h"
+#include "engine/text/CellReferenceText.h"
 #include "engine/text/Utf8.h"
 #include "engine/xlsx/XlsxReaderText.h"
 
@@ -28,28 +29,19 @@ using xlsxtext::Trim;
 
 // "B12" -> row 11, col 1. Returns false for text that is not a cell reference; throws nothing.
 // `outOfGrid` tells a well-formed reference past the xlsx grid from malformed text.
-bool ParseRef(const char* s, uint32_t& row, uint32_t& col, bool& outOfGrid)
+bool ParseRef(std::string_view s, uint32_t& row, uint32_t& col, bool& outOfGrid)
 {
     outOfGrid = false;
+    size_t i = 0;
     uint64_t c = 0;
-    size_t letters = 0;
-    for (; (*s >= 'A' && *s <= 'Z') || (*s >= 'a' && *s <= 'z'); ++s) {
-        if (++letters > 4) {
-            outOfGrid = true;
-            return false;
-        }
-        c = c * 26 + static_cast<uint64_t>((*s | 0x20) - 'a' + 1);
-    }
+    const size_t letters = ReadColumnLetters(s, i, 5, c);
     uint64_t r = 0;
-    size_t digits = 0;
-    for (; *s >= '0' && *s <= '9'; ++s) {
-        if (++digits > 8) {
-            outOfGrid = true;
-            return false;
-        }
-        r = r * 10 + static_cast<uint64_t>(*s - '0');
+    const size_t digits = letters > 4 ? 0 : ReadRowDigits(s, i, 9, r);
+    if (letters > 4 || digits > 8) {
+        outOfGrid = true;
+        return false;
     }
-    if (*s != '\0' || letters == 0 || digits == 0) {
+    if (i != s.size() || letters == 0 || digits == 0) {
         return false;
     }
     if (r == 0 || r > limits::kXlsxMaxRows || c > limits::kXlsxMaxCols) {
