@@ -334,31 +334,8 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             Cell& c = builder.At(h.row, h.col);
             c.style = CellStyle(h.ixfe);
             c.formula = true;
-            if (p[12] == 0xFF && p[13] == 0xFF) {
-                switch (p[6]) {
-                case 0: // text, in the STRING record that follows
-                    // No result until that record comes: a file without it leaves the formula
-                    // uncached (computed on opening), not a formula whose result is "".
-                    c.type = CellType::Blank;
-                    pending = PendingString{true, h.row, h.col, kNoFormula, c.style};
-                    break;
-                case 1:
-                    c.type = CellType::Boolean;
-                    c.boolean = p[8] != 0;
-                    break;
-                case 2:
-                    c.type = CellType::Error;
-                    c.error = ErrorFromBiff(p[8]);
-                    break;
-                default: // 3: the empty string
-                    c.type = CellType::String;
-                    c.text = emptyText;
-                    break;
-                }
-            } else {
-                c.type = CellType::Number;
-                c.number = le::LoadF64(p + 6);
-            }
+            ReadFormulaValue(
+                p + 6, h, [&] { return emptyText; }, c, pending);
             // The parsed expression follows the value, grbit and chn ([MS-XLS] 2.4.127), in BIFF5
             // as in BIFF8; older formulas keep their cached values only.
             lastExpBase = UINT64_MAX;
