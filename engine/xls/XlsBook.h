@@ -96,6 +96,19 @@ struct PendingString {
 
 inline ErrorCode ErrorFromBiff(uint8_t code);
 
+// The value of a BOOLERR record (Bes, [MS-XLS] 2.5.10: the value byte, then whether it is an
+// error code rather than a boolean) into `c`.
+inline void ReadBoolErr(const uint8_t* value, Cell& c)
+{
+    if (value[1] != 0) {
+        c.type = CellType::Error;
+        c.error = ErrorFromBiff(value[0]);
+    } else {
+        c.type = CellType::Boolean;
+        c.boolean = value[0] != 0;
+    }
+}
+
 // The cached result of a FORMULA record (FormulaValue, [MS-XLS] 2.5.133: eight bytes at `value`,
 // laid out alike in every BIFF version) into `c`: a number, or where the last two bytes are 0xFFFF,
 // what byte 0 says: a text that a STRING record brings next (the cell stays blank and `pending`

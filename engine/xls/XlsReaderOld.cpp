@@ -226,13 +226,7 @@ bool XlsBook::ReadBiff2Cell(Workbook& workbook, const Record& rec, SheetBuilder&
             c.text = workbook.Strings().Intern(text);
         } else if (rec.type == kBoolErr2) {
             head(9);
-            if (p[8] != 0) {
-                c.type = CellType::Error;
-                c.error = ErrorFromBiff(p[7]);
-            } else {
-                c.type = CellType::Boolean;
-                c.boolean = p[7] != 0;
-            }
+            ReadBoolErr(p + 7, c);
         } else if (rec.type == kFormula) {
             head(15);
             c.formula = true;
