@@ -6,6 +6,7 @@
 #include "automation/ReadAhead.h"
 #include "automation/SheetNames.h"
 #include "automation/WorkbookCache.h"
+#include "common/NumberText.h"
 #include "engine/StageTimes.h"
 #include "engine/WorkbookFile.h"
 #include "engine/xlsx/XlsxRowStager.h"
@@ -142,19 +143,6 @@ size_t SheetIndex(const ServerBook& book, uint64_t id, size_t& hint)
     }
     hint = *index;
     return *index;
-}
-
-std::string Thousands(uint64_t n)
-{
-    std::string digits = std::to_string(n);
-    std::string out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) {
-            out.push_back(',');
-        }
-        out.push_back(digits[i]);
-    }
-    return out;
 }
 
 // The Excel 97-2003 grid is much smaller than the xlsx one: say which sheet does not fit, before the

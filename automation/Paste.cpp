@@ -3,6 +3,7 @@
 #include "automation/Paste.h"
 
 #include "automation/SpreadsheetServer.h"
+#include "common/NumberText.h"
 #include "engine/Limits.h"
 #include "engine/StageTimes.h"
 #include "engine/text/Utf8.h"
@@ -520,19 +521,6 @@ void PasteHyperlinks(const Worksheet& from, Worksheet& to, const Placement& p, c
         }
         to.hyperlinks.push_back(std::move(link));
     }
-}
-
-std::string Thousands(uint64_t n)
-{
-    std::string digits = std::to_string(n);
-    std::string out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) {
-            out.push_back(',');
-        }
-        out.push_back(digits[i]);
-    }
-    return out;
 }
 
 std::string Plural(uint64_t n, const char* one, const char* many)

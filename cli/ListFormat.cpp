@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/ListFormat.h"
 
+#include "common/AsciiText.h"
 #include "engine/Limits.h"
 
 namespace gq::cli {
@@ -21,20 +22,9 @@ std::string EscapeField(std::string_view text)
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
+        if (const char* escape = BackslashEscape(c)) {
+            out += escape;
+        } else {
             out += c;
         }
     }

@@ -4,6 +4,7 @@
 #include "merge/MergeEngine.h"
 
 #include "catalogue/SheetListing.h"
+#include "common/NumberText.h"
 #include "engine/Limits.h"
 #include "engine/WorkbookFile.h"
 #include "merge/OutputChoice.h"
@@ -39,16 +40,7 @@ std::string MessageOf(const std::exception_ptr& failure)
 
 std::string WithNumber(int64_t n)
 {
-    std::string digits = std::to_string(n);
-    std::string out;
-    int count = 0;
-    for (size_t i = digits.size(); i-- > 0;) {
-        out.insert(out.begin(), digits[i]);
-        if (++count % 3 == 0 && i > 0 && digits[i - 1] != '-') {
-            out.insert(out.begin(), ',');
-        }
-    }
-    return out;
+    return Thousands(n);
 }
 
 // "1 row", "2 rows": a count with its noun in the number the count asks for.

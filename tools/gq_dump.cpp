@@ -3,6 +3,7 @@
 // the same text for the same content whatever the file format. Kept formulas are printed after
 // their cached values; the other cells of an array formula name the array's range.
 // SPDX-License-Identifier: Apache-2.0
+#include "common/AsciiText.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/WorkbookFile.h"
@@ -42,30 +43,16 @@ std::string Quote(std::string_view text)
     std::string out = "\"";
     for (char ch : text) {
         auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"':
+        if (const char* escape = gq::BackslashEscape(ch)) {
+            out += escape;
+        } else if (c == '"') {
             out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20 || c == 0x7F) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                out += hex;
-            } else {
-                out.push_back(ch);
-            }
+        } else if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out.push_back(ch);
         }
     }
     out += "\"";

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "engine/cfb/CfbReader.h"
 
+#include "common/AsciiText.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/io/ByteReader.h"
@@ -25,37 +26,18 @@ constexpr uint32_t kNoStream = 0xFFFFFFFF;
 
 constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
-char AsciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameNameIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Directory entry names are UTF-16LE; the names we look for are ASCII, so anything else only has
 // to come out as valid UTF-8 for messages.
 std::string EntryName(std::span<const uint8_t> raw, uint16_t byteLength)
 {
     std::string out;
-    size_t chars = std::min<size_t>(byteLength / 2, 32);
-    for (size_t i = 0; i < chars; ++i) {
-        uint32_t u = le::Load16(raw.data() + 2 * i);
-        if (u == 0) {
-            break;
-        }
-        AppendUtf8(out, u >= 0xD800 && u <= 0xDFFF ? 0xFFFD : u);
+    const size_t chars = std::min<size_t>(byteLength / 2, 32);
+    size_t used = 0;
+    while (used < chars && le::Load16(raw.data() + 2 * used) != 0) {
+        ++used;
     }
+    AppendUtf16Units(
+        used, [&](size_t i) { return uint32_t{le::Load16(raw.data() + 2 * i)}; }, out);
     return out;
 }
 
@@ -284,7 +266,7 @@ void CompoundFile::LoadDirectory()
 const CompoundFile::Entry* CompoundFile::FindRootStream(std::string_view name) const
 {
     for (const Entry& e : m_rootEntries) {
-        if (e.type == 2 && SameNameIgnoringCase(e.name, name)) {
+        if (e.type == 2 && EqualsNoCase(e.name, name)) {
             return &e;
         }
     }
@@ -294,7 +276,7 @@ const CompoundFile::Entry* CompoundFile::FindRootStream(std::string_view name) c
 bool CompoundFile::HasRootEntry(std::string_view name) const
 {
     return std::any_of(m_rootEntries.begin(), m_rootEntries.end(),
-                       [&](const Entry& e) { return SameNameIgnoringCase(e.name, name); });
+                       [&](const Entry& e) { return EqualsNoCase(e.name, name); });
 }
 
 std::span<const uint8_t> CompoundFile::ReadStream(const Entry& entry, std::vector<uint8_t>& storage) const

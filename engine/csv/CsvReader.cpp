@@ -3,6 +3,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "engine/csv/CsvReader.h"
 
+#include "common/AsciiText.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/text/IsoDate.h"
@@ -19,11 +20,6 @@ namespace gq::engine {
 
 namespace {
 
-char LowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 std::string_view FileNameOf(std::string_view path)
 {
     size_t slash = path.rfind('/');
@@ -37,11 +33,7 @@ std::string LowerExtension(std::string_view path)
     if (dot == std::string_view::npos) {
         return {};
     }
-    std::string ext(name.substr(dot + 1));
-    for (char& c : ext) {
-        c = LowerAscii(c);
-    }
-    return ext;
+    return LowerCase(name.substr(dot + 1));
 }
 
 // ---- encodings ----
@@ -122,20 +114,9 @@ std::string DecodeUtf16(std::span<const uint8_t> data, bool bigEndian)
     auto unitAt = [&](size_t i) -> uint32_t {
         return bigEndian ? (uint32_t{data[i]} << 8) | data[i + 1] : (uint32_t{data[i + 1]} << 8) | data[i];
     };
-    size_t i = 0;
-    for (; i + 1 < data.size(); i += 2) {
-        uint32_t unit = unitAt(i);
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < data.size()) {
-            uint32_t low = unitAt(i + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                i += 2;
-                continue;
-            }
-        }
-        AppendUtf8(out, unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : unit);
-    }
-    if (i < data.size()) {
+    AppendUtf16Units(
+        data.size() / 2, [&](size_t i) { return unitAt(2 * i); }, out);
+    if (data.size() % 2 != 0) {
         AppendUtf8(out, 0xFFFD); // an odd byte at the end: half a character
     }
     return out;

@@ -3,6 +3,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/Formula.h"
 
+#include "engine/text/CellReferenceText.h"
+
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -14,17 +16,8 @@ namespace {
 
 void AppendColumn(std::string& out, uint32_t col)
 {
-    char buf[4];
-    size_t n = 0;
-    uint32_t c = col + 1;
-    while (c > 0 && n < sizeof buf) {
-        uint32_t rem = (c - 1) % 26;
-        buf[n++] = static_cast<char>('A' + rem);
-        c = (c - 1) / 26;
-    }
-    while (n > 0) {
-        out.push_back(buf[--n]);
-    }
+    char letters[8];
+    out.append(letters, PutColumnLetters(letters, col));
 }
 
 void AppendRow(std::string& out, uint32_t row)

@@ -5,6 +5,7 @@
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/StageTimes.h"
+#include "engine/text/CellReferenceText.h"
 #include "engine/text/SheetNames.h"
 
 #include <algorithm>
@@ -19,14 +20,8 @@ namespace gq::engine {
 
 std::string ColumnName(uint32_t col)
 {
-    std::string name;
-    uint64_t n = static_cast<uint64_t>(col) + 1;
-    while (n > 0) {
-        uint64_t rem = (n - 1) % 26;
-        name.insert(name.begin(), static_cast<char>('A' + rem));
-        n = (n - 1) / 26;
-    }
-    return name;
+    char letters[8];
+    return std::string(letters, PutColumnLetters(letters, col));
 }
 
 std::string CellName(uint32_t row, uint32_t col)
@@ -50,37 +45,17 @@ bool ParseCellName(std::string_view text, CellRef& out)
         ++i;
     }
     uint64_t col = 0;
-    size_t letters = 0;
-    while (i < text.size()) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-        if (c < 'A' || c > 'Z') {
-            break;
-        }
-        col = col * 26 + static_cast<uint64_t>(c - 'A' + 1);
-        if (++letters > 3) {
-            return false;
-        }
-        ++i;
-    }
-    if (letters == 0) {
+    const size_t letters = ReadColumnLetters(text, i, 4, col);
+    if (letters == 0 || letters > 3) {
         return false;
     }
     if (i < text.size() && text[i] == '$') {
         ++i;
     }
     uint64_t row = 0;
-    size_t digits = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-        row = row * 10 + static_cast<uint64_t>(text[i] - '0');
-        if (++digits > 7) {
-            return false;
-        }
-        ++i;
-    }
-    if (digits == 0 || i != text.size() || row == 0 || row > limits::kXlsxMaxRows || col > limits::kXlsxMaxCols) {
+    const size_t digits = ReadRowDigits(text, i, 8, row);
+    if (digits == 0 || digits > 7 || i != text.size() || row == 0 || row > limits::kXlsxMaxRows ||
+        col > limits::kXlsxMaxCols) {
         return false;
     }
     out.row = static_cast<uint32_t>(row - 1);
@@ -204,54 +179,43 @@ const Cell* Worksheet::FindCell(uint32_t row, uint32_t col) const
     return r != nullptr ? r->Find(col) : nullptr;
 }
 
-void Worksheet::SetNumber(uint32_t row, uint32_t col, double value, uint32_t style)
+namespace {
+
+// `c` made a plain cell of `type` and `style`, no longer a formula's, for its value to be set.
+Cell& PlainCell(Cell& c, CellType type, uint32_t style)
 {
-    Cell& c = CellAt(row, col);
-    c.type = CellType::Number;
+    c.type = type;
     c.formula = false;
     c.formulaIndex = kNoFormula;
     c.style = style;
-    c.number = value;
+    return c;
+}
+
+} // namespace
+
+void Worksheet::SetNumber(uint32_t row, uint32_t col, double value, uint32_t style)
+{
+    PlainCell(CellAt(row, col), CellType::Number, style).number = value;
 }
 
 void Worksheet::SetString(uint32_t row, uint32_t col, uint32_t textIndex, uint32_t style)
 {
-    Cell& c = CellAt(row, col);
-    c.type = CellType::String;
-    c.formula = false;
-    c.formulaIndex = kNoFormula;
-    c.style = style;
-    c.text = textIndex;
+    PlainCell(CellAt(row, col), CellType::String, style).text = textIndex;
 }
 
 void Worksheet::SetBoolean(uint32_t row, uint32_t col, bool value, uint32_t style)
 {
-    Cell& c = CellAt(row, col);
-    c.type = CellType::Boolean;
-    c.formula = false;
-    c.formulaIndex = kNoFormula;
-    c.style = style;
-    c.boolean = value;
+    PlainCell(CellAt(row, col), CellType::Boolean, style).boolean = value;
 }
 
 void Worksheet::SetError(uint32_t row, uint32_t col, ErrorCode value, uint32_t style)
 {
-    Cell& c = CellAt(row, col);
-    c.type = CellType::Error;
-    c.formula = false;
-    c.formulaIndex = kNoFormula;
-    c.style = style;
-    c.error = value;
+    PlainCell(CellAt(row, col), CellType::Error, style).error = value;
 }
 
 void Worksheet::SetBlank(uint32_t row, uint32_t col, uint32_t style)
 {
-    Cell& c = CellAt(row, col);
-    c.type = CellType::Blank;
-    c.formula = false;
-    c.formulaIndex = kNoFormula;
-    c.style = style;
-    c.number = 0;
+    PlainCell(CellAt(row, col), CellType::Blank, style).number = 0;
 }
 
 void Worksheet::Normalize()

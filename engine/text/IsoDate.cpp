@@ -41,8 +41,16 @@ unsigned DaysInMonth(int year, int month)
     return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
+// The most an hour and a second field may say: a valid clock time, or also xlsx's end of day
+// (24:00) and leap second (:60), which the xlsx reader has always taken.
+struct ClockLimits {
+    int hour = 23;
+    int second = 59;
+};
+constexpr ClockLimits kXlsxClock{24, 60};
+
 // "HH:MM[:SS[.fff]]" as a fraction of a day; `used` is how much of `s` it took.
-bool ParseClock(std::string_view s, double& fraction, size_t& used)
+bool ParseClock(std::string_view s, double& fraction, size_t& used, ClockLimits most = {})
 {
     int h = 0;
     int m = 0;
@@ -65,7 +73,7 @@ bool ParseClock(std::string_view s, double& fraction, size_t& used)
             }
         }
     }
-    if (h > 23 || m > 59 || sec > 59) {
+    if (h > most.hour || m > 59 || sec > most.second) {
         return false;
     }
     fraction = (h * 3600.0 + m * 60.0 + sec + frac) / 86400.0;
@@ -87,10 +95,21 @@ std::optional<double> CalendarSerial(int y, int mo, int d)
     return serial;
 }
 
-bool ParseDatePart(std::string_view text, int& y, int& mo, int& d)
+// The year, month and day of "YYYY-MM-DD" at the start of a text, not yet checked as a date.
+struct DatePart {
+    int y = 0;
+    int mo = 0;
+    int d = 0;
+};
+
+std::optional<DatePart> ParseDatePart(std::string_view text)
 {
-    return text.size() >= 10 && Digits(text, 0, 4, y) && text[4] == '-' && Digits(text, 5, 2, mo) && text[7] == '-' &&
-           Digits(text, 8, 2, d);
+    DatePart date;
+    if (text.size() >= 10 && Digits(text, 0, 4, date.y) && text[4] == '-' && Digits(text, 5, 2, date.mo) &&
+        text[7] == '-' && Digits(text, 8, 2, date.d)) {
+        return date;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -98,12 +117,11 @@ bool ParseDatePart(std::string_view text, int& y, int& mo, int& d)
 std::optional<double> IsoDateSerial(std::string_view text, bool& hasTime)
 {
     hasTime = false;
-    int y = 0;
-    int mo = 0;
-    int d = 0;
-    if (!ParseDatePart(text, y, mo, d)) {
+    const std::optional<DatePart> date = ParseDatePart(text);
+    if (!date) {
         return std::nullopt;
     }
+    const auto [y, mo, d] = *date;
     double fraction = 0;
     if (text.size() > 10) {
         size_t used = 0;
@@ -122,12 +140,11 @@ std::optional<double> IsoDateSerial(std::string_view text, bool& hasTime)
 
 std::optional<double> OdfDateSerial(std::string_view text)
 {
-    int y = 0;
-    int mo = 0;
-    int d = 0;
-    if (!ParseDatePart(text, y, mo, d)) {
+    const std::optional<DatePart> date = ParseDatePart(text);
+    if (!date) {
         return std::nullopt;
     }
+    const auto [y, mo, d] = *date;
     double fraction = 0;
     if (text.size() > 10 && text[10] == 'T') {
         size_t used = 0;
@@ -145,6 +162,43 @@ std::optional<double> OdfDateSerial(std::string_view text)
     long long days =
         DaysFromCivilDate(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) - DaysFromCivilDate(1899, 12, 30);
     return static_cast<double>(days) + fraction;
+}
+
+std::optional<double> XlsxDateSerial(std::string_view text, bool date1904)
+{
+    double fraction = 0;
+    size_t used = 0;
+    if (text.size() >= 3 && text[2] == ':') {
+        if (!ParseClock(text, fraction, used, kXlsxClock)) {
+            return std::nullopt;
+        }
+        return fraction;
+    }
+    const std::optional<DatePart> date = ParseDatePart(text);
+    if (!date || date->mo < 1 || date->mo > 12 || date->d < 1 || date->d > 31) {
+        return std::nullopt;
+    }
+    const auto [y, mo, d] = *date;
+    if (text.size() > 10) {
+        if ((text[10] != 'T' && text[10] != ' ') || !ParseClock(text.substr(11), fraction, used, kXlsxClock)) {
+            return std::nullopt;
+        }
+    }
+    long long days = DaysFromCivilDate(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+    double serial = 0;
+    if (date1904) {
+        serial = static_cast<double>(days - DaysFromCivilDate(1904, 1, 1));
+    } else {
+        // Serial 60 is the 1900-02-29 that never was: days before March 1900 count one fewer.
+        serial = static_cast<double>(days - DaysFromCivilDate(1899, 12, 30));
+        if (days < DaysFromCivilDate(1900, 3, 1)) {
+            serial -= 1;
+        }
+    }
+    if (serial < 0) {
+        return std::nullopt;
+    }
+    return serial + fraction;
 }
 
 std::optional<double> OdfDurationDays(std::string_view text)

@@ -1,5 +1,5 @@
 // ISO 8601 calendar dates and times as spreadsheet serial numbers, for the readers of formats that
-// store dates as text (CSV, OpenDocument).
+// store dates as text (CSV, OpenDocument, xlsx cells of type d).
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
@@ -13,6 +13,13 @@ namespace gq::engine {
 // more, a day the month does not have, or a date before 1900-01-01 gives nullopt. `hasTime` says
 // whether a time was given.
 std::optional<double> IsoDateSerial(std::string_view text, bool& hasTime);
+
+// The serial of an xlsx date cell's text (t="d"): a date, a date-time or a time of day alone
+// ("2021-01-01", "2021-01-01T10:10:10.5Z", "10:10:10"), in the 1900 or 1904 date system. Looser than
+// IsoDateSerial, as xlsx readers are: any day 1-31 in any month, 24:00 and a 60th second, and
+// whatever follows the seconds (a zone) ignored; nullopt for other text or a date before the
+// date system's first day.
+std::optional<double> XlsxDateSerial(std::string_view text, bool date1904);
 
 // The serial of OpenDocument's office:date-value, counted from 1899-12-30 as the office suites that
 // write it count (without the 1900 system's 1900-02-29); a time zone suffix ("Z", "+01:00") is

@@ -1,5 +1,5 @@
-// UTF-8 decoding and encoding of one code point, with the validity rules written once for every
-// reader, writer and name rule of the engine.
+// UTF-8 decoding and encoding of one code point, and UTF-16 decoding, with the validity rules
+// written once for every reader, writer and name rule of the engine.
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
@@ -70,6 +70,36 @@ inline void AppendUtf8(std::string& out, uint32_t cp)
         out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// The code point UTF-16 unit `unit` starts, `next` being the unit after it (0 where there is
+// none): a high surrogate followed by a low one gives their pair and sets `paired`; any other
+// surrogate gives U+FFFD, as readers show a broken character.
+inline uint32_t Utf16CodePoint(uint32_t unit, uint32_t next, bool& paired)
+{
+    paired = false;
+    if (unit < 0xD800 || unit > 0xDFFF) {
+        return unit;
+    }
+    if (unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+        paired = true;
+        return 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+    }
+    return 0xFFFD;
+}
+
+// Appends `count` UTF-16 code units, `unitAt(i)` giving the i-th, to `out` as UTF-8 (surrogates as
+// Utf16CodePoint takes them). The unit after a high surrogate is read only then.
+template <class UnitAt>
+void AppendUtf16Units(size_t count, const UnitAt& unitAt, std::string& out)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t unit = unitAt(i);
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        bool paired = false;
+        AppendUtf8(out, Utf16CodePoint(unit, high && i + 1 < count ? uint32_t{unitAt(i + 1)} : 0, paired));
+        i += paired ? 1 : 0;
     }
 }
 

@@ -1,6 +1,7 @@
 // Encoding the engine's formula model as BIFF8 parsed expressions ([MS-XLS] 2.5.198), for the
 // .xls writer's FORMULA records.
 // SPDX-License-Identifier: Apache-2.0
+#include "common/AsciiText.h"
 #include "engine/io/LittleEndian.h"
 #include "engine/text/Utf8.h"
 #include "engine/xls/BiffFormula.h"
@@ -173,9 +174,7 @@ bool FormulaEncoder::FunctionNameToken(std::string_view name, uint32_t args, std
     // Names of functions compare without regard to case; BIFF8 files carry them in capitals.
     m_upper.assign(name);
     for (char& c : m_upper) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
+        c = AsciiUpper(c);
     }
     static constexpr std::string_view kFuture = "_XLFN.";
     const bool future = m_upper.starts_with(kFuture) && m_upper.size() > kFuture.size();

@@ -3,6 +3,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "engine/xls/BiffFunctions.h"
 
+#include "common/AsciiText.h"
 #include <algorithm>
 #include <array>
 
@@ -501,12 +502,7 @@ const BiffFunction* FunctionByName(std::string_view name)
     // Function names are few and short; a linear scan over the table that also serves the reader
     // keeps one source for both directions. Names compare without regard to ASCII case.
     for (const BiffFunction& f : kFunctions) {
-        std::string_view candidate(f.name);
-        if (candidate.size() == name.size() &&
-            std::equal(candidate.begin(), candidate.end(), name.begin(), [](char a, char b) {
-                auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-                return upper(a) == upper(b);
-            })) {
+        if (EqualsNoCase(f.name, name)) {
             return &f;
         }
     }

@@ -108,6 +108,43 @@ constexpr uint16_t kBofVersionBiff5 = 0x0500;
 constexpr uint16_t kBofGlobals = 0x0005;
 constexpr uint16_t kBofWorksheet = 0x0010;
 
+// The start of every cell record ([MS-XLS] 2.5.13 Cell): row, column and XF index, six bytes after
+// the record header. The reader and the writer both go through this one layout. BIFF2 cells put
+// three attribute bytes where the XF index is; their readers ignore `ixfe`.
+struct CellHeader {
+    uint32_t row = 0;
+    uint32_t col = 0;
+    uint16_t ixfe = 0;
+
+    static constexpr size_t kSize = 6;
+    static CellHeader Load(const uint8_t* p) { return CellHeader{le::Load16(p), le::Load16(p + 2), le::Load16(p + 4)}; }
+};
+
+// Writes at `p` a cell record's header (its type and the length of a body of the cell header and
+// `valueSize` bytes) and its cell header; gives where the value goes.
+inline uint8_t* PutCellRecord(uint8_t* p, uint16_t type, const CellHeader& cell, size_t valueSize)
+{
+    le::Store16(p, type);
+    le::Store16(p + 2, static_cast<uint16_t>(CellHeader::kSize + valueSize));
+    le::Store16(p + 4, static_cast<uint16_t>(cell.row));
+    le::Store16(p + 6, static_cast<uint16_t>(cell.col));
+    le::Store16(p + 8, cell.ixfe);
+    return p + 4 + CellHeader::kSize;
+}
+
+// Writes at `p` the header of a record of `count` adjacent cells of `cellSize` bytes each
+// (MULRK, MULBLANK, [MS-XLS] 2.4.175 and 2.4.174): its type and length, the row and the first
+// column; the cells and the last column follow. Gives where the first cell goes.
+inline uint8_t* PutMultiCellRecord(uint8_t* p, uint16_t type, uint32_t row, uint32_t firstCol, size_t count,
+                                   size_t cellSize)
+{
+    le::Store16(p, type);
+    le::Store16(p + 2, static_cast<uint16_t>(4 + cellSize * count + 2));
+    le::Store16(p + 4, static_cast<uint16_t>(row));
+    le::Store16(p + 6, static_cast<uint16_t>(firstCol));
+    return p + 8;
+}
+
 struct Record {
     uint16_t type = 0;
     std::span<const uint8_t> body;

@@ -10,11 +10,6 @@ namespace gq::engine {
 
 namespace {
 
-void AppendCodePoint(uint32_t u, std::string& out)
-{
-    AppendUtf8(out, u);
-}
-
 // The iconv name of a Windows or Macintosh code page number.
 std::string IconvName(uint16_t cp)
 {
@@ -46,27 +41,9 @@ std::string IconvName(uint16_t cp)
 
 void AppendUtf16(std::span<const uint8_t> utf16le, std::string& out)
 {
-    size_t n = utf16le.size() / 2;
     const uint8_t* p = utf16le.data();
-    for (size_t i = 0; i < n; ++i) {
-        uint32_t u = static_cast<uint32_t>(p[2 * i] | (p[2 * i + 1] << 8));
-        if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
-            continue;
-        }
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
-            uint32_t lo = static_cast<uint32_t>(p[2 * i + 2] | (p[2 * i + 3] << 8));
-            if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                AppendCodePoint(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00), out);
-                ++i;
-                continue;
-            }
-        }
-        if (u >= 0xD800 && u <= 0xDFFF) {
-            u = 0xFFFD;
-        }
-        AppendCodePoint(u, out);
-    }
+    AppendUtf16Units(
+        utf16le.size() / 2, [p](size_t i) { return static_cast<uint32_t>(p[2 * i] | (p[2 * i + 1] << 8)); }, out);
 }
 
 void AppendLatin1(std::span<const uint8_t> bytes, std::string& out)

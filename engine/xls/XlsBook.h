@@ -58,19 +58,22 @@ struct RawXf {
     uint16_t icvFore = 64, icvBack = 65;
 };
 
+// The alignment byte of a BIFF4-8 XF: horizontal alignment in bits 0-2, wrapping in bit 3 and the
+// vertical alignment from bit 4, two bits wide in BIFF4 (whose bits 6-7 hold the text's orientation)
+// and three in BIFF5 and 8 (which add justified and distributed).
+inline void DecodeXfAlignment(uint8_t align, int biff, Alignment& out)
+{
+    out.horizontal = static_cast<HAlign>(std::min<uint8_t>(align & 0x07, 7));
+    out.wrap = (align & 0x08) != 0;
+    const uint8_t verticalMask = biff <= 4 ? 0x03 : 0x07;
+    out.vertical = static_cast<VAlign>(std::min<uint8_t>((align >> 4) & verticalMask, 4));
+}
+
 struct PendingSheet {
     std::string name;                 // BIFF8: UTF-16 or Latin-1, decoded at once
     std::span<const uint8_t> rawName; // BIFF5: code-page bytes, decoded once the code page is known
     SheetState state = SheetState::Visible;
     size_t offset = 0;
-};
-
-// The start of every cell record: row, column and XF index ([MS-XLS] 2.5.13 Cell). BIFF2 cells
-// put three attribute bytes where the XF index is; their readers ignore `ixfe`.
-struct CellHeader {
-    uint32_t row = 0;
-    uint32_t col = 0;
-    uint16_t ixfe = 0;
 };
 
 // The start of a record of several cells in one row (MULRK, MULBLANK): its row, first column and
@@ -90,6 +93,55 @@ struct PendingString {
     uint32_t formulaIndex = kNoFormula; // the formula the cell keeps
     uint32_t style = 0;                 // and its format, which the STRING record does not repeat
 };
+
+inline ErrorCode ErrorFromBiff(uint8_t code);
+
+// The value of a BOOLERR record (Bes, [MS-XLS] 2.5.10: the value byte, then whether it is an
+// error code rather than a boolean) into `c`.
+inline void ReadBoolErr(const uint8_t* value, Cell& c)
+{
+    if (value[1] != 0) {
+        c.type = CellType::Error;
+        c.error = ErrorFromBiff(value[0]);
+    } else {
+        c.type = CellType::Boolean;
+        c.boolean = value[0] != 0;
+    }
+}
+
+// The cached result of a FORMULA record (FormulaValue, [MS-XLS] 2.5.133: eight bytes at `value`,
+// laid out alike in every BIFF version) into `c`: a number, or where the last two bytes are 0xFFFF,
+// what byte 0 says: a text that a STRING record brings next (the cell stays blank and `pending`
+// waits for it, so that a file without it leaves the formula uncached), a boolean or an error in
+// byte 2, or the empty text, whose string index `emptyText()` gives.
+template <class EmptyText>
+void ReadFormulaValue(const uint8_t* value, const CellHeader& h, const EmptyText& emptyText, Cell& c,
+                      PendingString& pending)
+{
+    if (value[6] != 0xFF || value[7] != 0xFF) {
+        c.type = CellType::Number;
+        c.number = le::LoadF64(value);
+        return;
+    }
+    switch (value[0]) {
+    case 0:
+        c.type = CellType::Blank;
+        pending = PendingString{true, h.row, h.col, kNoFormula, c.style};
+        break;
+    case 1:
+        c.type = CellType::Boolean;
+        c.boolean = value[2] != 0;
+        break;
+    case 2:
+        c.type = CellType::Error;
+        c.error = ErrorFromBiff(value[2]);
+        break;
+    default: // 3: the empty text
+        c.type = CellType::String;
+        c.text = emptyText();
+        break;
+    }
+}
 
 inline ErrorCode ErrorFromBiff(uint8_t code)
 {
@@ -253,8 +305,7 @@ private:
         if (rec.body.size() < minSize) {
             Fail(tooShort, rec.offset);
         }
-        const uint8_t* p = rec.body.data();
-        CellHeader h{le::Load16(p), le::Load16(p + 2), le::Load16(p + 4)};
+        const CellHeader h = CellHeader::Load(rec.body.data());
         CheckColumn(h.col, rec.offset);
         return h;
     }

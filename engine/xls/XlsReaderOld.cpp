@@ -139,10 +139,7 @@ void XlsBook::ReadOldXf(const Record& rec)
         x.protection.hidden = (typeProt & 0x0002) != 0;
         x.isStyle = (typeProt & 0x0004) != 0;
         x.parent = static_cast<uint16_t>(typeProt >> 4);
-        uint8_t align = r.U8();
-        x.alignment.horizontal = static_cast<HAlign>(std::min<uint8_t>(align & 0x07, 7));
-        x.alignment.wrap = (align & 0x08) != 0;
-        x.alignment.vertical = static_cast<VAlign>(std::min<uint8_t>((align >> 4) & 0x03, 4));
+        DecodeXfAlignment(r.U8(), 4, x.alignment);
         x.used = static_cast<uint8_t>(r.U8() >> 2);
     }
     // Both versions end with the cell's background (pattern in bits 0-5, pattern colour in bits
@@ -229,40 +226,12 @@ bool XlsBook::ReadBiff2Cell(Workbook& workbook, const Record& rec, SheetBuilder&
             c.text = workbook.Strings().Intern(text);
         } else if (rec.type == kBoolErr2) {
             head(9);
-            if (p[8] != 0) {
-                c.type = CellType::Error;
-                c.error = ErrorFromBiff(p[7]);
-            } else {
-                c.type = CellType::Boolean;
-                c.boolean = p[7] != 0;
-            }
+            ReadBoolErr(p + 7, c);
         } else if (rec.type == kFormula) {
             head(15);
             c.formula = true;
-            if (p[13] == 0xFF && p[14] == 0xFF) {
-                // Not a number: byte 7 says what the result is, as in later versions.
-                switch (p[7]) {
-                case 0: // text, in the STRING record that follows: none until it comes
-                    c.type = CellType::Blank;
-                    pending = PendingString{true, h.row, h.col, kNoFormula, c.style};
-                    break;
-                case 1:
-                    c.type = CellType::Boolean;
-                    c.boolean = p[9] != 0;
-                    break;
-                case 2:
-                    c.type = CellType::Error;
-                    c.error = ErrorFromBiff(p[9]);
-                    break;
-                default:
-                    c.type = CellType::String;
-                    c.text = workbook.Strings().Intern("");
-                    break;
-                }
-            } else {
-                c.type = CellType::Number;
-                c.number = le::LoadF64(p + 7);
-            }
+            ReadFormulaValue(
+                p + 7, h, [&] { return workbook.Strings().Intern(""); }, c, pending);
             // BIFF2: a one-byte grbit and a one-byte length before the expression.
             if (n >= 17 && p[16] <= n - 17 && WidenOldExpression(rec.body.subspan(17, p[16]), 2, m_widened)) {
                 c.formulaIndex = KeepFormula(m_widened, {}, h.row, h.col, false, out, true);

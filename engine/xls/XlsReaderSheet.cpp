@@ -196,6 +196,29 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
     const uint32_t emptyText = strings.Intern("");
     std::string text;
     ContinuedRecord continued;
+    // The text of a LABEL, RSTRING or STRING record into `text`, its Continue records joined on:
+    // BIFF8's XLUnicodeString, BIFF5's counted code-page bytes. A cell's record starts with its
+    // cell header, which goes into `header`; a STRING record has none (nullptr).
+    auto readRecordText = [&](const Record& textRecord, CellHeader* header) {
+        std::span<const uint8_t> body = textRecord.body;
+        const std::vector<size_t>* bounds = nullptr;
+        if (reader.PeekType() == kContinue) {
+            continued.Assemble(reader, textRecord);
+            body = continued.bytes;
+            bounds = &continued.boundaries;
+        }
+        ByteReader r(body, &m_name, kWorkbookPart, textRecord.offset + 4);
+        if (header != nullptr) {
+            *header = ReadCellHeader(r, textRecord.offset);
+        }
+        text.clear();
+        if (m_biff >= 8) {
+            StringReader(r, bounds).XLUnicodeString(text);
+        } else {
+            uint16_t cch = r.U16();
+            m_codePage.Append(r.Bytes(cch), text);
+        }
+    };
     PendingString pending;    // the formula whose text result the next STRING record holds
     PendingString pendingOld; // the same for BIFF2's own FORMULA and STRING records
     bool frozen = false;
@@ -275,22 +298,8 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
         case kLabel:
         case kRString: {
             // Label, [MS-XLS] 2.4.148; RString (rich text, runs not kept) has the same start.
-            std::span<const uint8_t> body = rec.body;
-            const std::vector<size_t>* bounds = nullptr;
-            if (reader.PeekType() == kContinue) {
-                continued.Assemble(reader, rec);
-                body = continued.bytes;
-                bounds = &continued.boundaries;
-            }
-            ByteReader r(body, &m_name, kWorkbookPart, rec.offset + 4);
-            CellHeader h = ReadCellHeader(r, rec.offset);
-            text.clear();
-            if (m_biff >= 8) {
-                StringReader(r, bounds).XLUnicodeString(text);
-            } else {
-                uint16_t cch = r.U16();
-                m_codePage.Append(r.Bytes(cch), text);
-            }
+            CellHeader h;
+            readRecordText(rec, &h);
             Cell& c = builder.At(h.row, h.col);
             c.style = CellStyle(h.ixfe);
             c.type = CellType::String;
@@ -301,13 +310,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             CellHeader h = ReadCellHeader(rec, 8, "a BOOLERR record is too short");
             Cell& c = builder.At(h.row, h.col);
             c.style = CellStyle(h.ixfe);
-            if (p[7] != 0) {
-                c.type = CellType::Error;
-                c.error = ErrorFromBiff(p[6]);
-            } else {
-                c.type = CellType::Boolean;
-                c.boolean = p[6] != 0;
-            }
+            ReadBoolErr(p + 6, c);
             break;
         }
         case kBlank: {
@@ -334,31 +337,8 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
             Cell& c = builder.At(h.row, h.col);
             c.style = CellStyle(h.ixfe);
             c.formula = true;
-            if (p[12] == 0xFF && p[13] == 0xFF) {
-                switch (p[6]) {
-                case 0: // text, in the STRING record that follows
-                    // No result until that record comes: a file without it leaves the formula
-                    // uncached (computed on opening), not a formula whose result is "".
-                    c.type = CellType::Blank;
-                    pending = PendingString{true, h.row, h.col, kNoFormula, c.style};
-                    break;
-                case 1:
-                    c.type = CellType::Boolean;
-                    c.boolean = p[8] != 0;
-                    break;
-                case 2:
-                    c.type = CellType::Error;
-                    c.error = ErrorFromBiff(p[8]);
-                    break;
-                default: // 3: the empty string
-                    c.type = CellType::String;
-                    c.text = emptyText;
-                    break;
-                }
-            } else {
-                c.type = CellType::Number;
-                c.number = le::LoadF64(p + 6);
-            }
+            ReadFormulaValue(
+                p + 6, h, [&] { return emptyText; }, c, pending);
             // The parsed expression follows the value, grbit and chn ([MS-XLS] 2.4.127), in BIFF5
             // as in BIFF8; older formulas keep their cached values only.
             lastExpBase = UINT64_MAX;
@@ -444,21 +424,7 @@ void XlsBook::LoadSheet(Workbook& workbook, size_t index, Worksheet& out)
                 break;
             }
             pending.active = false;
-            std::span<const uint8_t> body = rec.body;
-            const std::vector<size_t>* bounds = nullptr;
-            if (reader.PeekType() == kContinue) {
-                continued.Assemble(reader, rec);
-                body = continued.bytes;
-                bounds = &continued.boundaries;
-            }
-            ByteReader r(body, &m_name, kWorkbookPart, rec.offset + 4);
-            text.clear();
-            if (m_biff >= 8) {
-                StringReader(r, bounds).XLUnicodeString(text);
-            } else {
-                uint16_t cch = r.U16();
-                m_codePage.Append(r.Bytes(cch), text);
-            }
+            readRecordText(rec, nullptr);
             Cell& c = builder.At(pending.row, pending.col);
             c.style = pending.style;
             c.formula = true;

@@ -57,10 +57,7 @@ void XlsBook::ReadXf(const Record& rec)
     x.protection.hidden = (typeProt & 0x0002) != 0;
     x.isStyle = (typeProt & 0x0004) != 0;
     x.parent = static_cast<uint16_t>(typeProt >> 4);
-    uint8_t align = r.U8();
-    x.alignment.horizontal = static_cast<HAlign>(std::min<uint8_t>(align & 0x07, 7));
-    x.alignment.wrap = (align & 0x08) != 0;
-    x.alignment.vertical = static_cast<VAlign>(std::min<uint8_t>((align >> 4) & 0x07, 4));
+    DecodeXfAlignment(r.U8(), m_biff, x.alignment);
     if (m_biff >= 8) {
         uint8_t rotation = r.U8();
         x.alignment.rotation = (rotation <= 180 || rotation == 255) ? rotation : 0;

@@ -299,20 +299,10 @@ void XlsBookWriter::WriteRowCells(const Row& row, const Row* below)
             }
             if (j - i == 1) {
                 uint8_t* p = m_out.Grow(14); // RK, 2.4.220
-                le::Store16(p, kRk);
-                le::Store16(p + 2, 10);
-                le::Store16(p + 4, rw);
-                le::Store16(p + 6, cell.col);
-                le::Store16(p + 8, MapXf(cell.style));
-                le::Store32(p + 10, rk);
+                le::Store32(PutCellRecord(p, kRk, {rw, cell.col, MapXf(cell.style)}, 4), rk);
             } else {
                 const size_t count = j - i;
-                uint8_t* p = m_out.Grow(4 + 6 + 6 * count);
-                le::Store16(p, kMulRk);
-                le::Store16(p + 2, static_cast<uint32_t>(6 + 6 * count));
-                le::Store16(p + 4, rw);
-                le::Store16(p + 6, cell.col);
-                p += 8;
+                uint8_t* p = PutMultiCellRecord(m_out.Grow(4 + 6 + 6 * count), kMulRk, rw, cell.col, count, 6);
                 for (size_t k = 0; k < count; ++k, p += 6) {
                     le::Store16(p, MapXf(cells[i + k].style));
                     le::Store32(p + 2, m_rkRun[k]);
@@ -330,20 +320,10 @@ void XlsBookWriter::WriteRowCells(const Row& row, const Row* below)
                 ++j;
             }
             if (j - i == 1) {
-                uint8_t* p = m_out.Grow(10); // Blank, 2.4.20
-                le::Store16(p, kBlank);
-                le::Store16(p + 2, 6);
-                le::Store16(p + 4, rw);
-                le::Store16(p + 6, cell.col);
-                le::Store16(p + 8, MapXf(cell.style));
+                PutCellRecord(m_out.Grow(10), kBlank, {rw, cell.col, MapXf(cell.style)}, 0); // Blank, 2.4.20
             } else {
                 const size_t count = j - i;
-                uint8_t* p = m_out.Grow(4 + 6 + 2 * count);
-                le::Store16(p, kMulBlank);
-                le::Store16(p + 2, static_cast<uint32_t>(6 + 2 * count));
-                le::Store16(p + 4, rw);
-                le::Store16(p + 6, cell.col);
-                p += 8;
+                uint8_t* p = PutMultiCellRecord(m_out.Grow(4 + 6 + 2 * count), kMulBlank, rw, cell.col, count, 2);
                 for (size_t k = 0; k < count; ++k, p += 2) {
                     le::Store16(p, MapXf(cells[i + k].style));
                 }
@@ -356,12 +336,7 @@ void XlsBookWriter::WriteRowCells(const Row& row, const Row* below)
         case CellType::Number:
             if (std::isfinite(cell.number)) {
                 uint8_t* p = m_out.Grow(18); // Number, 2.4.180
-                le::Store16(p, kNumber);
-                le::Store16(p + 2, 14);
-                le::Store16(p + 4, rw);
-                le::Store16(p + 6, cell.col);
-                le::Store16(p + 8, MapXf(cell.style));
-                le::StoreF64(p + 10, cell.number);
+                le::StoreF64(PutCellRecord(p, kNumber, {rw, cell.col, MapXf(cell.style)}, 8), cell.number);
             } else {
                 // BIFF has no infinities or NaNs; a spreadsheet shows them as #NUM!.
                 WriteBoolErr(rw, cell, static_cast<uint8_t>(ErrorCode::Num), true);
@@ -369,12 +344,7 @@ void XlsBookWriter::WriteRowCells(const Row& row, const Row* below)
             break;
         case CellType::String: {
             uint8_t* p = m_out.Grow(14); // LabelSst, 2.4.149
-            le::Store16(p, kLabelSst);
-            le::Store16(p + 2, 10);
-            le::Store16(p + 4, rw);
-            le::Store16(p + 6, cell.col);
-            le::Store16(p + 8, MapXf(cell.style));
-            le::Store32(p + 10, m_sstIndex[cell.text]);
+            le::Store32(PutCellRecord(p, kLabelSst, {rw, cell.col, MapXf(cell.style)}, 4), m_sstIndex[cell.text]);
             break;
         }
         case CellType::Boolean:
@@ -453,14 +423,9 @@ void XlsBookWriter::WriteFormula(uint32_t rw, const Cell& cell, bool shared)
 
 void XlsBookWriter::WriteBoolErr(uint32_t rw, const Cell& cell, uint8_t value, bool isError)
 {
-    uint8_t* p = m_out.Grow(12); // BoolErr, 2.4.24
-    le::Store16(p, kBoolErr);
-    le::Store16(p + 2, 8);
-    le::Store16(p + 4, rw);
-    le::Store16(p + 6, cell.col);
-    le::Store16(p + 8, MapXf(cell.style));
-    p[10] = value;
-    p[11] = isError ? 1 : 0;
+    uint8_t* p = PutCellRecord(m_out.Grow(12), kBoolErr, {rw, cell.col, MapXf(cell.style)}, 2); // BoolErr, 2.4.24
+    p[0] = value;
+    p[1] = isError ? 1 : 0;
 }
 
 void XlsBookWriter::WriteWindow(const Worksheet& sheet, size_t index)

@@ -5,9 +5,10 @@
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
-#include "engine/xlsx/OpcPackage.h"
-#include "engine/xlsx/XlsxSheet.h"
-#include "engine/xlsx/XlsxStyles.h"
+#include "engine/xlsx/XlsxReaderPackage.h"
+#include "engine/xlsx/XlsxReaderSharedStrings.h"
+#include "engine/xlsx/XlsxReaderSheet.h"
+#include "engine/xlsx/XlsxReaderStyles.h"
 #include "engine/xml/XmlParser.h"
 
 #include <algorithm>

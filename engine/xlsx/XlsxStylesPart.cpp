@@ -1,6 +1,7 @@
 // The styles part of an xlsx package (xl/styles.xml): the cell formats the worksheets used, with
 // the fonts, fills, borders and number formats they refer to, each table in first-use order.
 // SPDX-License-Identifier: Apache-2.0
+#include "common/AsciiText.h"
 #include "engine/xlsx/XlsxWriterParts.h"
 #include "engine/xlsx/XlsxWriterXml.h"
 
@@ -41,10 +42,9 @@ void ColorElement(XmlBuilder& xml, std::string_view tag, const Color& color)
     if (color.kind == Color::Kind::Auto) {
         xml.Attribute("auto", "1");
     } else {
-        static constexpr char kHex[] = "0123456789ABCDEF";
         char argb[8];
         for (int i = 0; i < 8; ++i) {
-            argb[i] = kHex[(color.argb >> (28 - 4 * i)) & 0xF];
+            argb[i] = kHexDigits[(color.argb >> (28 - 4 * i)) & 0xF];
         }
         xml.Attribute("rgb", std::string_view(argb, 8));
     }

@@ -14,66 +14,6 @@
 
 namespace gq::engine::xlsxout {
 
-OutputTables::OutputTables(const Workbook& workbook) : m_workbook(workbook)
-{
-    // Cell format 0 is the default and stays the first.
-    m_xfMap.assign(m_workbook.Styles().CellFormats().size(), kUnmapped);
-    m_xfMap[0] = 0;
-    m_usedXfs.push_back(0);
-}
-
-void OutputTables::BeginSheet(const std::string& sheetName)
-{
-    m_sheetName = sheetName;
-    m_xfMap.resize(m_workbook.Styles().CellFormats().size(), kUnmapped);
-    m_sstMap.resize(m_workbook.Strings().Size(), kUnmapped);
-}
-
-const std::string& OutputTables::Text(uint32_t text) const
-{
-    static const std::string kEmpty;
-    return text < m_workbook.Strings().Size() ? m_workbook.Strings().At(text) : kEmpty;
-}
-
-std::string OutputTables::Where(uint32_t row, uint32_t col) const
-{
-    return "sheet \"" + m_sheetName + "\", cell " + CellName(row, col);
-}
-
-uint32_t OutputTables::MapXf(uint32_t xf, uint32_t row, uint32_t col)
-{
-    if (xf >= m_xfMap.size()) {
-        return 0; // the model reads an unknown format as the default one
-    }
-    uint32_t& mapped = m_xfMap[xf];
-    if (mapped == kUnmapped) {
-        if (m_usedXfs.size() >= limits::kXlsxMaxCellFormats) {
-            throw LimitError(Where(row, col) + ": the workbook uses more than 65,430 distinct cell formats, the most "
-                                               "an xlsx file can hold");
-        }
-        mapped = static_cast<uint32_t>(m_usedXfs.size());
-        m_usedXfs.push_back(xf);
-    }
-    return mapped;
-}
-
-uint32_t OutputTables::MapString(uint32_t text, uint32_t row, uint32_t col)
-{
-    ++m_stringRefs;
-    uint32_t* slot = text < m_sstMap.size() ? &m_sstMap[text] : &m_emptySst;
-    if (*slot == kUnmapped) {
-        const std::string& value = m_workbook.Strings().At(text);
-        size_t units = Utf16Length(value);
-        if (units > limits::kMaxCellChars) {
-            throw LimitError(Where(row, col) + ": the text is " + std::to_string(units) +
-                             " characters long; an xlsx cell holds at most 32,767");
-        }
-        *slot = static_cast<uint32_t>(m_usedStrings.size());
-        m_usedStrings.push_back(text < m_sstMap.size() ? text : kUnmapped);
-    }
-    return *slot;
-}
-
 namespace {
 
 // Excel's defaults for a Calibri 11 workbook: 15 points a row, 8.43 digits plus padding a column.

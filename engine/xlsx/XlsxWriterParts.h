@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/model/Workbook.h"
+#include "engine/xlsx/XlsxWriterTables.h"
 #include "engine/zip/ZipWriter.h"
 
 #include <cstddef>
@@ -14,46 +15,6 @@
 #include <vector>
 
 namespace gq::engine::xlsxout {
-
-inline constexpr uint32_t kUnmapped = UINT32_MAX;
-
-// The cell formats and shared strings the worksheets use, in first-use order, with the maps from
-// model indexes to output indexes. The worksheets fill them as they are written; the styles and
-// shared-strings parts come last and hold only what was used.
-class OutputTables {
-public:
-    explicit OutputTables(const Workbook& workbook);
-
-    // Before each sheet: loading it may have added strings and formats to the workbook's tables.
-    // `sheetName` names the sheet in messages.
-    void BeginSheet(const std::string& sheetName);
-
-    // Output index of a model cell format or string, given its first use in `row`, `col`. Throws
-    // LimitError past the most cell formats xlsx holds or for text longer than a cell holds.
-    uint32_t MapXf(uint32_t xf, uint32_t row, uint32_t col);
-    uint32_t MapString(uint32_t text, uint32_t row, uint32_t col);
-    // A model string's text, empty for an index past the table, for text a cell holds itself.
-    const std::string& Text(uint32_t text) const;
-    // "sheet "Name", cell B7", for messages.
-    std::string Where(uint32_t row, uint32_t col) const;
-
-    // Cell formats in output order (model indexes); format 0 is the default and stays the first.
-    const std::vector<uint32_t>& UsedXfs() const { return m_usedXfs; }
-    // Strings in output order (model indexes; kUnmapped for a string index past the table, which
-    // reads as empty text, as the model gives it), and how many cells refer to them.
-    const std::vector<uint32_t>& UsedStrings() const { return m_usedStrings; }
-    uint64_t StringRefs() const { return m_stringRefs; }
-
-private:
-    const Workbook& m_workbook;
-    std::string m_sheetName;
-    std::vector<uint32_t> m_xfMap;
-    std::vector<uint32_t> m_usedXfs;
-    std::vector<uint32_t> m_sstMap;
-    std::vector<uint32_t> m_usedStrings;
-    uint32_t m_emptySst = kUnmapped;
-    uint64_t m_stringRefs = 0;
-};
 
 // One worksheet's hyperlink as it will be written, with its relationship when it leaves the file.
 struct LinkOut {

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "engine/xlsx/XlsxWriterText.h"
 
+#include "common/AsciiText.h"
 #include "engine/Limits.h"
 #include "engine/text/Utf8.h"
 
@@ -11,7 +12,6 @@ namespace gq::engine::xlsxout {
 
 namespace {
 
-constexpr char kHex[] = "0123456789ABCDEF";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
 
 // The length of the UTF-8 sequence at s[0] (a byte >= 0x80) with its code point, or 0 when the
@@ -56,10 +56,10 @@ char* PutHexEscape(char* p, uint32_t cp)
 {
     *p++ = '_';
     *p++ = 'x';
-    *p++ = kHex[(cp >> 12) & 0xF];
-    *p++ = kHex[(cp >> 8) & 0xF];
-    *p++ = kHex[(cp >> 4) & 0xF];
-    *p++ = kHex[cp & 0xF];
+    *p++ = kHexDigits[(cp >> 12) & 0xF];
+    *p++ = kHexDigits[(cp >> 8) & 0xF];
+    *p++ = kHexDigits[(cp >> 4) & 0xF];
+    *p++ = kHexDigits[cp & 0xF];
     *p++ = '_';
     return p;
 }

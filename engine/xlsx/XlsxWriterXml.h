@@ -3,6 +3,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "engine/text/CellReferenceText.h"
 #include "engine/xlsx/XlsxWriterText.h"
 #include "engine/zip/ZipWriter.h"
 
@@ -92,19 +93,7 @@ inline char* PutUint(char* p, uint64_t value)
 // Column letters of a zero-based column inside the grid (A..XFD).
 inline char* PutColumn(char* p, uint32_t col)
 {
-    if (col < 26) {
-        *p++ = static_cast<char>('A' + col);
-    } else if (col < 702) {
-        col -= 26;
-        *p++ = static_cast<char>('A' + col / 26);
-        *p++ = static_cast<char>('A' + col % 26);
-    } else {
-        col -= 702;
-        *p++ = static_cast<char>('A' + col / 676);
-        *p++ = static_cast<char>('A' + (col / 26) % 26);
-        *p++ = static_cast<char>('A' + col % 26);
-    }
-    return p;
+    return PutColumnLetters(p, col);
 }
 
 // Shortest text that reads back as the same double; integers take the faster integer path.
@@ -142,22 +131,17 @@ public:
         m_out += '"';
         return *this;
     }
+    // Numbers have nothing to escape: their text goes through the text attribute as it is.
     template <std::unsigned_integral T>
     XmlBuilder& Attribute(std::string_view name, T value)
     {
-        OpenAttribute(name);
         char buffer[24];
-        m_out.append(buffer, PutUint(buffer, value));
-        m_out += '"';
-        return *this;
+        return Attribute(name, std::string_view(buffer, static_cast<size_t>(PutUint(buffer, value) - buffer)));
     }
     XmlBuilder& NumberAttribute(std::string_view name, double value)
     {
-        OpenAttribute(name);
         char buffer[40];
-        m_out.append(buffer, PutNumber(buffer, value));
-        m_out += '"';
-        return *this;
+        return Attribute(name, std::string_view(buffer, static_cast<size_t>(PutNumber(buffer, value) - buffer)));
     }
     // ">" after the attributes of an element with content; "/>" for an empty element.
     XmlBuilder& EndStart()

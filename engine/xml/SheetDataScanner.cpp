@@ -3,6 +3,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "engine/xml/SheetDataScanner.h"
 
+#include "common/AsciiText.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/text/Utf8.h"
@@ -149,10 +150,7 @@ void SheetDataScanner::DecodeInto(std::string& out, const char* p, size_t n, boo
             std::string_view digits = ref.substr(hex ? 2 : 1);
             bool ok = !digits.empty() && digits.size() <= 8;
             for (char c : digits) {
-                int v = c >= '0' && c <= '9'          ? c - '0'
-                        : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
-                        : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                      : -1;
+                int v = hex ? HexDigitValue(c) : c >= '0' && c <= '9' ? c - '0' : -1;
                 if (v < 0) {
                     ok = false;
                     break;

@@ -5,6 +5,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "engine/xml/XmlParser.h"
 
+#include "common/AsciiText.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/xml/SheetDataScanner.h"
@@ -17,25 +18,6 @@
 #include <cstring>
 
 namespace gq::engine {
-
-namespace {
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-        char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
 
 const char* XmlAttributes::Get(std::string_view localName) const
 {
@@ -96,7 +78,7 @@ void XmlParser::CreateExpat()
 void XmlParser::OnXmlDeclaration(void* self, const char*, const char* encoding, int)
 {
     auto* p = static_cast<XmlParser*>(self);
-    if (encoding != nullptr && !EqualsIgnoreCase(encoding, "UTF-8")) {
+    if (encoding != nullptr && !EqualsNoCase(encoding, "UTF-8")) {
         p->m_notUtf8 = true;
     }
 }

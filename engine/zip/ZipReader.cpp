@@ -4,6 +4,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "engine/zip/ZipReader.h"
 
+#include "common/AsciiText.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/ReadCancel.h"
@@ -88,8 +89,8 @@ std::string ZipReader::NormalizeName(std::string_view name)
     for (char c : name) {
         if (c == '\\') {
             c = '/';
-        } else if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
+        } else {
+            c = AsciiLower(c);
         }
         out.push_back(c);
     }

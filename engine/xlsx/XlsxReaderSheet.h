@@ -1,5 +1,5 @@
-// Streaming parsers for an xlsx worksheet part and the shared-strings part (ECMA-376 Part 1, 18.3
-// and 18.4): fed chunk by chunk as the part inflates, never held whole.
+// A streaming parser for an xlsx worksheet part (ECMA-376 Part 1, 18.3): fed chunk by chunk as the
+// part inflates, never held whole.
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
@@ -15,35 +15,6 @@
 #include <vector>
 
 namespace gq::engine {
-
-// Decodes the _xHHHH_ escapes of ECMA-376 Part 1, 22.9.2.19 (ST_Xstring) in place: characters XML
-// cannot carry are written that way, and a literal "_x" is escaped as _x005F_.
-void DecodeXstring(std::string& text);
-
-// An ISO 8601 date, date-time or time ("2021-01-01", "2021-01-01T10:10:10.5Z", "10:10:10") as a
-// serial number in the 1900 or 1904 date system; nullopt when the text is not one.
-std::optional<double> IsoToSerial(std::string_view text, bool date1904);
-
-// Reads a shared-strings part: rich-text runs are flattened to their text, phonetic runs dropped,
-// every string interned into `strings`. Gives the model string index of each entry, by position.
-class SharedStringsParser : private XmlHandler {
-public:
-    SharedStringsParser(StringTable& strings, const std::string& file, const std::string& part);
-    void Feed(const char* data, size_t size, bool last) { m_parser.Feed(data, size, last); }
-    std::vector<uint32_t> Take() { return std::move(m_indexes); }
-
-private:
-    void StartElement(std::string_view name, const XmlAttributes& atts) override;
-    void EndElement(std::string_view name) override;
-    void Text(std::string_view text) override;
-
-    StringTable& m_strings;
-    XmlParser m_parser;
-    std::vector<uint32_t> m_indexes;
-    std::string m_text;
-    bool m_inItem = false;
-    int m_phonetic = 0;
-};
 
 // What a worksheet parse needs from its workbook.
 struct SheetContext {

@@ -1,7 +1,8 @@
 // Content types, relationships and target resolution of an OPC package.
 // SPDX-License-Identifier: Apache-2.0
-#include "engine/xlsx/OpcPackage.h"
+#include "engine/xlsx/XlsxReaderPackage.h"
 
+#include "common/AsciiText.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/xml/XmlParser.h"
@@ -12,39 +13,14 @@ namespace gq::engine {
 
 namespace {
 
-std::string Lower(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 std::string PercentDecode(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%' && i + 2 < text.size()) {
-            int hi = HexValue(text[i + 1]);
-            int lo = HexValue(text[i + 2]);
+            int hi = HexDigitValue(text[i + 1]);
+            int lo = HexDigitValue(text[i + 2]);
             if (hi >= 0 && lo >= 0) {
                 out.push_back(static_cast<char>(hi * 16 + lo));
                 i += 2;
@@ -69,7 +45,7 @@ public:
             const char* ext = atts.Get("Extension");
             const char* type = atts.Get("ContentType");
             if (ext != nullptr && type != nullptr) {
-                m_defaults.emplace(Lower(ext), type);
+                m_defaults.emplace(LowerCase(ext), type);
             }
         } else if (name == "Override") {
             const char* part = atts.Get("PartName");
@@ -237,7 +213,7 @@ std::string OpcPackage::ContentType(std::string_view partName) const
     size_t dot = partName.rfind('.');
     size_t slash = partName.rfind('/');
     if (dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash)) {
-        auto d = m_defaults.find(Lower(partName.substr(dot + 1)));
+        auto d = m_defaults.find(LowerCase(partName.substr(dot + 1)));
         if (d != m_defaults.end()) {
             return d->second;
         }

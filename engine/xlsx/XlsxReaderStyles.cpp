@@ -1,7 +1,7 @@
 // Styles and theme parts: parsed into raw tables first (the palette comes after the cell formats in
 // styles.xml), then resolved to plain-RGB styles and interned.
 // SPDX-License-Identifier: Apache-2.0
-#include "engine/xlsx/XlsxStyles.h"
+#include "engine/xlsx/XlsxReaderStyles.h"
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"

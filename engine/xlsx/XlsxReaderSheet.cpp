@@ -1,14 +1,15 @@
-// Worksheet and shared-strings parsing. The cell path is the hot one: no allocation per cell
-// (one reused value buffer), numbers through std::from_chars, strings interned once per text.
-// Kept in one file past 700 lines: the cell path inlines the reference, number and date parsers
-// above it, which another translation unit would turn into calls for every cell.
+// Worksheet parsing. The cell path is the hot one: no allocation per cell (one reused value
+// buffer), numbers through std::from_chars, strings interned once per text. The reference and
+// number parsers stay inline here or in XlsxReaderText.h: a call for every cell would cost.
 // SPDX-License-Identifier: Apache-2.0
-#include "engine/xlsx/XlsxSheet.h"
+#include "engine/xlsx/XlsxReaderSheet.h"
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
 #include "engine/formula/Formula.h"
+#include "engine/text/CellReferenceText.h"
 #include "engine/text/Utf8.h"
+#include "engine/xlsx/XlsxReaderText.h"
 
 #include <algorithm>
 #include <charconv>
@@ -21,61 +22,26 @@ namespace gq::engine {
 
 namespace {
 
-int Hex(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-// Reads "_xHHHH_" at text[i]; -1 when there is none.
-int EscapeAt(const std::string& text, size_t i)
-{
-    if (i + 7 > text.size() || text[i] != '_' || text[i + 1] != 'x' || text[i + 6] != '_') {
-        return -1;
-    }
-    int value = 0;
-    for (size_t k = i + 2; k < i + 6; ++k) {
-        int h = Hex(text[k]);
-        if (h < 0) {
-            return -1;
-        }
-        value = value * 16 + h;
-    }
-    return value;
-}
+using xlsxtext::ParseAttrDouble;
+using xlsxtext::ParseDouble;
+using xlsxtext::ParseUnsigned;
+using xlsxtext::Trim;
 
 // "B12" -> row 11, col 1. Returns false for text that is not a cell reference; throws nothing.
 // `outOfGrid` tells a well-formed reference past the xlsx grid from malformed text.
-bool ParseRef(const char* s, uint32_t& row, uint32_t& col, bool& outOfGrid)
+bool ParseRef(std::string_view s, uint32_t& row, uint32_t& col, bool& outOfGrid)
 {
     outOfGrid = false;
+    size_t i = 0;
     uint64_t c = 0;
-    size_t letters = 0;
-    for (; (*s >= 'A' && *s <= 'Z') || (*s >= 'a' && *s <= 'z'); ++s) {
-        if (++letters > 4) {
-            outOfGrid = true;
-            return false;
-        }
-        c = c * 26 + static_cast<uint64_t>((*s | 0x20) - 'a' + 1);
-    }
+    const size_t letters = ReadColumnLetters(s, i, 5, c);
     uint64_t r = 0;
-    size_t digits = 0;
-    for (; *s >= '0' && *s <= '9'; ++s) {
-        if (++digits > 8) {
-            outOfGrid = true;
-            return false;
-        }
-        r = r * 10 + static_cast<uint64_t>(*s - '0');
+    const size_t digits = letters > 4 ? 0 : ReadRowDigits(s, i, 9, r);
+    if (letters > 4 || digits > 8) {
+        outOfGrid = true;
+        return false;
     }
-    if (*s != '\0' || letters == 0 || digits == 0) {
+    if (i != s.size() || letters == 0 || digits == 0) {
         return false;
     }
     if (r == 0 || r > limits::kXlsxMaxRows || c > limits::kXlsxMaxCols) {
@@ -87,47 +53,6 @@ bool ParseRef(const char* s, uint32_t& row, uint32_t& col, bool& outOfGrid)
     return true;
 }
 
-std::string_view Trim(std::string_view v)
-{
-    while (!v.empty() && (v.front() == ' ' || v.front() == '\t' || v.front() == '\n' || v.front() == '\r')) {
-        v.remove_prefix(1);
-    }
-    while (!v.empty() && (v.back() == ' ' || v.back() == '\t' || v.back() == '\n' || v.back() == '\r')) {
-        v.remove_suffix(1);
-    }
-    return v;
-}
-
-bool ParseDouble(std::string_view text, double& out)
-{
-    text = Trim(text);
-    if (!text.empty() && text.front() == '+') {
-        text.remove_prefix(1);
-    }
-    if (text.empty()) {
-        return false;
-    }
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-    return ec == std::errc() && end == text.data() + text.size() && std::isfinite(out);
-}
-
-template <class T>
-bool ParseUnsigned(const char* text, T& out)
-{
-    if (text == nullptr) {
-        return false;
-    }
-    std::string_view v = Trim(text);
-    auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
-    return ec == std::errc() && end == v.data() + v.size() && !v.empty();
-}
-
-bool ParseAttrDouble(const char* text, double& out)
-{
-    return text != nullptr && ParseDouble(text, out);
-}
-
-// Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
 // An outlineLevel attribute: 0 to 7; anything else (a hostile or damaged value) counts as no level.
 uint8_t OutlineLevel(const char* text)
 {
@@ -138,179 +63,7 @@ uint8_t OutlineLevel(const char* text)
     return static_cast<uint8_t>(level);
 }
 
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d)
-{
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-bool Digits(std::string_view s, size_t pos, size_t n, int& out)
-{
-    if (pos + n > s.size()) {
-        return false;
-    }
-    out = 0;
-    for (size_t i = pos; i < pos + n; ++i) {
-        if (s[i] < '0' || s[i] > '9') {
-            return false;
-        }
-        out = out * 10 + (s[i] - '0');
-    }
-    return true;
-}
-
-// "HH:MM[:SS[.fff]]" at the start of s, as a fraction of a day; the rest (a zone) is ignored.
-bool ParseTime(std::string_view s, double& fraction)
-{
-    int h = 0;
-    int m = 0;
-    int sec = 0;
-    if (!Digits(s, 0, 2, h) || s.size() < 5 || s[2] != ':' || !Digits(s, 3, 2, m)) {
-        return false;
-    }
-    double frac = 0;
-    if (s.size() >= 8 && s[5] == ':') {
-        if (!Digits(s, 6, 2, sec)) {
-            return false;
-        }
-        if (s.size() > 8 && s[8] == '.') {
-            double scale = 0.1;
-            for (size_t i = 9; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-                frac += (s[i] - '0') * scale;
-                scale /= 10;
-            }
-        }
-    }
-    if (h > 24 || m > 59 || sec > 60) {
-        return false;
-    }
-    fraction = (h * 3600.0 + m * 60.0 + sec + frac) / 86400.0;
-    return true;
-}
-
 } // namespace
-
-void DecodeXstring(std::string& text)
-{
-    if (text.find("_x") == std::string::npos) {
-        return;
-    }
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        int unit = EscapeAt(text, i);
-        if (unit < 0) {
-            out.push_back(text[i++]);
-            continue;
-        }
-        i += 7;
-        auto cp = static_cast<uint32_t>(unit);
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            int low = EscapeAt(text, i);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<uint32_t>(low) - 0xDC00);
-                i += 7;
-            } else {
-                cp = 0xFFFD;
-            }
-        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        AppendUtf8(out, cp);
-    }
-    text = std::move(out);
-}
-
-std::optional<double> IsoToSerial(std::string_view text, bool date1904)
-{
-    text = Trim(text);
-    double fraction = 0;
-    if (text.size() >= 3 && text[2] == ':') {
-        if (!ParseTime(text, fraction)) {
-            return std::nullopt;
-        }
-        return fraction;
-    }
-    int y = 0;
-    int mo = 0;
-    int d = 0;
-    if (!Digits(text, 0, 4, y) || text.size() < 10 || text[4] != '-' || !Digits(text, 5, 2, mo) || text[7] != '-' ||
-        !Digits(text, 8, 2, d) || mo < 1 || mo > 12 || d < 1 || d > 31) {
-        return std::nullopt;
-    }
-    if (text.size() > 10) {
-        if ((text[10] != 'T' && text[10] != ' ') || !ParseTime(text.substr(11), fraction)) {
-            return std::nullopt;
-        }
-    }
-    int64_t days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
-    double serial = 0;
-    if (date1904) {
-        serial = static_cast<double>(days - DaysFromCivil(1904, 1, 1));
-    } else {
-        // Serial 60 is the 1900-02-29 that never was: days before March 1900 count one fewer.
-        serial = static_cast<double>(days - DaysFromCivil(1899, 12, 30));
-        if (days < DaysFromCivil(1900, 3, 1)) {
-            serial -= 1;
-        }
-    }
-    if (serial < 0) {
-        return std::nullopt;
-    }
-    return serial + fraction;
-}
-
-// ---- shared strings ----
-
-SharedStringsParser::SharedStringsParser(StringTable& strings, const std::string& file, const std::string& part)
-    : m_strings(strings), m_parser(*this, file, part)
-{
-}
-
-void SharedStringsParser::StartElement(std::string_view name, const XmlAttributes& atts)
-{
-    if (name == "si") {
-        m_inItem = true;
-        m_text.clear();
-        m_phonetic = 0;
-    } else if (name == "t") {
-        m_parser.CaptureText(m_inItem && m_phonetic == 0);
-    } else if (name == "rPh") {
-        ++m_phonetic;
-    } else if (name == "sst") {
-        uint32_t unique = 0;
-        if (ParseUnsigned(atts.Get("uniqueCount"), unique)) {
-            // A hint only: bounded so that a lying count cannot make us allocate.
-            m_indexes.reserve(std::min<uint32_t>(unique, 1u << 20));
-        }
-    }
-}
-
-void SharedStringsParser::EndElement(std::string_view name)
-{
-    if (name == "t") {
-        m_parser.CaptureText(false);
-    } else if (name == "rPh") {
-        --m_phonetic;
-    } else if (name == "si" && m_inItem) {
-        m_inItem = false;
-        DecodeXstring(m_text);
-        m_indexes.push_back(m_strings.Intern(m_text));
-    }
-}
-
-void SharedStringsParser::Text(std::string_view text)
-{
-    if (m_text.size() + text.size() > limits::kMaxStringBytes) {
-        throw FormatError(m_parser.File(), "a shared string is longer than a cell can hold", m_parser.Part(),
-                          m_parser.Offset());
-    }
-    m_text.append(text);
-}
 
 // ---- worksheet ----
 
