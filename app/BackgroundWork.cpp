@@ -42,7 +42,7 @@ void RunOnGuiThread(const std::function<void()>& call)
 void GuiThreadPrompts::ShowMessage(const std::string& text, const std::string& details)
 {
     RunOnGuiThread([&] {
-        const ArrowForDialog arrow;
+        const ArrowCursorForDialog arrow;
         m_inner.ShowMessage(text, details);
     });
 }
@@ -50,7 +50,7 @@ void GuiThreadPrompts::ShowMessage(const std::string& text, const std::string& d
 void GuiThreadPrompts::ShowError(const std::string& text)
 {
     RunOnGuiThread([&] {
-        const ArrowForDialog arrow;
+        const ArrowCursorForDialog arrow;
         m_inner.ShowError(text);
     });
 }
@@ -59,7 +59,7 @@ bool GuiThreadPrompts::AskYesNo(const std::string& text, const std::string& capt
 {
     bool yes = false;
     RunOnGuiThread([&] {
-        const ArrowForDialog arrow;
+        const ArrowCursorForDialog arrow;
         yes = m_inner.AskYesNo(text, caption);
     });
     return yes;
@@ -70,7 +70,7 @@ bool GuiThreadPrompts::ChooseSaveFile(const std::string& defaultExtension, const
 {
     bool chosen = false;
     RunOnGuiThread([&] {
-        const ArrowForDialog arrow;
+        const ArrowCursorForDialog arrow;
         chosen = m_inner.ChooseSaveFile(defaultExtension, filter, initialName, chosenPath);
     });
     return chosen;
@@ -105,16 +105,16 @@ bool GuiThreadPrompts::StopRequestedBeforeSave()
     return m_stop != nullptr && m_stop->Check(true);
 }
 
-ArrowForDialog::ArrowForDialog() : m_set(QGuiApplication::overrideCursor() != nullptr)
+ArrowCursorForDialog::ArrowCursorForDialog() : m_arrowSet(QGuiApplication::overrideCursor() != nullptr)
 {
-    if (m_set) {
+    if (m_arrowSet) {
         QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
     }
 }
 
-ArrowForDialog::~ArrowForDialog()
+ArrowCursorForDialog::~ArrowCursorForDialog()
 {
-    if (m_set) {
+    if (m_arrowSet) {
         QGuiApplication::restoreOverrideCursor();
     }
 }

@@ -71,15 +71,15 @@ void RunWhileBlocked(QWidget* window, const std::function<void()>& work, const S
 
 // While it lives, the pointer is the ordinary arrow even when long work holds the wait cursor, so
 // that a dialog the user must answer does not look busy. Changes nothing when no cursor is set.
-class ArrowForDialog {
+class ArrowCursorForDialog {
 public:
-    ArrowForDialog();
-    ~ArrowForDialog();
-    ArrowForDialog(const ArrowForDialog&) = delete;
-    ArrowForDialog& operator=(const ArrowForDialog&) = delete;
+    ArrowCursorForDialog();
+    ~ArrowCursorForDialog();
+    ArrowCursorForDialog(const ArrowCursorForDialog&) = delete;
+    ArrowCursorForDialog& operator=(const ArrowCursorForDialog&) = delete;
 
 private:
-    bool m_set;
+    bool m_arrowSet;
 };
 
 } // namespace gq::app

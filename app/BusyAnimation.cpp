@@ -24,11 +24,11 @@ TBusyAnimation::TBusyAnimation(QWidget* parent) : QWidget(parent)
 
 void TBusyAnimation::paintEvent(QPaintEvent*)
 {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
     // The clip is 72 x 44, centred in the box whatever the box's size.
     const QPointF origin((width() - 72) / 2.0, (height() - 44) / 2.0);
-    p.translate(origin);
+    painter.translate(origin);
 
     // A manila folder.
     QPainterPath folder;
@@ -39,20 +39,20 @@ void TBusyAnimation::paintEvent(QPaintEvent*)
     folder.lineTo(44, 40);
     folder.lineTo(6, 40);
     folder.closeSubpath();
-    p.setPen(QPen(QColor(128, 96, 0), 1));
-    p.setBrush(QColor(255, 214, 90));
-    p.drawPath(folder);
-    p.setBrush(QColor(255, 230, 140));
-    p.drawRect(QRectF(6, 16, 38, 24));
+    painter.setPen(QPen(QColor(128, 96, 0), 1));
+    painter.setBrush(QColor(255, 214, 90));
+    painter.drawPath(folder);
+    painter.setBrush(QColor(255, 230, 140));
+    painter.drawRect(QRectF(6, 16, 38, 24));
 
     // A magnifying glass moving along an arc over the folder.
     const double phase = 2.0 * M_PI * m_frame / kFrameCount;
     const QPointF lens(34 + 16 * std::cos(phase), 22 + 8 * std::sin(phase));
-    p.setPen(QPen(QColor(60, 60, 60), 3, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(lens + QPointF(6, 6), lens + QPointF(13, 13));
-    p.setPen(QPen(QColor(40, 40, 40), 2));
-    p.setBrush(QColor(200, 230, 255, 170));
-    p.drawEllipse(lens, 7.5, 7.5);
+    painter.setPen(QPen(QColor(60, 60, 60), 3, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(lens + QPointF(6, 6), lens + QPointF(13, 13));
+    painter.setPen(QPen(QColor(40, 40, 40), 2));
+    painter.setBrush(QColor(200, 230, 255, 170));
+    painter.drawEllipse(lens, 7.5, 7.5);
 }
 
 } // namespace gq::app

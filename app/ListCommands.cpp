@@ -13,7 +13,7 @@ void CopyEntryToMergeList(const SheetList& source, SheetRow sourceRow, SheetList
     mergeList.AppendEntry(source.EntryOf(sourceRow));
 }
 
-void AddAll(const SheetList& source, SheetList& mergeList)
+void CopyAllToMergeList(const SheetList& source, SheetList& mergeList)
 {
     SheetListBatch batch(mergeList);
     for (SheetRow row = source.FirstRow(); row; row = source.NextRow(row)) {
@@ -21,7 +21,7 @@ void AddAll(const SheetList& source, SheetList& mergeList)
     }
 }
 
-void AddSelected(const SheetList& source, SheetList& mergeList)
+void CopySelectedToMergeList(const SheetList& source, SheetList& mergeList)
 {
     SheetListBatch batch(mergeList);
     for (SheetRow row = source.FirstRow(); row; row = source.NextRow(row)) {
@@ -31,50 +31,50 @@ void AddSelected(const SheetList& source, SheetList& mergeList)
     }
 }
 
-void DeleteSelected(SheetList& mergeList)
+void RemoveSelectedFromMergeList(SheetList& mergeList)
 {
     mergeList.DeleteSelectedRows();
 }
 
-void DeleteAll(SheetList& mergeList)
+void ClearMergeList(SheetList& mergeList)
 {
     mergeList.ClearRows();
 }
 
-void Top(SheetList& mergeList)
+void MoveFocusedToTop(SheetList& mergeList)
 {
     if (const SheetRow focused = mergeList.FocusedRow()) {
         mergeList.MoveRowBefore(focused, mergeList.FirstRow());
     }
 }
 
-void Up(SheetList& mergeList)
+void MoveFocusedUp(SheetList& mergeList)
 {
     if (const SheetRow focused = mergeList.FocusedRow()) {
         mergeList.MoveRowBefore(focused, mergeList.PreviousRow(focused));
     }
 }
 
-void Down(SheetList& mergeList)
+void MoveFocusedDown(SheetList& mergeList)
 {
     if (const SheetRow focused = mergeList.FocusedRow()) {
         mergeList.MoveRowAfter(focused, mergeList.NextRow(focused));
     }
 }
 
-void Bottom(SheetList& mergeList)
+void MoveFocusedToBottom(SheetList& mergeList)
 {
     if (const SheetRow focused = mergeList.FocusedRow()) {
         mergeList.MoveRowAfter(focused, mergeList.LastRow());
     }
 }
 
-void SourceDoubleClick(const SheetList& source, SheetList& mergeList)
+void CopyFocusedToMergeList(const SheetList& source, SheetList& mergeList)
 {
     CopyEntryToMergeList(source, source.FocusedRow(), mergeList);
 }
 
-void MergeDoubleClick(SheetList& mergeList)
+void RemoveSelectedOnDoubleClick(SheetList& mergeList)
 {
     mergeList.DeleteSelectedRows();
 }

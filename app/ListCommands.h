@@ -12,24 +12,24 @@ namespace gq::app {
 void CopyEntryToMergeList(const SheetList& source, SheetRow sourceRow, SheetList& mergeList);
 
 // ">>": every source entry, in source order, to the end of the merge list (one outer batch).
-void AddAll(const SheetList& source, SheetList& mergeList);
+void CopyAllToMergeList(const SheetList& source, SheetList& mergeList);
 // ">": every selected source entry, in source order (not selection order), to the end.
-void AddSelected(const SheetList& source, SheetList& mergeList);
+void CopySelectedToMergeList(const SheetList& source, SheetList& mergeList);
 // "<": the selected merge entries are removed.
-void DeleteSelected(SheetList& mergeList);
+void RemoveSelectedFromMergeList(SheetList& mergeList);
 // "<<": the merge list is emptied.
-void DeleteAll(SheetList& mergeList);
+void ClearMergeList(SheetList& mergeList);
 
 // The moves act on the merge list's focused row only and do nothing without one.
-void Top(SheetList& mergeList);
-void Up(SheetList& mergeList);
+void MoveFocusedToTop(SheetList& mergeList);
+void MoveFocusedUp(SheetList& mergeList);
 // On the last row there is no next row, and a move after no row goes to the top.
-void Down(SheetList& mergeList);
-void Bottom(SheetList& mergeList);
+void MoveFocusedDown(SheetList& mergeList);
+void MoveFocusedToBottom(SheetList& mergeList);
 
 // Double-click in the source list: copies the source list's focused entry, if there is one.
-void SourceDoubleClick(const SheetList& source, SheetList& mergeList);
+void CopyFocusedToMergeList(const SheetList& source, SheetList& mergeList);
 // Double-click in the merge list: removes every selected merge entry, as "<" does.
-void MergeDoubleClick(SheetList& mergeList);
+void RemoveSelectedOnDoubleClick(SheetList& mergeList);
 
 } // namespace gq::app

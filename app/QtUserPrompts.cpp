@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/QtUserPrompts.h"
 
-#include "app/AppConventions.h"
+#include "app/FailureReport.h"
 #include "app/Translations.h"
 #include "app/uFunction.h"
 
@@ -35,9 +35,11 @@ QStringList QtNameFilters(const std::string& filter)
 
 QString NameFilterSuffix(const QString& nameFilter)
 {
-    const qsizetype open = nameFilter.lastIndexOf('(');
-    const qsizetype close = nameFilter.lastIndexOf(')');
-    const QString patterns = open >= 0 && close > open ? nameFilter.mid(open + 1, close - open - 1) : nameFilter;
+    const qsizetype openParen = nameFilter.lastIndexOf('(');
+    const qsizetype closeParen = nameFilter.lastIndexOf(')');
+    const QString patterns = openParen >= 0 && closeParen > openParen
+                                 ? nameFilter.mid(openParen + 1, closeParen - openParen - 1)
+                                 : nameFilter;
     const QString first = patterns.split(' ', Qt::SkipEmptyParts).value(0);
     if (!first.startsWith("*.")) {
         return {};

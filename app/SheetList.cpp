@@ -18,7 +18,7 @@ constexpr std::size_t kMaxSeparateRemovals = 16;
 SheetList::SheetList(QObject* parent) : QAbstractTableModel(parent), m_selection(new QItemSelectionModel(this, this))
 {
     // Connected after the selection model's own connections, so it has caught up when these run.
-    auto stale = [this] { m_selectedAtValid = false; };
+    auto stale = [this] { m_selectedByPositionValid = false; };
     connect(m_selection, &QItemSelectionModel::selectionChanged, this, stale);
     connect(m_selection, &QItemSelectionModel::modelChanged, this, stale);
     connect(this, &QAbstractItemModel::rowsInserted, this, stale);
@@ -85,26 +85,26 @@ bool SheetList::IsRowSelected(SheetRow row) const
     const int position = PositionOf(row);
     // Any selected cell selects its row: the views select whole rows, and a row whose cell alone
     // was selected by code is still a row the user sees highlighted.
-    return position >= 0 && SelectedAt(position);
+    return position >= 0 && IsSelectedAtPosition(position);
 }
 
-bool SheetList::SelectedAt(int position) const
+bool SheetList::IsSelectedAtPosition(int position) const
 {
-    if (!m_selectedAtValid) {
-        m_selectedAt.assign(m_rows.size(), 0);
+    if (!m_selectedByPositionValid) {
+        m_selectedByPosition.assign(m_rows.size(), 0);
         const int rows = static_cast<int>(m_rows.size());
         for (const QItemSelectionRange& range : m_selection->selection()) {
             if (!range.isValid() || range.parent().isValid()) {
                 continue;
             }
-            for (int r = std::max(range.top(), 0); r <= std::min(range.bottom(), rows - 1); ++r) {
-                m_selectedAt[static_cast<std::size_t>(r)] = 1;
+            for (int selected = std::max(range.top(), 0); selected <= std::min(range.bottom(), rows - 1); ++selected) {
+                m_selectedByPosition[static_cast<std::size_t>(selected)] = 1;
             }
         }
-        m_selectedAtValid = true;
+        m_selectedByPositionValid = true;
     }
-    return position >= 0 && position < static_cast<int>(m_selectedAt.size()) &&
-           m_selectedAt[static_cast<std::size_t>(position)] != 0;
+    return position >= 0 && position < static_cast<int>(m_selectedByPosition.size()) &&
+           m_selectedByPosition[static_cast<std::size_t>(position)] != 0;
 }
 
 SheetRow SheetList::FocusedRow() const
@@ -119,12 +119,12 @@ void SheetList::MoveRowBefore(SheetRow row, SheetRow target)
         return;
     }
     if (!target) {
-        MoveTo(from, 0);
+        MovePositionBefore(from, 0);
         return;
     }
     const int to = PositionOf(target);
     if (to >= 0) {
-        MoveTo(from, to);
+        MovePositionBefore(from, to);
     }
 }
 
@@ -137,16 +137,16 @@ void SheetList::MoveRowAfter(SheetRow row, SheetRow target)
     // With no target the row goes to the top, not to the bottom: the commands built on this
     // (Down on the last row) rely on it.
     if (!target) {
-        MoveTo(from, 0);
+        MovePositionBefore(from, 0);
         return;
     }
     const int to = PositionOf(target);
     if (to >= 0) {
-        MoveTo(from, to + 1);
+        MovePositionBefore(from, to + 1);
     }
 }
 
-void SheetList::MoveTo(int from, int beforeOld)
+void SheetList::MovePositionBefore(int from, int beforeOld)
 {
     // Already in place: the row sits right before the destination, or is the destination.
     if (beforeOld == from || beforeOld == from + 1) {
@@ -160,10 +160,10 @@ void SheetList::MoveTo(int from, int beforeOld)
     auto first = m_rows.begin();
     if (beforeOld < from) {
         std::rotate(first + beforeOld, first + from, first + from + 1);
-        Reindex(beforeOld, from);
+        RecordPositions(beforeOld, from);
     } else {
         std::rotate(first + from, first + from + 1, first + beforeOld);
-        Reindex(from, beforeOld - 1);
+        RecordPositions(from, beforeOld - 1);
     }
     endMoveRows();
 }
@@ -172,7 +172,7 @@ void SheetList::DeleteSelectedRows()
 {
     std::vector<int> doomed;
     for (int position = 0; position < static_cast<int>(m_rows.size()); ++position) {
-        if (SelectedAt(position)) {
+        if (IsSelectedAtPosition(position)) {
             doomed.push_back(position);
         }
     }
@@ -194,7 +194,7 @@ void SheetList::DeleteSelectedRows()
         runs += doomed[i - 1] + 1 == doomed[i] ? 0 : 1;
     }
     if (runs > kMaxSeparateRemovals) {
-        RemoveByReset(doomed);
+        RemovePositionsByReset(doomed);
         return;
     }
     // Remove runs of neighbouring rows from the bottom up, so that positions below stay right.
@@ -215,10 +215,10 @@ void SheetList::DeleteSelectedRows()
         end = begin;
     }
     // Positions of the rows below the first removed one changed; nothing above it did.
-    Reindex(doomed.front(), static_cast<int>(m_rows.size()) - 1);
+    RecordPositions(doomed.front(), static_cast<int>(m_rows.size()) - 1);
 }
 
-void SheetList::RemoveByReset(const std::vector<int>& doomed)
+void SheetList::RemovePositionsByReset(const std::vector<int>& doomed)
 {
     // One reset instead of thousands of removals: a view lays itself out again at every removal,
     // which makes many separate removals quadratic. No remaining row is selected (the selected
@@ -237,7 +237,7 @@ void SheetList::RemoveByReset(const std::vector<int>& doomed)
     }
     m_rows = std::move(kept);
     m_positions.clear();
-    Reindex(0, static_cast<int>(m_rows.size()) - 1);
+    RecordPositions(0, static_cast<int>(m_rows.size()) - 1);
     endResetModel();
     if (focused) {
         m_selection->setCurrentIndex(IndexOf(focused), QItemSelectionModel::NoUpdate);
@@ -359,7 +359,7 @@ int SheetList::PositionOf(SheetRow row) const
     return it == m_positions.end() ? -1 : it->second;
 }
 
-void SheetList::Reindex(int first, int last)
+void SheetList::RecordPositions(int first, int last)
 {
     for (int position = first; position <= last; ++position) {
         m_positions[m_rows[static_cast<std::size_t>(position)].Id] = position;

@@ -100,14 +100,15 @@ private:
     // Position of a row in m_rows, or -1 when the row is none or no longer exists.
     int PositionOf(SheetRow row) const;
     // Moves the row at `from` so that it lands before the row that is at `beforeOld` now.
-    void MoveTo(int from, int beforeOld);
-    void Reindex(int first, int last);
+    void MovePositionBefore(int from, int beforeOld);
+    // Records in m_positions where the rows from `first` to `last` stand now.
+    void RecordPositions(int first, int last);
     // Removes the rows at the ascending positions `doomed` with one model reset.
-    void RemoveByReset(const std::vector<int>& doomed);
+    void RemovePositionsByReset(const std::vector<int>& doomed);
     // Whether the row at `position` is selected, from a table rebuilt after each change of the
     // selection or the rows: asking the selection model costs time in the number of its ranges,
     // which made walks over a list with many separate selected rows quadratic.
-    bool SelectedAt(int position) const;
+    bool IsSelectedAtPosition(int position) const;
 
     std::vector<Row> m_rows;
     std::unordered_map<quint64, int> m_positions;
@@ -115,8 +116,8 @@ private:
     int m_batchDepth = 0;
     TextProvider m_textProvider;
     QItemSelectionModel* m_selection;
-    mutable std::vector<char> m_selectedAt;
-    mutable bool m_selectedAtValid = false;
+    mutable std::vector<char> m_selectedByPosition;
+    mutable bool m_selectedByPositionValid = false;
 };
 
 // Holds a batch open for its lifetime, so that it is closed on every path, failures included.

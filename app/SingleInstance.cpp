@@ -27,8 +27,9 @@ namespace gq::app {
 namespace {
 
 // A hand-off is a 4-byte big-endian length and then that many bytes: every path in UTF-8,
-// each followed by a NUL (the one byte no path can hold). The window answers with kAck.
-constexpr char kAck = 0x06;
+// each followed by a NUL (the one byte no path can hold). The window answers with
+// kHandOffAcknowledged.
+constexpr char kHandOffAcknowledged = 0x06;
 constexpr int kLengthBytes = 4;
 // Of the display's name in the socket's name: enough to tell displays apart, short enough that
 // the socket's path fits the 108 bytes of a local socket address.
@@ -73,15 +74,15 @@ std::vector<std::string> DecodePaths(const QByteArray& body)
 }
 
 // Counts a drop or a merge as running for as long as it lives.
-class BusyScope {
+class WorkInProgressScope {
 public:
-    explicit BusyScope(int& busy) : m_busy(busy) { ++m_busy; }
-    ~BusyScope() { --m_busy; }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
+    explicit WorkInProgressScope(int& count) : m_workInProgress(count) { ++m_workInProgress; }
+    ~WorkInProgressScope() { --m_workInProgress; }
+    WorkInProgressScope(const WorkInProgressScope&) = delete;
+    WorkInProgressScope& operator=(const WorkInProgressScope&) = delete;
 
 private:
-    int& m_busy;
+    int& m_workInProgress;
 };
 
 // Why `folder` is not a private folder of this user (a real folder, not a link, owned by this user,
@@ -237,7 +238,7 @@ InstanceServer::Start InstanceServer::HandOffOrListen(const std::vector<std::str
         // The answer may have come in already while the hand-off was being written.
         if (socket.bytesAvailable() > 0 || socket.waitForReadyRead(kAnswerTimeoutMilliseconds)) {
             char answer = 0;
-            if (socket.read(&answer, 1) == 1 && answer == kAck) {
+            if (socket.read(&answer, 1) == 1 && answer == kHandOffAcknowledged) {
                 return Start::kHandedOff;
             }
         }
@@ -302,7 +303,7 @@ void InstanceServer::OnReadable(QLocalSocket* socket)
     }
     socket->skip(kLengthBytes);
     std::vector<std::string> paths = DecodePaths(socket->read(length));
-    socket->write(&kAck, 1);
+    socket->write(&kHandOffAcknowledged, 1);
     socket->disconnectFromServer();
     RaiseWindow();
     Enqueue(std::move(paths));
@@ -328,12 +329,12 @@ void InstanceServer::Attach(TfmMain& window)
     auto wrap = [this](auto handler) {
         return [this, handler](const auto&... arguments) {
             {
-                const BusyScope busy(m_busy);
+                const WorkInProgressScope working(m_workInProgress);
                 if (handler) {
                     handler(arguments...);
                 }
             }
-            if (m_busy == 0) {
+            if (m_workInProgress == 0) {
                 ScheduleDelivery(0);
             }
         };
@@ -369,7 +370,7 @@ void InstanceServer::DeliverNext()
     }
     // A drop while a drop or a merge runs, or while a dialog is open, would not reach the window:
     // the paths wait until it is at rest.
-    if (m_delivering || m_busy > 0 || QApplication::activeModalWidget() != nullptr) {
+    if (m_delivering || m_workInProgress > 0 || QApplication::activeModalWidget() != nullptr) {
         ScheduleDelivery(kRetryMilliseconds);
         return;
     }

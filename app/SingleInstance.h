@@ -81,7 +81,8 @@ private:
     std::deque<std::vector<std::string>> m_pending;
     int m_connections = 0;
     QTimer m_delivery;
-    int m_busy = 0;
+    // Drops and merges running now; handed paths wait until none is.
+    int m_workInProgress = 0;
     bool m_delivering = false;
 };
 

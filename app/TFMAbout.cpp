@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/TFMAbout.h"
 
-#include "app/AppConventions.h"
+#include "app/FailureReport.h"
 #include "app/uFunction.h"
 
 #include <QMouseEvent>

@@ -51,9 +51,9 @@ public:
         QStyledItemDelegate::paint(painter, option, index);
         painter->save();
         painter->setPen(option.palette.color(QPalette::Mid));
-        const QRect r = option.rect;
-        painter->drawLine(r.topRight(), r.bottomRight());
-        painter->drawLine(r.bottomLeft(), r.bottomRight());
+        const QRect cell = option.rect;
+        painter->drawLine(cell.topRight(), cell.bottomRight());
+        painter->drawLine(cell.bottomLeft(), cell.bottomRight());
         painter->restore();
     }
 };

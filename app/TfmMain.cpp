@@ -2,8 +2,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/TfmMain.h"
 
-#include "app/AppConventions.h"
 #include "app/BackgroundWork.h"
+#include "app/FailureReport.h"
 #include "app/ListCommands.h"
 #include "app/TFMAbout.h"
 #include "app/uFunction.h"
@@ -386,14 +386,14 @@ void TfmMain::RunLongWork(const QString& stopQuestion, const QString& closeQuest
     // next), and the pointer must not turn back into an arrow in between.
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     m_workStop.Begin();
-    struct Over {
+    struct EndOfWork {
         WorkStop& stop;
-        ~Over()
+        ~EndOfWork()
         {
             stop.End();
             QGuiApplication::restoreOverrideCursor();
         }
-    } over{m_workStop};
+    } endOfWork{m_workStop};
     RunWhileBlocked(this, work, [this, stopQuestion, closeQuestion](bool closing) {
         RunGuarded([&] { OfferStop(closing ? closeQuestion : stopQuestion, closing); });
     });
@@ -412,7 +412,7 @@ void TfmMain::OfferStop(const QString& question, bool closing)
     }
     bool stop = false;
     {
-        const ArrowForDialog arrow;
+        const ArrowCursorForDialog arrow;
         QMessageBox box(QMessageBox::Question, QString::fromStdString(ApplicationTitle()), question,
                         QMessageBox::Yes | QMessageBox::No, this);
         box.setDefaultButton(QMessageBox::No);
@@ -442,52 +442,52 @@ void TfmMain::RunThenCloseIfAsked(const std::function<void()>& handler)
 
 void TfmMain::btnAddAllClick()
 {
-    app::AddAll(vtSrc->List(), vtDsc->List());
+    app::CopyAllToMergeList(vtSrc->List(), vtDsc->List());
 }
 
 void TfmMain::btnAddClick()
 {
-    app::AddSelected(vtSrc->List(), vtDsc->List());
+    app::CopySelectedToMergeList(vtSrc->List(), vtDsc->List());
 }
 
 void TfmMain::btnDeleteClick()
 {
-    app::DeleteSelected(vtDsc->List());
+    app::RemoveSelectedFromMergeList(vtDsc->List());
 }
 
 void TfmMain::btnDeleteAllClick()
 {
-    app::DeleteAll(vtDsc->List());
+    app::ClearMergeList(vtDsc->List());
 }
 
 void TfmMain::btnTopClick()
 {
-    app::Top(vtDsc->List());
+    app::MoveFocusedToTop(vtDsc->List());
 }
 
 void TfmMain::btnUpClick()
 {
-    app::Up(vtDsc->List());
+    app::MoveFocusedUp(vtDsc->List());
 }
 
 void TfmMain::btnDownClick()
 {
-    app::Down(vtDsc->List());
+    app::MoveFocusedDown(vtDsc->List());
 }
 
 void TfmMain::btnBottomClick()
 {
-    app::Bottom(vtDsc->List());
+    app::MoveFocusedToBottom(vtDsc->List());
 }
 
 void TfmMain::vtSrcDblClick()
 {
-    app::SourceDoubleClick(vtSrc->List(), vtDsc->List());
+    app::CopyFocusedToMergeList(vtSrc->List(), vtDsc->List());
 }
 
 void TfmMain::vtDscDblClick()
 {
-    app::MergeDoubleClick(vtDsc->List());
+    app::RemoveSelectedOnDoubleClick(vtDsc->List());
 }
 
 void TfmMain::btnMergeClick()

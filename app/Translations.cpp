@@ -28,7 +28,7 @@ namespace {
     QT_TRANSLATE_NOOP("Messages", "%1 sheets were merged with changes:"),
 };
 
-std::vector<std::unique_ptr<QTranslator>>& Installed()
+std::vector<std::unique_ptr<QTranslator>>& InstalledTranslators()
 {
     static std::vector<std::unique_ptr<QTranslator>> translators;
     return translators;
@@ -44,20 +44,20 @@ QStringList TranslationFolders()
 
 void InstallTranslations(const QLocale& locale, const QStringList& folders)
 {
-    for (const auto& translator : Installed()) {
+    for (const auto& translator : InstalledTranslators()) {
         QCoreApplication::removeTranslator(translator.get());
     }
-    Installed().clear();
-    auto qt = std::make_unique<QTranslator>();
-    if (qt->load(locale, "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QCoreApplication::installTranslator(qt.get());
-        Installed().push_back(std::move(qt));
+    InstalledTranslators().clear();
+    auto qtTranslator = std::make_unique<QTranslator>();
+    if (qtTranslator->load(locale, "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(qtTranslator.get());
+        InstalledTranslators().push_back(std::move(qtTranslator));
     }
     for (const QString& folder : folders) {
-        auto own = std::make_unique<QTranslator>();
-        if (own->load(locale, "gridquilt", "_", folder)) {
-            QCoreApplication::installTranslator(own.get());
-            Installed().push_back(std::move(own));
+        auto ownTranslator = std::make_unique<QTranslator>();
+        if (ownTranslator->load(locale, "gridquilt", "_", folder)) {
+            QCoreApplication::installTranslator(ownTranslator.get());
+            InstalledTranslators().push_back(std::move(ownTranslator));
             break;
         }
     }
@@ -70,11 +70,11 @@ QString Translated(const char* text)
 
 QString TranslatedMessage(const std::string& text)
 {
-    static const QRegularExpression count(
+    static const QRegularExpression countedHeading(
         R"(^([0-9][0-9,]*) (sheets were not merged:|sheets were merged with changes:)$)");
     QStringList lines = QString::fromStdString(text).split('\n');
     for (QString& line : lines) {
-        if (const QRegularExpressionMatch match = count.match(line); match.hasMatch()) {
+        if (const QRegularExpressionMatch match = countedHeading.match(line); match.hasMatch()) {
             const QString source = "%1 " + match.captured(2);
             line = QCoreApplication::translate("Messages", source.toUtf8().constData()).arg(match.captured(1));
         } else if (!line.isEmpty()) {

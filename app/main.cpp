@@ -2,12 +2,12 @@
 // window, the hidden busy window, the files of the command line, the event loop.
 // SPDX-License-Identifier: Apache-2.0
 #include "app/CommandLine.h"
+#include "app/DropAndMergeConnections.h"
 #include "app/SingleInstance.h"
 #include "app/TApplication.h"
 #include "app/TWaitForm.h"
 #include "app/TfmMain.h"
 #include "app/Translations.h"
-#include "app/Wiring.h"
 #include "automation/EmbeddedServer.h"
 #include "engine/ProcessTuning.h"
 

@@ -4,6 +4,7 @@
 
 #include "catalogue/DropIntake.h"
 #include "catalogue/ExtensionTest.h"
+#include "cli/CliLanguage.h"
 #include "cli/ConsolePrompts.h"
 #include "cli/CountingServer.h"
 #include "cli/ListFormat.h"
@@ -36,7 +37,9 @@ constexpr const char* kUsage =
     "       gridquilt-merge merge [--single] -o OUTPUT [--force] [--list FILE|-] [INPUT...]\n"
     "       gridquilt-merge --help | --version\n";
 
-constexpr const char* kHelp =
+// The help is one text for the catalogues, in the lines it is printed in.
+// clang-format off
+constexpr const char* kHelp = GQ_TEXT(
     "Merges worksheets from .xlsx, .xlsm, .xltx, .xltm, .xls, .xlt and .ods workbooks and\n"
     "from .csv, .tsv and .tab text files (one worksheet each) into one new workbook\n"
     "(worksheets only: macros are never copied).\n"
@@ -71,7 +74,8 @@ constexpr const char* kHelp =
     "Exit status: 0 when every entry was merged as it is; 1 when entries, named INPUTs or\n"
     "workbooks a folder holds out of reach were skipped, or entries changed to fit the\n"
     "output's format (they are listed on standard error; the output was written); 2 for\n"
-    "usage errors and failures (nothing was written).\n";
+    "usage errors and failures (nothing was written).\n");
+// clang-format on
 
 class UsageError : public std::runtime_error {
 public:
@@ -213,7 +217,7 @@ void ReportSkippedInputs(const CheckedInputList& inputs, CliEnvironment& env, Pr
     }
     progress.Clear();
     for (const std::string& message : inputs.skipped) {
-        env.err << kProgramName << ": " << message << '\n';
+        env.err << kProgramName << ": " << TranslatedMessage(message) << '\n';
     }
     env.err.flush();
 }
@@ -231,7 +235,7 @@ std::vector<catalogue::SheetEntry> Catalogue(CheckedInputList& inputs, CliEnviro
         ~Report()
         {
             for (size_t i = before; i < inputs.skipped.size(); ++i) {
-                env.err << kProgramName << ": " << inputs.skipped[i] << '\n';
+                env.err << kProgramName << ": " << TranslatedMessage(inputs.skipped[i]) << '\n';
             }
         }
     } report{inputs, before, env};
@@ -335,7 +339,7 @@ int RunMerge(const Options& options, CliEnvironment& env)
         throw UsageError(folder.string() + ": no such folder for the output");
     }
     if (options.listFile && *options.listFile == "-" && ::isatty(STDIN_FILENO) == 1 && &env.in == &std::cin) {
-        env.err << kProgramName << ": reading the list from the terminal (end it with Ctrl-D)\n";
+        env.err << kProgramName << ": " << Tr("reading the list from the terminal (end it with Ctrl-D)") << '\n';
     }
 
     Progress progress(env.err, env.progress);
@@ -361,7 +365,7 @@ int RunMerge(const Options& options, CliEnvironment& env)
     }
     if (mergeList.empty()) {
         progress.Stop();
-        env.err << kProgramName << ": " << merge::kNothingToMerge << " (the list has no entries)\n";
+        env.err << kProgramName << ": " << Tr("%s (the list has no entries)", {Tr(merge::kNothingToMerge)}) << '\n';
         return kExitFailure;
     }
 
@@ -442,7 +446,7 @@ int RunCli(const std::vector<std::string>& args, CliEnvironment& env)
     try {
         const Options options = ParseArguments(args);
         if (options.help) {
-            env.out << kUsage << '\n' << kHelp;
+            env.out << kUsage << '\n' << Tr(kHelp);
             return kExitMerged;
         }
         if (options.version) {
@@ -460,14 +464,14 @@ int RunCli(const std::vector<std::string>& args, CliEnvironment& env)
         }
         throw UsageError("unknown command \"" + options.command + "\"");
     } catch (const UsageError& e) {
-        env.err << kProgramName << ": " << e.what() << '\n'
-                << "Try '" << kProgramName << " --help' for more information.\n";
+        env.err << kProgramName << ": " << TranslatedMessage(e.what()) << '\n'
+                << Tr("Try '%s --help' for more information.", {kProgramName}) << '\n';
         return kExitFailure;
     } catch (const std::exception& e) {
-        env.err << kProgramName << ": " << e.what() << '\n';
+        env.err << kProgramName << ": " << TranslatedMessage(e.what()) << '\n';
         return kExitFailure;
     } catch (...) {
-        env.err << kProgramName << ": unknown failure\n";
+        env.err << kProgramName << ": " << Tr("unknown failure") << '\n';
         return kExitFailure;
     }
 }

@@ -3,6 +3,7 @@
 #include "cli/ConsolePrompts.h"
 
 #include "cli/Cli.h"
+#include "cli/CliLanguage.h"
 #include "cli/ListFormat.h"
 
 #include <filesystem>
@@ -14,7 +15,7 @@ void ConsolePrompts::ShowMessage(const std::string& text, const std::string& det
 {
     m_progress.Clear();
     // Like every message of the command, it opens with the program's name.
-    m_err << kProgramName << ": " << text;
+    m_err << kProgramName << ": " << TranslatedMessage(text);
     if (text.empty() || text.back() != '\n') {
         m_err << '\n';
     }
@@ -25,7 +26,7 @@ void ConsolePrompts::ShowMessage(const std::string& text, const std::string& det
         detailsNeeded = !line.empty() && text.find(line) == std::string::npos;
     }
     if (detailsNeeded) {
-        m_err << "\nDetails:\n" << details;
+        m_err << '\n' << Tr("Details:") << '\n' << details;
         if (details.back() != '\n') {
             m_err << '\n';
         }

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "automation/EmbeddedServer.h"
 #include "cli/Cli.h"
+#include "cli/CliLanguage.h"
 #include "engine/ProcessTuning.h"
 #include "engine/StageTimes.h"
 
@@ -13,6 +14,7 @@
 
 int main(int argc, char** argv)
 {
+    gq::cli::FollowUserLanguage();
     gq::engine::TuneProcessForMerging();
     // The merge benchmark asks, through this variable, where the CPU time went, to name the stage
     // that bounds a run.
@@ -40,7 +42,7 @@ int main(int argc, char** argv)
     }
     std::cout.flush();
     if (!std::cout) {
-        std::cerr << gq::cli::kProgramName << ": cannot write to standard output\n";
+        std::cerr << gq::cli::kProgramName << ": " << gq::cli::Tr("cannot write to standard output") << '\n';
         return gq::cli::kExitFailure;
     }
     return status;

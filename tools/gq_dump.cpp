@@ -3,6 +3,7 @@
 // the same text for the same content whatever the file format. Kept formulas are printed after
 // their cached values; the other cells of an array formula name the array's range.
 // SPDX-License-Identifier: Apache-2.0
+#include "cli/CliLanguage.h"
 #include "common/AsciiText.h"
 #include "engine/Errors.h"
 #include "engine/Limits.h"
@@ -381,7 +382,8 @@ constexpr const char* kProgramName = "gq-dump";
 constexpr const char* kUsage = "Usage: gq-dump [--no-styles] [--sheet NAME] WORKBOOK\n"
                                "       gq-dump --help | --version\n";
 
-constexpr const char* kHelp = "Prints a workbook (.xlsx, .xls and the other formats Gridquilt reads) as canonical\n"
+// clang-format off
+constexpr const char* kHelp = GQ_TEXT("Prints a workbook (.xlsx, .xls and the other formats Gridquilt reads) as canonical\n"
                               "text: the same content gives the same text whatever the file format.\n"
                               "WORKBOOK \"-\" reads the workbook from standard input.\n"
                               "\n"
@@ -392,12 +394,13 @@ constexpr const char* kHelp = "Prints a workbook (.xlsx, .xls and the other form
                               "  -V, --version     Show the version.\n"
                               "\n"
                               "Exit status: 0 printed; 1 the workbook could not be read or has no sheet\n"
-                              "of that name; 2 usage error.\n";
+                              "of that name; 2 usage error.\n");
+// clang-format on
 
 int UsageError(const std::string& problem)
 {
     std::cerr << kProgramName << ": " << problem << "\n"
-              << "Try '" << kProgramName << " --help' for more information.\n";
+              << gq::cli::Tr("Try '%s --help' for more information.", {kProgramName}) << '\n';
     return 2;
 }
 
@@ -423,13 +426,14 @@ std::unique_ptr<Workbook> OpenStandardInput()
 
 int main(int argc, char** argv)
 {
+    gq::cli::FollowUserLanguage();
     Options options;
     bool operandsOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (operandsOnly || arg.size() < 2 || arg[0] != '-') {
             if (!options.path.empty()) {
-                return UsageError("only one WORKBOOK can be printed at a time");
+                return UsageError(gq::cli::Tr("only one WORKBOOK can be printed at a time"));
             }
             options.path = arg;
         } else if (arg == "--") {
@@ -438,21 +442,21 @@ int main(int argc, char** argv)
             options.styles = false;
         } else if (arg == "--sheet" || arg.rfind("--sheet=", 0) == 0) {
             if (arg == "--sheet" && i + 1 >= argc) {
-                return UsageError("option --sheet needs a value");
+                return UsageError(gq::cli::Tr("option %s needs a value", {"--sheet"}));
             }
             options.sheet = arg == "--sheet" ? argv[++i] : arg.substr(8);
         } else if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage << '\n' << kHelp;
+            std::cout << kUsage << '\n' << gq::cli::Tr(kHelp);
             return 0;
         } else if (arg == "--version" || arg == "-V") {
             std::cout << kProgramName << ' ' << GQ_VERSION << '\n';
             return 0;
         } else {
-            return UsageError("unknown option " + arg);
+            return UsageError(gq::cli::Tr("unknown option %s", {arg}));
         }
     }
     if (options.path.empty()) {
-        return UsageError("no WORKBOOK given");
+        return UsageError(gq::cli::Tr("no WORKBOOK given"));
     }
     try {
         std::unique_ptr<Workbook> book = options.path == "-" ? OpenStandardInput() : OpenWorkbookFile(options.path);
@@ -469,7 +473,8 @@ int main(int argc, char** argv)
         }
         out.flush();
         if (!found) {
-            std::cerr << "gq-dump: " << options.path << ": there is no sheet named " << Quote(options.sheet) << "\n";
+            std::cerr << "gq-dump: "
+                      << gq::cli::Tr("%s: there is no sheet named %s", {options.path, Quote(options.sheet)}) << "\n";
             return 1;
         }
     } catch (const std::exception& e) {

@@ -13,7 +13,7 @@ packages=(
   libreoffice-calc-nogui gnumeric
   xvfb xauth fonts-dejavu-core
   librsvg2-bin desktop-file-utils appstream man-db libglib2.0-bin
-  qt6-l10n-tools qt6-tools-dev qt6-translations-l10n
+  qt6-l10n-tools qt6-tools-dev qt6-translations-l10n gettext
   dpkg-dev file lintian
   openbox xdotool imagemagick
   clang clang-format clang-tidy libclang-rt-14-dev

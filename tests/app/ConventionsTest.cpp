@@ -1,7 +1,7 @@
 // Tests of the application's conventions: its title, the failure report's text and the report of
 // failures escaping event handlers through the application object.
 // SPDX-License-Identifier: Apache-2.0
-#include "app/AppConventions.h"
+#include "app/FailureReport.h"
 #include "app/TApplication.h"
 #include "tests/support/TestSupport.h"
 

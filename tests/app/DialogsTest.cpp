@@ -1,6 +1,6 @@
 // Tests of the About dialog, the web links, the Qt prompts and the busy window.
 // SPDX-License-Identifier: Apache-2.0
-#include "app/AppConventions.h"
+#include "app/FailureReport.h"
 #include "app/QtUserPrompts.h"
 #include "app/TFMAbout.h"
 #include "app/TWaitForm.h"

@@ -84,47 +84,47 @@ const Names kThree{"One", "Two", "Three"};
 
 INSTANTIATE_TEST_SUITE_P(
     Moves, MergeListMoves,
-    testing::Values(MoveCase{"Top on the last", kThree, 2, Top, {"Three", "One", "Two"}},
-                    MoveCase{"Top on the first", kThree, 0, Top, kThree},
-                    MoveCase{"Up on the middle", kThree, 1, Up, {"Two", "One", "Three"}},
-                    MoveCase{"Up on the first", kThree, 0, Up, kThree},
-                    MoveCase{"Down on the middle", kThree, 1, Down, {"One", "Three", "Two"}},
-                    MoveCase{"Down on the last goes to the top", kThree, 2, Down, {"Three", "One", "Two"}},
-                    MoveCase{"Bottom on the first", kThree, 0, Bottom, {"Two", "Three", "One"}},
-                    MoveCase{"Bottom on the last", kThree, 2, Bottom, kThree},
-                    MoveCase{"Top without focus", kThree, -1, Top, kThree},
-                    MoveCase{"Up without focus", kThree, -1, Up, kThree},
-                    MoveCase{"Down without focus", kThree, -1, Down, kThree},
-                    MoveCase{"Bottom without focus", kThree, -1, Bottom, kThree},
-                    MoveCase{"Top with one entry", {"Only"}, 0, Top, {"Only"}},
-                    MoveCase{"Up with one entry", {"Only"}, 0, Up, {"Only"}},
-                    MoveCase{"Down with one entry", {"Only"}, 0, Down, {"Only"}},
-                    MoveCase{"Bottom with one entry", {"Only"}, 0, Bottom, {"Only"}},
+    testing::Values(MoveCase{"Top on the last", kThree, 2, MoveFocusedToTop, {"Three", "One", "Two"}},
+                    MoveCase{"Top on the first", kThree, 0, MoveFocusedToTop, kThree},
+                    MoveCase{"Up on the middle", kThree, 1, MoveFocusedUp, {"Two", "One", "Three"}},
+                    MoveCase{"Up on the first", kThree, 0, MoveFocusedUp, kThree},
+                    MoveCase{"Down on the middle", kThree, 1, MoveFocusedDown, {"One", "Three", "Two"}},
+                    MoveCase{"Down on the last goes to the top", kThree, 2, MoveFocusedDown, {"Three", "One", "Two"}},
+                    MoveCase{"Bottom on the first", kThree, 0, MoveFocusedToBottom, {"Two", "Three", "One"}},
+                    MoveCase{"Bottom on the last", kThree, 2, MoveFocusedToBottom, kThree},
+                    MoveCase{"Top without focus", kThree, -1, MoveFocusedToTop, kThree},
+                    MoveCase{"Up without focus", kThree, -1, MoveFocusedUp, kThree},
+                    MoveCase{"Down without focus", kThree, -1, MoveFocusedDown, kThree},
+                    MoveCase{"Bottom without focus", kThree, -1, MoveFocusedToBottom, kThree},
+                    MoveCase{"Top with one entry", {"Only"}, 0, MoveFocusedToTop, {"Only"}},
+                    MoveCase{"Up with one entry", {"Only"}, 0, MoveFocusedUp, {"Only"}},
+                    MoveCase{"Down with one entry", {"Only"}, 0, MoveFocusedDown, {"Only"}},
+                    MoveCase{"Bottom with one entry", {"Only"}, 0, MoveFocusedToBottom, {"Only"}},
                     MoveCase{"Moves on an empty list",
                              {},
                              -1,
                              [](SheetList& l) {
-                                 Top(l);
-                                 Up(l);
-                                 Down(l);
-                                 Bottom(l);
+                                 MoveFocusedToTop(l);
+                                 MoveFocusedUp(l);
+                                 MoveFocusedDown(l);
+                                 MoveFocusedToBottom(l);
                              },
                              {}},
                     MoveCase{"Down twice from the first",
                              {"A", "B", "C", "D"},
                              0,
                              [](SheetList& l) {
-                                 Down(l);
-                                 Down(l);
+                                 MoveFocusedDown(l);
+                                 MoveFocusedDown(l);
                              },
                              {"B", "C", "A", "D"}},
                     MoveCase{"Up three times from the last",
                              {"A", "B", "C", "D"},
                              3,
                              [](SheetList& l) {
-                                 Up(l);
-                                 Up(l);
-                                 Up(l);
+                                 MoveFocusedUp(l);
+                                 MoveFocusedUp(l);
+                                 MoveFocusedUp(l);
                              },
                              {"D", "A", "B", "C"}}));
 
@@ -136,7 +136,7 @@ TEST(MergeListCommands, UpMovesOnlyTheFocusedOneOfSeveralSelected)
     Select(merge, rows[2]);
     Select(merge, rows[3]);
     Focus(merge, rows[2]);
-    Up(merge);
+    MoveFocusedUp(merge);
     EXPECT_EQ(Order(merge), (Names{"A", "C", "B", "D"}));
     EXPECT_EQ(FocusedName(merge), "C");
     for (int i : {1, 2, 3}) {
@@ -183,32 +183,32 @@ const Names kFive{"One", "Two", "Three", "Four", "Five"};
 
 INSTANTIATE_TEST_SUITE_P(
     Adds, MergeListAdds,
-    testing::Values(AddCase{"add all from an empty source", {}, {}, -1, AddAll, {}},
-                    AddCase{"add selected with nothing selected", kFive, {}, 2, AddSelected, {}},
-                    AddCase{"add all", kFive, {1}, -1, AddAll, kFive},
+    testing::Values(AddCase{"add all from an empty source", {}, {}, -1, CopyAllToMergeList, {}},
+                    AddCase{"add selected with nothing selected", kFive, {}, 2, CopySelectedToMergeList, {}},
+                    AddCase{"add all", kFive, {1}, -1, CopyAllToMergeList, kFive},
                     AddCase{"add all twice",
                             {"A", "B"},
                             {},
                             -1,
                             [](const SheetList& s, SheetList& m) {
-                                AddAll(s, m);
-                                AddAll(s, m);
+                                CopyAllToMergeList(s, m);
+                                CopyAllToMergeList(s, m);
                             },
                             {"A", "B", "A", "B"}},
-                    AddCase{"Four clicked before Two", kFive, {3, 1}, 3, AddSelected, {"Two", "Four"}},
+                    AddCase{"Four clicked before Two", kFive, {3, 1}, 3, CopySelectedToMergeList, {"Two", "Four"}},
                     AddCase{"add selected twice",
                             kFive,
                             {0},
                             -1,
                             [](const SheetList& s, SheetList& m) {
-                                AddSelected(s, m);
-                                AddSelected(s, m);
+                                CopySelectedToMergeList(s, m);
+                                CopySelectedToMergeList(s, m);
                             },
                             {"One", "One"}},
-                    AddCase{"unselected focus does not count", kFive, {4}, 0, AddSelected, {"Five"}},
-                    AddCase{"double-click copies the focused row", kFive, {}, 2, SourceDoubleClick, {"Three"}},
-                    AddCase{"double-click without focus", kFive, {1, 2}, -1, SourceDoubleClick, {}},
-                    AddCase{"double-click on an empty source", {}, {}, -1, SourceDoubleClick, {}}));
+                    AddCase{"unselected focus does not count", kFive, {4}, 0, CopySelectedToMergeList, {"Five"}},
+                    AddCase{"double-click copies the focused row", kFive, {}, 2, CopyFocusedToMergeList, {"Three"}},
+                    AddCase{"double-click without focus", kFive, {1, 2}, -1, CopyFocusedToMergeList, {}},
+                    AddCase{"double-click on an empty source", {}, {}, -1, CopyFocusedToMergeList, {}}));
 
 TEST(MergeListCommands, AddAllRepaintsOnceThroughNestedBatches)
 {
@@ -219,7 +219,7 @@ TEST(MergeListCommands, AddAllRepaintsOnceThroughNestedBatches)
     int closed = 0;
     QObject::connect(&merge, &SheetList::BatchOpened, [&opened] { ++opened; });
     QObject::connect(&merge, &SheetList::BatchClosed, [&closed] { ++closed; });
-    AddAll(source, merge);
+    CopyAllToMergeList(source, merge);
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(closed, 1);
     EXPECT_EQ(merge.EntryCount(), 3u);
@@ -232,12 +232,12 @@ TEST(MergeListCommands, AddingKeepsAnExistingFocusAndAddsNone)
     const auto sourceRows = Fill(source, {"A", "B"});
     const auto mergeRows = Fill(merge, {"X"});
     Focus(merge, mergeRows[0]);
-    AddAll(source, merge);
+    CopyAllToMergeList(source, merge);
     EXPECT_EQ(merge.FocusedRow(), mergeRows[0]);
     SheetList other;
-    AddAll(source, other);
+    CopyAllToMergeList(source, other);
     EXPECT_FALSE(other.FocusedRow());
-    Down(other); // nothing to move without a focused entry
+    MoveFocusedDown(other); // nothing to move without a focused entry
     EXPECT_EQ(Order(other), (Names{"A", "B"}));
 }
 
@@ -269,8 +269,8 @@ TEST_P(MergeListRemoves, RemoveAndSettleFocus)
     EXPECT_EQ(FocusedName(merge), c.focusAfter) << c.what;
     // With no focused entry left, the moves do nothing.
     const Names before = Order(merge);
-    Top(merge);
-    Down(merge);
+    MoveFocusedToTop(merge);
+    MoveFocusedDown(merge);
     if (c.focusAfter == "(none)") {
         EXPECT_EQ(Order(merge), before) << c.what;
     }
@@ -279,20 +279,22 @@ TEST_P(MergeListRemoves, RemoveAndSettleFocus)
 INSTANTIATE_TEST_SUITE_P(
     Removes, MergeListRemoves,
     testing::Values(
-        RemoveCase{"delete selected with focus among them", {1, 3}, 3, DeleteSelected, {"A", "C"}, "(none)"},
-        RemoveCase{"delete selected keeps an unselected focus", {0, 1}, 2, DeleteSelected, {"C", "D"}, "C"},
-        RemoveCase{"delete with nothing selected", {}, 1, DeleteSelected, {"A", "B", "C", "D"}, "B"},
-        RemoveCase{"double-click removes all selected", {0, 2}, 2, MergeDoubleClick, {"B", "D"}, "(none)"},
-        RemoveCase{"delete all", {1}, 1, DeleteAll, {}, "(none)"}));
+        RemoveCase{
+            "delete selected with focus among them", {1, 3}, 3, RemoveSelectedFromMergeList, {"A", "C"}, "(none)"},
+        RemoveCase{
+            "delete selected keeps an unselected focus", {0, 1}, 2, RemoveSelectedFromMergeList, {"C", "D"}, "C"},
+        RemoveCase{"delete with nothing selected", {}, 1, RemoveSelectedFromMergeList, {"A", "B", "C", "D"}, "B"},
+        RemoveCase{"double-click removes all selected", {0, 2}, 2, RemoveSelectedOnDoubleClick, {"B", "D"}, "(none)"},
+        RemoveCase{"delete all", {1}, 1, ClearMergeList, {}, "(none)"}));
 
 TEST(MergeListCommands, DeleteAllOnAnEmptyListChangesNothing)
 {
     SheetList merge;
     int closed = 0;
     QObject::connect(&merge, &SheetList::BatchClosed, [&closed] { ++closed; });
-    DeleteAll(merge);
-    DeleteSelected(merge);
-    MergeDoubleClick(merge);
+    ClearMergeList(merge);
+    RemoveSelectedFromMergeList(merge);
+    RemoveSelectedOnDoubleClick(merge);
     EXPECT_EQ(merge.EntryCount(), 0u);
     EXPECT_EQ(closed, 0);
 }
@@ -303,13 +305,13 @@ TEST(MergeListCommands, CopiesAreIndependentOfTheSource)
     SheetList merge;
     const auto rows = Fill(source, {"A"});
     Focus(source, rows[0]);
-    SourceDoubleClick(source, merge);
+    CopyFocusedToMergeList(source, merge);
     Select(merge, merge.FirstRow());
-    DeleteSelected(merge);
+    RemoveSelectedFromMergeList(merge);
     EXPECT_EQ(merge.EntryCount(), 0u);
     EXPECT_EQ(source.EntryCount(), 1u);
     EXPECT_EQ(source.EntryOf(rows[0]), (SheetEntry{"A", "/w/A.xls"}));
-    SourceDoubleClick(source, merge);
+    CopyFocusedToMergeList(source, merge);
     EXPECT_EQ(Order(merge), (Names{"A"}));
 }
 

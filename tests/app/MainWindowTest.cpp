@@ -1,7 +1,7 @@
 // Tests of the main window on the offscreen platform: layout and initial state, the lists and
 // their text, drops, the command buttons, the one-time set-up and the failure report.
 // SPDX-License-Identifier: Apache-2.0
-#include "app/AppConventions.h"
+#include "app/FailureReport.h"
 #include "app/TfmMain.h"
 #include "tests/app/AppTestSupport.h"
 

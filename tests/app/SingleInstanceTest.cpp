@@ -3,9 +3,9 @@
 // theirs over the local socket, in order, past a socket that a crashed run left behind.
 // SPDX-License-Identifier: Apache-2.0
 #include "app/SingleInstance.h"
+#include "app/DropAndMergeConnections.h"
 #include "app/TWaitForm.h"
 #include "app/TfmMain.h"
-#include "app/Wiring.h"
 #include "automation/EmbeddedServer.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/TestSupport.h"

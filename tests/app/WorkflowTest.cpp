@@ -4,9 +4,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/BackgroundWork.h"
 #include "app/BusyAnimation.h"
+#include "app/DropAndMergeConnections.h"
 #include "app/TWaitForm.h"
 #include "app/TfmMain.h"
-#include "app/Wiring.h"
 #include "automation/EmbeddedServer.h"
 #include "engine/WorkbookFile.h"
 #include "tests/app/AppTestSupport.h"

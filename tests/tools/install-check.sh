@@ -40,6 +40,10 @@ expected=(
   share/man/man1/gridquilt.1
   share/metainfo/org.gridquilt.Gridquilt.metainfo.xml
 )
+# The catalogues of the command line's messages, one per language.
+for language in de es fr it ja pt_BR ru zh_CN; do
+  expected+=("share/locale/$language/LC_MESSAGES/gridquilt-cli.mo")
+done
 failed=0
 actual=$(cd "$prefix" && find . -type f -printf '%P\n' | LC_ALL=C sort)
 wanted=$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)
@@ -106,6 +110,34 @@ for type in $claimed; do
   fi
 done
 rm -rf "$desktop"
+
+# The commands speak the user's language from their catalogues under the prefix, and in the C
+# locale print the English help as it has always been, byte for byte (these are the checksums of
+# that text: after a deliberate change of the help, put the new ones here). Each case: the
+# environment | the program and its arguments | what the output must be ("sha256:SUM", or a line
+# it must hold).
+languageCases=(
+  "LC_ALL=C|gridquilt-merge --help|sha256:984d725ed6a8ad0cf67462ce5ce494a3b28f879c3d05cd3300f948b99383e3ca"
+  "LC_ALL=C LANGUAGE=de|gq-dump --help|sha256:e3312ff359fd7b9b716e4869c2cbc10d9c0d430d95818806c2be3e4cfd1fc0f1"
+  "LANG=C.UTF-8 LANGUAGE=de|gridquilt-merge --help|  -h, --help           Diese Hilfe anzeigen."
+  "LANG=C.UTF-8 LANGUAGE=ja|gq-dump --help|  -h, --help        このヘルプを表示します。"
+  "LANG=C.UTF-8 LANGUAGE=fr|gridquilt-merge frob|Essayez « gridquilt-merge --help » pour plus d'informations."
+)
+for case in "${languageCases[@]}"; do
+  IFS='|' read -r environment command want <<<"$case"
+  # shellcheck disable=SC2086 # the environment and the command are lists of words
+  got=$(cd "$prefix" && env -i $environment "$prefix/bin/"$command 2>&1) || true
+  if [[ $want == sha256:* ]]; then
+    ok=$([ "$(printf '%s\n' "$got" | sha256sum | cut -d' ' -f1)" = "${want#sha256:}" ] && echo yes || true)
+  else
+    ok=$(printf '%s\n' "$got" | grep -qxF -- "$want" && echo yes || true)
+  fi
+  if [ -z "$ok" ]; then
+    echo "$environment $command printed, not $want:"
+    echo "$got"
+    failed=1
+  fi
+done
 
 # The manual pages render without a warning from man or groff.
 for page in "$prefix"/share/man/man1/*.1; do

@@ -83,6 +83,9 @@ cliFiles=(
   usr/share/man/man1/gq-dump.1.gz
   usr/share/man/man1/gridquilt-merge.1.gz
 )
+for language in de es fr it ja pt_BR ru zh_CN; do
+  cliFiles+=("usr/share/locale/$language/LC_MESSAGES/gridquilt-cli.mo")
+done
 check_files() {
   local package=$1 actual wanted
   shift

@@ -1,6 +1,6 @@
 // Connects the main window's drop and merge handlers to the drop intake and the merge engine.
 // SPDX-License-Identifier: Apache-2.0
-#include "app/Wiring.h"
+#include "app/DropAndMergeConnections.h"
 
 #include "app/BackgroundWork.h"
 #include "app/TfmMain.h"

@@ -1,6 +1,6 @@
-// Program-wide conventions of the application: its title and the failure report.
+// The application's title and the failure report.
 // SPDX-License-Identifier: Apache-2.0
-#include "app/AppConventions.h"
+#include "app/FailureReport.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -12,7 +12,7 @@ namespace gq::app {
 
 namespace {
 
-FailureReportSink& Sink()
+FailureReportSink& InstalledFailureReportSink()
 {
     static FailureReportSink sink;
     return sink;
@@ -57,8 +57,8 @@ void ShowFailureReport(const std::string& message)
 {
     const std::string title = ApplicationTitle();
     const std::string text = FailureReportText(message);
-    if (Sink()) {
-        Sink()(title, text);
+    if (InstalledFailureReportSink()) {
+        InstalledFailureReportSink()(title, text);
         return;
     }
     QMessageBox box(QMessageBox::Critical, QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok,
@@ -68,8 +68,8 @@ void ShowFailureReport(const std::string& message)
 
 FailureReportSink SetFailureReportSink(FailureReportSink sink)
 {
-    FailureReportSink previous = std::move(Sink());
-    Sink() = std::move(sink);
+    FailureReportSink previous = std::move(InstalledFailureReportSink());
+    InstalledFailureReportSink() = std::move(sink);
     return previous;
 }
 

@@ -1,4 +1,4 @@
-// Program-wide conventions of the application: its title and the failure report.
+// The application's title, which its message boxes carry, and the failure report.
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
