@@ -3,6 +3,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "automation/SpillAndReadAhead.h"
 #include "automation/SpreadsheetServer.h"
 #include "engine/WorkbookFile.h"
 #include "engine/model/Workbook.h"
@@ -36,14 +37,8 @@ private:
 // says (SheetNames.h); a paste carries what PasteBlock says (Paste.h); SaveAs writes the format
 // engine::OutputFormatFor gives for the path, and to ".xls" first checks that every sheet fits that
 // grid; a workbook opened again, unchanged on disk, comes from the small cache of WorkbookCache.h.
-// Every failure reaches the caller as a ServerError with a clean text.
-// Whether a server reads the workbook named by ReadAhead on a second thread (ReadAhead.h). Auto:
-// the environment variable GQ_READ_AHEAD decides when it is "0" (off) or "1" (on), for comparing
-// what a merge writes and how long it takes either way; otherwise it is on when the machine has a
-// core to spare as the server starts (a load average below the number of cores less one). A second
-// thread gains only on a free core: on a machine whose cores are all busy, reading ahead was
-// measured to gain no time and to cost about 8% more CPU time (bench/README.md).
-enum class ReadAheadMode { Auto, On, Off };
+// Every failure reaches the caller as a ServerError with a clean text. When it sets rows aside,
+// stages them and reads ahead is decided in SpillAndReadAhead.h.
 
 class EmbeddedServerFactory : public ServerFactory {
 public:

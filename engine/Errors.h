@@ -9,6 +9,13 @@
 
 namespace gq::engine {
 
+// The one form of a failure about a file: its name in quotes in front of the problem
+// ("\"q1.xls\": the file is larger than 2048 MB"), or the problem alone when no file is named.
+inline std::string FileProblemText(const std::string& file, const std::string& problem)
+{
+    return file.empty() ? problem : "\"" + file + "\": " + problem;
+}
+
 class EngineError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -30,7 +37,7 @@ public:
     static std::string Compose(const std::string& file, const std::string& problem, const std::string& part,
                                int64_t offset)
     {
-        std::string text = file.empty() ? problem : "\"" + file + "\": " + problem;
+        std::string text = FileProblemText(file, problem);
         if (!part.empty()) {
             text += " (in " + part;
             if (offset >= 0) {
@@ -62,7 +69,7 @@ public:
 class FileError : public EngineError {
 public:
     FileError(const std::string& file, const std::string& problem)
-        : EngineError(file.empty() ? problem : "\"" + file + "\": " + problem), m_file(file)
+        : EngineError(FileProblemText(file, problem)), m_file(file)
     {
     }
     const std::string& File() const { return m_file; }

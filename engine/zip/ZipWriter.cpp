@@ -6,6 +6,7 @@
 #include "engine/Limits.h"
 #include "engine/StageTimes.h"
 #include "engine/io/LittleEndian.h"
+#include "engine/zip/BlockDeflater.h"
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -40,27 +41,19 @@ constexpr uint32_t kEndOfCentralDirSig = 0x06054b50;
 } // namespace
 
 struct ZipWriter::Deflater {
-    z_stream stream{};
-    // libdeflate's levels run from 0 to 12; at the same level as zlib it is faster and smaller
-    // (W1's output at level 1: half zlib's time, 10% fewer bytes).
+    // The blocks of a part streamed in several blocks.
+    BlockDeflater blocks;
+    // A part of one block in one call: libdeflate's levels run from 0 to 12; at the same level as
+    // zlib it is faster and smaller (W1's output at level 1: half zlib's time, 10% fewer bytes).
     libdeflate_compressor* whole = nullptr;
-    explicit Deflater(int level)
+    explicit Deflater(int level) : blocks(level)
     {
-        // Raw deflate (negative window bits): the zip entry carries its own CRC and sizes.
-        if (deflateInit2(&stream, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
-            throw EngineError("cannot start the deflate compressor");
-        }
         whole = libdeflate_alloc_compressor(level < 0 ? 6 : std::min(level, 9));
         if (whole == nullptr) {
-            deflateEnd(&stream);
             throw EngineError("cannot start the deflate compressor");
         }
     }
-    ~Deflater()
-    {
-        deflateEnd(&stream);
-        libdeflate_free_compressor(whole);
-    }
+    ~Deflater() { libdeflate_free_compressor(whole); }
     Deflater(const Deflater&) = delete;
     Deflater& operator=(const Deflater&) = delete;
 };
@@ -221,35 +214,8 @@ void ZipWriter::DeflateBlock(Deflater& deflater, Job& job)
         }
         return;
     }
-    z_stream& s = deflater.stream;
-    deflateReset(&s);
-    if (!job.dictionary.empty() &&
-        deflateSetDictionary(&s, job.dictionary.data(), static_cast<uInt>(job.dictionary.size())) != Z_OK) {
-        throw EngineError("deflate failed");
-    }
-    // A sync flush ends the block on a byte boundary with no final-block bit, so the next block's
-    // output can follow it directly.
-    // The output buffer only grows, so that reused jobs do not clear a megabyte per block.
-    size_t bound = deflateBound(&s, static_cast<uLong>(job.input.size())) + 16;
-    if (job.output.size() < bound) {
-        job.output.resize(bound);
-    }
-    s.next_in = job.input.data();
-    s.avail_in = static_cast<uInt>(job.input.size());
-    size_t produced = 0;
-    for (;;) {
-        s.next_out = job.output.data() + produced;
-        s.avail_out = static_cast<uInt>(job.output.size() - produced);
-        if (deflate(&s, Z_SYNC_FLUSH) == Z_STREAM_ERROR) {
-            throw EngineError("deflate failed");
-        }
-        produced = job.output.size() - s.avail_out;
-        if (s.avail_in == 0 && s.avail_out != 0) {
-            break;
-        }
-        job.output.resize(job.output.size() * 2);
-    }
-    job.outputSize = produced;
+    // Sync-flushed, so that the next block's output can follow it directly.
+    job.outputSize = deflater.blocks.Deflate(job.input, job.dictionary, job.output);
 }
 
 void ZipWriter::SubmitBlock(bool whole)
@@ -290,15 +256,7 @@ void ZipWriter::SubmitBlock(bool whole)
     job->dictionary.assign(m_tail.begin(), m_tail.end());
     // The next block is primed with the last 32 KiB (the deflate window) of this one and of what
     // came before it.
-    size_t keep = std::min(kWindowBytes, m_block.size());
-    if (keep < kWindowBytes) {
-        m_tail.insert(m_tail.end(), m_block.begin(), m_block.end());
-        if (m_tail.size() > kWindowBytes) {
-            m_tail.erase(m_tail.begin(), m_tail.end() - static_cast<std::ptrdiff_t>(kWindowBytes));
-        }
-    } else {
-        m_tail.assign(m_block.end() - static_cast<std::ptrdiff_t>(keep), m_block.end());
-    }
+    SlideWindow(m_tail, m_block);
     std::swap(job->input, m_block);
     m_block.clear();
     m_block.reserve(kBlockBytes);
@@ -420,23 +378,14 @@ void ZipWriter::EndPart()
 void ZipWriter::EndStream()
 {
     // An empty final block closes the deflate stream of blocks ended with sync flushes.
-    z_stream& s = m_deflater->stream;
-    deflateReset(&s);
-    uint8_t end[16];
-    s.next_in = nullptr;
-    s.avail_in = 0;
-    s.next_out = end;
-    s.avail_out = sizeof end;
-    if (deflate(&s, Z_FINISH) != Z_STREAM_END) {
-        throw EngineError("deflate failed");
-    }
-    size_t endSize = sizeof end - s.avail_out;
+    const std::vector<uint8_t> end = m_deflater->blocks.Finish();
+    const size_t endSize = end.size();
     Entry& entry = m_entries.back();
     entry.compressedSize += endSize;
     if (entry.compressedSize > m_maxField) {
         TooLarge("part " + entry.name);
     }
-    Emit(end, endSize);
+    Emit(end.data(), endSize);
 }
 
 void ZipWriter::WriteDeflated(const DeflatedPiece& piece,
@@ -471,10 +420,7 @@ void ZipWriter::WriteDeflated(const DeflatedPiece& piece,
     if (piece.window.size() < piece.size) {
         m_tail.clear();
     }
-    m_tail.insert(m_tail.end(), piece.window.begin(), piece.window.end());
-    if (m_tail.size() > kWindowBytes) {
-        m_tail.erase(m_tail.begin(), m_tail.end() - static_cast<std::ptrdiff_t>(kWindowBytes));
-    }
+    SlideWindow(m_tail, piece.window);
 }
 
 void ZipWriter::Finish()

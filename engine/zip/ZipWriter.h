@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/io/Bytes.h"
+#include "engine/zip/BlockDeflater.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -45,7 +46,7 @@ public:
     // How much of a streamed part is held before its first blocks go to the workers.
     static constexpr size_t kWholeBytes = 4 * kBlockBytes;
     // The deflate window: each block is primed with this much of what came before it.
-    static constexpr size_t kWindowBytes = size_t{32} * 1024;
+    static constexpr size_t kWindowBytes = BlockDeflater::kWindowBytes;
 
     // `threads` deflate streamed parts in the background; 0 deflates on the caller's thread.
     // `maxField` is the largest size or offset written (tests lower it to reach the limit fast).
