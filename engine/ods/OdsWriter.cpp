@@ -616,8 +616,21 @@ void OdsWriter::WriteCell(const Cell* cell, uint32_t row, bool covered, uint32_t
                 break;
             }
         }
-        m_out += " office:value-type=\"string\">";
-        WriteParagraphs(m_workbook.Strings().Size() > cell->text ? m_workbook.Strings().At(cell->text) : "", link);
+        {
+            const std::string_view text =
+                m_workbook.Strings().Size() > cell->text ? m_workbook.Strings().At(cell->text) : std::string_view();
+            m_out += " office:value-type=\"string\"";
+            // LibreOffice reads a paragraph's text:tab as nothing and a carriage return as a line
+            // break: such text also goes whole into office:string-value, which both office suites
+            // take before the paragraphs.
+            if (text.find_first_of("\t\r") != std::string_view::npos) {
+                m_out += " office:string-value=\"";
+                AppendEscaped(m_out, text, true);
+                m_out += '"';
+            }
+            m_out += '>';
+            WriteParagraphs(text, link);
+        }
         m_out += "</";
         m_out += element;
         m_out += '>';
@@ -755,10 +768,15 @@ void OdsWriter::WriteSheet(size_t index)
         if (run.hidden) {
             m_out += " table:visibility=\"collapse\"";
         }
+        // Only a column's own format is named: Gnumeric spends seconds for every thousand rows
+        // on columns that name the default style, which cells without a style have anyway.
         const std::string& style = m_styles.CellStyle(run.style, false);
-        m_out += " table:default-cell-style-name=\"";
-        m_out += style.empty() ? std::string_view("Default") : std::string_view(style);
-        m_out += "\"/>";
+        if (!style.empty()) {
+            m_out += " table:default-cell-style-name=\"";
+            m_out += style;
+            m_out += '"';
+        }
+        m_out += "/>";
     }
 
     // Rows in order, the gaps between them as repeated empty rows, cut where a merged range

@@ -653,16 +653,17 @@ void AppendEscaped(std::string& out, std::string_view text, bool attribute)
     }
 }
 
-OdsStyleSet::OdsStyleSet(const Workbook& workbook)
-    : m_styles(workbook.Styles()), m_cells(workbook.Styles().CellFormats().size() * 2),
-      m_kinds(workbook.Styles().CellFormats().size(), 0)
-{
-}
+OdsStyleSet::OdsStyleSet(const Workbook& workbook) : m_styles(workbook.Styles()) {}
 
 void OdsStyleSet::UseCell(uint32_t xf, bool boolean)
 {
-    if (xf >= m_styles.CellFormats().size()) {
+    // Loading a sheet adds the formats it brings to the workbook's table.
+    const size_t formats = m_styles.CellFormats().size();
+    if (xf >= formats) {
         xf = 0;
+    }
+    if (m_cells.size() < formats * 2) {
+        m_cells.resize(formats * 2);
     }
     const uint32_t slot = xf * 2 + (boolean ? 1 : 0);
     if (slot == 0 || m_cells[slot].used) {
@@ -691,10 +692,12 @@ void OdsStyleSet::UseRow(double heightPoints, bool custom)
 
 const std::string& OdsStyleSet::CellStyle(uint32_t xf, bool boolean) const
 {
+    static const std::string kDefault;
     if (xf >= m_styles.CellFormats().size()) {
         xf = 0;
     }
-    return m_cells[xf * 2 + (boolean ? 1 : 0)].name;
+    const size_t slot = size_t{xf} * 2 + (boolean ? 1 : 0);
+    return slot < m_cells.size() ? m_cells[slot].name : kDefault;
 }
 
 const std::string& OdsStyleSet::ColumnStyle(double widthPoints) const
@@ -709,8 +712,11 @@ const std::string& OdsStyleSet::RowStyle(double heightPoints, bool custom) const
 
 ValueKind OdsStyleSet::KindOf(uint32_t xf) const
 {
-    if (xf >= m_kinds.size()) {
+    if (xf >= m_styles.CellFormats().size()) {
         return ValueKind::Float;
+    }
+    if (xf >= m_kinds.size()) {
+        m_kinds.resize(m_styles.CellFormats().size(), 0);
     }
     uint8_t& kind = m_kinds[xf];
     if (kind == 0) {
