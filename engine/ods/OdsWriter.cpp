@@ -903,7 +903,7 @@ void OdsWriter::Write()
     // The mimetype comes first and is stored, so that the type shows at a fixed offset.
     m_zip.AddStoredPart("mimetype", kMimeType);
     m_zip.BeginPart("content.xml");
-    m_out.reserve(kChunkBytes + 64 * 1024);
+    m_out.reserve(kChunkBytes + size_t{64} * 1024);
     m_out += kXmlDecl;
     m_out += "<office:document-content";
     m_out += kNamespaces;

@@ -161,7 +161,7 @@ size_t ReadNumber(std::string_view code, size_t i, Token& t)
         }
         ++i;
     }
-    t.minInt = t.piece == Piece::Fraction ? intZeros : intZeros;
+    t.minInt = intZeros;
     t.decimals = std::max(decimals, 0);
     return i;
 }
