@@ -54,6 +54,10 @@ inline constexpr uint32_t kXlsxMaxRows = 1048576;
 inline constexpr uint32_t kXlsxMaxCols = 16384;
 inline constexpr uint32_t kXlsMaxRows = 65536;
 inline constexpr uint32_t kXlsMaxCols = 256;
+// OpenDocument output: the grid of LibreOffice 7.4, which since 7.4 gives every sheet 16,384
+// columns (the largest grid of the office suites that read .ods; Gnumeric holds as much).
+inline constexpr uint32_t kOdsMaxRows = 1048576;
+inline constexpr uint32_t kOdsMaxCols = 16384;
 
 // Formulas: Excel keeps at most 8,192 characters of formula text and 64 levels of nested
 // functions. Longer or deeper text is kept as text, not parsed, so that the parser's recursion,

@@ -9,6 +9,7 @@
 #include "engine/StageTimes.h"
 #include "engine/csv/CsvReader.h"
 #include "engine/ods/OdsReader.h"
+#include "engine/ods/OdsWriter.h"
 #include "engine/xls/XlsReader.h"
 #include "engine/xls/XlsWriter.h"
 #include "engine/xlsx/XlsxReader.h"
@@ -54,6 +55,9 @@ OutputFormat OutputFormatFor(const std::string& path)
         if (ext == ".xls") {
             return OutputFormat{FileFormat::Xls, SheetGrid{limits::kXlsMaxRows, limits::kXlsMaxCols}};
         }
+        if (ext == ".ods") {
+            return OutputFormat{FileFormat::Ods, SheetGrid{limits::kOdsMaxRows, limits::kOdsMaxCols}};
+        }
     }
     return OutputFormat{FileFormat::Xlsx, SheetGrid{limits::kXlsxMaxRows, limits::kXlsxMaxCols}};
 }
@@ -82,6 +86,7 @@ std::unique_ptr<Workbook> ReadWorkbookBytes(std::shared_ptr<const InputBytes> by
         return ReadXlsx(std::move(bytes));
     case FileFormat::Xls:
         return ReadXls(std::move(bytes));
+    case FileFormat::Ods:
     case FileFormat::Unknown:
         break;
     }
@@ -121,6 +126,8 @@ void WriteWorkbook(Workbook& workbook, FileFormat format, ByteSink& sink)
     StageTimer timer(Stage::Write);
     if (format == FileFormat::Xls) {
         WriteXls(workbook, sink);
+    } else if (format == FileFormat::Ods) {
+        WriteOds(workbook, sink);
     } else {
         WriteXlsx(workbook, sink);
     }

@@ -14,7 +14,8 @@
 
 namespace gq::engine {
 
-enum class FileFormat { Xlsx, Xls, Unknown };
+// Ods is an output format only: DetectFormat gives Xlsx for every zip package.
+enum class FileFormat { Xlsx, Xls, Ods, Unknown };
 
 // Recognises the container from the first bytes: a zip package (xlsx, or OpenDocument, which the
 // package itself tells apart) or an OLE2 compound file. Delimited text has no signature: a file
@@ -35,7 +36,8 @@ struct OutputFormat {
 
 // The one answer to "which format and which grid does this output name mean", asked by the merge,
 // the embedded server and the save: ".xls" in any letter case gives Xls with 65,536 rows x 256
-// columns, anything else Xlsx with 1,048,576 x 16,384.
+// columns, ".ods" Ods with LibreOffice's 1,048,576 x 16,384, anything else Xlsx with 1,048,576 x
+// 16,384.
 OutputFormat OutputFormatFor(const std::string& path);
 
 // Opens a workbook: reads the sheet list and styles, leaves the worksheets to be loaded on first

@@ -51,8 +51,10 @@ std::string Counted(int64_t n, const char* one, const char* many)
 
 std::string GridText(const engine::OutputFormat& output)
 {
-    return std::string(output.format == engine::FileFormat::Xls ? "an .xls sheet" : "an .xlsx sheet") + " (" +
-           WithNumber(output.grid.rows) + " rows x " + WithNumber(output.grid.columns) + " columns)";
+    return std::string(output.format == engine::FileFormat::Xls   ? "an .xls sheet"
+                       : output.format == engine::FileFormat::Ods ? "an .ods sheet"
+                                                                  : "an .xlsx sheet") +
+           " (" + WithNumber(output.grid.rows) + " rows x " + WithNumber(output.grid.columns) + " columns)";
 }
 
 // What one entry was doing when it failed, so the report can say why in plain words.

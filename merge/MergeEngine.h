@@ -19,7 +19,7 @@ inline constexpr const char* kMergeCompleted = "Merge Completed!";
 inline constexpr const char* kOutputExtension = ".xls";
 // The .xls type comes first and is the default; the .xlsx type lets the folder's existing .xlsx
 // files be seen and chosen too.
-inline constexpr const char* kOutputFilter = "EXCEL File|*.xls|Excel Workbook (*.xlsx)|*.xlsx";
+inline constexpr const char* kOutputFilter = "EXCEL File|*.xls|Excel Workbook (*.xlsx)|*.xlsx|OpenDocument Spreadsheet (*.ods)|*.ods";
 
 // An entry that was skipped or only partly merged, and why, in words a user understands.
 struct SkippedEntry {

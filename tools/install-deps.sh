@@ -11,6 +11,7 @@ packages=(
   zlib1g-dev libzip-dev libdeflate-dev libexpat1-dev libglib2.0-dev
   python3 python3-openpyxl python3-xlrd python3-lxml python3-xlsxwriter
   libreoffice-calc-nogui gnumeric
+  libjopendocument-java # ships the OpenDocument 1.2 RELAX NG schema the .ods writer test validates against
   xvfb xauth fonts-dejavu-core
   librsvg2-bin desktop-file-utils appstream man-db libglib2.0-bin
   qt6-l10n-tools qt6-tools-dev qt6-translations-l10n gettext

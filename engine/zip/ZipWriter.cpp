@@ -26,6 +26,7 @@ constexpr uint16_t kDosTime = 0;
 constexpr uint16_t kDosDate = (0 << 9) | (1 << 5) | 1;
 constexpr uint16_t kVersion = 20; // 2.0: deflate
 constexpr uint16_t kMethodDeflate = 8;
+constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kFlagDataDescriptor = 1 << 3;
 
 constexpr uint32_t kLocalHeaderSig = 0x04034b50;
@@ -123,7 +124,7 @@ void ZipWriter::WriteLocalHeader(const Entry& entry)
     le::Append32(h, kLocalHeaderSig);
     le::Append16(h, kVersion);
     le::Append16(h, entry.dataDescriptor ? kFlagDataDescriptor : 0);
-    le::Append16(h, kMethodDeflate);
+    le::Append16(h, entry.stored ? kMethodStored : kMethodDeflate);
     le::Append16(h, kDosTime);
     le::Append16(h, kDosDate);
     le::Append32(h, entry.crc);
@@ -160,6 +161,24 @@ void ZipWriter::AddPart(std::string_view name, std::string_view data)
 
     WriteLocalHeader(entry);
     Emit(packed.data(), static_cast<size_t>(entry.compressedSize));
+    m_entries.push_back(std::move(entry));
+}
+
+void ZipWriter::AddStoredPart(std::string_view name, std::string_view data)
+{
+    CheckNewEntry(name);
+    if (data.size() > m_maxField) {
+        TooLarge("part " + std::string(name));
+    }
+    Entry entry;
+    entry.name = std::string(name);
+    entry.offset = m_offset;
+    entry.size = data.size();
+    entry.compressedSize = data.size();
+    entry.crc = libdeflate_crc32(0, data.data(), data.size());
+    entry.stored = true;
+    WriteLocalHeader(entry);
+    Emit(data.data(), data.size());
     m_entries.push_back(std::move(entry));
 }
 
@@ -435,7 +454,7 @@ void ZipWriter::Finish()
         le::Append16(cd, kVersion); // made by: MS-DOS attributes, version 2.0
         le::Append16(cd, kVersion);
         le::Append16(cd, e.dataDescriptor ? kFlagDataDescriptor : 0);
-        le::Append16(cd, kMethodDeflate);
+        le::Append16(cd, e.stored ? kMethodStored : kMethodDeflate);
         le::Append16(cd, kDosTime);
         le::Append16(cd, kDosDate);
         le::Append32(cd, e.crc);

@@ -57,6 +57,9 @@ public:
 
     // Adds a whole part.
     void AddPart(std::string_view name, std::string_view data);
+    // Adds a whole part as it is, not deflated: an OpenDocument package's first entry, its
+    // mimetype, must be stored so that its type can be read at a fixed offset (ODF 1.3 Part 2, 3.3).
+    void AddStoredPart(std::string_view name, std::string_view data);
 
     // Streams a part: BeginPart, any number of Write calls, EndPart.
     void BeginPart(std::string_view name);
@@ -95,6 +98,7 @@ private:
         uint64_t size = 0;
         uint64_t offset = 0;
         bool dataDescriptor = false;
+        bool stored = false;
     };
     struct Deflater;
     // One block of a streamed part on its way through a deflater.

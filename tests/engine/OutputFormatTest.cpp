@@ -33,17 +33,26 @@ TEST(OutputFormat, TheExtensionNamesTheFormatAndItsGrid)
         FileFormat format;
     };
     const Case cases[] = {
-        {"/o/all.xls", FileFormat::Xls},      {"/o/ALL.XLS", FileFormat::Xls},
-        {"all.Xls", FileFormat::Xls},         {"/o/all.xlsx", FileFormat::Xlsx},
-        {"/o/all.xls.bak", FileFormat::Xlsx}, {"/o/v1.xls/all", FileFormat::Xlsx},
-        {"/o/xls", FileFormat::Xlsx},         {"", FileFormat::Xlsx},
+        {"/o/all.xls", FileFormat::Xls},       {"/o/ALL.XLS", FileFormat::Xls},
+        {"all.Xls", FileFormat::Xls},          {"/o/all.xlsx", FileFormat::Xlsx},
+        {"/o/all.xls.bak", FileFormat::Xlsx},  {"/o/v1.xls/all", FileFormat::Xlsx},
+        {"/o/xls", FileFormat::Xlsx},          {"", FileFormat::Xlsx},
+        {"/o/all.ods", FileFormat::Ods},       {"/o/ALL.ODS", FileFormat::Ods},
+        {"/o/all.ods.xlsx", FileFormat::Xlsx}, {"/o/ods", FileFormat::Xlsx},
     };
     for (const Case& c : cases) {
         const OutputFormat output = OutputFormatFor(c.name);
         EXPECT_EQ(output.format, c.format) << c.name;
         const bool xls = c.format == FileFormat::Xls;
-        EXPECT_EQ(output.grid.rows, xls ? limits::kXlsMaxRows : limits::kXlsxMaxRows) << c.name;
-        EXPECT_EQ(output.grid.columns, xls ? limits::kXlsMaxCols : limits::kXlsxMaxCols) << c.name;
+        const bool ods = c.format == FileFormat::Ods;
+        EXPECT_EQ(output.grid.rows, xls   ? limits::kXlsMaxRows
+                                    : ods ? limits::kOdsMaxRows
+                                          : limits::kXlsxMaxRows)
+            << c.name;
+        EXPECT_EQ(output.grid.columns, xls   ? limits::kXlsMaxCols
+                                       : ods ? limits::kOdsMaxCols
+                                             : limits::kXlsxMaxCols)
+            << c.name;
     }
 }
 
