@@ -4,7 +4,6 @@
 #include "automation/Paste.h"
 #include "automation/SheetNames.h"
 #include "automation/SpillAndReadAhead.h"
-#include "common/NumberText.h"
 #include "engine/StageTimes.h"
 #include "engine/WorkbookFile.h"
 
@@ -14,29 +13,6 @@
 namespace gq::automation::embedded {
 
 namespace {
-
-// The Excel 97-2003 grid is much smaller than the xlsx one: say which sheet does not fit, before the
-// writer is started.
-void CheckFitsXls(engine::Workbook& model, const engine::SheetGrid& grid)
-{
-    for (size_t i = 0; i < model.SheetCount(); ++i) {
-        const engine::Worksheet& sheet = model.SheetKeepingSpill(i);
-        std::optional<engine::CellRange> used = sheet.UsedRange();
-        for (const auto& link : sheet.hyperlinks) {
-            engine::ExtendRange(used, link.range);
-        }
-        const uint32_t lastRow = used ? used->lastRow : 0;
-        const uint32_t lastCol = used ? used->lastCol : 0;
-        if (lastRow >= grid.rows || lastCol >= grid.columns) {
-            throw ServerError("The sheet \"" + model.SheetName(i) +
-                              "\" is too large for the Excel 97-2003 format (.xls): its content reaches row " +
-                              Thousands(uint64_t{lastRow} + 1) + " and column " + engine::ColumnName(lastCol) +
-                              ", and an .xls sheet holds at most " + Thousands(grid.rows) + " rows and " +
-                              Thousands(grid.columns) + " columns (A to " + engine::ColumnName(grid.columns - 1) +
-                              "). Save it as .xlsx instead");
-        }
-    }
-}
 
 class WorkbookHandle : public Workbook {
 public:
@@ -88,7 +64,7 @@ public:
     {
         Guarded([&] {
             ServerBook& book = m_state->BookOf(*m_entry);
-            book.saveLimits = SaveLimits::For(engine::OutputFormatFor(path));
+            book.saveLimits = engine::OutputFormatFor(path);
             PrepareSpillAndStaging(*book.model, path, book.saveLimits.format);
         });
     }
@@ -98,9 +74,9 @@ public:
         Guarded([&] {
             engine::StageTimer timer(engine::Stage::Write);
             ServerBook& book = m_state->BookOf(*m_entry);
-            const engine::OutputFormat output = engine::OutputFormatFor(path);
-            if (output.format == engine::FileFormat::Xls) {
-                CheckFitsXls(*book.model, output.grid);
+            const engine::OutputFormat& output = engine::OutputFormatFor(path);
+            if (std::string tooLarge = output.FindSheetTooLarge(*book.model); !tooLarge.empty()) {
+                throw ServerError(tooLarge);
             }
             // Saving ends the copy, as in office suites: a copied block of a closed workbook would
             // otherwise stay in memory through the whole save of a merge's large output.
@@ -118,7 +94,7 @@ public:
                         auto it = indexOfId.find(id);
                         return it == indexOfId.end() ? std::nullopt : std::optional<size_t>(it->second);
                     },
-                    output.format == engine::FileFormat::Xls, &book.uncachedFormulas);
+                    output, &book.uncachedFormulas);
                 book.pastes.clear();
             }
             if (m_state->held) {

@@ -7,7 +7,6 @@
 #include "engine/Limits.h"
 #include "engine/StageTimes.h"
 #include "engine/text/Utf8.h"
-#include "engine/xls/XlsWriter.h"
 
 #include <algorithm>
 #include <functional>
@@ -85,11 +84,12 @@ namespace {
 constexpr uint32_t kUnmapped = std::numeric_limits<uint32_t>::max();
 
 // Per-paste translation of source format and text indexes into the target's tables, keeping to
-// the target's save limits.
+// what the output format holds.
 class Translator {
 public:
-    Translator(const engine::Workbook& from, engine::Workbook& to, const SaveLimits& limits, PasteNotes& notes)
-        : m_from(from), m_to(to), m_same(&from == &to), m_limits(limits), m_notes(notes)
+    Translator(const engine::Workbook& from, engine::Workbook& to, const engine::OutputFormat& output,
+               PasteNotes& notes)
+        : m_from(from), m_to(to), m_same(&from == &to), m_output(output), m_notes(notes)
     {
         if (from.Date1904() != to.Date1904()) {
             m_shift = from.Date1904() ? engine::kDate1904Offset : -engine::kDate1904Offset;
@@ -117,7 +117,7 @@ public:
         return mapped;
     }
 
-    // Style() for a cell, counting the cells that lose their number format to the save limits.
+    // Style() for a cell, counting the cells that lose their number format to the output format.
     uint32_t CellStyle(uint32_t xf)
     {
         uint32_t mapped = Style(xf);
@@ -199,8 +199,8 @@ private:
     uint32_t MapStyle(uint32_t xf)
     {
         engine::ResolvedStyle style = m_from.Styles().Resolve(xf);
-        if (m_limits.maxNumberFormatChars != SIZE_MAX &&
-            engine::Utf16Length(style.numFmt) > m_limits.maxNumberFormatChars) {
+        if (m_output.maxNumberFormatChars != SIZE_MAX &&
+            engine::Utf16Length(style.numFmt) > m_output.maxNumberFormatChars) {
             style.numFmt = "General";
             m_general[xf] = 1;
         }
@@ -208,7 +208,7 @@ private:
         if (std::optional<uint32_t> found = styles.FindStyle(style)) {
             return *found;
         }
-        if (styles.CellFormats().size() < m_limits.maxCellFormats) {
+        if (styles.CellFormats().size() < m_output.maxCellFormats) {
             return styles.InternStyle(style);
         }
         ++m_notes.formatsMerged;
@@ -218,7 +218,7 @@ private:
     const engine::Workbook& m_from;
     engine::Workbook& m_to;
     bool m_same;
-    const SaveLimits& m_limits;
+    const engine::OutputFormat& m_output;
     PasteNotes& m_notes;
     const Worksheet* m_fromSheet = nullptr;
     Worksheet* m_toSheet = nullptr;
@@ -504,7 +504,7 @@ void PasteMerges(const Worksheet& from, Worksheet& to, const Placement& p, const
 }
 
 void PasteHyperlinks(const Worksheet& from, Worksheet& to, const Placement& p, const CellRange& area,
-                     const SaveLimits& limits, PasteNotes& notes)
+                     const engine::OutputFormat& output, PasteNotes& notes)
 {
     std::erase_if(to.hyperlinks, [&](const engine::Hyperlink& h) { return area.Contains(h.range); });
     for (const engine::Hyperlink& h : from.hyperlinks) {
@@ -515,7 +515,7 @@ void PasteHyperlinks(const Worksheet& from, Worksheet& to, const Placement& p, c
         CellRange r{std::max(h.range.firstRow, p.block.firstRow), std::max(h.range.firstCol, p.block.firstCol),
                     std::min(h.range.lastRow, p.block.lastRow), std::min(h.range.lastCol, p.block.lastCol)};
         link.range = CellRange{p.ToRow(r.firstRow), p.ToCol(r.firstCol), p.ToRow(r.lastRow), p.ToCol(r.lastCol)};
-        if (limits.format == engine::FileFormat::Xls && !engine::XlsHoldsHyperlink(link)) {
+        if (!output.HoldsHyperlink(link)) {
             ++notes.droppedLinks;
             continue;
         }
@@ -523,45 +523,7 @@ void PasteHyperlinks(const Worksheet& from, Worksheet& to, const Placement& p, c
     }
 }
 
-std::string Plural(uint64_t n, const char* one, const char* many)
-{
-    return (n == 1 ? std::string("one ") + one : Thousands(n) + " " + many);
-}
-
 } // namespace
-
-SaveLimits SaveLimits::For(const engine::OutputFormat& output)
-{
-    SaveLimits limits;
-    limits.format = output.format;
-    limits.grid = output.grid;
-    if (output.format == engine::FileFormat::Xls) {
-        limits.maxCellFormats = engine::limits::kXlsMaxCellFormats;
-        limits.maxNumberFormatChars = engine::limits::kXlsMaxFormatCodeChars;
-    }
-    return limits;
-}
-
-std::vector<std::string> PasteNotes::Sentences(const SaveLimits& limits) const
-{
-    const bool xls = limits.format == engine::FileFormat::Xls;
-    const char* file = xls ? "an .xls file" : "an .xlsx file";
-    std::vector<std::string> out;
-    if (formattingDropped) {
-        out.push_back("formatting beyond column " + engine::ColumnName(limits.grid.columns - 1) + " / row " +
-                      Thousands(limits.grid.rows) + " dropped");
-    }
-    if (generalCells > 0) {
-        out.push_back(Plural(generalCells, "cell shows", "cells show") +
-                      " as General because its number format is longer than the " +
-                      Thousands(limits.maxNumberFormatChars) + " characters " + file + " holds");
-    }
-    if (droppedLinks > 0) {
-        out.push_back(Plural(droppedLinks, "hyperlink was", "hyperlinks were") + " left out because " + file +
-                      " cannot store a link that long");
-    }
-    return out;
-}
 
 Extent ContentExtent(const Worksheet& sheet, const CellRange& block)
 {
@@ -623,7 +585,8 @@ uint64_t CheckPastable(const engine::Workbook& from, const Worksheet& source, co
 }
 
 void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& copied, engine::Workbook& to, size_t toSheet,
-                CellRef at, SheetCellCount* count, const SaveLimits& limits, PasteNotes* notesOut, uint32_t pasteId)
+                CellRef at, SheetCellCount* count, const engine::OutputFormat& output, PasteNotes* notesOut,
+                uint32_t pasteId)
 {
     using engine::limits::kXlsxMaxCols;
     using engine::limits::kXlsxMaxRows;
@@ -634,7 +597,7 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& copie
         throw ServerError("The copied range is not a range of the sheet");
     }
     PasteNotes notes;
-    const engine::SheetGrid grid = limits.grid;
+    const engine::SheetGrid grid = output.grid;
     uint64_t lastRow = uint64_t{at.row} + block.RowCount() - 1;
     uint64_t lastCol = uint64_t{at.col} + block.ColCount() - 1;
     if (lastRow >= grid.rows || lastCol >= grid.columns) {
@@ -678,7 +641,7 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& copie
     CellRange area{at.row, at.col, static_cast<uint32_t>(lastRow), static_cast<uint32_t>(lastCol)};
     bool targetWasEmpty = target.rows.empty() && target.spilled.Empty() && target.merges.empty();
 
-    Translator tr(from, to, limits, notes);
+    Translator tr(from, to, output, notes);
     tr.SetSheets(*source, target, pasteId);
     // Rows are set aside as they are pasted only where the target is another sheet than the
     // source, which must stay whole while it is read.
@@ -689,7 +652,7 @@ void PasteBlock(engine::Workbook& from, size_t fromSheet, const CellRange& copie
     PasteRows(*source, target, p, tr, spillBefore);
     PasteColumns(*source, target, p, tr);
     PasteMerges(*source, target, p, area);
-    PasteHyperlinks(*source, target, p, area, limits, notes);
+    PasteHyperlinks(*source, target, p, area, output, notes);
     if (notesOut != nullptr) {
         *notesOut = notes;
     }

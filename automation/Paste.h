@@ -3,8 +3,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "automation/PasteReport.h"
 #include "engine/Limits.h"
-#include "engine/WorkbookFile.h"
+#include "engine/OutputFormat.h"
 #include "engine/model/Workbook.h"
 
 #include <cstdint>
@@ -48,39 +49,18 @@ struct SheetCellCount {
     uint64_t limit = engine::limits::kMaxCellsPerSheet;
 };
 
-// What the workbook pasted into will be saved as. A paste keeps to what that format holds, so that
-// the save cannot fail for anything pasted:
+// `output` is what the workbook pasted into will be saved as. A paste keeps to what that format
+// holds (engine/OutputFormat.h), so that the save cannot fail for anything pasted:
 //  - a block that overhangs the grid only with formatted empty cells (and column or row settings)
 //    is pasted up to the grid's edge; one whose values, merges or links overhang is refused;
 //  - a cell format that would make the workbook hold more distinct formats than the format allows
 //    becomes the most similar format it already holds;
 //  - a number format longer than the format allows shows as General;
 //  - a hyperlink that the format cannot store is left out (the cell keeps its value).
-// Each change is counted in PasteNotes. The default is the xlsx grid and limits.
-struct SaveLimits {
-    engine::FileFormat format = engine::FileFormat::Xlsx;
-    engine::SheetGrid grid{engine::limits::kXlsxMaxRows, engine::limits::kXlsxMaxCols};
-    size_t maxCellFormats = engine::limits::kXlsxMaxCellFormats;
-    size_t maxNumberFormatChars = SIZE_MAX;
-
-    static SaveLimits For(const engine::OutputFormat& output);
-};
-
-// What one paste changed to keep to the save limits.
-struct PasteNotes {
-    bool formattingDropped = false; // formatted empty cells beyond the grid's last column or row
-    uint64_t generalCells = 0;      // cells whose number format was too long, now General
-    uint64_t droppedLinks = 0;      // hyperlinks the format cannot store
-    uint64_t formatsMerged = 0;     // distinct source formats that became a similar existing one
-    uint64_t unreadFormulas = 0;    // formulas the source's reader kept as their values only
-
-    // One plain sentence per kind of change other than merged formats, for the report of the
-    // entry; `limits` names the format.
-    std::vector<std::string> Sentences(const SaveLimits& limits) const;
-};
-
+// Each change is counted in `notes` (PasteReport.h). The default is the xlsx format.
 void PasteBlock(engine::Workbook& from, size_t fromSheet, const engine::CellRange& block, engine::Workbook& to,
-                size_t toSheet, engine::CellRef at, SheetCellCount* count = nullptr, const SaveLimits& limits = {},
+                size_t toSheet, engine::CellRef at, SheetCellCount* count = nullptr,
+                const engine::OutputFormat& output = engine::OutputFormatOf(engine::FileFormat::Xlsx),
                 PasteNotes* notes = nullptr, uint32_t pasteId = engine::kNoFormula);
 
 // How many rows and columns of `block`, counted from its top-left, reach its last cell that holds

@@ -5,8 +5,6 @@
 
 #include "engine/formula/Formula.h"
 #include "engine/text/SheetNames.h"
-#include "engine/xls/BiffFormula.h"
-#include "engine/xls/XlsWriter.h"
 
 #include <algorithm>
 #include <array>
@@ -75,15 +73,15 @@ void Narrow(int64_t& low, int64_t& high, uint32_t value, bool absolute, uint32_t
 class Resolver {
 public:
     Resolver(engine::Workbook& book, const std::vector<PasteRecord>& records,
-             const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf, bool xlsOutput)
-        : m_book(book), m_records(records), m_counts(records.size())
+             const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf, const engine::OutputFormat& output)
+        : m_book(book), m_records(records), m_output(output), m_grid(output.FormulaGrid()), m_counts(records.size())
     {
-        if (xlsOutput) {
+        if (output.LimitsFormulas()) {
             std::vector<std::string> names;
             for (size_t i = 0; i < book.SheetCount(); ++i) {
                 names.push_back(book.SheetName(i));
             }
-            m_xls.emplace(std::move(names));
+            m_xls.emplace(output, std::move(names));
         }
         m_sheets.reserve(records.size());
         for (size_t i = 0; i < records.size(); ++i) {
@@ -268,7 +266,7 @@ private:
         }
         XlsFit& known = m_fits[index];
         if (known.fits == 0) {
-            known.moves = engine::formula::BoundsOfMoves(*entry.formula, engine::formula::kXlsGrid);
+            known.moves = engine::formula::BoundsOfMoves(*entry.formula, m_grid);
         }
         const auto within = [&](int64_t rows, int64_t cols) {
             return known.moves.Contains(firstRows + rows, firstCols + cols) &&
@@ -279,9 +277,8 @@ private:
         }
         if (known.fits == 0) {
             m_formula = *entry.formula;
-            engine::formula::MoveFormula(m_formula, firstRows + record.rows, firstCols + record.cols,
-                                         engine::formula::kXlsGrid);
-            known.fits = m_xls->Encode(m_formula, m_rgce, m_rgcb) ? 1 : -1;
+            engine::formula::MoveFormula(m_formula, firstRows + record.rows, firstCols + record.cols, m_grid);
+            known.fits = m_xls->Holds(m_formula) ? 1 : -1;
         }
         return known.fits > 0;
     }
@@ -294,9 +291,8 @@ private:
     {
         const FormulaEntry& entry = sheet.formulas[cell.formulaIndex];
         if (entry.arrayRows != 0) {
-            return engine::XlsHoldsArrayRange(sheet, row, cell.col, entry.arrayRows, entry.arrayCols) &&
-                   engine::formula::CellFormula(sheet, row, cell, m_formula, engine::formula::kXlsGrid) &&
-                   m_xls->Encode(m_formula, m_rgce, m_rgcb);
+            return m_output.HoldsArrayRange(sheet, row, cell.col, entry.arrayRows, entry.arrayCols) &&
+                   engine::formula::CellFormula(sheet, row, cell, m_formula, m_grid) && m_xls->Holds(m_formula);
         }
         // Whether a formula fits does not change as it moves, as long as no reference leaves the
         // grid: a filled-down column is encoded once.
@@ -308,7 +304,7 @@ private:
         }
         XlsFit& known = m_fits[cell.formulaIndex];
         if (known.fits == 0) {
-            known.moves = engine::formula::BoundsOfMoves(*entry.formula, engine::formula::kXlsGrid);
+            known.moves = engine::formula::BoundsOfMoves(*entry.formula, m_grid);
         }
         if (entry.pasteId < m_records.size() &&
             !known.moves.Contains(int64_t{row} - record.rows - entry.anchorRow,
@@ -319,8 +315,7 @@ private:
         if (intact && known.fits != 0) {
             return known.fits > 0;
         }
-        const bool fits = engine::formula::CellFormula(sheet, row, cell, m_formula, engine::formula::kXlsGrid) &&
-                          m_xls->Encode(m_formula, m_rgce, m_rgcb);
+        const bool fits = engine::formula::CellFormula(sheet, row, cell, m_formula, m_grid) && m_xls->Holds(m_formula);
         if (intact) {
             known.fits = fits ? 1 : -1;
         }
@@ -649,6 +644,8 @@ private:
 
     engine::Workbook& m_book;
     const std::vector<PasteRecord>& m_records;
+    const engine::OutputFormat& m_output;
+    engine::formula::Grid m_grid; // the output's grid, which formulas are checked on
     std::vector<std::optional<size_t>> m_sheets;
     std::vector<bool> m_alone;
     std::unordered_map<size_t, std::vector<size_t>> m_bySheet; // output sheet -> its records, in order
@@ -656,7 +653,8 @@ private:
     std::unordered_map<std::string, size_t> m_anyPasted;       // SourceKey -> its first record
     uint64_t m_uncached = 0;                                   // kept formulas without a cached value
     std::vector<std::array<uint64_t, static_cast<size_t>(Loss::Count)>> m_counts;
-    std::optional<engine::biff::FormulaEncoder> m_xls; // for an .xls output
+    // For an output format that limits formulas (.xls): which ones it holds.
+    std::optional<engine::OutputFormulaCheck> m_xls;
     // Per formula entry of the sheet: whether it fits an .xls (1 yes, -1 no, 0 not known yet)
     // wherever it moves within `moves`.
     struct XlsFit {
@@ -674,8 +672,6 @@ private:
     };
     std::vector<Rewritten> m_rewrites;
     Formula m_formula;
-    std::vector<uint8_t> m_rgce;
-    std::vector<uint8_t> m_rgcb;
 
 public:
     const std::vector<std::optional<size_t>>& Sheets() const { return m_sheets; }
@@ -686,9 +682,9 @@ public:
 
 std::vector<std::string> ResolvePastedFormulas(engine::Workbook& book, const std::vector<PasteRecord>& records,
                                                const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf,
-                                               bool xlsOutput, uint64_t* uncached)
+                                               const engine::OutputFormat& output, uint64_t* uncached)
 {
-    Resolver resolver(book, records, sheetIndexOf, xlsOutput);
+    Resolver resolver(book, records, sheetIndexOf, output);
     std::vector<bool> done(book.SheetCount(), false);
     for (const std::optional<size_t>& sheet : resolver.Sheets()) {
         if (sheet && *sheet < done.size() && !done[*sheet]) {

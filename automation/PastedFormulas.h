@@ -4,6 +4,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "engine/OutputFormat.h"
 #include "engine/model/Workbook.h"
 
 #include <cstdint>
@@ -41,14 +42,16 @@ struct PasteRecord {
 //    merged, another workbook, a range only partly carried), a defined name or table, or text not
 //    understood keeps only its cached value; a #REF! the source had stays.
 // Hyperlinks to places in the workbook that the pastes brought in follow their cells too.
-// For an .xls output (`xlsOutput`), a formula that BIFF8 cannot hold (a function Excel 97 does not
-// have, too many arguments or levels, a reference past its grid, an array formula) keeps its value
-// too. A kept formula without a cached value sets the workbook's full calculation on load, and is
-// counted in `uncached` when given. Gives one note per record, in record order: empty, or one line
-// saying how many formulas became values and why (the formulas the source's reader could not
-// keep, PasteRecord::unreadFormulas, among them).
-std::vector<std::string> ResolvePastedFormulas(engine::Workbook& book, const std::vector<PasteRecord>& records,
-                                               const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf,
-                                               bool xlsOutput = false, uint64_t* uncached = nullptr);
+// For an output format that limits formulas (`output`; .xls), a formula that format cannot hold
+// (for .xls a function Excel 97 does not have, too many arguments or levels, a reference past its
+// grid, an array formula) keeps its value too. A kept formula without a cached value sets the workbook's full
+// calculation on load, and is counted in `uncached` when given. Gives one note per record, in record order: empty, or
+// one line saying how many formulas became values and why (the formulas the source's reader could not keep,
+// PasteRecord::unreadFormulas, among them).
+std::vector<std::string>
+ResolvePastedFormulas(engine::Workbook& book, const std::vector<PasteRecord>& records,
+                      const std::function<std::optional<size_t>(uint64_t)>& sheetIndexOf,
+                      const engine::OutputFormat& output = engine::OutputFormatOf(engine::FileFormat::Xlsx),
+                      uint64_t* uncached = nullptr);
 
 } // namespace gq::automation

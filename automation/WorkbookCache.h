@@ -49,7 +49,7 @@ struct ServerBook {
     // then grown by each paste, so that a paste past the cells a sheet may hold is refused at once.
     std::unordered_map<uint64_t, SheetCellCount> pastedCells;
     // What the workbook is going to be saved as, which pastes into it keep to.
-    SaveLimits saveLimits;
+    engine::OutputFormat saveLimits = engine::OutputFormatOf(engine::FileFormat::Xlsx);
     // Per sheet id, the used range of a sheet pasted into, kept up to date by each paste: a
     // single-sheet merge asks for it after every paste, and a scan of the whole sheet each time
     // would cost time that grows with the square of the merged rows.

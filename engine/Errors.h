@@ -86,6 +86,27 @@ public:
     explicit LimitError(const std::string& problem) : FileError({}, problem) {}
 };
 
+// A writer met content of sheet `sheet` beyond the grid of the format it writes, reaching row
+// `lastRow` and column `lastCol` (from 0); `where` names it ("sheet \"Data\", cell A65537"). The
+// writer knows where, not how the output format puts it: the save words it as the format does
+// (OutputFormat::TooLargeText).
+class BeyondGridError : public LimitError {
+public:
+    BeyondGridError(const std::string& sheet, uint32_t lastRow, uint32_t lastCol, const std::string& where)
+        : LimitError(where + " lies beyond the grid of the format written"), m_sheet(sheet), m_lastRow(lastRow),
+          m_lastCol(lastCol)
+    {
+    }
+    const std::string& Sheet() const { return m_sheet; }
+    uint32_t LastRow() const { return m_lastRow; }
+    uint32_t LastCol() const { return m_lastCol; }
+
+private:
+    std::string m_sheet;
+    uint32_t m_lastRow;
+    uint32_t m_lastCol;
+};
+
 // An input/output failure: a file cannot be read, created, written or renamed.
 class IoError : public FileError {
 public:

@@ -58,6 +58,9 @@ inline constexpr uint32_t kXlsMaxCols = 256;
 // columns (the largest grid of the office suites that read .ods; Gnumeric holds as much).
 inline constexpr uint32_t kOdsMaxRows = 1048576;
 inline constexpr uint32_t kOdsMaxCols = 16384;
+// A merge stacking blocks on one .xls sheet starts none below row 65,534: merges into .xls files
+// always refused the sheet's last two rows as a start row, and the output keeps doing so.
+inline constexpr uint32_t kXlsLastStackStartRow = 65534;
 
 // Formulas: Excel keeps at most 8,192 characters of formula text and 64 levels of nested
 // functions. Longer or deeper text is kept as text, not parsed, so that the parser's recursion,

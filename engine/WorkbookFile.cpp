@@ -1,4 +1,4 @@
-// Format recognition, the output format an output name means, and the two ways of saving: the
+// Format recognition, the writer an output format calls, and the two ways of saving: the
 // safe save (a temporary file in the target folder, renamed over the target only once complete)
 // and the direct write of a new file.
 // SPDX-License-Identifier: Apache-2.0
@@ -40,26 +40,6 @@ FileFormat DetectFormat(std::span<const uint8_t> head)
         return FileFormat::Xls;
     }
     return FileFormat::Unknown;
-}
-
-OutputFormat OutputFormatFor(const std::string& path)
-{
-    std::string name = std::filesystem::path(path).filename().string();
-    if (name.size() >= 4) {
-        std::string ext = name.substr(name.size() - 4);
-        for (char& c : ext) {
-            if (c >= 'A' && c <= 'Z') {
-                c = static_cast<char>(c - 'A' + 'a');
-            }
-        }
-        if (ext == ".xls") {
-            return OutputFormat{FileFormat::Xls, SheetGrid{limits::kXlsMaxRows, limits::kXlsMaxCols}};
-        }
-        if (ext == ".ods") {
-            return OutputFormat{FileFormat::Ods, SheetGrid{limits::kOdsMaxRows, limits::kOdsMaxCols}};
-        }
-    }
-    return OutputFormat{FileFormat::Xlsx, SheetGrid{limits::kXlsxMaxRows, limits::kXlsxMaxCols}};
 }
 
 namespace {
@@ -125,7 +105,11 @@ void WriteWorkbook(Workbook& workbook, FileFormat format, ByteSink& sink)
 {
     StageTimer timer(Stage::Write);
     if (format == FileFormat::Xls) {
-        WriteXls(workbook, sink);
+        try {
+            WriteXls(workbook, sink);
+        } catch (const BeyondGridError& e) {
+            throw LimitError(OutputFormatOf(format).TooLargeText(e.Sheet(), e.LastRow(), e.LastCol()));
+        }
     } else if (format == FileFormat::Ods) {
         WriteOds(workbook, sink);
     } else {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/Errors.h"
+#include "engine/OutputFormat.h"
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
 
@@ -14,31 +15,10 @@
 
 namespace gq::engine {
 
-// Ods is an output format only: DetectFormat gives Xlsx for every zip package.
-enum class FileFormat { Xlsx, Xls, Ods, Unknown };
-
 // Recognises the container from the first bytes: a zip package (xlsx, or OpenDocument, which the
 // package itself tells apart) or an OLE2 compound file. Delimited text has no signature: a file
 // of neither kind is read as text when its name ends in .csv, .tsv or .tab.
 FileFormat DetectFormat(std::span<const uint8_t> head);
-
-// The rows and columns every sheet of a format holds (engine/Limits.h).
-struct SheetGrid {
-    uint32_t rows;
-    uint32_t columns;
-};
-
-// What an output file's name means: the format written and the grid its sheets must fit.
-struct OutputFormat {
-    FileFormat format;
-    SheetGrid grid;
-};
-
-// The one answer to "which format and which grid does this output name mean", asked by the merge,
-// the embedded server and the save: ".xls" in any letter case gives Xls with 65,536 rows x 256
-// columns, ".ods" Ods with LibreOffice's 1,048,576 x 16,384, anything else Xlsx with 1,048,576 x
-// 16,384.
-OutputFormat OutputFormatFor(const std::string& path);
 
 // Opens a workbook: reads the sheet list and styles, leaves the worksheets to be loaded on first
 // use. Throws FormatError, PasswordProtectedError, IoError or LimitError naming the file.

@@ -3,10 +3,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "merge/MergeEngine.h"
 
+#include "automation/OutputCapacity.h"
 #include "catalogue/SheetListing.h"
 #include "common/NumberText.h"
-#include "engine/Limits.h"
-#include "engine/WorkbookFile.h"
 #include "merge/OutputChoice.h"
 #include "merge/SheetExists.h"
 
@@ -23,9 +22,6 @@ namespace gq::merge {
 using automation::Ref;
 
 namespace {
-
-// Row 65,535 and below are refused as a start row on an .xls sheet, as they always were.
-constexpr int32_t kXlsLastStartRow = 65534;
 
 std::string MessageOf(const std::exception_ptr& failure)
 {
@@ -49,12 +45,9 @@ std::string Counted(int64_t n, const char* one, const char* many)
     return WithNumber(n) + " " + (n == 1 ? one : many);
 }
 
-std::string GridText(const engine::OutputFormat& output)
+std::string GridText(const automation::OutputCapacity& output)
 {
-    return std::string(output.format == engine::FileFormat::Xls   ? "an .xls sheet"
-                       : output.format == engine::FileFormat::Ods ? "an .ods sheet"
-                                                                  : "an .xlsx sheet") +
-           " (" + WithNumber(output.grid.rows) + " rows x " + WithNumber(output.grid.columns) + " columns)";
+    return output.sheetWords + " (" + WithNumber(output.rows) + " rows x " + WithNumber(output.columns) + " columns)";
 }
 
 // What one entry was doing when it failed, so the report can say why in plain words.
@@ -114,7 +107,7 @@ std::optional<NextWorkbook> NextWorkbookAfter(const std::vector<catalogue::Sheet
 class Merger {
 public:
     Merger(automation::SpreadsheetServer& server, automation::Workbook& book, automation::Sheet* target,
-           const engine::OutputFormat& output, MergeReport& report)
+           const automation::OutputCapacity& output, MergeReport& report)
         : m_server(server), m_book(book), m_target(target), m_output(output), m_report(report)
     {
     }
@@ -280,11 +273,10 @@ private:
         // row, so a block never covers an earlier one. The target's own answer decides, because an
         // empty target still reports A1 as its used range.
         const int64_t start = targetEmpty ? 1 : static_cast<int64_t>(usedFirst) + usedRows;
-        const bool xls = m_output.format == engine::FileFormat::Xls;
         if (start + rows - 1 > MaxRows() || cols > MaxColumns()) {
             std::tie(rows, cols) = ContentSize(source, entry);
         }
-        if ((xls && start > kXlsLastStartRow) || start + rows - 1 > MaxRows() || cols > MaxColumns()) {
+        if (start > m_output.lastStackStartRow || start + rows - 1 > MaxRows() || cols > MaxColumns()) {
             Skip(index, entry,
                  "its content (" + Counted(rows, "row", "rows") + " x " + Counted(cols, "column", "columns") +
                      ") does not fit below row " + WithNumber(start - 1) + " of " + GridText(m_output));
@@ -304,8 +296,8 @@ private:
         m_formatsMerged += outcome.formatsMerged;
     }
 
-    int64_t MaxRows() const { return m_output.grid.rows; }
-    int64_t MaxColumns() const { return m_output.grid.columns; }
+    int64_t MaxRows() const { return m_output.rows; }
+    int64_t MaxColumns() const { return m_output.columns; }
 
     void Skip(size_t index, const catalogue::SheetEntry& entry, std::string reason)
     {
@@ -326,7 +318,7 @@ private:
     automation::Workbook& m_book;
     std::optional<OutputSheetNames> m_names;
     automation::Sheet* m_target;
-    engine::OutputFormat m_output;
+    automation::OutputCapacity m_output;
     MergeReport& m_report;
     std::string m_pasteReason;
     std::string m_renameReason;
@@ -344,13 +336,11 @@ public:
 
 size_t MaxMergeEntries(const std::string& outputPath, bool multiSheet)
 {
-    const engine::OutputFormat output = engine::OutputFormatFor(outputPath);
-    const bool xls = output.format == engine::FileFormat::Xls;
+    const automation::OutputCapacity output = automation::OutputCapacityFor(outputPath);
     if (!multiSheet) {
-        return xls ? static_cast<size_t>(kXlsLastStartRow) : output.grid.rows;
+        return std::min(output.lastStackStartRow, output.rows);
     }
-    return (output.format == engine::FileFormat::Xlsx ? engine::limits::kXlsxMaxSheets : engine::limits::kMaxSheets) -
-           1;
+    return output.maxSheets - 1;
 }
 
 MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, const std::string& outputPath,
@@ -366,7 +356,7 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
         return report;
     }
 
-    const engine::OutputFormat output = engine::OutputFormatFor(outputPath);
+    const automation::OutputCapacity output = automation::OutputCapacityFor(outputPath);
     Ref<automation::Workbook> book;
     Ref<automation::Sheet> target;
     std::optional<HourglassGuard> hourglass;
@@ -486,11 +476,9 @@ MergeReport MergeSheets(const std::vector<catalogue::SheetEntry>& mergeList, con
     }
     report.skipped = std::move(sorted);
     if (formatsMerged > 0) {
-        const bool xls = output.format == engine::FileFormat::Xls;
-        report.outputNotes.push_back(WithNumber(static_cast<int64_t>(formatsMerged)) +
-                                     " formats merged with similar ones: " +
-                                     (xls ? "an .xls file holds at most 4,000 distinct cell formats"
-                                          : "an .xlsx file holds at most 65,430 distinct cell formats"));
+        report.outputNotes.push_back(
+            WithNumber(static_cast<int64_t>(formatsMerged)) + " formats merged with similar ones: " + output.fileWords +
+            " holds at most " + WithNumber(static_cast<int64_t>(output.maxCellFormats)) + " distinct cell formats");
     }
     return report;
 }

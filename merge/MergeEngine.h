@@ -52,7 +52,7 @@ struct MergeReport {
 size_t MaxMergeEntries(const std::string& outputPath, bool multiSheet);
 
 // Builds and saves the merged workbook. An entry whose used range does not fit the grid of the
-// output's format (engine::OutputFormatFor) is skipped. Failures of one entry are absorbed and
+// output's format (automation::OutputCapacityFor) is skipped. Failures of one entry are absorbed and
 // reported in the result; a failure of the set-up or of a finishing step (or a failing close while an entry's
 // failure is handled) propagates after the finishing steps ran as far as they could. A stop asked
 // for by the user ends the merge before the next entry, or just before the save, and then nothing

@@ -103,8 +103,7 @@ void XlsBookWriter::Scan()
             }
             if (row.index >= limits::kXlsMaxRows || row.cells.back().col >= limits::kXlsMaxCols) {
                 const Cell& cell = row.index >= limits::kXlsMaxRows ? row.cells.front() : row.cells.back();
-                throw LimitError(SheetCellText(name, row.index, cell.col) +
-                                 " lies beyond the 65,536 rows and 256 columns of an Excel 97-2003 sheet");
+                throw BeyondGridError(name, row.index, row.cells.back().col, SheetCellText(name, row.index, cell.col));
             }
             m_cellCount += row.cells.size();
             for (const Cell& cell : row.cells) {
@@ -143,8 +142,8 @@ void XlsBookWriter::CheckRange(const std::string& sheet, const CellRange& range,
 {
     if (range.lastRow >= limits::kXlsMaxRows || range.lastCol >= limits::kXlsMaxCols ||
         range.firstRow > range.lastRow || range.firstCol > range.lastCol) {
-        throw LimitError("sheet \"" + sheet + "\": " + what + " at " + RangeName(range) +
-                         " lies beyond the 65,536 rows and 256 columns of an Excel 97-2003 sheet");
+        throw BeyondGridError(sheet, range.lastRow, range.lastCol,
+                              "sheet \"" + sheet + "\": " + what + " at " + RangeName(range));
     }
 }
 

@@ -83,7 +83,7 @@ TEST(SaveLimits, PastesAdjustWhatTheFormatCannotHoldAndTheSaveSucceeds)
             c.fill(*from);
             auto to = Book();
             const std::string path = dir.File(std::string("out") + extension);
-            const SaveLimits limits = SaveLimits::For(engine::OutputFormatFor(path));
+            const engine::OutputFormat& limits = engine::OutputFormatFor(path);
             const auto used = from->Sheet(0).UsedRange();
             ASSERT_TRUE(used.has_value());
             PasteNotes notes;
@@ -118,7 +118,7 @@ TEST(SaveLimits, FormatsPastTheLimitBecomeTheMostSimilarOne)
     auto to = Book();
     test::TempDir dir;
     const std::string path = dir.File("formats.xls");
-    const SaveLimits limits = SaveLimits::For(engine::OutputFormatFor(path));
+    const engine::OutputFormat& limits = engine::OutputFormatFor(path);
     PasteNotes notes;
     PasteBlock(*from, 0, CellRange{0, 0, kCells - 1, 0}, *to, 0, CellRef{0, 0}, nullptr, limits, &notes);
     // The new workbook's default format is one of the 4,000.

@@ -56,6 +56,55 @@ TEST(OutputFormat, TheExtensionNamesTheFormatAndItsGrid)
     }
 }
 
+// At each format's grid edges: the last cell fits, one row or column past it does not, and the
+// save refuses it with the same text as the check asked before the save.
+TEST(OutputFormat, AnswersWhetherContentFitsAtTheGridEdges)
+{
+    struct Case {
+        const char* name;
+        uint32_t row;
+        uint32_t col;
+        const char* tooLarge; // empty when the sheet fits
+    };
+    const Case cases[] = {
+        {"edge.xls", 65535, 255, ""},
+        {"edge.xls", 65536, 0,
+         "The sheet \"S\" is too large for the Excel 97-2003 format (.xls): its content reaches row 65,537 and "
+         "column A, and an .xls sheet holds at most 65,536 rows and 256 columns (A to IV). Save it as .xlsx instead"},
+        {"edge.xls", 0, 256,
+         "The sheet \"S\" is too large for the Excel 97-2003 format (.xls): its content reaches row 1 and column "
+         "IW, and an .xls sheet holds at most 65,536 rows and 256 columns (A to IV). Save it as .xlsx instead"},
+        {"edge.xlsx", 1048575, 16383, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + CellName(c.row, c.col));
+        Workbook book;
+        book.Sheet(book.InsertSheet(0, "S")).SetNumber(c.row, c.col, 1.0);
+        const OutputFormat& output = OutputFormatFor(c.name);
+        EXPECT_EQ(output.FindSheetTooLarge(book), c.tooLarge);
+        test::TempDir dir;
+        if (*c.tooLarge == '\0') {
+            EXPECT_NO_THROW(SaveWorkbookFile(book, dir.File(c.name)));
+            continue;
+        }
+        try {
+            SaveWorkbookFile(book, dir.File(c.name));
+            ADD_FAILURE() << "saved content beyond the grid";
+        } catch (const LimitError& e) {
+            EXPECT_EQ(std::string(e.what()), c.tooLarge);
+        }
+    }
+    const OutputFormat& xls = OutputFormatOf(FileFormat::Xls);
+    const OutputFormat& xlsx = OutputFormatOf(FileFormat::Xlsx);
+    EXPECT_EQ(xls.maxCellFormats, 4000U);
+    EXPECT_EQ(xls.maxNumberFormatChars, 255U);
+    EXPECT_EQ(xls.lastStackStartRow, 65534U);
+    EXPECT_EQ(xlsx.maxNumberFormatChars, SIZE_MAX);
+    EXPECT_EQ(xlsx.maxSheets, 65527U);
+    EXPECT_TRUE(xls.LimitsFormulas());
+    EXPECT_FALSE(xlsx.LimitsFormulas());
+}
+
 TEST(KeepingSave, WritesWhatTheReplacingSaveWritesAndNeverOverAFile)
 {
     Workbook book;
