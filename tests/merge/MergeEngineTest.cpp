@@ -596,7 +596,7 @@ TEST_F(MergeFixture, CommandChecksTheListAsksForTheFileAndReports)
     prompts.messages.clear();
     auto a = Book("a.xlsx", {{"A"}});
     MergeCommand({{"A", a}}, true, factory, prompts);
-    EXPECT_EQ(prompts.dialogs, (std::vector<std::string>{".xls|EXCEL File|*.xls|Excel Workbook (*.xlsx)|*.xlsx|"}));
+    EXPECT_EQ(prompts.dialogs, (std::vector<std::string>{".xls|EXCEL File|*.xls|Excel Workbook (*.xlsx)|*.xlsx|OpenDocument Spreadsheet (*.ods)|*.ods|"}));
     EXPECT_TRUE(prompts.messages.empty());
     EXPECT_FALSE(Called("CreateServer()"));
 

@@ -117,7 +117,7 @@ rm -rf "$desktop"
 # environment | the program and its arguments | what the output must be ("sha256:SUM", or a line
 # it must hold).
 languageCases=(
-  "LC_ALL=C|gridquilt-merge --help|sha256:984d725ed6a8ad0cf67462ce5ce494a3b28f879c3d05cd3300f948b99383e3ca"
+  "LC_ALL=C|gridquilt-merge --help|sha256:5a0b57d2140f9730c62d99cd088e80304c52b3c2696da4209d4f9d7cfaf4f4a3"
   "LC_ALL=C LANGUAGE=de|gq-dump --help|sha256:e3312ff359fd7b9b716e4869c2cbc10d9c0d430d95818806c2be3e4cfd1fc0f1"
   "LANG=C.UTF-8 LANGUAGE=de|gridquilt-merge --help|  -h, --help           Diese Hilfe anzeigen."
   "LANG=C.UTF-8 LANGUAGE=ja|gq-dump --help|  -h, --help        このヘルプを表示します。"
