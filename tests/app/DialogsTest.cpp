@@ -145,12 +145,14 @@ TEST(QtPrompts, TheChosenFileTypeGivesTheExtension)
         {{}, "xls"},
         {{"Excel Workbook (*.xlsx)"}, "xlsx"},
         {{"Excel Workbook (*.xlsx)", "EXCEL File (*.xls)"}, "xls"},
+        {{"OpenDocument Spreadsheet (*.ods)"}, "ods"},
     };
     for (const auto& c : cases) {
         QtUserPrompts prompts;
         std::string chosen;
         test::WhenModal<QFileDialog>([&](QFileDialog* dialog) {
-            EXPECT_EQ(dialog->nameFilters(), (QStringList{"EXCEL File (*.xls)", "Excel Workbook (*.xlsx)"}));
+            EXPECT_EQ(dialog->nameFilters(), (QStringList{"EXCEL File (*.xls)", "Excel Workbook (*.xlsx)",
+                                                          "OpenDocument Spreadsheet (*.ods)"}));
             EXPECT_EQ(dialog->selectedNameFilter(), "EXCEL File (*.xls)") << "the .xls type is the default";
             for (const char* type : c.picked) {
                 test::ChooseFileType(dialog, type);
