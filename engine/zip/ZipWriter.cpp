@@ -136,7 +136,7 @@ void ZipWriter::WriteLocalHeader(const Entry& entry)
     Emit(h.data(), h.size());
 }
 
-void ZipWriter::AddPart(std::string_view name, std::string_view data)
+ZipWriter::Entry ZipWriter::WholePartEntry(std::string_view name, std::string_view data)
 {
     CheckNewEntry(name);
     if (data.size() > m_maxField) {
@@ -147,6 +147,12 @@ void ZipWriter::AddPart(std::string_view name, std::string_view data)
     entry.offset = m_offset;
     entry.size = data.size();
     entry.crc = libdeflate_crc32(0, data.data(), data.size());
+    return entry;
+}
+
+void ZipWriter::AddPart(std::string_view name, std::string_view data)
+{
+    Entry entry = WholePartEntry(name, data);
 
     StageTimer timer(Stage::Compress);
     std::vector<uint8_t> packed(libdeflate_deflate_compress_bound(m_deflater->whole, data.size()));
@@ -166,16 +172,8 @@ void ZipWriter::AddPart(std::string_view name, std::string_view data)
 
 void ZipWriter::AddStoredPart(std::string_view name, std::string_view data)
 {
-    CheckNewEntry(name);
-    if (data.size() > m_maxField) {
-        TooLarge("part " + std::string(name));
-    }
-    Entry entry;
-    entry.name = std::string(name);
-    entry.offset = m_offset;
-    entry.size = data.size();
+    Entry entry = WholePartEntry(name, data);
     entry.compressedSize = data.size();
-    entry.crc = libdeflate_crc32(0, data.data(), data.size());
     entry.stored = true;
     WriteLocalHeader(entry);
     Emit(data.data(), data.size());

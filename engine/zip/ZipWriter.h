@@ -116,6 +116,9 @@ private:
     };
 
     void CheckNewEntry(std::string_view name);
+    // The checked entry of a part whose whole data is at hand, at the current offset, with its size
+    // and CRC; the caller fills in how it is stored.
+    Entry WholePartEntry(std::string_view name, std::string_view data);
     void WriteLocalHeader(const Entry& entry);
     void Emit(const void* data, size_t size);
     void SubmitBlock(bool whole = false);
