@@ -2,6 +2,7 @@
 // evaluation order, are evaluated on a stack of texts. FormulaParse.cpp reads the text.
 // SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/Formula.h"
+#include "engine/formula/FormulaPrintParts.h"
 
 #include "engine/text/CellReferenceText.h"
 
@@ -14,18 +15,9 @@ namespace gq::engine::formula {
 
 namespace {
 
-void AppendColumn(std::string& out, uint32_t col)
-{
-    char letters[8];
-    out.append(letters, PutColumnLetters(letters, col));
-}
-
-void AppendRow(std::string& out, uint32_t row)
-{
-    char buf[16];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<uint64_t>(row) + 1);
-    out.append(buf, end);
-}
+using detail::AppendColumn;
+using detail::AppendRow;
+using detail::ExcelOpText;
 
 // The shortest text that reads back as the same double. Numbers from 0.0001 to below 1E+15 are
 // written out in full, as Excel and LibreOffice show them (100000, not 1e+05, which is shorter);
@@ -100,47 +92,6 @@ void AppendConstant(std::string& out, const Formula& f, const Token& t)
     default:
         break;
     }
-}
-
-std::string_view OpText(Op op)
-{
-    switch (op) {
-    case Op::Add:
-    case Op::Plus:
-        return "+";
-    case Op::Sub:
-    case Op::Minus:
-        return "-";
-    case Op::Mul:
-        return "*";
-    case Op::Div:
-        return "/";
-    case Op::Pow:
-        return "^";
-    case Op::Concat:
-        return "&";
-    case Op::Eq:
-        return "=";
-    case Op::Ne:
-        return "<>";
-    case Op::Lt:
-        return "<";
-    case Op::Le:
-        return "<=";
-    case Op::Gt:
-        return ">";
-    case Op::Ge:
-        return ">=";
-    case Op::Range:
-        return ":";
-    case Op::Intersect:
-        return " ";
-    case Op::Union:
-        return ",";
-    case Op::None:
-        break;
-    }
-    return "";
 }
 
 } // namespace
@@ -245,7 +196,7 @@ void PrintFormula(const Formula& f, std::string& out)
         }
         case TokenKind::Unary:
             if (!stack.empty()) {
-                stack.back().insert(0, OpText(t.op));
+                stack.back().insert(0, ExcelOpText(t.op));
             }
             break;
         case TokenKind::Percent:
@@ -262,7 +213,7 @@ void PrintFormula(const Formula& f, std::string& out)
         case TokenKind::Binary:
             if (stack.size() >= 2) {
                 std::string rhs = pop();
-                stack.back() += OpText(t.op);
+                stack.back() += ExcelOpText(t.op);
                 stack.back() += rhs;
             }
             break;
