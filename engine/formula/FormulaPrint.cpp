@@ -15,8 +15,8 @@ namespace gq::engine::formula {
 
 namespace {
 
-using detail::AppendColumn;
-using detail::AppendRow;
+using detail::AppendCorner;
+using detail::AppendQuoted;
 using detail::ExcelOpText;
 
 // The shortest text that reads back as the same double. Numbers from 0.0001 to below 1E+15 are
@@ -30,18 +30,6 @@ void AppendNumber(std::string& out, double value)
     auto [end, ec] = full ? std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed)
                           : std::to_chars(buf, buf + sizeof buf, value);
     out.append(buf, ec == std::errc() ? end : buf);
-}
-
-void AppendQuoted(std::string& out, std::string_view text, char quote)
-{
-    out.push_back(quote);
-    for (char c : text) {
-        out.push_back(c);
-        if (c == quote) {
-            out.push_back(quote);
-        }
-    }
-    out.push_back(quote);
 }
 
 void AppendPrefix(std::string& out, const SheetPrefix& prefix)
@@ -131,26 +119,10 @@ void PrintFormula(const Formula& f, std::string& out)
                 s += "#REF!";
                 break;
             }
-            bool cols = (t.flags & kWholeRows) == 0;
-            bool rows = (t.flags & kWholeColumns) == 0;
-            auto corner = [&](uint32_t row, uint32_t col, bool colAbs, bool rowAbs) {
-                if (cols) {
-                    if (colAbs) {
-                        s.push_back('$');
-                    }
-                    AppendColumn(s, col);
-                }
-                if (rows) {
-                    if (rowAbs) {
-                        s.push_back('$');
-                    }
-                    AppendRow(s, row);
-                }
-            };
-            corner(t.area.firstRow, t.area.firstCol, (t.flags & kFirstColAbs) != 0, (t.flags & kFirstRowAbs) != 0);
+            AppendCorner(s, t, false);
             if (t.kind == TokenKind::Area) {
                 s.push_back(':');
-                corner(t.area.lastRow, t.area.lastCol, (t.flags & kLastColAbs) != 0, (t.flags & kLastRowAbs) != 0);
+                AppendCorner(s, t, true);
             }
             break;
         }

@@ -70,4 +70,41 @@ inline void AppendRow(std::string& out, uint32_t row)
     out.append(buf, end);
 }
 
+// Text between quotes, each quote inside doubled.
+inline void AppendQuoted(std::string& out, std::string_view text, char quote)
+{
+    out.push_back(quote);
+    for (char c : text) {
+        out.push_back(c);
+        if (c == quote) {
+            out.push_back(quote);
+        }
+    }
+    out.push_back(quote);
+}
+
+// One corner of a reference (the last one of an area when `last`), with the '$' of each absolute part;
+// a whole-row or whole-column reference has no column or no row.
+inline void AppendCorner(std::string& out, const Token& t, bool last)
+{
+    const bool cols = (t.flags & kWholeRows) == 0;
+    const bool rows = (t.flags & kWholeColumns) == 0;
+    const uint32_t row = last ? t.area.lastRow : t.area.firstRow;
+    const uint32_t col = last ? t.area.lastCol : t.area.firstCol;
+    const bool colAbs = (t.flags & (last ? kLastColAbs : kFirstColAbs)) != 0;
+    const bool rowAbs = (t.flags & (last ? kLastRowAbs : kFirstRowAbs)) != 0;
+    if (cols) {
+        if (colAbs) {
+            out.push_back('$');
+        }
+        AppendColumn(out, col);
+    }
+    if (rows) {
+        if (rowAbs) {
+            out.push_back('$');
+        }
+        AppendRow(out, row);
+    }
+}
+
 } // namespace gq::engine::formula::detail

@@ -14,8 +14,8 @@ namespace gq::engine::formula {
 
 namespace {
 
-using detail::AppendColumn;
-using detail::AppendRow;
+using detail::AppendCorner;
+using detail::AppendQuoted;
 
 // The shortest text that reads back as the same double.
 void AppendNumber(std::string& out, double value)
@@ -23,18 +23,6 @@ void AppendNumber(std::string& out, double value)
     char buf[32];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
     out.append(buf, ec == std::errc() ? end : buf);
-}
-
-void AppendQuoted(std::string& out, std::string_view text, char quote)
-{
-    out.push_back(quote);
-    for (char c : text) {
-        out.push_back(c);
-        if (c == quote) {
-            out.push_back(quote);
-        }
-    }
-    out.push_back(quote);
 }
 
 // A sheet name as a reference names it, '$' first: references from xlsx and xls never move to
@@ -53,29 +41,6 @@ void AppendSheet(std::string& out, std::string_view sheet)
         out += sheet;
     } else {
         AppendQuoted(out, sheet, '\'');
-    }
-}
-
-// One corner of a reference, after its sheet or the '.' of the formula's own sheet.
-void AppendCorner(std::string& out, const Token& t, bool last)
-{
-    const bool cols = (t.flags & kWholeRows) == 0;
-    const bool rows = (t.flags & kWholeColumns) == 0;
-    const uint32_t row = last ? t.area.lastRow : t.area.firstRow;
-    const uint32_t col = last ? t.area.lastCol : t.area.firstCol;
-    const bool colAbs = (t.flags & (last ? kLastColAbs : kFirstColAbs)) != 0;
-    const bool rowAbs = (t.flags & (last ? kLastRowAbs : kFirstRowAbs)) != 0;
-    if (cols) {
-        if (colAbs) {
-            out.push_back('$');
-        }
-        AppendColumn(out, col);
-    }
-    if (rows) {
-        if (rowAbs) {
-            out.push_back('$');
-        }
-        AppendRow(out, row);
     }
 }
 
