@@ -114,35 +114,29 @@ SheetRow SheetList::FocusedRow() const
 
 void SheetList::MoveRowBefore(SheetRow row, SheetRow target)
 {
-    const int from = PositionOf(row);
-    if (from < 0 || row == target) {
-        return;
-    }
-    if (!target) {
-        MovePositionBefore(from, 0);
-        return;
-    }
-    const int to = PositionOf(target);
-    if (to >= 0) {
-        MovePositionBefore(from, to);
-    }
+    MoveRowNear(row, target, 0);
 }
 
 void SheetList::MoveRowAfter(SheetRow row, SheetRow target)
+{
+    MoveRowNear(row, target, 1);
+}
+
+void SheetList::MoveRowNear(SheetRow row, SheetRow target, int past)
 {
     const int from = PositionOf(row);
     if (from < 0 || row == target) {
         return;
     }
-    // With no target the row goes to the top, not to the bottom: the commands built on this
-    // (Down on the last row) rely on it.
+    // With no target the row goes to the top, after as well as before, not to the bottom: the
+    // commands built on this (Down on the last row) rely on it.
     if (!target) {
         MovePositionBefore(from, 0);
         return;
     }
     const int to = PositionOf(target);
     if (to >= 0) {
-        MovePositionBefore(from, to + 1);
+        MovePositionBefore(from, to + past);
     }
 }
 

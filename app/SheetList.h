@@ -99,6 +99,8 @@ private:
 
     // Position of a row in m_rows, or -1 when the row is none or no longer exists.
     int PositionOf(SheetRow row) const;
+    // Moves `row` to just before `target` (past 0) or just after it (past 1); see MoveRowBefore.
+    void MoveRowNear(SheetRow row, SheetRow target, int past);
     // Moves the row at `from` so that it lands before the row that is at `beforeOld` now.
     void MovePositionBefore(int from, int beforeOld);
     // Records in m_positions where the rows from `first` to `last` stand now.

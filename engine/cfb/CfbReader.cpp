@@ -88,14 +88,18 @@ std::span<const uint8_t> CompoundFile::Sector(uint32_t index, const char* what) 
     return m_file.subspan(static_cast<size_t>(begin), static_cast<size_t>(len));
 }
 
-void CompoundFile::LoadFat()
+uint32_t CompoundFile::HeaderU32(size_t offset) const
 {
     ByteReader header(m_file.first(512), &m_name, "compound file header");
-    header.Seek(44);
-    uint32_t fatSectors = header.U32();
-    header.Seek(68);
-    uint32_t firstDifat = header.U32();
-    uint32_t difatSectors = header.U32();
+    header.Seek(offset);
+    return header.U32();
+}
+
+void CompoundFile::LoadFat()
+{
+    uint32_t fatSectors = HeaderU32(44);
+    uint32_t firstDifat = HeaderU32(68);
+    uint32_t difatSectors = HeaderU32(72);
     // Every FAT and DIFAT sector is a sector of the file, so neither count can exceed the sectors
     // the file holds: this bounds every allocation below by the file's size.
     if (fatSectors > m_fileSectors || difatSectors > m_fileSectors) {
@@ -179,14 +183,10 @@ std::vector<uint32_t> CompoundFile::Chain(const std::vector<uint32_t>& fat, uint
 
 void CompoundFile::LoadDirectory()
 {
-    ByteReader header(m_file.first(512), &m_name, "compound file header");
-    header.Seek(48);
-    uint32_t firstDir = header.U32();
-    header.Seek(60);
-    uint32_t firstMiniFat = header.U32();
-    uint32_t miniFatSectors = header.U32();
-    header.Seek(56);
-    m_miniCutoff = header.U32();
+    uint32_t firstDir = HeaderU32(48);
+    uint32_t firstMiniFat = HeaderU32(60);
+    uint32_t miniFatSectors = HeaderU32(64);
+    m_miniCutoff = HeaderU32(56);
 
     uint64_t fatLimit = std::min<uint64_t>(m_fat.size(), m_fileSectors);
     auto dirChain = Chain(m_fat, firstDir, fatLimit, m_fileSectors, "directory");

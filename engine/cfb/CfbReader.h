@@ -40,6 +40,8 @@ public:
 
 private:
     [[noreturn]] void Fail(const std::string& problem, const char* part, int64_t offset) const;
+    // The 32-bit field at `offset` of the 512-byte header, which the constructor has checked is there.
+    uint32_t HeaderU32(size_t offset) const;
     void LoadFat();
     void LoadDirectory();
     // Follows a chain through `fat` from `start` and gives its sector numbers, at most `maxCount`

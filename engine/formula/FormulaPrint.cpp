@@ -2,6 +2,7 @@
 // evaluation order, are evaluated on a stack of texts. FormulaParse.cpp reads the text.
 // SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/Formula.h"
+#include "engine/formula/FormulaPrintParts.h"
 
 #include "engine/text/CellReferenceText.h"
 
@@ -14,18 +15,9 @@ namespace gq::engine::formula {
 
 namespace {
 
-void AppendColumn(std::string& out, uint32_t col)
-{
-    char letters[8];
-    out.append(letters, PutColumnLetters(letters, col));
-}
-
-void AppendRow(std::string& out, uint32_t row)
-{
-    char buf[16];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<uint64_t>(row) + 1);
-    out.append(buf, end);
-}
+using detail::AppendCorner;
+using detail::AppendQuoted;
+using detail::ExcelOpText;
 
 // The shortest text that reads back as the same double. Numbers from 0.0001 to below 1E+15 are
 // written out in full, as Excel and LibreOffice show them (100000, not 1e+05, which is shorter);
@@ -38,18 +30,6 @@ void AppendNumber(std::string& out, double value)
     auto [end, ec] = full ? std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed)
                           : std::to_chars(buf, buf + sizeof buf, value);
     out.append(buf, ec == std::errc() ? end : buf);
-}
-
-void AppendQuoted(std::string& out, std::string_view text, char quote)
-{
-    out.push_back(quote);
-    for (char c : text) {
-        out.push_back(c);
-        if (c == quote) {
-            out.push_back(quote);
-        }
-    }
-    out.push_back(quote);
 }
 
 void AppendPrefix(std::string& out, const SheetPrefix& prefix)
@@ -102,47 +82,6 @@ void AppendConstant(std::string& out, const Formula& f, const Token& t)
     }
 }
 
-std::string_view OpText(Op op)
-{
-    switch (op) {
-    case Op::Add:
-    case Op::Plus:
-        return "+";
-    case Op::Sub:
-    case Op::Minus:
-        return "-";
-    case Op::Mul:
-        return "*";
-    case Op::Div:
-        return "/";
-    case Op::Pow:
-        return "^";
-    case Op::Concat:
-        return "&";
-    case Op::Eq:
-        return "=";
-    case Op::Ne:
-        return "<>";
-    case Op::Lt:
-        return "<";
-    case Op::Le:
-        return "<=";
-    case Op::Gt:
-        return ">";
-    case Op::Ge:
-        return ">=";
-    case Op::Range:
-        return ":";
-    case Op::Intersect:
-        return " ";
-    case Op::Union:
-        return ",";
-    case Op::None:
-        break;
-    }
-    return "";
-}
-
 } // namespace
 
 void PrintFormula(const Formula& f, std::string& out)
@@ -180,26 +119,10 @@ void PrintFormula(const Formula& f, std::string& out)
                 s += "#REF!";
                 break;
             }
-            bool cols = (t.flags & kWholeRows) == 0;
-            bool rows = (t.flags & kWholeColumns) == 0;
-            auto corner = [&](uint32_t row, uint32_t col, bool colAbs, bool rowAbs) {
-                if (cols) {
-                    if (colAbs) {
-                        s.push_back('$');
-                    }
-                    AppendColumn(s, col);
-                }
-                if (rows) {
-                    if (rowAbs) {
-                        s.push_back('$');
-                    }
-                    AppendRow(s, row);
-                }
-            };
-            corner(t.area.firstRow, t.area.firstCol, (t.flags & kFirstColAbs) != 0, (t.flags & kFirstRowAbs) != 0);
+            AppendCorner(s, t, false);
             if (t.kind == TokenKind::Area) {
                 s.push_back(':');
-                corner(t.area.lastRow, t.area.lastCol, (t.flags & kLastColAbs) != 0, (t.flags & kLastRowAbs) != 0);
+                AppendCorner(s, t, true);
             }
             break;
         }
@@ -245,7 +168,7 @@ void PrintFormula(const Formula& f, std::string& out)
         }
         case TokenKind::Unary:
             if (!stack.empty()) {
-                stack.back().insert(0, OpText(t.op));
+                stack.back().insert(0, ExcelOpText(t.op));
             }
             break;
         case TokenKind::Percent:
@@ -262,7 +185,7 @@ void PrintFormula(const Formula& f, std::string& out)
         case TokenKind::Binary:
             if (stack.size() >= 2) {
                 std::string rhs = pop();
-                stack.back() += OpText(t.op);
+                stack.back() += ExcelOpText(t.op);
                 stack.back() += rhs;
             }
             break;

@@ -3,6 +3,7 @@
 // and intersection. OpenFormula.cpp reads such text back.
 // SPDX-License-Identifier: Apache-2.0
 #include "engine/formula/Formula.h"
+#include "engine/formula/FormulaPrintParts.h"
 #include "engine/formula/OpenFormula.h"
 
 #include <charconv>
@@ -13,26 +14,8 @@ namespace gq::engine::formula {
 
 namespace {
 
-void AppendColumn(std::string& out, uint32_t col)
-{
-    char buf[8];
-    size_t n = 0;
-    uint32_t c = col + 1;
-    while (c > 0 && n < sizeof buf) {
-        buf[n++] = static_cast<char>('A' + (c - 1) % 26);
-        c = (c - 1) / 26;
-    }
-    while (n > 0) {
-        out.push_back(buf[--n]);
-    }
-}
-
-void AppendRow(std::string& out, uint32_t row)
-{
-    char buf[16];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<uint64_t>(row) + 1);
-    out.append(buf, end);
-}
+using detail::AppendCorner;
+using detail::AppendQuoted;
 
 // The shortest text that reads back as the same double.
 void AppendNumber(std::string& out, double value)
@@ -40,18 +23,6 @@ void AppendNumber(std::string& out, double value)
     char buf[32];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
     out.append(buf, ec == std::errc() ? end : buf);
-}
-
-void AppendQuoted(std::string& out, std::string_view text, char quote)
-{
-    out.push_back(quote);
-    for (char c : text) {
-        out.push_back(c);
-        if (c == quote) {
-            out.push_back(quote);
-        }
-    }
-    out.push_back(quote);
 }
 
 // A sheet name as a reference names it, '$' first: references from xlsx and xls never move to
@@ -70,29 +41,6 @@ void AppendSheet(std::string& out, std::string_view sheet)
         out += sheet;
     } else {
         AppendQuoted(out, sheet, '\'');
-    }
-}
-
-// One corner of a reference, after its sheet or the '.' of the formula's own sheet.
-void AppendCorner(std::string& out, const Token& t, bool last)
-{
-    const bool cols = (t.flags & kWholeRows) == 0;
-    const bool rows = (t.flags & kWholeColumns) == 0;
-    const uint32_t row = last ? t.area.lastRow : t.area.firstRow;
-    const uint32_t col = last ? t.area.lastCol : t.area.firstCol;
-    const bool colAbs = (t.flags & (last ? kLastColAbs : kFirstColAbs)) != 0;
-    const bool rowAbs = (t.flags & (last ? kLastRowAbs : kFirstRowAbs)) != 0;
-    if (cols) {
-        if (colAbs) {
-            out.push_back('$');
-        }
-        AppendColumn(out, col);
-    }
-    if (rows) {
-        if (rowAbs) {
-            out.push_back('$');
-        }
-        AppendRow(out, row);
     }
 }
 
@@ -152,47 +100,6 @@ bool AppendConstant(std::string& out, const Formula& f, const Token& t, bool inA
     }
 }
 
-std::string_view OpText(Op op)
-{
-    switch (op) {
-    case Op::Add:
-    case Op::Plus:
-        return "+";
-    case Op::Sub:
-    case Op::Minus:
-        return "-";
-    case Op::Mul:
-        return "*";
-    case Op::Div:
-        return "/";
-    case Op::Pow:
-        return "^";
-    case Op::Concat:
-        return "&";
-    case Op::Eq:
-        return "=";
-    case Op::Ne:
-        return "<>";
-    case Op::Lt:
-        return "<";
-    case Op::Le:
-        return "<=";
-    case Op::Gt:
-        return ">";
-    case Op::Ge:
-        return ">=";
-    case Op::Range:
-        return ":";
-    case Op::Intersect:
-        return "!";
-    case Op::Union:
-        return "~";
-    case Op::None:
-        break;
-    }
-    return "";
-}
-
 // A function as OpenFormula names it: the functions Excel added after 2007 carry "_xlfn." in xlsx
 // and "COM.MICROSOFT." in OpenDocument, as LibreOffice writes them.
 std::string FunctionName(std::string_view name)
@@ -203,6 +110,20 @@ std::string FunctionName(std::string_view name)
         }
     }
     return std::string(name);
+}
+
+// OpenFormula writes intersection and union as '!' and '~' (a space and a comma mean other things
+// there); every other operator as Excel does.
+std::string_view OpText(Op op)
+{
+    switch (op) {
+    case Op::Intersect:
+        return "!";
+    case Op::Union:
+        return "~";
+    default:
+        return detail::ExcelOpText(op);
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "engine/Errors.h"
 #include "engine/Limits.h"
+#include "engine/io/ByteReader.h"
 #include "engine/io/Bytes.h"
 #include "engine/io/LittleEndian.h"
 #include "engine/model/Palette.h"
@@ -251,6 +252,9 @@ private:
     // Globals and the SST.
     void FindWorkbookStream();
     std::unique_ptr<Workbook> ReadGlobals();
+    // The CODEPAGE and DATE1904 records, which every BIFF version writes alike: the code page of
+    // the workbook's text and whether its dates count from 1904.
+    void ReadBookSetting(uint16_t type, ByteReader& r, bool& date1904);
     void ReadBoundSheet(const Record& rec);
     bool IsDialogOrOtherSheet(size_t offset) const;
     std::string DecodeText(std::span<const uint8_t> raw);

@@ -56,6 +56,15 @@ std::string XlsBook::DecodeText(std::span<const uint8_t> raw)
     return out;
 }
 
+void XlsBook::ReadBookSetting(uint16_t type, ByteReader& r, bool& date1904)
+{
+    if (type == kCodePage) {
+        m_codePage.SetCodePage(r.U16());
+    } else if (type == kDate1904) {
+        date1904 = r.U16() != 0;
+    }
+}
+
 std::unique_ptr<Workbook> XlsBook::ReadGlobals()
 {
     RecordReader reader(m_stream, &m_name, kWorkbookPart);
@@ -108,10 +117,8 @@ std::unique_ptr<Workbook> XlsBook::ReadGlobals()
             m_sstOffset = SIZE_MAX;
             return ReadGlobals();
         case kCodePage:
-            m_codePage.SetCodePage(r.U16());
-            break;
         case kDate1904:
-            date1904 = r.U16() != 0;
+            ReadBookSetting(rec.type, r, date1904);
             break;
         case kWindow1:
             if (rec.body.size() >= 12) {

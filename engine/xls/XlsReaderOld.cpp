@@ -30,10 +30,8 @@ std::unique_ptr<Workbook> XlsBook::ReadOldGlobals()
         case kFilePass:
             throw PasswordProtectedError(m_name);
         case kCodePage:
-            m_codePage.SetCodePage(r.U16());
-            break;
         case kDate1904:
-            date1904 = r.U16() != 0;
+            ReadBookSetting(rec.type, r, date1904);
             break;
         case kFont:
         case kFont3:

@@ -117,26 +117,31 @@ void ZipWriter::CheckNewEntry(std::string_view name)
     }
 }
 
+void ZipWriter::AppendEntryFields(std::vector<uint8_t>& out, const Entry& entry)
+{
+    le::Append16(out, kVersion);
+    le::Append16(out, entry.dataDescriptor ? kFlagDataDescriptor : 0);
+    le::Append16(out, entry.stored ? kMethodStored : kMethodDeflate);
+    le::Append16(out, kDosTime);
+    le::Append16(out, kDosDate);
+    le::Append32(out, entry.crc);
+    le::Append32(out, entry.compressedSize);
+    le::Append32(out, entry.size);
+    le::Append16(out, static_cast<uint16_t>(entry.name.size()));
+    le::Append16(out, 0); // no extra field
+}
+
 void ZipWriter::WriteLocalHeader(const Entry& entry)
 {
     std::vector<uint8_t> h;
     h.reserve(30 + entry.name.size());
     le::Append32(h, kLocalHeaderSig);
-    le::Append16(h, kVersion);
-    le::Append16(h, entry.dataDescriptor ? kFlagDataDescriptor : 0);
-    le::Append16(h, entry.stored ? kMethodStored : kMethodDeflate);
-    le::Append16(h, kDosTime);
-    le::Append16(h, kDosDate);
-    le::Append32(h, entry.crc);
-    le::Append32(h, entry.compressedSize);
-    le::Append32(h, entry.size);
-    le::Append16(h, static_cast<uint16_t>(entry.name.size()));
-    le::Append16(h, 0); // no extra field
+    AppendEntryFields(h, entry);
     h.insert(h.end(), entry.name.begin(), entry.name.end());
     Emit(h.data(), h.size());
 }
 
-void ZipWriter::AddPart(std::string_view name, std::string_view data)
+ZipWriter::Entry ZipWriter::WholePartEntry(std::string_view name, std::string_view data)
 {
     CheckNewEntry(name);
     if (data.size() > m_maxField) {
@@ -147,6 +152,12 @@ void ZipWriter::AddPart(std::string_view name, std::string_view data)
     entry.offset = m_offset;
     entry.size = data.size();
     entry.crc = libdeflate_crc32(0, data.data(), data.size());
+    return entry;
+}
+
+void ZipWriter::AddPart(std::string_view name, std::string_view data)
+{
+    Entry entry = WholePartEntry(name, data);
 
     StageTimer timer(Stage::Compress);
     std::vector<uint8_t> packed(libdeflate_deflate_compress_bound(m_deflater->whole, data.size()));
@@ -166,16 +177,8 @@ void ZipWriter::AddPart(std::string_view name, std::string_view data)
 
 void ZipWriter::AddStoredPart(std::string_view name, std::string_view data)
 {
-    CheckNewEntry(name);
-    if (data.size() > m_maxField) {
-        TooLarge("part " + std::string(name));
-    }
-    Entry entry;
-    entry.name = std::string(name);
-    entry.offset = m_offset;
-    entry.size = data.size();
+    Entry entry = WholePartEntry(name, data);
     entry.compressedSize = data.size();
-    entry.crc = libdeflate_crc32(0, data.data(), data.size());
     entry.stored = true;
     WriteLocalHeader(entry);
     Emit(data.data(), data.size());
@@ -452,16 +455,7 @@ void ZipWriter::Finish()
     for (const Entry& e : m_entries) {
         le::Append32(cd, kCentralHeaderSig);
         le::Append16(cd, kVersion); // made by: MS-DOS attributes, version 2.0
-        le::Append16(cd, kVersion);
-        le::Append16(cd, e.dataDescriptor ? kFlagDataDescriptor : 0);
-        le::Append16(cd, e.stored ? kMethodStored : kMethodDeflate);
-        le::Append16(cd, kDosTime);
-        le::Append16(cd, kDosDate);
-        le::Append32(cd, e.crc);
-        le::Append32(cd, e.compressedSize);
-        le::Append32(cd, e.size);
-        le::Append16(cd, static_cast<uint16_t>(e.name.size()));
-        le::Append16(cd, 0); // extra field
+        AppendEntryFields(cd, e);
         le::Append16(cd, 0); // comment
         le::Append16(cd, 0); // disk number
         le::Append16(cd, 0); // internal attributes

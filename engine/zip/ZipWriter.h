@@ -116,6 +116,12 @@ private:
     };
 
     void CheckNewEntry(std::string_view name);
+    // The checked entry of a part whose whole data is at hand, at the current offset, with its size
+    // and CRC; the caller fills in how it is stored.
+    Entry WholePartEntry(std::string_view name, std::string_view data);
+    // The fields that the local header and the central directory header of an entry share, from the
+    // version needed to extract to the length of the (empty) extra field.
+    static void AppendEntryFields(std::vector<uint8_t>& out, const Entry& entry);
     void WriteLocalHeader(const Entry& entry);
     void Emit(const void* data, size_t size);
     void SubmitBlock(bool whole = false);
