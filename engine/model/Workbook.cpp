@@ -218,6 +218,22 @@ void Worksheet::SetBlank(uint32_t row, uint32_t col, uint32_t style)
     PlainCell(CellAt(row, col), CellType::Blank, style).number = 0;
 }
 
+bool Worksheet::InOrder() const
+{
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (i > 0 && rows[i - 1].index >= rows[i].index) {
+            return false;
+        }
+        const auto& cells = rows[i].cells;
+        for (size_t j = 1; j < cells.size(); ++j) {
+            if (cells[j - 1].col >= cells[j].col) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 void Worksheet::Normalize()
 {
     auto rowLess = [](const Row& a, const Row& b) { return a.index < b.index; };
@@ -568,6 +584,33 @@ void Workbook::CheckSheetNames() const
                              m_sheets[at->second].name + "\" (letter case aside); sheet names must differ");
         }
     }
+}
+
+Workbook::SavedSheets Workbook::SheetsToSave() const
+{
+    const size_t count = SheetCount();
+    if (count == 0) {
+        throw EngineError("a workbook needs at least one sheet to be saved");
+    }
+    CheckSheetNames();
+    SavedSheets saved;
+    bool anyVisible = false;
+    for (size_t i = 0; i < count; ++i) {
+        saved.states.push_back(SheetStateAt(i));
+        anyVisible = anyVisible || saved.states.back() == SheetState::Visible;
+    }
+    saved.activeTab = ActiveSheet() < count ? ActiveSheet() : 0;
+    if (!anyVisible) {
+        saved.states[saved.activeTab] = SheetState::Visible;
+    } else if (saved.states[saved.activeTab] != SheetState::Visible) {
+        for (size_t i = 0; i < count; ++i) {
+            if (saved.states[i] == SheetState::Visible) {
+                saved.activeTab = i;
+                break;
+            }
+        }
+    }
+    return saved;
 }
 
 size_t Workbook::MakeSheetNamesDistinct()

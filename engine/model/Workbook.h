@@ -281,6 +281,9 @@ public:
     // Sorts rows and cells and drops duplicate cells (the last one wins); readers call it once
     // after loading a sheet whose rows may have come out of order.
     void Normalize();
+    // Whether the rows in memory are in strictly rising order and so are the cells of each row, as
+    // the writers need them (Normalize makes them so).
+    bool InOrder() const;
 
     // The bounding box of every cell that holds a value, a kept formula or a non-default format
     // (IsUsedCell), extended by the merged ranges; nullopt for a sheet with none of them. Spilled rows count.
@@ -435,6 +438,17 @@ public:
     size_t MakeSheetNamesDistinct();
     SheetState SheetStateAt(size_t index) const { return m_sheets.at(index).state; }
     void SetSheetState(size_t index, SheetState state) { m_sheets.at(index).state = state; }
+
+    // The sheets' states as a file saves them and the sheet it shows first. Office suites refuse a
+    // workbook without a visible sheet, and show a hidden active sheet as active while hiding it.
+    // The active sheet is the one the user is meant to see, so it becomes visible when nothing else
+    // is; otherwise the first visible sheet becomes the active one. Throws EngineError for a
+    // workbook without sheets and LimitError as CheckSheetNames does.
+    struct SavedSheets {
+        std::vector<SheetState> states;
+        size_t activeTab = 0;
+    };
+    SavedSheets SheetsToSave() const;
 
     // The sheet's content, loaded through the sheet source the first time it is asked for, with
     // any spilled rows back in memory.

@@ -42,28 +42,9 @@ unsigned DeflateThreads()
 
 void OdsWriter::CheckSheets()
 {
-    const size_t count = m_workbook.SheetCount();
-    if (count == 0) {
-        throw EngineError("a workbook needs at least one sheet to be saved");
-    }
-    m_workbook.CheckSheetNames();
-    bool anyVisible = false;
-    for (size_t i = 0; i < count; ++i) {
-        m_states.push_back(m_workbook.SheetStateAt(i));
-        anyVisible = anyVisible || m_states.back() == SheetState::Visible;
-    }
-    m_activeTab = m_workbook.ActiveSheet() < count ? m_workbook.ActiveSheet() : 0;
-    // As in the xlsx writer: the active sheet is the one the user is meant to see.
-    if (!anyVisible) {
-        m_states[m_activeTab] = SheetState::Visible;
-    } else if (m_states[m_activeTab] != SheetState::Visible) {
-        for (size_t i = 0; i < count; ++i) {
-            if (m_states[i] == SheetState::Visible) {
-                m_activeTab = i;
-                break;
-            }
-        }
-    }
+    Workbook::SavedSheets saved = m_workbook.SheetsToSave();
+    m_states = std::move(saved.states);
+    m_activeTab = saved.activeTab;
 }
 
 std::string OdsWriter::Settings() const

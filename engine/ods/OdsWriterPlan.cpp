@@ -18,22 +18,6 @@ double ColumnPoints(double chars)
     return (chars * 7.0 + 5.0) * 0.75;
 }
 
-bool InOrder(const Worksheet& sheet)
-{
-    for (size_t i = 0; i < sheet.rows.size(); ++i) {
-        if (i > 0 && sheet.rows[i - 1].index >= sheet.rows[i].index) {
-            return false;
-        }
-        const auto& cells = sheet.rows[i].cells;
-        for (size_t j = 1; j < cells.size(); ++j) {
-            if (cells[j - 1].col >= cells[j].col) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
 std::string Where(const std::string& sheet, uint32_t row, uint32_t col)
 {
     return "sheet \"" + sheet + "\", cell " + CellName(row, col);
@@ -48,7 +32,7 @@ void OdsWriter::PlanSheet(size_t index)
     const bool wasLoaded = m_workbook.IsSheetLoaded(index);
     Worksheet& sheet = m_workbook.SheetKeepingSpill(index);
     const std::string& name = m_workbook.SheetName(index);
-    if (!InOrder(sheet)) {
+    if (!sheet.InOrder()) {
         sheet.Normalize();
     }
     SheetPlan& plan = m_plans.emplace_back();

@@ -20,22 +20,6 @@ namespace {
 constexpr double kDefaultRowHeight = 15.0;
 constexpr double kDefaultColumnWidth = 9.140625;
 
-bool InOrder(const Worksheet& sheet)
-{
-    for (size_t i = 0; i < sheet.rows.size(); ++i) {
-        if (i > 0 && sheet.rows[i - 1].index >= sheet.rows[i].index) {
-            return false;
-        }
-        const auto& cells = sheet.rows[i].cells;
-        for (size_t j = 1; j < cells.size(); ++j) {
-            if (cells[j - 1].col >= cells[j].col) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
 bool InGrid(const CellRange& r)
 {
     return r.firstRow <= r.lastRow && r.firstCol <= r.lastCol && r.lastRow < limits::kXlsxMaxRows &&
@@ -573,7 +557,7 @@ void WriteWorksheetPart(ZipWriter& zip, Workbook& workbook, size_t index, bool a
     Worksheet& sheet = workbook.SheetKeepingSpill(index);
     const std::string& sheetName = workbook.SheetName(index);
     tables.BeginSheet(sheetName);
-    if (!InOrder(sheet)) {
+    if (!sheet.InOrder()) {
         sheet.Normalize();
     }
 

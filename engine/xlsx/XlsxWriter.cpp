@@ -45,30 +45,9 @@ private:
 
 void XlsxWriter::CheckSheets()
 {
-    size_t count = m_workbook.SheetCount();
-    if (count == 0) {
-        throw EngineError("a workbook needs at least one sheet to be saved");
-    }
-    m_workbook.CheckSheetNames();
-    bool anyVisible = false;
-    for (size_t i = 0; i < count; ++i) {
-        m_states.push_back(m_workbook.SheetStateAt(i));
-        anyVisible = anyVisible || m_states.back() == SheetState::Visible;
-    }
-    m_activeTab = m_workbook.ActiveSheet() < count ? m_workbook.ActiveSheet() : 0;
-    // Excel refuses a workbook without a visible sheet, and shows a hidden active sheet as active
-    // while hiding it. The active sheet is the one the user is meant to see, so it becomes visible
-    // when nothing else is; otherwise the first visible sheet becomes the active one.
-    if (!anyVisible) {
-        m_states[m_activeTab] = SheetState::Visible;
-    } else if (m_states[m_activeTab] != SheetState::Visible) {
-        for (size_t i = 0; i < count; ++i) {
-            if (m_states[i] == SheetState::Visible) {
-                m_activeTab = i;
-                break;
-            }
-        }
-    }
+    Workbook::SavedSheets saved = m_workbook.SheetsToSave();
+    m_states = std::move(saved.states);
+    m_activeTab = saved.activeTab;
 }
 
 void XlsxWriter::Write()
