@@ -136,8 +136,9 @@ enum class ValueKind : uint8_t { None, Float, Percentage, Currency, Date, Time, 
 // Reads the table of one sheet into a worksheet.
 class SheetHandler : public XmlHandler {
 public:
-    SheetHandler(Workbook& workbook, Worksheet& sheet, OdsStyleSheet& styles, size_t target, const std::string& file)
-        : m_workbook(workbook), m_sheet(sheet), m_styles(styles), m_target(target), m_file(file)
+    SheetHandler(Workbook& workbook, Worksheet& sheet, OdsStyleSheet& styles, size_t target, const std::string& file,
+                 uint64_t maxCells)
+        : m_workbook(workbook), m_sheet(sheet), m_styles(styles), m_target(target), m_file(file), m_maxCells(maxCells)
     {
     }
     void SetParser(XmlParser* parser) { m_parser = parser; }
@@ -495,8 +496,8 @@ private:
         }
         // Checked before anything is expanded: a repeated row of many cells would otherwise fill
         // memory up to the limit first.
-        if (m_cellCount + rowCells * rows > limits::kMaxCellsPerSheet) {
-            throw LimitError(m_file, "a sheet holds more than " + std::to_string(limits::kMaxCellsPerSheet) + " cells");
+        if (m_cellCount + rowCells * rows > m_maxCells) {
+            throw LimitError(m_file, "a sheet holds more than " + std::to_string(m_maxCells) + " cells");
         }
         for (uint32_t r = 0; r < rows; ++r) {
             const uint32_t index = first + r;
@@ -595,13 +596,14 @@ private:
     int m_paragraphs = 0;
     int m_annotation = 0;
     uint64_t m_cellCount = 0;
+    uint64_t m_maxCells;
     uint64_t m_formatCells = 0;
     std::vector<PendingFormula> m_formulas;
 };
 
 class OdsSheetSource : public SheetSource {
 public:
-    explicit OdsSheetSource(std::shared_ptr<ZipReader> zip) : m_zip(std::move(zip)) {}
+    OdsSheetSource(std::shared_ptr<ZipReader> zip, uint64_t maxCells) : m_zip(std::move(zip)), m_maxCells(maxCells) {}
 
     void CheckInput() const override { m_zip->Bytes().CheckUnchanged(); }
 
@@ -616,7 +618,7 @@ public:
         XmlParser* current = nullptr;
         StylesHandler automatic(current);
         Worksheet sheet;
-        SheetHandler handler(workbook, sheet, *m_styles, index, file);
+        SheetHandler handler(workbook, sheet, *m_styles, index, file, m_maxCells);
         // Two handlers over one stream: the styles handler until the body starts.
         class Both : public XmlHandler {
         public:
@@ -681,6 +683,7 @@ private:
     }
 
     std::shared_ptr<ZipReader> m_zip;
+    uint64_t m_maxCells;
     std::unique_ptr<OdsStyleSheet> m_styles;
 };
 
@@ -708,7 +711,7 @@ bool IsOpenDocumentPackage(const std::shared_ptr<const InputBytes>& bytes)
     }
 }
 
-std::unique_ptr<Workbook> ReadOds(std::shared_ptr<const InputBytes> bytes)
+std::unique_ptr<Workbook> ReadOds(std::shared_ptr<const InputBytes> bytes, uint64_t maxCellsPerSheet)
 {
     const std::string fileName = bytes->Name();
     auto zip = std::make_shared<ZipReader>(std::move(bytes));
@@ -745,7 +748,7 @@ std::unique_ptr<Workbook> ReadOds(std::shared_ptr<const InputBytes> bytes)
         workbook->AddUnloadedSheet(table.name,
                                    tableStyles.TableHidden(table.style) ? SheetState::Hidden : SheetState::Visible);
     }
-    auto source = std::make_unique<OdsSheetSource>(zip);
+    auto source = std::make_unique<OdsSheetSource>(zip, maxCellsPerSheet);
     source->m_sheetCount = listing.tables.size();
     workbook->SetSheetSource(std::move(source));
     return workbook;

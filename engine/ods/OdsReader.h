@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "engine/Limits.h"
 #include "engine/io/Bytes.h"
 #include "engine/model/Workbook.h"
 
@@ -19,7 +20,9 @@ bool IsOpenDocumentPackage(const std::shared_ptr<const InputBytes>& bytes);
 // and formulas (translated from OpenFormula where they can be; the cached value otherwise).
 // Repeated rows and columns are expanded only where they hold content or a format of their own.
 // Throws FormatError (not a spreadsheet, damaged), PasswordProtectedError (encrypted) and
-// LimitError, each naming the file.
-std::unique_ptr<Workbook> ReadOds(std::shared_ptr<const InputBytes> bytes);
+// LimitError, each naming the file. A sheet expanding to more than `maxCellsPerSheet` cells is
+// refused before they are made (a few hundred bytes of repeated rows can ask for millions).
+std::unique_ptr<Workbook> ReadOds(std::shared_ptr<const InputBytes> bytes,
+                                  uint64_t maxCellsPerSheet = limits::kMaxCellsPerSheet);
 
 } // namespace gq::engine
